@@ -1,0 +1,7 @@
+#include "SerialBackend.h"
+
+namespace r310 {
+
+SerialBackend::~SerialBackend() = default;
+
+} // namespace r310
