@@ -1,0 +1,147 @@
+#include "ApdComPort.h"
+
+#include "QSerialPortBackend.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace r310 {
+
+PortError::PortError(const QString &message)
+    : std::runtime_error(message.toStdString()), message_(message)
+{
+}
+
+namespace {
+
+std::unique_ptr<SerialBackend> MakeDeviceBackend(const QString &portName, const LineSettings &settings)
+{
+    return std::make_unique<QSerialPortBackend>(portName, settings);
+}
+
+const QString kComPrefix = QStringLiteral("COM");
+
+} // namespace
+
+ApdComPort::ApdComPort(QObject *parent) : ApdComPort(MakeDeviceBackend, parent) {}
+
+ApdComPort::ApdComPort(BackendFactory factory, QObject *parent)
+    : QObject(parent), factory_(std::move(factory))
+{
+}
+
+ApdComPort::~ApdComPort()
+{
+    release();
+}
+
+void ApdComPort::SetPortName(const QString &name)
+{
+    portName_ = name;
+}
+
+void ApdComPort::SetComNumber(int number)
+{
+    portName_ = kComPrefix + QString::number(number);
+}
+
+int ApdComPort::ComNumber() const
+{
+    if (!portName_.startsWith(kComPrefix, Qt::CaseInsensitive))
+        return 0;
+    bool ok = false;
+    const int number = portName_.mid(kComPrefix.size()).toInt(&ok);
+    return ok ? number : 0;
+}
+
+bool ApdComPort::Open() const
+{
+    return backend_ && backend_->isOpen();
+}
+
+void ApdComPort::SetOpen(bool open)
+{
+    if (open == Open())
+        return;
+    release();
+    if (!open)
+        return;
+    if (portName_.isEmpty())
+        throw PortError(tr("No serial port selected"));
+    std::unique_ptr<SerialBackend> backend = factory_(portName_, settings_);
+    if (!backend)
+        throw PortError(tr("Serial port %1 cannot be used").arg(portName_));
+    if (!backend->open())
+        throw PortError(backend->errorString());
+    connect(backend.get(), &SerialBackend::readyRead, this, &ApdComPort::takeReceivedBytes);
+    connect(backend.get(), &SerialBackend::failed, this, &ApdComPort::deviceFailed);
+    backend_ = std::move(backend);
+    // Bytes that were waiting before the connection was made are announced too.
+    if (backend_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ApdComPort::takeReceivedBytes, Qt::QueuedConnection);
+}
+
+void ApdComPort::release(bool deferDelete)
+{
+    received_.clear();
+    readPosition_ = 0;
+    if (!backend_)
+        return;
+    backend_->disconnect(this);
+    backend_->close();
+    if (deferDelete)
+        backend_.release()->deleteLater(); // it may still be emitting the signal that got us here
+    else
+        backend_.reset();
+}
+
+void ApdComPort::WriteBlock(const std::uint8_t *data, std::uint16_t length)
+{
+    if (!Open())
+        throw PortError(tr("Serial port %1 is not open").arg(portName_));
+    const qint64 freeSpace = kOutSize - backend_->bytesToWrite();
+    if (length > freeSpace)
+        throw PortError(tr("Transmit buffer of serial port %1 is full: %2 bytes do not fit into %3 free")
+                            .arg(portName_)
+                            .arg(length)
+                            .arg(std::max<qint64>(freeSpace, 0)));
+    const QByteArray block(reinterpret_cast<const char *>(data), length);
+    if (!backend_->write(block))
+        throw PortError(tr("Writing to serial port %1 failed: %2").arg(portName_, backend_->errorString()));
+}
+
+std::uint8_t ApdComPort::ReadByte()
+{
+    if (InBuffUsed() <= 0)
+        throw PortError(tr("No received byte is waiting on serial port %1").arg(portName_));
+    return static_cast<std::uint8_t>(received_.at(readPosition_++));
+}
+
+void ApdComPort::takeReceivedBytes()
+{
+    if (!Open())
+        return;
+    const QByteArray bytes = backend_->readAll();
+    if (bytes.isEmpty())
+        return;
+    // Drop what has been read before appending, so the buffer does not grow.
+    received_.remove(0, readPosition_);
+    readPosition_ = 0;
+    received_.append(bytes);
+
+    constexpr qint64 kMaxAnnounce = std::numeric_limits<quint16>::max();
+    qint64 unannounced = bytes.size();
+    while (unannounced > 0 && Open()) {
+        const auto count = static_cast<quint16>(std::min(unannounced, kMaxAnnounce));
+        unannounced -= count;
+        emit OnTriggerAvail(count);
+    }
+}
+
+void ApdComPort::deviceFailed(const QString &message)
+{
+    release(true);
+    emit PortFailed(message);
+}
+
+} // namespace r310

@@ -1,0 +1,119 @@
+#pragma once
+// One request, one answer: sends a finished request frame, waits for the
+// answer while the event loop keeps running, sends the identical frame again
+// when no valid answer comes, and leaves the outcome in TransactionResult.
+// Also keeps the 100 ms tick Timer1 with the per-attempt time-out and the two
+// slower countdowns the idle poll uses (PollTicks, ReconnectTicks).
+#include "R310_typ.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace r310 {
+
+class ApdComPort;
+class LinkUi;
+
+struct TransactionResult {
+    // Last AssembleByte verdict: 0 no complete answer, 1 good answer in the
+    // receive buffer, -2 complete answer with a wrong CRC.
+    std::int32_t ResponseStatus = 0;
+    // The current attempt ran out of ResponseBudget while an answer was awaited.
+    bool TimedOut = false;
+    // A request was sent and its answer has not been taken yet (the decoder clears it).
+    bool AwaitingResponse = false;
+    // The user closed the port or the window; ends any wait at once.
+    bool Cancelled = false;
+
+    // The standard test every read makes after RunTransaction.
+    bool Failed() const { return (AwaitingResponse && TimedOut) || ResponseStatus <= 0; }
+};
+
+class Transaction : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kDefaultTick{100};
+    static constexpr std::int32_t kAttemptTicks = 3;
+    static constexpr int kMaxAttempts = 5;
+    static constexpr std::int32_t kReconnectTicksArmed = 10;
+    static constexpr std::int32_t kPollTicksAfterSend = 10;
+    static constexpr std::int32_t kPollTicksAtStart = 5;
+
+    // How long each attempt waits.
+    enum class AttemptWait {
+        // 3 ticks, whatever the command armed.
+        Standard,
+        // For a write request (flags bit 6): the ticks the command last passed
+        // to ArmResponseTimer, at least 3, so a slow write (calibration,
+        // factory setup) is not sent again while the instrument still works
+        // on it. A read keeps 3 ticks.
+        Armed,
+    };
+
+    // The port and the screen seam must outlive the transaction.
+    Transaction(ApdComPort &port, LinkUi &ui, QObject *parent = nullptr);
+    ~Transaction() override;
+
+    // Length of one Timer1 tick (100 ms in the product; tests use less).
+    void SetTickLength(std::chrono::milliseconds tick);
+    std::chrono::milliseconds TickLength() const;
+
+    // Sends the finished frame at request (the first 73 bytes are copied, so the
+    // caller may reuse its buffer) and waits for the answer, up to 5 attempts.
+    // With the port closed shows "Comport nicht geöffnet!" and sends nothing.
+    // Throws PortError when the port refuses the frame.
+    void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard);
+    void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard)
+    {
+        RunTransaction(request.data(), wait);
+    }
+
+    // Sets ResponseBudget to ticks, TimedOut to (ticks == 0), ReconnectTicks to
+    // 10 and restarts Timer1 with a fresh period.
+    void ArmResponseTimer(std::int32_t ticks);
+    // The tick handler: counts the countdowns down.
+    void Timer1Timer();
+    // The port's notification: feeds count received bytes to the assembler.
+    void ApdComPort1TriggerAvail(quint16 count);
+
+    TransactionResult &Result() { return result_; }
+    const TransactionResult &Result() const { return result_; }
+    // The window's receive buffer; the decoder empties it when it takes a frame.
+    ReceiveBuffer &Received() { return received_; }
+    const ReceiveBuffer &Received() const { return received_; }
+
+    std::int32_t ResponseBudget() const { return responseBudget_; }
+    std::int32_t ReconnectTicks() const { return reconnectTicks_; }
+    std::int32_t PollTicks() const { return pollTicks_; }
+    void SetPollTicks(std::int32_t ticks) { pollTicks_ = ticks; }
+
+    // Timer1 runs from the first ArmResponseTimer on; the search stops it when
+    // the user cancels, the window stops it at creation.
+    void StopTimer1() { timer1_.stop(); }
+    bool Timer1Active() const { return timer1_.isActive(); }
+
+private:
+    void arm(std::int32_t ticks);
+    void sendAttempt(const std::uint8_t *frame, int length, std::int32_t ticks);
+    void waitForAnswer();
+    bool acceptsObject(std::uint8_t object) const;
+
+    ApdComPort &port_;
+    LinkUi &ui_;
+    QTimer timer1_;
+    TransactionResult result_;
+    ReceiveBuffer received_;
+    std::int32_t responseBudget_ = 0;
+    std::int32_t reconnectTicks_ = 0;
+    std::int32_t pollTicks_ = kPollTicksAtStart;
+    std::int32_t commandTicks_ = kAttemptTicks;
+    // Object of the request in flight; answers of other objects are passed over.
+    std::optional<std::uint8_t> expectedObject_;
+    int nesting_ = 0;
+};
+
+} // namespace r310
