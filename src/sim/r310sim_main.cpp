@@ -1,0 +1,149 @@
+// r310sim: a simulated Lumo R310 on a pseudo-terminal. Prints the slave
+// device path as its first line, serves until SIGINT or SIGTERM.
+#include "PtyServer.h"
+#include "Scenario.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace r310::sim;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+bool InstallSignalHandlers()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+const char *const kUsage = R"(Usage: r310sim [options] [--scenario FILE] [--KEY=VALUE ...]
+
+A simulated Lumo R310 gas detector on a pseudo-terminal. The first line on
+standard output is the path of the serial device to open (9600 baud, 8N1).
+The instrument answers every object of the configurator's protocol and keeps
+its state while running. Ends cleanly on SIGINT (Ctrl+C) or SIGTERM.
+
+Options:
+  -h, --help          this text
+  --log               each request and answer as a hex line on stderr:
+                      "<ms> -> <request>", "<ms> <- <answer>", and
+                      "!crc", "!ignored", "!unanswered" for dropped frames
+  --no-pacing         answers at once instead of at 9600-baud line speed
+                      (the same as --pacing=off)
+  --print-scenario    print the effective scenario as a file and exit
+  --scenario FILE     read "key = value" lines; options after it override it
+
+Scenario keys (as file lines "key = value" or options --key=value; '-' and
+'_' are the same; [default]):
+)";
+
+const char *const kFaultHelp = R"(
+Fault values (no_answer, bad_crc, error_report, echo, stray, split, late):
+  off | always | K (the next K requests) | P (probability, e.g. 0.2 or 20%)
+Faults are drawn from the seed, so a run repeats exactly. A request that is
+"not heard" changes nothing; an error report replaces the answer and the
+request has no effect; all other faults alter only the answer's delivery.
+With fault_objects set, only those objects' requests count and are hit.
+The line drop (line_drop_after) stops all answers in the middle of a log
+download: after that many answered requests of objects 34 to 38.
+
+Example scenario file:
+  # an older instrument with a full event log and a damaged logger
+  software = 211
+  events = 600
+  logger_blocks = 4
+  block2 = state=3
+  block3 = sets=5
+  block4 = samples=12 gap=7200
+  no_answer = 0.1
+  seed = 7
+)";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+
+    Scenario scenario;
+    std::vector<std::string> rest;
+    std::string error;
+    if (!ParseScenarioArguments(args, scenario, &rest, &error)) {
+        std::fprintf(stderr, "r310sim: %s\n", error.c_str());
+        return 2;
+    }
+    bool log = false;
+    bool printScenario = false;
+    for (const std::string &arg : rest) {
+        if (arg == "-h" || arg == "--help") {
+            std::printf("%s%s%s", kUsage, ScenarioKeyHelp().c_str(), kFaultHelp);
+            return 0;
+        }
+        if (arg == "--log") {
+            log = true;
+        } else if (arg == "--no-pacing") {
+            scenario.pacing = false;
+        } else if (arg == "--print-scenario") {
+            printScenario = true;
+        } else {
+            std::fprintf(stderr, "r310sim: unknown option %s (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (printScenario) {
+        std::printf("%s", FormatScenario(scenario).c_str());
+        return 0;
+    }
+
+    if (!InstallSignalHandlers()) {
+        std::perror("r310sim: signal handlers");
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        while (::read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    PtyServer server(scenario);
+    QString startError;
+    if (!server.start(&startError)) {
+        std::fprintf(stderr, "r310sim: %s\n", qPrintable(startError));
+        return 1;
+    }
+    if (log)
+        server.setLog([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+
+    std::printf("%s\n", qPrintable(server.slavePath()));
+    std::fflush(stdout);
+    const int code = QCoreApplication::exec();
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    return code;
+}
