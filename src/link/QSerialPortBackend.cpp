@@ -86,7 +86,7 @@ QString OpenFailureText(const QString &portName, const QString &device,
 
 QSerialPortBackend::QSerialPortBackend(const QString &portName, const LineSettings &settings,
                                        QObject *parent)
-    : SerialBackend(parent), settings_(settings)
+    : SerialBackend(parent), portName_(portName), settings_(settings)
 {
     port_.setPortName(portName);
     direction_ = std::make_unique<Rs485Direction>(
@@ -116,8 +116,7 @@ bool QSerialPortBackend::open()
     port_.setStopBits(settings_.StopBits);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
-        error_ = OpenFailureText(port_.portName(), DevicePath(port_.portName()), port_.error(),
-                                 port_.errorString());
+        error_ = OpenFailureText(portName_, DevicePath(portName_), port_.error(), port_.errorString());
         port_.clearError();
         return false;
     }
@@ -211,7 +210,7 @@ void QSerialPortBackend::deviceError(QSerialPort::SerialPortError error)
         || error == QSerialPort::WriteError;
     if (!fatal || !port_.isOpen())
         return;
-    error_ = tr("Serial port %1 failed: %2").arg(port_.portName(), port_.errorString());
+    error_ = tr("Serial port %1 failed: %2").arg(portName_, port_.errorString());
     emit failed(error_);
 }
 

@@ -39,6 +39,7 @@ private:
     qint64 bytesInDriver() const;
 
     QSerialPort port_;
+    QString portName_; // as the user named it; QSerialPort shortens device paths
     LineSettings settings_;
     std::unique_ptr<Rs485Direction> direction_;
     QString error_;

@@ -1,0 +1,129 @@
+#pragma once
+// Helpers for the link tests: a scripted instrument on a pseudo-terminal, an
+// in-memory device, a recording screen seam and event-loop waiting.
+#include "LinkUi.h"
+#include "SerialBackend.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+QT_BEGIN_NAMESPACE
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace linktest {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Makes sure a QCoreApplication exists for timers and notifications.
+void EnsureApplication();
+
+// Runs the event loop until done() holds or the time is up; returns done().
+bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);
+// Runs the event loop for the given time.
+void SpinFor(std::chrono::milliseconds time);
+
+// Frame CRC computed bit by bit, apart from the product's table-driven one.
+std::uint16_t BitwiseCrc(const Bytes &bytes);
+// A frame as the instrument sends it.
+Bytes InstrumentFrame(std::uint8_t object, std::uint8_t flags, const Bytes &payload);
+// The same frame with its last CRC byte changed.
+Bytes WithBadCrc(Bytes frame);
+
+// What the scripted instrument does with the next request.
+struct Reply {
+    Bytes bytes;                       // nothing: stay silent
+    std::chrono::milliseconds delay{0}; // before answering
+};
+
+// A request frame as the instrument received it.
+struct Received {
+    Bytes frame;
+    Clock::time_point at;
+};
+
+// An instrument on the master side of a pseudo-terminal. The configurator
+// opens devicePath(). Each complete request frame takes the next reply of the
+// script; when the script is empty the instrument stays silent.
+class PtyInstrument {
+public:
+    PtyInstrument();
+    ~PtyInstrument();
+    PtyInstrument(const PtyInstrument &) = delete;
+    PtyInstrument &operator=(const PtyInstrument &) = delete;
+
+    QString devicePath() const { return devicePath_; }
+    void script(std::initializer_list<Reply> replies);
+    // Sends bytes at once, without a request.
+    void send(const Bytes &bytes);
+    std::vector<Received> requests() const;
+
+private:
+    void run();
+    void takeFrames();
+
+    int master_ = -1;
+    int slave_ = -1;
+    QString devicePath_;
+    mutable std::mutex mutex_;
+    std::deque<Reply> script_;
+    std::vector<Received> requests_;
+    Bytes pending_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Screen seam that records what the link shows.
+class RecordingUi : public r310::LinkUi {
+public:
+    void setStatusText(int panel, const QString &text) override;
+    void repaint() override { ++repaints; }
+    void showError(const QString &text) override { errors.append(text); }
+
+    QString panel(int index) const { return panels[index]; }
+
+    QString panels[2];
+    QStringList exchangeHistory; // every text written to panel 1
+    QStringList errors;
+    int repaints = 0;
+};
+
+// An in-memory device: the test feeds received bytes and inspects writes.
+class MemoryDevice : public r310::SerialBackend {
+    Q_OBJECT
+public:
+    bool open() override;
+    void close() override { opened = false; }
+    bool isOpen() const override { return opened; }
+    bool write(const QByteArray &bytes) override;
+    QByteArray readAll() override;
+    qint64 bytesAvailable() const override { return incoming.size(); }
+    qint64 bytesToWrite() const override { return unsent; }
+    QString errorString() const override { return error; }
+
+    // Bytes arrive from the line.
+    void receive(const QByteArray &bytes);
+
+    bool opened = false;
+    bool refuseOpen = false;
+    bool refuseWrite = false;
+    qint64 unsent = 0; // pretended content of the transmit buffer
+    QString error;
+    QByteArray incoming;
+    QList<QByteArray> writes;
+};
+
+} // namespace linktest

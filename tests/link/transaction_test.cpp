@@ -1,0 +1,357 @@
+// The request transaction against a scripted instrument on a real
+// pseudo-terminal, through the serial port service and QSerialPort.
+#include "ApdComPort.h"
+#include "LinkTestSupport.h"
+#include "QSerialPortBackend.h"
+#include "Transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+using namespace r310;
+using namespace linktest;
+using namespace std::chrono_literals;
+
+namespace {
+
+const Bytes kReadIdentityOnWire = {0x56, 0x59, 0x4B, 0x34, 0x02, 0x00, 0x00, 0xF7, 0xE5};
+const Bytes kIdentityPayload = {0x39, 0x30, 0, 0, 0x65, 0x00, 0x07, 0x00, 0xD2, 0x00,
+                                'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 80};
+
+class TransactionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureApplication();
+        port.SetPortName(instrument.devicePath());
+        port.SetOpen(true);
+        transaction.SetTickLength(tick);
+    }
+
+    // Runs a plain read the way every read command does.
+    void RunRead(std::uint8_t object)
+    {
+        RequestBuffer request{};
+        BuildReadRequest(object, request);
+        transaction.ArmResponseTimer(1);
+        transaction.RunTransaction(request);
+    }
+
+    Bytes ReceivedFrame() const
+    {
+        const ReceiveBuffer &buffer = transaction.Received();
+        return Bytes(buffer.bytes.begin(), buffer.bytes.begin() + buffer.count);
+    }
+
+    std::chrono::milliseconds tick{20};
+    PtyInstrument instrument;
+    RecordingUi ui;
+    ApdComPort port;
+    Transaction transaction{port, ui};
+};
+
+TEST_F(TransactionTest, AnswerAtOnceIsTakenAfterOneSendOfTheFrameAsBuilt)
+{
+    const Bytes answer = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    instrument.script({{answer}});
+
+    RunRead(2);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].frame, kReadIdentityOnWire);
+    const TransactionResult &result = transaction.Result();
+    EXPECT_EQ(result.ResponseStatus, 1);
+    EXPECT_TRUE(result.AwaitingResponse) << "the decoder takes the answer, not the transaction";
+    EXPECT_FALSE(result.TimedOut);
+    EXPECT_FALSE(result.Failed());
+    EXPECT_EQ(ReceivedFrame(), answer);
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "Send OBJ/R 2");
+    EXPECT_TRUE(ui.errors.isEmpty());
+    EXPECT_GE(ui.repaints, 2) << "repainted before the wait and after it";
+    EXPECT_EQ(transaction.PollTicks(), Transaction::kPollTicksAfterSend);
+}
+
+TEST_F(TransactionTest, SilenceOnTheFirstAttemptIsRetriedWithTheIdenticalFrame)
+{
+    const Bytes answer = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    instrument.script({{}, {answer}});
+
+    RunRead(2);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].frame, requests[0].frame);
+    EXPECT_GE(requests[1].at - requests[0].at, 2 * tick) << "the retry waits for the time-out";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_FALSE(transaction.Result().Failed());
+    EXPECT_EQ(ui.exchangeHistory, QStringList{"Send OBJ/R 2"}) << "no error text after a late success";
+}
+
+TEST_F(TransactionTest, CorruptedAnswerIsRetriedAtOnce)
+{
+    tick = 100ms;
+    transaction.SetTickLength(tick);
+    const Bytes answer = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    instrument.script({{WithBadCrc(answer)}, {answer}});
+
+    RunRead(2);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].frame, requests[0].frame);
+    EXPECT_LT(requests[1].at - requests[0].at, 2 * tick) << "a bad CRC ends its attempt without the time-out";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_EQ(ReceivedFrame(), answer);
+}
+
+TEST_F(TransactionTest, FiveCorruptedAnswersLeaveTheCrcVerdictAndNoText)
+{
+    const Bytes bad = WithBadCrc(InstrumentFrame(2, 0xC0, kIdentityPayload));
+    instrument.script({{bad}, {bad}, {bad}, {bad}, {bad}, {bad}});
+
+    RunRead(2);
+
+    EXPECT_EQ(instrument.requests().size(), 5u);
+    EXPECT_EQ(transaction.Result().ResponseStatus, -2);
+    EXPECT_FALSE(transaction.Result().TimedOut);
+    EXPECT_TRUE(transaction.Result().Failed());
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "Send OBJ/R 2");
+}
+
+// The real 100 ms tick: the instrument sees the rhythm the product has.
+TEST_F(TransactionTest, SilentInstrumentGetsFiveIdenticalSendsThreeTicksApartThenGiveUp)
+{
+    tick = Transaction::kDefaultTick;
+    transaction.SetTickLength(tick);
+
+    RunRead(2);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 5u);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].frame, kReadIdentityOnWire);
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].at - requests[i - 1].at);
+        EXPECT_GE(gap, 250ms) << "attempt " << i;
+        EXPECT_LE(gap, 450ms) << "attempt " << i;
+    }
+    const TransactionResult &result = transaction.Result();
+    EXPECT_EQ(result.ResponseStatus, 0);
+    EXPECT_TRUE(result.TimedOut);
+    EXPECT_TRUE(result.AwaitingResponse);
+    EXPECT_TRUE(result.Failed());
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "No Response from device");
+    EXPECT_EQ(transaction.ReconnectTicks(), 9) << "the last time-out tick took one";
+}
+
+TEST_F(TransactionTest, AfterGivingUpReconnectTicksRunOutInNineTicksWhilePollingStandsStill)
+{
+    RunRead(2);
+    ASSERT_EQ(transaction.ReconnectTicks(), 9);
+
+    std::vector<std::int32_t> seen{9};
+    const auto start = Clock::now();
+    SpinUntil(
+        [&] {
+            if (transaction.ReconnectTicks() != seen.back())
+                seen.push_back(transaction.ReconnectTicks());
+            return seen.back() == 0;
+        },
+        2s);
+    const auto elapsed = Clock::now() - start;
+
+    EXPECT_EQ(seen, (std::vector<std::int32_t>{9, 8, 7, 6, 5, 4, 3, 2, 1, 0})) << "one per tick";
+    EXPECT_GE(elapsed, 8 * tick);
+    EXPECT_TRUE(transaction.Result().TimedOut);
+    EXPECT_TRUE(transaction.Result().AwaitingResponse);
+    EXPECT_EQ(transaction.PollTicks(), Transaction::kPollTicksAfterSend) << "no poll while the answer is owed";
+    EXPECT_TRUE(transaction.Timer1Active());
+}
+
+TEST_F(TransactionTest, ClosingThePortDuringTheWaitEndsItWithCancelByUser)
+{
+    // The close button's work, run from inside the wait like a click.
+    QTimer::singleShot(tick * 3 / 2, [this] {
+        transaction.Result().Cancelled = true;
+        ui.setStatusText(kStatusPanelPhase, QString());
+        ui.setStatusText(kStatusPanelExchange, QString());
+        port.SetOpen(false);
+    });
+    const auto start = Clock::now();
+
+    RunRead(2);
+
+    EXPECT_LT(Clock::now() - start, 3 * tick) << "no further attempt";
+    EXPECT_EQ(instrument.requests().size(), 1u);
+    EXPECT_TRUE(transaction.Result().Cancelled);
+    EXPECT_TRUE(transaction.Result().Failed());
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "Cancel by User");
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(TransactionTest, ClosedPortShowsTheMessageOnceAndSendsNothing)
+{
+    const Bytes answer = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    instrument.script({{answer}});
+    RunRead(2);
+    const TransactionResult before = transaction.Result();
+    port.SetOpen(false);
+
+    RunRead(3);
+
+    EXPECT_EQ(ui.errors, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+    EXPECT_EQ(instrument.requests().size(), 1u) << "only the earlier read reached the instrument";
+    EXPECT_EQ(transaction.Result().ResponseStatus, before.ResponseStatus);
+    EXPECT_EQ(transaction.Result().AwaitingResponse, before.AwaitingResponse);
+    EXPECT_EQ(transaction.Result().TimedOut, before.TimedOut);
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "Send OBJ/R 2") << "status line untouched";
+}
+
+TEST_F(TransactionTest, StatusLetterFollowsTheWriteBit)
+{
+    instrument.script({{InstrumentFrame(1, 0xC0, {})}, {InstrumentFrame(4, 0xC0, {})}});
+    RequestBuffer connect{};
+    BuildConnectRequest(connect);
+    transaction.RunTransaction(connect);
+    RequestBuffer write{};
+    write[kOffsetPayload] = 0x12;
+    write[kOffsetPayload + 1] = 0x34;
+    ASSERT_TRUE(BuildWriteRequest(4, 2, write));
+    transaction.RunTransaction(write);
+    RunRead(7);
+
+    EXPECT_EQ(ui.exchangeHistory,
+              (QStringList{"Send OBJ/W 1", "Send OBJ/W 4", "Send OBJ/R 7", "No Response from device"}));
+    const auto requests = instrument.requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[1].frame, Bytes(write.begin(), write.begin() + 11)) << "the payload travels as built";
+}
+
+TEST_F(TransactionTest, LateAnswerOfAnotherObjectIsPassedOverWithinTheAttempt)
+{
+    const Bytes stale = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    const Bytes clock = InstrumentFrame(3, 0xC0, {1, 2, 3, 4});
+    Bytes both = stale;
+    both.insert(both.end(), clock.begin(), clock.end());
+    instrument.script({{both}});
+
+    RunRead(3);
+
+    EXPECT_EQ(instrument.requests().size(), 1u);
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_EQ(ReceivedFrame(), clock);
+}
+
+TEST_F(TransactionTest, LateAnswerAloneDoesNotEndTheAttemptButAnErrorReportDoes)
+{
+    const Bytes stale = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    const Bytes report = InstrumentFrame(kObjectErrorReport, 0x80, {});
+    instrument.script({{stale}, {report}});
+
+    RunRead(3);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_GE(requests[1].at - requests[0].at, 2 * tick) << "the stale frame did not end the first attempt";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_EQ(ReceivedFrame(), report);
+}
+
+TEST_F(TransactionTest, ArmedWaitLengthensAttemptsOfWritesOnly)
+{
+    // The instrument needs about six ticks for the work.
+    const auto slow = 6 * tick;
+    RequestBuffer calibration{};
+    calibration[kOffsetPayload] = 1;
+    ASSERT_TRUE(BuildWriteRequest(9, 1, calibration));
+    instrument.script({{InstrumentFrame(9, 0xC0, {}), slow}});
+    transaction.ArmResponseTimer(20);
+    transaction.RunTransaction(calibration, Transaction::AttemptWait::Armed);
+    EXPECT_EQ(instrument.requests().size(), 1u) << "a slow write is not sent twice";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+
+    RequestBuffer read{};
+    BuildReadRequest(10, read);
+    instrument.script({{InstrumentFrame(10, 0xC0, {0}), slow}, {InstrumentFrame(10, 0xC0, {0})}});
+    transaction.ArmResponseTimer(20);
+    transaction.RunTransaction(read, Transaction::AttemptWait::Armed);
+    EXPECT_EQ(instrument.requests().size(), 3u) << "a read keeps three ticks per attempt";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+}
+
+TEST_F(TransactionTest, RequestLongerThanAnAnswerCanCarryIsRefused)
+{
+    RequestBuffer request{};
+    BuildReadRequest(2, request);
+    request[kOffsetLength] = kMaxPayload + 1;
+
+    EXPECT_THROW(transaction.RunTransaction(request), PortError);
+    SpinFor(3 * tick);
+    EXPECT_TRUE(instrument.requests().empty());
+}
+
+TEST_F(TransactionTest, PseudoTerminalWithoutModemLinesStillCarriesFrames)
+{
+    QSerialPortBackend *device = nullptr;
+    ApdComPort observed([&](const QString &name, const LineSettings &line) {
+        auto backend = std::make_unique<QSerialPortBackend>(name, line);
+        device = backend.get();
+        return backend;
+    });
+    port.SetOpen(false);
+    observed.SetPortName(instrument.devicePath());
+    observed.SetOpen(true);
+    Transaction overObserved(observed, ui);
+    overObserved.SetTickLength(tick);
+    instrument.script({{InstrumentFrame(2, 0xC0, kIdentityPayload)}});
+    RequestBuffer request{};
+    BuildReadRequest(2, request);
+
+    overObserved.RunTransaction(request);
+
+    EXPECT_EQ(overObserved.Result().ResponseStatus, 1);
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(device->requestToSendRaised()) << "no RTS line on a pseudo-terminal, and no error either";
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
+
+} // namespace
+
+// The tick countdowns on their own, without a port.
+TEST(TransactionCountdowns, TickRulesOfBudgetReconnectAndPoll)
+{
+    EnsureApplication();
+    RecordingUi ui;
+    ApdComPort port([](const QString &, const LineSettings &) { return std::make_unique<MemoryDevice>(); });
+    Transaction transaction(port, ui);
+    EXPECT_EQ(transaction.PollTicks(), Transaction::kPollTicksAtStart);
+    EXPECT_FALSE(transaction.Timer1Active()) << "the first arming starts Timer1";
+
+    // Nothing awaited: polling counts down, the budget runs out without a time-out.
+    transaction.ArmResponseTimer(2);
+    EXPECT_TRUE(transaction.Timer1Active());
+    transaction.StopTimer1();
+    transaction.Timer1Timer();
+    transaction.Timer1Timer();
+    transaction.Timer1Timer();
+    EXPECT_EQ(transaction.ResponseBudget(), 0);
+    EXPECT_FALSE(transaction.Result().TimedOut);
+    EXPECT_EQ(transaction.ReconnectTicks(), 10);
+    EXPECT_EQ(transaction.PollTicks(), 2);
+
+    // Awaiting: polling stands, the time-out comes with the last budget tick.
+    transaction.Result().AwaitingResponse = true;
+    transaction.ArmResponseTimer(1);
+    transaction.StopTimer1();
+    transaction.Timer1Timer();
+    EXPECT_TRUE(transaction.Result().TimedOut);
+    EXPECT_EQ(transaction.ReconnectTicks(), 9);
+    EXPECT_EQ(transaction.PollTicks(), 2);
+
+    // Zero ticks means timed out at once.
+    transaction.Result().AwaitingResponse = false;
+    transaction.ArmResponseTimer(0);
+    EXPECT_TRUE(transaction.Result().TimedOut);
+    transaction.StopTimer1();
+}
