@@ -1,6 +1,6 @@
 #pragma once
 // Answer frames as they arrive on the serial line (hex, CRC included), and
-// helpers that feed them through the receive assembler like the link does.
+// functions that feed them through the receive assembler like the link does.
 #include "R310_typ.h"
 
 #include <gtest/gtest.h>

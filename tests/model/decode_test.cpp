@@ -196,71 +196,40 @@ TEST(DecodeStatus, RunningAnswersMakeTheResultFieldBlink)
     EXPECT_EQ(NextBackground(StatusBackground::Yellow, StatusBackground::Red), StatusBackground::Red);
 }
 
-TEST(DecodeStatus, CalibrationStateEndsTheCalibration)
+TEST(DecodeStatus, ResultFieldAndRunningFlags)
 {
-    InstrumentRecord record;
-    record.CalibrationRunning = true;
-    ReceiveBuffer ok = Answer(10, {0x05});
-    DecodedAnswer a = Decoder().DecodeAnswer(ok, record);
-    EXPECT_EQ(a.status->text, "OK");
-    EXPECT_EQ(a.status->background, StatusBackground::LimeGreen);
-    EXPECT_FALSE(record.CalibrationRunning);
-
-    record.CalibrationRunning = true;
-    ReceiveBuffer failed = Answer(10, {0xFE});
-    a = Decoder().DecodeAnswer(failed, record);
-    EXPECT_EQ(a.status->text, "Error");
-    EXPECT_EQ(a.status->background, StatusBackground::Red);
-    EXPECT_FALSE(record.CalibrationRunning);
-    EXPECT_EQ(a.calibrationState, -2);
-}
-
-TEST(DecodeStatus, BumpTestState)
-{
-    InstrumentRecord record;
-    ReceiveBuffer running = Answer(5, {1});
-    DecodedAnswer a = Decoder().DecodeAnswer(running, record);
-    EXPECT_EQ(a.status->background, StatusBackground::Blink);
-    EXPECT_TRUE(record.BumpTestRunning);
-
-    ReceiveBuffer other = Answer(5, {2}); // no change at all
-    a = Decoder().DecodeAnswer(other, record);
-    EXPECT_FALSE(a.status);
-    EXPECT_TRUE(record.BumpTestRunning);
-
-    ReceiveBuffer needCal = Answer(5, {0});
-    a = Decoder().DecodeAnswer(needCal, record);
-    EXPECT_EQ(a.status->text, "NEED CAL");
-    EXPECT_EQ(a.status->background, StatusBackground::Red);
-    EXPECT_FALSE(record.BumpTestRunning);
-
-    record.BumpTestRunning = true;
-    ReceiveBuffer failed = Answer(5, {0x80});
-    a = Decoder().DecodeAnswer(failed, record);
-    EXPECT_EQ(a.status->text, "Error");
-    EXPECT_FALSE(record.BumpTestRunning);
-}
-
-TEST(DecodeStatus, BumpTestResultTestsZeroBeforeNegative)
-{
-    InstrumentRecord record;
-    ReceiveBuffer zero = Answer(6, {0, 0, 0xFF, 0xFF, 5, 0}); // 0, -1, 5
-    DecodedAnswer a = Decoder().DecodeAnswer(zero, record);
-    EXPECT_EQ(a.status->text, "Running");
-    EXPECT_TRUE(record.BumpTestRunning);
-
-    ReceiveBuffer negative = Answer(6, {3, 0, 0xFF, 0xFF, 5, 0}); // 3, -1, 5
-    a = Decoder().DecodeAnswer(negative, record);
-    EXPECT_EQ(a.status->text, "Error");
-    EXPECT_EQ(a.status->background, StatusBackground::Red);
-    EXPECT_FALSE(record.BumpTestRunning);
-
-    record.BumpTestRunning = true;
-    ReceiveBuffer ok = Received(kBumpResult);
-    a = Decoder().DecodeAnswer(ok, record);
-    EXPECT_EQ(a.status->text, "ok A1:12 A2:34 T50:56");
-    EXPECT_EQ(a.status->background, StatusBackground::LimeGreen);
-    EXPECT_FALSE(record.BumpTestRunning);
+    struct Case {
+        std::uint8_t object;
+        Bytes payload;
+        const char *text; // nullptr: the field stays as it is
+        StatusBackground background;
+        bool calibrationAfter, bumpAfter; // both flags start set
+    };
+    const Case cases[] = {
+        {10, {0x05}, "OK", StatusBackground::LimeGreen, false, true},
+        {10, {0xFE}, "Error", StatusBackground::Red, false, true},
+        {5, {1}, "Running", StatusBackground::Blink, true, true},
+        {5, {2}, nullptr, StatusBackground::Window, true, true},
+        {5, {0}, "NEED CAL", StatusBackground::Red, true, false},
+        {5, {0x80}, "Error", StatusBackground::Red, true, false},
+        {6, {0, 0, 0xFF, 0xFF, 5, 0}, "Running", StatusBackground::Blink, true, true}, // zero first
+        {6, {3, 0, 0xFF, 0xFF, 5, 0}, "Error", StatusBackground::Red, true, false},
+        {6, Hex(kBumpResult), "ok A1:12 A2:34 T50:56", StatusBackground::LimeGreen, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.object) << " " << (c.text ? c.text : "-"));
+        InstrumentRecord record;
+        record.CalibrationRunning = record.BumpTestRunning = true;
+        ReceiveBuffer buffer = c.payload.size() > 6 ? Received(c.payload) : Answer(c.object, c.payload);
+        const DecodedAnswer a = Decoder().DecodeAnswer(buffer, record);
+        ASSERT_EQ(a.status.has_value(), c.text != nullptr);
+        if (c.text) {
+            EXPECT_EQ(a.status->text, c.text);
+            EXPECT_EQ(a.status->background, c.background);
+        }
+        EXPECT_EQ(record.CalibrationRunning, c.calibrationAfter);
+        EXPECT_EQ(record.BumpTestRunning, c.bumpAfter);
+    }
 }
 
 TEST(DecodeErrorReport, CountsEveryReportWhateverItsFlags)
@@ -284,19 +253,26 @@ TEST(DecodeErrorReport, CountsEveryReportWhateverItsFlags)
     EXPECT_EQ(record.ErrorAnswerCount, 2);
 }
 
-TEST(DecodeCommonSteps, OtherFlagsEmptyTheBufferButAreNotEvaluated)
+TEST(DecodeCommonSteps, OtherFlagsAndObjectsWithoutBranchOnlyEmptyTheBuffer)
 {
     InstrumentRecord record;
     record.SoftwareVersion = 199;
     ReceiveBuffer buffer = Received(kIdentityFlags80);
-    const DecodedAnswer a = Decoder().DecodeAnswer(buffer, record);
+    DecodedAnswer a = Decoder().DecodeAnswer(buffer, record);
     EXPECT_EQ(buffer.count, 0);
-    EXPECT_EQ(a.object, 2);
     EXPECT_EQ(a.flags, 0x80);
-    EXPECT_FALSE(a.evaluated);
-    EXPECT_FALSE(a.identity);
-    EXPECT_FALSE(a.unchangedGroup);
+    EXPECT_FALSE(a.evaluated || a.identity || a.unchangedGroup);
     EXPECT_EQ(record.SoftwareVersion, 199);
+
+    for (std::uint8_t object : {1, 8, 9, 30, 34, 35, 36, 37, 38, 127}) {
+        ReceiveBuffer other = Answer(object, Bytes(20, 0x42));
+        a = Decoder().DecodeAnswer(other, record);
+        EXPECT_EQ(other.count, 0);
+        EXPECT_FALSE(a.evaluated || a.shortPayload) << int(object);
+    }
+    const ReceiveBuffer snapshot = Received(kIdentity);
+    EXPECT_TRUE(Decoder().Decode(snapshot, record).identity);
+    EXPECT_EQ(snapshot.count, 30);
 }
 
 TEST(DecodeCommonSteps, ShortDataAnswersAreNotEvaluated)
@@ -328,28 +304,6 @@ TEST(DecodeCommonSteps, ShortDataAnswersAreNotEvaluated)
         ReceiveBuffer whole = Answer(object, Bytes(static_cast<std::size_t>(size) + 3, 0x11));
         EXPECT_TRUE(Decoder().DecodeAnswer(whole, record).evaluated); // longer is fine
     }
-}
-
-TEST(DecodeCommonSteps, ObjectsWithoutBranchOnlyEmptyTheBuffer)
-{
-    for (std::uint8_t object : {1, 8, 9, 30, 34, 35, 36, 37, 38, 127}) {
-        SCOPED_TRACE(object);
-        InstrumentRecord record;
-        ReceiveBuffer buffer = Answer(object, Bytes(20, 0x42));
-        const DecodedAnswer a = Decoder().DecodeAnswer(buffer, record);
-        EXPECT_EQ(buffer.count, 0);
-        EXPECT_FALSE(a.evaluated);
-        EXPECT_FALSE(a.shortPayload);
-    }
-}
-
-TEST(DecodeCommonSteps, SnapshotDecodingLeavesTheBufferAlone)
-{
-    InstrumentRecord record;
-    const ReceiveBuffer buffer = Received(kIdentity);
-    const DecodedAnswer a = Decoder().Decode(buffer, record);
-    EXPECT_TRUE(a.identity);
-    EXPECT_EQ(buffer.count, 30);
 }
 
 TEST(DecodeBranches, LaterObjectsPlugIntoTheDecoder)

