@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,9 +23,9 @@ namespace r310 {
 struct AnswerFrame {
     std::uint8_t object = 0;
     std::uint8_t flags = 0;
-    std::vector<std::uint8_t> payload;      // the announced payload bytes
+    std::vector<std::uint8_t> payload;           // the announced payload bytes
     std::array<std::uint8_t, kMaxFrame> bytes{}; // the whole receive buffer
-    std::uint8_t count = 0;                 // bytes the receive buffer held
+    std::uint8_t count = 0;                      // bytes the receive buffer held
 };
 
 struct DecodedAnswer {
