@@ -97,10 +97,11 @@ void PtyServer::setLog(std::function<void(const QString &)> sink)
         device_.setTrace(nullptr);
         return;
     }
-    device_.setTrace([sink = std::move(sink)](const TraceEntry &entry) {
+    const std::int64_t start = device_.clock().nowMicros();
+    device_.setTrace([sink = std::move(sink), start](const TraceEntry &entry) {
         static const char *const kinds[] = {"->", "!crc", "!ignored", "<-", "!unanswered"};
         const QString line = QStringLiteral("%1 %2 %3")
-                                 .arg(entry.atMicros / 1000)
+                                 .arg((entry.atMicros - start) / 1000, 8)
                                  .arg(QLatin1String(kinds[static_cast<int>(entry.kind)]))
                                  .arg(Hex(entry.bytes));
         sink(line);

@@ -47,7 +47,8 @@ its state while running. Ends cleanly on SIGINT (Ctrl+C) or SIGTERM.
 Options:
   -h, --help          this text
   --log               each request and answer as a hex line on stderr:
-                      "<ms> -> <request>", "<ms> <- <answer>", and
+                      "<ms> -> <request>", "<ms> <- <answer>" (milliseconds
+                      since start, answers at the time they go out), and
                       "!crc", "!ignored", "!unanswered" for dropped frames
   --no-pacing         answers at once instead of at 9600-baud line speed
                       (the same as --pacing=off)

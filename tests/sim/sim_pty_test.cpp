@@ -23,10 +23,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The program lies in the build folder, one level above this test.
 std::string Program()
 {
-    const char *dir = std::getenv("R310_BUILD_DIR");
-    return std::string(dir ? dir : "build") + "/r310sim";
+    if (const char *dir = std::getenv("R310_BUILD_DIR"))
+        return std::string(dir) + "/r310sim";
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+    for (int up = 0; up < 2 && path.find('/') != std::string::npos; ++up)
+        path.erase(path.rfind('/'));
+    return path + "/r310sim";
 }
 
 struct Child {
@@ -34,7 +41,8 @@ struct Child {
     int out = -1;
 };
 
-Child Start(const std::vector<std::string> &args)
+// Starts r310sim with stdout (and stderr too when mergeErrors) on a pipe.
+Child Start(const std::vector<std::string> &args, bool mergeErrors = false)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -42,6 +50,8 @@ Child Start(const std::vector<std::string> &args)
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
+        if (mergeErrors)
+            ::dup2(pipeFds[1], STDERR_FILENO);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         std::vector<char *> argv;
@@ -118,7 +128,7 @@ int WaitFor(pid_t pid)
 
 TEST(SimProgram, ServesFramesOnItsTerminalAndEndsOnSigterm)
 {
-    Child child = Start({"--software=221", "--serial=777"});
+    Child child = Start({"--software=221", "--serial=777", "--log"}, true);
     ASSERT_GT(child.pid, 0);
     const std::string path = ReadLine(child.out);
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << "first line: " << path;
@@ -149,7 +159,14 @@ TEST(SimProgram, ServesFramesOnItsTerminalAndEndsOnSigterm)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     struct stat info {};
     EXPECT_NE(::stat(path.c_str(), &info), 0) << "the terminal is gone";
+
+    std::string log;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(child.out, buffer, sizeof buffer)) > 0;)
+        log.append(buffer, static_cast<std::size_t>(n));
     ::close(child.out);
+    EXPECT_NE(log.find(" -> 56 59 4B 34 01 60 00 A5 9F\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" <- 56 59 4B 34 01 C0 00 "), std::string::npos) << log;
 }
 
 TEST(SimProgram, HelpDocumentsOptionsScenarioKeysAndFaults)

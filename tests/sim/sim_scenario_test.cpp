@@ -146,3 +146,34 @@ TEST(SimClockDates, InstrumentSecondsCountFrom1980)
     clock.advanceMillis(999);
     EXPECT_EQ(clock.localSeconds(), 100);
 }
+
+TEST(SimScenario, ShippedExamplesLoadAndShowWhatTheyPromise)
+{
+    const std::string dir = SIM_SCENARIO_DIR;
+    auto load = [&](const char *name) {
+        Scenario s;
+        std::string error;
+        EXPECT_TRUE(LoadScenarioFile(dir + "/" + name, s, &error)) << error;
+        return s;
+    };
+    auto clock = std::make_shared<ManualClock>();
+
+    const Scenario older = load("older-instrument.txt");
+    EXPECT_EQ(Device(older, clock).state().hardware.options, 0xB0);
+
+    const Device full(load("full-logs.txt"), clock);
+    EXPECT_EQ(full.state().events.records.size(), 700u);
+    EXPECT_EQ(full.state().logger.blocks.size(), 40u);
+    EXPECT_EQ(full.state().logger.blocks[8].setCount, 5);
+    EXPECT_EQ(full.state().logger.blocks[12].firstSampleTime - full.state().logger.blocks[11].firstSampleTime,
+              9u * 30 + 86400);
+
+    const Scenario flaky = load("flaky-line.txt");
+    EXPECT_DOUBLE_EQ(flaky.faults.echo.probability, 1.0);
+    EXPECT_EQ(flaky.faults.lineDropAfter, 20);
+
+    const Scenario trouble = load("calibration-trouble.txt");
+    EXPECT_TRUE(trouble.calibrationFails);
+    EXPECT_TRUE(trouble.faults.clockReadOnly);
+    EXPECT_EQ(Device(trouble, clock).state().bump.state, 1);
+}
