@@ -30,6 +30,8 @@ ApdComPort::ApdComPort(BackendFactory factory, QObject *parent)
 {
 }
 
+ApdComPort::ApdComPort(SerialBackend &device, QObject *parent) : QObject(parent), shared_(&device) {}
+
 ApdComPort::~ApdComPort()
 {
     release();
@@ -66,16 +68,22 @@ void ApdComPort::SetOpen(bool open)
     release();
     if (!open)
         return;
-    if (portName_.isEmpty())
-        throw PortError(tr("No serial port selected"));
-    std::unique_ptr<SerialBackend> backend = factory_(portName_, settings_);
-    if (!backend)
+    std::unique_ptr<SerialBackend> made;
+    SerialBackend *device = shared_;
+    if (!device) {
+        if (portName_.isEmpty())
+            throw PortError(tr("No serial port selected"));
+        made = factory_(portName_, settings_);
+        device = made.get();
+    }
+    if (!device)
         throw PortError(tr("Serial port %1 cannot be used").arg(portName_));
-    if (!backend->open())
-        throw PortError(backend->errorString());
-    connect(backend.get(), &SerialBackend::readyRead, this, &ApdComPort::takeReceivedBytes);
-    connect(backend.get(), &SerialBackend::failed, this, &ApdComPort::deviceFailed);
-    backend_ = std::move(backend);
+    if (!device->open())
+        throw PortError(device->errorString());
+    connect(device, &SerialBackend::readyRead, this, &ApdComPort::takeReceivedBytes);
+    connect(device, &SerialBackend::failed, this, &ApdComPort::deviceFailed);
+    owned_ = std::move(made);
+    backend_ = device;
     // Bytes that were waiting before the connection was made are announced too.
     if (backend_->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &ApdComPort::takeReceivedBytes, Qt::QueuedConnection);
@@ -89,10 +97,11 @@ void ApdComPort::release(bool deferDelete)
         return;
     backend_->disconnect(this);
     backend_->close();
-    if (deferDelete)
-        backend_.release()->deleteLater(); // it may still be emitting the signal that got us here
+    backend_ = nullptr;
+    if (deferDelete && owned_)
+        owned_.release()->deleteLater(); // it may still be emitting the signal that got us here
     else
-        backend_.reset();
+        owned_.reset();
 }
 
 void ApdComPort::WriteBlock(const std::uint8_t *data, std::uint16_t length)

@@ -42,8 +42,12 @@ public:
 
     // Opens real serial devices (QSerialPortBackend).
     explicit ApdComPort(QObject *parent = nullptr);
-    // Opens whatever the factory makes, e.g. the simulated instrument's link.
+    // Opens whatever the factory makes for each open.
     explicit ApdComPort(BackendFactory factory, QObject *parent = nullptr);
+    // Opens this one device every time, whatever the port name, e.g. the
+    // simulated instrument's in-process link, which keeps its state between
+    // opens. The device must outlive the port; it is closed, not deleted.
+    explicit ApdComPort(SerialBackend &device, QObject *parent = nullptr);
     ~ApdComPort() override;
 
     // The device to open: a name from the port list (ttyUSB0, COM3) or a
@@ -95,7 +99,9 @@ private:
     void release(bool deferDelete = false);
 
     BackendFactory factory_;
-    std::unique_ptr<SerialBackend> backend_;
+    SerialBackend *shared_ = nullptr; // the one device of every open, not owned
+    std::unique_ptr<SerialBackend> owned_;
+    SerialBackend *backend_ = nullptr; // the open device: shared_ or owned_
     QString portName_;
     LineSettings settings_;
     QByteArray received_;

@@ -89,6 +89,24 @@ TEST(PortOpen, StoredSettingsReachTheDeviceAndOpeningTwiceIsHarmless)
     EXPECT_FALSE(m.port.Open());
 }
 
+TEST(PortOpen, OneInjectedDeviceServesEveryOpenAndOutlivesThePort)
+{
+    EnsureApplication();
+    MemoryDevice device;
+    {
+        ApdComPort port(device);
+        Reader reader(port);
+        port.SetOpen(true);
+        port.SetOpen(false);
+        port.SetOpen(true);
+        EXPECT_TRUE(device.isOpen());
+        device.receive("ab");
+        EXPECT_EQ(reader.bytes, (Bytes{'a', 'b'}));
+    }
+    EXPECT_FALSE(device.isOpen()) << "closed, not deleted, with the port";
+    device.receive("c"); // nobody listens any more
+}
+
 TEST(PortOpen, ComNumberNamesTheWindowsDevice)
 {
     MemoryPort m;
