@@ -120,17 +120,6 @@ TEST(SimScenario, WrittenScenarioMakesTheSameInstrument)
     EXPECT_EQ(EncodeLoggerBlock(a.state().logger.blocks[3]), EncodeLoggerBlock(b.state().logger.blocks[3]));
 }
 
-TEST(SimScenario, HelpNamesEveryKeyWithItsDefault)
-{
-    const std::string help = ScenarioKeyHelp();
-    for (const char *key : {"serial", "software", "clock_offset", "range_end", "events", "logger_blocks",
-                            "cal_result", "no_answer", "bad_crc", "error_report", "echo", "stray", "split",
-                            "late", "clock_readonly", "line_drop_after", "seed", "pacing", "turnaround_ms",
-                            "block<N>"})
-        EXPECT_NE(help.find(std::string("  ") + key + " "), std::string::npos) << key;
-    EXPECT_NE(help.find("[1234]"), std::string::npos);
-}
-
 TEST(SimClockDates, InstrumentSecondsCountFrom1980)
 {
     EXPECT_EQ(InstrumentSecondsFromCivil(1980, 1, 1, 0, 0, 0), 0);
