@@ -22,9 +22,7 @@ namespace {
 // A port over an in-memory device the test can reach.
 struct MemoryPort {
     MemoryPort()
-        : port([this](const QString &name, const LineSettings &line) {
-              openedName = name;
-              openedLine = line;
+        : port([this](const QString &, const LineSettings &) {
               auto device = std::make_unique<MemoryDevice>();
               device->refuseOpen = refuseOpen;
               device->error = QStringLiteral("refused for the test");
@@ -39,8 +37,6 @@ struct MemoryPort {
     ApdComPort port;
     MemoryDevice *device = nullptr;
     bool refuseOpen = false;
-    QString openedName;
-    LineSettings openedLine;
 };
 
 // Reads every announced byte, the way the transaction's handler does.
@@ -69,26 +65,6 @@ QString OpenError(ApdComPort &port)
     return {};
 }
 
-TEST(PortOpen, StoredSettingsReachTheDeviceAndOpeningTwiceIsHarmless)
-{
-    MemoryPort m;
-    m.port.SetBaud(9600);
-    m.port.SetParity(QSerialPort::NoParity);
-    m.port.SetOpen(true);
-    MemoryDevice *first = m.device;
-    m.port.SetOpen(true);
-
-    EXPECT_TRUE(m.port.Open());
-    EXPECT_EQ(m.device, first) << "an open port is not opened again";
-    EXPECT_EQ(m.openedName, "ttyUSB0");
-    EXPECT_EQ(m.openedLine.Baud, 9600);
-    EXPECT_EQ(m.openedLine.DataBits, QSerialPort::Data8);
-    EXPECT_EQ(m.openedLine.StopBits, QSerialPort::OneStop);
-    m.port.SetOpen(false);
-    m.port.SetOpen(false);
-    EXPECT_FALSE(m.port.Open());
-}
-
 TEST(PortOpen, OneInjectedDeviceServesEveryOpenAndOutlivesThePort)
 {
     EnsureApplication();
@@ -97,6 +73,8 @@ TEST(PortOpen, OneInjectedDeviceServesEveryOpenAndOutlivesThePort)
         ApdComPort port(device);
         Reader reader(port);
         port.SetOpen(true);
+        port.SetOpen(true); // opening an open port does nothing
+        port.SetOpen(false);
         port.SetOpen(false);
         port.SetOpen(true);
         EXPECT_TRUE(device.isOpen());
@@ -105,16 +83,6 @@ TEST(PortOpen, OneInjectedDeviceServesEveryOpenAndOutlivesThePort)
     }
     EXPECT_FALSE(device.isOpen()) << "closed, not deleted, with the port";
     device.receive("c"); // nobody listens any more
-}
-
-TEST(PortOpen, ComNumberNamesTheWindowsDevice)
-{
-    MemoryPort m;
-    m.port.SetComNumber(12);
-    EXPECT_EQ(m.port.PortName(), "COM12");
-    EXPECT_EQ(m.port.ComNumber(), 12);
-    m.port.SetPortName(QStringLiteral("ttyACM0"));
-    EXPECT_EQ(m.port.ComNumber(), 0);
 }
 
 TEST(PortOpen, RefusedDeviceRaisesItsMessageAndStaysClosed)
@@ -317,15 +285,6 @@ TEST(RtsDirection, ClosingDropsARaisedLine)
     line.direction.reset();
     EXPECT_FALSE(line.direction.raised());
     EXPECT_EQ(line.changes, (std::vector<bool>{true, false}));
-}
-
-TEST(LineTiming, CharacterTimeCountsEveryBit)
-{
-    LineSettings line;
-    EXPECT_DOUBLE_EQ(CharacterSeconds(line), 10.0 / 9600);
-    line.Parity = QSerialPort::EvenParity;
-    line.StopBits = QSerialPort::TwoStop;
-    EXPECT_DOUBLE_EQ(CharacterSeconds(line), 12.0 / 9600);
 }
 
 TEST(CommandBoundary, PortErrorIsShownWithAFullStopAndEndsTheCommand)
