@@ -120,27 +120,27 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
     const long span = std::max<long>(1, long{s.rangeEnd} - s.rangeBegin);
     std::int64_t t = 0;
     for (int b = 1; b <= s.loggerBlocks; ++b) {
-        const LoggerBlockSpec spec = s.block(b);
-        t += spec.gapSeconds;
+        const LoggerBlockShape shape = s.block(b);
+        t += shape.gapSeconds;
         LoggerBlock block;
-        block.state = spec.state;
+        block.state = shape.state;
         block.firstSampleTime = static_cast<std::uint32_t>(t);
         block.interval = s.loggerInterval;
-        block.samplesPerSet = spec.samples;
-        block.setCount = spec.sets;
-        const int stored = std::min<int>(spec.samples, kSamplesPerSet);
-        for (int k = 0; k < spec.sets; ++k) {
+        block.samplesPerSet = shape.samples;
+        block.setCount = shape.sets;
+        const int stored = std::min<int>(shape.samples, kSamplesPerSet);
+        for (int k = 0; k < shape.sets; ++k) {
             LoggerSampleSet set;
-            set.state = spec.setState;
+            set.state = shape.setState;
             set.gasCode = s.gasCode;
             set.unitCode = s.unitCode;
             set.exponent = s.exponent;
             for (int i = 0; i < stored; ++i) {
                 long v = s.value + Draw(random, -1, 1) * std::max<long>(1, s.valueSwing / 2);
-                if (spec.alarm) {
+                if (shape.alarm) {
                     // A gas cloud: rises to half again the A1 limit mid-block and falls off.
-                    const double shape = std::sin(3.14159265358979 * (i + 0.5) / stored);
-                    v = std::lround(s.value + shape * (s.thresholds[0] * 1.5 - s.value));
+                    const double rise = std::sin(3.14159265358979 * (i + 0.5) / stored);
+                    v = std::lround(s.value + rise * (s.thresholds[0] * 1.5 - s.value));
                 }
                 set.samples[i] = Clamp16(std::clamp<long>(v, s.rangeBegin, s.rangeBegin + span));
                 if (set.samples[i] >= s.thresholds[0])
@@ -148,7 +148,7 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
             }
             block.sets.push_back(set);
         }
-        t += std::int64_t{spec.samples} * s.loggerInterval;
+        t += std::int64_t{shape.samples} * s.loggerInterval;
         logger.blocks.push_back(std::move(block));
     }
     const std::int64_t shift = now - s.loggerInterval - t;

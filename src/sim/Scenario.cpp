@@ -148,7 +148,7 @@ std::string FormatByteList(const std::vector<std::uint8_t> &values)
     return text;
 }
 
-bool ParseBlockSpec(const std::string &text, LoggerBlockSpec &spec, std::string *error)
+bool ParseBlockShape(const std::string &text, LoggerBlockShape &shape, std::string *error)
 {
     std::string normal = text;
     std::replace(normal.begin(), normal.end(), ',', ' ');
@@ -163,28 +163,28 @@ bool ParseBlockSpec(const std::string &text, LoggerBlockSpec &spec, std::string 
         long long v = 0;
         bool flag = false;
         if (name == "state" && ParseInteger(value, 0, 65535, v))
-            spec.state = static_cast<std::uint16_t>(v);
+            shape.state = static_cast<std::uint16_t>(v);
         else if (name == "sets" && ParseInteger(value, 0, 255, v))
-            spec.sets = static_cast<std::uint8_t>(v);
+            shape.sets = static_cast<std::uint8_t>(v);
         else if (name == "samples" && ParseInteger(value, 0, 255, v))
-            spec.samples = static_cast<std::uint8_t>(v);
+            shape.samples = static_cast<std::uint8_t>(v);
         else if (name == "set_state" && ParseInteger(value, 0, 255, v))
-            spec.setState = static_cast<std::uint8_t>(v);
+            shape.setState = static_cast<std::uint8_t>(v);
         else if (name == "gap" && ParseInteger(value, 0, 100000000, v))
-            spec.gapSeconds = static_cast<std::int32_t>(v);
+            shape.gapSeconds = static_cast<std::int32_t>(v);
         else if (name == "alarm" && ParseBool(value, flag))
-            spec.alarm = flag;
+            shape.alarm = flag;
         else
             return Fail(error, "block item '" + item + "' is unknown or out of range");
     }
     return true;
 }
 
-std::string FormatBlockSpec(const LoggerBlockSpec &spec)
+std::string FormatBlockShape(const LoggerBlockShape &shape)
 {
-    return "state=" + std::to_string(spec.state) + " sets=" + std::to_string(spec.sets) +
-           " samples=" + std::to_string(spec.samples) + " set_state=" + std::to_string(spec.setState) +
-           " gap=" + std::to_string(spec.gapSeconds) + " alarm=" + (spec.alarm ? "yes" : "no");
+    return "state=" + std::to_string(shape.state) + " sets=" + std::to_string(shape.sets) +
+           " samples=" + std::to_string(shape.samples) + " set_state=" + std::to_string(shape.setState) +
+           " gap=" + std::to_string(shape.gapSeconds) + " alarm=" + (shape.alarm ? "yes" : "no");
 }
 
 struct Key {
@@ -428,16 +428,16 @@ int BlockNumber(const std::string &key)
 
 } // namespace
 
-LoggerBlockSpec Scenario::block(int b) const
+LoggerBlockShape Scenario::block(int b) const
 {
     const auto found = blockOverrides.find(b);
     if (found != blockOverrides.end())
         return found->second;
-    LoggerBlockSpec spec;
-    spec.sets = loggerSets;
-    spec.samples = loggerSamples;
-    spec.alarm = b == 3; // the default history holds one gas peak
-    return spec;
+    LoggerBlockShape shape;
+    shape.sets = loggerSets;
+    shape.samples = loggerSamples;
+    shape.alarm = b == 3; // the default history holds one gas peak
+    return shape;
 }
 
 bool SetScenarioValue(Scenario &scenario, const std::string &key, const std::string &value, std::string *error)
@@ -445,10 +445,10 @@ bool SetScenarioValue(Scenario &scenario, const std::string &key, const std::str
     const std::string name = NormalKey(key);
     const std::string text = Trim(value);
     if (const int b = BlockNumber(name)) {
-        LoggerBlockSpec spec = scenario.block(b);
-        if (!ParseBlockSpec(text, spec, error))
+        LoggerBlockShape shape = scenario.block(b);
+        if (!ParseBlockShape(text, shape, error))
             return false;
-        scenario.blockOverrides[b] = spec;
+        scenario.blockOverrides[b] = shape;
         return true;
     }
     const Key *k = FindKey(name);
@@ -547,8 +547,8 @@ std::string FormatScenario(const Scenario &scenario)
     std::string text;
     for (const Key &key : Keys())
         text += key.name + " = " + key.get(scenario) + "\n";
-    for (const auto &[number, spec] : scenario.blockOverrides)
-        text += "block" + std::to_string(number) + " = " + FormatBlockSpec(spec) + "\n";
+    for (const auto &[number, shape] : scenario.blockOverrides)
+        text += "block" + std::to_string(number) + " = " + FormatBlockShape(shape) + "\n";
     return text;
 }
 

@@ -45,7 +45,7 @@ struct FaultPlan {
 };
 
 // One data logger block as the scenario describes it.
-struct LoggerBlockSpec {
+struct LoggerBlockShape {
     std::uint16_t state = 1;     // only 1 marks a readable block
     std::uint8_t sets = 1;       // sample sets in the block (more than 4 is invalid)
     std::uint8_t samples = 15;   // samples per set (at most 15 are stored)
@@ -117,7 +117,7 @@ struct Scenario {
     std::uint8_t loggerSets = 1;      // default sets per block
     std::uint8_t loggerSamples = 15;  // default samples per set
     std::array<std::uint8_t, 4> loggerObjects{{1, 0, 0, 0}}; // info bytes 6..9
-    std::map<int, LoggerBlockSpec> blockOverrides; // by 1-based block number
+    std::map<int, LoggerBlockShape> blockOverrides; // by 1-based block number
 
     // Line timing.
     bool pacing = true;
@@ -128,8 +128,8 @@ struct Scenario {
 
     FaultPlan faults;
 
-    // The block spec the device uses for 1-based block b.
-    LoggerBlockSpec block(int b) const;
+    // The block shape the device uses for 1-based block b.
+    LoggerBlockShape block(int b) const;
 };
 
 // Sets one key (underscores and hyphens are the same). Returns false and
