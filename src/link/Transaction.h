@@ -62,10 +62,13 @@ public:
     void SetTickLength(std::chrono::milliseconds tick);
     std::chrono::milliseconds TickLength() const;
 
-    // Sends the finished frame at request (the first 73 bytes are copied, so the
+    // Sends the finished frame at request (its N + 9 bytes are copied, so the
     // caller may reuse its buffer) and waits for the answer, up to 5 attempts.
     // With the port closed shows "Comport nicht geöffnet!" and sends nothing.
-    // Throws PortError when the port refuses the frame.
+    // Throws PortError when the port refuses the frame, and for a frame whose
+    // payload length exceeds 64 (nothing is sent).
+    // Only an answer of the request's object or an error report (0xF0) ends an
+    // attempt; a complete answer of another object is passed over.
     void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard);
     void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard)
     {
