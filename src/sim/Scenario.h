@@ -70,7 +70,7 @@ struct Scenario {
     std::int16_t rangeBegin = 0;
     std::int16_t rangeEnd = 500;
     std::uint8_t gasCode = 1;    // carbon monoxide
-    std::uint8_t unitCode = 1;   // ppm
+    std::uint8_t unitCode = 0;   // ppm in the gas table
     std::int8_t exponent = 0;
     std::array<std::int16_t, 5> thresholds{{30, 60, 150, 100, 30}}; // A1 A2 A3 STEL TWA
     std::array<std::uint8_t, 5> alarmFlags{{0x04, 0x02, 0x02, 0x02, 0x02}};

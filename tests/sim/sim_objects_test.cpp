@@ -118,7 +118,7 @@ TEST(SimObjects, RangeWriteChangesOnlyLimitsOptionsAndCalibrationGas)
     EXPECT_EQ(S16(before, 1), 0);
     EXPECT_EQ(S16(before, 3), 500);
     EXPECT_EQ(U8(before, 5), 1);
-    EXPECT_EQ(U8(before, 6), 1);
+    EXPECT_EQ(U8(before, 6), 0) << "ppm";
     EXPECT_EQ(S8(before, 7), 0);
     EXPECT_EQ(S16(before, 8), 30);
     EXPECT_EQ(S16(before, 10), 60);
@@ -380,7 +380,7 @@ TEST(SimObjects, EventLogHoldsRealisticEventsBeyondTheTableSize)
         } else {
             ASSERT_TRUE((type >= 1 && type <= 5) || (type >= 9 && type <= 13)) << type;
             EXPECT_EQ(U8(p, 8), 1);
-            EXPECT_EQ(U8(p, 9), 1);
+            EXPECT_EQ(U8(p, 9), 0) << "ppm";
             EXPECT_EQ(S8(p, 10), 0);
             EXPECT_GT(U8(p, 17), 0) << "battery at byte 17";
             if (type == 1) {
@@ -455,7 +455,7 @@ TEST(SimObjects, DefaultLoggerBlocksAreContiguousWithOneGasPeak)
         ASSERT_EQ(set.size(), 39u);
         EXPECT_EQ(U8(set, 0), 1);
         EXPECT_EQ(U8(set, 1), 1);
-        EXPECT_EQ(U8(set, 2), 1);
+        EXPECT_EQ(U8(set, 2), 0) << "ppm";
         EXPECT_EQ(S8(set, 3), 0);
         const int alarms = U16(set, 4);
         for (int i = 0; i < 15; ++i) {
