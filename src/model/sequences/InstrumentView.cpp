@@ -1,0 +1,7 @@
+#include "InstrumentView.h"
+
+namespace r310 {
+
+InstrumentView::~InstrumentView() = default;
+
+} // namespace r310
