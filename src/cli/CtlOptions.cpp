@@ -1,0 +1,79 @@
+#include "CtlOptions.h"
+
+#include <QCommandLineParser>
+
+namespace r310::cli {
+
+namespace {
+
+// A whole number of at least 0, or -1.
+int NonNegative(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= 0 ? value : -1;
+}
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("device"));
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")});
+    const QCommandLineOption timeout(QStringLiteral("timeout-s"), QString(), QStringLiteral("seconds"));
+    const QCommandLineOption samples(QStringLiteral("samples"), QString(), QStringLiteral("count"));
+    parser.addOptions({port, demo, json, help, verbose, timeout, samples});
+
+    ParsedCommandLine result;
+    if (!parser.parse(arguments)) {
+        result.error = parser.errorText();
+        return result;
+    }
+    CtlOptions &o = result.options;
+    for (const QString &name : parser.optionNames())
+        o.given.append(name == QLatin1String("h") ? QStringLiteral("help")
+                       : name == QLatin1String("v") ? QStringLiteral("verbose")
+                                                    : name);
+    o.port = parser.value(port);
+    o.demo = parser.isSet(demo);
+    o.json = parser.isSet(json);
+    o.help = parser.isSet(help);
+    o.verbose = parser.isSet(verbose);
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty()) {
+        o.command = positional.first();
+        o.operands = positional.mid(1);
+    }
+
+    if (parser.isSet(port) && o.port.trimmed().isEmpty()) {
+        result.error = QStringLiteral("--port needs a device name");
+        return result;
+    }
+    if (parser.isSet(port) && o.demo) {
+        result.error = QStringLiteral("--port and --demo exclude each other");
+        return result;
+    }
+    if (parser.isSet(timeout)) {
+        o.timeoutSeconds = NonNegative(parser.value(timeout));
+        if (o.timeoutSeconds < 0) {
+            result.error = QStringLiteral("--timeout-s needs a whole number of seconds, 0 or more");
+            return result;
+        }
+    }
+    if (parser.isSet(samples)) {
+        o.samples = NonNegative(parser.value(samples));
+        if (o.samples < 0) {
+            result.error = QStringLiteral("--samples needs a whole number, 0 or more");
+            return result;
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace r310::cli

@@ -1,0 +1,30 @@
+#pragma once
+// The command line of r310ctl: global options, the command, its options.
+#include <QString>
+#include <QStringList>
+
+namespace r310::cli {
+
+struct CtlOptions {
+    QString command;         // empty: none given
+    QStringList operands;    // words after the command ("help info")
+    QString port;            // --port DEVICE
+    bool demo = false;       // --demo
+    bool json = false;       // --json
+    bool help = false;       // -h, --help
+    bool verbose = false;    // -v, --verbose
+    int timeoutSeconds = 10; // --timeout-s; 0 searches until interrupted
+    int samples = 0;         // watch --samples; 0 until interrupted
+    QStringList given;       // long names of the options given, for checks per command
+};
+
+struct ParsedCommandLine {
+    bool ok = false;
+    QString error; // one line, when not ok
+    CtlOptions options;
+};
+
+// arguments include the program name.
+ParsedCommandLine ParseCommandLine(const QStringList &arguments);
+
+} // namespace r310::cli

@@ -1,0 +1,16 @@
+#pragma once
+// Exit codes of r310ctl; scripts rely on them, so their values never change.
+namespace r310::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1,           // anything unexpected
+    kExitUsage = 2,             // unknown command or option, bad value
+    kExitNoInstrument = 3,      // no answer within the time-out, or the instrument stopped answering
+    kExitPortUnavailable = 4,   // the port cannot be opened, failed, or none was given or found
+    kExitInstrumentError = 5,   // the instrument answered with an error report
+    kExitGasTableMissing = 6,   // the gas table library KALTEX32 cannot be loaded
+    kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
+};
+
+} // namespace r310::cli

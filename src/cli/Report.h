@@ -1,0 +1,55 @@
+#pragma once
+// How r310ctl prints the instrument's values: as labelled text lines in the
+// window's own formats (the decoder's texts, in the user's regional
+// settings), or as JSON objects carrying raw values and units beside them.
+#include "DecodedValues.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QTextStream>
+
+#include <cstdint>
+#include <vector>
+
+namespace r310 {
+class GasTable;
+}
+
+namespace r310::cli {
+
+struct Field {
+    QString label;
+    QString value;
+};
+using Fields = std::vector<Field>;
+
+// "Label:  value" lines, the values in one column.
+void PrintFields(QTextStream &out, const Fields &fields, int indent = 0);
+// A section heading and its fields, indented.
+void PrintSection(QTextStream &out, const QString &heading, const Fields &fields);
+
+QString YesNo(bool value);
+QString Hex(const std::vector<std::uint8_t> &bytes);
+// Value text, a blank, unit and gas ("1,2 ppm CO"); the value alone without a gas text.
+QString ValueWithGas(const QString &valueText, const QString &gasText);
+
+Fields IdentityFields(const IdentityValues &identity);
+Fields ClockFields(const ClockValues &clock);
+Fields RangeFields(const RangeAlarmSettings &range, const IdentityValues *identity, const MeasuredValue *value);
+// One line per alarm threshold: limit and its three options.
+void PrintAlarmTable(QTextStream &out, const RangeAlarmSettings &range, int indent);
+Fields SignalFields(const SignalSettings &signalSettings);
+Fields HardwareFields(const HardwareSettings &hardware, const FeatureGates &gates);
+
+QJsonObject IdentityJson(const IdentityValues &identity);
+QJsonObject GatesJson(const FeatureGates &gates);
+QJsonObject ClockJson(const ClockValues &clock, std::int64_t differenceSeconds);
+// Unit and gas come from the range object's codes when it has been read.
+QJsonObject ValueJson(const MeasuredValue &value, const RangeAlarmSettings *range, const GasTable &gasTable);
+QJsonObject RangeJson(const RangeAlarmSettings &range, const GasTable &gasTable);
+QJsonObject SignalsJson(const SignalSettings &signalSettings);
+QJsonObject HardwareJson(const HardwareSettings &hardware, const FeatureGates &gates);
+// An answer the decoder does not evaluate yet: its object and payload bytes.
+QJsonObject UndecodedJson(std::uint8_t object, const std::vector<std::uint8_t> &payload);
+
+} // namespace r310::cli

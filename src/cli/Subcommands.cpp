@@ -1,0 +1,202 @@
+#include "Subcommands.h"
+
+#include "ExitCodes.h"
+#include "GasTable.h"
+
+#include <memory>
+
+namespace r310::cli {
+
+namespace {
+
+const QStringList kInstrumentOptions{QStringLiteral("port"), QStringLiteral("demo"), QStringLiteral("timeout-s"),
+                                     QStringLiteral("verbose")};
+
+QStringList With(QStringList options, const QStringList &more)
+{
+    options.append(more);
+    return options;
+}
+
+const char *const kOverviewHead = R"(Usage: r310ctl [--port DEVICE | --demo] [options] COMMAND
+
+Reads a Lumo R310 gas detector connected through its USB serial adapter
+(FTDI, USB 0403:D189), as the R310 configurator does.
+
+Commands:
+)";
+
+const char *const kOverviewTail = R"(
+Options:
+  --port DEVICE    the instrument's serial port: ttyUSB0, /dev/ttyUSB0, COM3;
+                   without it the remembered port, else the adapter's port
+  --demo           use the built-in simulated instrument instead of a port
+  --timeout-s N    give up when no instrument answers within N seconds
+                   (default 10; 0 searches until Ctrl+C)
+  --json           machine-readable output (ports, info, get)
+  -v, --verbose    show each request and the connection phase on stderr
+  -h, --help       this text; "r310ctl COMMAND --help" for one command
+
+Numbers, dates and times are shown in your regional settings, exactly as the
+configurator window shows them.
+
+Exit codes:
+  0    success
+  1    unexpected failure
+  2    usage error (unknown command or option, bad value)
+  3    no instrument answered within the time-out, or it stopped answering
+  4    the serial port cannot be opened or failed, or no port was given or found
+  5    the instrument answered with an error report
+  6    the gas table library KALTEX32 is missing
+  130  interrupted by Ctrl+C while waiting
+
+Example:
+  r310ctl --demo info
+)";
+
+const char *const kHelpHelp = R"(Usage: r310ctl help [COMMAND]
+
+Shows the overview, or the help of one command.
+)";
+
+const char *const kPortsHelp = R"(Usage: r310ctl ports [--json]
+
+Lists the serial ports the system reports, in its order. The port of the
+instrument's USB adapter (USB 0403:D189) is marked, so is the port the
+configurator remembers from its last connection, and the port it would
+preselect at start (the remembered one wins over the adapter's).
+)";
+
+const char *const kInfoHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] [--json] info
+
+Connects as the configurator does (searches with the connect request until
+the instrument answers, then reads identity and clock, sets the instrument's
+clock when it is more than 5 s off the PC's, and reads the live value) and
+shows the identity (serial number, MK type and serial number, software
+version, customer ID, battery check), instrument and PC time, and the live
+value with its unit and gas.
+)";
+
+const char *const kGetHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] [--json] get
+
+Connects as "info" does and reads what the configurator's Range, Signals,
+Hardware, Event properties and Datalogging tabs show. A tab the instrument's
+software version hides (Event properties before 2.10, Datalogging before
+2.11) is reported as not available; options the version lacks likewise.
+The event log and data logger counters are shown as received (not yet
+decoded).
+)";
+
+const char *const kWatchHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] watch [--samples N] [--json]
+
+Connects as "info" does, then polls as the configurator window does: about
+once a second the instrument's clock and live value, one line each time.
+When the instrument stops answering it says so and searches until it
+answers again. Runs until Ctrl+C, or until N readings were shown.
+--timeout-s bounds only the first search; --json prints one JSON object a line.
+)";
+
+} // namespace
+
+int CtlContext::Fail(int code, const QString &message) const
+{
+    err() << "r310ctl: " << message << Qt::endl;
+    return code;
+}
+
+const std::vector<Subcommand> &Subcommands()
+{
+    static const std::vector<Subcommand> table{
+        {"ports", "list the serial ports, marking the instrument's adapter and the remembered port", kPortsHelp,
+         {QStringLiteral("json")}, true, &RunPorts},
+        {"info", "connect and show identity, clocks and the live value", kInfoHelp,
+         With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunInfo},
+        {"get", "connect and show the Range, Signals, Hardware and log tabs", kGetHelp,
+         With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunGet},
+        {"watch", "show clock and live value about once a second until Ctrl+C", kWatchHelp,
+         With(kInstrumentOptions, {QStringLiteral("samples"), QStringLiteral("json")}), true, &RunWatch},
+        {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
+    };
+    return table;
+}
+
+const Subcommand *FindSubcommand(const QString &name)
+{
+    for (const Subcommand &command : Subcommands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+QString OverviewHelp()
+{
+    QString text = QString::fromUtf8(kOverviewHead);
+    for (const Subcommand &command : Subcommands())
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(8),
+                                               QString::fromUtf8(command.summary));
+    return text + QString::fromUtf8(kOverviewTail);
+}
+
+int RunHelp(CtlContext &context)
+{
+    const QStringList &operands = context.options.operands;
+    if (operands.isEmpty()) {
+        context.out() << OverviewHelp();
+        return kExitOk;
+    }
+    const Subcommand *command = FindSubcommand(operands.first());
+    if (!command)
+        return context.Fail(kExitUsage, QStringLiteral("unknown command \"%1\" (see r310ctl --help)").arg(operands.first()));
+    context.out() << command->help;
+    return kExitOk;
+}
+
+int RunCtl(const QStringList &arguments, CtlEnvironment &environment)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    const CtlOptions &options = parsed.options;
+    CtlContext context{options, environment, nullptr};
+    if (!parsed.ok)
+        return context.Fail(kExitUsage, parsed.error + QStringLiteral(" (see r310ctl --help)"));
+    if (options.command.isEmpty()) {
+        if (options.help) {
+            context.out() << OverviewHelp();
+            return kExitOk;
+        }
+        environment.err << OverviewHelp();
+        return context.Fail(kExitUsage, QStringLiteral("no command given"));
+    }
+    const Subcommand *command = FindSubcommand(options.command);
+    if (!command)
+        return context.Fail(kExitUsage,
+                            QStringLiteral("unknown command \"%1\" (see r310ctl --help)").arg(options.command));
+    if (options.help) {
+        context.out() << command->help;
+        return kExitOk;
+    }
+    for (const QString &option : options.given) {
+        if (!command->options.contains(option))
+            return context.Fail(kExitUsage, QStringLiteral("option --%1 does not apply to \"%2\" (see r310ctl %2 --help)")
+                                                .arg(option, options.command));
+    }
+    if (command->run != &RunHelp && !options.operands.isEmpty())
+        return context.Fail(kExitUsage, QStringLiteral("unexpected argument \"%1\" (see r310ctl %2 --help)")
+                                            .arg(options.operands.first(), options.command));
+
+    // Bound at start as the configurator binds it: without the gas table no
+    // gas or unit can be named.
+    std::unique_ptr<GasTable> gasTable;
+    if (command->bindsGasTable) {
+        QString error;
+        gasTable = environment.gasTableDirectories.isEmpty()
+                       ? GasTable::Load(&error)
+                       : GasTable::Load(environment.gasTableDirectories, &error);
+        if (!gasTable)
+            return context.Fail(kExitGasTableMissing, error);
+        context.gasTable = gasTable.get();
+    }
+    return command->run(context);
+}
+
+} // namespace r310::cli

@@ -1,0 +1,58 @@
+#pragma once
+// r310ctl is a table of subcommands. A new command is one row here and one
+// function in a file of its own.
+#include "CtlOptions.h"
+#include "InstrumentSession.h"
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <vector>
+
+namespace r310 {
+class GasTable;
+}
+
+namespace r310::cli {
+
+// What a command gets to work with.
+struct CtlContext {
+    const CtlOptions &options;
+    CtlEnvironment &environment;
+    const GasTable *gasTable; // bound at start; null only for commands that do not bind it
+
+    QTextStream &out() const { return environment.out; }
+    QTextStream &err() const { return environment.err; }
+    // Writes "r310ctl: message" to standard error and returns code.
+    int Fail(int code, const QString &message) const;
+};
+
+using CommandRunner = int (*)(CtlContext &context);
+
+struct Subcommand {
+    const char *name;
+    const char *summary;        // one line for the overview
+    const char *help;           // usage line and description, for "COMMAND --help"
+    QStringList options;        // long option names accepted beside --help
+    bool bindsGasTable;         // the gas table library is bound before it runs
+    CommandRunner run;
+};
+
+const std::vector<Subcommand> &Subcommands();
+const Subcommand *FindSubcommand(const QString &name);
+
+// The whole program: parses the arguments (program name first), runs the
+// command and returns the exit code.
+int RunCtl(const QStringList &arguments, CtlEnvironment &environment);
+
+// Text of "r310ctl --help".
+QString OverviewHelp();
+
+// The commands.
+int RunHelp(CtlContext &context);
+int RunPorts(CtlContext &context);
+int RunInfo(CtlContext &context);
+int RunGet(CtlContext &context);
+int RunWatch(CtlContext &context);
+
+} // namespace r310::cli

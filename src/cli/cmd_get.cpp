@@ -1,0 +1,195 @@
+// r310ctl get: what the Range, Signals, Hardware, Event properties and
+// Datalogging tabs show, read the way the window reads them.
+#include "ExitCodes.h"
+#include "Formats.h"
+#include "Report.h"
+#include "Subcommands.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace r310::cli {
+
+namespace {
+
+// Objects the two log tabs read; their decoding comes with the log functions.
+const std::uint8_t kLogTabObjects[] = {kObjectEventProperties, kObjectLoggerInfo};
+
+struct LogTab {
+    InstrumentTab tab;
+    const char *title;
+    const char *key;
+    bool visible;
+    const char *shownFrom; // software version that shows the tab
+};
+
+QString HiddenReason(const LogTab &tab, const QString &version)
+{
+    return QStringLiteral("not available: software version %1 hides this tab (shown from %2)")
+        .arg(version, QLatin1String(tab.shownFrom));
+}
+
+bool LogObjectsRead(const TerminalView &view)
+{
+    for (const std::uint8_t object : kLogTabObjects) {
+        if (!view.undecoded.count(object))
+            return false;
+    }
+    return true;
+}
+
+void PrintLogTab(QTextStream &out, const LogTab &tab, const TerminalView &view, const QString &version)
+{
+    out << tab.title << '\n';
+    if (!tab.visible) {
+        out << "  " << HiddenReason(tab, version) << '\n';
+        return;
+    }
+    Fields fields;
+    for (const std::uint8_t object : kLogTabObjects) {
+        const auto answer = view.undecoded.find(object);
+        fields.push_back({QStringLiteral("Object %1").arg(object),
+                          answer == view.undecoded.end() ? QStringLiteral("no answer")
+                                                         : Hex(answer->second) + QStringLiteral("  (not yet decoded)")});
+    }
+    PrintFields(out, fields, 2);
+}
+
+QJsonObject LogTabJson(const LogTab &tab, const TerminalView &view, const QString &version)
+{
+    QJsonObject json{{QStringLiteral("available"), tab.visible}};
+    if (!tab.visible) {
+        json.insert(QStringLiteral("reason"), HiddenReason(tab, version));
+        return json;
+    }
+    QJsonArray objects;
+    for (const std::uint8_t object : kLogTabObjects) {
+        const auto answer = view.undecoded.find(object);
+        if (answer != view.undecoded.end())
+            objects.append(UndecodedJson(object, answer->second));
+    }
+    json.insert(QStringLiteral("objects"), objects);
+    return json;
+}
+
+void PrintGet(InstrumentSession &session, const LogTab (&logTabs)[2], const QString &version)
+{
+    const TerminalView &view = session.view();
+    QTextStream &out = session.out();
+    out << "Instrument on " << session.PortLabel();
+    if (view.identity)
+        out << ": serial number " << view.identity->serialNumberText << ", software version " << version;
+    out << "\n\n";
+
+    out << "Range\n";
+    if (view.range) {
+        PrintFields(out, RangeFields(*view.range, view.identity ? &*view.identity : nullptr,
+                                     view.value ? &*view.value : nullptr), 2);
+        PrintAlarmTable(out, *view.range, 2);
+    } else {
+        out << "  no answer\n";
+    }
+    if (view.signalSettings)
+        PrintSection(out, QStringLiteral("Signals"), SignalFields(*view.signalSettings));
+    else
+        out << "Signals\n  no answer\n";
+    const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);
+    if (view.hardware)
+        PrintSection(out, QStringLiteral("Hardware"), HardwareFields(*view.hardware, gates));
+    else
+        out << "Hardware\n  no answer\n";
+    for (const LogTab &tab : logTabs)
+        PrintLogTab(out, tab, view, version);
+}
+
+void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const QString &version)
+{
+    const TerminalView &view = session.view();
+    const GasTable &gasTable = session.gasTable();
+    QJsonObject document{
+        {QStringLiteral("port"), session.PortLabel()},
+        {QStringLiteral("demo"), session.Demo()},
+        {QStringLiteral("errorReports"), static_cast<int>(view.errorReports.size())},
+    };
+    const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);
+    if (view.identity) {
+        document.insert(QStringLiteral("identity"), IdentityJson(*view.identity));
+        document.insert(QStringLiteral("features"), GatesJson(gates));
+    }
+    QJsonObject range{{QStringLiteral("available"), true}};
+    if (view.range) {
+        const QJsonObject values = RangeJson(*view.range, gasTable);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            range.insert(it.key(), it.value());
+        if (view.value)
+            range.insert(QStringLiteral("value"), ValueJson(*view.value, &*view.range, gasTable));
+    }
+    document.insert(QStringLiteral("range"), range);
+    QJsonObject signalSettings{{QStringLiteral("available"), true}};
+    if (view.signalSettings) {
+        const QJsonObject values = SignalsJson(*view.signalSettings);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            signalSettings.insert(it.key(), it.value());
+    }
+    document.insert(QStringLiteral("signals"), signalSettings);
+    QJsonObject hardware{{QStringLiteral("available"), true}};
+    if (view.hardware) {
+        const QJsonObject values = HardwareJson(*view.hardware, gates);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            hardware.insert(it.key(), it.value());
+    }
+    document.insert(QStringLiteral("hardware"), hardware);
+    for (const LogTab &tab : logTabs)
+        document.insert(QLatin1String(tab.key), LogTabJson(tab, view, version));
+    session.out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+} // namespace
+
+int RunGet(CtlContext &context)
+{
+    InstrumentSession session(context.options, context.environment, *context.gasTable);
+    if (const int code = session.Open())
+        return code;
+    session.view().tab = InstrumentTab::Range;
+    if (const int code = session.Connect())
+        return code;
+    ReadSequences &reads = session.sequences();
+    TerminalView &view = session.view();
+
+    const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);
+    const LogTab logTabs[2] = {
+        {InstrumentTab::EventProperties, "Event properties", "eventProperties", gates.eventPropertiesTabVisible, "2.10"},
+        {InstrumentTab::Datalogging, "Datalogging", "datalogging", gates.dataloggingTabVisible, "2.11"},
+    };
+    // Each tab is brought to the front and read as the window reads it. Both
+    // log tabs read the same two objects, so they are read once.
+    std::vector<InstrumentTab> tabs{InstrumentTab::Signals, InstrumentTab::Hardware};
+    if (logTabs[0].visible || logTabs[1].visible)
+        tabs.push_back(logTabs[0].visible ? logTabs[0].tab : logTabs[1].tab);
+    const int code = session.Run([&] {
+        // The value read while connecting came before the range.
+        reads.ReadValue();
+        for (const InstrumentTab tab : tabs) {
+            if (session.transaction().Result().Cancelled)
+                break;
+            view.tab = tab;
+            reads.PageControl1Change();
+        }
+    });
+    if (code)
+        return code;
+
+    const bool logsWanted = logTabs[0].visible || logTabs[1].visible;
+    const bool complete = view.identity && view.range && view.value && view.signalSettings && view.hardware
+                       && (!logsWanted || LogObjectsRead(view));
+    const QString version = FormatSoftwareVersion(session.record().SoftwareVersion);
+    if (context.options.json)
+        PrintGetJson(session, logTabs, version);
+    else
+        PrintGet(session, logTabs, version);
+    session.out().flush();
+    return session.Verdict(complete);
+}
+
+} // namespace r310::cli

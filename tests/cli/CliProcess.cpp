@@ -1,0 +1,116 @@
+#include "CliProcess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace clitest {
+
+void EnsureApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "cli_test";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+QString CtlProgram()
+{
+    return QStringLiteral(R310CTL_PROGRAM);
+}
+
+QString SimProgram()
+{
+    return QStringLiteral(R310SIM_PROGRAM);
+}
+
+QProcessEnvironment CtlEnvironment(const QString &configHome, const QString &locale)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG")
+            || name == QLatin1String("LANGUAGE"))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("LC_ALL"), locale);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    return environment;
+}
+
+CtlRun RunProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+           std::chrono::milliseconds limit)
+{
+    CtlRun run;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, arguments);
+    run.finished = process.waitForFinished(static_cast<int>(limit.count()));
+    run.took = std::chrono::milliseconds(clock.elapsed());
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+std::string LoggedRequest::name() const
+{
+    if (object() == 1)
+        return "C1";
+    const bool write = frame.size() > 5 && (frame[5] & 0x40) != 0;
+    return (write ? "W" : "R") + std::to_string(object());
+}
+
+SimProcess::SimProcess(const QStringList &scenarioOptions)
+{
+    process_.start(SimProgram(), QStringList{QStringLiteral("--log")} + scenarioOptions);
+    if (!process_.waitForStarted(5000))
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    while (!process_.canReadLine() && clock.elapsed() < 5000)
+        process_.waitForReadyRead(100);
+    device_ = QString::fromUtf8(process_.readLine()).trimmed();
+}
+
+SimProcess::~SimProcess()
+{
+    process_.terminate();
+    if (!process_.waitForFinished(3000))
+        process_.kill();
+}
+
+std::vector<LoggedRequest> SimProcess::requests()
+{
+    process_.waitForReadyRead(50);
+    log_ += QString::fromUtf8(process_.readAllStandardError());
+    std::vector<LoggedRequest> heard;
+    for (const QString &line : log_.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        // "<ms> -> 56 59 4B 34 01 60 00 A5 9F"
+        const int arrow = line.indexOf(QLatin1String(" -> "));
+        if (arrow < 0)
+            continue;
+        LoggedRequest request;
+        request.millis = line.left(arrow).trimmed().toLong();
+        for (const QString &byte : line.mid(arrow + 4).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            request.frame.push_back(static_cast<std::uint8_t>(byte.toUInt(nullptr, 16)));
+        heard.push_back(request);
+    }
+    return heard;
+}
+
+std::vector<std::string> SimProcess::requestNames()
+{
+    std::vector<std::string> names;
+    for (const LoggedRequest &request : requests())
+        names.push_back(request.name());
+    return names;
+}
+
+} // namespace clitest

@@ -1,0 +1,368 @@
+// r310ctl as a process: help, usage errors and exit codes, every command
+// against the built-in demo instrument and against the simulator program on
+// a pseudo-terminal, JSON output, regional settings, time-out and Ctrl+C.
+#include "CliProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+using namespace clitest;
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitNoInstrument = 3;
+constexpr int kExitPortUnavailable = 4;
+constexpr int kExitInstrumentError = 5;
+constexpr int kExitGasTableMissing = 6;
+constexpr int kExitInterrupted = 130;
+
+class Ctl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureApplication();
+        ASSERT_TRUE(config_.isValid());
+    }
+
+    CtlRun ctl(const QStringList &arguments, const QString &locale = QStringLiteral("C"),
+               std::chrono::milliseconds limit = 30s)
+    {
+        return RunProgram(CtlProgram(), arguments, CtlEnvironment(config_.path(), locale), limit);
+    }
+
+    static QJsonObject Json(const CtlRun &run)
+    {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        return document.object();
+    }
+
+    QTemporaryDir config_;
+};
+
+// The instrument of the worked examples: serial 00001234, version 2.10,
+// MK type 123-45, range 0 to 100 with one decimal and a value of 1.2.
+const QStringList kExampleInstrument{
+    QStringLiteral("--serial=1234"), QStringLiteral("--software=210"), QStringLiteral("--mk_type=12345"),
+    QStringLiteral("--range_end=100"), QStringLiteral("--exponent=-1"), QStringLiteral("--value=12"),
+    QStringLiteral("--value_swing=0")};
+
+} // namespace
+
+TEST_F(Ctl, HelpAtEveryLevel)
+{
+    const CtlRun overview = ctl({QStringLiteral("--help")});
+    EXPECT_EQ(overview.exitCode, 0);
+    for (const char *word : {"ports", "info", "get", "watch", "--demo", "--timeout-s", "--json", "Exit codes"})
+        EXPECT_TRUE(overview.out.contains(QLatin1String(word))) << word;
+    EXPECT_EQ(ctl({QStringLiteral("help")}).out, overview.out);
+
+    for (const QString &command : {QStringLiteral("ports"), QStringLiteral("info"), QStringLiteral("get"),
+                                   QStringLiteral("watch"), QStringLiteral("help")}) {
+        const CtlRun flag = ctl({command, QStringLiteral("--help")});
+        EXPECT_EQ(flag.exitCode, 0) << command.toStdString();
+        EXPECT_TRUE(flag.out.startsWith(QStringLiteral("Usage: r310ctl"))) << flag.out.toStdString();
+        EXPECT_TRUE(flag.out.contains(command)) << command.toStdString();
+        EXPECT_EQ(ctl({QStringLiteral("help"), command}).out, flag.out);
+        EXPECT_EQ(ctl({QStringLiteral("--demo"), command, QStringLiteral("-h")}).out, flag.out);
+    }
+}
+
+TEST_F(Ctl, UsageMistakesExitWithTwoAndOneLineOnStandardError)
+{
+    const QList<QStringList> mistakes{
+        {QStringLiteral("nosuch")},
+        {QStringLiteral("--frobnicate"), QStringLiteral("info")},
+        {QStringLiteral("--port"), QStringLiteral("ttyUSB0"), QStringLiteral("--demo"), QStringLiteral("info")},
+        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("soon"), QStringLiteral("info")},
+        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("-1"), QStringLiteral("info")},
+        {QStringLiteral("ports"), QStringLiteral("--samples"), QStringLiteral("3")},
+        {QStringLiteral("--demo"), QStringLiteral("ports")},
+        {QStringLiteral("--demo"), QStringLiteral("info"), QStringLiteral("extra")},
+        {QStringLiteral("help"), QStringLiteral("nosuch")},
+    };
+    for (const QStringList &arguments : mistakes) {
+        const CtlRun run = ctl(arguments);
+        const std::string said = arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(run.exitCode, kExitUsage) << said;
+        ASSERT_EQ(run.errLines().size(), 1) << said << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("r310ctl: "))) << said;
+        EXPECT_TRUE(run.out.isEmpty()) << said;
+    }
+    // Nothing at all: the overview on standard error, and the usage code.
+    const CtlRun bare = ctl({});
+    EXPECT_EQ(bare.exitCode, kExitUsage);
+    EXPECT_TRUE(bare.err.contains(QStringLiteral("Commands:")));
+}
+
+TEST_F(Ctl, DemoInfoReadsWell)
+{
+    const CtlRun run = ctl({QStringLiteral("--demo"), QStringLiteral("info")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.isEmpty());
+    for (const char *line : {"Serial number:     00001234", "MK type:           103-01", "Software version:  2.21",
+                             "Customer ID:       DEMO", "Battery check:     87", "Instrument time:", "PC time:"})
+        EXPECT_TRUE(run.out.contains(QLatin1String(line))) << line << "\n" << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QRegularExpression(QStringLiteral("Value: +\\d+ ppm CO\n")))) << run.out.toStdString();
+}
+
+TEST_F(Ctl, DemoJsonCarriesRawValuesUnitsAndTexts)
+{
+    const QJsonObject info = Json(ctl({QStringLiteral("--demo"), QStringLiteral("--json"), QStringLiteral("info")}));
+    const QJsonObject identity = info.value(QStringLiteral("identity")).toObject();
+    EXPECT_EQ(identity.value(QStringLiteral("serialNumber")).toInt(), 1234);
+    EXPECT_EQ(identity.value(QStringLiteral("serialNumberText")).toString(), QStringLiteral("00001234"));
+    EXPECT_EQ(identity.value(QStringLiteral("softwareVersion")).toInt(), 221);
+    EXPECT_EQ(identity.value(QStringLiteral("mkTypeText")).toString(), QStringLiteral("103-01"));
+    const QJsonObject value = info.value(QStringLiteral("value")).toObject();
+    EXPECT_EQ(value.value(QStringLiteral("unit")).toString(), QStringLiteral("ppm"));
+    EXPECT_EQ(value.value(QStringLiteral("gas")).toString(), QStringLiteral("CO"));
+    EXPECT_EQ(value.value(QStringLiteral("text")).toString(), QString::number(value.value(QStringLiteral("value")).toDouble()));
+    const QJsonObject clock = info.value(QStringLiteral("clock")).toObject();
+    EXPECT_EQ(clock.value(QStringLiteral("writes")).toInt(), 0);
+    EXPECT_LE(std::abs(clock.value(QStringLiteral("differenceSeconds")).toInt()), 5);
+
+    const QJsonObject get = Json(ctl({QStringLiteral("--demo"), QStringLiteral("get"), QStringLiteral("--json")}));
+    const QJsonObject range = get.value(QStringLiteral("range")).toObject();
+    EXPECT_EQ(range.value(QStringLiteral("rangeEnd")).toInt(), 500);
+    EXPECT_EQ(range.value(QStringLiteral("gasText")).toString(), QStringLiteral("ppm CO"));
+    const QJsonArray alarms = range.value(QStringLiteral("alarms")).toArray();
+    ASSERT_EQ(alarms.size(), 5);
+    EXPECT_EQ(alarms.at(0).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("A1"));
+    EXPECT_EQ(alarms.at(0).toObject().value(QStringLiteral("raw")).toInt(), 30);
+    EXPECT_TRUE(alarms.at(0).toObject().value(QStringLiteral("hornMayBeSilenced")).toBool());
+    EXPECT_EQ(get.value(QStringLiteral("signals")).toObject().value(QStringLiteral("bleepIntervalSeconds")).toInt(), 30);
+    EXPECT_EQ(get.value(QStringLiteral("hardware")).toObject().value(QStringLiteral("zeroPoint")).toInt(), 1305);
+    for (const char *tab : {"eventProperties", "datalogging"}) {
+        const QJsonObject log = get.value(QLatin1String(tab)).toObject();
+        EXPECT_TRUE(log.value(QStringLiteral("available")).toBool()) << tab;
+        const QJsonArray objects = log.value(QStringLiteral("objects")).toArray();
+        ASSERT_EQ(objects.size(), 2) << tab;
+        EXPECT_EQ(objects.at(0).toObject().value(QStringLiteral("object")).toInt(), 35);
+        EXPECT_EQ(objects.at(1).toObject().value(QStringLiteral("object")).toInt(), 36);
+        EXPECT_FALSE(objects.at(1).toObject().value(QStringLiteral("payload")).toString().isEmpty());
+    }
+}
+
+TEST_F(Ctl, DemoGetShowsEveryTabInTheRegionalSettings)
+{
+    const CtlRun german = ctl({QStringLiteral("--demo"), QStringLiteral("get")}, QStringLiteral("de_DE.UTF-8"));
+    ASSERT_EQ(german.exitCode, 0) << german.err.toStdString();
+    for (const char *text : {"Range\n", "Signals\n", "Hardware\n", "Event properties\n", "Datalogging\n",
+                             "U-ZP:", "0,52 mV", "Reference Voltage:", "1899,5 mV", "Gain:", "7,50", "Beep:",
+                             "30 Sec.", "not yet decoded"})
+        EXPECT_TRUE(german.out.contains(QLatin1String(text))) << text << "\n" << german.out.toStdString();
+    const CtlRun english = ctl({QStringLiteral("--demo"), QStringLiteral("get")}, QStringLiteral("en_US.UTF-8"));
+    EXPECT_TRUE(english.out.contains(QStringLiteral("0.52 mV")));
+    EXPECT_TRUE(english.out.contains(QStringLiteral("1899.5 mV")));
+}
+
+TEST_F(Ctl, DemoWatchShowsAReadingAboutOnceASecond)
+{
+    const CtlRun run = ctl({QStringLiteral("--demo"), QStringLiteral("watch"), QStringLiteral("--samples"), QStringLiteral("3")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = run.outLines();
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString(); // a heading and three readings
+    for (int i = 1; i < 4; ++i)
+        EXPECT_TRUE(lines.at(i).endsWith(QStringLiteral(" ppm CO"))) << lines.at(i).toStdString();
+    // The second and third readings wait for the poll period each.
+    EXPECT_GE(run.took, 1800ms);
+
+    const CtlRun json = ctl({QStringLiteral("--demo"), QStringLiteral("watch"), QStringLiteral("--samples=1"),
+                             QStringLiteral("--json")});
+    ASSERT_EQ(json.exitCode, 0);
+    const QJsonObject reading = QJsonDocument::fromJson(json.out.trimmed().toUtf8()).object();
+    EXPECT_EQ(reading.value(QStringLiteral("value")).toObject().value(QStringLiteral("unit")).toString(),
+              QStringLiteral("ppm"));
+    EXPECT_TRUE(reading.value(QStringLiteral("clock")).toObject().contains(QStringLiteral("instrumentSeconds")));
+}
+
+TEST_F(Ctl, InfoOnAPseudoTerminalSendsTheConnectOrderAndShowsTheExampleValues)
+{
+    for (const QString &locale : {QStringLiteral("de_DE.UTF-8"), QStringLiteral("en_GB.UTF-8")}) {
+        SimProcess instrument(kExampleInstrument);
+        ASSERT_FALSE(instrument.device().isEmpty());
+        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")}, locale);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        // Connect until answered, connect, identity, clock, value; then the
+        // range of the tab in front and the value again, now with its scale.
+        EXPECT_EQ(instrument.requestNames(), (Names{"C1", "C1", "R2", "R3", "R7", "R4", "R7"}));
+        const QString decimal = locale.startsWith(QLatin1String("de")) ? QStringLiteral("1,2") : QStringLiteral("1.2");
+        for (const QString &text : {QStringLiteral("00001234"), QStringLiteral("2.10"), QStringLiteral("123-45"),
+                                    QStringLiteral("Value:             ") + decimal + QLatin1Char(' ')})
+            EXPECT_TRUE(run.out.contains(text)) << text.toStdString() << "\n" << run.out.toStdString();
+    }
+}
+
+TEST_F(Ctl, ClockIsWrittenOnlyWhenMoreThanFiveSecondsOff)
+{
+    // The simulator counts whole seconds and we round: offsets at the edge
+    // (6, -5) may read one second nearer, so the cases keep a second apart.
+    for (const int offset : {5, -4, 0}) {
+        SimProcess instrument({QStringLiteral("--clock_offset=%1").arg(offset)});
+        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const Names heard = instrument.requestNames();
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "W3"), 0) << "offset " << offset;
+        EXPECT_FALSE(run.out.contains(QStringLiteral("Clock:")));
+    }
+    for (const int offset : {7, -6, 86400}) {
+        SimProcess instrument({QStringLiteral("--clock_offset=%1").arg(offset)});
+        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(instrument.requestNames(), (Names{"C1", "C1", "R2", "R3", "W3", "R3", "R7", "R4", "R7"}))
+            << "offset " << offset;
+        EXPECT_TRUE(run.out.contains(QStringLiteral("Clock:             set from the PC's time")));
+    }
+}
+
+TEST_F(Ctl, SilentInstrumentGivesUpWithinTheBound)
+{
+    SimProcess instrument({QStringLiteral("--no_answer=always")});
+    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
+                            QStringLiteral("2"), QStringLiteral("info")});
+    EXPECT_EQ(run.exitCode, kExitNoInstrument);
+    EXPECT_GE(run.took, 1900ms);
+    EXPECT_LT(run.took, 4000ms);
+    ASSERT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("no instrument answered on ") + instrument.device()));
+    EXPECT_TRUE(run.out.isEmpty());
+
+    // A round is five identical connect requests about 300 ms apart.
+    const std::vector<LoggedRequest> heard = instrument.requests();
+    ASSERT_GE(heard.size(), 5u);
+    for (std::size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ(heard[i].frame, heard[0].frame);
+        EXPECT_EQ(heard[i].name(), "C1");
+        const long gap = heard[i].millis - heard[i - 1].millis;
+        EXPECT_GE(gap, 250) << i;
+        EXPECT_LE(gap, 450) << i;
+    }
+}
+
+TEST_F(Ctl, GetReportsTheTabsTheSoftwareVersionHides)
+{
+    struct Case {
+        int version;
+        bool eventProperties;
+        bool datalogging;
+    };
+    for (const Case c : {Case{209, false, false}, Case{210, true, false}, Case{211, true, true}}) {
+        SimProcess instrument({QStringLiteral("--software=%1").arg(c.version)});
+        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("get")});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QJsonObject get = Json(run);
+        EXPECT_EQ(get.value(QStringLiteral("eventProperties")).toObject().value(QStringLiteral("available")).toBool(),
+                  c.eventProperties) << c.version;
+        EXPECT_EQ(get.value(QStringLiteral("datalogging")).toObject().value(QStringLiteral("available")).toBool(),
+                  c.datalogging) << c.version;
+        // Data safety is an option from 2.20 on: below it there is no value.
+        EXPECT_TRUE(get.value(QStringLiteral("hardware")).toObject().value(QStringLiteral("dataSafety")).isNull());
+        // Hidden tabs are not read at all.
+        const Names heard = instrument.requestNames();
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "R35"), c.eventProperties || c.datalogging ? 1 : 0);
+    }
+    SimProcess old({QStringLiteral("--software=209")});
+    const CtlRun text = ctl({QStringLiteral("--port"), old.device(), QStringLiteral("get")});
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Datalogging\n  not available: software version 2.09 hides this tab")))
+        << text.out.toStdString();
+}
+
+TEST_F(Ctl, ErrorReportOfTheInstrumentExitsWithFive)
+{
+    SimProcess instrument({QStringLiteral("--error_report=always"), QStringLiteral("--fault_objects=2")});
+    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+    EXPECT_EQ(run.exitCode, kExitInstrumentError);
+    ASSERT_EQ(run.errLines().size(), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("object 2 with an error report")));
+    // What did arrive is still shown.
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Instrument time:")));
+}
+
+TEST_F(Ctl, PortThatCannotBeOpenedExitsWithFour)
+{
+    const CtlRun run = ctl({QStringLiteral("--port"), QStringLiteral("/dev/no-such-port"), QStringLiteral("info")});
+    EXPECT_EQ(run.exitCode, kExitPortUnavailable);
+    EXPECT_EQ(run.errLines().size(), 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("/dev/no-such-port")));
+}
+
+TEST_F(Ctl, CtrlCCancelsTheSearch)
+{
+    SimProcess instrument({QStringLiteral("--no_answer=always")});
+    QProcess process;
+    process.setProcessEnvironment(CtlEnvironment(config_.path()));
+    process.start(CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
+                                 QStringLiteral("0"), QStringLiteral("info")});
+    ASSERT_TRUE(process.waitForStarted());
+    std::this_thread::sleep_for(700ms); // searching by now
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(2000));
+    EXPECT_EQ(process.exitCode(), kExitInterrupted);
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), QStringLiteral("r310ctl: interrupted\n"));
+    // The port was closed: the instrument hears nothing more.
+    const std::size_t heard = instrument.requests().size();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(instrument.requests().size(), heard);
+}
+
+TEST_F(Ctl, PortsMarksTheRememberedPort)
+{
+    const CtlRun first = ctl({QStringLiteral("ports"), QStringLiteral("--json")});
+    ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
+    const QJsonArray ports = Json(first).value(QStringLiteral("ports")).toArray();
+    // Remember the first port the system has, or one it does not have.
+    const QString remembered = ports.isEmpty() ? QStringLiteral("ttyGONE")
+                                               : ports.at(0).toObject().value(QStringLiteral("name")).toString();
+    QDir(config_.path()).mkpath(QStringLiteral("Vyk"));
+    QFile settings(config_.filePath(QStringLiteral("Vyk/Lumo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[General]\nPort=" + remembered.toUtf8() + "\n");
+    settings.close();
+
+    const QJsonObject listed = Json(ctl({QStringLiteral("ports"), QStringLiteral("--json")}));
+    EXPECT_EQ(listed.value(QStringLiteral("rememberedPort")).toString(), remembered);
+    const CtlRun text = ctl({QStringLiteral("ports")});
+    if (ports.isEmpty()) {
+        EXPECT_TRUE(text.out.contains(QStringLiteral("No serial ports found.")));
+        EXPECT_TRUE(text.out.contains(QStringLiteral("Remembered port ttyGONE is not present.")));
+    } else {
+        const QJsonObject entry = listed.value(QStringLiteral("ports")).toArray().at(0).toObject();
+        EXPECT_TRUE(entry.value(QStringLiteral("remembered")).toBool());
+        EXPECT_TRUE(entry.value(QStringLiteral("preselected")).toBool());
+        EXPECT_TRUE(text.out.startsWith(QStringLiteral("* ") + remembered)) << text.out.toStdString();
+    }
+}
+
+TEST_F(Ctl, MissingGasTableLibraryStopsAtStart)
+{
+    QTemporaryDir elsewhere;
+    const QString copy = elsewhere.filePath(QStringLiteral("r310ctl"));
+    ASSERT_TRUE(QFile::copy(CtlProgram(), copy));
+    QProcessEnvironment environment = CtlEnvironment(config_.path());
+    environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    const CtlRun run = RunProgram(copy, {QStringLiteral("--demo"), QStringLiteral("info")}, environment);
+    EXPECT_EQ(run.exitCode, kExitGasTableMissing);
+    EXPECT_EQ(run.errLines().size(), 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("KALTEX32"))) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+    // Help needs no gas table.
+    EXPECT_EQ(RunProgram(copy, {QStringLiteral("--help")}, environment).exitCode, 0);
+}
