@@ -93,10 +93,10 @@ TEST_F(Sequences, IdlePollDoesNothingWhileTheCountdownRunsOrThePortIsClosed)
 
     ASSERT_TRUE(rig.OpenAndConnect());
     const std::size_t afterConnect = rig.heardCount();
-    SpinFor(500ms);
-    // About five polls in 50 ticks: once per poll period, never in a loop.
+    SpinFor(800ms);
+    // About eight polls in 80 ticks: once per poll period, never in a loop.
     EXPECT_GE(rig.poll.PollsRun(), 2);
-    EXPECT_LE(rig.poll.PollsRun(), 8);
+    EXPECT_LE(rig.poll.PollsRun(), 10);
     EXPECT_EQ(rig.heardCount() - afterConnect, 2u * static_cast<std::size_t>(rig.poll.PollsRun()));
 
     rig.Close();
@@ -314,7 +314,7 @@ TEST_F(Sequences, LostInstrumentIsNoticedClearedAndFoundAgain)
     const auto firstSearch = rig.requests[lostFrom + 5].at;
     // 3 ticks of the last attempt, then the reconnect countdown of 9 more.
     EXPECT_GE(firstSearch - lastAttempt, 10 * tick);
-    EXPECT_LT(firstSearch - lastAttempt, 40 * tick);
+    EXPECT_LT(firstSearch - lastAttempt, 60 * tick);
     EXPECT_EQ(rig.view.phases.first(), QStringLiteral("Search"));
     EXPECT_EQ(clearsAtSearch, clearsBefore + 1);
 
