@@ -83,8 +83,9 @@ TEST_F(Sequences, IdlePollReadsClockAndValueOncePerPeriodAndOnlyWhileOpen)
         EXPECT_EQ(rig.requests[i].name(), "R3");
         EXPECT_EQ(rig.requests[i + 1].name(), "R7");
         // The countdown of 10 ticks runs from the previous answer.
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(rig.requests[i].at - rig.requests[i - 1].at, 80ms) << "poll " << i / 2;
+        }
     }
 
     rig.Close();
