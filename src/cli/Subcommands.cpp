@@ -33,7 +33,7 @@ Options:
   --demo           use the built-in simulated instrument instead of a port
   --timeout-s N    give up when no instrument answers within N seconds
                    (default 10; 0 searches until Ctrl+C)
-  --json           machine-readable output (ports, info, get)
+  --json           machine-readable output (ports, info, get; watch: a line each)
   -v, --verbose    show each request and the connection phase on stderr
   -h, --help       this text; "r310ctl COMMAND --help" for one command
 
