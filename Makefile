@@ -13,10 +13,9 @@ all: build
 setup:
 	@scripts/setup.sh
 
-$(BUILD)/CMakeCache.txt:
+# Configuring again is cheap and picks up folders that arrived since the last build.
+build: setup
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-build: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build

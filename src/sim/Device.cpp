@@ -97,7 +97,7 @@ void Device::restoreFactorySettings()
     r.calibrationGas = s.calibrationGas;
 
     const auto today = static_cast<std::int16_t>(FloorDiv(instrumentSeconds(), 86400));
-    SignalSettings &g = state_.signals;
+    SignalSettings &g = state_.signalSettings;
     g.signalModes = s.signalModes;
     g.bleepInterval = s.bleepInterval;
     g.displayOptions = s.displayOptions & 0x7F;
@@ -142,7 +142,8 @@ std::int16_t Device::liveValue() const
     const long span = long{state_.range.rangeEnd} - state_.range.rangeBegin;
     if (span == 0)
         return 0;
-    // A slow drift around the baseline plus a small step that changes each second.
+    // A slow drift around the baseline plus a small step that changes each
+    // second; like a real sensor display it never reads below the range begin.
     const double seconds = static_cast<double>(clock_->nowMicros()) / 1e6;
     const auto second = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(seconds)));
     std::uint32_t h = (second ^ scenario_.seed) * 2654435761u;
@@ -150,7 +151,7 @@ std::int16_t Device::liveValue() const
     const double noise = (static_cast<double>(h % 1001) / 1000.0 - 0.5);
     const double raw = scenario_.value + scenario_.valueSwing * std::sin(seconds * 2 * 3.14159265358979 / 90.0) + noise;
     const double fraction = (raw - state_.range.rangeBegin) * 10000.0 / static_cast<double>(span);
-    return static_cast<std::int16_t>(std::lround(std::clamp(fraction, -10000.0, 10000.0)));
+    return static_cast<std::int16_t>(std::lround(std::clamp(fraction, 0.0, 10000.0)));
 }
 
 double Device::uniform()
@@ -385,7 +386,7 @@ Frame Device::serveRead(const Frame &request)
     case object::kCalibrationState:
         return needs(0) ? serveCalibrationState() : errorFrame(request, ErrorReason::WrongLength);
     case object::kSignals:
-        return needs(0) ? dataFrame(request.object, EncodeSignals(state_.signals))
+        return needs(0) ? dataFrame(request.object, EncodeSignals(state_.signalSettings))
                         : errorFrame(request, ErrorReason::WrongLength);
     case object::kHardware:
         return needs(0) ? dataFrame(request.object, EncodeHardware(state_.hardware))
@@ -451,8 +452,8 @@ Frame Device::serveWrite(const Frame &request)
     case object::kSignals:
         if (n != size::kSignals)
             return errorFrame(request, ErrorReason::WrongLength);
-        ApplySignalsWrite(p, state_.signals);
-        return dataFrame(request.object, EncodeSignals(state_.signals));
+        ApplySignalsWrite(p, state_.signalSettings);
+        return dataFrame(request.object, EncodeSignals(state_.signalSettings));
     case object::kHardware:
         if (n != size::kHardware)
             return errorFrame(request, ErrorReason::WrongLength);
@@ -512,7 +513,7 @@ Frame Device::serveCalibrationState()
             if (!cal.zero)
                 state_.range.calibrationGas = cal.gas;
             const auto today = FloorDiv(instrumentSeconds(), 86400);
-            state_.signals.nextCalDay = static_cast<std::int16_t>(today + state_.signals.calIntervalDays);
+            state_.signalSettings.nextCalDay = static_cast<std::int16_t>(today + state_.signalSettings.calIntervalDays);
         }
     }
     return dataFrame(object::kCalibrationState, Bytes{static_cast<std::uint8_t>(cal.lastResult)});

@@ -55,7 +55,7 @@ struct DeviceState {
     Identity identity;
     std::int64_t clockOffsetSeconds = 0; // instrument clock minus PC local time
     RangeSettings range;
-    SignalSettings signals;
+    SignalSettings signalSettings;
     HardwareSettings hardware;
     EventLog events;
     DataLogger logger;

@@ -96,18 +96,18 @@ Bytes EncodeRange(const RangeSettings &range)
     return out;
 }
 
-Bytes EncodeSignals(const SignalSettings &signals)
+Bytes EncodeSignals(const SignalSettings &settings)
 {
     Bytes out(size::kSignals, 0);
-    out[0] = signals.signalModes;
-    out[1] = signals.bleepInterval;
-    out[2] = signals.displayOptions;
-    PutI16(out, 3, signals.nextBumpDay);
-    PutI16(out, 5, signals.nextCalDay);
-    PutI16(out, 7, signals.bumpIntervalDays);
-    PutI16(out, 9, signals.calIntervalDays);
-    out[11] = signals.serviceOptions;
-    std::copy(signals.reserved.begin(), signals.reserved.end(), out.begin() + 12);
+    out[0] = settings.signalModes;
+    out[1] = settings.bleepInterval;
+    out[2] = settings.displayOptions;
+    PutI16(out, 3, settings.nextBumpDay);
+    PutI16(out, 5, settings.nextCalDay);
+    PutI16(out, 7, settings.bumpIntervalDays);
+    PutI16(out, 9, settings.calIntervalDays);
+    out[11] = settings.serviceOptions;
+    std::copy(settings.reserved.begin(), settings.reserved.end(), out.begin() + 12);
     return out;
 }
 
@@ -207,16 +207,16 @@ void ApplyRangeWrite(const Bytes &payload, RangeSettings &range)
     range.calibrationGas = GetI16(payload, 23);
 }
 
-void ApplySignalsWrite(const Bytes &payload, SignalSettings &signals)
+void ApplySignalsWrite(const Bytes &payload, SignalSettings &settings)
 {
-    signals.signalModes = payload[0];
-    signals.bleepInterval = payload[1];
-    signals.displayOptions = payload[2] & 0x7F;
-    signals.nextBumpDay = GetI16(payload, 3);
-    signals.nextCalDay = GetI16(payload, 5);
-    signals.bumpIntervalDays = GetI16(payload, 7);
-    signals.calIntervalDays = GetI16(payload, 9);
-    signals.serviceOptions = payload[11] & 0x0F;
+    settings.signalModes = payload[0];
+    settings.bleepInterval = payload[1];
+    settings.displayOptions = payload[2] & 0x7F;
+    settings.nextBumpDay = GetI16(payload, 3);
+    settings.nextCalDay = GetI16(payload, 5);
+    settings.bumpIntervalDays = GetI16(payload, 7);
+    settings.calIntervalDays = GetI16(payload, 9);
+    settings.serviceOptions = payload[11] & 0x0F;
 }
 
 std::uint8_t HardwareOptionMask(std::uint16_t softwareVersion)

@@ -190,7 +190,7 @@ struct DataLogger {
 Bytes EncodeIdentity(const Identity &identity);
 Bytes EncodeClock(std::int32_t instrumentSeconds);
 Bytes EncodeRange(const RangeSettings &range);
-Bytes EncodeSignals(const SignalSettings &signals);
+Bytes EncodeSignals(const SignalSettings &settings);
 Bytes EncodeHardware(const HardwareSettings &hardware);
 Bytes EncodeEventRecord(const EventRecord &record);
 Bytes EncodeEventProperties(const EventLog &log);
@@ -202,7 +202,7 @@ Bytes EncodeErrorReport(std::uint8_t object, std::uint8_t flags, ErrorReason rea
 // The writable fields of a write payload taken over into the current values;
 // the payload size has been checked by the caller.
 void ApplyRangeWrite(const Bytes &payload, RangeSettings &range);
-void ApplySignalsWrite(const Bytes &payload, SignalSettings &signals);
+void ApplySignalsWrite(const Bytes &payload, SignalSettings &settings);
 // Option bits the software version does not support are cleared.
 void ApplyHardwareWrite(const Bytes &payload, std::uint16_t softwareVersion, HardwareSettings &hardware);
 std::uint8_t HardwareOptionMask(std::uint16_t softwareVersion);
