@@ -25,9 +25,11 @@ namespace r310 {
 class GasTable;
 }
 
-namespace r310::cli {
-
+namespace r310 {
 class SignalWatcher;
+}
+
+namespace r310::cli {
 
 // What the program gives the commands; tests pass their own.
 struct CtlEnvironment {

@@ -2,40 +2,17 @@
 // device path as its first line, serves until SIGINT or SIGTERM.
 #include "PtyServer.h"
 #include "Scenario.h"
+#include "SignalWatcher.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace r310::sim;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-bool InstallSignalHandlers()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
 
 const char *const kUsage = R"(Usage: r310sim [options] [--scenario FILE] [--KEY=VALUE ...]
 
@@ -120,17 +97,14 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    if (!InstallSignalHandlers()) {
-        std::perror("r310sim: signal handlers");
+    // Ctrl+C and SIGTERM end the event loop, so the server closes its
+    // pseudo-terminal on the way out.
+    r310::SignalWatcher signalWatcher;
+    if (!signalWatcher.active()) {
+        std::fprintf(stderr, "r310sim: cannot watch for SIGINT and SIGTERM\n");
         return 1;
     }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
+    QObject::connect(&signalWatcher, &r310::SignalWatcher::signalled, &app, &QCoreApplication::quit);
 
     PtyServer server(scenario);
     QString startError;
@@ -143,8 +117,5 @@ int main(int argc, char *argv[])
 
     std::printf("%s\n", qPrintable(server.slavePath()));
     std::fflush(stdout);
-    const int code = QCoreApplication::exec();
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
-    return code;
+    return QCoreApplication::exec();
 }

@@ -6,7 +6,7 @@
 #include <unistd.h>
 #endif
 
-namespace r310::cli {
+namespace r310 {
 
 #ifdef Q_OS_UNIX
 
@@ -65,4 +65,4 @@ SignalWatcher::~SignalWatcher() = default;
 void SignalWatcher::takeSignal() {}
 #endif
 
-} // namespace r310::cli
+} // namespace r310

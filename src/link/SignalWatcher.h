@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace r310::cli {
+namespace r310 {
 
 class SignalWatcher : public QObject {
     Q_OBJECT
@@ -28,4 +28,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-} // namespace r310::cli
+} // namespace r310
