@@ -36,7 +36,7 @@ test-sanitize: setup
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
 
 bench: build
-	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done
+	@for b in $(BUILD)/bench/*; do [ -f "$$b" ] && [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
