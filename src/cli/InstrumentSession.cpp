@@ -114,6 +114,14 @@ int InstrumentSession::Open()
     return kExitOk;
 }
 
+int InstrumentSession::OpenAndConnect(InstrumentTab tab)
+{
+    if (const int code = Open())
+        return code;
+    view().tab = tab;
+    return Connect();
+}
+
 int InstrumentSession::Run(const std::function<void()> &reads)
 {
     try {

@@ -60,6 +60,8 @@ public:
     // Searches for the instrument, bounded by --timeout-s, then runs the
     // connect sequence with view().tab in front. 0 or an exit code.
     int Connect();
+    // Open, then Connect with the given tab in front.
+    int OpenAndConnect(InstrumentTab tab);
     // Runs reads; a port error ends them. 0 or an exit code.
     int Run(const std::function<void()> &reads);
     // After the reads: the exit code for an interruption, a failed port, an

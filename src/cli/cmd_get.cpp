@@ -149,10 +149,7 @@ void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const 
 int RunGet(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.Open())
-        return code;
-    session.view().tab = InstrumentTab::Range;
-    if (const int code = session.Connect())
+    if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
     ReadSequences &reads = session.sequences();
     TerminalView &view = session.view();

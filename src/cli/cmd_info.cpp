@@ -70,12 +70,9 @@ void PrintInfoJson(InstrumentSession &session)
 int RunInfo(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.Open())
-        return code;
     // With the Range tab in front the connect sequence reads the range too,
     // which gives the live value its scale, unit and gas.
-    session.view().tab = InstrumentTab::Range;
-    if (const int code = session.Connect())
+    if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
     // The value read while connecting came before the range: read it again.
     if (const int code = session.Run([&] { session.sequences().ReadValue(); }))

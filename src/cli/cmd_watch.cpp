@@ -87,14 +87,11 @@ private:
 int RunWatch(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.Open())
-        return code;
     // With the Range tab in front every (re)connect reads the range, so the
     // values keep their scale, unit and gas after the instrument was lost.
-    TerminalView &view = session.view();
-    view.tab = InstrumentTab::Range;
-    if (const int code = session.Connect())
+    if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
+    TerminalView &view = session.view();
 
     Watcher watcher(session, context.options.samples, context.options.json);
     view.onAnswer = [&watcher](const DecodedAnswer &answer) {
