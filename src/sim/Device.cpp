@@ -143,15 +143,20 @@ std::int16_t Device::liveValue() const
     if (span == 0)
         return 0;
     // A slow drift around the baseline plus a small step that changes each
-    // second; like a real sensor display it never reads below the range begin.
+    // second; like a real sensor display it stays within the measuring range.
     const double seconds = static_cast<double>(clock_->nowMicros()) / 1e6;
     const auto second = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(seconds)));
     std::uint32_t h = (second ^ scenario_.seed) * 2654435761u;
     h ^= h >> 15;
     const double noise = (static_cast<double>(h % 1001) / 1000.0 - 0.5);
-    const double raw = scenario_.value + scenario_.valueSwing * std::sin(seconds * 2 * 3.14159265358979 / 90.0) + noise;
-    const double fraction = (raw - state_.range.rangeBegin) * 10000.0 / static_cast<double>(span);
-    return static_cast<std::int16_t>(std::lround(std::clamp(fraction, 0.0, 10000.0)));
+    const double wandering = scenario_.value + scenario_.valueSwing * std::sin(seconds * 2 * 3.14159265358979 / 90.0) + noise;
+    const double low = std::min(state_.range.rangeBegin, state_.range.rangeEnd);
+    const double high = std::max(state_.range.rangeBegin, state_.range.rangeEnd);
+    const double gas = std::clamp(wandering, low, high);
+    // The answer is the gas value as a share of the span: the configurator
+    // multiplies it by the span again and adds nothing for the range begin.
+    const double share = gas * 10000.0 / static_cast<double>(span);
+    return static_cast<std::int16_t>(std::lround(std::clamp(share, -32768.0, 32767.0)));
 }
 
 double Device::uniform()

@@ -509,3 +509,24 @@ TEST(SimObjects, LiveValueWandersNearTheBaseline)
     Harness again(s);
     EXPECT_EQ(again.read(7).payload, Harness(s).read(7).payload) << "the same time gives the same value";
 }
+
+TEST(SimObjects, LiveValueIsAShareOfTheSpanThatTheDecoderScalesBack)
+{
+    // The configurator shows raw x (end - begin) / 10000 and adds nothing for
+    // the range begin, so a range that does not start at 0 must not shift it.
+    Scenario s = Quiet();
+    s.rangeBegin = -100;
+    s.rangeEnd = 400;
+    s.value = 50;
+    s.valueSwing = 0;
+    const auto shown = [](const Scenario &scenario) {
+        Harness h(scenario);
+        return S16(h.read(7).payload, 0) * (scenario.rangeEnd - scenario.rangeBegin) / 10000.0;
+    };
+    EXPECT_NEAR(shown(s), 50.0, 0.5);
+
+    s.value = -300;
+    EXPECT_NEAR(shown(s), -100.0, 0.5) << "held at the range begin";
+    s.value = 900;
+    EXPECT_NEAR(shown(s), 400.0, 0.5) << "held at the range end";
+}
