@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libqt6serialport6-dev qt6-base-dev-tools
   libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev
 )
