@@ -395,7 +395,7 @@ const std::vector<Key> &Keys()
         k.push_back(BoolKey("clock_readonly", "clock writes are answered but not taken",
                             [](Scenario &s) -> bool & { return s.faults.clockReadOnly; }));
         k.push_back(FaultIntegerKey("line_drop_after",
-                                    "the line goes away after this many answered log requests (34..38); -1 never",
+                                    "the line goes away at the next log request (34..38) after this many were answered; -1 never",
                                     &FaultPlan::lineDropAfter, -1, std::numeric_limits<int>::max()));
         k.push_back(FaultIntegerKey("line_drop_for", "requests lost once the line is gone; 0 for good",
                                     &FaultPlan::lineDropFor, 0, std::numeric_limits<int>::max()));

@@ -44,7 +44,8 @@ Faults are drawn from the seed, so a run repeats exactly. A request that is
 request has no effect; all other faults alter only the answer's delivery.
 With fault_objects set, only those objects' requests count and are hit.
 The line drop (line_drop_after) stops all answers in the middle of a log
-download: after that many answered requests of objects 34 to 38.
+download: once that many requests of objects 34 to 38 were answered, the next
+one of them is the first request lost; others are answered until it comes.
 
 Example scenario file:
   # an older instrument with a full event log and a damaged logger
