@@ -1,5 +1,6 @@
 #include "DecodeAnswer.h"
 
+#include "Chksum.h"
 #include "Formats.h"
 #include "PayloadBytes.h"
 #include "SettingsDecoding.h"
@@ -111,6 +112,17 @@ void DecodeCalibrationState(std::int8_t state, InstrumentRecord &record, Decoded
     }
 }
 
+// A whole answer as the receive assembler accepts it: header, every announced
+// byte, and a frame CRC that checks out (zero over the frame with its CRC).
+bool HoldsIntactFrame(const ReceiveBuffer &buffer)
+{
+    const std::uint8_t *bytes = buffer.bytes.data();
+    if (buffer.count <= kOffsetLength || !std::equal(kFrameHeader.begin(), kFrameHeader.end(), bytes))
+        return false;
+    const int length = FrameLength(bytes);
+    return length <= kMaxFrame && buffer.count >= length && FrameCrc(bytes, length) == 0;
+}
+
 bool IsDecodedHere(std::uint8_t object)
 {
     return object == kObjectErrorReport || ObjectPayloadSize(object) > 0;
@@ -141,6 +153,7 @@ AnswerFrame AnswerFrameFromBuffer(const ReceiveBuffer &buffer)
     frame.count = buffer.count;
     frame.object = buffer.bytes[kOffsetObject];
     frame.flags = buffer.bytes[kOffsetFlags];
+    frame.intact = HoldsIntactFrame(buffer);
     // The length byte is trusted only as far as a frame can reach.
     const int length = std::min<int>(buffer.bytes[kOffsetLength], kMaxPayload);
     frame.payload.assign(buffer.bytes.begin() + kOffsetPayload,
@@ -176,6 +189,12 @@ DecodedAnswer AnswerDecoder::Decode(const AnswerFrame &frame, InstrumentRecord &
     answer.object = frame.object;
     answer.flags = frame.flags;
 
+    // Remains of an earlier answer, or a damaged one, are no answer: an error
+    // report among them would otherwise be counted twice.
+    if (!frame.intact) {
+        answer.frameIntact = false;
+        return answer;
+    }
     // The instrument's error report is counted whatever its flags say.
     if (frame.object == kObjectErrorReport) {
         ++record.ErrorAnswerCount;

@@ -26,6 +26,10 @@ struct AnswerFrame {
     std::vector<std::uint8_t> payload;           // the announced payload bytes
     std::array<std::uint8_t, kMaxFrame> bytes{}; // the whole receive buffer
     std::uint8_t count = 0;                      // bytes the receive buffer held
+    // The receive buffer held a whole frame with a good checksum. It does not
+    // after a failed exchange: then the bytes are the remains of an earlier
+    // answer or a damaged one, and nothing of them is evaluated.
+    bool intact = true;
 };
 
 struct DecodedAnswer {
@@ -36,6 +40,10 @@ struct DecodedAnswer {
     // A data answer of a known object carried fewer bytes than the object has;
     // it is not evaluated, so no stale bytes are shown as values.
     bool shortPayload = false;
+    // The buffer held no whole frame with a good checksum (decoded after a
+    // failed exchange): only the buffer was emptied, nothing was evaluated,
+    // not even an error report.
+    bool frameIntact = true;
 
     // Error report (object 0xF0): the text for the status bar's second panel,
     // "ERROR Count= " and the count.
@@ -98,7 +106,8 @@ private:
     std::map<std::uint8_t, AnswerBranch> m_branches;
 };
 
-// The private copy the decoder works on.
+// The private copy the decoder works on; `intact` tells whether the buffer
+// holds a whole frame with a good checksum.
 AnswerFrame AnswerFrameFromBuffer(const ReceiveBuffer &buffer);
 
 // Payload length an object must carry to be evaluated; 0 for objects

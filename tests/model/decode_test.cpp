@@ -306,6 +306,43 @@ TEST(DecodeCommonSteps, ShortDataAnswersAreNotEvaluated)
     }
 }
 
+TEST(DecodeCommonSteps, RemainsOfAFailedExchangeAreNotEvaluated)
+{
+    // After a timed-out exchange the buffer still holds the last answer: an
+    // error report decoded again must not be counted again.
+    InstrumentRecord record;
+    ReceiveBuffer buffer = Received(kErrorReport);
+    Decoder().DecodeAnswer(buffer, record);
+    DecodedAnswer a = Decoder().DecodeAnswer(buffer, record);
+    EXPECT_EQ(record.ErrorAnswerCount, 1);
+    EXPECT_FALSE(a.errorReport || a.evaluated);
+    EXPECT_FALSE(a.frameIntact);
+
+    // A damaged identity shows nothing and leaves the software version alone.
+    Bytes damaged = Hex(kIdentity);
+    damaged[7 + 8] = 0x02; // version 2.10 turned into 0.02
+    ReceiveBuffer bad;
+    std::int32_t status = 0;
+    for (std::uint8_t b : damaged)
+        status = AssembleByte(b, bad);
+    ASSERT_EQ(status, kAssembleBadCrc);
+    record.SoftwareVersion = 221;
+    a = Decoder().DecodeAnswer(bad, record);
+    EXPECT_FALSE(a.identity || a.evaluated || a.unchangedGroup);
+    EXPECT_EQ(record.SoftwareVersion, 221);
+    EXPECT_EQ(bad.count, 0);
+
+    // Half an identity over the bytes of an earlier range answer.
+    ReceiveBuffer partial = Received(kRange);
+    partial.count = 0;
+    const Bytes identity = Hex(kIdentity);
+    for (std::size_t i = 0; i < 12; ++i)
+        AssembleByte(identity[i], partial);
+    a = Decoder().DecodeAnswer(partial, record);
+    EXPECT_FALSE(a.identity || a.evaluated);
+    EXPECT_EQ(record.SoftwareVersion, 221);
+}
+
 TEST(DecodeBranches, LaterObjectsPlugIntoTheDecoder)
 {
     AnswerDecoder decoder = Decoder();
