@@ -467,13 +467,18 @@ def event_plausible(c, number, p, now):
             "event %d has a known type: %d" % (number, kind))
     c.check(0 < when <= now + 2, "event %d time in the past: %d" % (number, when))
     if kind in (19, 20):
-        c.check(p[8] <= 100, "event %d battery %d" % (number, p[8]))
+        c.check(0 < p[8] <= 100, "event %d battery %d" % (number, p[8]))
         c.equal(u16(p, 9), MAIN["mk_type"], "event %d MK type" % number)
         c.equal(u16(p, 11), MAIN["mk_serial"], "event %d MK serial" % number)
     elif kind in range(1, 14):
         c.equal((p[8], p[9]), (MAIN["gas"], MAIN["unit"]), "event %d gas and unit" % number)
         c.equal(struct.unpack_from("b", p, 10)[0], MAIN["exponent"], "event %d exponent" % number)
-        c.check(p[17] <= 100, "event %d battery %d" % (number, p[17]))
+        c.check(0 < p[17] <= 100, "event %d battery %d" % (number, p[17]))
+        values = [i16(p, 11), i16(p, 13), i16(p, 15)]
+        c.check(all(MAIN["range_begin"] <= v <= MAIN["range_end"] for v in values),
+                "event %d value, STEL and TWA within the range: %r" % (number, values))
+        if kind == 1:
+            c.check(values[0] >= MAIN["a1"], "event %d A1 ON at %d, limit %d" % (number, values[0], MAIN["a1"]))
     return kind, when
 
 
@@ -557,7 +562,6 @@ def check_factory_setup(client):
     c.begin("factory setup")
     payload = struct.pack("<II", 87654321, now_seconds()) + customer_bytes("FACTORY1")
     payload += bytes([0xAA]) + bytes(9)
-    c.equal(len(payload), 28, "factory setup payload size")
     client.write(30, payload)
     check_identity(client, 87654321, "FACTORY1")
 
@@ -691,14 +695,15 @@ def check_scenarios(program, checks):
             checks.equal(p[0], 2, "set state of an invalid set")
 
     checks.begin("event counts")
-    with Sim(program, {"events": 600, "max_events": 1000}) as sim:
+    with Sim(program, dict(MAIN, events=600, max_events=1000)) as sim:
         client = Client(sim, checks)
         p = client.read(35)
         if p is not None:
             checks.equal((u16(p, 2), u16(p, 6)), (600, 1000), "a log fuller than 513 events")
-        p = client.read(34, struct.pack("<H", 600), "event 600")
-        if p is not None:
-            event_plausible(checks, 600, p, now_seconds())
+        for number in (1, 513, 514, 600):
+            p = client.read(34, struct.pack("<H", number), "event %d" % number)
+            if p is not None:
+                event_plausible(checks, number, p, now_seconds())
     with Sim(program, {"events": 0}) as sim:
         client = Client(sim, checks)
         p = client.read(35)
@@ -727,8 +732,7 @@ def check_faults(program, checks):
     checks.begin("error_report")
     with Sim(program, {"error_report": "always"}) as sim:
         answer = sim.exchange(3, FLAGS_READ)
-        if Client(sim, checks).framed(answer, ERROR_REPORT, "error report"):
-            checks.check(answer.flags & RESPONSE_BIT, "error report flags 0x%02X" % answer.flags)
+        Client(sim, checks).framed(answer, ERROR_REPORT, "error report")
     with Sim(program, {"error_report": 1, "signal_modes": 0x95, "bleep_interval": 30}) as sim:
         client = Client(sim, checks)
         answer = sim.exchange(31, FLAGS_WRITE, bytes(16))
@@ -758,12 +762,13 @@ def check_faults(program, checks):
             checks.equal(len(answer.junk), 3, "stray bytes before the header")
 
     checks.begin("split")
-    with Sim(program, {"split": "always", "split_pieces": 3, "split_pause_ms": 60}) as sim:
+    with Sim(program, {"split": "always", "split_pieces": 3, "split_pause_ms": 150}) as sim:
         answer = sim.exchange(4, FLAGS_READ)
         if Client(sim, checks).framed(answer, 4, "split answer"):
-            times = [t for t, _ in answer.chunk_times]
-            pauses = [b - a for a, b in zip(times, times[1:]) if b - a > 0.03]
-            checks.equal(len(pauses), 2, "pauses inside an answer in three pieces %r" % times)
+            # Two pauses of 150 ms between three pieces.
+            spread = answer.last_byte_delay() - answer.first_byte_delay()
+            checks.check(len(answer.chunk_times) >= 2 and spread >= 0.25,
+                         "an answer in three pieces arrives over %.0f ms" % (spread * 1e3))
 
     checks.begin("late")
     with Sim(program, {"late": "always", "late_ms": 450}) as sim:
