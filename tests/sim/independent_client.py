@@ -614,8 +614,6 @@ def run_main(program, checks):
         check_robustness(client)
         check_special_functions(client)
         checks.begin("shutdown")
-        sim.fd, fd = -1, sim.fd
-        os.close(fd)
         checks.equal(sim.stop(), 0, "exit code after SIGTERM")
 
 
