@@ -77,6 +77,7 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
     const std::optional<std::uint8_t> outerObject = expectedObject_;
     const bool nested = nesting_ > 0;
     ++nesting_;
+    ++transactionsStarted_;
     expectedObject_ = object;
     try {
         for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
@@ -117,8 +118,15 @@ void Transaction::sendAttempt(const std::uint8_t *frame, int length, std::int32_
 void Transaction::waitForAnswer()
 {
     while (result_.ResponseStatus == kAssembleIncomplete && !result_.TimedOut && !result_.Cancelled) {
+        const int startedBefore = transactionsStarted_;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // A command run from inside this wait may have left its own answer.
+        if (transactionsStarted_ == startedBefore)
+            continue;
+        // A command run from inside this wait sent its own request, and its
+        // caller may have taken the answer (which clears AwaitingResponse).
+        // This request is still unanswered: without the flag its attempt
+        // could never time out, and the wait would never end.
+        result_.AwaitingResponse = true;
         if (result_.ResponseStatus == kAssembleGood && !acceptsObject(received_.bytes[kOffsetObject])) {
             received_.count = 0;
             result_.ResponseStatus = kAssembleIncomplete;

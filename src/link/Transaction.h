@@ -117,6 +117,8 @@ private:
     // Object of the request in flight; answers of other objects are passed over.
     std::optional<std::uint8_t> expectedObject_;
     int nesting_ = 0;
+    // Transactions started so far; a wait notices one started from inside it.
+    int transactionsStarted_ = 0;
 };
 
 } // namespace r310

@@ -258,6 +258,35 @@ TEST_F(TransactionTest, LateAnswerAloneDoesNotEndTheAttemptButAnErrorReportDoes)
     EXPECT_EQ(ReceivedFrame(), report);
 }
 
+TEST_F(TransactionTest, ReadStartedFromInsideTheWaitLeavesTheOuterReadWaitingForItsOwnAnswer)
+{
+    const Bytes clock = InstrumentFrame(3, 0xC0, {1, 2, 3, 4});
+    const Bytes range = InstrumentFrame(4, 0xC0, Bytes(29, 0));
+    // The first clock answer arrives while the nested read waits for the
+    // range and is passed over there; the clock read must ask again.
+    instrument.script({{clock}, {range, 2 * tick}, {clock}});
+    // A tab change during the poll's wait: a read of its own, decoded at once.
+    QTimer::singleShot(0, [this] {
+        RunRead(4);
+        EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+        transaction.Received().count = 0;
+        transaction.Result().AwaitingResponse = false;
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [this] { transaction.Result().Cancelled = true; });
+    watchdog.start(50 * tick);
+
+    RunRead(3);
+
+    EXPECT_FALSE(transaction.Result().Cancelled) << "the clock read waited on without end";
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_EQ(ReceivedFrame(), clock);
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].frame[kOffsetObject], 3);
+}
+
 TEST_F(TransactionTest, ArmedWaitLengthensAttemptsOfWritesOnly)
 {
     // The instrument needs about six ticks for the work.
