@@ -60,8 +60,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(timeout)) {
         o.timeoutSeconds = NonNegative(parser.value(timeout));
-        if (o.timeoutSeconds < 0) {
-            result.error = QStringLiteral("--timeout-s needs a whole number of seconds, 0 or more");
+        if (o.timeoutSeconds < 0 || o.timeoutSeconds > kMaxTimeoutSeconds) {
+            result.error = QStringLiteral("--timeout-s needs a whole number of seconds from 0 to %1 "
+                                          "(0 searches until Ctrl+C)")
+                               .arg(kMaxTimeoutSeconds);
             return result;
         }
     }

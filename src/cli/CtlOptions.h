@@ -5,6 +5,10 @@
 
 namespace r310::cli {
 
+// The longest search bound that a timer can keep (about 23 days); 0 searches
+// without a bound.
+constexpr int kMaxTimeoutSeconds = 2000000;
+
 struct CtlOptions {
     QString command;         // empty: none given
     QStringList operands;    // words after the command ("help info")

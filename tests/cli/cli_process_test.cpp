@@ -93,6 +93,8 @@ TEST_F(Ctl, UsageMistakesExitWithTwoAndOneLineOnStandardError)
         {QStringLiteral("--port"), QStringLiteral("ttyUSB0"), QStringLiteral("--demo"), QStringLiteral("info")},
         {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("soon"), QStringLiteral("info")},
         {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("-1"), QStringLiteral("info")},
+        // Beyond what the search timer can count: it would end the search at once.
+        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("4294968"), QStringLiteral("info")},
         {QStringLiteral("ports"), QStringLiteral("--samples"), QStringLiteral("3")},
         {QStringLiteral("--demo"), QStringLiteral("ports")},
         {QStringLiteral("--demo"), QStringLiteral("info"), QStringLiteral("extra")},
