@@ -108,7 +108,7 @@ const std::vector<Subcommand> &Subcommands()
 {
     static const std::vector<Subcommand> table{
         {"ports", "list the serial ports, marking the instrument's adapter and the remembered port", kPortsHelp,
-         {QStringLiteral("json")}, true, &RunPorts},
+         {QStringLiteral("json")}, false, &RunPorts},
         {"info", "connect and show identity, clocks and the live value", kInfoHelp,
          With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunInfo},
         {"get", "connect and show the Range, Signals, Hardware and log tabs", kGetHelp,

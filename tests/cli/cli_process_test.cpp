@@ -368,6 +368,7 @@ TEST_F(Ctl, MissingGasTableLibraryStopsAtStart)
     EXPECT_EQ(run.errLines().size(), 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("KALTEX32"))) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty());
-    // Help needs no gas table.
+    // Help and the port list need no gas table.
     EXPECT_EQ(RunProgram(copy, {QStringLiteral("--help")}, environment).exitCode, 0);
+    EXPECT_EQ(RunProgram(copy, {QStringLiteral("ports")}, environment).exitCode, 0);
 }
