@@ -31,7 +31,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
+        // Qt ends its sentence with a full stop; the hint follows it in the same line.
         result.error = parser.errorText();
+        if (result.error.endsWith(QLatin1Char('.')))
+            result.error.chop(1);
         return result;
     }
     CtlOptions &o = result.options;
