@@ -23,8 +23,6 @@ QString ClockNote(InstrumentSession &session)
 void PrintInfo(InstrumentSession &session)
 {
     TerminalView &view = session.view();
-    QTextStream &out = session.out();
-    out << "Instrument on " << session.PortLabel() << '\n';
     Fields fields;
     if (view.identity)
         fields = IdentityFields(*view.identity);
@@ -38,6 +36,12 @@ void PrintInfo(InstrumentSession &session)
     if (view.value)
         fields.push_back({QStringLiteral("Value"),
                           ValueWithGas(view.value->text, view.range ? view.range->gasText : QString())});
+    // An instrument that went silent right after the connect answer leaves
+    // nothing to show; the error line says why.
+    if (fields.empty())
+        return;
+    QTextStream &out = session.out();
+    out << "Instrument on " << session.PortLabel() << '\n';
     PrintFields(out, fields, 2);
 }
 
