@@ -9,6 +9,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <grp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -202,6 +203,18 @@ qint64 QSerialPortBackend::bytesInDriver() const
     return 0;
 }
 
+bool QSerialPortBackend::lineHungUp() const
+{
+#ifdef Q_OS_UNIX
+    struct pollfd line {};
+    line.fd = port_.handle();
+    line.events = POLLIN;
+    if (line.fd >= 0 && ::poll(&line, 1, 0) > 0)
+        return (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+    return false;
+}
+
 void QSerialPortBackend::deviceError(QSerialPort::SerialPortError error)
 {
     // Only a failure of the open device ends the connection; a refused modem
@@ -210,7 +223,12 @@ void QSerialPortBackend::deviceError(QSerialPort::SerialPortError error)
         || error == QSerialPort::WriteError;
     if (!fatal || !port_.isOpen())
         return;
-    error_ = tr("Serial port %1 failed: %2").arg(portName_, port_.errorString());
+    // A device that went away (adapter unplugged, pseudo-terminal closed)
+    // often comes with a system error text left over from an earlier call,
+    // such as the refused RTS line of a pseudo-terminal; say what happened.
+    error_ = error == QSerialPort::ResourceError || lineHungUp()
+        ? tr("Serial port %1 is gone: the adapter was unplugged or the device was closed").arg(portName_)
+        : tr("Serial port %1 failed: %2").arg(portName_, port_.errorString());
     emit failed(error_);
 }
 

@@ -37,6 +37,8 @@ public:
 private:
     void deviceError(QSerialPort::SerialPortError error);
     qint64 bytesInDriver() const;
+    // The device reports a hang-up: it is no longer there.
+    bool lineHungUp() const;
 
     QSerialPort port_;
     QString portName_; // as the user named it; QSerialPort shortens device paths

@@ -229,6 +229,28 @@ TEST(PortFailure, FailingDeviceClosesThePortAndReportsIt)
     SpinFor(5ms); // the device is deleted once its signal has returned
 }
 
+TEST(PortFailure, DeviceThatGoesAwaySaysSoRatherThanALeftOverSystemError)
+{
+    EnsureApplication();
+    auto instrument = std::make_unique<PtyInstrument>();
+    ApdComPort port;
+    QString reported;
+    QObject::connect(&port, &ApdComPort::PortFailed, [&](const QString &text) { reported = text; });
+    port.SetPortName(instrument->devicePath());
+    port.SetOpen(true);
+    // Sending asks for RTS, which a pseudo-terminal refuses with a system error.
+    const std::uint8_t frame[] = {0x56, 0x59, 0x4B, 0x34, 0x02, 0x00, 0x00, 0xF7, 0xE5};
+    port.WriteBlock(frame, sizeof frame);
+    SpinFor(20ms);
+
+    instrument.reset();
+    ASSERT_TRUE(SpinUntil([&] { return !reported.isEmpty(); }, 2s));
+
+    EXPECT_FALSE(port.Open());
+    EXPECT_TRUE(reported.contains(QStringLiteral("unplugged"))) << reported.toStdString();
+    SpinFor(5ms);
+}
+
 // RTS driven through a recorded line and a settable transmit queue.
 struct Line {
     Rs485Direction direction{[this](bool raised) {
