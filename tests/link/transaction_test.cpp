@@ -289,8 +289,11 @@ TEST_F(TransactionTest, ReadStartedFromInsideTheWaitLeavesTheOuterReadWaitingFor
 
 TEST_F(TransactionTest, ArmedWaitLengthensAttemptsOfWritesOnly)
 {
-    // The instrument needs about six ticks for the work.
-    const auto slow = 6 * tick;
+    // The instrument needs four and a half ticks for the work: longer than
+    // one attempt of three ticks, well within the write's armed wait, and
+    // halfway through a read's second attempt (an answer at exactly six
+    // ticks would race the second attempt's end).
+    const auto slow = 9 * tick / 2;
     RequestBuffer calibration{};
     calibration[kOffsetPayload] = 1;
     ASSERT_TRUE(BuildWriteRequest(9, 1, calibration));
@@ -305,6 +308,8 @@ TEST_F(TransactionTest, ArmedWaitLengthensAttemptsOfWritesOnly)
     instrument.script({{InstrumentFrame(10, 0xC0, {0}), slow}, {InstrumentFrame(10, 0xC0, {0})}});
     transaction.ArmResponseTimer(20);
     transaction.RunTransaction(read, Transaction::AttemptWait::Armed);
+    // The instrument notes the later requests once it is done with the first.
+    SpinUntil([&] { return instrument.requests().size() >= 3; }, 5 * tick);
     EXPECT_EQ(instrument.requests().size(), 3u) << "a read keeps three ticks per attempt";
     EXPECT_EQ(transaction.Result().ResponseStatus, 1);
 }
