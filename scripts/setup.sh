@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, skipping those already present.
+# Silent, and without touching the package manager, when everything is there.
+# Every name is a real package (never a virtual one), so dpkg can report it
+# installed and a second run has nothing to do.
 set -euo pipefail
 
 packages=(
+  # compiler, build tools, the simulator's independent protocol check
   build-essential cmake ninja-build pkg-config python3
-  qt6-base-dev libqt6serialport6-dev qt6-base-dev-tools
+  # Qt 6: Core, Gui, Widgets, Test and the offscreen platform come with
+  # qt6-base-dev; the serial port module is packaged on its own
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+  # a font, so the window lays out and renders its screenshots on the
+  # offscreen platform the tests use
+  fonts-dejavu-core
   libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev
 )
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" != installed ]; then
     missing+=("$p")
   fi
 done
