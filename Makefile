@@ -4,6 +4,13 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
+# Continuous integration (CI=true) treats every compiler warning as an error in
+# both build trees; a local build only shows the warnings.
+ifeq ($(CI),true)
+WERROR     ?= ON
+else
+WERROR     ?= OFF
+endif
 
 .PHONY: all setup build demo test test-fast test-sanitize bench clean
 
@@ -14,7 +21,7 @@ setup:
 
 # Configuring again is cheap and picks up folders that arrived since the last build.
 build: setup
-	scripts/configure.sh $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	scripts/configure.sh $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DR310_WERROR=$(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -29,7 +36,7 @@ test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-sanitize: setup
-	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF
+	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
