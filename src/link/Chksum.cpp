@@ -4,8 +4,6 @@
 
 namespace r310 {
 
-thread_local std::uint8_t ChecksumMode = kChecksumFrameCrc;
-
 namespace {
 
 constexpr std::uint16_t kCrcPolynomial = 0x1021;
@@ -78,7 +76,7 @@ std::uint16_t FrameCrc(const std::uint8_t *data, std::int32_t length)
     return FrameCrcUpdate(kFrameCrcStart, data, length);
 }
 
-std::uint16_t ComputeChecksum(std::uint8_t mode, const std::uint8_t *data, std::int32_t length)
+std::uint16_t ComputeChecksum(ChecksumMode mode, const std::uint8_t *data, std::int32_t length)
 {
     if (length < 0)
         length = 0;
@@ -94,11 +92,6 @@ std::uint16_t ComputeChecksum(std::uint8_t mode, const std::uint8_t *data, std::
     default:
         return 0;
     }
-}
-
-std::uint16_t ComputeChecksum(const std::uint8_t *data, std::int32_t length)
-{
-    return ComputeChecksum(ChecksumMode, data, length);
 }
 
 std::uint8_t *Swap2(std::uint8_t *p)

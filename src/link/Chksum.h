@@ -5,27 +5,21 @@
 
 namespace r310 {
 
-// Algorithm selected for ComputeChecksum. Set right before each call.
-enum : std::uint8_t {
+// Algorithm ComputeChecksum applies.
+enum ChecksumMode : std::uint8_t {
     kChecksumShift = 0,        // ShiftChecksum, high byte first
     kChecksumShiftSwapped = 1, // ShiftChecksum, bytes exchanged
     kChecksumByteSum = 2,      // 8-bit sum
     kChecksumFrameCrc = 3,     // CRC-16/CCITT-FALSE used by every frame
 };
 
-// Mode of ComputeChecksum. One per thread, so a simulated instrument running
-// beside the configurator in the same process never sees another's choice.
-extern thread_local std::uint8_t ChecksumMode;
-
 constexpr std::uint16_t kShiftChecksumStart = 0x3418;
 constexpr std::uint16_t kFrameCrcStart = 0xFFFF;
 
-// Checksum of length bytes with the algorithm of ChecksumMode. A length of 0
-// or less gives the mode's start value (mode 1: swapped).
-std::uint16_t ComputeChecksum(const std::uint8_t *data, std::int32_t length);
-
-// The same without the module-wide mode.
-std::uint16_t ComputeChecksum(std::uint8_t mode, const std::uint8_t *data, std::int32_t length);
+// Checksum of length bytes with the given algorithm. A length of 0 or less
+// gives the mode's start value (kChecksumShiftSwapped: swapped); a mode
+// outside the list gives 0.
+std::uint16_t ComputeChecksum(ChecksumMode mode, const std::uint8_t *data, std::int32_t length);
 
 std::uint16_t ShiftChecksum(const std::uint8_t *data, std::int32_t length);
 std::uint8_t ByteSum(const std::uint8_t *data, std::int32_t length);

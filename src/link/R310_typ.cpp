@@ -10,8 +10,7 @@ void FinishFrame(std::uint8_t *buffer)
 {
     std::copy(kFrameHeader.begin(), kFrameHeader.end(), buffer);
     const int crcOffset = kOffsetPayload + buffer[kOffsetLength];
-    ChecksumMode = kChecksumFrameCrc;
-    const std::uint16_t crc = ComputeChecksum(buffer, crcOffset);
+    const std::uint16_t crc = FrameCrc(buffer, crcOffset);
     buffer[crcOffset] = static_cast<std::uint8_t>(crc >> 8);
     buffer[crcOffset + 1] = static_cast<std::uint8_t>(crc & 0xFF);
 }
@@ -86,8 +85,7 @@ std::int32_t AssembleByte(std::uint8_t byte, ReceiveBuffer &buffer)
         return kAssembleIncomplete;
     }
     // The CRC over a whole intact frame, its own two bytes included, is 0.
-    ChecksumMode = kChecksumFrameCrc;
-    return ComputeChecksum(bytes.data(), frameLength) == 0 ? kAssembleGood : kAssembleBadCrc;
+    return FrameCrc(bytes.data(), frameLength) == 0 ? kAssembleGood : kAssembleBadCrc;
 }
 
 Frame FrameFromBuffer(const ReceiveBuffer &buffer)

@@ -30,10 +30,9 @@ std::uint16_t ReferenceCrc(const Bytes &data)
     return crc;
 }
 
-std::uint16_t Checksum(std::uint8_t mode, const Bytes &data)
+std::uint16_t Checksum(ChecksumMode mode, const Bytes &data)
 {
-    ChecksumMode = mode;
-    return ComputeChecksum(data.data(), static_cast<std::int32_t>(data.size()));
+    return ComputeChecksum(mode, data.data(), static_cast<std::int32_t>(data.size()));
 }
 
 // Feeds bytes and returns the status after each one.
@@ -56,14 +55,14 @@ TEST(Checksum, ReferenceValuesOfAllModes)
 {
     const Bytes abc = Ascii("abc");
     const Bytes digits = Ascii("123456789");
-    EXPECT_EQ(Checksum(0, abc), 0xBF1B);
-    EXPECT_EQ(Checksum(1, abc), 0x1BBF);
-    EXPECT_EQ(Checksum(0, digits), 0x661F);
-    EXPECT_EQ(Checksum(1, digits), 0x1F66);
-    EXPECT_EQ(Checksum(2, abc), 0x26);
-    EXPECT_EQ(Checksum(2, digits), 0xDD);
-    EXPECT_EQ(Checksum(3, digits), 0x29B1);
-    EXPECT_EQ(Checksum(3, abc), 0x514A);
+    EXPECT_EQ(Checksum(kChecksumShift, abc), 0xBF1B);
+    EXPECT_EQ(Checksum(kChecksumShiftSwapped, abc), 0x1BBF);
+    EXPECT_EQ(Checksum(kChecksumShift, digits), 0x661F);
+    EXPECT_EQ(Checksum(kChecksumShiftSwapped, digits), 0x1F66);
+    EXPECT_EQ(Checksum(kChecksumByteSum, abc), 0x26);
+    EXPECT_EQ(Checksum(kChecksumByteSum, digits), 0xDD);
+    EXPECT_EQ(Checksum(kChecksumFrameCrc, digits), 0x29B1);
+    EXPECT_EQ(Checksum(kChecksumFrameCrc, abc), 0x514A);
 }
 
 TEST(Checksum, EmptyAndNegativeLengthGiveStartValues)
@@ -71,9 +70,9 @@ TEST(Checksum, EmptyAndNegativeLengthGiveStartValues)
     const std::uint8_t dummy = 0x55;
     const std::uint16_t expected[] = {0x3418, 0x1834, 0x00, 0xFFFF};
     for (std::uint8_t mode = 0; mode < 4; ++mode) {
-        ChecksumMode = mode;
-        EXPECT_EQ(ComputeChecksum(&dummy, 0), expected[mode]) << int(mode);
-        EXPECT_EQ(ComputeChecksum(&dummy, -5), expected[mode]) << int(mode);
+        const auto checksumMode = static_cast<ChecksumMode>(mode);
+        EXPECT_EQ(ComputeChecksum(checksumMode, &dummy, 0), expected[mode]) << int(mode);
+        EXPECT_EQ(ComputeChecksum(checksumMode, &dummy, -5), expected[mode]) << int(mode);
     }
 }
 
@@ -81,7 +80,7 @@ TEST(Checksum, TableCrcMatchesBitwiseCrcOnVariedData)
 {
     Bytes data;
     for (int len = 0; len < 300; ++len) {
-        EXPECT_EQ(Checksum(3, data), ReferenceCrc(data)) << len;
+        EXPECT_EQ(Checksum(kChecksumFrameCrc, data), ReferenceCrc(data)) << len;
         data.push_back(static_cast<std::uint8_t>(len * 37 + 11));
     }
 }
@@ -122,7 +121,7 @@ TEST(FrameCodec, EveryBuilderFrameVerifiesAgainstIndependentCrc)
             const std::uint16_t crc = ReferenceCrc(Bytes(frame.begin(), frame.end() - 2));
             EXPECT_EQ(frame[n + 7], crc >> 8);
             EXPECT_EQ(frame[n + 8], crc & 0xFF);
-            EXPECT_EQ(Checksum(3, frame), 0) << "a whole frame sums to 0";
+            EXPECT_EQ(Checksum(kChecksumFrameCrc, frame), 0) << "a whole frame sums to 0";
         }
     }
 }
