@@ -20,13 +20,13 @@ struct LogTab {
     const char *title;
     const char *key;
     bool visible;
-    const char *shownFrom; // software version that shows the tab
+    std::int32_t shownFrom; // first software version that shows the tab
 };
 
 QString HiddenReason(const LogTab &tab, const QString &version)
 {
     return QStringLiteral("not available: software version %1 hides this tab (shown from %2)")
-        .arg(version, QLatin1String(tab.shownFrom));
+        .arg(version, FormatSoftwareVersion(tab.shownFrom));
 }
 
 bool LogObjectsRead(const TerminalView &view)
@@ -156,8 +156,10 @@ int RunGet(CtlContext &context)
 
     const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);
     const LogTab logTabs[2] = {
-        {InstrumentTab::EventProperties, "Event properties", "eventProperties", gates.eventPropertiesTabVisible, "2.10"},
-        {InstrumentTab::Datalogging, "Datalogging", "datalogging", gates.dataloggingTabVisible, "2.11"},
+        {InstrumentTab::EventProperties, "Event properties", "eventProperties", gates.eventPropertiesTabVisible,
+         kEventPropertiesFromVersion},
+        {InstrumentTab::Datalogging, "Datalogging", "datalogging", gates.dataloggingTabVisible,
+         kDataloggingFromVersion},
     };
     // Each tab is brought to the front and read as the window reads it. Both
     // log tabs read the same two objects, so they are read once.

@@ -9,17 +9,6 @@ const std::array<const char *, 4> kWakeUpModeItems = {"Alarm", "Quick or Alarm",
 const std::array<const char *, 4> kDateFormatItems = {"TT.MM.JJJJ", "MM/DD/YY", "DD/MM/YY",
                                                       "YY-MM-DD"};
 
-FeatureGates GatesForVersion(std::int32_t softwareVersion)
-{
-    FeatureGates gates;
-    gates.eventPropertiesTabVisible = softwareVersion >= 210;
-    gates.dataloggingTabVisible = softwareVersion >= 211;
-    gates.maxEventsEditable = softwareVersion >= 211;
-    gates.safetyOptionsEnabled = softwareVersion >= 220;
-    gates.displayModeEnabled = softwareVersion >= 221;
-    return gates;
-}
-
 StatusBackground NextBackground(StatusBackground current, StatusBackground requested)
 {
     if (requested != StatusBackground::Blink)

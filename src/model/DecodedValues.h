@@ -2,6 +2,8 @@
 // Plain values decoded from the instrument's answers, one struct per object.
 // Raw numbers come with the texts they are shown as, so front ends (window,
 // command-line tool) only bind them to their displays.
+#include "FeatureGates.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -43,18 +45,6 @@ constexpr int kValueSize = 2;
 constexpr int kCalibrationStateSize = 1;
 constexpr int kSignalsSize = 16;
 constexpr int kHardwareSize = 10;
-
-// What the instrument's software version allows (shown tabs, editable and
-// enabled options).
-struct FeatureGates {
-    bool eventPropertiesTabVisible = false; // from 2.10
-    bool dataloggingTabVisible = false;     // from 2.11
-    bool maxEventsEditable = false;         // from 2.11
-    bool safetyOptionsEnabled = false;      // data safety, best resolution: from 2.20
-    bool displayModeEnabled = false;        // second display value: from 2.21
-};
-
-FeatureGates GatesForVersion(std::int32_t softwareVersion);
 
 // Object 2.
 struct IdentityValues {

@@ -1,5 +1,7 @@
 #include "InstrumentState.h"
 
+#include "FeatureGates.h"
+
 #include <algorithm>
 
 namespace r310::sim {
@@ -221,10 +223,11 @@ void ApplySignalsWrite(const Bytes &payload, SignalSettings &settings)
 
 std::uint8_t HardwareOptionMask(std::uint16_t softwareVersion)
 {
+    const FeatureGates gates = GatesForVersion(softwareVersion);
     std::uint8_t mask = 0x80 | 0x20 | 0x10; // keyboard service, vibrator off, test key only
-    if (softwareVersion >= 220)
+    if (gates.safetyOptionsEnabled)
         mask |= 0x04 | 0x08; // data safety mode, best resolution
-    if (softwareVersion >= 221)
+    if (gates.displayModeEnabled)
         mask |= 0x02; // second value on the display
     return mask;
 }
