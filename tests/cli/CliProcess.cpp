@@ -1,28 +1,18 @@
 #include "CliProcess.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 namespace clitest {
 
-void EnsureApplication()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "cli_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
 QString CtlProgram()
 {
-    return QStringLiteral(R310CTL_PROGRAM);
+    return r310test::BuildProgram(QStringLiteral("r310ctl"));
 }
 
 QString SimProgram()
 {
-    return QStringLiteral(R310SIM_PROGRAM);
+    return r310test::BuildProgram(QStringLiteral("r310sim"));
 }
 
 QProcessEnvironment CtlEnvironment(const QString &configHome, const QString &locale)
@@ -68,28 +58,15 @@ std::string LoggedRequest::name() const
 }
 
 SimProcess::SimProcess(const QStringList &scenarioOptions)
+    : simulator_(QStringList{QStringLiteral("--log")} + scenarioOptions)
 {
-    process_.start(SimProgram(), QStringList{QStringLiteral("--log")} + scenarioOptions);
-    if (!process_.waitForStarted(5000))
-        return;
-    QElapsedTimer clock;
-    clock.start();
-    while (!process_.canReadLine() && clock.elapsed() < 5000)
-        process_.waitForReadyRead(100);
-    device_ = QString::fromUtf8(process_.readLine()).trimmed();
-}
-
-SimProcess::~SimProcess()
-{
-    process_.terminate();
-    if (!process_.waitForFinished(3000))
-        process_.kill();
 }
 
 std::vector<LoggedRequest> SimProcess::requests()
 {
-    process_.waitForReadyRead(50);
-    log_ += QString::fromUtf8(process_.readAllStandardError());
+    QProcess &process = simulator_.process();
+    process.waitForReadyRead(50);
+    log_ += QString::fromUtf8(process.readAllStandardError());
     std::vector<LoggedRequest> heard;
     for (const QString &line : log_.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         // "<ms> -> 56 59 4B 34 01 60 00 A5 9F"

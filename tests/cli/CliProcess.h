@@ -1,7 +1,10 @@
 #pragma once
 // Runs r310ctl as a user would, and the simulator program on a
 // pseudo-terminal as the instrument, with its request log.
-#include <QProcess>
+#include "BuildPrograms.h"
+#include "QStringPrinting.h"
+#include "TestApplication.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -9,17 +12,12 @@
 
 #include <chrono>
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace clitest {
 
-void EnsureApplication();
+using r310test::EnsureApplication;
 
 QString CtlProgram();
 QString SimProgram();
@@ -57,19 +55,17 @@ struct LoggedRequest {
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &scenarioOptions = {});
-    ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
     // The serial device to open; empty when the simulator did not start.
-    QString device() const { return device_; }
+    QString device() const { return simulator_.device(); }
     // Every request heard so far, in order.
     std::vector<LoggedRequest> requests();
     std::vector<std::string> requestNames();
 
 private:
-    QProcess process_;
-    QString device_;
+    r310test::SimulatorProcess simulator_;
     QString log_;
 };
 

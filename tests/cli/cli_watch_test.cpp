@@ -1,9 +1,8 @@
 // r310ctl watch in-process, on a simulated instrument that falls silent and
 // comes back: the lost instrument is reported, searched for and found again.
-#include <SimBackend.h> // before Qt headers: the simulator uses "signals" as a name
-
 #include "CliProcess.h"
 #include "ExitCodes.h"
+#include "SimBackend.h"
 #include "Subcommands.h"
 
 #include <QTimer>

@@ -1,7 +1,6 @@
 #include "LinkTestSupport.h"
 
-#include <QCoreApplication>
-#include <QThread>
+#include "ReferenceCrc.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,45 +10,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 
 namespace linktest {
-
-void EnsureApplication()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "link_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
-}
-
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!done() && Clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(1);
-    }
-    return done();
-}
-
-void SpinFor(std::chrono::milliseconds time)
-{
-    SpinUntil([] { return false; }, time);
-}
-
-std::uint16_t BitwiseCrc(const Bytes &bytes)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::uint8_t b : bytes) {
-        crc ^= static_cast<std::uint16_t>(b << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021)
-                                 : static_cast<std::uint16_t>(crc << 1);
-    }
-    return crc;
-}
 
 Bytes InstrumentFrame(std::uint8_t object, std::uint8_t flags, const Bytes &payload)
 {
@@ -57,7 +20,7 @@ Bytes InstrumentFrame(std::uint8_t object, std::uint8_t flags, const Bytes &payl
     const std::uint8_t head[] = {'V', 'Y', 'K', '4', object, flags, static_cast<std::uint8_t>(payload.size())};
     std::copy(std::begin(head), std::end(head), frame.begin());
     std::copy(payload.begin(), payload.end(), frame.begin() + 7);
-    const std::uint16_t crc = BitwiseCrc(frame);
+    const std::uint16_t crc = r310test::BitwiseCrc(frame);
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     return frame;

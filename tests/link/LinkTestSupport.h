@@ -1,8 +1,11 @@
 #pragma once
 // Helpers for the link tests: a scripted instrument on a pseudo-terminal, an
-// in-memory device, a recording screen seam and event-loop waiting.
+// in-memory device and a recording screen seam, with the shared event-loop
+// waiting.
 #include "LinkUi.h"
+#include "QStringPrinting.h"
 #include "SerialBackend.h"
+#include "TestApplication.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,32 +15,19 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
-#include <ostream>
 #include <thread>
 #include <vector>
 
-QT_BEGIN_NAMESPACE
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace linktest {
+
+using r310test::EnsureApplication;
+using r310test::SpinFor;
+using r310test::SpinUntil;
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// Makes sure a QCoreApplication exists for timers and notifications.
-void EnsureApplication();
-
-// Runs the event loop until done() holds or the time is up; returns done().
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);
-// Runs the event loop for the given time.
-void SpinFor(std::chrono::milliseconds time);
-
-// Frame CRC computed bit by bit, apart from the product's table-driven one.
-std::uint16_t BitwiseCrc(const Bytes &bytes);
 // A frame as the instrument sends it.
 Bytes InstrumentFrame(std::uint8_t object, std::uint8_t flags, const Bytes &payload);
 // The same frame with its last CRC byte changed.

@@ -2,6 +2,7 @@
 // awkward byte streams a serial line produces.
 #include "Chksum.h"
 #include "R310_typ.h"
+#include "ReferenceCrc.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +17,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Ascii(const std::string &s) { return Bytes(s.begin(), s.end()); }
-
-// Bit-by-bit CRC-16/CCITT-FALSE written apart from the table-driven one.
-std::uint16_t ReferenceCrc(const Bytes &data)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::uint8_t b : data) {
-        crc ^= static_cast<std::uint16_t>(b << 8);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021)
-                                 : static_cast<std::uint16_t>(crc << 1);
-    }
-    return crc;
-}
 
 std::uint16_t Checksum(ChecksumMode mode, const Bytes &data)
 {
@@ -80,7 +68,7 @@ TEST(Checksum, TableCrcMatchesBitwiseCrcOnVariedData)
 {
     Bytes data;
     for (int len = 0; len < 300; ++len) {
-        EXPECT_EQ(Checksum(kChecksumFrameCrc, data), ReferenceCrc(data)) << len;
+        EXPECT_EQ(Checksum(kChecksumFrameCrc, data), r310test::BitwiseCrc(data)) << len;
         data.push_back(static_cast<std::uint8_t>(len * 37 + 11));
     }
 }
@@ -118,7 +106,7 @@ TEST(FrameCodec, EveryBuilderFrameVerifiesAgainstIndependentCrc)
             const Bytes frame(buffer.begin(), buffer.begin() + n + 9);
             EXPECT_EQ(frame[5], kind == 0 ? 0x60 : 0x00);
             EXPECT_EQ(frame[6], n);
-            const std::uint16_t crc = ReferenceCrc(Bytes(frame.begin(), frame.end() - 2));
+            const std::uint16_t crc = r310test::BitwiseCrc(Bytes(frame.begin(), frame.end() - 2));
             EXPECT_EQ(frame[n + 7], crc >> 8);
             EXPECT_EQ(frame[n + 8], crc & 0xFF);
             EXPECT_EQ(Checksum(kChecksumFrameCrc, frame), 0) << "a whole frame sums to 0";

@@ -1,42 +1,8 @@
 #include "SequenceRig.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
 namespace seqtest {
 
 using namespace r310;
-
-void EnsureApplication()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "sequences_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    // Waits as the application does, so the dispatcher blocks and announces
-    // it; a slow timer only bounds the wait.
-    QTimer wake;
-    wake.start(20);
-    const auto end = SteadyClock::now() + limit;
-    while (!done()) {
-        if (SteadyClock::now() >= end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void SpinFor(std::chrono::milliseconds time)
-{
-    SpinUntil([] { return false; }, time);
-}
 
 void RecordingView::setStatusText(int panel, const QString &text)
 {

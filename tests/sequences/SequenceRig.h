@@ -3,15 +3,14 @@
 // hold it: port service, transaction, record, decoder and the read
 // sequences, with a view that records what it is told and a log of the
 // request frames the instrument heard.
-// The simulator's headers use the word "signals" as a name, which Qt
-// defines as a keyword: they come before every Qt header.
-#include <SimBackend.h>
-#include <SimClock.h>
-
 #include "ApdComPort.h"
 #include "IdlePollDriver.h"
 #include "InstrumentView.h"
+#include "QStringPrinting.h"
 #include "ReadSequences.h"
+#include "SimBackend.h"
+#include "SimClock.h"
+#include "TestApplication.h"
 #include "Transaction.h"
 
 #include <QString>
@@ -21,22 +20,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace seqtest {
 
+using r310test::EnsureApplication;
+using r310test::SpinFor;
+using r310test::SpinUntil;
 using SteadyClock = std::chrono::steady_clock;
-
-void EnsureApplication();
-// Runs the event loop until done() holds or the time is up; returns done().
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);
-void SpinFor(std::chrono::milliseconds time);
 
 class RecordingView : public r310::InstrumentView {
 public:

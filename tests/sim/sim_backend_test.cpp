@@ -1,48 +1,22 @@
 // The in-process link: what the serial port service sees of the simulated
 // instrument through the transport seam.
 #include "SimBackend.h"
+#include "TestApplication.h"
 
 #include <R310_typ.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <gtest/gtest.h>
 
-#include <functional>
-
 using namespace r310::sim;
+using namespace std::chrono_literals;
+using r310test::EnsureApplication;
+using r310test::SpinFor;
+using r310test::SpinUntil;
 
 namespace {
 
 const QByteArray kConnect = QByteArray::fromHex("56594B34016000A59F");
 const QByteArray kReadIdentity = QByteArray::fromHex("56594B34020000F7E5");
-
-void EnsureApplication()
-{
-    static int argc = 1;
-    static char name[] = "sim_backend_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
-// Runs the event loop until the condition holds or two seconds pass.
-bool PumpUntil(const std::function<bool()> &done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 2000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
-
-void Pump(int millis)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < millis)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 Scenario Unpaced()
 {
@@ -67,7 +41,7 @@ TEST(SimBackend, AnswersArriveWithReadyReadAndWritesAreReported)
     ASSERT_TRUE(link.open());
     ASSERT_TRUE(link.write(kReadIdentity));
     EXPECT_EQ(link.bytesAvailable(), 0) << "delivered from the event loop, not inside write";
-    ASSERT_TRUE(PumpUntil([&] { return link.bytesAvailable() >= 30 && written == 9; }));
+    ASSERT_TRUE(SpinUntil([&] { return link.bytesAvailable() >= 30 && written == 9; }, 2s));
     EXPECT_GE(readyReads, 1);
 
     const QByteArray answer = link.readAll();
@@ -93,17 +67,17 @@ TEST(SimBackend, PacedBytesBecomeReadableAsTheLineDeliversThem)
     clock->advanceMicros(LineMicros(5));
     EXPECT_EQ(link.bytesToWrite(), 4);
 
-    Pump(30);
+    SpinFor(30ms);
     EXPECT_EQ(link.bytesAvailable(), 0) << "nothing before the line time has passed";
 
     // Request on the wire, turnaround, then ten answer bytes.
     clock->advanceMicros(LineMicros(9) - LineMicros(5) + 5000 + LineMicros(10));
-    ASSERT_TRUE(PumpUntil([&] { return link.bytesAvailable() >= 10; }));
-    Pump(20);
+    ASSERT_TRUE(SpinUntil([&] { return link.bytesAvailable() >= 10; }, 2s));
+    SpinFor(20ms);
     EXPECT_EQ(link.bytesAvailable(), 10);
 
     clock->advanceMillis(50);
-    ASSERT_TRUE(PumpUntil([&] { return link.bytesAvailable() == 30; }));
+    ASSERT_TRUE(SpinUntil([&] { return link.bytesAvailable() == 30; }, 2s));
     EXPECT_EQ(link.pendingEmissions(), 0);
 }
 
@@ -119,7 +93,7 @@ TEST(SimBackend, CloseDropsAnswersOnTheirWay)
     EXPECT_EQ(link.pendingEmissions(), 0);
     ASSERT_TRUE(link.open());
     clock->advanceSeconds(1);
-    Pump(20);
+    SpinFor(20ms);
     EXPECT_EQ(link.bytesAvailable(), 0);
 }
 
@@ -149,10 +123,10 @@ TEST(SimBackend, TheDeviceBehindTheLinkCanBeAlteredAndFaulted)
     link.device().setFaults(plan);
 
     link.write(kReadIdentity);
-    Pump(20);
+    SpinFor(20ms);
     EXPECT_EQ(link.bytesAvailable(), 0);
     link.write(kReadIdentity);
-    ASSERT_TRUE(PumpUntil([&] { return link.bytesAvailable() >= 30; }));
+    ASSERT_TRUE(SpinUntil([&] { return link.bytesAvailable() >= 30; }, 2s));
     const QByteArray answer = link.readAll();
     EXPECT_EQ(static_cast<std::uint8_t>(answer[7]) | (static_cast<std::uint8_t>(answer[8]) << 8), 4242);
 }

@@ -1,0 +1,44 @@
+#pragma once
+// Every message box of the window goes through this one seam, so tests put a
+// recorder in its place and never wait on a dialog.
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+namespace r310::ui {
+
+// The application's title: message box captions.
+inline const QString kApplicationTitle = QStringLiteral("R310 Configuration");
+// The main window's caption.
+inline const QString kWindowCaption = QStringLiteral("R310 Konfiguration");
+
+// The application's error text: a full stop is appended when the text's last
+// character sorts after "." (so "...!" and "...." stay as they are).
+QString ApplicationErrorText(const QString &text);
+
+class Dialogs {
+public:
+    virtual ~Dialogs();
+    // The application's error display: captioned with the application title,
+    // the error symbol, an OK button; the text follows ApplicationErrorText.
+    virtual void showError(const QString &text) = 0;
+    // A plain message with an OK button, captioned with the application title.
+    virtual void showMessage(const QString &text) = 0;
+};
+
+// Window-modal message boxes over the main window. They open without a
+// nested event loop, so no handler is re-entered while one is shown. Without
+// a parent window (a failed start) the box waits for its OK button.
+class MessageBoxDialogs : public Dialogs {
+public:
+    explicit MessageBoxDialogs(QWidget *parent = nullptr) : parent_(parent) {}
+    void setParent(QWidget *parent) { parent_ = parent; }
+
+    void showError(const QString &text) override;
+    void showMessage(const QString &text) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+} // namespace r310::ui

@@ -1,0 +1,330 @@
+#include "R310Cnf.h"
+
+#include "ConnectionLamp.h"
+
+#if defined(R310_HAVE_HEADER_PICTURE)
+#include "JpegPicture.h"
+#endif
+
+#include <QSerialPortBackend.h>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <algorithm>
+
+namespace r310::ui {
+
+namespace {
+
+// The size the window opens with. When its contents need more (a larger
+// font, another language, display scaling) it grows in both directions alike.
+constexpr QSize kDesignSize(679, 484);
+
+QSize OpeningSize(const QSize &needed)
+{
+    const double factor = std::max({1.0, double(needed.width()) / kDesignSize.width(),
+                                    double(needed.height()) / kDesignSize.height()});
+    return (QSizeF(kDesignSize) * factor).toSize().expandedTo(needed);
+}
+// A job shows the busy cursor only when it lasts longer than this, so the
+// short reads of a tab change do not make the pointer flicker.
+constexpr int kBusyCursorDelayMilliseconds = 300;
+
+const InstrumentTab kTabOrder[] = {
+    InstrumentTab::General,     InstrumentTab::Range,           InstrumentTab::Signals,
+    InstrumentTab::Hardware,    InstrumentTab::Calibration,     InstrumentTab::SpecialFunction,
+    InstrumentTab::EventProperties, InstrumentTab::Datalogging,
+};
+
+// Real serial devices for the port list's entries, the simulated instrument
+// for its own entry.
+ApdComPort::BackendFactory LinkWithDemo(ApdComPort::BackendFactory ports, ApdComPort::BackendFactory demo)
+{
+    return [ports = std::move(ports), demo = std::move(demo)](const QString &name,
+                                                               const LineSettings &line) -> std::unique_ptr<SerialBackend> {
+        if (name == kDemoPortEntry)
+            return demo(name, line);
+        if (ports)
+            return ports(name, line);
+        return std::make_unique<QSerialPortBackend>(name, line);
+    };
+}
+
+ConnectionOptions ConnectionFor(WindowSetup &setup)
+{
+    ConnectionOptions options = setup.connection;
+    if (setup.demoLink)
+        options.link = LinkWithDemo(options.link, setup.demoLink);
+    return options;
+}
+
+} // namespace
+
+TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
+    : QMainWindow(parent),
+      w_(BuildMainWidgets(*this)),
+      ownDialogs_(setup.dialogs ? nullptr : std::make_unique<MessageBoxDialogs>(this)),
+      dialogs_(setup.dialogs ? setup.dialogs : ownDialogs_.get()),
+      tracking_(new ChangeTracking(w_, this)),
+      display_(w_, *tracking_),
+      guard_(new TabChangeGuard(*w_.PageControl1)),
+      portSelection_(std::make_unique<ComPortSel>(std::move(setup.portSettings), setup.naming)),
+      connection_(std::make_unique<InstrumentConnection>(ConnectionFor(setup)))
+{
+    setObjectName(QStringLiteral("Fo_R310"));
+    setWindowTitle(kWindowCaption);
+    resize(OpeningSize(minimumSizeHint().expandedTo(sizeHint())));
+    busyDelay_.setSingleShot(true);
+    busyDelay_.setInterval(kBusyCursorDelayMilliseconds);
+    connect(&busyDelay_, &QTimer::timeout, this, [this] { setCursor(Qt::BusyCursor); });
+    guard_->setRule([this](int from, int to) { return PageControl1Changing(from, to); });
+    ConnectInstrument();
+    FormCreate(setup);
+    LoadHeaderPicture(setup.picturePath);
+}
+
+TFo_R310::~TFo_R310()
+{
+    ShutDown();
+    // Removing the pages while the widgets go would report tab changes.
+    disconnect(w_.PageControl1, nullptr, this, nullptr);
+}
+
+void TFo_R310::FormCreate(const WindowSetup &setup)
+{
+    FillPortList(setup);
+    w_.control.Button4->setVisible(FactorySetupRequested(setup.arguments));
+    // The tick and the idle poll live in the connection's engine.
+    w_.Timer1->stop();
+    Button_ClosePortClick();
+    w_.PageControl1->setCurrentIndex(IndexOf(InstrumentTab::General));
+    connection_->setShowingTab(InstrumentTab::General);
+
+    connect(w_.control.Button12, &QPushButton::clicked, this, &TFo_R310::Button12Click);
+    connect(w_.control.Button_ClosePort, &QPushButton::clicked, this, &TFo_R310::Button_ClosePortClick);
+    connect(w_.control.Button3, &QPushButton::clicked, this, &TFo_R310::Button3Click);
+    connect(w_.PageControl1, &QTabWidget::currentChanged, this, &TFo_R310::PageControl1Change);
+    UpdateExitAccelerator();
+}
+
+void TFo_R310::FillPortList(const WindowSetup &setup)
+{
+    PortChoice choice = portSelection_->PreparePortList(setup.ports, CommandLinePort(setup.arguments));
+    if (setup.demoLink) {
+        choice.entries.insert(1, kDemoPortEntry);
+        choice.selected = 1;
+        demoInList_ = true;
+    }
+    QComboBox &list = *w_.control.ComPortList;
+    list.clear();
+    list.addItems(choice.entries);
+    list.setCurrentIndex(choice.selected);
+}
+
+void TFo_R310::ConnectInstrument()
+{
+    InstrumentConnection *c = connection_.get();
+    connect(c, &InstrumentConnection::statusText, this, [this](int panel, const QString &text) {
+        if (panel >= 0 && panel < static_cast<int>(w_.status.panels.size()))
+            w_.status.panels[static_cast<std::size_t>(panel)]->setText(text);
+    });
+    connect(c, &InstrumentConnection::lampChanged, this, [this](LampColour colour) { display_.SetLamp(colour); });
+    connect(c, &InstrumentConnection::answerDecoded, this,
+            [this](const DecodedAnswer &answer, const AnswerFrame &frame) {
+                display_.ShowAnswer(answer);
+                emit answerShown(answer, frame);
+            });
+    connect(c, &InstrumentConnection::displayCleared, this, [this] { display_.ClearInstrumentDisplay(); });
+    connect(c, &InstrumentConnection::calibrationButtonsEnabled, this,
+            [this](bool enabled) { display_.SetCalibrationButtonsEnabled(enabled); });
+    connect(c, &InstrumentConnection::resultBackgroundReset, this, [this] { display_.ResetResultBackground(); });
+    connect(c, &InstrumentConnection::portOpened, this, &TFo_R310::PortOpened);
+    connect(c, &InstrumentConnection::portOpenFailed, this, &TFo_R310::PortOpenFailed);
+    connect(c, &InstrumentConnection::portClosed, this, &TFo_R310::PortClosed);
+    connect(c, &InstrumentConnection::errorMessage, this, [this](const QString &text) { dialogs_->showMessage(text); });
+    connect(c, &InstrumentConnection::portError, this, [this](const QString &text) { dialogs_->showError(text); });
+    connect(c, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
+    connect(c, &InstrumentConnection::jobFinished, this, [this](JobId id, JobOutcome) { JobFinished(id); });
+}
+
+void TFo_R310::LoadHeaderPicture(const QString &path)
+{
+    QPixmap picture;
+#if defined(R310_HAVE_HEADER_PICTURE)
+    if (!path.isEmpty()) {
+        const QImage image = LoadJpegPicture(path);
+        if (!image.isNull())
+            picture = QPixmap::fromImage(image);
+    }
+#else
+    Q_UNUSED(path);
+#endif
+    // A missing or damaged picture leaves the header blank.
+    w_.header.Image1->setPixmap(picture);
+}
+
+InstrumentTab TFo_R310::TabAt(int index) const
+{
+    const QWidget *page = w_.PageControl1->widget(index);
+    const QWidget *pages[] = {w_.general.TabSheet1,     w_.range.TabSheet2,   w_.signalTab.TabSheet3,
+                              w_.hardware.TabSheet4,    w_.calibration.TabSheet5, w_.special.TabSheet6,
+                              w_.events.TabSheet7,      w_.logger.TabSheet8};
+    for (std::size_t i = 0; i < std::size(pages); ++i) {
+        if (pages[i] == page)
+            return kTabOrder[i];
+    }
+    return InstrumentTab::General;
+}
+
+int TFo_R310::IndexOf(InstrumentTab tab) const
+{
+    for (int i = 0; i < w_.PageControl1->count(); ++i) {
+        if (TabAt(i) == tab)
+            return i;
+    }
+    return -1;
+}
+
+void TFo_R310::Button12Click()
+{
+    if (!connection_)
+        return;
+    QComboBox &list = *w_.control.ComPortList;
+    const int index = list.currentIndex();
+    QString portName;
+    const ComPortSel::OpenResult result = list.currentText() == kDemoPortEntry && demoInList_
+        ? (portName = kDemoPortEntry, ComPortSel::OpenResult::Opened)
+        : portSelection_->PortToOpen(index, list.currentText(), &portName);
+    if (result == ComPortSel::OpenResult::NothingSelected)
+        return;
+    if (result == ComPortSel::OpenResult::InvalidEntry) {
+        list.setCurrentIndex(0);
+        return;
+    }
+    closeButtonBeforeOpen_ = w_.control.Button_ClosePort->isEnabled();
+    openingEntry_ = list.currentText();
+    list.setEnabled(false);
+    w_.control.Button12->setEnabled(false);
+    w_.control.Button_ClosePort->setEnabled(true);
+    ++pendingOpens_;
+    openJob_ = connection_->open(portName);
+}
+
+void TFo_R310::PortOpened(const QString &)
+{
+    pendingOpens_ = std::max(pendingOpens_ - 1, 0);
+    // The simulated instrument is no port to remember.
+    if (openingEntry_ != kDemoPortEntry)
+        portSelection_->RememberPort(openingEntry_);
+}
+
+void TFo_R310::PortOpenFailed(const QString &message)
+{
+    pendingOpens_ = std::max(pendingOpens_ - 1, 0);
+    SetPortControlsClosed();
+    w_.control.Button_ClosePort->setEnabled(closeButtonBeforeOpen_);
+    dialogs_->showError(message);
+}
+
+void TFo_R310::PortClosed()
+{
+    // A close that belongs to an earlier open must not unlock the list
+    // while a newer open is on its way.
+    if (pendingOpens_ == 0)
+        SetPortControlsClosed();
+}
+
+void TFo_R310::SetPortControlsClosed()
+{
+    w_.control.ComPortList->setEnabled(true);
+    w_.control.Button12->setEnabled(true);
+}
+
+void TFo_R310::Button_ClosePortClick()
+{
+    if (connection_)
+        connection_->closePort();
+    display_.ClearInstrumentDisplay();
+    SetPortControlsClosed();
+    for (QLabel *panel : w_.status.panels)
+        panel->clear();
+}
+
+void TFo_R310::Button3Click()
+{
+    close();
+}
+
+bool TFo_R310::PageControl1Changing(int from, int to)
+{
+    return !changingRule_ || changingRule_(from, to);
+}
+
+void TFo_R310::PageControl1Change(int index)
+{
+    UpdateExitAccelerator();
+    if (connection_ && index >= 0)
+        lastTabRead_ = connection_->readTab(TabAt(index));
+}
+
+void TFo_R310::UpdateExitAccelerator()
+{
+    // "&Exit" and "S&et" share Alt+E. With the Hardware tab in front the
+    // keys belong to its "S&et", so the keyboard never ends the program
+    // when the user meant to write the hardware settings.
+    const bool hardwareInFront = w_.PageControl1->currentWidget() == w_.hardware.TabSheet4;
+    QPushButton &exit = *w_.control.Button3;
+    exit.setShortcut(hardwareInFront ? QKeySequence() : QKeySequence::mnemonic(exit.text()));
+}
+
+void TFo_R310::JobStarted(JobId id)
+{
+    runningJob_ = id;
+    // The search shows itself in the status bar and may run for long; only
+    // the user's other jobs show the busy cursor, once they take a while.
+    if (id != openJob_)
+        busyDelay_.start();
+}
+
+void TFo_R310::JobFinished(JobId id)
+{
+    if (id != runningJob_)
+        return;
+    runningJob_ = 0;
+    busyDelay_.stop();
+    unsetCursor();
+}
+
+void TFo_R310::keyPressEvent(QKeyEvent *event)
+{
+    // Ctrl+Tab from anywhere in the window, not only from inside the pages.
+    if (guard_->handleTabKey(*event))
+        return;
+    QMainWindow::keyPressEvent(event);
+}
+
+void TFo_R310::ShutDown()
+{
+    if (!connection_)
+        return;
+    busyDelay_.stop();
+    unsetCursor();
+    // Ends the running job and drops the waiting ones; destroying the
+    // connection closes the port and ends its engine before it returns.
+    connection_->cancel();
+    connection_.reset();
+}
+
+void TFo_R310::closeEvent(QCloseEvent *event)
+{
+    ShutDown();
+    event->accept();
+}
+
+} // namespace r310::ui

@@ -1,0 +1,124 @@
+#pragma once
+// The main window TFo_R310: the instrument's values on eight tabs, the port
+// list with "&Open Port" and "&Close Comport", the connection lamp, the
+// status bar, and unsaved changes per settings group. It is a front end of
+// the instrument connection: every exchange runs there, and what it reports
+// arrives here as queued signals that the window shows.
+#include "ChangeTracking.h"
+#include "Dialogs.h"
+#include "InstrumentDisplay.h"
+#include "MainWidgets.h"
+#include "TabChangeGuard.h"
+
+#include <InstrumentConnection.h>
+
+#include <QMainWindow>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+namespace r310::ui {
+
+// The entry of the built-in simulated instrument in the port list (--demo).
+inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
+
+// What the window is started with; the program fills it from the command
+// line and the system, tests with their own settings, link and seam.
+struct WindowSetup {
+    // The program's arguments, its name first: "/pr" and "--port DEVICE".
+    QStringList arguments;
+    // The system's serial ports, in enumeration order.
+    QList<SerialPortDescription> ports;
+    // The per-user store of the remembered port; null remembers nothing.
+    std::unique_ptr<QSettings> portSettings;
+    PortNaming naming = kHostPortNaming;
+    ConnectionOptions connection;
+    // The link of the built-in simulated instrument: when set, its entry is
+    // added to the port list and preselected (--demo).
+    ApdComPort::BackendFactory demoLink;
+    // Message boxes; null: window-modal message boxes over this window.
+    Dialogs *dialogs = nullptr;
+    // The header picture; empty: none.
+    QString picturePath;
+};
+
+class TFo_R310 : public QMainWindow {
+    Q_OBJECT
+public:
+    // FormCreate: builds the widgets, fills the port list and preselects the
+    // remembered port, shows "Setup" for "/pr", puts the window into the
+    // disconnected state and the General tab in front.
+    explicit TFo_R310(WindowSetup setup, QWidget *parent = nullptr);
+    ~TFo_R310() override;
+
+    const MainWidgets &widgets() const { return w_; }
+    // Null once the window has closed.
+    InstrumentConnection *connection() const { return connection_.get(); }
+    ChangeTracking &changes() { return *tracking_; }
+    Dialogs &dialogs() { return *dialogs_; }
+    InstrumentDisplay &display() { return display_; }
+
+    // The rule asked before the active tab changes; no rule allows every change.
+    void SetTabChangeRule(TabChangeGuard::Rule rule) { changingRule_ = std::move(rule); }
+    TabChangeGuard &tabGuard() { return *guard_; }
+
+    // The job of the last tab change's reads (0 before the first).
+    JobId LastTabRead() const { return lastTabRead_; }
+    // The instrument tab a page index of PageControl1 shows.
+    InstrumentTab TabAt(int index) const;
+    int IndexOf(InstrumentTab tab) const;
+
+    // The handlers of the window's buttons and page control.
+    void Button12Click();
+    void Button_ClosePortClick();
+    void Button3Click();
+    bool PageControl1Changing(int from, int to);
+    void PageControl1Change(int index);
+
+signals:
+    // An answer was shown (for the modules that bind further objects).
+    void answerShown(const r310::DecodedAnswer &answer, const r310::AnswerFrame &frame);
+
+protected:
+    // FormClose: ends what runs or waits, closes the port, ends the engine.
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void FormCreate(const WindowSetup &setup);
+    void FillPortList(const WindowSetup &setup);
+    void ConnectInstrument();
+    void LoadHeaderPicture(const QString &path);
+    void SetPortControlsClosed();
+    void PortOpened(const QString &portName);
+    void PortOpenFailed(const QString &message);
+    void PortClosed();
+    void JobStarted(JobId id);
+    void JobFinished(JobId id);
+    void UpdateExitAccelerator();
+    void ShutDown();
+
+    MainWidgets w_;
+    std::unique_ptr<MessageBoxDialogs> ownDialogs_;
+    Dialogs *dialogs_ = nullptr;
+    ChangeTracking *tracking_ = nullptr;
+    InstrumentDisplay display_;
+    TabChangeGuard *guard_ = nullptr;
+    TabChangeGuard::Rule changingRule_;
+    std::unique_ptr<ComPortSel> portSelection_;
+    std::unique_ptr<InstrumentConnection> connection_;
+
+    bool demoInList_ = false;
+    int pendingOpens_ = 0;
+    bool closeButtonBeforeOpen_ = false;
+    QString openingEntry_;
+    JobId openJob_ = 0;
+    JobId runningJob_ = 0;
+    JobId lastTabRead_ = 0;
+    QTimer busyDelay_;
+};
+
+} // namespace r310::ui

@@ -1,0 +1,114 @@
+// R310Conf: the configurator window of the Lumo R310.
+#include "CommandLine.h"
+#include "Dialogs.h"
+#include "R310Cnf.h"
+#include "ScreenshotTour.h"
+
+#include <GasTable.h>
+
+#include <QApplication>
+#include <QLocale>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+using namespace r310;
+using namespace r310::ui;
+
+// As r310ctl: 2 a usage error, 6 the gas table library is missing.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitGasTableMissing = 6;
+
+QStringList ArgumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+// Without a display the toolkit would end the program with a message of
+// its own; say it in one line instead.
+bool DisplayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+DecodeEnvironment DecodingWith(const GasTable &gasTable)
+{
+    DecodeEnvironment environment;
+    environment.locale = QLocale::system();
+    environment.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); };
+    return environment;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const CommandLine line = ParseCommandLine(ArgumentsOf(argc, argv));
+    QTextStream err(stderr);
+    if (!line.error.isEmpty()) {
+        err << "R310Conf: " << line.error << "\n" << UsageText();
+        return kExitUsage;
+    }
+    if (line.help) {
+        QTextStream(stdout) << UsageText();
+        return 0;
+    }
+    // Pictures need no screen: the offscreen platform draws them.
+    if (!line.screenshotDir.isEmpty() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!DisplayAvailable()) {
+        err << "R310Conf: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+               "start it on a desktop, or use --screenshot DIR for pictures of the window\n";
+        return kExitFailure;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("R310Conf"));
+    MessageBoxDialogs startDialogs;
+
+    QString gasTableError;
+    const std::unique_ptr<GasTable> gasTable = GasTable::Load(&gasTableError);
+    if (!gasTable) {
+        err << "R310Conf: " << gasTableError << "\n";
+        err.flush();
+        if (line.screenshotDir.isEmpty())
+            startDialogs.showError(gasTableError);
+        return kExitGasTableMissing;
+    }
+
+    WindowSetup setup;
+    setup.arguments = QApplication::arguments();
+    setup.ports = SystemSerialPorts();
+    setup.portSettings = UserPortSettings();
+    setup.connection.decoding = DecodingWith(*gasTable);
+    if (line.demo)
+        setup.demoLink = DemoInstrumentLink(true);
+    setup.picturePath = QApplication::applicationDirPath() + QStringLiteral("/R310.jpg");
+
+    TFo_R310 window(std::move(setup));
+    window.show();
+
+    std::unique_ptr<ScreenshotTour> tour;
+    if (!line.screenshotDir.isEmpty()) {
+        tour = std::make_unique<ScreenshotTour>(window, QDir(line.screenshotDir));
+        QObject::connect(tour.get(), &ScreenshotTour::finished, &application, [&](int code, const QString &message) {
+            QTextStream out(code == 0 ? stdout : stderr);
+            out << "R310Conf: " << message << Qt::endl;
+            window.close();
+            QApplication::exit(code);
+        });
+        QTimer::singleShot(0, tour.get(), &ScreenshotTour::start);
+    }
+    return QApplication::exec();
+}
