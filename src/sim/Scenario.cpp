@@ -1,9 +1,12 @@
 #include "Scenario.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -40,6 +43,126 @@ bool Fail(std::string *error, const std::string &message)
     if (error)
         *error = message;
     return false;
+}
+
+// A value is written in double quotes when it would not read back as it is
+// (blanks at either end, a '#', a leading quote) or would not show as it is
+// (control characters, bytes beyond ASCII, backslashes). Inside the quotes
+// \\ is a backslash, \" a quote and \xHH the byte HH.
+bool NeedsQuotes(const std::string &value)
+{
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' '))
+        return true;
+    return std::any_of(value.begin(), value.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte >= 0x7F || c == '#' || c == '"' || c == '\\';
+    });
+}
+
+std::string Quoted(const std::string &value)
+{
+    static const char kHexDigits[] = "0123456789abcdef";
+    std::string text = "\"";
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            text += '\\';
+            text += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            text += "\\x";
+            text += kHexDigits[byte >> 4];
+            text += kHexDigits[byte & 0x0F];
+        } else {
+            text += c;
+        }
+    }
+    return text + '"';
+}
+
+// The value as a scenario file line holds it.
+std::string FileValue(const std::string &value)
+{
+    return NeedsQuotes(value) ? Quoted(value) : value;
+}
+
+// The value in a message: quoted as in a file when it holds awkward characters.
+std::string ShownValue(const std::string &value)
+{
+    return NeedsQuotes(value) ? Quoted(value) : "'" + value + "'";
+}
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// text starts with the opening quote. After the closing quote only blanks
+// and a comment may follow.
+bool ParseQuotedValue(const std::string &text, std::string &value, std::string *error)
+{
+    std::string unquoted;
+    std::size_t i = 1;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] != '\\') {
+            unquoted += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            break;
+        const char escaped = text[i];
+        if (escaped == '\\' || escaped == '"') {
+            unquoted += escaped;
+            continue;
+        }
+        const int high = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
+        if (escaped != 'x' || low < 0)
+            return Fail(error, std::string("unknown escape '\\") + escaped +
+                                   "' in a quoted value (\\\\, \\\" and \\xHH are known)");
+        unquoted += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    if (i >= text.size())
+        return Fail(error, "quoted value without its closing quote");
+    const std::string after = text.substr(i + 1);
+    if (!Trim(after.substr(0, after.find('#'))).empty())
+        return Fail(error, "text after the closing quote");
+    value = std::move(unquoted);
+    return true;
+}
+
+struct ScenarioLine {
+    bool setting = false; // false: blank or comment only
+    std::string key;
+    std::string value;
+};
+
+// "key = value # comment", or "key = "quoted value" # comment". An unquoted
+// value ends at '#' and loses its blanks at either end.
+bool ParseLine(const std::string &line, ScenarioLine &parsed, std::string *error)
+{
+    const auto eq = line.find('=');
+    const auto hash = line.find('#');
+    if (eq == std::string::npos || (hash != std::string::npos && hash < eq)) {
+        if (!Trim(line.substr(0, hash)).empty())
+            return Fail(error, "expected key = value");
+        parsed = ScenarioLine{};
+        return true;
+    }
+    parsed.setting = true;
+    parsed.key = line.substr(0, eq);
+    const std::string rest = line.substr(eq + 1);
+    const auto start = rest.find_first_not_of(" \t");
+    if (start != std::string::npos && rest[start] == '"')
+        return ParseQuotedValue(rest.substr(start), parsed.value, error);
+    parsed.value = Trim(rest.substr(0, rest.find('#')));
+    return true;
 }
 
 bool ParseInteger(const std::string &text, long long min, long long max, long long &out)
@@ -86,11 +209,14 @@ bool ParseFaultRate(const std::string &text, FaultRate &out)
     }
     const bool percent = !t.empty() && t.back() == '%';
     if (percent || t.find('.') != std::string::npos) {
-        const std::string number = percent ? t.substr(0, t.size() - 1) : t;
-        char *end = nullptr;
-        errno = 0;
-        double p = std::strtod(number.c_str(), &end);
-        if (errno != 0 || number.empty() || *end != '\0')
+        std::string number = percent ? t.substr(0, t.size() - 1) : t;
+        if (!number.empty() && number.front() == '+')
+            number.erase(0, 1);
+        // Read the same way in every regional setting: always a decimal point.
+        double p = 0.0;
+        const char *end = number.data() + number.size();
+        const auto [stop, problem] = std::from_chars(number.data(), end, p);
+        if (number.empty() || problem != std::errc() || stop != end)
             return false;
         if (percent)
             p /= 100.0;
@@ -106,20 +232,29 @@ bool ParseFaultRate(const std::string &text, FaultRate &out)
     return true;
 }
 
+// The shortest text that reads back to the same double, with a decimal point
+// so that the reader takes it for a probability, not a count: 1e-07 is
+// written 1.0e-07.
+std::string FormatProbability(double probability)
+{
+    std::array<char, 32> buffer{};
+    const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), probability);
+    std::string text(buffer.data(), written.ptr);
+    if (text.find('.') == std::string::npos) {
+        const auto exponent = text.find('e');
+        text.insert(exponent == std::string::npos ? text.size() : exponent, ".0");
+    }
+    return text;
+}
+
 std::string FormatFaultRate(const FaultRate &rate)
 {
     if (rate.probability >= 1.0)
         return "always";
     if (rate.next > 0)
         return std::to_string(rate.next);
-    if (rate.probability > 0.0) {
-        std::ostringstream s;
-        s << rate.probability;
-        std::string text = s.str();
-        if (text.find('.') == std::string::npos)
-            text += ".0";
-        return text;
-    }
+    if (rate.probability > 0.0)
+        return FormatProbability(rate.probability);
     return "off";
 }
 
@@ -442,20 +577,21 @@ LoggerBlockShape Scenario::block(int b) const
 
 bool SetScenarioValue(Scenario &scenario, const std::string &key, const std::string &value, std::string *error)
 {
+    // The value is taken as given: the number and word readers skip blanks
+    // themselves, and a customer ID may begin or end with one.
     const std::string name = NormalKey(key);
-    const std::string text = Trim(value);
     if (const int b = BlockNumber(name)) {
         LoggerBlockShape shape = scenario.block(b);
-        if (!ParseBlockShape(text, shape, error))
+        if (!ParseBlockShape(value, shape, error))
             return false;
         scenario.blockOverrides[b] = shape;
         return true;
     }
     const Key *k = FindKey(name);
     if (!k)
-        return Fail(error, "unknown scenario key '" + key + "'");
-    if (!k->set(scenario, text))
-        return Fail(error, "bad value '" + text + "' for " + name + " (" + k->help + ")");
+        return Fail(error, "unknown scenario key " + ShownValue(Trim(key)));
+    if (!k->set(scenario, value))
+        return Fail(error, "bad value " + ShownValue(value) + " for " + name + " (" + k->help + ")");
     return true;
 }
 
@@ -466,16 +602,11 @@ bool ParseScenarioText(const std::string &text, Scenario &scenario, std::string 
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
-        const auto hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
-        if (Trim(line).empty())
-            continue;
-        const auto eq = line.find('=');
-        if (eq == std::string::npos)
-            return Fail(error, "line " + std::to_string(number) + ": expected key = value");
+        ScenarioLine parsed;
         std::string message;
-        if (!SetScenarioValue(scenario, line.substr(0, eq), line.substr(eq + 1), &message))
+        const bool ok = ParseLine(line, parsed, &message) &&
+                        (!parsed.setting || SetScenarioValue(scenario, parsed.key, parsed.value, &message));
+        if (!ok)
             return Fail(error, "line " + std::to_string(number) + ": " + message);
     }
     return true;
@@ -483,13 +614,24 @@ bool ParseScenarioText(const std::string &text, Scenario &scenario, std::string 
 
 bool LoadScenarioFile(const std::string &path, Scenario &scenario, std::string *error)
 {
-    std::ifstream file(path);
+    // A directory opens like a file on some systems and reads as nothing:
+    // only a read that ends at the end of the file counts.
+    const auto refuse = [&](int code) {
+        return Fail(error, "cannot read scenario file " + path + (code ? std::string(": ") + std::strerror(code) : ""));
+    };
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
     if (!file)
-        return Fail(error, "cannot read scenario file " + path);
-    std::ostringstream text;
-    text << file.rdbuf();
+        return refuse(errno);
+    std::string text;
+    std::array<char, 4096> chunk{};
+    errno = 0;
+    while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0)
+        text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+    if (file.bad())
+        return refuse(errno);
     std::string message;
-    if (!ParseScenarioText(text.str(), scenario, &message))
+    if (!ParseScenarioText(text, scenario, &message))
         return Fail(error, path + ": " + message);
     return true;
 }
@@ -546,7 +688,7 @@ std::string FormatScenario(const Scenario &scenario)
 {
     std::string text;
     for (const Key &key : Keys())
-        text += key.name + " = " + key.get(scenario) + "\n";
+        text += key.name + " = " + FileValue(key.get(scenario)) + "\n";
     for (const auto &[number, shape] : scenario.blockOverrides)
         text += "block" + std::to_string(number) + " = " + FormatBlockShape(shape) + "\n";
     return text;

@@ -132,12 +132,14 @@ struct Scenario {
     LoggerBlockShape block(int b) const;
 };
 
-// Sets one key (underscores and hyphens are the same). Returns false and
-// a message for an unknown key or a value that does not fit.
+// Sets one key (underscores and hyphens are the same) to the value as given.
+// Returns false and a message for an unknown key or a value that does not fit.
 bool SetScenarioValue(Scenario &scenario, const std::string &key, const std::string &value,
                       std::string *error);
-// "key = value" lines; blank lines and text after '#' are ignored.
+// "key = value" lines; blank lines and text after '#' are ignored. A value
+// in double quotes is taken exactly, with the escapes \\, \" and \xHH.
 bool ParseScenarioText(const std::string &text, Scenario &scenario, std::string *error);
+// Refuses a path that cannot be read to its end (a directory included).
 bool LoadScenarioFile(const std::string &path, Scenario &scenario, std::string *error);
 
 // Takes "--scenario FILE", "--key=value" and "--key value" for every scenario

@@ -33,7 +33,9 @@ Options:
   --scenario FILE     read "key = value" lines; options after it override it
 
 Scenario keys (as file lines "key = value" or options --key=value; '-' and
-'_' are the same; [default]):
+'_' are the same; [default]). In a file, a value in double quotes is taken
+as written, '#' and blanks included; inside the quotes \\ is a backslash,
+\" a quote and \xHH the byte HH (customer_id = "A#1 \"B\"").
 )";
 
 const char *const kFaultHelp = R"(

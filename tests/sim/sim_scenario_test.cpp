@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <limits>
 
 using namespace r310::sim;
 
@@ -64,6 +68,11 @@ TEST(SimScenario, BadInputIsRefusedWithTheLine)
         {"block1 = color=1", "block item"},
         {"just words", "expected key = value"},
         {"serial = 12abc", "bad value"},
+        {"customer_id = \"ACME", "closing quote"},
+        {"customer_id = \"AC\" ME", "text after the closing quote"},
+        {"customer_id = \"A\\qB\"", "unknown escape"},
+        {"customer_id = \"A\\x4\"", "unknown escape"},
+        {"customer_id = \"ELEVENCHARS\"", "bad value"},
     };
     for (const auto &[line, reason] : bad) {
         Scenario s;
@@ -118,6 +127,157 @@ TEST(SimScenario, WrittenScenarioMakesTheSameInstrument)
     for (std::size_t i = 0; i < 40; ++i)
         EXPECT_EQ(EncodeEventRecord(a.state().events.records[i]), EncodeEventRecord(b.state().events.records[i]));
     EXPECT_EQ(EncodeLoggerBlock(a.state().logger.blocks[3]), EncodeLoggerBlock(b.state().logger.blocks[3]));
+}
+
+TEST(SimScenario, QuotedValuesAreTakenExactly)
+{
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenarioText("customer_id = \"  #7 \\\"A\\\"\\x0a\"   # blanks, hash, quotes, line break\r\n"
+                                  "software = \"221\"\n",
+                                  s, &error))
+        << error;
+    EXPECT_EQ(s.customerId, "  #7 \"A\"\n");
+    EXPECT_EQ(s.softwareVersion, 221);
+
+    // Unquoted values keep their old reading: up to '#', without the blanks
+    // at either end, a backslash as it stands.
+    ASSERT_TRUE(ParseScenarioText("customer_id =   a\\x41 b   # comment\n", s, &error)) << error;
+    EXPECT_EQ(s.customerId, "a\\x41 b");
+
+    // A message shows an awkward value the way a file writes it.
+    EXPECT_FALSE(ParseScenarioText("customer_id = \"ELEVEN\\x1bCHAR\"\n", s, &error));
+    EXPECT_NE(error.find("\"ELEVEN\\x1bCHAR\""), std::string::npos) << error;
+    EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+}
+
+TEST(SimScenario, OptionsAreTakenAsGiven)
+{
+    Scenario s;
+    std::vector<std::string> rest;
+    std::string error;
+    ASSERT_TRUE(ParseScenarioArguments({"--customer_id= A#=B\\ "}, s, &rest, &error)) << error;
+    EXPECT_EQ(s.customerId, " A#=B\\ ");
+    ASSERT_TRUE(ParseScenarioArguments({"--customer-id", "\"Q\""}, s, &rest, &error)) << error;
+    EXPECT_EQ(s.customerId, "\"Q\"");
+    ASSERT_TRUE(ParseScenarioArguments({"--software= 221 ", "--no_answer", " 0.5 "}, s, &rest, &error)) << error;
+    EXPECT_EQ(s.softwareVersion, 221);
+    EXPECT_DOUBLE_EQ(s.faults.noAnswer.probability, 0.5);
+}
+
+// The written scenario, read back, must hold the same values, not merely
+// write the same text again: a lossy writer would pass that.
+void ExpectReadsBackTheSame(const Scenario &s)
+{
+    const std::string text = FormatScenario(s);
+    Scenario again;
+    std::string error;
+    ASSERT_TRUE(ParseScenarioText(text, again, &error)) << error << "\n" << text;
+    EXPECT_EQ(again.customerId, s.customerId) << text;
+    const FaultRate FaultPlan::*const rates[] = {&FaultPlan::noAnswer, &FaultPlan::badCrc, &FaultPlan::errorReport,
+                                                 &FaultPlan::echo,     &FaultPlan::stray,  &FaultPlan::split,
+                                                 &FaultPlan::late};
+    for (const auto rate : rates) {
+        EXPECT_EQ((again.faults.*rate).probability, (s.faults.*rate).probability) << text;
+        EXPECT_EQ((again.faults.*rate).next, (s.faults.*rate).next) << text;
+    }
+    EXPECT_EQ(again.serialNumber, s.serialNumber);
+    EXPECT_EQ(again.clockOffsetSeconds, s.clockOffsetSeconds);
+    EXPECT_EQ(again.seed, s.seed);
+    EXPECT_EQ(FormatScenario(again), text);
+    // Printed on a terminal, the file shows no control character or byte
+    // beyond ASCII as it is.
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte < 0x7F)) << "byte " << int(byte) << " in\n" << text;
+    }
+}
+
+TEST(SimScenario, AwkwardValuesReadBackAsWritten)
+{
+    const std::string customerIds[] = {
+        "a#b",          "k=v=w",        "two\nlines",           "cr\r\nlf",
+        "  pad  ",      " ",            "",                     "\"quoted\"",
+        "\\x1b",        "\x1b[2J",      "\x7f\x9b\x80\xff",     "M\xc3\xbcller",
+        "\xfc",         "tab\there",    "x # y = z",            std::string("a\0b", 3),
+        "\\",           "\"",           "#",                    "end\\",
+    };
+    for (const std::string &id : customerIds) {
+        Scenario s;
+        s.customerId = id;
+        ExpectReadsBackTheSame(s);
+    }
+
+    const double probabilities[] = {
+        1e-7,
+        std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(),
+        1e-300,
+        0.1,
+        0.1 + 0.2,
+        std::nextafter(1.0, 0.0),
+        0.5,
+    };
+    for (const double p : probabilities) {
+        Scenario s;
+        s.faults.noAnswer.probability = p;
+        s.faults.late = FaultRate{3, 0.0};
+        s.faults.echo = FaultRate{0, 1.0};
+        ExpectReadsBackTheSame(s);
+    }
+
+    Scenario extremes;
+    extremes.serialNumber = std::numeric_limits<std::int32_t>::min();
+    extremes.clockOffsetSeconds = 4000000000LL;
+    extremes.seed = std::numeric_limits<std::uint32_t>::max();
+    ExpectReadsBackTheSame(extremes);
+    extremes.clockOffsetSeconds = -2000000000LL;
+    extremes.serialNumber = std::numeric_limits<std::int32_t>::max();
+    ExpectReadsBackTheSame(extremes);
+}
+
+TEST(SimScenario, ScenarioFilesThatCannotBeReadAreRefused)
+{
+    // Tests may run as root, whom file permissions do not stop; these paths
+    // fail for everyone.
+    const std::string directory = ::testing::TempDir();
+    const std::string plain = directory + "sim_scenario_plain.txt";
+    {
+        std::ofstream file(plain);
+        file << "software = 221\n";
+    }
+    const std::string unreadable[] = {
+        directory,                    // a directory
+        directory + "no-such-file",   // missing
+        plain + "/inside",            // a path through a file
+#ifdef __linux__
+        "/proc/self/mem",             // opens, but reading it fails
+#endif
+    };
+    for (const std::string &path : unreadable) {
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(LoadScenarioFile(path, s, &error)) << path;
+        EXPECT_NE(error.find("cannot read scenario file " + path + ":"), std::string::npos) << error;
+        std::vector<std::string> rest;
+        EXPECT_FALSE(ParseScenarioArguments({"--scenario", path, "--software=221"}, s, &rest, &error)) << path;
+    }
+#ifdef __linux__
+    std::string error;
+    Scenario s;
+    EXPECT_FALSE(LoadScenarioFile(directory, s, &error));
+    EXPECT_NE(error.find(std::strerror(EISDIR)), std::string::npos) << error;
+#endif
+
+    // An empty file is a scenario of defaults; a readable file is read.
+    {
+        std::ofstream empty(plain, std::ios::trunc);
+    }
+    Scenario defaults;
+    std::string message;
+    EXPECT_TRUE(LoadScenarioFile(plain, defaults, &message)) << message;
+    EXPECT_EQ(FormatScenario(defaults), FormatScenario(Scenario{}));
+    std::remove(plain.c_str());
 }
 
 TEST(SimClockDates, InstrumentSecondsCountFrom1980)
