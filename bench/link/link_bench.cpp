@@ -60,9 +60,7 @@ bool ReadIdentity(Transaction &transaction, int &answerLength)
     transaction.RunTransaction(request);
     if (transaction.Result().Failed())
         return false;
-    answerLength = FrameLength(transaction.Received().bytes.data());
-    transaction.Result().AwaitingResponse = false;
-    transaction.Received().count = 0;
+    answerLength = FrameLength(transaction.TakeAnswer().bytes.data());
     return true;
 }
 

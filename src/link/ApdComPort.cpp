@@ -61,6 +61,11 @@ bool ApdComPort::Open() const
     return backend_ && backend_->isOpen();
 }
 
+qint64 ApdComPort::OutBuffUsed() const
+{
+    return backend_ ? backend_->bytesToWrite() : 0;
+}
+
 void ApdComPort::SetOpen(bool open)
 {
     if (open == Open())

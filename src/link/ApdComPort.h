@@ -85,6 +85,8 @@ public:
     std::uint8_t ReadByte();
     // Received bytes waiting to be read.
     qint64 InBuffUsed() const { return received_.size() - readPosition_; }
+    // Bytes queued for sending that have not left yet.
+    qint64 OutBuffUsed() const;
 
 signals:
     // count received bytes are waiting and may be read with ReadByte now.

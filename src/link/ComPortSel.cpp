@@ -134,38 +134,59 @@ PortChoice ComPortSel::PreparePortList(const QList<SerialPortDescription> &ports
     return choice;
 }
 
-ComPortSel::OpenResult ComPortSel::Button12Click(ApdComPort &port, TransactionResult &result,
-                                                 int selectedIndex, const QString &entryText)
+ComPortSel::OpenResult ComPortSel::PortToOpen(int selectedIndex, const QString &entryText,
+                                               QString *portName) const
 {
     if (selectedIndex <= 0)
         return OpenResult::NothingSelected;
+    QString name = entryText;
     if (naming_ == PortNaming::ComNumbers) {
         bool ok = false;
         const int number = entryText.mid(kComNumberFrom, kComNumberDigits).toInt(&ok);
         if (!ok)
             return OpenResult::InvalidEntry;
-        port.SetComNumber(number);
-    } else {
-        if (entryText.trimmed().isEmpty())
-            return OpenResult::InvalidEntry;
-        port.SetPortName(entryText);
+        name = kComPrefix + QString::number(number);
+    } else if (entryText.trimmed().isEmpty()) {
+        return OpenResult::InvalidEntry;
     }
-    result.Cancelled = false;
+    if (portName)
+        *portName = name;
+    return OpenResult::Opened;
+}
+
+void ComPortSel::OpenPort(ApdComPort &port, const QString &portName) const
+{
+    port.SetPortName(portName);
     const LineSettings line;
     port.SetBaud(line.Baud);
     port.SetDataBits(line.DataBits);
     port.SetStopBits(line.StopBits);
     port.SetParity(line.Parity);
     port.SetOpen(true);
+}
 
+void ComPortSel::RememberPort(const QString &entryText)
+{
     savedPort_ = entryText;
     SavePortSetting();
+}
+
+ComPortSel::OpenResult ComPortSel::Button12Click(ApdComPort &port, Transaction &transaction,
+                                                 int selectedIndex, const QString &entryText)
+{
+    QString portName;
+    const OpenResult result = PortToOpen(selectedIndex, entryText, &portName);
+    if (result != OpenResult::Opened)
+        return result;
+    transaction.ClearCancel();
+    OpenPort(port, portName);
+    RememberPort(entryText);
     return OpenResult::Opened;
 }
 
-void ComPortSel::Button_ClosePortClick(ApdComPort &port, TransactionResult &result)
+void ComPortSel::Button_ClosePortClick(ApdComPort &port, Transaction &transaction)
 {
-    result.Cancelled = true;
+    transaction.Cancel();
     port.SetOpen(false);
 }
 

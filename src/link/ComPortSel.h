@@ -13,7 +13,7 @@
 namespace r310 {
 
 class ApdComPort;
-struct TransactionResult;
+class Transaction;
 
 // The instrument's USB serial adapter: FTDI vendor 0403, product D189.
 constexpr quint16 kAdapterVendorId = 0x0403;
@@ -90,16 +90,26 @@ public:
         InvalidEntry,    // the entry names no port; the caller selects "<none>"
         Opened,          // port open and remembered; the read sequences take over
     };
-    // "&Open Port": clears Cancelled, opens the selected entry with 9600 8N1
-    // and remembers it. A port that cannot be opened throws PortError and is
-    // not remembered.
-    OpenResult Button12Click(ApdComPort &port, TransactionResult &result,
+    // The device an entry of the list opens: on Windows COMn by the number in
+    // characters 4 to 6 (COM1234 opens COM123), elsewhere the entry itself.
+    // Opened only with the result Opened; portName receives the device.
+    OpenResult PortToOpen(int selectedIndex, const QString &entryText, QString *portName) const;
+    // Opens portName (from PortToOpen) with 9600 8N1. Throws PortError when
+    // the port cannot be opened; it then stays closed.
+    void OpenPort(ApdComPort &port, const QString &portName) const;
+    // Remembers the entry of a port that was opened and stores it.
+    void RememberPort(const QString &entryText);
+
+    // "&Open Port" in one step: clears Cancelled, opens the selected entry
+    // with 9600 8N1 and remembers it. A port that cannot be opened throws
+    // PortError and is not remembered.
+    OpenResult Button12Click(ApdComPort &port, Transaction &transaction,
                              int selectedIndex, const QString &entryText);
 
     // "&Close Comport" and closing the window: sets Cancelled, which ends a
     // waiting transaction, and closes the port. Clearing the display is the
     // caller's part.
-    void Button_ClosePortClick(ApdComPort &port, TransactionResult &result);
+    void Button_ClosePortClick(ApdComPort &port, Transaction &transaction);
 
     // Stores SavedPort() as "Port". Returns false when the store could not be
     // written; the connection goes on regardless.

@@ -3,11 +3,13 @@
 #include "ApdComPort.h"
 #include "LinkUi.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace r310 {
 
@@ -59,6 +61,8 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
     const int length = FrameLength(request);
     std::copy_n(request, length, frame.begin());
 
+    if (waiting_)
+        throw std::logic_error("an exchange was started from inside the wait of another");
     if (!port_.Open()) {
         ui_.showError(kClosedPortMessage);
         return;
@@ -72,31 +76,20 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
     const std::int32_t attemptTicks =
         (wait == AttemptWait::Armed && isWrite) ? std::max(kAttemptTicks, commandTicks_) : kAttemptTicks;
 
-    // A command started from inside this wait runs its own transaction; when it
-    // returns, this one waits for its own object again.
-    const std::optional<std::uint8_t> outerObject = expectedObject_;
-    const bool nested = nesting_ > 0;
-    ++nesting_;
-    ++transactionsStarted_;
+    struct WaitingFlag {
+        bool &flag;
+        explicit WaitingFlag(bool &f) : flag(f) { flag = true; }
+        ~WaitingFlag() { flag = false; }
+    } waiting(waiting_);
     expectedObject_ = object;
-    try {
-        for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-            sendAttempt(frame.data(), length, attemptTicks);
-            waitForAnswer();
-            if (result_.Cancelled || result_.ResponseStatus > 0)
-                break;
-        }
-    } catch (...) {
-        --nesting_;
-        if (nested)
-            expectedObject_ = outerObject;
-        throw;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        sendAttempt(frame.data(), length, attemptTicks);
+        waitForAnswer();
+        if (Cancelled() || result_.ResponseStatus > 0)
+            break;
     }
-    --nesting_;
-    if (nested)
-        expectedObject_ = outerObject;
 
-    if (result_.Cancelled)
+    if (Cancelled())
         ui_.setStatusText(kStatusPanelExchange, kCancelledText);
     else if (result_.TimedOut)
         ui_.setStatusText(kStatusPanelExchange, kNoResponseText);
@@ -117,21 +110,31 @@ void Transaction::sendAttempt(const std::uint8_t *frame, int length, std::int32_
 
 void Transaction::waitForAnswer()
 {
-    while (result_.ResponseStatus == kAssembleIncomplete && !result_.TimedOut && !result_.Cancelled) {
-        const int startedBefore = transactionsStarted_;
+    while (result_.ResponseStatus == kAssembleIncomplete && !result_.TimedOut && !Cancelled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (transactionsStarted_ == startedBefore)
-            continue;
-        // A command run from inside this wait sent its own request, and its
-        // caller may have taken the answer (which clears AwaitingResponse).
-        // This request is still unanswered: without the flag its attempt
-        // could never time out, and the wait would never end.
-        result_.AwaitingResponse = true;
-        if (result_.ResponseStatus == kAssembleGood && !acceptsObject(received_.bytes[kOffsetObject])) {
-            received_.count = 0;
-            result_.ResponseStatus = kAssembleIncomplete;
-        }
-    }
+}
+
+TransactionResult Transaction::Result() const
+{
+    TransactionResult result = result_;
+    result.Cancelled = Cancelled();
+    return result;
+}
+
+ReceiveBuffer Transaction::TakeAnswer()
+{
+    const ReceiveBuffer answer = received_;
+    received_.count = 0;
+    result_.AwaitingResponse = false;
+    return answer;
+}
+
+void Transaction::Cancel()
+{
+    cancelled_.store(true);
+    // Wakes the wait if it sleeps in the event loop of the transaction's thread.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread()))
+        dispatcher->wakeUp();
 }
 
 bool Transaction::acceptsObject(std::uint8_t object) const
@@ -167,7 +170,15 @@ void Transaction::Timer1Timer()
 
 void Transaction::ApdComPort1TriggerAvail(quint16 count)
 {
-    for (quint16 i = 0; i < count && port_.InBuffUsed() > 0; ++i) {
+    quint16 i = 0;
+    for (; i < count && port_.InBuffUsed() > 0; ++i) {
+        // Once the attempt has its answer, the bytes behind it in the same
+        // notification belong to no request: fed on, 64 of them would reset
+        // the buffer before the answer is taken.
+        if (result_.ResponseStatus == kAssembleGood) {
+            port_.ReadByte();
+            continue;
+        }
         result_.ResponseStatus = AssembleByte(port_.ReadByte(), received_);
         // A complete answer of another object (a late answer to an earlier
         // request) is not this request's answer: pass it over and go on

@@ -1,14 +1,21 @@
 #pragma once
 // One request, one answer: sends a finished request frame, waits for the
-// answer while the event loop keeps running, sends the identical frame again
-// when no valid answer comes, and leaves the outcome in TransactionResult.
+// answer, sends the identical frame again when no valid answer comes, and
+// leaves the outcome in TransactionResult.
 // Also keeps the 100 ms tick Timer1 with the per-attempt time-out and the two
 // slower countdowns the idle poll uses (PollTicks, ReconnectTicks).
+//
+// The wait runs the event loop of the thread the transaction lives on, which
+// is the protocol engine's thread: only the port's notifications and the tick
+// are handled there, so nothing else runs inside a wait. Exchanges never nest;
+// a transaction started from inside a wait is refused. Cancel() may be called
+// from any thread.
 #include "R310_typ.h"
 
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -68,7 +75,8 @@ public:
     // Throws PortError when the port refuses the frame, and for a frame whose
     // payload length exceeds 64 (nothing is sent).
     // Only an answer of the request's object or an error report (0xF0) ends an
-    // attempt; a complete answer of another object is passed over.
+    // attempt; a complete answer of another object is passed over. Throws
+    // std::logic_error when called from inside another transaction's wait.
     void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard);
     void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard)
     {
@@ -83,11 +91,23 @@ public:
     // The port's notification: feeds count received bytes to the assembler.
     void ApdComPort1TriggerAvail(quint16 count);
 
-    TransactionResult &Result() { return result_; }
-    const TransactionResult &Result() const { return result_; }
-    // The window's receive buffer; the decoder empties it when it takes a frame.
-    ReceiveBuffer &Received() { return received_; }
+    // The outcome of the last transaction (Cancelled as it stands now).
+    TransactionResult Result() const;
+    // The receive buffer: after success the answer frame.
     const ReceiveBuffer &Received() const { return received_; }
+    // The decoder takes the answer: a copy of the receive buffer is returned,
+    // the buffer is emptied and no answer is awaited any more, which lets the
+    // poll countdown run again.
+    ReceiveBuffer TakeAnswer();
+    // No answer is awaited any more although none was taken (a failed connect
+    // request), so the poll countdown runs and the next poll tries again.
+    void StopAwaiting() { result_.AwaitingResponse = false; }
+
+    // Ends any wait at once and makes every later wait end at once, until
+    // ClearCancel (opening a port). Safe from any thread.
+    void Cancel();
+    void ClearCancel() { cancelled_.store(false); }
+    bool Cancelled() const { return cancelled_.load(); }
 
     std::int32_t ResponseBudget() const { return responseBudget_; }
     std::int32_t ReconnectTicks() const { return reconnectTicks_; }
@@ -116,9 +136,8 @@ private:
     std::int32_t commandTicks_ = kAttemptTicks;
     // Object of the request in flight; answers of other objects are passed over.
     std::optional<std::uint8_t> expectedObject_;
-    int nesting_ = 0;
-    // Transactions started so far; a wait notices one started from inside it.
-    int transactionsStarted_ = 0;
+    std::atomic<bool> cancelled_{false};
+    bool waiting_ = false;
 };
 
 } // namespace r310

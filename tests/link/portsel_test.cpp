@@ -123,16 +123,17 @@ protected:
     QStringList opened;
     LineSettings openedLine;
     bool refuse = false;
-    TransactionResult result;
+    RecordingUi ui;
+    Transaction transaction{port, ui};
 };
 
 TEST_F(OpenAndClose, NoneSelectedDoesNothingAtAll)
 {
     ComPortSel selection(Store(), PortNaming::ComNumbers);
-    result.Cancelled = true;
-    EXPECT_EQ(selection.Button12Click(port, result, 0, kNoPortEntry), ComPortSel::OpenResult::NothingSelected);
+    transaction.Cancel();
+    EXPECT_EQ(selection.Button12Click(port, transaction, 0, kNoPortEntry), ComPortSel::OpenResult::NothingSelected);
     EXPECT_TRUE(opened.isEmpty());
-    EXPECT_TRUE(result.Cancelled);
+    EXPECT_TRUE(transaction.Cancelled());
     EXPECT_FALSE(Store()->contains("Port"));
 }
 
@@ -140,9 +141,9 @@ TEST_F(OpenAndClose, ComEntriesOpenByTheNumberInCharactersFourToSix)
 {
     ComPortSel selection(Store(), PortNaming::ComNumbers);
     port.SetBaud(19200);
-    EXPECT_EQ(selection.Button12Click(port, result, 1, "COM12"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(selection.Button12Click(port, transaction, 1, "COM12"), ComPortSel::OpenResult::Opened);
     port.SetOpen(false);
-    EXPECT_EQ(selection.Button12Click(port, result, 2, "COM1234"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(selection.Button12Click(port, transaction, 2, "COM1234"), ComPortSel::OpenResult::Opened);
     port.SetOpen(false);
     EXPECT_EQ(opened, (QStringList{"COM12", "COM123"}));
     EXPECT_EQ(openedLine.Baud, 9600) << "line settings are set again before each open";
@@ -150,8 +151,8 @@ TEST_F(OpenAndClose, ComEntriesOpenByTheNumberInCharactersFourToSix)
     EXPECT_EQ(openedLine.Parity, QSerialPort::NoParity);
     EXPECT_EQ(openedLine.StopBits, QSerialPort::OneStop);
 
-    EXPECT_EQ(selection.Button12Click(port, result, 3, "COMX"), ComPortSel::OpenResult::InvalidEntry);
-    EXPECT_EQ(selection.Button12Click(port, result, 3, "COM"), ComPortSel::OpenResult::InvalidEntry);
+    EXPECT_EQ(selection.Button12Click(port, transaction, 3, "COMX"), ComPortSel::OpenResult::InvalidEntry);
+    EXPECT_EQ(selection.Button12Click(port, transaction, 3, "COM"), ComPortSel::OpenResult::InvalidEntry);
     EXPECT_EQ(opened.size(), 2);
 }
 
@@ -160,10 +161,10 @@ TEST_F(OpenAndClose, OpenedPortIsRememberedAndPreselectedAtTheNextStart)
     {
         ComPortSel selection(Store(), PortNaming::DeviceNames);
         selection.PreparePortList({Plain("ttyS0"), Adapter("ttyUSB0")});
-        result.Cancelled = true;
-        EXPECT_EQ(selection.Button12Click(port, result, 1, "ttyS0"), ComPortSel::OpenResult::Opened);
+        transaction.Cancel();
+        EXPECT_EQ(selection.Button12Click(port, transaction, 1, "ttyS0"), ComPortSel::OpenResult::Opened);
         EXPECT_TRUE(port.Open());
-        EXPECT_FALSE(result.Cancelled);
+        EXPECT_FALSE(transaction.Cancelled());
         EXPECT_EQ(selection.SavedPort(), "ttyS0");
     }
     EXPECT_EQ(Store()->value("Port").toString(), "ttyS0");
@@ -177,7 +178,7 @@ TEST_F(OpenAndClose, PortThatCannotBeOpenedRaisesAndIsNotRemembered)
     ComPortSel selection(Store(), PortNaming::DeviceNames);
     selection.PreparePortList({Plain("ttyS0"), Plain("ttyUSB3")});
     try {
-        selection.Button12Click(port, result, 2, "ttyUSB3");
+        selection.Button12Click(port, transaction, 2, "ttyUSB3");
         FAIL() << "no error raised";
     } catch (const PortError &error) {
         EXPECT_EQ(error.message(), "Serial port ttyUSB3 does not exist");
@@ -190,11 +191,11 @@ TEST_F(OpenAndClose, PortThatCannotBeOpenedRaisesAndIsNotRemembered)
 TEST_F(OpenAndClose, CloseSetsCancelledAndClosesAnOpenOrClosedPort)
 {
     ComPortSel selection(Store(), PortNaming::DeviceNames);
-    selection.Button12Click(port, result, 1, "ttyUSB0");
-    selection.Button_ClosePortClick(port, result);
-    EXPECT_TRUE(result.Cancelled);
+    selection.Button12Click(port, transaction, 1, "ttyUSB0");
+    selection.Button_ClosePortClick(port, transaction);
+    EXPECT_TRUE(transaction.Cancelled());
     EXPECT_FALSE(port.Open());
-    selection.Button_ClosePortClick(port, result);
+    selection.Button_ClosePortClick(port, transaction);
     EXPECT_FALSE(port.Open());
 }
 
@@ -203,7 +204,7 @@ TEST_F(OpenAndClose, UnwritableStoreIsReportedToTheCallerButTheConnectionGoesOn)
     ComPortSel selection(std::make_unique<QSettings>(QStringLiteral("/proc/r310/none/Lumo.ini"),
                                                      QSettings::IniFormat),
                          PortNaming::DeviceNames);
-    EXPECT_EQ(selection.Button12Click(port, result, 1, "ttyUSB0"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(selection.Button12Click(port, transaction, 1, "ttyUSB0"), ComPortSel::OpenResult::Opened);
     EXPECT_TRUE(port.Open());
     EXPECT_FALSE(selection.SavePortSetting());
 }

@@ -9,6 +9,9 @@
 
 #include <QTimer>
 
+#include <stdexcept>
+#include <thread>
+
 using namespace r310;
 using namespace linktest;
 using namespace std::chrono_literals;
@@ -173,7 +176,7 @@ TEST_F(TransactionTest, ClosingThePortDuringTheWaitEndsItWithCancelByUser)
 {
     // The close button's work, run from inside the wait like a click.
     QTimer::singleShot(tick * 3 / 2, [this] {
-        transaction.Result().Cancelled = true;
+        transaction.Cancel();
         ui.setStatusText(kStatusPanelPhase, QString());
         ui.setStatusText(kStatusPanelExchange, QString());
         port.SetOpen(false);
@@ -258,33 +261,63 @@ TEST_F(TransactionTest, LateAnswerAloneDoesNotEndTheAttemptButAnErrorReportDoes)
     EXPECT_EQ(ReceivedFrame(), report);
 }
 
-TEST_F(TransactionTest, ReadStartedFromInsideTheWaitLeavesTheOuterReadWaitingForItsOwnAnswer)
+TEST_F(TransactionTest, ExchangeStartedFromInsideTheWaitIsRefusedAndTheOuterReadGoesOn)
 {
     const Bytes clock = InstrumentFrame(3, 0xC0, {1, 2, 3, 4});
-    const Bytes range = InstrumentFrame(4, 0xC0, Bytes(29, 0));
-    // The first clock answer arrives while the nested read waits for the
-    // range and is passed over there; the clock read must ask again.
-    instrument.script({{clock}, {range, 2 * tick}, {clock}});
-    // A tab change during the poll's wait: a read of its own, decoded at once.
-    QTimer::singleShot(0, [this] {
-        RunRead(4);
-        EXPECT_EQ(transaction.Result().ResponseStatus, 1);
-        transaction.Received().count = 0;
-        transaction.Result().AwaitingResponse = false;
+    instrument.script({{clock}});
+    bool refused = false;
+    QTimer::singleShot(0, [&] {
+        try {
+            RunRead(4);
+        } catch (const std::logic_error &) {
+            refused = true;
+        }
     });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [this] { transaction.Result().Cancelled = true; });
-    watchdog.start(50 * tick);
 
     RunRead(3);
 
-    EXPECT_FALSE(transaction.Result().Cancelled) << "the clock read waited on without end";
+    EXPECT_TRUE(refused) << "a second exchange ran inside the wait";
     EXPECT_EQ(transaction.Result().ResponseStatus, 1);
     EXPECT_EQ(ReceivedFrame(), clock);
-    const auto requests = instrument.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[2].frame[kOffsetObject], 3);
+    EXPECT_EQ(instrument.requests().size(), 1u) << "nothing of the refused read reached the wire";
+}
+
+TEST_F(TransactionTest, AnswerFollowedByNoiseInTheSameChunkIsTaken)
+{
+    Bytes answerAndNoise = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    const Bytes answer = answerAndNoise;
+    answerAndNoise.insert(answerAndNoise.end(), 65, 0x00);
+    instrument.script({{answerAndNoise}});
+
+    RunRead(2);
+
+    EXPECT_EQ(instrument.requests().size(), 1u);
+    EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+    EXPECT_EQ(ReceivedFrame(), answer);
+    const ReceiveBuffer taken = transaction.TakeAnswer();
+    EXPECT_EQ(taken.count, answer.size());
+    EXPECT_FALSE(transaction.Result().AwaitingResponse);
+    EXPECT_EQ(transaction.Received().count, 0);
+}
+
+TEST_F(TransactionTest, CancelFromAnotherThreadEndsTheWaitAtOnce)
+{
+    tick = std::chrono::milliseconds(100);
+    transaction.SetTickLength(tick);
+    std::thread closer([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        transaction.Cancel();
+    });
+    const auto start = Clock::now();
+
+    RunRead(2);
+
+    closer.join();
+    EXPECT_LT(Clock::now() - start, tick) << "the wait slept on until the next tick";
+    EXPECT_EQ(instrument.requests().size(), 1u);
+    EXPECT_EQ(ui.panel(kStatusPanelExchange), "Cancel by User");
+    transaction.ClearCancel();
+    EXPECT_FALSE(transaction.Result().Cancelled);
 }
 
 TEST_F(TransactionTest, ArmedWaitLengthensAttemptsOfWritesOnly)
@@ -375,7 +408,15 @@ TEST(TransactionCountdowns, TickRulesOfBudgetReconnectAndPoll)
     EXPECT_EQ(transaction.PollTicks(), 2);
 
     // Awaiting: polling stands, the time-out comes with the last budget tick.
-    transaction.Result().AwaitingResponse = true;
+    // A read that nobody answers leaves its answer owed.
+    port.SetPortName(QStringLiteral("memory"));
+    port.SetOpen(true);
+    transaction.SetTickLength(std::chrono::milliseconds(1));
+    RequestBuffer request{};
+    BuildReadRequest(2, request);
+    transaction.RunTransaction(request);
+    ASSERT_TRUE(transaction.Result().AwaitingResponse);
+    transaction.SetPollTicks(2);
     transaction.ArmResponseTimer(1);
     transaction.StopTimer1();
     transaction.Timer1Timer();
@@ -384,7 +425,7 @@ TEST(TransactionCountdowns, TickRulesOfBudgetReconnectAndPoll)
     EXPECT_EQ(transaction.PollTicks(), 2);
 
     // Zero ticks means timed out at once.
-    transaction.Result().AwaitingResponse = false;
+    transaction.StopAwaiting();
     transaction.ArmResponseTimer(0);
     EXPECT_TRUE(transaction.Result().TimedOut);
     transaction.StopTimer1();

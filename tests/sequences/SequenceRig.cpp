@@ -66,13 +66,13 @@ SequenceRig::~SequenceRig()
 
 void SequenceRig::Open()
 {
-    transaction.Result().Cancelled = false;
+    transaction.ClearCancel();
     port.SetOpen(true);
 }
 
 void SequenceRig::Close()
 {
-    transaction.Result().Cancelled = true;
+    transaction.Cancel();
     port.SetOpen(false);
 }
 

@@ -26,6 +26,14 @@ enum class LampColour {
     LimeGreen, // RGB 0, 255, 0: the instrument was found
 };
 
+// Where the connection stands, as a front end shows it.
+enum class ConnectionPhase {
+    Closed,    // no port open
+    Searching, // the connect request is repeated until the instrument answers
+    Connected, // the connect sequence read identity and clock
+    Lost,      // a connected instrument stopped answering; the search follows
+};
+
 class InstrumentView : public LinkUi {
 public:
     ~InstrumentView() override;
@@ -61,6 +69,9 @@ public:
     // was written a few times; it is not written again on this connection
     // unless asked for.
     virtual void ShowClockNotTaken() {}
+
+    // The connection moved to another phase (searching, connected, lost).
+    virtual void ShowPhase(ConnectionPhase) {}
 };
 
 } // namespace r310

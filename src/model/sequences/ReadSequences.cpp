@@ -30,7 +30,7 @@ void ReadSequences::SetPcClock(std::function<std::int32_t()> pcSeconds)
 
 bool ReadSequences::Cancelled() const
 {
-    return transaction_.Result().Cancelled;
+    return transaction_.Cancelled();
 }
 
 bool ReadSequences::Exchange(const RequestBuffer &request)
@@ -46,7 +46,7 @@ bool ReadSequences::Exchange(const RequestBuffer &request)
 
 bool ReadSequences::ExchangeFailed(bool cancelIsFailure) const
 {
-    const TransactionResult &result = transaction_.Result();
+    const TransactionResult result = transaction_.Result();
     return result.Failed() || (cancelIsFailure && result.Cancelled);
 }
 
@@ -168,7 +168,7 @@ bool ReadSequences::SearchInstrument()
 {
     ClearInstrumentDisplay();
     view_.setStatusText(kStatusPanelPhase, kSearchText);
-    TransactionResult &result = transaction_.Result();
+    view_.ShowPhase(ConnectionPhase::Searching);
     for (;;) {
         RequestBuffer request{};
         BuildConnectRequest(request);
@@ -176,14 +176,15 @@ bool ReadSequences::SearchInstrument()
         // as the close-port command does; searching on it would only repeat
         // the closed-port message.
         if (!Exchange(request) || !port_.Open())
-            result.Cancelled = true;
+            transaction_.Cancel();
+        const TransactionResult result = transaction_.Result();
         if (result.Failed())
             view_.SetLamp(LampColour::Red);
         if (result.ResponseStatus == kAssembleGood || result.Cancelled)
             break;
     }
     bool found = false;
-    if (result.Cancelled) {
+    if (Cancelled()) {
         transaction_.StopTimer1();
         view_.ClosePortAfterCancel();
     } else {
@@ -205,7 +206,7 @@ bool ReadSequences::ConnectSequence()
     if (!Exchange(request) || ExchangeFailed(false)) {
         view_.SetLamp(LampColour::Red);
         // Lets the poll countdown run, so the next poll tries again.
-        transaction_.Result().AwaitingResponse = false;
+        transaction_.StopAwaiting();
         return false;
     }
     DecodeAnswer();
@@ -215,6 +216,7 @@ bool ReadSequences::ConnectSequence()
     if (Cancelled())
         return false;
     record_.InstrumentConnected = true;
+    view_.ShowPhase(ConnectionPhase::Connected);
     ReadClock();
     if (Cancelled())
         return false;
@@ -281,6 +283,7 @@ void ReadSequences::IdlePoll()
     }
     // About a second after a failed read the instrument counts as lost.
     if (transaction_.ReconnectTicks() == 0 && port_.Open()) {
+        view_.ShowPhase(ConnectionPhase::Lost);
         if (SearchInstrument())
             ConnectSequence();
     }
@@ -288,11 +291,8 @@ void ReadSequences::IdlePoll()
 
 DecodedAnswer ReadSequences::DecodeAnswer()
 {
-    ReceiveBuffer &buffer = transaction_.Received();
-    const AnswerFrame frame = AnswerFrameFromBuffer(buffer);
-    buffer.count = 0;
     // Taking the answer lets the poll countdown run again.
-    transaction_.Result().AwaitingResponse = false;
+    const AnswerFrame frame = AnswerFrameFromBuffer(transaction_.TakeAnswer());
     const DecodedAnswer answer = decoder_.Decode(frame, record_);
     if (answer.errorCountText)
         view_.setStatusText(kStatusPanelExchange, *answer.errorCountText);
