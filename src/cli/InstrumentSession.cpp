@@ -1,5 +1,3 @@
-#include <SimBackend.h> // before Qt headers: the simulator uses "signals" as a name
-
 #include "InstrumentSession.h"
 
 #include "ComPortSel.h"
@@ -15,61 +13,40 @@ namespace r310::cli {
 
 namespace {
 
-// The demo instrument: the simulator's instrument with a current software
-// version, so every tab has something to show.
-constexpr std::uint16_t kDemoSoftwareVersion = 221;
-
-std::unique_ptr<ApdComPort> MakePort(const CtlOptions &options, const CtlEnvironment &environment)
+ConnectionOptions OptionsFor(const CtlOptions &options, const CtlEnvironment &environment,
+                             const GasTable &gasTable, bool idlePoll)
 {
-    if (!options.demo)
-        return std::make_unique<ApdComPort>();
-    if (environment.demoLink)
-        return std::make_unique<ApdComPort>(environment.demoLink);
-    return std::make_unique<ApdComPort>([](const QString &, const LineSettings &) {
-        sim::Scenario scenario;
-        scenario.softwareVersion = kDemoSoftwareVersion;
-        auto link = std::make_unique<sim::SimBackend>(scenario);
-        link->setPacing(true);
-        return link;
-    });
-}
-
-DecodeEnvironment DecodingFor(const GasTable &gasTable)
-{
-    DecodeEnvironment environment;
-    environment.locale = QLocale::system();
-    environment.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); };
-    return environment;
+    ConnectionOptions connection;
+    if (options.demo)
+        connection.link = environment.demoLink ? environment.demoLink : DemoInstrumentLink();
+    connection.decoding.locale = QLocale::system();
+    connection.decoding.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) {
+        return gasTable.GasTexts(unit, gas);
+    };
+    connection.tick = environment.tick;
+    connection.idlePoll = idlePoll;
+    return connection;
 }
 
 } // namespace
 
 InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &environment,
-                                     const GasTable &gasTable)
+                                     const GasTable &gasTable, bool idlePoll)
     : options_(options),
       environment_(environment),
       gasTable_(gasTable),
       view_(environment.err, options.verbose),
-      port_(MakePort(options, environment)),
-      transaction_(*port_, view_),
-      decoder_(DecodingFor(gasTable)),
-      sequences_(*port_, transaction_, decoder_, record_, view_)
+      connection_(std::make_unique<InstrumentConnection>(OptionsFor(options, environment, gasTable, idlePoll)))
 {
-    transaction_.SetTickLength(environment.tick);
-    view_.requestObject = [this] { return sequences_.LastRequestObject(); };
-    view_.closePort = [this] { ClosePort(); };
-    connect(port_.get(), &ApdComPort::PortFailed, this, &InstrumentSession::PortFailed);
+    view_.Attach(*connection_);
+    connect(connection_.get(), &InstrumentConnection::portError, this, &InstrumentSession::PortFailed);
     if (environment.handleSignals) {
         signals_ = std::make_unique<SignalWatcher>();
         connect(signals_.get(), &SignalWatcher::signalled, this, &InstrumentSession::Interrupt);
     }
 }
 
-InstrumentSession::~InstrumentSession()
-{
-    transaction_.StopTimer1();
-    port_->SetOpen(false);
-}
+InstrumentSession::~InstrumentSession() = default;
 
 int InstrumentSession::Fail(int code, const QString &message)
 {
@@ -94,75 +71,67 @@ QString InstrumentSession::PortLabel() const
     return options_.demo ? QStringLiteral("built-in simulated instrument (demo)") : portName_;
 }
 
-int InstrumentSession::Open()
+int InstrumentSession::OpenAndConnect(InstrumentTab tab)
 {
     portName_ = ChoosePort();
     if (portName_.isEmpty())
         return Fail(kExitPortUnavailable,
                     QStringLiteral("no port given and none found (no instrument adapter, no remembered port); "
                                    "use --port DEVICE or --demo"));
-    // The port is opened as "&Open Port" does, but a command line does not
-    // change the port the window remembers.
-    ComPortSel opening(nullptr, options_.demo ? PortNaming::DeviceNames : kHostPortNaming);
-    try {
-        const ComPortSel::OpenResult result = opening.Button12Click(*port_, transaction_.Result(), 1, portName_);
-        if (result != ComPortSel::OpenResult::Opened)
-            return Fail(kExitUsage, QStringLiteral("\"%1\" names no serial port").arg(portName_));
-    } catch (const PortError &error) {
-        return Fail(kExitPortUnavailable, error.message());
-    }
-    return kExitOk;
-}
+    // The entry is checked as "&Open Port" checks it, but a command line
+    // does not change the port the window remembers.
+    const ComPortSel opening(nullptr, options_.demo ? PortNaming::DeviceNames : kHostPortNaming);
+    QString device;
+    if (opening.PortToOpen(1, portName_, &device) != ComPortSel::OpenResult::Opened)
+        return Fail(kExitUsage, QStringLiteral("\"%1\" names no serial port").arg(portName_));
 
-int InstrumentSession::OpenAndConnect(InstrumentTab tab)
-{
-    if (const int code = Open())
-        return code;
-    view().tab = tab;
-    return Connect();
-}
+    QString openError;
+    bool opened = false;
+    const QMetaObject::Connection openFailed = connect(
+        connection_.get(), &InstrumentConnection::portOpenFailed, this,
+        [&openError](const QString &message) { openError = message; });
+    const QMetaObject::Connection portOpened =
+        connect(connection_.get(), &InstrumentConnection::portOpened, this, [&opened] { opened = true; });
 
-int InstrumentSession::Run(const std::function<void()> &reads)
-{
-    try {
-        reads();
-    } catch (const PortError &error) {
-        if (portError_.isEmpty())
-            portError_ = error.message();
-    }
-    return Aborted() ? Verdict(true) : kExitOk;
-}
-
-int InstrumentSession::Connect()
-{
-    bool found = false;
-    searchTimedOut_ = false;
+    // Ends the search the way the user would: as a cancel.
+    bool searchTimedOut = false;
     QTimer bound;
     bound.setSingleShot(true);
     bound.setTimerType(Qt::PreciseTimer);
-    connect(&bound, &QTimer::timeout, this, [this] {
-        // Ends the search the way the user would: as a cancel.
-        searchTimedOut_ = true;
-        transaction_.Result().Cancelled = true;
+    connect(&bound, &QTimer::timeout, this, [this, &searchTimedOut] {
+        if (connection_->phase() == ConnectionPhase::Searching) {
+            searchTimedOut = true;
+            connection_->cancel();
+        }
     });
     if (options_.timeoutSeconds > 0)
         bound.start(std::chrono::seconds(options_.timeoutSeconds));
-    if (const int code = Run([&] { found = sequences_.SearchInstrument(); }))
-        return code;
+
+    connection_->setShowingTab(tab);
+    connection_->waitFor(connection_->open(device));
     bound.stop();
-    if (!found) {
-        if (interrupted_)
-            return Verdict(true);
+    disconnect(openFailed);
+    disconnect(portOpened);
+
+    if (!openError.isEmpty()) {
+        portError_.clear();
+        return Fail(kExitPortUnavailable, openError);
+    }
+    if (!opened || interrupted_ || !portError_.isEmpty())
+        return Verdict(true);
+    if (searchTimedOut)
         return Fail(kExitNoInstrument, QStringLiteral("no instrument answered on %1 within %2 s")
                                            .arg(PortLabel())
                                            .arg(options_.timeoutSeconds));
-    }
-    bool connected = false;
-    if (const int code = Run([&] { connected = sequences_.ConnectSequence(); }))
-        return code;
-    if (!connected)
+    if (!connection_->record().InstrumentConnected || !connection_->portOpen())
         return Verdict(false);
     return kExitOk;
+}
+
+int InstrumentSession::Run(const std::function<void(JobContext &)> &reads)
+{
+    connection_->runAndWait(QStringLiteral("r310ctl"), reads);
+    return Aborted() ? Verdict(true) : kExitOk;
 }
 
 int InstrumentSession::Verdict(bool complete)
@@ -184,19 +153,13 @@ int InstrumentSession::Verdict(bool complete)
     return kExitOk;
 }
 
-void InstrumentSession::ClosePort()
-{
-    ComPortSel closing(nullptr);
-    closing.Button_ClosePortClick(*port_, transaction_.Result());
-}
-
 void InstrumentSession::Interrupt()
 {
     if (interrupted_)
         return;
     interrupted_ = true;
     view_.setQuiet(true);
-    ClosePort();
+    connection_->closePort();
     emit interrupted();
 }
 
@@ -204,8 +167,6 @@ void InstrumentSession::PortFailed(const QString &message)
 {
     if (portError_.isEmpty())
         portError_ = message;
-    // Nothing more can be exchanged: end any wait now.
-    transaction_.Result().Cancelled = true;
     emit portFailed();
 }
 

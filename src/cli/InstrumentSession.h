@@ -1,16 +1,11 @@
 #pragma once
-// One connection of r310ctl to the instrument, held as the window holds it:
-// port service, transaction, record, decoder and read sequences, with the
-// terminal as the view. Opens the chosen port (or the built-in simulated
-// instrument), searches within the time-out, runs the connect sequence, and
-// turns what went wrong into one message and an exit code.
-#include "ApdComPort.h"
+// One connection of r310ctl to the instrument: the instrument connection the
+// window uses, with the terminal as the view. Opens the chosen port (or the
+// built-in simulated instrument), searches within the time-out, runs the
+// connect sequence, and turns what went wrong into one message and an exit code.
 #include "CtlOptions.h"
-#include "DecodeAnswer.h"
-#include "InstrumentRecord.h"
-#include "ReadSequences.h"
+#include "InstrumentConnection.h"
 #include "TerminalView.h"
-#include "Transaction.h"
 
 #include <QObject>
 #include <QString>
@@ -23,11 +18,8 @@
 
 namespace r310 {
 class GasTable;
-}
-
-namespace r310 {
 class SignalWatcher;
-}
+} // namespace r310
 
 namespace r310::cli {
 
@@ -51,19 +43,18 @@ struct CtlEnvironment {
 class InstrumentSession : public QObject {
     Q_OBJECT
 public:
-    InstrumentSession(const CtlOptions &options, CtlEnvironment &environment, const GasTable &gasTable);
+    // idlePoll: the connection polls clock and value between jobs (watch).
+    InstrumentSession(const CtlOptions &options, CtlEnvironment &environment, const GasTable &gasTable,
+                      bool idlePoll = false);
     ~InstrumentSession() override;
 
-    // Opens the port as "&Open Port" does (the port is not remembered).
-    // Returns 0, or an exit code after writing the message.
-    int Open();
-    // Searches for the instrument, bounded by --timeout-s, then runs the
-    // connect sequence with view().tab in front. 0 or an exit code.
-    int Connect();
-    // Open, then Connect with the given tab in front.
+    // Opens the port as "&Open Port" does (the port is not remembered),
+    // searches for the instrument, bounded by --timeout-s, and runs the
+    // connect sequence with the given tab in front. 0 or an exit code.
     int OpenAndConnect(InstrumentTab tab);
-    // Runs reads; a port error ends them. 0 or an exit code.
-    int Run(const std::function<void()> &reads);
+    // Runs reads as one job on the connection; a port error ends them.
+    // 0 or an exit code.
+    int Run(const std::function<void(JobContext &)> &reads);
     // After the reads: the exit code for an interruption, a failed port, an
     // error report of the instrument or (when !complete) a missing answer,
     // with its message; 0 when none applies.
@@ -74,15 +65,16 @@ public:
     // Ctrl+C: cancels the waiting exchange and closes the port.
     void Interrupt();
     bool Interrupted() const { return interrupted_; }
+    // Writes "r310ctl: message" to standard error and returns code.
+    int Fail(int code, const QString &message);
 
     // "/dev/ttyUSB0", or the simulated instrument's description.
     QString PortLabel() const;
     bool Demo() const { return options_.demo; }
 
+    InstrumentConnection &connection() { return *connection_; }
     TerminalView &view() { return view_; }
-    ReadSequences &sequences() { return sequences_; }
-    InstrumentRecord &record() { return record_; }
-    Transaction &transaction() { return transaction_; }
+    const InstrumentRecord &record() const { return connection_->record(); }
     const GasTable &gasTable() const { return gasTable_; }
     const CtlOptions &options() const { return options_; }
     QTextStream &out() { return environment_.out; }
@@ -93,9 +85,7 @@ signals:
     void portFailed();
 
 private:
-    int Fail(int code, const QString &message);
     QString ChoosePort();
-    void ClosePort();
     void PortFailed(const QString &message);
 
     const CtlOptions &options_;
@@ -103,14 +93,9 @@ private:
     const GasTable &gasTable_;
     QString portName_;
     TerminalView view_;
-    std::unique_ptr<ApdComPort> port_;
-    Transaction transaction_;
-    InstrumentRecord record_;
-    AnswerDecoder decoder_;
-    ReadSequences sequences_;
+    std::unique_ptr<InstrumentConnection> connection_;
     std::unique_ptr<SignalWatcher> signals_;
     bool interrupted_ = false;
-    bool searchTimedOut_ = false;
     QString portError_;
 };
 

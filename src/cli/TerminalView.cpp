@@ -6,10 +6,33 @@ namespace r310::cli {
 
 TerminalView::TerminalView(QTextStream &err, bool verbose) : err_(err), verbose_(verbose) {}
 
+void TerminalView::Attach(InstrumentConnection &connection)
+{
+    QObject::connect(&connection, &InstrumentConnection::statusText, &connection,
+                     [this](int panel, const QString &text) { setStatusText(panel, text); });
+    QObject::connect(&connection, &InstrumentConnection::errorMessage, &connection,
+                     [this](const QString &text) { showError(text); });
+    QObject::connect(&connection, &InstrumentConnection::displayCleared, &connection,
+                     [this] { ClearInstrumentDisplay(); });
+    QObject::connect(&connection, &InstrumentConnection::lampChanged, &connection,
+                     [this](LampColour colour) { lamp = colour; });
+    QObject::connect(&connection, &InstrumentConnection::clockNotTaken, &connection,
+                     [this] { clockNotTaken = true; });
+    QObject::connect(&connection, &InstrumentConnection::errorReportReceived, &connection,
+                     [this](quint8 object, const QByteArray &payload) {
+                         errorReports.push_back({object, std::vector<std::uint8_t>(payload.begin(), payload.end())});
+                     });
+    QObject::connect(&connection, &InstrumentConnection::answerDecoded, &connection,
+                     [this](const DecodedAnswer &answer, const AnswerFrame &frame) {
+                         if (!answer.errorReport && !answer.evaluated && answer.flags == kFlagsDataAnswer
+                             && answer.object != kObjectConnect && ObjectPayloadSize(answer.object) == 0)
+                             undecoded[answer.object] = frame.payload;
+                         ShowAnswer(answer);
+                     });
+}
+
 void TerminalView::setStatusText(int panel, const QString &text)
 {
-    if (panel == kStatusPanelPhase && onPhase)
-        onPhase(text);
     if (verbose_ && !quiet_ && !text.isEmpty()) {
         err_ << (panel == kStatusPanelPhase ? "[" + text + "]" : text) << Qt::endl;
     }
@@ -33,16 +56,8 @@ void TerminalView::ClearInstrumentDisplay()
     undecoded.clear();
 }
 
-void TerminalView::SetLamp(LampColour colour)
+void TerminalView::ShowAnswer(const DecodedAnswer &answer)
 {
-    lamp = colour;
-}
-
-void TerminalView::ShowAnswer(const DecodedAnswer &answer, const AnswerFrame &frame)
-{
-    if (answer.errorReport) {
-        errorReports.push_back({requestObject ? requestObject() : std::uint8_t{0}, frame.payload});
-    }
     if (answer.identity)
         identity = answer.identity;
     if (answer.clock) {
@@ -57,17 +72,8 @@ void TerminalView::ShowAnswer(const DecodedAnswer &answer, const AnswerFrame &fr
         signalSettings = answer.signalSettings;
     if (answer.hardware)
         hardware = answer.hardware;
-    if (!answer.errorReport && !answer.evaluated && answer.flags == kFlagsDataAnswer
-        && answer.object != kObjectConnect && ObjectPayloadSize(answer.object) == 0)
-        undecoded[answer.object] = frame.payload;
     if (onAnswer)
         onAnswer(answer);
-}
-
-void TerminalView::ClosePortAfterCancel()
-{
-    if (closePort)
-        closePort();
 }
 
 } // namespace r310::cli

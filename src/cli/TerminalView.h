@@ -1,8 +1,8 @@
 #pragma once
 // The instrument as r310ctl shows it: keeps the values of the latest answers
 // (what the window's fields would show) for the commands to print, and
-// reports errors on standard error.
-#include "InstrumentView.h"
+// reports errors on standard error. Fed by the connection's signals.
+#include "InstrumentConnection.h"
 
 #include <QString>
 #include <QTextStream>
@@ -21,27 +21,21 @@ struct ErrorReport {
     std::vector<std::uint8_t> payload;
 };
 
-class TerminalView : public InstrumentView {
+class TerminalView {
 public:
     // err receives error messages and, when verbose, the status texts.
     TerminalView(QTextStream &err, bool verbose);
 
-    void setStatusText(int panel, const QString &text) override;
-    void repaint() override {}
-    void showError(const QString &text) override;
-    void ClearInstrumentDisplay() override;
-    void SetLamp(LampColour colour) override;
-    void SetCalibrationButtonsEnabled(bool) override {}
-    void ShowAnswer(const DecodedAnswer &answer, const AnswerFrame &frame) override;
-    InstrumentTab ShowingTab() const override { return tab; }
-    void ResetResultBackground() override {}
-    void ClosePortAfterCancel() override;
-    void ShowClockNotTaken() override { clockNotTaken = true; }
+    // Takes what the connection shows from now on.
+    void Attach(InstrumentConnection &connection);
+
+    void setStatusText(int panel, const QString &text);
+    void showError(const QString &text);
+    void ClearInstrumentDisplay();
+    void ShowAnswer(const DecodedAnswer &answer);
 
     // Messages are dropped (after Ctrl+C, when only the interruption counts).
     void setQuiet(bool quiet) { quiet_ = quiet; }
-
-    InstrumentTab tab = InstrumentTab::Range;
 
     // Values of the latest answers; emptied with the display.
     std::optional<IdentityValues> identity;
@@ -59,14 +53,8 @@ public:
     bool clockNotTaken = false;
     LampColour lamp = LampColour::Red;
 
-    // Where the object of the request in flight comes from (the sequences).
-    std::function<std::uint8_t()> requestObject;
     // Called after every answer was taken in, with its decoded values.
     std::function<void(const DecodedAnswer &)> onAnswer;
-    // Called with the texts of the phase panel ("Search", "Connect").
-    std::function<void(const QString &)> onPhase;
-    // Runs what closing the port does.
-    std::function<void()> closePort;
 
 private:
     QTextStream &err_;

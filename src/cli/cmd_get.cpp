@@ -151,7 +151,6 @@ int RunGet(CtlContext &context)
     InstrumentSession session(context.options, context.environment, *context.gasTable);
     if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
-    ReadSequences &reads = session.sequences();
     TerminalView &view = session.view();
 
     const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);
@@ -166,18 +165,14 @@ int RunGet(CtlContext &context)
     std::vector<InstrumentTab> tabs{InstrumentTab::Signals, InstrumentTab::Hardware};
     if (logTabs[0].visible || logTabs[1].visible)
         tabs.push_back(logTabs[0].visible ? logTabs[0].tab : logTabs[1].tab);
-    const int code = session.Run([&] {
-        // The value read while connecting came before the range.
-        reads.ReadValue();
-        for (const InstrumentTab tab : tabs) {
-            if (session.transaction().Result().Cancelled)
-                break;
-            view.tab = tab;
-            reads.PageControl1Change();
-        }
-    });
-    if (code)
+    // The value read while connecting came before the range.
+    if (const int code = session.Run([](JobContext &job) { job.sequences().ReadValue(); }))
         return code;
+    for (const InstrumentTab tab : tabs) {
+        session.connection().waitFor(session.connection().readTab(tab));
+        if (session.Aborted())
+            return session.Verdict(true);
+    }
 
     const bool logsWanted = logTabs[0].visible || logTabs[1].visible;
     const bool complete = view.identity && view.range && view.value && view.signalSettings && view.hardware

@@ -10,17 +10,17 @@ namespace r310::cli {
 namespace {
 
 // The clock line appears only when connecting had to set the clock.
-QString ClockNote(InstrumentSession &session)
+QString ClockNote(InstrumentSession &session, int clockWrites)
 {
     if (session.view().clockNotTaken)
         return QStringLiteral("differs from the PC's by %1 s; the instrument did not keep the time written")
             .arg(session.view().clockDifference);
-    if (session.sequences().ClockWrites() > 0)
+    if (clockWrites > 0)
         return QStringLiteral("set from the PC's time");
     return {};
 }
 
-void PrintInfo(InstrumentSession &session)
+void PrintInfo(InstrumentSession &session, int clockWrites)
 {
     TerminalView &view = session.view();
     Fields fields;
@@ -30,7 +30,7 @@ void PrintInfo(InstrumentSession &session)
         const Fields clock = ClockFields(*view.clock);
         fields.insert(fields.end(), clock.begin(), clock.end());
     }
-    const QString note = ClockNote(session);
+    const QString note = ClockNote(session, clockWrites);
     if (!note.isEmpty())
         fields.push_back({QStringLiteral("Clock"), note});
     if (view.value)
@@ -45,7 +45,7 @@ void PrintInfo(InstrumentSession &session)
     PrintFields(out, fields, 2);
 }
 
-void PrintInfoJson(InstrumentSession &session)
+void PrintInfoJson(InstrumentSession &session, int clockWrites)
 {
     TerminalView &view = session.view();
     QJsonObject document{
@@ -59,7 +59,7 @@ void PrintInfoJson(InstrumentSession &session)
     }
     if (view.clock) {
         QJsonObject clock = ClockJson(*view.clock, view.clockDifference);
-        clock.insert(QStringLiteral("writes"), session.sequences().ClockWrites());
+        clock.insert(QStringLiteral("writes"), clockWrites);
         clock.insert(QStringLiteral("kept"), !view.clockNotTaken);
         document.insert(QStringLiteral("clock"), clock);
     }
@@ -79,15 +79,19 @@ int RunInfo(CtlContext &context)
     if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
     // The value read while connecting came before the range: read it again.
-    if (const int code = session.Run([&] { session.sequences().ReadValue(); }))
+    int clockWrites = 0;
+    if (const int code = session.Run([&clockWrites](JobContext &job) {
+            job.sequences().ReadValue();
+            clockWrites = job.sequences().ClockWrites();
+        }))
         return code;
 
     const TerminalView &view = session.view();
     const bool complete = view.identity && view.clock && view.value && view.range;
     if (context.options.json)
-        PrintInfoJson(session);
+        PrintInfoJson(session, clockWrites);
     else
-        PrintInfo(session);
+        PrintInfo(session, clockWrites);
     session.out().flush();
     return session.Verdict(complete);
 }

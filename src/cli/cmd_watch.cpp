@@ -1,7 +1,7 @@
 // r310ctl watch: the idle poll on the terminal. Clock and live value about
 // once a second; a lost instrument is reported, searched for and found again.
 #include "ExitCodes.h"
-#include "IdlePollDriver.h"
+#include "ReadSequences.h"
 #include "Report.h"
 #include "Subcommands.h"
 
@@ -13,6 +13,10 @@ namespace r310::cli {
 
 namespace {
 
+// Values without a known range have no scale, unit or gas. The range is read
+// again this many times before watching gives up on the instrument.
+constexpr int kRangeReadsForValues = 3;
+
 class Watcher {
 public:
     Watcher(InstrumentSession &session, int samples, bool json)
@@ -23,14 +27,22 @@ public:
     void Answer(const DecodedAnswer &answer)
     {
         const TerminalView &view = session_.view();
-        if (answer.errorReport)
+        if (answer.errorReport) {
+            rangeErrorReported_ = rangeRequested_;
             Event(QStringLiteral("errorReport"),
                   QStringLiteral("the instrument answered the request for object %1 with an error report")
-                      .arg(session_.sequences().LastRequestObject()));
-        // Values read before the range (right after connecting) have no
-        // scale yet; the window shows them as 0, the terminal skips them.
-        if (!answer.value || !view.range)
+                      .arg(view.errorReports.empty() ? 0 : view.errorReports.back().requestObject));
+        }
+        if (answer.range) {
+            rangeRequested_ = false;
+            rangeReads_ = 0;
+        }
+        if (!answer.value)
             return;
+        if (!view.range) {
+            AskForRange();
+            return;
+        }
         if (json_) {
             QJsonObject line{{QStringLiteral("value"), ValueJson(*view.value, &*view.range, session_.gasTable())}};
             if (view.clock)
@@ -44,25 +56,42 @@ public:
             finished.quit();
     }
 
-    void Phase(const QString &text)
+    void Phase(ConnectionPhase phase)
     {
-        if (text == QLatin1String("Search") && !lost_) {
+        if (phase == ConnectionPhase::Lost && !lost_) {
             lost_ = true;
             Event(QStringLiteral("lost"), QStringLiteral("instrument not answering; searching ..."));
-        }
-    }
-
-    void Lamp()
-    {
-        if (lost_ && session_.view().lamp == LampColour::LimeGreen) {
+        } else if (phase == ConnectionPhase::Connected && lost_) {
             lost_ = false;
             Event(QStringLiteral("found"), QStringLiteral("instrument answering again"));
         }
     }
 
     QEventLoop finished;
+    // Set when watching ended because the range never came.
+    int exitCode = kExitOk;
 
 private:
+    // A value came before any range (the range answer of the connect
+    // sequence was an error report or too short): read the range again,
+    // a few times, then end with a clear message instead of printing nothing.
+    void AskForRange()
+    {
+        if (rangeRequested_ && !session_.connection().busy() && rangeReads_ >= kRangeReadsForValues) {
+            exitCode = session_.Fail(rangeErrorReported_ ? kExitInstrumentError : kExitNoInstrument,
+                                     QStringLiteral("the instrument on %1 does not report its measuring range, "
+                                                    "so its values cannot be shown")
+                                         .arg(session_.PortLabel()));
+            finished.quit();
+            return;
+        }
+        if (session_.connection().busy())
+            return;
+        rangeRequested_ = true;
+        ++rangeReads_;
+        session_.connection().submit(QStringLiteral("range"), [](JobContext &job) { job.sequences().ReadRange(); });
+    }
+
     void Event(const QString &name, const QString &text)
     {
         if (json_)
@@ -80,13 +109,16 @@ private:
     int samplesLeft_;
     bool json_;
     bool lost_ = false;
+    bool rangeRequested_ = false;
+    bool rangeErrorReported_ = false;
+    int rangeReads_ = 0;
 };
 
 } // namespace
 
 int RunWatch(CtlContext &context)
 {
-    InstrumentSession session(context.options, context.environment, *context.gasTable);
+    InstrumentSession session(context.options, context.environment, *context.gasTable, true);
     // With the Range tab in front every (re)connect reads the range, so the
     // values keep their scale, unit and gas after the instrument was lost.
     if (const int code = session.OpenAndConnect(InstrumentTab::Range))
@@ -94,23 +126,21 @@ int RunWatch(CtlContext &context)
     TerminalView &view = session.view();
 
     Watcher watcher(session, context.options.samples, context.options.json);
-    view.onAnswer = [&watcher](const DecodedAnswer &answer) {
-        watcher.Answer(answer);
-        watcher.Lamp();
-    };
-    view.onPhase = [&watcher](const QString &text) { watcher.Phase(text); };
+    view.onAnswer = [&watcher](const DecodedAnswer &answer) { watcher.Answer(answer); };
+    QObject::connect(&session.connection(), &InstrumentConnection::phaseChanged, &watcher.finished,
+                     [&watcher](ConnectionPhase phase) { watcher.Phase(phase); });
     QObject::connect(&session, &InstrumentSession::interrupted, &watcher.finished, &QEventLoop::quit);
     QObject::connect(&session, &InstrumentSession::portFailed, &watcher.finished, &QEventLoop::quit);
 
     if (!context.options.json)
-        context.out() << "Watching the instrument on " << session.PortLabel() << "; Ctrl+C ends." << Qt::endl;
-    IdlePollDriver poll(session.sequences(), view);
-    poll.Install();
+        context.out() << "Watching the instrument on " << session.PortLabel() << "; Ctrl+C ends."
+                      << Qt::endl;
     watcher.finished.exec();
-    poll.Uninstall();
     view.onAnswer = nullptr;
-    view.onPhase = nullptr;
+    session.connection().setIdlePollEnabled(false);
 
+    if (watcher.exitCode != kExitOk)
+        return watcher.exitCode;
     // Ctrl+C is how watching ends; error reports were shown as they came.
     // Only a port that failed under the watch makes it a failure.
     if (session.Interrupted() || !session.Aborted())

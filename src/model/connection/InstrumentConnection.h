@@ -1,0 +1,195 @@
+#pragma once
+// The one connection to the instrument that every front end uses.
+//
+// All exchanges run on a protocol engine of their own: a thread that owns the
+// serial port service, the transaction with its 100 ms tick, the instrument
+// record, the answer decoder and the read sequences. Front ends hand it jobs
+// (open and search, a tab's reads, a write, a download); the engine runs them
+// one after the other, top to bottom, each exchange waiting for its answer on
+// the engine thread only. Between jobs, when nothing is queued, it runs the
+// idle poll. A front end is therefore never re-entered from inside a wait,
+// one exchange is on the wire at a time, and each answer belongs to the
+// request that is waiting for it.
+//
+// What the sequences show reaches the front end as signals of this object, on
+// the thread that created it, in the order the engine produced them. A job's
+// jobFinished comes after every signal the job caused.
+//
+// cancel() and closePort() end the running job within one tick and drop the
+// queued ones; destroying the connection does the same, closes the port and
+// ends the engine before it returns, so nothing touches a destroyed object.
+#include "ApdComPort.h"
+#include "ComPortSel.h"
+#include "DecodeAnswer.h"
+#include "InstrumentRecord.h"
+#include "InstrumentView.h"
+#include "ReadSequences.h"
+#include "Transaction.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace r310 {
+
+// How a job ended.
+enum class JobOutcome {
+    Done,      // ran to its end (its exchanges may still have failed: the lamp says so)
+    Cancelled, // cancel() or closePort() ended it, or it was dropped from the queue unrun
+    PortError, // the port failed or refused a write; portError() carried the text
+};
+
+using JobId = std::uint64_t;
+
+// What a job may use while it runs. Lives on the engine thread; a job must
+// not keep it, nor touch objects of the front end's thread.
+class JobContext {
+public:
+    virtual ~JobContext();
+    virtual ReadSequences &sequences() = 0;
+    virtual Transaction &transaction() = 0;
+    virtual InstrumentRecord &record() = 0;
+    virtual ApdComPort &port() = 0;
+    virtual AnswerDecoder &decoder() = 0;
+    // The engine's side of the view: status texts, lamp, answers.
+    virtual InstrumentView &view() = 0;
+    // cancel() or closePort() was called since this job started.
+    virtual bool cancelled() const = 0;
+    // Progress of a long job (a download): emitted as progress().
+    virtual void reportProgress(int done, int total, const QString &text) = 0;
+};
+
+using ConnectionJob = std::function<void(JobContext &)>;
+
+struct ConnectionOptions {
+    // Makes the device for each open. Empty: real serial devices (and
+    // pseudo-terminals) through QSerialPort.
+    ApdComPort::BackendFactory link;
+    // The user's regional settings, the gas table and the PC's clock for the decoder.
+    DecodeEnvironment decoding;
+    // Length of the 100 ms tick (tests shorten it).
+    std::chrono::milliseconds tick{100};
+    // The PC's local time as InstrumentSeconds; empty: the system clock.
+    std::function<std::int32_t()> pcClock;
+    // Further decoder branches (log objects), installed on the engine's decoder.
+    std::function<void(AnswerDecoder &)> decoderSetup;
+    // The idle poll runs between jobs (the window, r310ctl watch); a command
+    // that only reads what it asks for turns it off.
+    bool idlePoll = true;
+};
+
+// The built-in simulated instrument of --demo: a current software version, so
+// every tab has something to show, paced like a real 9600-baud line.
+ApdComPort::BackendFactory DemoInstrumentLink(bool paced = true);
+
+class InstrumentConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit InstrumentConnection(ConnectionOptions options, QObject *parent = nullptr);
+    // Cancels what runs, drops what waits, closes the port and ends the engine.
+    ~InstrumentConnection() override;
+
+    // "&Open Port": clears the cancel state, opens portName (a device name,
+    // or COMn on Windows; ComPortSel::PortToOpen gives it) with 9600 8N1,
+    // then searches for the instrument and, unless cancelled, runs the
+    // connect sequence. portOpened() or portOpenFailed() says how the open went.
+    JobId open(const QString &portName);
+    // "&Close Comport": ends the running job within one tick, drops the queued
+    // ones, then clears the instrument values and both status panels and
+    // closes the port. A job cut short in a wait leaves "Cancel by User" in
+    // the exchange panel, after the panels were emptied.
+    void closePort();
+    // Ends the running job and drops the queued ones; the port stays as it is
+    // (Ctrl+C, a search bound).
+    void cancel();
+
+    // Queues a job; it runs after every job queued before it.
+    JobId submit(const QString &name, ConnectionJob job);
+    // The reads of a tab that came to the front, as a job: the tab counts as
+    // showing from the moment the job runs.
+    JobId readTab(InstrumentTab tab);
+    JobId readShowingTab() { return readTab(showingTab()); }
+
+    // The tab in front, read by the connect sequence (after a lost instrument too).
+    void setShowingTab(InstrumentTab tab);
+    InstrumentTab showingTab() const;
+
+    // The idle poll runs between jobs while this is on (the default).
+    void setIdlePollEnabled(bool enabled);
+
+    // Mirrors of the engine's state, updated as its signals arrive.
+    const InstrumentRecord &record() const { return record_; }
+    ConnectionPhase phase() const { return phase_; }
+    bool portOpen() const { return portOpen_; }
+    // A job runs or waits (the idle poll does not count).
+    bool busy() const { return jobsPending_ > 0; }
+    QString portName() const { return portName_; }
+
+    // For front ends without a window (r310ctl): runs this thread's event loop
+    // until the job, submitted just before, has finished. Never call these
+    // from a window.
+    JobOutcome waitFor(JobId id);
+    JobOutcome runAndWait(const QString &name, ConnectionJob job) { return waitFor(submit(name, std::move(job))); }
+
+signals:
+    void statusText(int panel, const QString &text);
+    void lampChanged(r310::LampColour colour);
+    void phaseChanged(r310::ConnectionPhase phase);
+    // A job started or the last queued one ended.
+    void busyChanged(bool busy);
+    void progress(int done, int total, const QString &text);
+    // A good answer was decoded (the frame as received, for objects the
+    // decoder leaves to others).
+    void answerDecoded(const r310::DecodedAnswer &answer, const r310::AnswerFrame &frame);
+    // The instrument values were cleared (disconnect, a lost instrument).
+    void displayCleared();
+    void calibrationButtonsEnabled(bool enabled);
+    void resultBackgroundReset();
+    void clockNotTaken();
+    // The record after every answer and every clear.
+    void recordChanged(const r310::InstrumentRecord &record);
+    void portOpened(const QString &portName);
+    void portOpenFailed(const QString &message);
+    void portClosed();
+    // A message of the link to show modally ("Comport nicht geöffnet!"). The
+    // engine does not wait for it.
+    void errorMessage(const QString &text);
+    // The port failed or refused a request (the message of the port
+    // service, without a full stop); the job it happened in has ended. When
+    // the device went away, portClosed() follows.
+    void portError(const QString &message);
+    // The instrument sent an error report in place of the answer to a
+    // request for requestObject.
+    void errorReportReceived(quint8 requestObject, const QByteArray &payload);
+    void jobStarted(r310::JobId id, const QString &name);
+    void jobFinished(r310::JobId id, r310::JobOutcome outcome);
+
+private:
+    class Engine;
+    friend class Engine;
+
+    void applyRecord(const InstrumentRecord &record);
+    void applyPhase(ConnectionPhase phase);
+    void applyPortOpen(bool open, const QString &name);
+    void applyJobFinished(JobId id, JobOutcome outcome);
+
+    std::unique_ptr<Engine> engine_;
+    InstrumentRecord record_;
+    ConnectionPhase phase_ = ConnectionPhase::Closed;
+    bool portOpen_ = false;
+    int jobsPending_ = 0;
+    QString portName_;
+};
+
+} // namespace r310
+
+Q_DECLARE_METATYPE(r310::ConnectionPhase)
+Q_DECLARE_METATYPE(r310::JobOutcome)
+Q_DECLARE_METATYPE(r310::LampColour)
+Q_DECLARE_METATYPE(r310::DecodedAnswer)
+Q_DECLARE_METATYPE(r310::AnswerFrame)
+Q_DECLARE_METATYPE(r310::InstrumentRecord)
