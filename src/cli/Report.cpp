@@ -35,6 +35,24 @@ QJsonObject Choice(int index, const std::array<const char *, 4> &items)
 
 } // namespace
 
+QString VisibleText(const QString &text)
+{
+    const auto isControl = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+    if (std::none_of(text.begin(), text.end(), [&](QChar c) { return isControl(c.unicode()) || c == u'\\'; }))
+        return text;
+    QString shown;
+    shown.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == u'\\')
+            shown += QStringLiteral("\\\\");
+        else if (isControl(c.unicode()))
+            shown += QStringLiteral("\\x%1").arg(static_cast<uint>(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 void PrintFields(QTextStream &out, const Fields &fields, int indent)
 {
     int width = 0;
@@ -42,7 +60,7 @@ void PrintFields(QTextStream &out, const Fields &fields, int indent)
         width = std::max(width, static_cast<int>(field.label.size()));
     const QString margin(indent, QLatin1Char(' '));
     for (const Field &field : fields)
-        out << margin << (field.label + QLatin1Char(':')).leftJustified(width + 3) << field.value << '\n';
+        out << margin << (field.label + QLatin1Char(':')).leftJustified(width + 3) << VisibleText(field.value) << '\n';
 }
 
 void PrintSection(QTextStream &out, const QString &heading, const Fields &fields)
@@ -108,13 +126,13 @@ void PrintAlarmTable(QTextStream &out, const RangeAlarmSettings &range, int inde
     const QString margin(indent, QLatin1Char(' '));
     int width = 5;
     for (const AlarmLimit &limit : range.limits)
-        width = std::max(width, static_cast<int>(limit.text.size()));
+        width = std::max(width, static_cast<int>(VisibleText(limit.text).size()));
     out << margin << QStringLiteral("Alarm").leftJustified(6) << QStringLiteral("Limit").rightJustified(width)
         << "  fall below  Latching  allowed honk off\n";
     for (int i = 0; i < kAlarmCount; ++i) {
         const AlarmLimit &limit = range.limits[static_cast<std::size_t>(i)];
         out << margin << QString::fromLatin1(kAlarmNames[static_cast<std::size_t>(i)]).leftJustified(6)
-            << limit.text.rightJustified(width) << "  " << YesNo(limit.flags.fallBelow).leftJustified(12)
+            << VisibleText(limit.text).rightJustified(width) << "  " << YesNo(limit.flags.fallBelow).leftJustified(12)
             << YesNo(limit.flags.latching).leftJustified(10) << YesNo(limit.flags.hornMayBeSilenced) << '\n';
     }
 }

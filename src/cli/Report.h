@@ -23,7 +23,14 @@ struct Field {
 };
 using Fields = std::vector<Field>;
 
-// "Label:  value" lines, the values in one column.
+// Text that came from the instrument (or the gas table), made safe to print
+// on a terminal: every control character (C0, DEL, C1 U+0080..U+009F) is
+// shown as \xHH with two lower-case hex digits (ESC as \x1b), and a
+// backslash as \\, so what is shown maps back to exactly one text.
+QString VisibleText(const QString &text);
+
+// "Label:  value" lines, the values in one column, each value shown as
+// VisibleText shows it.
 void PrintFields(QTextStream &out, const Fields &fields, int indent = 0);
 // A section heading and its fields, indented.
 void PrintSection(QTextStream &out, const QString &heading, const Fields &fields);
@@ -36,7 +43,7 @@ QString ValueWithGas(const QString &valueText, const QString &gasText);
 Fields IdentityFields(const IdentityValues &identity);
 Fields ClockFields(const ClockValues &clock);
 Fields RangeFields(const RangeAlarmSettings &range, const IdentityValues *identity, const MeasuredValue *value);
-// One line per alarm threshold: limit and its three options.
+// One line per alarm threshold: limit (as VisibleText shows it) and its three options.
 void PrintAlarmTable(QTextStream &out, const RangeAlarmSettings &range, int indent);
 Fields SignalFields(const SignalSettings &signalSettings);
 Fields HardwareFields(const HardwareSettings &hardware, const FeatureGates &gates);

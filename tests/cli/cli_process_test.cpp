@@ -15,9 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace clitest;
 using namespace std::chrono_literals;
@@ -371,4 +375,36 @@ TEST_F(Ctl, MissingGasTableLibraryStopsAtStart)
     // Help and the port list need no gas table.
     EXPECT_EQ(RunProgram(copy, {QStringLiteral("--help")}, environment).exitCode, 0);
     EXPECT_EQ(RunProgram(copy, {QStringLiteral("ports")}, environment).exitCode, 0);
+}
+
+TEST_F(Ctl, InstrumentTextShowsItsControlCharacters)
+{
+    // A customer ID of escape sequences, a backslash text that looks like
+    // one, a line break, DEL and the C1 control CSI.
+    QTemporaryDir folder;
+    const QString scenario = folder.filePath(QStringLiteral("hostile.txt"));
+    QFile file(scenario);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(customer_id = "\x1b[J\\x1b\x0a\x7f\x9b")" "\n");
+    file.close();
+    const QString customerId = QString::fromLatin1("\x1b[J\\x1b\n\x7f\x9b");
+
+    SimProcess instrument({QStringLiteral("--scenario"), scenario});
+    ASSERT_FALSE(instrument.device().isEmpty());
+    const CtlRun text = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral(R"(Customer ID:       \x1b[J\\x1b\x0a\x7f\x9b)" "\n")))
+        << text.out.toStdString();
+    for (const QChar c : text.out) {
+        const char16_t code = c.unicode();
+        EXPECT_FALSE(code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F)))
+            << "control character " << int(code) << " reached the terminal";
+    }
+
+    // JSON carries the text itself, its control characters escaped by JSON.
+    const CtlRun json = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("info")});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    EXPECT_EQ(Json(json).value(QStringLiteral("identity")).toObject().value(QStringLiteral("customerId")).toString(),
+              customerId);
+    EXPECT_FALSE(json.out.contains(QChar(0x1B)));
 }
