@@ -8,13 +8,7 @@
 // in-process with line pacing on (its own work is counted too); with --pty
 // the simulator program runs as a separate process on a pseudo-terminal and
 // only the configurator side is measured.
-#include <SimBackend.h>
-
-#include "ApdComPort.h"
-#include "IdlePollDriver.h"
-#include "InstrumentView.h"
-#include "ReadSequences.h"
-#include "Transaction.h"
+#include "InstrumentConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,23 +23,6 @@
 using namespace r310;
 
 namespace {
-
-// A view that shows nothing: the figures are the sequences' own cost.
-class SilentView : public InstrumentView {
-public:
-    void setStatusText(int, const QString &) override {}
-    void repaint() override {}
-    void showError(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
-    void ClearInstrumentDisplay() override {}
-    void SetLamp(LampColour) override {}
-    void SetCalibrationButtonsEnabled(bool) override {}
-    void ShowAnswer(const DecodedAnswer &, const AnswerFrame &) override { ++answers; }
-    InstrumentTab ShowingTab() const override { return InstrumentTab::General; }
-    void ResetResultBackground() override {}
-    void ClosePortAfterCancel() override {}
-
-    long answers = 0;
-};
 
 double CpuSeconds()
 {
@@ -86,47 +63,40 @@ int main(int argc, char *argv[])
     }
 
     QProcess simulator;
-    std::unique_ptr<ApdComPort> port;
+    ConnectionOptions options;
+    QString portName = QStringLiteral("demo");
     if (overPty) {
-        const QString device = StartSimulator(simulator);
-        if (device.isEmpty()) {
+        portName = StartSimulator(simulator);
+        if (portName.isEmpty()) {
             std::fprintf(stderr, "the simulator program did not start\n");
             return 1;
         }
-        port = std::make_unique<ApdComPort>();
-        port->SetPortName(device);
     } else {
-        port = std::make_unique<ApdComPort>([](const QString &, const LineSettings &) {
-            auto link = std::make_unique<sim::SimBackend>();
-            link->setPacing(true);
-            return link;
-        });
-        port->SetPortName(QStringLiteral("sim"));
+        options.link = DemoInstrumentLink(true);
     }
 
-    SilentView view;
-    Transaction transaction(*port, view);
-    InstrumentRecord record;
-    const AnswerDecoder decoder;
-    ReadSequences sequences(*port, transaction, decoder, record, view);
-    IdlePollDriver poll(sequences, view);
-
-    port->SetOpen(true);
-    if (!sequences.SearchInstrument() || !sequences.ConnectSequence()) {
+    // The connection as the window holds it: the engine thread with the idle
+    // poll between jobs; the figures include the engine and the signals it sends.
+    InstrumentConnection connection(options);
+    long answers = 0;
+    QObject::connect(&connection, &InstrumentConnection::answerDecoded, &connection,
+                     [&answers](const DecodedAnswer &, const AnswerFrame &) { ++answers; });
+    QObject::connect(&connection, &InstrumentConnection::errorMessage, &connection,
+                     [](const QString &text) { std::fprintf(stderr, "error: %s\n", qPrintable(text)); });
+    connection.waitFor(connection.open(portName));
+    if (!connection.record().InstrumentConnected) {
         std::fprintf(stderr, "no instrument answered\n");
         return 1;
     }
-    poll.Install();
 
-    const long answersBefore = view.answers;
+    const long answersBefore = answers;
     const double cpuBefore = CpuSeconds();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
     const double cpu = CpuSeconds() - cpuBefore;
+    const long decoded = answers - answersBefore;
 
-    poll.Uninstall();
-    transaction.StopTimer1();
-    port->SetOpen(false);
+    connection.closePort();
     if (overPty) {
         simulator.terminate();
         simulator.waitForFinished(3000);
@@ -135,9 +105,8 @@ int main(int argc, char *argv[])
     const double percent = 100.0 * cpu / seconds;
     std::printf("idle poll, connected to the simulated instrument (%s), %d s\n",
                 overPty ? "separate process on a pseudo-terminal" : "in-process, line pacing on", seconds);
-    std::printf("  polls run:        %d (%.2f per second)\n", poll.PollsRun(),
-                static_cast<double>(poll.PollsRun()) / seconds);
-    std::printf("  answers decoded:  %ld\n", view.answers - answersBefore);
+    std::printf("  answers decoded:  %ld (%.2f per second; a poll reads clock and value)\n", decoded,
+                static_cast<double>(decoded) / seconds);
     std::printf("  CPU time:         %.3f s\n", cpu);
     std::printf("  CPU load:         %.3f %% of one core (goal < 0.5 %%): %s\n", percent,
                 percent < 0.5 ? "met" : "NOT MET");
