@@ -3,17 +3,68 @@
 #include "Subcommands.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
 #include <exception>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A standard stream the caller closed keeps its number taken by /dev/null,
+// opened for reading only: nothing opened later (the event loop's
+// descriptors, the serial port) can take its place and receive our output,
+// and writing to it fails as writing to a closed stream does.
+void HoldClosedStandardStreams()
+{
+#ifdef Q_OS_UNIX
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int placeholder = open("/dev/null", O_RDONLY);
+        if (placeholder >= 0 && placeholder != stream) {
+            dup2(placeholder, stream);
+            close(placeholder);
+        }
+    }
+#endif
+}
+
+// What the command wrote counts only once it reached standard output. A full
+// disk, a closed stream or a reader that went away (when SIGPIPE is ignored;
+// by default it ends the program as it ends any tool in a pipeline) turns a
+// success into a failure, said once.
+int CheckStandardOutput(QTextStream &out, const QFile &standardOutput, QTextStream &err, int code)
+{
+    out.flush();
+    if (out.status() == QTextStream::Ok && standardOutput.error() == QFileDevice::NoError)
+        return code;
+    const QString reason = standardOutput.error() == QFileDevice::NoError ? QStringLiteral("write failed")
+                                                                          : standardOutput.errorString();
+    err << "r310ctl: cannot write to standard output: " << reason << Qt::endl;
+    return code == r310::cli::kExitOk ? r310::cli::kExitFailure : code;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    HoldClosedStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("r310ctl"));
-    QTextStream out(stdout);
     QTextStream err(stderr);
+    QFile standardOutput;
+    if (!standardOutput.open(stdout, QIODevice::WriteOnly)) {
+        err << "r310ctl: cannot write to standard output: " << standardOutput.errorString() << Qt::endl;
+        return r310::cli::kExitFailure;
+    }
+    QTextStream out(&standardOutput);
     r310::cli::CtlEnvironment environment(out, err);
     environment.handleSignals = true;
     int code = r310::cli::kExitFailure;
@@ -22,7 +73,7 @@ int main(int argc, char *argv[])
     } catch (const std::exception &error) {
         err << "r310ctl: " << error.what() << Qt::endl;
     }
-    out.flush();
+    code = CheckStandardOutput(out, standardOutput, err, code);
     err.flush();
     return code;
 }

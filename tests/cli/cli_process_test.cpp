@@ -408,3 +408,89 @@ TEST_F(Ctl, InstrumentTextShowsItsControlCharacters)
               customerId);
     EXPECT_FALSE(json.out.contains(QChar(0x1B)));
 }
+
+namespace {
+
+// Ways standard output fails under r310ctl.
+enum class BrokenOutput {
+    FullDisk,               // /dev/full
+    Closed,                 // started with standard output closed
+    ReaderGone,             // a pipe whose reader has ended
+    ReaderGoneSigpipeIgnored,
+};
+
+CtlRun RunWithBrokenOutput(const QStringList &arguments, BrokenOutput output, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    int pipeEnds[2] = {-1, -1};
+    if (output == BrokenOutput::FullDisk) {
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    } else if (output == BrokenOutput::Closed) {
+        process.setChildProcessModifier([] { ::close(STDOUT_FILENO); });
+    } else {
+        EXPECT_EQ(::pipe(pipeEnds), 0);
+        ::close(pipeEnds[0]); // the reader is gone before anything is written
+        const int writeEnd = pipeEnds[1];
+        const bool ignore = output == BrokenOutput::ReaderGoneSigpipeIgnored;
+        process.setChildProcessModifier([writeEnd, ignore] {
+            if (ignore)
+                ::signal(SIGPIPE, SIG_IGN);
+            ::dup2(writeEnd, STDOUT_FILENO);
+        });
+    }
+    process.start(CtlProgram(), arguments);
+    if (pipeEnds[1] >= 0)
+        ::close(pipeEnds[1]);
+    CtlRun run;
+    run.finished = process.waitForFinished(30000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureSaidOnce)
+{
+    struct Case {
+        QStringList arguments;
+        BrokenOutput output;
+        int error;
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--demo"), QStringLiteral("get")}, BrokenOutput::FullDisk, ENOSPC},
+        {{QStringLiteral("--json"), QStringLiteral("ports")}, BrokenOutput::FullDisk, ENOSPC},
+        {{QStringLiteral("--help")}, BrokenOutput::FullDisk, ENOSPC},
+        {{QStringLiteral("--demo"), QStringLiteral("info")}, BrokenOutput::Closed, EBADF},
+        {{QStringLiteral("--demo"), QStringLiteral("--json"), QStringLiteral("get")},
+         BrokenOutput::ReaderGoneSigpipeIgnored, EPIPE},
+    };
+    for (const Case &c : cases) {
+        const CtlRun run = RunWithBrokenOutput(c.arguments, c.output, CtlEnvironment(config_.path()));
+        const std::string said = c.arguments.join(QLatin1Char(' ')).toStdString();
+        ASSERT_TRUE(run.finished) << said;
+        EXPECT_EQ(run.exitCode, 1) << said;
+        EXPECT_EQ(run.err, QStringLiteral("r310ctl: cannot write to standard output: %1\n")
+                               .arg(QString::fromLocal8Bit(std::strerror(c.error))))
+            << said;
+    }
+
+    // As any tool in a pipeline, r310ctl ends by SIGPIPE when its reader has gone.
+    const CtlRun piped = RunWithBrokenOutput({QStringLiteral("--demo"), QStringLiteral("get")},
+                                             BrokenOutput::ReaderGone, CtlEnvironment(config_.path()));
+    ASSERT_TRUE(piped.finished);
+    EXPECT_EQ(piped.exitCode, -1) << "ended normally with " << piped.exitCode;
+
+    // A command that failed and wrote nothing keeps its own code and message.
+    const CtlRun failed = RunWithBrokenOutput({QStringLiteral("--port"), QStringLiteral("/dev/no-such-port"),
+                                               QStringLiteral("info")},
+                                              BrokenOutput::FullDisk, CtlEnvironment(config_.path()));
+    EXPECT_EQ(failed.exitCode, kExitPortUnavailable);
+    ASSERT_EQ(failed.errLines().size(), 1) << failed.err.toStdString();
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("/dev/no-such-port")));
+}
