@@ -494,3 +494,39 @@ TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureSaidOnce)
     ASSERT_EQ(failed.errLines().size(), 1) << failed.err.toStdString();
     EXPECT_TRUE(failed.err.contains(QStringLiteral("/dev/no-such-port")));
 }
+
+TEST(SimProgramScenario, PrintedScenarioReadsBackAndUnreadableOnesAreRefused)
+{
+    EnsureApplication();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QProcessEnvironment environment = CtlEnvironment(folder.path());
+    const CtlRun printed = RunProgram(SimProgram(),
+                                      {QString::fromLatin1(" #=\"\\\x1b\n ").prepend(QStringLiteral("--customer_id=")),
+                                       QStringLiteral("--no_answer=1e-5%"), QStringLiteral("--print-scenario")},
+                                      environment);
+    ASSERT_EQ(printed.exitCode, 0) << printed.err.toStdString();
+    EXPECT_TRUE(printed.out.contains(QStringLiteral(R"(customer_id = " #=\"\\\x1b\x0a ")" "\n")))
+        << printed.out.toStdString();
+    EXPECT_TRUE(printed.out.contains(QStringLiteral("no_answer = 1.0000000000000001e-07\n"))) << printed.out.toStdString();
+
+    const QString path = folder.filePath(QStringLiteral("printed.txt"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(printed.out.toUtf8());
+    file.close();
+    const CtlRun again = RunProgram(SimProgram(), {QStringLiteral("--scenario"), path, QStringLiteral("--print-scenario")},
+                                    environment);
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_EQ(again.out, printed.out);
+
+    // Refused before serving: no device path, a reason, a usage exit code.
+    for (const QString &unreadable : {folder.path(), folder.filePath(QStringLiteral("missing.txt"))}) {
+        const CtlRun refused = RunProgram(SimProgram(), {QStringLiteral("--scenario"), unreadable}, environment, 10s);
+        ASSERT_TRUE(refused.finished) << unreadable.toStdString();
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();
+        EXPECT_TRUE(refused.err.startsWith(QStringLiteral("r310sim: cannot read scenario file ") + unreadable + ": "))
+            << refused.err.toStdString();
+    }
+}
