@@ -5,6 +5,7 @@
 #include "SimBackend.h"
 #include "Subcommands.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -39,13 +40,17 @@ TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
         out.flush();
         if (!instrument)
             return;
+        // The instrument lives on the connection's engine thread: its
+        // faults are changed there.
         if (!silenced && output.contains(QStringLiteral(" ppm CO"))) {
-            sim::FaultPlan silent;
-            silent.noAnswer.probability = 1.0;
-            instrument->device().setFaults(silent);
+            QMetaObject::invokeMethod(instrument, [instrument] {
+                sim::FaultPlan silent;
+                silent.noAnswer.probability = 1.0;
+                instrument->device().setFaults(silent);
+            });
             silenced = true;
         } else if (silenced && !restored && output.contains(QStringLiteral("searching"))) {
-            instrument->device().setFaults(sim::FaultPlan{});
+            QMetaObject::invokeMethod(instrument, [instrument] { instrument->device().setFaults(sim::FaultPlan{}); });
             restored = true;
         }
     });
@@ -69,4 +74,52 @@ TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
     ASSERT_GT(lines.size(), found + 1);
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral(" ppm CO")));
     EXPECT_EQ(lines.filter(QStringLiteral(" ppm CO")).size(), 3);
+}
+
+TEST(CtlWatch, InstrumentThatNeverReportsItsRangeEndsTheWatchWithAMessage)
+{
+    clitest::EnsureApplication();
+    QString output;
+    QString errors;
+    QTextStream out(&output);
+    QTextStream err(&errors);
+    cli::CtlEnvironment environment(out, err);
+    environment.tick = 10ms;
+    environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+    int rangeRequests = 0;
+    environment.demoLink = [&rangeRequests](const QString &, const LineSettings &) {
+        sim::Scenario scenario;
+        scenario.faults.errorReport.probability = 1.0;
+        scenario.faults.objects = {kObjectRange};
+        auto link = std::make_unique<sim::SimBackend>(scenario);
+        link->setPacing(false);
+        link->device().setTrace([&rangeRequests](const sim::TraceEntry &entry) {
+            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() > kOffsetObject
+                && entry.bytes[kOffsetObject] == kObjectRange)
+                ++rangeRequests;
+        });
+        return link;
+    };
+    // A watch that went silent would never return: the guard ends it.
+    bool guardStruck = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.callOnTimeout([&] {
+        guardStruck = true;
+        QCoreApplication::exit(1);
+    });
+    guard.start(20s);
+
+    const int code = cli::RunCtl({QStringLiteral("r310ctl"), QStringLiteral("--demo"), QStringLiteral("watch")},
+                                 environment);
+    guard.stop();
+    out.flush();
+    err.flush();
+
+    ASSERT_FALSE(guardStruck) << "watch went silent";
+    EXPECT_EQ(code, cli::kExitInstrumentError) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("does not report its measuring range"))) << errors.toStdString();
+    EXPECT_GE(rangeRequests, 2) << "the range was asked for again";
+    EXPECT_LE(rangeRequests, 6) << "and only a few times";
+    EXPECT_FALSE(output.contains(QStringLiteral(" ppm"))) << "no value was printed without its range";
 }
