@@ -78,7 +78,7 @@ void PrintGet(InstrumentSession &session, const LogTab (&logTabs)[2], const QStr
     QTextStream &out = session.out();
     out << "Instrument on " << session.PortLabel();
     if (view.identity)
-        out << ": serial number " << view.identity->serialNumberText << ", software version " << version;
+        out << ": serial number " << VisibleText(view.identity->serialNumberText) << ", software version " << version;
     out << "\n\n";
 
     out << "Range\n";

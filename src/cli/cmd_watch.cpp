@@ -49,8 +49,8 @@ public:
                 line.insert(QStringLiteral("clock"), ClockJson(*view.clock, view.clockDifference));
             Print(line);
         } else {
-            const QString time = view.clock ? view.clock->instrumentText : QStringLiteral("-");
-            session_.out() << time << "  " << ValueWithGas(view.value->text, view.range->gasText) << Qt::endl;
+            const QString time = view.clock ? VisibleText(view.clock->instrumentText) : QStringLiteral("-");
+            session_.out() << time << "  " << VisibleText(ValueWithGas(view.value->text, view.range->gasText)) << Qt::endl;
         }
         if (samplesLeft_ > 0 && --samplesLeft_ == 0)
             finished.quit();
