@@ -10,10 +10,10 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 
 #include <algorithm>
@@ -111,6 +111,14 @@ void TFo_R310::FormCreate(const WindowSetup &setup)
     connect(w_.control.Button3, &QPushButton::clicked, this, &TFo_R310::Button3Click);
     connect(w_.PageControl1, &QTabWidget::currentChanged, this, &TFo_R310::PageControl1Change);
     UpdateExitAccelerator();
+    // Ctrl+Tab and Ctrl+Shift+Tab walk the tabs from anywhere in the window,
+    // whichever widget has the focus, and ask before each change.
+    const auto walkTabs = [this](const QKeySequence &keys, int step) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, step] { guard_->requestTab(guard_->neighbour(step)); });
+    };
+    walkTabs(QKeySequence(Qt::CTRL | Qt::Key_Tab), 1);
+    walkTabs(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1);
 }
 
 void TFo_R310::FillPortList(const WindowSetup &setup)
@@ -299,14 +307,6 @@ void TFo_R310::JobFinished(JobId id)
     runningJob_ = 0;
     busyDelay_.stop();
     unsetCursor();
-}
-
-void TFo_R310::keyPressEvent(QKeyEvent *event)
-{
-    // Ctrl+Tab from anywhere in the window, not only from inside the pages.
-    if (guard_->handleTabKey(*event))
-        return;
-    QMainWindow::keyPressEvent(event);
 }
 
 void TFo_R310::ShutDown()

@@ -85,7 +85,6 @@ signals:
 protected:
     // FormClose: ends what runs or waits, closes the port, ends the engine.
     void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void FormCreate(const WindowSetup &setup);

@@ -1,0 +1,148 @@
+#include "UiRig.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace uitest {
+
+using namespace r310;
+
+void EnsureWidgetApplication()
+{
+    if (QApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "ui_test";
+    static char *argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+}
+
+bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    // A short wake-up keeps done() checked while the engine thread works.
+    QTimer wake;
+    wake.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() >= limit.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void SpinFor(std::chrono::milliseconds time)
+{
+    SpinUntil([] { return false; }, time);
+}
+
+void RequestLog::add(std::string name)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    names_.push_back(std::move(name));
+}
+
+std::vector<std::string> RequestLog::since(std::size_t from) const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (from >= names_.size())
+        return {};
+    return {names_.begin() + static_cast<std::ptrdiff_t>(from), names_.end()};
+}
+
+std::size_t RequestLog::size() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return names_.size();
+}
+
+sim::Scenario FastScenario(std::uint16_t softwareVersion)
+{
+    sim::Scenario scenario;
+    scenario.pacing = false;
+    scenario.softwareVersion = softwareVersion;
+    return scenario;
+}
+
+namespace {
+
+std::string RequestName(const sim::Bytes &frame)
+{
+    const std::uint8_t object = frame[kOffsetObject];
+    if (object == kObjectConnect)
+        return "C1";
+    return ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
+}
+
+ApdComPort::BackendFactory SimulatedInstrument(const sim::Scenario &scenario, std::shared_ptr<RequestLog> log)
+{
+    // Made on the connection's engine thread at each open.
+    return [scenario, log](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
+        auto link = std::make_unique<sim::SimBackend>(scenario);
+        link->setPacing(scenario.pacing);
+        link->device().setTrace([log](const sim::TraceEntry &entry) {
+            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
+                log->add(RequestName(entry.bytes));
+        });
+        return link;
+    };
+}
+
+} // namespace
+
+WindowRig::WindowRig(RigOptions options)
+{
+    EnsureWidgetApplication();
+    ui::WindowSetup setup;
+    setup.arguments = options.arguments;
+    setup.portSettings =
+        std::make_unique<QSettings>(directory_.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
+    setup.naming = PortNaming::DeviceNames;
+    setup.connection.link = options.link ? options.link : SimulatedInstrument(options.scenario, log);
+    setup.connection.tick = options.tick;
+    setup.connection.idlePoll = options.idlePoll;
+    setup.connection.decoding.locale = QLocale::c();
+    setup.connection.decoding.gasTexts = [](std::uint8_t unit, std::uint8_t gas) {
+        return QStringLiteral("unit%1 gas%2").arg(unit).arg(gas);
+    };
+    setup.dialogs = &dialogs;
+    setup.picturePath = options.picturePath;
+    window_ = std::make_unique<ui::TFo_R310>(std::move(setup));
+    window_->show();
+}
+
+WindowRig::~WindowRig() = default;
+
+bool WindowRig::Connect()
+{
+    window_->Button12Click();
+    return SpinUntil([this] {
+        const InstrumentConnection *connection = window_->connection();
+        return connection && connection->phase() == ConnectionPhase::Connected && !connection->busy();
+    }, 10s);
+}
+
+bool WindowRig::Idle()
+{
+    return SpinUntil([this] { return !window_->connection() || !window_->connection()->busy(); }, 10s);
+}
+
+bool WindowRig::ShowTab(InstrumentTab tab)
+{
+    const int index = window_->IndexOf(tab);
+    if (!window_->tabGuard().requestTab(index) && w().PageControl1->currentIndex() != index)
+        return false;
+    return Idle();
+}
+
+QString WindowRig::rememberedPort() const
+{
+    return QSettings(directory_.filePath(QStringLiteral("user.ini")), QSettings::IniFormat)
+        .value(QStringLiteral("Port"))
+        .toString();
+}
+
+} // namespace uitest

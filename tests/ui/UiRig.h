@@ -1,0 +1,99 @@
+#pragma once
+// The main window on the simulated instrument, in-process and offscreen: a
+// fast link (no line pacing, a short tick), a temporary per-user store, a
+// message seam that records instead of showing, and a log of the requests
+// the instrument heard.
+// The simulator's headers use the word "signals" as a name, which Qt
+// defines as a keyword: they come before every Qt header.
+#include <SimBackend.h>
+
+#include <R310Cnf.h>
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace uitest {
+
+using namespace std::chrono_literals;
+
+void EnsureWidgetApplication();
+// Runs the event loop until done() holds or the time is up; returns done().
+bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);
+void SpinFor(std::chrono::milliseconds time);
+
+class RecordingDialogs : public r310::ui::Dialogs {
+public:
+    void showError(const QString &text) override { errors.append(text); }
+    void showMessage(const QString &text) override { messages.append(text); }
+    QStringList errors;
+    QStringList messages;
+};
+
+// Requests as the instrument heard them, "C1" for a connect request, "R3" for
+// a read of object 3, "W3" for a write; filled on the connection's engine thread.
+class RequestLog {
+public:
+    void add(std::string name);
+    std::vector<std::string> since(std::size_t from = 0) const;
+    std::size_t size() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> names_;
+};
+
+// The simulator's instrument with a current software version and no line pacing.
+r310::sim::Scenario FastScenario(std::uint16_t softwareVersion = 221);
+
+struct RigOptions {
+    r310::sim::Scenario scenario = FastScenario();
+    QStringList arguments{QStringLiteral("R310Conf"), QStringLiteral("--port"), QStringLiteral("sim")};
+    std::chrono::milliseconds tick = 10ms;
+    bool idlePoll = true;
+    QString picturePath;
+    // Replaces the simulated instrument's link (e.g. a port that cannot open).
+    r310::ApdComPort::BackendFactory link;
+};
+
+class WindowRig {
+public:
+    explicit WindowRig(RigOptions options = {});
+    ~WindowRig();
+
+    r310::ui::TFo_R310 &window() { return *window_; }
+    const r310::ui::MainWidgets &w() const { return window_->widgets(); }
+
+    // "&Open Port", then waits for the connect sequence and every job to end.
+    bool Connect();
+    // Waits until no job runs or waits.
+    bool Idle();
+    // Brings a tab to the front as a click on it would, and waits for its reads.
+    bool ShowTab(r310::InstrumentTab tab);
+
+    std::vector<std::string> heard(std::size_t from = 0) const { return log->since(from); }
+    // The port value in the per-user store.
+    QString rememberedPort() const;
+
+    RecordingDialogs dialogs;
+    std::shared_ptr<RequestLog> log = std::make_shared<RequestLog>();
+
+private:
+    QTemporaryDir directory_;
+    std::unique_ptr<r310::ui::TFo_R310> window_;
+};
+
+} // namespace uitest

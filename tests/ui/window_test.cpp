@@ -1,0 +1,650 @@
+// The main window against the simulated instrument, offscreen: its start
+// state, the factory switch, connecting and disconnecting, what each tab
+// reads and shows, the version gates, the change tracking, the tab change
+// hook, the keyboard, the busy cursor and the messages.
+#include "UiRig.h"
+
+#include <CommandLine.h>
+#include <ConnectionLamp.h>
+#include <RadioGroup.h>
+#include <ScreenshotTour.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using namespace r310;
+using namespace r310::ui;
+using namespace uitest;
+using Requests = std::vector<std::string>;
+
+QString Text(const QLineEdit *edit)
+{
+    return edit->text();
+}
+
+QColor Lamp(const MainWidgets &w)
+{
+    return w.control.Shape1->brushColour();
+}
+
+std::vector<QLineEdit *> ClearedFields(const MainWidgets &w)
+{
+    const GeneralWidgets &g = w.general;
+    const RangeWidgets &r = w.range;
+    const SignalsWidgets &s = w.signalTab;
+    const HardwareWidgets &h = w.hardware;
+    std::vector<QLineEdit *> fields{g.Edit_DevSn, g.Edit_Sver,  g.Edit_BatKap, g.Edit_CostId, g.Edit3, g.Edit4,
+                                    r.Edit_MKTyp, r.Edit_MKSn,  r.Edit_NP,     r.Edit_FS,     r.Edit_MBE,
+                                    r.Edit_GEGA,  r.Edit_Cal,   r.Edit7,       s.Edit_BeepTime, h.Edit_hwzpt,
+                                    h.Edit_hwSpan, h.Edit_hwUref, w.calibration.Edit5, w.calibration.Edit6,
+                                    s.Edit_DeltaBumpDay, s.Edit_NextBumpDate, s.EditBumpTests,
+                                    s.Edit_DeltaCalDay, s.Edit_nextCalDate, w.events.Edit1, w.events.Edit2,
+                                    w.events.Edit8, w.events.Edit9, w.logger.Edit10, w.logger.Edit11,
+                                    w.logger.Edit12, w.logger.Edit13, w.logger.Edit14, w.logger.Edit15,
+                                    w.logger.Edit16};
+    for (const AlarmRow &row : r.alarms)
+        fields.push_back(row.edit);
+    return fields;
+}
+
+std::vector<QCheckBox *> ClearedBoxes(const MainWidgets &w)
+{
+    const SignalsWidgets &s = w.signalTab;
+    const HardwareWidgets &h = w.hardware;
+    std::vector<QCheckBox *> boxes{s.CheckBox12h,       s.CheckBoxShowTime, s.CheckBoxBumpAlarm, s.CheckBoxCalAlarm,
+                                   h.CheckBox_KeyServ, h.CheckBoxNoVib,    h.CheckBoxonlybat};
+    for (const AlarmRow &row : w.range.alarms) {
+        boxes.push_back(row.fallBelow);
+        boxes.push_back(row.latching);
+        boxes.push_back(row.hornOff);
+    }
+    return boxes;
+}
+
+std::vector<RadioGroup *> ClearedGroups(const MainWidgets &w)
+{
+    const SignalsWidgets &s = w.signalTab;
+    return {s.RadioGroup_Bsig, s.RadioGroup_VSig, s.RadioGroup_KSig, s.RadioGroup_Wup, s.RadioGroup_DateFmt,
+            s.RadioGroup_Wakeup};
+}
+
+bool TabShown(const MainWidgets &w, QWidget *page)
+{
+    return w.PageControl1->isTabVisible(w.PageControl1->indexOf(page));
+}
+
+void Press(QWidget &window, Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    // Through the window system's path, so accelerators and shortcuts apply;
+    // a button pressed by its accelerator clicks 100 ms later.
+    QTest::keyClick(window.windowHandle(), key, modifiers);
+    SpinFor(150ms);
+}
+
+TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
+{
+    WindowRig rig;
+    TFo_R310 &window = rig.window();
+    const MainWidgets &w = rig.w();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration"));
+    EXPECT_EQ(kApplicationTitle, QStringLiteral("R310 Configuration"));
+
+    for (const char *name :
+         {"Panel1", "Panel2", "StaticText1", "Image1", "Shape1", "ComPortList", "Button12", "Button_ClosePort",
+          "Button3", "Button4", "PageControl1", "StatusBar1", "Timer1", "Edit_DevSn", "Edit_Sver", "Edit_BatKap",
+          "Edit_CostId", "ButtonCostID", "Edit3", "Edit4", "ButtonTime", "Edit_MKTyp", "Edit_MKSn", "Edit_MBE",
+          "Edit_GEGA", "Edit_NP", "Edit_FS", "Edit7", "Edit_A1", "Edit_A2", "Edit_A3", "Edit_AS", "Edit_AT",
+          "CheckBox_A1U", "CheckBox_A3S", "CheckBox_ATH", "Edit_Cal", "ButtonSetGW", "RadioGroup_Bsig",
+          "RadioGroup_VSig", "RadioGroup_KSig", "RadioGroup_Wup", "Edit_BeepTime", "RadioGroup_DateFmt",
+          "RadioGroup_Wakeup", "CheckBox12h", "CheckBoxShowTime", "CheckBoxSek", "CheckBoxBumpAlarm",
+          "Edit_DeltaBumpDay", "EditBumpTests", "Edit_NextBumpDate", "Edit_DeltaCalDay", "Edit_nextCalDate",
+          "CheckBoxCalAlarm", "ButtonSetSig", "Edit_hwzpt", "Edit_hwSpan", "Edit_hwUref", "CheckBox_KeyServ",
+          "CheckBoxNoVib", "CheckBoxonlybat", "CheckBoxSafety", "CheckBoxBestRes", "CheckBoxDspMode",
+          "ButtonHWSet", "Edit5", "Edit6", "Button5", "Button6", "Button7", "Funktion", "Button9", "Edit1",
+          "Edit2", "Edit8", "Edit9", "Button1", "Button2", "Edit10", "Edit11", "Edit12", "Edit13", "Edit14",
+          "Edit15", "Edit16", "Button8", "Button10", "Button11", "ProgressBar1"})
+        EXPECT_NE(window.findChild<QObject *>(QString::fromLatin1(name)), nullptr) << name;
+
+    const QStringList captions{"&General",     "&Range",           "&Signals",         "&Hardware",
+                               "Calibration",  "Special &Function", "Event properties", "Datalogging"};
+    ASSERT_EQ(w.PageControl1->count(), 8);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(w.PageControl1->tabText(i), captions.at(i));
+        EXPECT_EQ(w.PageControl1->widget(i)->objectName(), QStringLiteral("TabSheet%1").arg(i + 1));
+    }
+    EXPECT_EQ(w.PageControl1->currentIndex(), 0);
+
+    // The port controls, closed.
+    EXPECT_EQ(w.control.ComPortList->count(), 2);
+    EXPECT_EQ(w.control.ComPortList->itemText(0), QStringLiteral("<none>"));
+    EXPECT_EQ(w.control.ComPortList->currentText(), QStringLiteral("sim"));
+    EXPECT_TRUE(w.control.ComPortList->isEnabled());
+    EXPECT_TRUE(w.control.Button12->isEnabled());
+    EXPECT_FALSE(w.control.Button_ClosePort->isEnabled());
+    EXPECT_TRUE(w.control.Button4->isHidden());
+    EXPECT_EQ(Lamp(w), kStatusRed);
+
+    for (QPushButton *set : {w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig,
+                             w.hardware.ButtonHWSet, w.calibration.Button5, w.calibration.Button6,
+                             w.calibration.Button7})
+        EXPECT_FALSE(set->isEnabled()) << set->objectName().toStdString();
+    for (QCheckBox *gated : {w.hardware.CheckBoxSafety, w.hardware.CheckBoxBestRes, w.hardware.CheckBoxDspMode})
+        EXPECT_FALSE(gated->isEnabled());
+    EXPECT_TRUE(w.signalTab.CheckBoxCalAlarm->isHidden());
+    EXPECT_EQ(w.special.Funktion->itemIndex(), -1);
+    EXPECT_EQ(w.special.Funktion->count(), 6);
+    EXPECT_EQ(Text(w.calibration.Edit5), QString());
+    EXPECT_EQ(Text(w.calibration.Edit6), QString());
+    EXPECT_EQ(w.hardware.CheckBoxDspMode->toolTip(),
+              QStringLiteral("For O2 Min Value added,  for H2 Max Value added, any other TWA is added"));
+
+    for (QLineEdit *shown : {w.general.Edit_DevSn, w.general.Edit3, w.range.Edit7, w.signalTab.Edit_NextBumpDate,
+                             w.signalTab.Edit_nextCalDate, w.hardware.Edit_hwzpt, w.events.Edit1, w.logger.Edit12})
+        EXPECT_TRUE(shown->isReadOnly()) << shown->objectName().toStdString();
+    for (QLineEdit *typed : {w.general.Edit_CostId, w.range.Edit_Cal, w.signalTab.Edit_BeepTime,
+                             w.signalTab.EditBumpTests, w.calibration.Edit5, w.events.Edit9, w.logger.Edit13})
+        EXPECT_FALSE(typed->isReadOnly()) << typed->objectName().toStdString();
+
+    const auto *timer = window.findChild<QTimer *>(QStringLiteral("Timer1"));
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 100);
+    EXPECT_EQ(w.logger.ProgressBar1->maximum(), 100);
+    EXPECT_EQ(w.header.Image1->size(), QSize(83, 71));
+
+    // The window keeps the designed proportions; the exchange panel takes
+    // the width the phase panel leaves.
+    EXPECT_NEAR(double(window.width()) / window.height(), 679.0 / 484.0, 0.02);
+    EXPECT_EQ(w.status.panels[0]->width(), 150);
+    EXPECT_GT(w.status.panels[1]->width(), window.width() / 2);
+    EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
+    EXPECT_TRUE(w.status.panels[1]->text().isEmpty());
+    EXPECT_EQ(rig.log->size(), 0u);
+}
+
+TEST(WindowStart, FactorySwitchAsFirstArgumentInAnyCase)
+{
+    const struct {
+        QStringList arguments;
+        bool setupShown;
+    } cases[] = {
+        {{"R310Conf", "/pr"}, true},           {{"R310Conf", "/PR"}, true},
+        {{"R310Conf", "/Pr", "--port", "sim"}, true}, {{"R310Conf"}, false},
+        {{"R310Conf", "/prx"}, false},         {{"R310Conf", "--port", "sim", "/pr"}, false},
+    };
+    for (const auto &c : cases) {
+        RigOptions options;
+        options.arguments = c.arguments;
+        WindowRig rig(options);
+        EXPECT_EQ(!rig.w().control.Button4->isHidden(), c.setupShown) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(rig.w().control.Button4->text(), QStringLiteral("Setup"));
+    }
+}
+
+TEST(WindowConnection, OpenPortShowsIdentityClocksLampAndClearSetButtons)
+{
+    WindowRig rig;
+    const MainWidgets &w = rig.w();
+    ASSERT_TRUE(rig.Connect());
+
+    const Requests heard = rig.heard();
+    ASSERT_GE(heard.size(), 6u);
+    EXPECT_EQ(Requests(heard.begin(), heard.begin() + 6), (Requests{"C1", "C1", "R2", "R3", "R7", "R2"}));
+
+    EXPECT_EQ(Text(w.general.Edit_DevSn), QStringLiteral("00001234"));
+    EXPECT_EQ(Text(w.general.Edit_Sver), QStringLiteral("2.21"));
+    EXPECT_EQ(Text(w.general.Edit_BatKap), QStringLiteral("87"));
+    EXPECT_EQ(Text(w.general.Edit_CostId), QStringLiteral("DEMO"));
+    EXPECT_EQ(Text(w.range.Edit_MKTyp), QStringLiteral("103-01"));
+    EXPECT_EQ(Text(w.range.Edit_MKSn), QStringLiteral("4711"));
+    EXPECT_FALSE(Text(w.general.Edit3).isEmpty());
+    EXPECT_FALSE(Text(w.general.Edit4).isEmpty());
+    EXPECT_FALSE(Text(w.range.Edit7).isEmpty());
+    EXPECT_EQ(Lamp(w), kStatusLimeGreen);
+    EXPECT_EQ(w.status.panels[0]->text(), QStringLiteral("Connect"));
+
+    EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
+    for (QPushButton *calibration : {w.calibration.Button5, w.calibration.Button6, w.calibration.Button7})
+        EXPECT_TRUE(calibration->isEnabled());
+    EXPECT_FALSE(w.control.ComPortList->isEnabled());
+    EXPECT_FALSE(w.control.Button12->isEnabled());
+    EXPECT_TRUE(w.control.Button_ClosePort->isEnabled());
+    EXPECT_EQ(rig.rememberedPort(), QStringLiteral("sim"));
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+
+    // The idle poll goes on reading clock and value.
+    const std::size_t before = rig.log->size();
+    ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= before + 4; }, 3s));
+    const Requests poll = rig.heard(before);
+    EXPECT_EQ(Requests(poll.begin(), poll.begin() + 2), (Requests{"R3", "R7"}));
+}
+
+TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetButton)
+{
+    WindowRig rig;
+    const MainWidgets &w = rig.w();
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Signals));
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Hardware));
+    ASSERT_EQ(Text(w.hardware.Edit_hwzpt), QStringLiteral("130.5"));
+    w.hardware.CheckBoxNoVib->click();
+    ASSERT_TRUE(w.hardware.ButtonHWSet->isEnabled());
+    w.range.alarms[0].latching->click();
+    w.signalTab.CheckBoxSek->click();
+    QTest::keyClicks(w.general.Edit_CostId, QStringLiteral("X"));
+    ASSERT_TRUE(w.general.ButtonCostID->isEnabled() && w.range.ButtonSetGW->isEnabled()
+                && w.signalTab.ButtonSetSig->isEnabled());
+
+    w.control.Button_ClosePort->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.window().connection()->portOpen() && rig.Idle(); }, 5s));
+    const std::size_t heardAtClose = rig.log->size();
+
+    for (QLineEdit *field : ClearedFields(w))
+        EXPECT_TRUE(field->text().isEmpty()) << field->objectName().toStdString();
+    for (QCheckBox *box : ClearedBoxes(w))
+        EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
+    for (RadioGroup *group : ClearedGroups(w))
+        EXPECT_EQ(group->itemIndex(), -1) << group->objectName().toStdString();
+    EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
+    EXPECT_FALSE(w.range.ButtonSetGW->isEnabled());
+    EXPECT_FALSE(w.signalTab.ButtonSetSig->isEnabled());
+    EXPECT_TRUE(w.hardware.ButtonHWSet->isEnabled());
+    for (QPushButton *calibration : {w.calibration.Button5, w.calibration.Button6, w.calibration.Button7})
+        EXPECT_FALSE(calibration->isEnabled());
+    EXPECT_EQ(Lamp(w), kStatusRed);
+    EXPECT_TRUE(w.control.ComPortList->isEnabled());
+    EXPECT_TRUE(w.control.Button12->isEnabled());
+    EXPECT_TRUE(w.control.Button_ClosePort->isEnabled());
+    EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
+    EXPECT_TRUE(w.status.panels[1]->text().isEmpty()
+                || w.status.panels[1]->text() == QStringLiteral("Cancel by User"));
+
+    SpinFor(200ms);
+    EXPECT_EQ(rig.log->size(), heardAtClose) << "requests after the port was closed";
+}
+
+TEST(WindowTabs, TabChangesBeforeConnectingSendNothing)
+{
+    WindowRig rig;
+    QTabWidget &tabs = *rig.w().PageControl1;
+    for (int i = 1; i < tabs.count(); ++i) {
+        ASSERT_TRUE(rig.window().tabGuard().requestTab(i));
+        ASSERT_TRUE(rig.Idle());
+    }
+    ASSERT_TRUE(rig.window().tabGuard().requestTab(0));
+    SpinFor(100ms);
+    EXPECT_EQ(rig.log->size(), 0u);
+    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+}
+
+TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    WindowRig rig(options);
+    const MainWidgets &w = rig.w();
+    ASSERT_TRUE(rig.Connect());
+
+    const std::pair<InstrumentTab, Requests> tabs[] = {
+        {InstrumentTab::Range, {"R4"}},
+        {InstrumentTab::Signals, {"R31"}},
+        {InstrumentTab::Hardware, {"R33"}},
+        {InstrumentTab::Calibration, {}},
+        {InstrumentTab::SpecialFunction, {}},
+        {InstrumentTab::EventProperties, {"R35", "R36"}},
+        {InstrumentTab::Datalogging, {"R35", "R36"}},
+        {InstrumentTab::General, {"R2"}},
+    };
+    for (const auto &[tab, expected] : tabs) {
+        const std::size_t before = rig.log->size();
+        ASSERT_TRUE(rig.ShowTab(tab));
+        EXPECT_EQ(rig.heard(before), expected) << "tab " << static_cast<int>(tab);
+    }
+
+    const RangeWidgets &r = w.range;
+    EXPECT_EQ(Text(r.Edit_MBE), QStringLiteral("500"));
+    EXPECT_EQ(Text(r.Edit_GEGA), QStringLiteral("unit0 gas1"));
+    EXPECT_EQ(Text(r.Edit_NP), QStringLiteral("0.52"));
+    EXPECT_EQ(Text(r.Edit_FS), QStringLiteral("12.40"));
+    EXPECT_EQ(Text(r.Edit_Cal), QStringLiteral("100"));
+    const char *const limits[] = {"30", "60", "150", "100", "30"};
+    for (std::size_t i = 0; i < r.alarms.size(); ++i)
+        EXPECT_EQ(Text(r.alarms[i].edit), QString::fromLatin1(limits[i]));
+    EXPECT_TRUE(r.alarms[0].hornOff->isChecked());
+    EXPECT_FALSE(r.alarms[0].latching->isChecked());
+    EXPECT_TRUE(r.alarms[1].latching->isChecked());
+    EXPECT_FALSE(r.alarms[1].fallBelow->isChecked());
+
+    const SignalsWidgets &s = w.signalTab;
+    EXPECT_EQ(s.RadioGroup_Bsig->itemIndex(), 1);
+    EXPECT_EQ(s.RadioGroup_VSig->itemIndex(), 1);
+    EXPECT_EQ(s.RadioGroup_KSig->itemIndex(), 1);
+    EXPECT_EQ(s.RadioGroup_Wup->itemIndex(), 2);
+    EXPECT_EQ(s.RadioGroup_Wakeup->itemIndex(), 1);
+    EXPECT_EQ(s.RadioGroup_DateFmt->itemIndex(), 0);
+    EXPECT_EQ(Text(s.Edit_BeepTime), QStringLiteral("30"));
+    EXPECT_TRUE(s.CheckBoxShowTime->isChecked());
+    EXPECT_FALSE(s.CheckBox12h->isChecked());
+    EXPECT_EQ(Text(s.Edit_DeltaBumpDay), QStringLiteral("30"));
+    EXPECT_EQ(Text(s.Edit_DeltaCalDay), QStringLiteral("180"));
+    EXPECT_EQ(Text(s.EditBumpTests), QStringLiteral("1"));
+    EXPECT_TRUE(s.CheckBoxBumpAlarm->isChecked());
+    EXPECT_FALSE(Text(s.Edit_NextBumpDate).isEmpty());
+
+    const HardwareWidgets &h = w.hardware;
+    EXPECT_EQ(Text(h.Edit_hwzpt), QStringLiteral("130.5"));
+    EXPECT_EQ(Text(h.Edit_hwSpan), QStringLiteral("7.50"));
+    EXPECT_EQ(Text(h.Edit_hwUref), QStringLiteral("1899.5"));
+    EXPECT_TRUE(h.CheckBox_KeyServ->isChecked());
+    EXPECT_FALSE(h.CheckBoxNoVib->isChecked());
+
+    // Each read left its group clean.
+    for (QPushButton *set : {w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig,
+                             w.hardware.ButtonHWSet})
+        EXPECT_FALSE(set->isEnabled()) << set->objectName().toStdString();
+}
+
+TEST(WindowTabs, SoftwareVersionGatesTabsFieldsAndOptions)
+{
+    const struct {
+        std::uint16_t version;
+        bool events, logger, maxEditable, safety, display;
+    } versions[] = {
+        {209, false, false, false, false, false}, {210, true, false, false, false, false},
+        {211, true, true, true, false, false},    {220, true, true, true, true, false},
+        {221, true, true, true, true, true},
+    };
+    for (const auto &v : versions) {
+        RigOptions options;
+        options.scenario = FastScenario(v.version);
+        options.idlePoll = false;
+        WindowRig rig(options);
+        const MainWidgets &w = rig.w();
+        ASSERT_TRUE(rig.Connect()) << v.version;
+        EXPECT_EQ(TabShown(w, w.events.TabSheet7), v.events) << v.version;
+        EXPECT_EQ(TabShown(w, w.logger.TabSheet8), v.logger) << v.version;
+        EXPECT_EQ(!w.events.Edit9->isReadOnly(), v.maxEditable) << v.version;
+        EXPECT_EQ(w.hardware.CheckBoxSafety->isEnabled(), v.safety) << v.version;
+        EXPECT_EQ(w.hardware.CheckBoxBestRes->isEnabled(), v.safety) << v.version;
+        EXPECT_EQ(w.hardware.CheckBoxDspMode->isEnabled(), v.display) << v.version;
+
+        // The tabs keep their visibility while no instrument is connected.
+        w.control.Button_ClosePort->click();
+        ASSERT_TRUE(rig.Idle());
+        EXPECT_EQ(TabShown(w, w.events.TabSheet7), v.events) << v.version;
+        EXPECT_EQ(TabShown(w, w.logger.TabSheet8), v.logger) << v.version;
+    }
+}
+
+TEST(WindowChanges, UserEditsMarkTheirGroupAndAReadLeavesItClean)
+{
+    WindowRig rig;
+    const MainWidgets &w = rig.w();
+    ASSERT_TRUE(rig.Connect());
+
+    QTest::keyClicks(w.general.Edit_CostId, QStringLiteral("7"));
+    EXPECT_TRUE(w.general.ButtonCostID->isEnabled());
+    EXPECT_FALSE(w.range.ButtonSetGW->isEnabled());
+
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    EXPECT_FALSE(w.range.ButtonSetGW->isEnabled());
+    w.range.alarms[2].fallBelow->click();
+    EXPECT_TRUE(w.range.ButtonSetGW->isEnabled());
+
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Signals));
+    EXPECT_FALSE(w.signalTab.ButtonSetSig->isEnabled());
+    w.signalTab.RadioGroup_VSig->item(3)->click();
+    EXPECT_TRUE(w.signalTab.ButtonSetSig->isEnabled());
+
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Hardware));
+    QTest::keyClicks(w.hardware.Edit_hwzpt, QStringLiteral("1"));
+    EXPECT_FALSE(w.hardware.ButtonHWSet->isEnabled()) << "a read-only field takes no typing";
+    w.hardware.CheckBoxonlybat->click();
+    EXPECT_TRUE(w.hardware.ButtonHWSet->isEnabled());
+
+    // A change the program makes for the user (a field check's default) marks the group too.
+    rig.window().changes().MarkChanged(SettingsGroup::Signals);
+    EXPECT_TRUE(w.signalTab.ButtonSetSig->isEnabled());
+
+    // Reading a group again shows the instrument's values and clears its mark.
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::General));
+    EXPECT_EQ(Text(w.general.Edit_CostId), QStringLiteral("DEMO"));
+    EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    EXPECT_FALSE(w.range.alarms[2].fallBelow->isChecked());
+    EXPECT_FALSE(w.range.ButtonSetGW->isEnabled());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Hardware));
+    EXPECT_FALSE(w.hardware.CheckBoxonlybat->isChecked());
+    EXPECT_FALSE(w.hardware.ButtonHWSet->isEnabled());
+    EXPECT_TRUE(w.signalTab.ButtonSetSig->isEnabled()) << "a group not read again keeps its mark";
+}
+
+TEST(WindowStatus, ErrorReportsCountInTheExchangePanel)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    // Every identity read is answered with an error report: the connect
+    // sequence's and the General tab's.
+    options.scenario.faults.errorReport.probability = 1.0;
+    options.scenario.faults.objects = {kObjectIdentity};
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    EXPECT_EQ(rig.w().status.panels[1]->text(), QStringLiteral("ERROR Count= 2"));
+    EXPECT_TRUE(rig.w().general.Edit_DevSn->text().isEmpty());
+}
+
+TEST(WindowTabs, ChangingAsksTheRuleFirstForEveryWayOfAsking)
+{
+    WindowRig rig;
+    TFo_R310 &window = rig.window();
+    QTabWidget &tabs = *rig.w().PageControl1;
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    std::vector<std::pair<int, int>> asked;
+    bool allow = false;
+    window.SetTabChangeRule([&](int from, int to) {
+        EXPECT_EQ(tabs.currentIndex(), from) << "asked after the change";
+        asked.emplace_back(from, to);
+        return allow;
+    });
+    QTabBar &bar = *tabs.tabBar();
+    const auto clickTab = [&](int index) {
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.tabRect(index).center());
+        SpinFor(20ms);
+    };
+
+    clickTab(1);
+    Press(window, Qt::Key_S, Qt::AltModifier);
+    Press(window, Qt::Key_Tab, Qt::ControlModifier);
+    Press(window, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+    bar.setFocus();
+    Press(window, Qt::Key_Right, Qt::NoModifier);
+    EXPECT_EQ(tabs.currentIndex(), 0);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1}, {0, 2}, {0, 1}, {0, 7}, {0, 1}}));
+
+    allow = true;
+    clickTab(1);
+    EXPECT_EQ(tabs.currentIndex(), 1);
+    Press(window, Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(tabs.currentIndex(), 3);
+    Press(window, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(tabs.currentIndex(), 4);
+    Press(window, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs.currentIndex(), 3);
+    EXPECT_EQ(asked.size(), 9u);
+}
+
+TEST(WindowKeyboard, AcceleratorsDriveTheWindowAndAltEOnHardwareDoesNotExit)
+{
+    WindowRig rig;
+    TFo_R310 &window = rig.window();
+    const MainWidgets &w = rig.w();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    Press(window, Qt::Key_O, Qt::AltModifier);
+    ASSERT_TRUE(SpinUntil([&] { return window.connection()->phase() == ConnectionPhase::Connected; }, 5s));
+    Press(window, Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(w.PageControl1->currentWidget(), w.hardware.TabSheet4);
+    ASSERT_TRUE(rig.Idle());
+    Press(window, Qt::Key_E, Qt::AltModifier);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_NE(window.connection(), nullptr);
+
+    w.hardware.CheckBoxNoVib->click();
+    Press(window, Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(w.PageControl1->currentWidget(), w.range.TabSheet2);
+    Press(window, Qt::Key_C, Qt::AltModifier);
+    ASSERT_TRUE(SpinUntil([&] { return !window.connection()->portOpen(); }, 5s));
+    EXPECT_TRUE(w.control.Button12->isEnabled());
+    Press(window, Qt::Key_E, Qt::AltModifier);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.connection(), nullptr);
+}
+
+TEST(WindowBusy, ALongJobShowsTheBusyCursorAndTheSearchDoesNot)
+{
+    WindowRig rig;
+    TFo_R310 &window = rig.window();
+    ASSERT_TRUE(rig.Connect());
+    window.connection()->submit(QStringLiteral("slow"), [](JobContext &) { std::this_thread::sleep_for(600ms); });
+    SpinFor(150ms);
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(SpinUntil([&] { return window.cursor().shape() == Qt::BusyCursor; }, 1s));
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+
+    RigOptions silent;
+    silent.scenario.faults.noAnswer.probability = 1.0;
+    WindowRig searching(silent);
+    searching.window().Button12Click();
+    SpinFor(600ms);
+    EXPECT_EQ(searching.w().status.panels[0]->text(), QStringLiteral("Search"));
+    EXPECT_EQ(searching.window().cursor().shape(), Qt::ArrowCursor);
+}
+
+class RefusingPort : public SerialBackend {
+public:
+    bool open() override { return false; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    bool write(const QByteArray &) override { return false; }
+    QByteArray readAll() override { return {}; }
+    qint64 bytesAvailable() const override { return 0; }
+    qint64 bytesToWrite() const override { return 0; }
+    QString errorString() const override { return QStringLiteral("Permission denied"); }
+};
+
+TEST(WindowMessages, APortThatDoesNotOpenIsReportedAndLeavesThePortControlsClosed)
+{
+    RigOptions options;
+    options.link = [](const QString &, const LineSettings &) { return std::make_unique<RefusingPort>(); };
+    WindowRig rig(options);
+    const MainWidgets &w = rig.w();
+    rig.window().Button12Click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 5s));
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.dialogs.errors.first().contains(QStringLiteral("Permission denied")));
+    EXPECT_TRUE(w.control.ComPortList->isEnabled());
+    EXPECT_TRUE(w.control.Button12->isEnabled());
+    EXPECT_FALSE(w.control.Button_ClosePort->isEnabled());
+    EXPECT_TRUE(rig.rememberedPort().isEmpty());
+
+    EXPECT_EQ(ApplicationErrorText(QStringLiteral("'x' is not a valid integer value")),
+              QStringLiteral("'x' is not a valid integer value."));
+    EXPECT_EQ(ApplicationErrorText(QStringLiteral("Comport nicht geöffnet!")), QStringLiteral("Comport nicht geöffnet!"));
+    EXPECT_EQ(ApplicationErrorText(QStringLiteral("done.")), QStringLiteral("done."));
+}
+
+TEST(WindowHeader, TheShippedPictureShowsAndADamagedOneLeavesTheHeaderBlank)
+{
+    QTemporaryDir directory;
+    const QString shipped = qEnvironmentVariable("R310_BUILD_DIR") + QStringLiteral("/R310.jpg");
+    ASSERT_TRUE(QFile::exists(shipped)) << "the build places R310.jpg beside the programs";
+    QFile original(shipped);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+
+    const QString truncated = directory.filePath(QStringLiteral("truncated.jpg"));
+    const QString garbage = directory.filePath(QStringLiteral("garbage.jpg"));
+    for (const auto &[path, content] : {std::pair{truncated, bytes.left(bytes.size() / 3)},
+                                        std::pair{garbage, QByteArray(4096, '\x5a')}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    for (const QString &path : {shipped, truncated, garbage, directory.filePath(QStringLiteral("missing.jpg"))}) {
+        RigOptions options;
+        options.picturePath = path;
+        WindowRig rig(options);
+        const QPixmap picture = rig.w().header.Image1->pixmap();
+        EXPECT_EQ(!picture.isNull(), path == shipped) << path.toStdString();
+        EXPECT_EQ(rig.w().header.Image1->size(), QSize(83, 71));
+        EXPECT_TRUE(rig.Connect()) << "the program runs on with a blank header";
+    }
+}
+
+TEST(WindowDemo, TheSimulatedInstrumentIsPreselectedAndNotRemembered)
+{
+    EnsureWidgetApplication();
+    RecordingDialogs dialogs;
+    QTemporaryDir directory;
+    const QString store = directory.filePath(QStringLiteral("user.ini"));
+    WindowSetup setup;
+    setup.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--demo")};
+    setup.portSettings = std::make_unique<QSettings>(store, QSettings::IniFormat);
+    setup.connection.tick = 10ms;
+    setup.demoLink = [](const QString &, const LineSettings &) {
+        auto link = std::make_unique<sim::SimBackend>(FastScenario());
+        link->setPacing(false);
+        return link;
+    };
+    setup.dialogs = &dialogs;
+    TFo_R310 window(std::move(setup));
+    EXPECT_EQ(window.widgets().control.ComPortList->currentText(), kDemoPortEntry);
+    window.Button12Click();
+    ASSERT_TRUE(SpinUntil([&] { return window.widgets().general.Edit_DevSn->text() == QLatin1String("00001234"); }, 5s));
+    EXPECT_FALSE(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("Port")));
+}
+
+TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
+{
+    const CommandLine full = ParseCommandLine(
+        {"R310Conf", "/PR", "--port", "/dev/pts/4", "--demo", "--screenshot=shots"});
+    EXPECT_TRUE(full.error.isEmpty());
+    EXPECT_EQ(full.port, QStringLiteral("/dev/pts/4"));
+    EXPECT_TRUE(full.demo);
+    EXPECT_EQ(full.screenshotDir, QStringLiteral("shots"));
+    EXPECT_FALSE(full.help);
+    EXPECT_TRUE(ParseCommandLine({"R310Conf", "--help"}).help);
+    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--port"}).error.isEmpty());
+    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--colour"}).error.isEmpty());
+    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--demo", "extra"}).error.isEmpty());
+    EXPECT_TRUE(UsageText().startsWith(QStringLiteral("Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]")));
+
+    EXPECT_EQ(ScreenshotFileName(QStringLiteral("&General")), QStringLiteral("general.png"));
+    EXPECT_EQ(ScreenshotFileName(QStringLiteral("Special &Function")), QStringLiteral("special-function.png"));
+    EXPECT_EQ(ScreenshotFileName(QStringLiteral("Event properties")), QStringLiteral("event-properties.png"));
+}
+
+} // namespace
