@@ -24,6 +24,20 @@ std::string HeardRequest::name() const
     return ((flags & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
 }
 
+PollDriver::PollDriver(ReadSequences &sequences) : sequences_(sequences)
+{
+    // Checked often, so a poll starts soon after its countdown ran out.
+    timer_.setInterval(std::chrono::milliseconds(2));
+    timer_.callOnTimeout([this] {
+        if (running_ || !sequences_.IdlePollHasWork())
+            return;
+        running_ = true;
+        ++pollsRun_;
+        sequences_.IdlePoll();
+        running_ = false;
+    });
+}
+
 sim::Scenario FastScenario()
 {
     sim::Scenario scenario;
@@ -48,7 +62,7 @@ SequenceRig::SequenceRig(const sim::Scenario &s, std::chrono::milliseconds tick)
       }),
       transaction(port, view),
       sequences(port, transaction, decoder, record, view),
-      poll(sequences, view)
+      poll(sequences)
 {
     transaction.SetTickLength(tick);
     // The PC's clock is the simulator's, so clock differences are exact.

@@ -4,7 +4,6 @@
 // sequences, with a view that records what it is told and a log of the
 // request frames the instrument heard.
 #include "ApdComPort.h"
-#include "IdlePollDriver.h"
 #include "InstrumentView.h"
 #include "QStringPrinting.h"
 #include "ReadSequences.h"
@@ -15,6 +14,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -73,6 +73,22 @@ struct HeardRequest {
     std::string name() const;
 };
 
+// Runs the idle poll from the test's event loop the way the connection's
+// engine runs it between jobs: whenever it has work, never inside itself.
+class PollDriver {
+public:
+    explicit PollDriver(r310::ReadSequences &sequences);
+    void Install() { timer_.start(); }
+    void Uninstall() { timer_.stop(); }
+    int PollsRun() const { return pollsRun_; }
+
+private:
+    r310::ReadSequences &sequences_;
+    QTimer timer_;
+    bool running_ = false;
+    int pollsRun_ = 0;
+};
+
 // The simulator's default instrument with line pacing off.
 r310::sim::Scenario FastScenario();
 
@@ -110,7 +126,7 @@ public:
     r310::InstrumentRecord record;
     r310::AnswerDecoder decoder;
     r310::ReadSequences sequences;
-    r310::IdlePollDriver poll;
+    PollDriver poll;
 
 private:
     r310::sim::SimBackend *backend_ = nullptr;
