@@ -394,6 +394,48 @@ TEST(WindowTabs, SoftwareVersionGatesTabsFieldsAndOptions)
     }
 }
 
+TEST(WindowDisplay, ResultStatusBlinksAndGatedOptionsKeepTheirStateWhileDisabled)
+{
+    WindowRig rig;
+    const MainWidgets &w = rig.w();
+    InstrumentDisplay &display = rig.window().display();
+    const auto result = [&](const QString &text, StatusBackground background) {
+        DecodedAnswer answer;
+        answer.status = StatusReport{text, background};
+        display.ShowAnswer(answer);
+        return w.calibration.Edit6->palette().color(QPalette::Base);
+    };
+    const QColor window = w.calibration.TabSheet5->palette().color(QPalette::Base);
+    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), kStatusYellow);
+    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), window);
+    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), kStatusYellow);
+    EXPECT_EQ(w.calibration.Edit6->text(), QStringLiteral("Running"));
+    EXPECT_EQ(result(QStringLiteral("OK"), StatusBackground::LimeGreen), kStatusLimeGreen);
+    EXPECT_EQ(result(QStringLiteral("Error"), StatusBackground::Red), kStatusRed);
+    display.ResetResultBackground();
+    EXPECT_EQ(w.calibration.Edit6->palette().color(QPalette::Base), window);
+
+    // A ten-character customer ID shows whole, though typing stops at nine.
+    DecodedAnswer identity;
+    identity.identity = IdentityValues{};
+    identity.identity->customerId = QStringLiteral("ABCDEFGHIJ");
+    identity.identity->gates = GatesForVersion(219);
+    display.ShowAnswer(identity);
+    EXPECT_EQ(w.general.Edit_CostId->text(), QStringLiteral("ABCDEFGHIJ"));
+
+    // Gated options that the version keeps disabled keep their state.
+    w.hardware.CheckBoxSafety->setChecked(true);
+    DecodedAnswer hardware;
+    hardware.hardware = HardwareSettings{};
+    hardware.hardware->applyDisplayMode = true;
+    hardware.unchangedGroup = SettingsGroup::Hardware;
+    rig.window().changes().MarkChanged(SettingsGroup::Hardware);
+    display.ShowAnswer(hardware);
+    EXPECT_TRUE(w.hardware.CheckBoxSafety->isChecked());
+    EXPECT_TRUE(w.hardware.CheckBoxDspMode->isChecked());
+    EXPECT_FALSE(w.hardware.ButtonHWSet->isEnabled());
+}
+
 TEST(WindowChanges, UserEditsMarkTheirGroupAndAReadLeavesItClean)
 {
     WindowRig rig;
