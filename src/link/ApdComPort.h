@@ -19,8 +19,8 @@ namespace r310 {
 
 // A failure of the serial port: opening, writing, reading an empty buffer.
 // Thrown from SetOpen(true), WriteBlock and ReadByte, and therefore from
-// RunTransaction and every command built on it; front ends catch it at the
-// command boundary (RunCommand in LinkUi.h) and show message().
+// RunTransaction and every command built on it; the instrument connection
+// ends the job it happened in and reports message() to the front end.
 class PortError : public std::runtime_error {
 public:
     explicit PortError(const QString &message);

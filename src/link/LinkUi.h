@@ -4,8 +4,6 @@
 // it; tests and the command-line tool supply their own.
 #include <QString>
 
-#include <functional>
-
 namespace r310 {
 
 // Panels of the status bar.
@@ -22,11 +20,5 @@ public:
     // Shows a modal error message with a single OK button and returns when it is closed.
     virtual void showError(const QString &text) = 0;
 };
-
-// Runs one user command. A PortError it raises ends the command and is shown
-// as the application shows errors: the message followed by a full stop.
-// Returns false when an error was shown. Front ends wrap every handler that
-// reaches the link in this, so no exception crosses the event loop.
-bool RunCommand(LinkUi &ui, const std::function<void()> &command);
 
 } // namespace r310

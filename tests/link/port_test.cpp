@@ -309,13 +309,4 @@ TEST(RtsDirection, ClosingDropsARaisedLine)
     EXPECT_EQ(line.changes, (std::vector<bool>{true, false}));
 }
 
-TEST(CommandBoundary, PortErrorIsShownWithAFullStopAndEndsTheCommand)
-{
-    RecordingUi ui;
-    EXPECT_FALSE(RunCommand(ui, [] { throw PortError(QStringLiteral("Serial port COM3 does not exist")); }));
-    EXPECT_EQ(ui.errors, QStringList{"Serial port COM3 does not exist."});
-    EXPECT_TRUE(RunCommand(ui, [] {}));
-    EXPECT_EQ(ui.errors.size(), 1);
-}
-
 } // namespace
