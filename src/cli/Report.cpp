@@ -53,6 +53,32 @@ QString VisibleText(const QString &text)
     return shown;
 }
 
+QByteArray TerminalJson(const QJsonDocument &document, QJsonDocument::JsonFormat format)
+{
+    const QByteArray json = document.toJson(format);
+    QByteArray safe;
+    safe.reserve(json.size());
+    const auto escape = [&safe](unsigned code) {
+        safe += QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0')).toLatin1();
+    };
+    // DEL and the two-byte UTF-8 forms C2 80..C2 9F can only stand inside
+    // strings, so replacing them keeps the document valid.
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        if (byte == 0x7F) {
+            escape(byte);
+        } else if (byte == 0xC2 && i + 1 < json.size()
+                   && static_cast<unsigned char>(json[i + 1]) >= 0x80
+                   && static_cast<unsigned char>(json[i + 1]) <= 0x9F) {
+            escape(static_cast<unsigned char>(json[i + 1]));
+            ++i;
+        } else {
+            safe += json[i];
+        }
+    }
+    return safe;
+}
+
 void PrintFields(QTextStream &out, const Fields &fields, int indent)
 {
     int width = 0;

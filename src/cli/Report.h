@@ -5,6 +5,7 @@
 #include "DecodedValues.h"
 
 #include <QJsonObject>
+#include <QJsonDocument>
 #include <QString>
 #include <QTextStream>
 
@@ -28,6 +29,11 @@ using Fields = std::vector<Field>;
 // shown as \xHH with two lower-case hex digits (ESC as \x1b), and a
 // backslash as \\, so what is shown maps back to exactly one text.
 QString VisibleText(const QString &text);
+
+// The document as JSON text in which no control character appears raw:
+// besides the C0 controls JSON escapes itself, DEL and C1 (U+0080..U+009F)
+// are written as \u escapes, so a terminal never acts on instrument text.
+QByteArray TerminalJson(const QJsonDocument &document, QJsonDocument::JsonFormat format);
 
 // "Label:  value" lines, the values in one column, each value shown as
 // VisibleText shows it.

@@ -141,7 +141,7 @@ void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const 
     document.insert(QStringLiteral("hardware"), hardware);
     for (const LogTab &tab : logTabs)
         document.insert(QLatin1String(tab.key), LogTabJson(tab, view, version));
-    session.out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
+    session.out() << TerminalJson(QJsonDocument(document), QJsonDocument::Indented);
 }
 
 } // namespace

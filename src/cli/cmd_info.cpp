@@ -66,7 +66,7 @@ void PrintInfoJson(InstrumentSession &session, int clockWrites)
     if (view.value)
         document.insert(QStringLiteral("value"),
                         ValueJson(*view.value, view.range ? &*view.range : nullptr, session.gasTable()));
-    session.out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
+    session.out() << TerminalJson(QJsonDocument(document), QJsonDocument::Indented);
 }
 
 } // namespace

@@ -54,6 +54,7 @@ public:
         }
         if (samplesLeft_ > 0 && --samplesLeft_ == 0)
             finished.quit();
+        EndWhenOutputFails();
     }
 
     void Phase(ConnectionPhase phase)
@@ -98,11 +99,20 @@ private:
             Print(QJsonObject{{QStringLiteral("event"), name}});
         else
             session_.out() << text << Qt::endl;
+        EndWhenOutputFails();
+    }
+
+    // Nobody reads what a watch can no longer write (a full disk, a closed
+    // pipe): stop polling; the program reports the failed output.
+    void EndWhenOutputFails()
+    {
+        if (session_.out().status() != QTextStream::Ok)
+            finished.quit();
     }
 
     void Print(const QJsonObject &line)
     {
-        session_.out() << QJsonDocument(line).toJson(QJsonDocument::Compact).trimmed() << Qt::endl;
+        session_.out() << TerminalJson(QJsonDocument(line), QJsonDocument::Compact).trimmed() << Qt::endl;
     }
 
     InstrumentSession &session_;

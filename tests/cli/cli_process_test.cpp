@@ -406,7 +406,11 @@ TEST_F(Ctl, InstrumentTextShowsItsControlCharacters)
     ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
     EXPECT_EQ(Json(json).value(QStringLiteral("identity")).toObject().value(QStringLiteral("customerId")).toString(),
               customerId);
-    EXPECT_FALSE(json.out.contains(QChar(0x1B)));
+    for (const QChar character : json.out) {
+        const char16_t code = character.unicode();
+        EXPECT_FALSE(code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F)))
+            << "control character " << int(code) << " reached the terminal in JSON";
+    }
 }
 
 namespace {
