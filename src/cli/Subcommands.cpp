@@ -42,7 +42,7 @@ configurator window shows them.
 
 Exit codes:
   0    success
-  1    unexpected failure
+  1    unexpected failure, or output that cannot be written
   2    usage error (unknown command or option, bad value)
   3    no instrument answered within the time-out, or it stopped answering
   4    the serial port cannot be opened or failed, or no port was given or found
