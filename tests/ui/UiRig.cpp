@@ -5,18 +5,26 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 namespace uitest {
 
 using namespace r310;
 
 void EnsureWidgetApplication()
 {
-    if (QApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "ui_test";
-    static char *argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
+    // Made by RunWidgetTests, so it ends before the toolkit's own globals.
+    if (!QApplication::instance())
+        std::abort();
+}
+
+int RunWidgetTests(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
 
 bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)

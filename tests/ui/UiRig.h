@@ -30,6 +30,8 @@ namespace uitest {
 
 using namespace std::chrono_literals;
 
+// The test program's main: the application object lives in main's frame.
+int RunWidgetTests(int argc, char **argv);
 void EnsureWidgetApplication();
 // Runs the event loop until done() holds or the time is up; returns done().
 bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);

@@ -57,7 +57,10 @@ TEST(WindowShutdown, ClosingWhileATabReadWaitsAndMoreAreQueued)
     rig.window().close();
     ExpectSilenceAfterClose(rig);
     const auto heard = rig.heard();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "R31"), 0) << "a queued read ran after the close";
+    std::string names;
+    for (const std::string &name : heard)
+        names += name + " ";
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "R31"), 0) << "a queued read ran before or after the close: " << names;
     EXPECT_EQ(tabs->currentWidget(), rig.w().hardware.TabSheet4);
 }
 
@@ -71,3 +74,8 @@ TEST(WindowShutdown, ExitWhileConnectedEndsTheConnection)
 }
 
 } // namespace
+
+int main(int argc, char **argv)
+{
+    return uitest::RunWidgetTests(argc, argv);
+}

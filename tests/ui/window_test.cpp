@@ -690,3 +690,8 @@ TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
 }
 
 } // namespace
+
+int main(int argc, char **argv)
+{
+    return uitest::RunWidgetTests(argc, argv);
+}
