@@ -129,7 +129,7 @@ int main(int argc, char **argv)
     const double cpuBefore = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &application, &QApplication::quit);
     QApplication::exec();
     const double cpu = CpuSeconds() - cpuBefore;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
