@@ -67,6 +67,15 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
         ui_.showError(kClosedPortMessage);
         return;
     }
+    // A cancelled connection sends nothing more: the wait would end at once
+    // anyway, and a request without anyone waiting for its answer would
+    // only leave an answer on the line for the next one.
+    if (Cancelled()) {
+        // As after a cancelled wait: no answer, so every caller's test fails.
+        result_.ResponseStatus = kAssembleIncomplete;
+        ui_.setStatusText(kStatusPanelExchange, kCancelledText);
+        return;
+    }
     const std::uint8_t object = frame[kOffsetObject];
     const std::uint8_t flags = frame[kOffsetFlags];
     ui_.setStatusText(kStatusPanelExchange, SendText(object, flags));

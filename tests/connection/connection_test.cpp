@@ -209,6 +209,31 @@ TEST_F(Connection, CloseDuringTheSearchEndsItAtOnceDropsQueuedJobsAndClosesThePo
     EXPECT_EQ(screen.lamp, LampColour::Red);
 }
 
+TEST_F(Connection, CloseSendsNothingOfTheJobsQueuedBehindTheRunningOne)
+{
+    ConnectionOptions options = Options(wire, Instrument(), 5ms);
+    options.idlePoll = false;
+    InstrumentConnection connection(options);
+    Screen screen(connection);
+    connection.open(QStringLiteral("sim"));
+    ASSERT_TRUE(SpinUntil([&] { return Connected(connection); }, 5s));
+    for (int round = 0; round < 30; ++round) {
+        wire->forget();
+        connection.readTab(InstrumentTab::Range);
+        connection.readTab(InstrumentTab::Signals);
+        const JobId last = connection.readTab(InstrumentTab::Hardware);
+        connection.cancel();
+        ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(last); }, 2s));
+        EXPECT_LE(wire->count(), 1u) << "round " << round << ": a queued read reached the wire after the cancel";
+    }
+    // A cancel ends what ran; the next job is sent again.
+    wire->forget();
+    const JobId after = connection.readTab(InstrumentTab::Signals);
+    ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(after); }, 2s));
+    EXPECT_EQ(screen.outcomeOf(after), JobOutcome::Done);
+    EXPECT_EQ(wire->names(), Names{"R31"});
+}
+
 TEST_F(Connection, CloseDuringARetryLeavesCancelByUserAfterThePanelsWereEmptied)
 {
     ConnectionOptions options = Options(wire, Instrument(), 100ms);

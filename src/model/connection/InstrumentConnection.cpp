@@ -86,6 +86,8 @@ private:
     std::optional<QueuedJob> takeJob();
     bool takeCloseRequest();
     void dropQueued();
+    void reportDropped(const std::deque<QueuedJob> &dropped);
+    void endCancelOfRunningJob(Context &context);
     void wake();
     void showError(const QString &text);
     void postPortError(const QString &message);
@@ -104,6 +106,7 @@ private:
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> closeRequested_{false};
+    std::atomic<bool> cancelRunningOnly_{false};
     std::atomic<bool> pollEnabled_{true};
     std::atomic<int> showingTab_{static_cast<int>(InstrumentTab::General)};
 };
@@ -249,16 +252,23 @@ JobId InstrumentConnection::Engine::submit(const QString &name, ConnectionJob jo
 
 void InstrumentConnection::Engine::cancel(bool close)
 {
+    std::deque<QueuedJob> dropped;
     {
+        // The queue is emptied under the same lock the engine takes jobs
+        // with, before the running job is cancelled: no queued job can start
+        // in between and send its request.
         const std::lock_guard<std::mutex> lock(mutex_);
+        dropped.swap(queue_);
         if (close)
             closeRequested_.store(true);
+        else
+            cancelRunningOnly_.store(true);
         if (transaction_)
             transaction_->Cancel();
         else
             cancelPending_ = true;
     }
-    dropQueued();
+    reportDropped(dropped);
     wake();
 }
 
@@ -269,8 +279,21 @@ void InstrumentConnection::Engine::dropQueued()
         const std::lock_guard<std::mutex> lock(mutex_);
         dropped.swap(queue_);
     }
+    reportDropped(dropped);
+}
+
+void InstrumentConnection::Engine::reportDropped(const std::deque<QueuedJob> &dropped)
+{
     for (const QueuedJob &job : dropped)
         post([o = &owner_, id = job.id] { o->applyJobFinished(id, JobOutcome::Cancelled); });
+}
+
+void InstrumentConnection::Engine::endCancelOfRunningJob(Context &context)
+{
+    // cancel() without a close ends what ran when it was called; later jobs
+    // run again. After a close the cancel holds until the next open.
+    if (cancelRunningOnly_.exchange(false) && !closeRequested_.load() && context.port().Open())
+        context.transaction().ClearCancel();
 }
 
 std::optional<InstrumentConnection::Engine::QueuedJob> InstrumentConnection::Engine::takeJob()
@@ -349,6 +372,7 @@ void InstrumentConnection::Engine::loop(Context &context)
             closeNow(context);
             continue;
         }
+        endCancelOfRunningJob(context);
         if (std::optional<QueuedJob> job = takeJob()) {
             runJob(context, *job);
             continue;
