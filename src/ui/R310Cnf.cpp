@@ -269,9 +269,20 @@ void TFo_R310::Button3Click()
     close();
 }
 
+void TFo_R310::SetLeaveHandler(InstrumentTab tab, LeaveHandler handler)
+{
+    leaveHandlers_[tab] = std::move(handler);
+}
+
 bool TFo_R310::PageControl1Changing(int from, int to)
 {
-    return !changingRule_ || changingRule_(from, to);
+    if (changingRule_ && !changingRule_(from, to))
+        return false;
+    // Without a connected instrument every tab may be left and nothing is written.
+    if (!connection_ || !connection_->portOpen() || !connection_->record().InstrumentConnected || from < 0)
+        return true;
+    const auto handler = leaveHandlers_.find(TabAt(from));
+    return handler == leaveHandlers_.end() || !handler->second || handler->second();
 }
 
 void TFo_R310::PageControl1Change(int index)

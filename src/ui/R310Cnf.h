@@ -18,6 +18,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+#include <map>
 #include <memory>
 
 namespace r310::ui {
@@ -63,6 +65,11 @@ public:
 
     // The rule asked before the active tab changes; no rule allows every change.
     void SetTabChangeRule(TabChangeGuard::Rule rule) { changingRule_ = std::move(rule); }
+    // What leaving a tab does while an instrument is connected: write the
+    // tab's unsaved changes (and allow), or refuse while a transfer or a
+    // calibration runs there. Each tab's module registers its own.
+    using LeaveHandler = std::function<bool()>;
+    void SetLeaveHandler(InstrumentTab tab, LeaveHandler handler);
     TabChangeGuard &tabGuard() { return *guard_; }
 
     // The job of the last tab change's reads (0 before the first).
@@ -107,6 +114,7 @@ private:
     InstrumentDisplay display_;
     TabChangeGuard *guard_ = nullptr;
     TabChangeGuard::Rule changingRule_;
+    std::map<InstrumentTab, LeaveHandler> leaveHandlers_;
     std::unique_ptr<ComPortSel> portSelection_;
     std::unique_ptr<InstrumentConnection> connection_;
 
