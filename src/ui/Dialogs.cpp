@@ -1,5 +1,6 @@
 #include "Dialogs.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace r310::ui {
@@ -39,6 +40,30 @@ void MessageBoxDialogs::showError(const QString &text)
 void MessageBoxDialogs::showMessage(const QString &text)
 {
     OpenMessageBox(parent_, QMessageBox::NoIcon, text);
+}
+
+void MessageBoxDialogs::askSaveFileName(const QString &title, const QString &defaultSuffix,
+                                        const QString &proposedName,
+                                        std::function<void(const QString &path)> chosen)
+{
+    // Window-modal without a nested event loop, like the message boxes; the
+    // dialog asks itself before an existing file is replaced.
+    auto *dialog = new QFileDialog(parent_, title, QString(), QString());
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(defaultSuffix);
+    dialog->selectFile(proposedName);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // finished comes once, for OK and for cancel alike.
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int outcome) {
+        const QStringList files = dialog->selectedFiles();
+        const bool confirmed = outcome == QDialog::Accepted && !files.isEmpty();
+        chosen(confirmed ? files.first() : QString());
+    });
+    if (parent_)
+        dialog->open();
+    else
+        dialog->exec();
 }
 
 } // namespace r310::ui

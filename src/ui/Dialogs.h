@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 namespace r310::ui {
 
 // The application's title: message box captions.
@@ -24,6 +26,13 @@ public:
     virtual void showError(const QString &text) = 0;
     // A plain message with an OK button, captioned with the application title.
     virtual void showMessage(const QString &text) = 0;
+    // The file-save dialog of the log exports: the title, the extension added
+    // to a name typed without one, the file name proposed. An existing file
+    // is replaced only after the dialog's own confirmation. chosen is called
+    // once, later or at once, with the confirmed path, or with an empty text
+    // when the user cancels; never when the window goes away first.
+    virtual void askSaveFileName(const QString &title, const QString &defaultSuffix, const QString &proposedName,
+                                 std::function<void(const QString &path)> chosen) = 0;
 };
 
 // Window-modal message boxes over the main window. They open without a
@@ -36,6 +45,8 @@ public:
 
     void showError(const QString &text) override;
     void showMessage(const QString &text) override;
+    void askSaveFileName(const QString &title, const QString &defaultSuffix, const QString &proposedName,
+                         std::function<void(const QString &path)> chosen) override;
 
 private:
     QPointer<QWidget> parent_;

@@ -41,8 +41,23 @@ class RecordingDialogs : public r310::ui::Dialogs {
 public:
     void showError(const QString &text) override { errors.append(text); }
     void showMessage(const QString &text) override { messages.append(text); }
+    // Records the request and answers at once with saveAnswer (empty: the
+    // user cancels).
+    void askSaveFileName(const QString &title, const QString &defaultSuffix, const QString &proposedName,
+                         std::function<void(const QString &path)> chosen) override
+    {
+        saveRequests.append({title, defaultSuffix, proposedName});
+        chosen(saveAnswer);
+    }
+    struct SaveRequest {
+        QString title;
+        QString defaultSuffix;
+        QString proposedName;
+    };
     QStringList errors;
     QStringList messages;
+    QList<SaveRequest> saveRequests;
+    QString saveAnswer;
 };
 
 // Requests as the instrument heard them, "C1" for a connect request, "R3" for
