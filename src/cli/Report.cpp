@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "FeatureGates.h"
+#include "Formats.h"
 #include "GasTable.h"
 
 #include <QJsonArray>
@@ -23,9 +25,10 @@ QString WithUnit(const QString &text, const char *unit)
     return text + QLatin1Char(' ') + QLatin1String(unit);
 }
 
-QString Gated(bool enabled, bool value, const char *fromVersion)
+QString Gated(bool enabled, bool value, std::int32_t fromVersion)
 {
-    return enabled ? YesNo(value) : QStringLiteral("not available (software version before %1)").arg(fromVersion);
+    return enabled ? YesNo(value)
+                   : QStringLiteral("not available (software version before %1)").arg(FormatSoftwareVersion(fromVersion));
 }
 
 QJsonObject Choice(int index, const std::array<const char *, 4> &items)
@@ -194,11 +197,11 @@ Fields HardwareFields(const HardwareSettings &h, const FeatureGates &gates)
         {QStringLiteral("Service over Keyboard"), YesNo(h.serviceOverKeyboard)},
         {QStringLiteral("Vibrator disable"), YesNo(h.vibratorDisabled)},
         {QStringLiteral("Enable only Key Test"), YesNo(h.onlyTestKey)},
-        {QStringLiteral("Data safety mode"), Gated(gates.safetyOptionsEnabled, h.dataSafety, "2.20")},
+        {QStringLiteral("Data safety mode"), Gated(gates.safetyOptionsEnabled, h.dataSafety, kSafetyOptionsFromVersion)},
         {QStringLiteral("Use best resolution from Sensor"),
-         Gated(gates.safetyOptionsEnabled, h.bestResolution, "2.20")},
+         Gated(gates.safetyOptionsEnabled, h.bestResolution, kSafetyOptionsFromVersion)},
         {QStringLiteral("Add TWA (min,max) Value to Display"),
-         Gated(gates.displayModeEnabled, h.displayMode, "2.21")},
+         Gated(gates.displayModeEnabled, h.displayMode, kDisplayModeFromVersion)},
     };
 }
 

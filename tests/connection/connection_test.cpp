@@ -1,10 +1,9 @@
 // The instrument connection: jobs run one after the other on the protocol
 // engine, cancel and close end them at any moment, and destroying the
 // connection in the middle of a wait touches nothing that is gone.
-#include <SimBackend.h>
-
 #include "InstrumentConnection.h"
 #include "QStringPrinting.h"
+#include "SimBackend.h"
 #include "TestApplication.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include <SimBackend.h>
-
 #include "InstrumentConnection.h"
 
+#include "FeatureGates.h"
 #include "ReadSequences.h"
+#include "SimBackend.h"
 #include "Transaction.h"
 
 #include <QCoreApplication>
@@ -22,8 +22,9 @@ namespace r310 {
 
 namespace {
 
-// The demo instrument: the simulator with a current software version.
-constexpr std::uint16_t kDemoSoftwareVersion = 221;
+// The demo instrument: the simulator with the newest software version the
+// configurator knows, so every tab and option has something to show.
+constexpr std::int32_t kDemoSoftwareVersion = kDisplayModeFromVersion;
 // How long closing waits for a request still leaving the transmitter: a
 // whole frame takes under 80 ms at 9600 baud.
 constexpr int kDrainMilliseconds = 250;
@@ -36,7 +37,7 @@ ApdComPort::BackendFactory DemoInstrumentLink(bool paced)
 {
     return [paced](const QString &, const LineSettings &) {
         sim::Scenario scenario;
-        scenario.softwareVersion = kDemoSoftwareVersion;
+        scenario.softwareVersion = static_cast<std::uint16_t>(kDemoSoftwareVersion);
         auto link = std::make_unique<sim::SimBackend>(scenario);
         link->setPacing(paced);
         return link;
