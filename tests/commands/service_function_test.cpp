@@ -1,0 +1,180 @@
+// The service functions of object 127 and the exchange every command of
+// this layer runs: payloads, outcomes, the lamp, nothing decoded after a
+// failed exchange, the armed wait and the limit on attempts.
+#include "ActionRig.h"
+
+#include "ServiceFunction.h"
+
+using namespace r310;
+using namespace actiontest;
+
+namespace {
+
+TEST(ServiceFunctionPayload, ItemsSendTheirIndexPlusOneAndNoSelectionNothing)
+{
+    EXPECT_FALSE(ServiceCodeForItem(-1).has_value());
+    EXPECT_FALSE(ServiceCodeForItem(6).has_value());
+    const ServiceCode expected[] = {ServiceCode::Off,     ServiceCode::Lock,   ServiceCode::Reset,
+                                    ServiceCode::Default, ServiceCode::Update, ServiceCode::Unlock};
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(ServiceCodeForItem(i), expected[i]) << kServiceFunctionItems[static_cast<std::size_t>(i)].toStdString();
+        EXPECT_EQ(ServiceFunctionPayload(*ServiceCodeForItem(i)), (Bytes{static_cast<std::uint8_t>(i + 1)}));
+    }
+    EXPECT_EQ(kServiceFunctionItems[2], QStringLiteral("Reset"));
+    EXPECT_EQ(ServiceFunctionPayload(ServiceCode::ClearLogger), Bytes{7});
+}
+
+TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<ServiceFunctionResult>();
+    EXPECT_EQ(rig.Run(ServiceFunctionJob(ServiceCode::Reset, result)), JobOutcome::Done);
+    EXPECT_EQ(result->outcome, WriteOutcome::Accepted);
+    EXPECT_TRUE(result->accepted());
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_EQ(heard.size(), 1U);
+    EXPECT_EQ(heard[0].name(), "W127");
+    EXPECT_EQ(heard[0].flags, kFlagsWrite);
+    EXPECT_EQ(heard[0].payload, Bytes{3});
+    EXPECT_EQ(rig.InstrumentState().serviceCalls, (std::vector<std::uint8_t>{3}));
+}
+
+TEST(ServiceFunctionJob, ClearLoggerEmptiesTheDataLogger)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_FALSE(rig.InstrumentState().logger.blocks.empty());
+    auto result = std::make_shared<ServiceFunctionResult>();
+    rig.Run(ServiceFunctionJob(ServiceCode::ClearLogger, result));
+    EXPECT_TRUE(result->accepted());
+    EXPECT_TRUE(rig.InstrumentState().logger.blocks.empty());
+}
+
+TEST(CommandRequest, ClosedPortSendsNothingAndSaysSo)
+{
+    Rig rig;
+    auto result = std::make_shared<ServiceFunctionResult>();
+    rig.Run(ServiceFunctionJob(ServiceCode::Lock, result));
+    rig.Settle();
+    EXPECT_EQ(result->outcome, WriteOutcome::PortClosed);
+    EXPECT_EQ(rig.HeardCount(), 0U);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    EXPECT_TRUE(rig.answers.empty());
+}
+
+TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.Settle();
+    ASSERT_EQ(rig.lamp, LampColour::LimeGreen);
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    rig.SetFaults(silent);
+    const std::size_t answersBefore = rig.answers.size();
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<ServiceFunctionResult>();
+    rig.Run(ServiceFunctionJob(ServiceCode::Unlock, result));
+    rig.Settle();
+    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "W127"));
+    EXPECT_EQ(rig.panels[kStatusPanelExchange], QStringLiteral("No Response from device"));
+}
+
+TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan refusing;
+    refusing.errorReport.next = 1;
+    rig.SetFaults(refusing);
+    auto result = std::make_shared<ServiceFunctionResult>();
+    rig.Run(ServiceFunctionJob(ServiceCode::Default, result));
+    rig.Settle();
+    EXPECT_EQ(result->outcome, WriteOutcome::ErrorReport);
+    EXPECT_FALSE(result->accepted());
+    ASSERT_FALSE(rig.answers.empty());
+    EXPECT_TRUE(rig.answers.back().errorReport);
+    EXPECT_TRUE(rig.InstrumentState().serviceCalls.empty());
+}
+
+TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    // The answer comes 120 ms late: three 10 ms ticks would send again
+    // several times, twenty armed ticks wait for it.
+    sim::FaultPlan slow;
+    slow.late.probability = 1.0;
+    slow.lateMillis = 120;
+    rig.SetFaults(slow);
+    const std::size_t before = rig.HeardCount();
+    WriteOutcome outcome = WriteOutcome::NotRun;
+    rig.Run([&outcome](JobContext &job) {
+        CommandRequest request;
+        request.object = kObjectSpecialFunction;
+        request.payload = {6};
+        request.armTicks = 20;
+        outcome = RunCommandRequest(job, request);
+    });
+    EXPECT_EQ(outcome, WriteOutcome::Accepted);
+    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>{"W127"});
+}
+
+TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterwards)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silent;
+    silent.noAnswer.next = 2;
+    rig.SetFaults(silent);
+    const std::size_t before = rig.HeardCount();
+    WriteOutcome limited = WriteOutcome::NotRun;
+    WriteOutcome next = WriteOutcome::NotRun;
+    rig.Run([&](JobContext &job) {
+        CommandRequest request;
+        request.object = kObjectSpecialFunction;
+        request.payload = {6};
+        request.armTicks = 15;
+        request.attempts = 2;
+        limited = RunCommandRequest(job, request);
+        EXPECT_FALSE(job.cancelled());
+        request.attempts = Transaction::kMaxAttempts;
+        next = RunCommandRequest(job, request);
+    });
+    rig.Settle();
+    EXPECT_EQ(limited, WriteOutcome::NoAnswer);
+    EXPECT_EQ(next, WriteOutcome::Accepted);
+    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(3, "W127"));
+}
+
+TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    rig.SetFaults(silent);
+    const std::size_t before = rig.HeardCount();
+    auto outcome = std::make_shared<WriteOutcome>(WriteOutcome::NotRun);
+    const JobId id = rig.connection.submit(QStringLiteral("limited"), [outcome](JobContext &job) {
+        CommandRequest request;
+        request.object = kObjectSpecialFunction;
+        request.payload = {2};
+        request.armTicks = 50;
+        request.attempts = 1;
+        *outcome = RunCommandRequest(job, request);
+    });
+    ASSERT_TRUE(r310test::SpinUntil([&] { return rig.HeardCount() > before; }, 2s));
+    rig.connection.closePort();
+    EXPECT_EQ(rig.connection.waitFor(id), JobOutcome::Cancelled);
+    EXPECT_EQ(*outcome, WriteOutcome::Cancelled);
+    EXPECT_EQ(rig.HeardCount(), before + 1);
+}
+
+} // namespace
