@@ -1,0 +1,79 @@
+#include "AlarmSettings.h"
+
+namespace r310 {
+
+namespace {
+
+constexpr std::size_t kThresholdOffset = 8;
+constexpr std::size_t kFlagsOffset = 18;
+constexpr std::size_t kCalibrationGasOffset = 23;
+
+void PutI16(std::vector<std::uint8_t> &bytes, std::size_t offset, std::int16_t value)
+{
+    const auto word = static_cast<std::uint16_t>(value);
+    bytes[offset] = static_cast<std::uint8_t>(word & 0xFF);
+    bytes[offset + 1] = static_cast<std::uint8_t>(word >> 8);
+}
+
+} // namespace
+
+const std::array<const char *, kAlarmCount> kAlarmFieldNames = {"A1", "A2", "A3", "STEL", "TWA"};
+const char *const kCalibrationGasFieldName = "CAL Gas";
+
+AlarmSettingsValues AlarmSettingsValues::FromDecoded(const RangeAlarmSettings &range)
+{
+    AlarmSettingsValues values;
+    for (std::size_t i = 0; i < kAlarmCount; ++i) {
+        values.thresholds[i] = range.limits[i].raw;
+        values.flags[i] = range.limits[i].flags;
+    }
+    values.calibrationGas = range.calibrationGas;
+    return values;
+}
+
+Conversion<AlarmSettingsValues> AlarmSettingsFromTexts(const AlarmSettingsTexts &texts, std::int8_t exponent,
+                                                       const QLocale &locale)
+{
+    AlarmSettingsValues values;
+    values.flags = texts.flags;
+    for (std::size_t i = 0; i < kAlarmCount; ++i) {
+        const Conversion<std::int16_t> raw =
+            GasValueToRaw(QString::fromLatin1(kAlarmFieldNames[i]), texts.thresholds[i], exponent, locale);
+        if (!raw)
+            return Conversion<AlarmSettingsValues>::refused(raw.error);
+        values.thresholds[i] = *raw.value;
+    }
+    const Conversion<std::int16_t> gas =
+        GasValueToRaw(QString::fromLatin1(kCalibrationGasFieldName), texts.calibrationGas, exponent, locale);
+    if (!gas)
+        return Conversion<AlarmSettingsValues>::refused(gas.error);
+    values.calibrationGas = *gas.value;
+    return Conversion<AlarmSettingsValues>::accepted(values);
+}
+
+std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values)
+{
+    std::vector<std::uint8_t> bytes(kRangeSize, 0);
+    for (std::size_t i = 0; i < kAlarmCount; ++i) {
+        PutI16(bytes, kThresholdOffset + 2 * i, values.thresholds[i]);
+        bytes[kFlagsOffset + i] = values.flags[i].toByte();
+    }
+    PutI16(bytes, kCalibrationGasOffset, values.calibrationGas);
+    return bytes;
+}
+
+SettingsWriteResult WriteAlarmSettings(JobContext &job, const AlarmSettingsValues &values)
+{
+    return WriteAndReadBack(job, kObjectRange, AlarmSettingsPayload(values), kAlarmWriteArmTicks);
+}
+
+ConnectionJob AlarmSettingsJob(const AlarmSettingsValues &values, std::shared_ptr<SettingsWriteResult> result)
+{
+    return [values, result](JobContext &job) {
+        SettingsWriteResult outcome = WriteAlarmSettings(job, values);
+        if (result)
+            *result = std::move(outcome);
+    };
+}
+
+} // namespace r310

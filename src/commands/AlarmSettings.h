@@ -1,0 +1,55 @@
+#pragma once
+// "Set &Limit": the five alarm thresholds with their options and the
+// calibration gas concentration (object 4), written and read back.
+#include "NumberInput.h"
+#include "SettingsWrite.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace r310 {
+
+// Ticks each attempt of the alarm write waits.
+constexpr std::int32_t kAlarmWriteArmTicks = 20;
+
+// The field names the refusals use, in the order the fields are read:
+// A1, A2, A3, STEL, TWA, then the calibration gas.
+extern const std::array<const char *, kAlarmCount> kAlarmFieldNames;
+extern const char *const kCalibrationGasFieldName;
+
+// What the user can change in object 4, as raw values.
+struct AlarmSettingsValues {
+    std::array<std::int16_t, kAlarmCount> thresholds{};
+    std::array<AlarmFlags, kAlarmCount> flags{};
+    std::int16_t calibrationGas = 0;
+
+    static AlarmSettingsValues FromDecoded(const RangeAlarmSettings &range);
+};
+
+// The tab's fields as typed.
+struct AlarmSettingsTexts {
+    std::array<QString, kAlarmCount> thresholds;
+    std::array<AlarmFlags, kAlarmCount> flags{};
+    QString calibrationGas;
+};
+
+// Converts the six texts with the instrument's decimal exponent; the first
+// field that does not convert refuses the whole command.
+Conversion<AlarmSettingsValues> AlarmSettingsFromTexts(const AlarmSettingsTexts &texts, std::int8_t exponent,
+                                                       const QLocale &locale);
+
+// The 29-byte payload: bytes 0-7 and 25-28 zero, thresholds at 8, option
+// bytes at 18, calibration gas at 23.
+std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values);
+
+// Writes the values and reads object 4 back, in the running job.
+SettingsWriteResult WriteAlarmSettings(JobContext &job, const AlarmSettingsValues &values);
+// The same as a job; the result lands in *result (read it after jobFinished).
+ConnectionJob AlarmSettingsJob(const AlarmSettingsValues &values, std::shared_ptr<SettingsWriteResult> result);
+
+} // namespace r310

@@ -1,0 +1,126 @@
+#include "SettingsWrite.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace r310 {
+
+namespace {
+
+SettingsWriteOutcome OutcomeOf(ExchangeOutcome exchange)
+{
+    switch (exchange) {
+    case ExchangeOutcome::PortClosed:
+        return SettingsWriteOutcome::PortClosed;
+    case ExchangeOutcome::Cancelled:
+        return SettingsWriteOutcome::Cancelled;
+    case ExchangeOutcome::NoAnswer:
+        return SettingsWriteOutcome::NoAnswer;
+    case ExchangeOutcome::Answered:
+        break;
+    }
+    return SettingsWriteOutcome::Done;
+}
+
+RequestBuffer WriteFrame(std::uint8_t object, const std::vector<std::uint8_t> &payload)
+{
+    if (payload.size() > static_cast<std::size_t>(kMaxPayload))
+        throw std::logic_error("a settings payload longer than a frame can carry");
+    RequestBuffer frame{};
+    std::copy(payload.begin(), payload.end(), frame.begin() + kOffsetPayload);
+    BuildWriteRequest(object, static_cast<std::uint8_t>(payload.size()), frame);
+    return frame;
+}
+
+} // namespace
+
+QString SettingsWriteOutcomeText(SettingsWriteOutcome outcome)
+{
+    switch (outcome) {
+    case SettingsWriteOutcome::NotRun:
+        return QStringLiteral("nothing was sent");
+    case SettingsWriteOutcome::Refused:
+        return QStringLiteral("refused; nothing was sent");
+    case SettingsWriteOutcome::PortClosed:
+        return QStringLiteral("the port is not open; nothing was sent");
+    case SettingsWriteOutcome::Cancelled:
+        return QStringLiteral("cancelled before the instrument answered");
+    case SettingsWriteOutcome::NoAnswer:
+        return QStringLiteral("the instrument did not answer the write");
+    case SettingsWriteOutcome::ErrorReport:
+        return QStringLiteral("the instrument answered the write with an error report");
+    case SettingsWriteOutcome::ReadBackFailed:
+        return QStringLiteral("written, but reading it back failed");
+    case SettingsWriteOutcome::Done:
+        return QStringLiteral("written and read back");
+    }
+    return {};
+}
+
+ExchangeOutcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
+                                    Transaction::AttemptWait wait)
+{
+    // With the port closed the transaction shows its message and sends
+    // nothing; its result then still describes an earlier exchange.
+    const bool portOpen = job.port().Open();
+    Transaction &transaction = job.transaction();
+    transaction.ArmResponseTimer(armTicks);
+    transaction.RunTransaction(frame, wait);
+    const TransactionResult result = transaction.Result();
+    ExchangeOutcome outcome = ExchangeOutcome::Answered;
+    if (!portOpen)
+        outcome = ExchangeOutcome::PortClosed;
+    else if (result.Cancelled)
+        outcome = ExchangeOutcome::Cancelled;
+    else if (result.Failed())
+        outcome = ExchangeOutcome::NoAnswer;
+    if (outcome != ExchangeOutcome::Answered)
+        job.view().SetLamp(LampColour::Red);
+    return outcome;
+}
+
+SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const std::vector<std::uint8_t> &payload,
+                                     std::int32_t armTicks)
+{
+    // A closed port or a cancelled connection sends nothing; the exchange
+    // tells which (the closed port with its message).
+    SettingsWriteResult result;
+    const ExchangeOutcome written =
+        RunSettingsExchange(job, WriteFrame(object, payload), armTicks, Transaction::AttemptWait::Armed);
+    if (written != ExchangeOutcome::PortClosed)
+        result.sent = payload;
+    if (written != ExchangeOutcome::Answered) {
+        result.outcome = OutcomeOf(written);
+        return result;
+    }
+    // An error report is shown (it counts in the exchange panel) and ends
+    // the command: the tab keeps what the user typed and stays changed, so
+    // leaving it tries again.
+    if (job.transaction().Received().bytes[kOffsetObject] == kObjectErrorReport) {
+        job.sequences().DecodeAnswer();
+        result.outcome = SettingsWriteOutcome::ErrorReport;
+        return result;
+    }
+
+    RequestBuffer read{};
+    BuildReadRequest(object, read);
+    const ExchangeOutcome readBack =
+        RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard);
+    if (readBack != ExchangeOutcome::Answered) {
+        result.outcome = readBack == ExchangeOutcome::NoAnswer ? SettingsWriteOutcome::ReadBackFailed
+                                                               : OutcomeOf(readBack);
+        return result;
+    }
+    const AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());
+    const DecodedAnswer answer = job.sequences().DecodeAnswer();
+    if (!answer.evaluated || answer.object != object) {
+        result.outcome = SettingsWriteOutcome::ReadBackFailed;
+        return result;
+    }
+    result.readBack = answer;
+    result.readBackPayload = frame.payload;
+    result.outcome = SettingsWriteOutcome::Done;
+    return result;
+}
+
+} // namespace r310

@@ -1,0 +1,205 @@
+// "Set &Limit": the alarm payload from typed values, the write as the
+// instrument hears it followed by its read-back, and every way the command
+// stops without a read-back.
+#include "SettingsRig.h"
+
+#include "AlarmSettings.h"
+
+#include <gtest/gtest.h>
+
+using namespace r310;
+using namespace settingstest;
+
+namespace {
+
+const QLocale kGerman(QLocale::German, QLocale::Germany);
+
+AlarmSettingsTexts Texts(const QString &a1, const QString &calibrationGas = QStringLiteral("50"))
+{
+    AlarmSettingsTexts texts;
+    texts.thresholds = {a1, QStringLiteral("40"), QStringLiteral("60"), QStringLiteral("25"), QStringLiteral("10")};
+    texts.calibrationGas = calibrationGas;
+    return texts;
+}
+
+AlarmSettingsValues Typed(const AlarmSettingsTexts &texts, std::int8_t exponent, const QLocale &locale = kGerman)
+{
+    const Conversion<AlarmSettingsValues> values = AlarmSettingsFromTexts(texts, exponent, locale);
+    EXPECT_TRUE(values.ok()) << values.error.toStdString();
+    return values.value.value_or(AlarmSettingsValues{});
+}
+
+TEST(AlarmPayload, TypedValuesBecomeTheTwentyNineBytes)
+{
+    AlarmSettingsTexts texts = Texts(QStringLiteral("20,5"));
+    texts.flags[kAlarmStel] = AlarmFlags{false, true, true};
+    texts.flags[kAlarmA1] = AlarmFlags{true, false, false};
+    const std::vector<std::uint8_t> payload = AlarmSettingsPayload(Typed(texts, -2));
+    ASSERT_EQ(payload.size(), 29u);
+    EXPECT_EQ(payload[8], 0x02); // 2050
+    EXPECT_EQ(payload[9], 0x08);
+    EXPECT_EQ(payload[10], 0xA0); // 4000
+    EXPECT_EQ(payload[11], 0x0F);
+    EXPECT_EQ(payload[18], 0x01);
+    EXPECT_EQ(payload[21], 0x06); // latching and horn off
+    EXPECT_EQ(payload[22], 0x00); // no box ticked
+    EXPECT_EQ(payload[23], 0x88); // 5000
+    EXPECT_EQ(payload[24], 0x13);
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 25, 26, 27, 28})
+        EXPECT_EQ(payload[static_cast<std::size_t>(i)], 0) << "byte " << i;
+
+    // Negative thresholds are passed on as the instrument's signed values.
+    const std::vector<std::uint8_t> negative = AlarmSettingsPayload(Typed(Texts(QStringLiteral("-1")), 0));
+    EXPECT_EQ(negative[8], 0xFF);
+    EXPECT_EQ(negative[9], 0xFF);
+}
+
+TEST(AlarmPayload, TheFirstFieldThatDoesNotConvertRefusesTheCommand)
+{
+    EXPECT_EQ(AlarmSettingsFromTexts(Texts(QStringLiteral("abc"), QString()), 0, kGerman).error,
+              "'abc' is not a valid floating point value");
+    EXPECT_EQ(AlarmSettingsFromTexts(Texts(QStringLiteral("20"), QString()), 0, kGerman).error,
+              "'' is not a valid floating point value");
+    EXPECT_EQ(AlarmSettingsFromTexts(Texts(QStringLiteral("1.000")), -1, kGerman).error,
+              "'1.000' is not a valid floating point value");
+    EXPECT_EQ(AlarmSettingsFromTexts(Texts(QStringLiteral("5000")), -1, kGerman).error,
+              "A1: 5000 is outside the allowed range -3276,8 to 3276,7");
+    EXPECT_EQ(AlarmSettingsFromTexts(Texts(QStringLiteral("20"), QStringLiteral("4000")), -1, kGerman).error,
+              "CAL Gas: 4000 is outside the allowed range -3276,8 to 3276,7");
+    EXPECT_FALSE(AlarmSettingsFromTexts(Texts(QStringLiteral("20")), -7, kGerman).ok());
+}
+
+TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
+{
+    sim::Scenario scenario = FastInstrument();
+    scenario.exponent = -2;
+    Rig rig(scenario);
+    ASSERT_TRUE(rig.Connect());
+    AlarmSettingsTexts texts = Texts(QStringLiteral("20,5"));
+    texts.flags[kAlarmStel] = AlarmFlags{false, true, true};
+    const AlarmSettingsValues values = Typed(texts, -2);
+
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    EXPECT_EQ(rig.Run(AlarmSettingsJob(values, result)), JobOutcome::Done);
+
+    const std::vector<LineFrame> line = rig.line->since(before);
+    ASSERT_EQ(Names(line), (std::vector<std::string>{"W4", "A4", "R4", "A4"}));
+    EXPECT_EQ(line[0].flags, 0x60);
+    EXPECT_EQ(line[0].payload, AlarmSettingsPayload(values));
+    EXPECT_EQ(line[0].payload[8], 0x02);
+    EXPECT_EQ(line[0].payload[9], 0x08);
+    EXPECT_EQ(line[0].payload[21], 0x06);
+    EXPECT_TRUE(line[2].payload.empty());
+    // The read-back carries what was written, with the instrument's own range bytes.
+    EXPECT_EQ(line[3].payload[8], 0x02);
+    EXPECT_EQ(line[3].payload[9], 0x08);
+    EXPECT_EQ(static_cast<std::int8_t>(line[3].payload[7]), -2);
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->sent, AlarmSettingsPayload(values));
+    ASSERT_TRUE(result->readBack && result->readBack->range);
+    EXPECT_EQ(result->readBack->range->limits[kAlarmA1].raw, 2050);
+    EXPECT_EQ(result->readBack->unchangedGroup, SettingsGroup::Limits);
+    // Only the read-back was shown, not the answer to the write.
+    const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectRange, answersBefore);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].range->limits[kAlarmA1].text, "20.50");
+    EXPECT_EQ(shown[0].range->limits[kAlarmStel].flags.toByte(), 0x06);
+
+    const sim::DeviceState state = rig.InstrumentState();
+    EXPECT_EQ(state.range.thresholds[0], 2050);
+    EXPECT_EQ(state.range.calibrationGas, 5000);
+    EXPECT_EQ(state.range.exponent, -2); // the zero bytes do not touch the range fields
+    EXPECT_EQ(state.range.rangeEnd, scenario.rangeEnd);
+    EXPECT_EQ(rig.lamp, LampColour::LimeGreen);
+}
+
+TEST(AlarmWrite, AClosedPortSendsNothingAndSaysSoOnce)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.connection.closePort();
+    r310test::SpinFor(30ms);
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    rig.messages.clear();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::PortClosed);
+    EXPECT_TRUE(result->sent.empty());
+    EXPECT_EQ(rig.line->size(), before);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+}
+
+TEST(AlarmWrite, AnUnansweredWriteStopsWithoutReadBackAndDecodesNothing)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectRange};
+    rig.SetFaults(silent);
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::NoAnswer);
+    const std::vector<LineFrame> line = rig.line->since(before);
+    // Five attempts of the write, then nothing: no read-back.
+    EXPECT_EQ(Names(line), std::vector<std::string>(5, "W4"));
+    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+
+    // Each attempt of the write waited its 20 ticks (10 ms each here), not the 3 of a read.
+    ASSERT_EQ(line.size(), 5u);
+    for (std::size_t i = 1; i < line.size(); ++i)
+        EXPECT_GE(line[i].atMicros - line[i - 1].atMicros, 190000) << "attempt " << i;
+}
+
+TEST(AlarmWrite, AReadBackThatFailsLeavesTheLampRedAndShowsNothing)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.SilenceAfterWriteOf(kObjectRange);
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("21")), 0), result));
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::ReadBackFailed);
+    EXPECT_FALSE(result->readBack);
+    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"W4", "A4", "R4", "R4", "R4", "R4", "R4"}));
+    // Neither the write's answer nor anything older was shown.
+    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    EXPECT_EQ(rig.InstrumentState().range.thresholds[0], 21);
+}
+
+TEST(AlarmWrite, AnErrorReportToTheWriteEndsTheCommandWithoutReadBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan refusing;
+    refusing.errorReport.probability = 1.0;
+    refusing.objects = {kObjectRange};
+    rig.SetFaults(refusing);
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("22")), 0), result));
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::ErrorReport);
+    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"W4", "AF0"}));
+    // The error report itself is shown (it counts); no settings answer is.
+    ASSERT_EQ(rig.answers.size(), answersBefore + 1);
+    EXPECT_TRUE(rig.answers.back().errorReport);
+    EXPECT_FALSE(rig.answers.back().unchangedGroup);
+}
+
+} // namespace
