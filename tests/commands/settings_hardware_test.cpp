@@ -1,0 +1,154 @@
+// "S&et" on the Hardware tab: the payload, the options the software version
+// offers, and the write that sends back the sensor values the instrument
+// itself reports, never made-up ones.
+#include "SettingsRig.h"
+
+#include "HardwareSettings.h"
+
+#include <gtest/gtest.h>
+
+using namespace r310;
+using namespace settingstest;
+
+namespace {
+
+const HardwareCalibration kDefaults{1305, 750, 18995}; // 130.5 mV, 7.50, 1899.5 mV
+
+HardwareOptions KeyboardAndNoVibrator()
+{
+    HardwareOptions options;
+    options.serviceOverKeyboard = true;
+    options.vibratorDisabled = true;
+    return options;
+}
+
+TEST(HardwarePayload, ValuesAndOptionsBecomeTheTenBytes)
+{
+    const std::vector<std::uint8_t> payload =
+        HardwareSettingsPayload(kDefaults, KeyboardAndNoVibrator(), GatesForVersion(221));
+    const std::vector<std::uint8_t> expected{0x00, 0x19, 0x05, 0xEE, 0x02, 0x33, 0x4A, 0xA0, 0x00, 0x00};
+    EXPECT_EQ(payload, expected);
+
+    HardwareOptions all;
+    all.serviceOverKeyboard = all.vibratorDisabled = all.onlyTestKey = true;
+    all.dataSafety = all.bestResolution = all.displayMode = true;
+    EXPECT_EQ(HardwareOptionByte(all, GatesForVersion(221)), 0xBE);
+    // Options the software version does not offer are sent as zero.
+    EXPECT_EQ(HardwareOptionByte(all, GatesForVersion(220)), 0xBC);
+    EXPECT_EQ(HardwareOptionByte(all, GatesForVersion(219)), 0xB0);
+    HardwareOptions safetyOnly;
+    safetyOnly.dataSafety = true;
+    EXPECT_EQ(HardwareOptionByte(safetyOnly, GatesForVersion(219)), 0x00);
+    EXPECT_EQ(HardwareOptionByte(safetyOnly, GatesForVersion(220)), 0x04);
+    EXPECT_EQ(HardwareOptionByte(HardwareOptions{}, GatesForVersion(221)), 0x00);
+}
+
+TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
+{
+    sim::Scenario scenario = FastInstrument(221);
+    scenario.hwZeroPoint = 1111;
+    scenario.hwGain = 432;
+    scenario.hwReference = 17777;
+    scenario.hwOptions = 0x00;
+    Rig rig(scenario);
+    ASSERT_TRUE(rig.Connect());
+    // The sensor electronics change after the tab was last read: the write
+    // must carry what the instrument holds now.
+    ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadHardware(); }), JobOutcome::Done);
+    rig.OnInstrument([](sim::Device &device) { device.state().hardware.gain = 455; });
+
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    EXPECT_EQ(rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result)), JobOutcome::Done);
+
+    const std::vector<LineFrame> line = rig.line->since(before);
+    ASSERT_EQ(Names(line), (std::vector<std::string>{"R33", "A33", "W33", "A33", "R33", "A33"}));
+    const std::vector<std::uint8_t> expected{0x00, 0x57, 0x04, 0xC7, 0x01, 0x71, 0x45, 0xA0, 0x00, 0x00};
+    EXPECT_EQ(line[2].flags, 0x60);
+    EXPECT_EQ(line[2].payload, expected);
+    EXPECT_EQ(line[5].payload[7], 0xA0);
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    // The read before the write is not shown: only the read-back is.
+    const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectHardware, answersBefore);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].unchangedGroup, SettingsGroup::Hardware);
+    EXPECT_TRUE(shown[0].hardware->serviceOverKeyboard);
+    EXPECT_EQ(shown[0].hardware->gainText, "4.55");
+
+    const sim::DeviceState state = rig.InstrumentState();
+    EXPECT_EQ(state.hardware.zeroPoint, 1111);
+    EXPECT_EQ(state.hardware.gain, 455);
+    EXPECT_EQ(state.hardware.reference, 17777);
+    EXPECT_EQ(state.hardware.options, 0xA0);
+}
+
+TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
+{
+    Rig rig(FastInstrument(219));
+    ASSERT_TRUE(rig.Connect());
+    HardwareOptions options = KeyboardAndNoVibrator();
+    options.dataSafety = true;
+    options.displayMode = true;
+    const std::size_t before = rig.line->size();
+    rig.Run(HardwareSettingsJob(options, nullptr));
+    const std::vector<LineFrame> writes = [&] {
+        std::vector<LineFrame> found;
+        for (const LineFrame &f : rig.line->since(before))
+            if (f.write())
+                found.push_back(f);
+        return found;
+    }();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].payload[7], 0xA0);
+}
+
+TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectHardware};
+    rig.SetFaults(silent);
+    const std::size_t before = rig.line->size();
+    const std::size_t answersBefore = rig.answers.size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
+
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Refused);
+    EXPECT_EQ(result->refusal, "the instrument's zero point, gain and reference voltage could not be read; "
+                               "the hardware settings were not written");
+    EXPECT_TRUE(result->sent.empty());
+    EXPECT_EQ(Names(rig.line->since(before)), std::vector<std::string>(5, "R33"));
+    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+
+    // An error report in place of the values: nothing written either.
+    sim::FaultPlan refusing;
+    refusing.errorReport.probability = 1.0;
+    refusing.objects = {kObjectHardware};
+    rig.SetFaults(refusing);
+    const std::size_t again = rig.line->size();
+    rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Refused);
+    EXPECT_EQ(Names(rig.line->since(again)), (std::vector<std::string>{"R33", "AF0"}));
+}
+
+TEST(HardwareWrite, AfterADisconnectNothingReachesTheWire)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.connection.closePort();
+    r310test::SpinFor(30ms);
+    rig.messages.clear();
+    const std::size_t before = rig.line->size();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::PortClosed);
+    EXPECT_EQ(rig.line->size(), before);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+}
+
+} // namespace
