@@ -1,0 +1,44 @@
+#pragma once
+// The customer ID: "Set Costumer &ID" on the General tab (also run when the
+// tab is left with the ID changed), r310ctl set customer-id=TEXT. A write of
+// the identity object whose only content is the ID, then a read-back, so
+// the tab shows what the instrument holds.
+#include "ServiceFunction.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace r310 {
+
+// The instrument keeps 10 characters; the window lets the user type 9 (a
+// 10-character ID read from the instrument is shown and written back whole).
+constexpr int kCustomerIdLength = 10;
+constexpr int kCustomerIdTypedLength = 9;
+// Size of the identity object's write.
+constexpr int kIdentityWriteSize = 21;
+
+// The 21-byte payload: zero, the ID's characters as single 8-bit
+// characters from byte 10 on, zero behind them. Refused (nothing to send):
+// more than 10 characters, a character beyond 8 bits (U+0100 and up) and the
+// zero character, which would end the ID early.
+CommandPayload CustomerIdPayload(const QString &customerId);
+
+struct CustomerIdResult {
+    WriteOutcome write = WriteOutcome::NotRun;
+    WriteOutcome readBack = WriteOutcome::NotRun;
+    // The ID the instrument reported in the read-back.
+    QString customerId;
+    bool accepted() const { return write == WriteOutcome::Accepted; }
+    // The write was answered and the read-back showed the ID.
+    bool confirmed() const { return Answered(write) && readBack == WriteOutcome::Accepted; }
+};
+
+// Writes the payload (20 ticks armed, each attempt waiting them), then reads
+// the identity back (5 ticks) when the write was answered. A closed port,
+// a cancel or a missing answer stop the command with the lamp red.
+void RunCustomerIdWrite(JobContext &job, const CommandPayload &payload, CustomerIdResult &result);
+ConnectionJob CustomerIdJob(CommandPayload payload, std::shared_ptr<CustomerIdResult> result = {});
+
+} // namespace r310

@@ -1,0 +1,128 @@
+// The customer ID write: its 21-byte payload, the refusals that send
+// nothing, the write and read-back on the simulated instrument, and what a
+// failed or impossible exchange leaves.
+#include "ActionRig.h"
+
+#include "CustomerId.h"
+
+using namespace r310;
+using namespace actiontest;
+
+namespace {
+
+Bytes IdentityWrite(const std::string &id)
+{
+    Bytes bytes(21, 0);
+    std::copy(id.begin(), id.end(), bytes.begin() + 10);
+    return bytes;
+}
+
+TEST(CustomerIdPayload, TextGoesToBytesTenOnwardWithZerosAround)
+{
+    const CommandPayload abc = CustomerIdPayload(QStringLiteral("ABC"));
+    ASSERT_TRUE(abc.ok()) << abc.refusal.toStdString();
+    Bytes expected(21, 0);
+    expected[10] = 0x41;
+    expected[11] = 0x42;
+    expected[12] = 0x43;
+    EXPECT_EQ(abc.bytes, expected);
+
+    EXPECT_EQ(CustomerIdPayload(QString()).bytes, Bytes(21, 0));
+    EXPECT_EQ(CustomerIdPayload(QStringLiteral("ABCDEFGHIJ")).bytes, IdentityWrite("ABCDEFGHIJ"));
+    // One byte per character, beyond ASCII too.
+    const CommandPayload accented = CustomerIdPayload(QStringLiteral("CAF\u00C9"));
+    ASSERT_TRUE(accented.ok());
+    EXPECT_EQ(accented.bytes[13], 0xC9);
+}
+
+TEST(CustomerIdPayload, RefusesWhatCannotBeSentAsOneByteCharacters)
+{
+    const CommandPayload euro = CustomerIdPayload(QStringLiteral("EUR\u20AC"));
+    EXPECT_FALSE(euro.ok());
+    EXPECT_TRUE(euro.bytes.empty());
+    EXPECT_TRUE(euro.refusal.contains(QStringLiteral("U+20ac"))) << euro.refusal.toStdString();
+
+    EXPECT_FALSE(CustomerIdPayload(QStringLiteral("A\u0100")).ok());
+    EXPECT_FALSE(CustomerIdPayload(QString(QChar(0)) + QStringLiteral("AB")).ok());
+    const CommandPayload tooLong = CustomerIdPayload(QStringLiteral("ABCDEFGHIJK"));
+    EXPECT_FALSE(tooLong.ok());
+    EXPECT_TRUE(tooLong.refusal.contains(QStringLiteral("11 characters"))) << tooLong.refusal.toStdString();
+}
+
+TEST(CustomerIdJob, WritesTheIdAndReadsTheIdentityBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("ABC")), result));
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"W2", "R2"}));
+    EXPECT_EQ(heard[0].flags, kFlagsWrite);
+    EXPECT_EQ(heard[0].payload, IdentityWrite("ABC"));
+    EXPECT_TRUE(heard[1].payload.empty());
+    EXPECT_TRUE(result->accepted());
+    EXPECT_TRUE(result->confirmed());
+    EXPECT_EQ(result->customerId, QStringLiteral("ABC"));
+    EXPECT_EQ(rig.InstrumentState().identity.customerId[2], 'C');
+}
+
+TEST(CustomerIdJob, TenCharactersReadFromTheInstrumentGoBackUnchanged)
+{
+    RigOptions options;
+    options.scenario.customerId = "ABCDEFGHIJ";
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    rig.Settle();
+    QString shown;
+    for (const DecodedAnswer &answer : rig.answers)
+        if (answer.identity)
+            shown = answer.identity->customerId;
+    ASSERT_EQ(shown, QStringLiteral("ABCDEFGHIJ"));
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(shown), result));
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard[0].payload, IdentityWrite("ABCDEFGHIJ"));
+    EXPECT_EQ(result->customerId, QStringLiteral("ABCDEFGHIJ"));
+}
+
+TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
+{
+    Rig rig;
+    // Closed port: the message once, nothing on the line.
+    auto closed = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("X")), closed));
+    rig.Settle();
+    EXPECT_EQ(closed->write, WriteOutcome::PortClosed);
+    EXPECT_EQ(closed->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+    EXPECT_EQ(rig.HeardCount(), 0U);
+
+    ASSERT_TRUE(rig.Connect());
+    // A refused payload: nothing sent at all.
+    std::size_t before = rig.HeardCount();
+    auto refused = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("\u4E2D")), refused));
+    EXPECT_EQ(refused->write, WriteOutcome::NotRun);
+    EXPECT_EQ(rig.HeardCount(), before);
+
+    // No answer: five sends, no read-back, the lamp red, nothing decoded.
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    rig.SetFaults(silent);
+    rig.Settle();
+    const std::size_t answers = rig.answers.size();
+    before = rig.HeardCount();
+    auto unanswered = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("Y")), unanswered));
+    rig.Settle();
+    EXPECT_EQ(unanswered->write, WriteOutcome::NoAnswer);
+    EXPECT_EQ(unanswered->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "W2"));
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    EXPECT_EQ(rig.answers.size(), answers);
+}
+
+} // namespace
