@@ -1,0 +1,73 @@
+// The horn check: on, then off, the second request sent whatever became of
+// the first, and only answers that arrived decoded.
+#include "ActionRig.h"
+
+#include "HornCheck.h"
+
+using namespace r310;
+using namespace actiontest;
+
+namespace {
+
+TEST(HornCheck, SwitchesTheHornOnThenOff)
+{
+    EXPECT_EQ(HornPayload(true), Bytes{1});
+    EXPECT_EQ(HornPayload(false), Bytes{0});
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<HornCheckResult>();
+    rig.Run(HornCheckJob(result));
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"W8", "W8"}));
+    EXPECT_EQ(heard[0].payload, Bytes{1});
+    EXPECT_EQ(heard[1].payload, Bytes{0});
+    EXPECT_EQ(heard[0].flags, kFlagsWrite);
+    EXPECT_TRUE(result->accepted());
+    const sim::DeviceState state = rig.InstrumentState();
+    EXPECT_FALSE(state.hornOn);
+    EXPECT_EQ(state.hornSwitches, 2);
+}
+
+TEST(HornCheck, TheHornOffRequestGoesOutWhenTheFirstIsUnanswered)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.Settle();
+    // Every attempt of the first request goes unheard.
+    sim::FaultPlan lost;
+    lost.noAnswer.next = Transaction::kMaxAttempts;
+    rig.SetFaults(lost);
+    rig.Settle();
+    const std::size_t answers = rig.answers.size();
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<HornCheckResult>();
+    rig.Run(HornCheckJob(result));
+    rig.Settle();
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_EQ(heard.size(), 6U);
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(heard[i].payload, Bytes{1});
+    EXPECT_EQ(heard[5].payload, Bytes{0});
+    EXPECT_EQ(result->hornOn, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->hornOff, WriteOutcome::Accepted);
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    // Only the answer that arrived was decoded: the horn-off answer.
+    ASSERT_EQ(rig.answers.size(), answers + 1);
+    EXPECT_EQ(rig.answers.back().object, kObjectHorn);
+    EXPECT_FALSE(rig.InstrumentState().hornOn);
+}
+
+TEST(HornCheck, ClosedPortSendsNothingAndSaysItOnce)
+{
+    Rig rig;
+    auto result = std::make_shared<HornCheckResult>();
+    rig.Run(HornCheckJob(result));
+    rig.Settle();
+    EXPECT_EQ(result->hornOn, WriteOutcome::PortClosed);
+    EXPECT_EQ(result->hornOff, WriteOutcome::NotRun);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+    EXPECT_EQ(rig.HeardCount(), 0U);
+}
+
+} // namespace
