@@ -1,0 +1,215 @@
+#include "DataLoggerDownload.h"
+
+#include <DecodedValues.h>
+#include <ReadSequences.h>
+#include <Transaction.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+
+namespace r310::logs {
+
+namespace {
+
+// Every logger read arms the response timer with 2 ticks; the transaction's
+// per-attempt wait governs.
+constexpr std::int32_t kLoggerArmTicks = 2;
+
+std::int64_t AttemptMilliseconds(const Transaction &transaction)
+{
+    return std::chrono::milliseconds(transaction.TickLength()).count() * Transaction::kAttemptTicks;
+}
+
+// An exchange that needed more than one attempt may still have an answer on
+// its way (the first attempt's, arriving late). Blocks and sets carry no
+// number of their own, so such an answer must not be taken for the next
+// request's: the line is given one attempt's time to go quiet, and what
+// arrives meanwhile is passed over by the transaction, which holds its answer.
+void LetLateAnswerPass(JobContext &job, std::int64_t exchangeMilliseconds)
+{
+    const std::int64_t attempt = AttemptMilliseconds(job.transaction());
+    if (exchangeMilliseconds <= attempt)
+        return;
+    QElapsedTimer quiet;
+    quiet.start();
+    // The 100 ms tick keeps this loop waking up.
+    while (quiet.elapsed() < attempt && !job.cancelled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+LoggerAnswer Exchange(JobContext &job, const RequestBuffer &request, std::uint8_t object, std::size_t payloadSize)
+{
+    LoggerAnswer answer;
+    Transaction &transaction = job.transaction();
+    const bool portOpen = job.port().Open();
+    QElapsedTimer took;
+    took.start();
+    transaction.ArmResponseTimer(kLoggerArmTicks);
+    transaction.RunTransaction(request);
+    const TransactionResult result = transaction.Result();
+    if (!portOpen || result.Cancelled || result.Failed()) {
+        job.view().SetLamp(LampColour::Red);
+        answer.failure = !portOpen ? LoggerReadFailure::PortClosed
+                       : result.Cancelled ? LoggerReadFailure::Cancelled
+                                          : LoggerReadFailure::NoAnswer;
+        return answer;
+    }
+    answer.frame = AnswerFrameFromBuffer(transaction.Received());
+    const DecodedAnswer decoded = job.sequences().DecodeAnswer();
+    LetLateAnswerPass(job, took.elapsed());
+    if (decoded.errorReport)
+        answer.failure = LoggerReadFailure::ErrorReport;
+    else if (answer.frame.object != object || answer.frame.flags != kFlagsDataAnswer
+             || answer.frame.payload.size() < payloadSize)
+        answer.failure = LoggerReadFailure::WrongAnswer;
+    return answer;
+}
+
+// Looks up the texts of the sets' gas and unit codes while the gas table is
+// at hand (the engine's decoder holds it).
+void AddGasTexts(JobContext &job, const LoggerBlock &block, LoggerExportData &data)
+{
+    const GasTextLookup &lookup = job.decoder().environment().gasTexts;
+    for (const LoggerSampleSet &set : block.sets) {
+        const std::uint16_t key = GasTextKey(set.unitCode, set.gasCode);
+        if (set.valid() && !data.gasTexts.count(key))
+            data.gasTexts.emplace(key, lookup ? lookup(set.unitCode, set.gasCode) : QString());
+    }
+}
+
+class Download {
+public:
+    Download(JobContext &job, LoggerDownloadResult &result) : job_(job), result_(result) {}
+
+    void run()
+    {
+        result_.data.locale = job_.decoder().environment().locale;
+        const LoggerAnswer info = ReadLoggerInfo(job_);
+        if (!info.ok()) {
+            fail(info.failure);
+            return;
+        }
+        result_.info = LoggerInfoFromAnswer(info.frame);
+        // The count is unsigned: 32768 blocks and more are read as well.
+        result_.blockCount = result_.info->blockCount();
+        result_.data.blocks.reserve(static_cast<std::size_t>(result_.blockCount));
+        job_.reportProgress(0, result_.blockCount, LoggerProgressText(0, result_.blockCount));
+        for (int b = 1; b <= result_.blockCount; ++b) {
+            result_.currentBlock = b;
+            if (job_.cancelled()) {
+                fail(LoggerReadFailure::Cancelled);
+                return;
+            }
+            if (!readBlock(b))
+                return;
+        }
+        result_.outcome = LoggerDownloadResult::Outcome::Completed;
+    }
+
+private:
+    bool readBlock(int b)
+    {
+        const LoggerAnswer answer = ReadLoggerBlock(job_, static_cast<std::uint16_t>(b));
+        if (!answer.ok())
+            return fail(answer.failure);
+        LoggerBlock block;
+        block.header = *LoggerBlockHeaderFromAnswer(answer.frame);
+        job_.reportProgress(b, result_.blockCount, LoggerProgressText(b, result_.blockCount));
+        if (block.header.setsReadable()) {
+            block.sets.reserve(block.header.setCount);
+            for (int k = 1; k <= block.header.setCount; ++k) {
+                const LoggerAnswer set = ReadLoggerSampleSet(job_, static_cast<std::uint8_t>(k));
+                if (!set.ok())
+                    return fail(set.failure);
+                block.sets.push_back(*LoggerSampleSetFromAnswer(set.frame));
+            }
+        }
+        AddGasTexts(job_, block, result_.data);
+        result_.data.blocks.push_back(std::move(block));
+        return true;
+    }
+
+    bool fail(LoggerReadFailure failure)
+    {
+        result_.outcome = LoggerDownloadResult::Outcome::Failed;
+        result_.failure = failure;
+        // Nothing of a failed download is kept for saving.
+        result_.data.blocks.clear();
+        result_.data.blocks.shrink_to_fit();
+        return false;
+    }
+
+    JobContext &job_;
+    LoggerDownloadResult &result_;
+};
+
+} // namespace
+
+QString LoggerReadFailureText(LoggerReadFailure failure)
+{
+    switch (failure) {
+    case LoggerReadFailure::NoAnswer:
+        return QStringLiteral("the instrument did not answer");
+    case LoggerReadFailure::ErrorReport:
+        return QStringLiteral("the instrument answered with an error report");
+    case LoggerReadFailure::WrongAnswer:
+        return QStringLiteral("the instrument's answer was incomplete");
+    case LoggerReadFailure::Cancelled:
+        return QStringLiteral("the connection was closed");
+    case LoggerReadFailure::PortClosed:
+        return QStringLiteral("the port is not open");
+    case LoggerReadFailure::None:
+        break;
+    }
+    return QStringLiteral("the connection ended");
+}
+
+QString LoggerDownloadResult::failureText() const
+{
+    const QString where = currentBlock == 0 ? QStringLiteral("reading the logger information")
+                                            : QStringLiteral("at block %1 of %2").arg(currentBlock).arg(blockCount);
+    const QString reason = LoggerReadFailureText(outcome == Outcome::Failed ? failure : LoggerReadFailure::None);
+    return QStringLiteral("Data logger download stopped %1: %2. Nothing was saved").arg(where, reason);
+}
+
+ConnectionJob DataLoggerDownloadJob(std::shared_ptr<LoggerDownloadResult> result)
+{
+    return [result](JobContext &job) {
+        *result = LoggerDownloadResult();
+        Download(job, *result).run();
+    };
+}
+
+QString LoggerProgressText(int block, int blocks)
+{
+    return QStringLiteral("Block %1 of %2").arg(block).arg(blocks);
+}
+
+LoggerAnswer ReadLoggerInfo(JobContext &job)
+{
+    RequestBuffer request{};
+    BuildReadRequest(kObjectLoggerInfo, request);
+    return Exchange(job, request, kObjectLoggerInfo, kLoggerInfoSize);
+}
+
+LoggerAnswer ReadLoggerBlock(JobContext &job, std::uint16_t block)
+{
+    RequestBuffer request{};
+    request[kOffsetPayload] = static_cast<std::uint8_t>(block & 0xFF);
+    request[kOffsetPayload + 1] = static_cast<std::uint8_t>(block >> 8);
+    BuildSelectReadRequest(kObjectLoggerBlock, 2, request);
+    return Exchange(job, request, kObjectLoggerBlock, kLoggerBlockHeaderSize);
+}
+
+LoggerAnswer ReadLoggerSampleSet(JobContext &job, std::uint8_t set)
+{
+    RequestBuffer request{};
+    request[kOffsetPayload] = set;
+    BuildSelectReadRequest(kObjectLoggerSampleSet, 1, request);
+    return Exchange(job, request, kObjectLoggerSampleSet, kLoggerSampleSetSize);
+}
+
+} // namespace r310::logs

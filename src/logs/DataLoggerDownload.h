@@ -1,0 +1,78 @@
+#pragma once
+// The data logger download as a job on the instrument connection: the logger
+// information, then every stored block header and the sample sets of each
+// readable block, one exchange after the other at the speed of the line.
+// Progress goes out per block (reportProgress: block, block count). The job
+// stops at the first read that fails (after the transaction's own attempts),
+// at an error report or a wrong answer, and when the connection is cancelled
+// (closing the port or the window, Ctrl+C). It writes no file: the front end
+// reads the shared result after jobFinished and writes the export there.
+#include "DataLoggerExport.h"
+#include "LoggerRecords.h"
+
+#include <InstrumentConnection.h>
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace r310::logs {
+
+// Why a logger read did not give its answer.
+enum class LoggerReadFailure {
+    None,
+    NoAnswer,    // no valid answer within the transaction's attempts
+    ErrorReport, // the instrument answered with an error report
+    WrongAnswer, // an answer of the wrong kind or too short
+    Cancelled,   // the connection was cancelled (port or window closed, Ctrl+C)
+    PortClosed,  // the port was not open
+};
+
+// "the instrument did not answer", ...; for None: "the connection ended".
+QString LoggerReadFailureText(LoggerReadFailure failure);
+
+struct LoggerDownloadResult {
+    enum class Outcome {
+        NotRun,    // the job never ran or ended by a port error
+        Completed, // every block was read (possibly none: "No Data")
+        Failed,    // a read failed; see failure and currentBlock
+    };
+    Outcome outcome = Outcome::NotRun;
+    LoggerReadFailure failure = LoggerReadFailure::None;
+    // The block being read (its header or one of its sets); 0 while the
+    // logger information is read. After a failure: where it stopped.
+    int currentBlock = 0;
+
+    std::optional<LoggerInfo> info;
+    // Blocks the information reported; counted unsigned (up to 65535).
+    int blockCount = 0;
+    LoggerExportData data;
+
+    bool completed() const { return outcome == Outcome::Completed; }
+    // What to tell the user when the download did not complete: which read
+    // failed and why, and that nothing was saved.
+    QString failureText() const;
+};
+
+// The job; result is filled as it runs and read after jobFinished.
+ConnectionJob DataLoggerDownloadJob(std::shared_ptr<LoggerDownloadResult> result);
+
+// "Block 17 of 300".
+QString LoggerProgressText(int block, int blocks);
+
+// One logger read inside a job: the request (object 36 without selector,
+// 37 with the block number, 38 with the set number), ArmResponseTimer(2),
+// the transaction, and the decoder for a good answer. On failure the lamp
+// turns red. Returns the answer frame when it is a data answer of the object
+// with its full payload.
+struct LoggerAnswer {
+    LoggerReadFailure failure = LoggerReadFailure::None;
+    AnswerFrame frame;
+    bool ok() const { return failure == LoggerReadFailure::None; }
+};
+LoggerAnswer ReadLoggerInfo(JobContext &job);
+LoggerAnswer ReadLoggerBlock(JobContext &job, std::uint16_t block);
+LoggerAnswer ReadLoggerSampleSet(JobContext &job, std::uint8_t set);
+
+} // namespace r310::logs
