@@ -1,0 +1,216 @@
+// The data logger's interval command and its erase, against the simulated
+// instrument: what is refused before anything is sent, what goes on the
+// wire, and the read-back that shows the instrument's new state.
+#include "../commands/ActionRig.h"
+
+#include "LoggerSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace r310;
+using namespace r310::logs;
+using actiontest::Heard;
+using actiontest::Names;
+using actiontest::Rig;
+using actiontest::RigOptions;
+using Refusal = LoggerIntervalInput::Refusal;
+
+namespace {
+
+// Logger information bytes the instrument holds beyond its counters, all
+// different from what a fresh record would have.
+void GiveLoggerUnusualSettings(Rig &rig, std::array<std::uint8_t, 4> objects)
+{
+    rig.OnInstrument([objects](sim::Device &device) {
+        sim::LoggerInfo &info = device.state().logger.info;
+        info.objects = objects;
+        info.reserved10 = {0xA5, 0x5A};
+        info.reserved14 = {0x01, 0x80, 0xFE, 0x7F};
+    });
+}
+
+std::vector<std::uint8_t> InstrumentInfoBytes(Rig &rig)
+{
+    std::vector<std::uint8_t> bytes;
+    rig.OnInstrument([&bytes](sim::Device &device) {
+        const sim::DataLogger &logger = device.state().logger;
+        bytes = sim::EncodeLoggerInfo(logger.info, static_cast<std::uint16_t>(logger.blocks.size()));
+    });
+    return bytes;
+}
+
+std::shared_ptr<LoggerCommandResult> SetInterval(Rig &rig, std::uint16_t seconds)
+{
+    auto result = std::make_shared<LoggerCommandResult>();
+    rig.Run(SetLoggerIntervalJob(seconds, result));
+    return result;
+}
+
+} // namespace
+
+TEST(LoggerIntervalInput, ThirtyToThreeHundredSecondsAreTaken)
+{
+    for (const auto &[text, seconds] : std::vector<std::pair<QString, int>>{
+             {QStringLiteral("30"), 30}, {QStringLiteral("300"), 300}, {QStringLiteral(" 120 "), 120},
+             {QStringLiteral("+60"), 60}}) {
+        const LoggerIntervalInput input = LoggerIntervalFromText(text);
+        ASSERT_TRUE(input.ok()) << text.toStdString();
+        EXPECT_EQ(*input.seconds, seconds);
+        EXPECT_EQ(input.refusal, Refusal::None);
+    }
+}
+
+TEST(LoggerIntervalInput, OtherNumbersAndTextAreRefusedWithTheirMessages)
+{
+    for (const QString &text : {QStringLiteral("29"), QStringLiteral("301"), QStringLiteral("65566"),
+                                QStringLiteral("0"), QStringLiteral("-30")}) {
+        const LoggerIntervalInput input = LoggerIntervalFromText(text);
+        EXPECT_FALSE(input.ok()) << text.toStdString();
+        EXPECT_EQ(input.refusal, Refusal::OutOfRange) << text.toStdString();
+        EXPECT_EQ(input.message, QStringLiteral("Error! from 30 to 300 allowed"));
+    }
+    for (const QString &text : {QStringLiteral("abc"), QString(), QStringLiteral("60s"), QStringLiteral("1.5"),
+                                QStringLiteral("99999999999")}) {
+        const LoggerIntervalInput input = LoggerIntervalFromText(text);
+        EXPECT_FALSE(input.ok()) << text.toStdString();
+        EXPECT_EQ(input.refusal, Refusal::NotAnInteger) << text.toStdString();
+        EXPECT_EQ(input.message, QStringLiteral("'%1' is not a valid integer value").arg(text));
+    }
+}
+
+TEST(LoggerInterval, WritesTheRecordAsTheInstrumentHoldsItWithOnlyTheIntervalChanged)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    GiveLoggerUnusualSettings(rig, {9, 8, 7, 6});
+    std::vector<std::uint8_t> expected = InstrumentInfoBytes(rig);
+    expected[12] = 0x2C; // 300 seconds, little-endian
+    expected[13] = 0x01;
+
+    const std::size_t before = rig.HeardCount();
+    const auto result = SetInterval(rig, 300);
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    EXPECT_EQ(Names(heard), (std::vector<std::string>{"R36", "W36", "R36"}));
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[1].flags, kFlagsWrite);
+    EXPECT_EQ(heard[1].payload, expected);
+
+    EXPECT_TRUE(result->accepted()) << result->failureText(QStringLiteral("Set Paramet")).toStdString();
+    ASSERT_TRUE(result->infoAfter.has_value());
+    EXPECT_EQ(result->infoAfter->interval(), 300);
+    EXPECT_EQ(result->infoAfter->obj1(), 9);
+    EXPECT_EQ(result->infoAfter->obj2(), 8);
+    EXPECT_EQ(result->infoAfter->obj3(), 6);
+    EXPECT_EQ(rig.InstrumentState().logger.info.interval, 300);
+}
+
+TEST(LoggerInterval, NeverSendsARecordOfAnEarlierState)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    GiveLoggerUnusualSettings(rig, {1, 2, 3, 4});
+    ASSERT_TRUE(SetInterval(rig, 30)->accepted());
+    // The instrument's record changes behind the configurator's back (another
+    // instrument on the same port would do the same).
+    GiveLoggerUnusualSettings(rig, {40, 50, 60, 70});
+    const std::size_t before = rig.HeardCount();
+    ASSERT_TRUE(SetInterval(rig, 90)->accepted());
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    ASSERT_EQ(heard.size(), 3u);
+    const std::vector<std::uint8_t> written = heard[1].payload;
+    ASSERT_EQ(written.size(), 18u);
+    EXPECT_EQ((std::vector<std::uint8_t>(written.begin() + 6, written.begin() + 10)),
+              (std::vector<std::uint8_t>{40, 50, 60, 70}));
+    EXPECT_EQ(written[12], 90);
+}
+
+TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silentInfo;
+    silentInfo.noAnswer.probability = 1.0;
+    silentInfo.objects = {kObjectLoggerInfo};
+    rig.SetFaults(silentInfo);
+    const std::size_t before = rig.HeardCount();
+    const auto result = SetInterval(rig, 120);
+    for (const Heard &h : rig.HeardSince(before))
+        EXPECT_FALSE(h.write()) << h.name();
+    EXPECT_EQ(result->infoRead, LoggerReadFailure::NoAnswer);
+    EXPECT_EQ(result->outcome, WriteOutcome::NotRun);
+    EXPECT_EQ(result->failureText(QStringLiteral("Set Paramet")),
+              QStringLiteral("Set Paramet: nothing was sent, the logger information could not be read "
+                             "(the instrument did not answer)"));
+    EXPECT_EQ(rig.InstrumentState().logger.info.interval, 60);
+}
+
+TEST(LoggerInterval, IntervalsOutsideThirtyToThreeHundredSendNothing)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    for (const std::uint16_t seconds : {std::uint16_t{29}, std::uint16_t{301}, std::uint16_t{0}}) {
+        const std::size_t before = rig.HeardCount();
+        const auto result = SetInterval(rig, seconds);
+        EXPECT_TRUE(rig.HeardSince(before).empty()) << seconds;
+        EXPECT_TRUE(result->intervalRefused);
+        EXPECT_FALSE(result->accepted());
+    }
+}
+
+TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    // The read before the write is answered; the write and everything after is not.
+    sim::FaultPlan silent;
+    silent.lineDropAfter = 1;
+    rig.SetFaults(silent);
+    const std::size_t before = rig.HeardCount();
+    const auto result = SetInterval(rig, 120);
+    rig.Settle();
+    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_FALSE(result->infoAfter.has_value());
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+    for (const Heard &h : rig.HeardSince(before))
+        EXPECT_TRUE(h.name() == "R36" || h.name() == "W36") << h.name();
+    EXPECT_EQ(Names(rig.HeardSince(before)).back(), "W36");
+}
+
+TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
+{
+    RigOptions options;
+    options.scenario.loggerBlocks = 12;
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<LoggerCommandResult>();
+    rig.Run(ClearDataLoggerJob(result));
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    EXPECT_EQ(Names(heard), (std::vector<std::string>{"W127", "R36"}));
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard[0].payload, std::vector<std::uint8_t>{7});
+    EXPECT_TRUE(result->accepted());
+    ASSERT_TRUE(result->infoAfter.has_value());
+    EXPECT_EQ(result->infoAfter->blockCount(), 0);
+    EXPECT_TRUE(rig.InstrumentState().logger.blocks.empty());
+}
+
+TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    rig.SetFaults(silent);
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<LoggerCommandResult>();
+    rig.Run(ClearDataLoggerJob(result));
+    for (const Heard &h : rig.HeardSince(before))
+        EXPECT_EQ(h.name(), "W127");
+    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->failureText(QStringLiteral("Clear")), QStringLiteral("Clear: the instrument did not answer"));
+}
