@@ -3,6 +3,7 @@
 #include "ComPortSel.h"
 #include "ExitCodes.h"
 #include "GasTable.h"
+#include "LogDecoders.h"
 #include "Report.h"
 #include "SignalWatcher.h"
 
@@ -23,6 +24,7 @@ ConnectionOptions OptionsFor(const CtlOptions &options, const CtlEnvironment &en
     connection.decoding.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) {
         return gasTable.GasTexts(unit, gas);
     };
+    connection.decoderSetup = &logs::InstallLogDecoders;
     connection.tick = environment.tick;
     connection.idlePoll = idlePoll;
     return connection;

@@ -24,7 +24,8 @@ void TerminalView::Attach(InstrumentConnection &connection)
                      });
     QObject::connect(&connection, &InstrumentConnection::answerDecoded, &connection,
                      [this](const DecodedAnswer &answer, const AnswerFrame &frame) {
-                         if (!answer.errorReport && !answer.evaluated && answer.flags == kFlagsDataAnswer
+                         // Kept whether or not a log module's branch evaluated it.
+                         if (!answer.errorReport && answer.flags == kFlagsDataAnswer
                              && answer.object != kObjectConnect && ObjectPayloadSize(answer.object) == 0)
                              undecoded[answer.object] = frame.payload;
                          ShowAnswer(answer);

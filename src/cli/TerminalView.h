@@ -45,7 +45,7 @@ public:
     std::optional<RangeAlarmSettings> range;
     std::optional<SignalSettings> signalSettings;
     std::optional<HardwareSettings> hardware;
-    // Answers the decoder leaves to later modules (event properties, logger
+    // Answers of the objects the log modules decode (event properties, logger
     // information), as received: object number to payload.
     std::map<std::uint8_t, std::vector<std::uint8_t>> undecoded;
 

@@ -52,17 +52,27 @@ char EncodeLatin1(char32_t codePoint)
     return static_cast<char>(static_cast<unsigned char>(codePoint));
 }
 
-char EncodeCodePoint(char32_t codePoint)
+char EncodeInSet(char32_t codePoint)
 {
-    // A line break inside a line would split it in two.
-    if (codePoint == U'\r' || codePoint == U'\n')
-        return kReplacement;
 #ifdef Q_OS_WIN
     static const UINT codePage = SingleByteAnsiCodePage();
     if (codePage != 0)
         return EncodeInCodePage(codePoint, codePage);
 #endif
     return EncodeLatin1(codePoint);
+}
+
+char EncodeCodePoint(char32_t codePoint)
+{
+    // A line break inside a line would split it in two.
+    if (codePoint == U'\r' || codePoint == U'\n')
+        return kReplacement;
+    const char encoded = EncodeInSet(codePoint);
+    // A blank of another width (the narrow blank some regional time formats
+    // put before AM/PM) stays a blank, so dates and times still read as such.
+    if (encoded == kReplacement && codePoint != U'?' && QChar::category(codePoint) == QChar::Separator_Space)
+        return ' ';
+    return encoded;
 }
 
 } // namespace

@@ -6,7 +6,8 @@
 // when that code page needs more than one byte per character) and Latin-1
 // elsewhere. Every character that the set cannot hold becomes one "?", so a
 // field never shrinks or loses its separators; a CR or LF inside a line is
-// replaced the same way, so one line stays one line.
+// replaced the same way, so one line stays one line. A blank the set lacks
+// (a narrow or wide blank) becomes the plain blank.
 //
 // The file is written atomically: it appears, or replaces an existing file,
 // only when every byte has been written. A failure or a cancel leaves an

@@ -6,6 +6,7 @@
 #include "JpegPicture.h"
 #endif
 
+#include <LogDecoders.h>
 #include <QSerialPortBackend.h>
 
 #include <QCloseEvent>
@@ -61,6 +62,12 @@ ConnectionOptions ConnectionFor(WindowSetup &setup)
     ConnectionOptions options = setup.connection;
     if (setup.demoLink)
         options.link = LinkWithDemo(options.link, setup.demoLink);
+    // The log objects' decoder branches, then any the caller adds.
+    options.decoderSetup = [callerSetup = std::move(options.decoderSetup)](AnswerDecoder &decoder) {
+        logs::InstallLogDecoders(decoder);
+        if (callerSetup)
+            callerSetup(decoder);
+    };
     return options;
 }
 

@@ -50,6 +50,14 @@ TEST(ExportEncoding, EightBitCharactersStayOneByteOthersBecomeOneQuestionMark)
     EXPECT_EQ(EncodeExportLine(QString(QChar(0xD800)) + QStringLiteral("z")), QByteArray("?z"));
 }
 
+TEST(ExportEncoding, BlanksOfOtherWidthsStayBlanks)
+{
+    // The narrow blank before AM/PM of some regional time formats.
+    EXPECT_EQ(EncodeExportLine(QStringLiteral("1:45:10\u202fPM;\u2003x")), QByteArray("1:45:10 PM; x"));
+    // The no-break blank is a Latin-1 character of its own.
+    EXPECT_EQ(EncodeExportLine(QStringLiteral("a\u00a0b")), QByteArray("a\xa0" "b"));
+}
+
 TEST(ExportEncoding, AccentTypedApartBecomesItsComposedLetter)
 {
     EXPECT_EQ(EncodeExportLine(QStringLiteral("Re\u0301sume\u0301")), QByteArray("R\xe9sum\xe9"));

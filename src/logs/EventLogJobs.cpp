@@ -1,0 +1,216 @@
+#include "EventLogJobs.h"
+
+#include "DecodedValues.h"
+#include "Transaction.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace r310::logs {
+
+namespace {
+
+// Ticks each exchange arms the response timer with; the transaction's
+// per-attempt wait governs reads, the armed ticks a write.
+constexpr std::int32_t kEventReadTicks = 2;
+constexpr std::int32_t kClearWriteTicks = 20;
+constexpr std::int32_t kClearReadBackTicks = 5;
+
+void PlainEventRecordBranch(const AnswerFrame &, InstrumentRecord &) {}
+
+void EventPropertiesBranch(const AnswerFrame &, InstrumentRecord &)
+{
+    // The counters change nothing the engine keeps; the front ends show
+    // them from the answer (DecodeEventProperties).
+}
+
+enum class Exchange { Answered, NoAnswer, NotSent };
+
+// One request and its answer; the answer stays in the receive buffer for the decoder.
+Exchange RunExchange(JobContext &job, const RequestBuffer &request, std::int32_t ticks,
+                     Transaction::AttemptWait wait = Transaction::AttemptWait::Standard)
+{
+    const bool portOpen = job.port().Open();
+    Transaction &transaction = job.transaction();
+    transaction.ArmResponseTimer(ticks);
+    // With the port closed this shows "Comport nicht geöffnet!" and sends nothing.
+    transaction.RunTransaction(request, wait);
+    const TransactionResult result = transaction.Result();
+    Exchange outcome = Exchange::Answered;
+    if (!portOpen)
+        outcome = Exchange::NotSent;
+    else if (result.Failed() || result.Cancelled)
+        outcome = Exchange::NoAnswer;
+    if (outcome != Exchange::Answered)
+        job.view().SetLamp(LampColour::Red);
+    return outcome;
+}
+
+// Decodes the answer in the receive buffer and returns it as received too.
+std::pair<DecodedAnswer, AnswerFrame> DecodeReceived(JobContext &job)
+{
+    AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());
+    DecodedAnswer answer = job.sequences().DecodeAnswer();
+    return {std::move(answer), std::move(frame)};
+}
+
+QString ProgressText(int number, int count)
+{
+    return QStringLiteral("Reading event %1 of %2").arg(number).arg(count);
+}
+
+void FinishDownload(JobContext &job, EventDownload &result)
+{
+    result.end = EventDownload::End::Complete;
+    result.missing = result.table.MissingIndices();
+    const DecodeEnvironment &environment = job.decoder().environment();
+    result.lines = EventExportLines(result.table, EventLineFormat{environment.locale, environment.gasTexts});
+    job.reportProgress(result.count, result.count,
+                       QStringLiteral("%1 of %2 events read").arg(result.table.filledCount()).arg(result.count));
+}
+
+void RunDownload(JobContext &job, EventDownload &result, int count)
+{
+    result.count = std::clamp(count, 0, EventTable::kMaxEntries);
+    result.table.Prepare(result.count);
+    EventCapture capture(job.decoder(), result.table);
+    int unanswered = 0;
+    for (int number = 1; number <= result.count; ++number) {
+        if (job.cancelled()) {
+            result.end = EventDownload::End::Cancelled;
+            return;
+        }
+        job.reportProgress(number - 1, result.count, ProgressText(number, result.count));
+        result.lastAsked = number;
+        const EventReadOutcome outcome = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
+        if (job.cancelled()) {
+            result.end = EventDownload::End::Cancelled;
+            return;
+        }
+        switch (outcome) {
+        case EventReadOutcome::Stored:
+            unanswered = 0;
+            break;
+        case EventReadOutcome::Refused:
+            // The instrument is there; this one event is missing.
+            unanswered = 0;
+            result.refusals = true;
+            break;
+        case EventReadOutcome::NoAnswer:
+            if (++unanswered >= kMaxConsecutiveUnanswered) {
+                result.end = EventDownload::End::LineLost;
+                return;
+            }
+            break;
+        case EventReadOutcome::NotSent:
+            result.end = EventDownload::End::PortClosed;
+            return;
+        }
+    }
+    FinishDownload(job, result);
+}
+
+void RunClear(JobContext &job, EventClear &result, std::uint16_t maxEvents)
+{
+    result.maxEvents = maxEvents;
+    RequestBuffer request{};
+    const auto payload = EventClearPayload(maxEvents);
+    std::copy(payload.begin(), payload.end(), request.begin() + kOffsetPayload);
+    BuildWriteRequest(kObjectEventProperties, kEventClearSize, request);
+    if (RunExchange(job, request, kClearWriteTicks, Transaction::AttemptWait::Armed) != Exchange::Answered)
+        return;
+    result.written = true;
+    result.refused = DecodeReceived(job).first.errorReport;
+    if (job.cancelled())
+        return;
+
+    RequestBuffer readBack{};
+    BuildReadRequest(kObjectEventProperties, readBack);
+    if (RunExchange(job, readBack, kClearReadBackTicks) != Exchange::Answered)
+        return;
+    const auto [answer, frame] = DecodeReceived(job);
+    result.properties = DecodeEventProperties(frame);
+    result.readBack = result.properties.has_value();
+    if (answer.errorReport)
+        result.refused = true;
+    if (job.cancelled())
+        return;
+    // The data logger's counters share the instrument's log memory.
+    job.sequences().ReadLoggerInfo();
+}
+
+} // namespace
+
+void InstallEventLogDecoders(AnswerDecoder &decoder)
+{
+    decoder.setBranch(kObjectEventRecord, &PlainEventRecordBranch);
+    decoder.setBranch(kObjectEventProperties, &EventPropertiesBranch);
+}
+
+struct EventCapture::State {
+    EventTable *table = nullptr;
+    int expected = -1;
+    bool stored = false;
+};
+
+EventCapture::EventCapture(AnswerDecoder &decoder, EventTable &table)
+    : decoder_(decoder), state_(std::make_shared<State>())
+{
+    state_->table = &table;
+    decoder_.setBranch(kObjectEventRecord, [state = state_](const AnswerFrame &frame, InstrumentRecord &) {
+        if (state->expected < 0)
+            return;
+        state->stored = state->table->Fill(state->expected, frame);
+        // One answer per request: a second one cannot overwrite another entry.
+        state->expected = -1;
+    });
+}
+
+EventCapture::~EventCapture()
+{
+    decoder_.setBranch(kObjectEventRecord, &PlainEventRecordBranch);
+}
+
+void EventCapture::Expect(int index)
+{
+    state_->expected = index;
+    state_->stored = false;
+    // Emptied before the read: a failed read leaves nothing behind.
+    state_->table->Empty(index);
+}
+
+bool EventCapture::Stored() const
+{
+    return state_->stored;
+}
+
+EventReadOutcome ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture)
+{
+    capture.Expect(number - 1);
+    RequestBuffer request{};
+    request[kOffsetPayload] = static_cast<std::uint8_t>(number & 0xFF);
+    request[kOffsetPayload + 1] = static_cast<std::uint8_t>(number >> 8);
+    BuildSelectReadRequest(kObjectEventRecord, kEventSelectorSize, request);
+    switch (RunExchange(job, request, kEventReadTicks)) {
+    case Exchange::NotSent:
+        return EventReadOutcome::NotSent;
+    case Exchange::NoAnswer:
+        return EventReadOutcome::NoAnswer;
+    case Exchange::Answered:
+        break;
+    }
+    job.sequences().DecodeAnswer();
+    return capture.Stored() ? EventReadOutcome::Stored : EventReadOutcome::Refused;
+}
+
+ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result)
+{
+    return [count, result = std::move(result)](JobContext &job) { RunDownload(job, *result, count); };
+}
+
+ConnectionJob EventClearJob(std::uint16_t maxEvents, std::shared_ptr<EventClear> result)
+{
+    return [maxEvents, result = std::move(result)](JobContext &job) { RunClear(job, *result, maxEvents); };
+}
+
+} // namespace r310::logs

@@ -1,0 +1,102 @@
+#pragma once
+// The event log's exchanges, as jobs on the instrument connection: the
+// download of every event ("Read") and the emptying of the log ("Clear").
+//
+// A job hands its outcome back through a result object it shares with the
+// front end; the front end reads it after jobFinished. The download formats
+// the export lines on the engine with the connection's regional settings and
+// gas table, the same that made the window's date and value texts, so the
+// window and r310ctl get the same lines; the front end writes the file.
+#include "EventLog.h"
+
+#include <InstrumentConnection.h>
+
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace r310::logs {
+
+// The decoder branches of objects 34 and 35. The counters of object 35 reach
+// the front ends with the answer (DecodeEventProperties); an object-34 answer
+// goes into the event table of the download that asked for it.
+void InstallEventLogDecoders(AnswerDecoder &decoder);
+
+// While it lives, the decoder's object-34 branch stores each answer into one
+// entry of `table`: the entry named by Expect(), emptied at that moment. An
+// answer that comes when no entry is expected is dropped. The plain branch
+// comes back when it ends.
+class EventCapture {
+public:
+    EventCapture(AnswerDecoder &decoder, EventTable &table);
+    ~EventCapture();
+    EventCapture(const EventCapture &) = delete;
+    EventCapture &operator=(const EventCapture &) = delete;
+
+    void Expect(int index);
+    // The expected entry was filled since Expect().
+    bool Stored() const;
+
+private:
+    struct State;
+    AnswerDecoder &decoder_;
+    std::shared_ptr<State> state_;
+};
+
+// How one event read went.
+enum class EventReadOutcome {
+    Stored,   // the event is in its entry
+    Refused,  // the instrument answered, but with an error report or no whole event
+    NoAnswer, // no valid answer after the transaction's attempts
+    NotSent,  // the port was not open ("Comport nicht geöffnet!" was shown)
+};
+
+// Reads event `number` (1-based) into entry number - 1 of the capture's
+// table: select-read request of object 34, then the decoder. On failure the
+// lamp turns red.
+EventReadOutcome ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture);
+
+// A download stops after this many events in a row went unanswered: the
+// line or the instrument is gone.
+constexpr int kMaxConsecutiveUnanswered = 3;
+
+struct EventDownload {
+    enum class End {
+        Complete,  // every event was asked for
+        Cancelled, // "&Close Comport", closing the window, Ctrl+C
+        LineLost,  // kMaxConsecutiveUnanswered events in a row went unanswered
+        PortClosed // the port was not open
+    };
+
+    // Filled by the job; read by the front end after jobFinished.
+    End end = End::Cancelled;
+    int count = 0;        // events asked for
+    int lastAsked = 0;    // number of the last event asked for
+    EventTable table;
+    // Only for a complete download: the header and a line per event read.
+    QStringList lines;
+    // Entries ("No") left empty in a complete download.
+    std::vector<int> missing;
+    // Some events were refused by the instrument (error report).
+    bool refusals = false;
+};
+
+// Downloads events 1 to count (at most EventTable::kMaxEntries), reporting
+// progress as "Reading event n of count". A count of 0 or less asks for nothing.
+ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result);
+
+struct EventClear {
+    std::uint16_t maxEvents = 0; // what was sent
+    bool written = false;        // the write was answered
+    bool refused = false;        // ... with an error report
+    bool readBack = false;       // the counters were read back
+    std::optional<EventProperties> properties; // as read back
+};
+
+// "Clear": writes object 35 with the maximum number of events (checked by
+// MaxEventsToSend before), reads the counters back, then the data logger's
+// counters. A failed exchange turns the lamp red and ends the job.
+ConnectionJob EventClearJob(std::uint16_t maxEvents, std::shared_ptr<EventClear> result);
+
+} // namespace r310::logs
