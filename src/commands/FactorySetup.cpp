@@ -70,6 +70,44 @@ QString FactoryCustomerIdRefusal(const QString &customerId)
     return {};
 }
 
+bool FactorySerialCharacter(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool FactoryCustomerIdCharacter(QChar c)
+{
+    return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || FactorySerialCharacter(c) || c == QLatin1Char(' ')
+        || c == QLatin1Char(',') || c == QLatin1Char('-') || c == QLatin1Char('.');
+}
+
+QChar FactoryUpperCase(QChar c)
+{
+    return c >= QLatin1Char('a') && c <= QLatin1Char('z') ? QChar(c.unicode() - 'a' + 'A') : c;
+}
+
+std::optional<QString> FactoryCustomerIdFromText(const QString &text, QString *refusal)
+{
+    QString id;
+    for (const QChar c : text) {
+        const QChar upper = FactoryUpperCase(c);
+        if (!FactoryCustomerIdCharacter(upper)) {
+            if (refusal)
+                *refusal = QStringLiteral("The customer ID \"%1\" holds \"%2\": only A to Z, 0 to 9, blank, "
+                                          "comma, hyphen and full stop are taken")
+                               .arg(text, QString(c));
+            return std::nullopt;
+        }
+        id.append(upper);
+    }
+    if (const QString why = FactoryCustomerIdRefusal(id); !why.isEmpty()) {
+        if (refusal)
+            *refusal = why;
+        return std::nullopt;
+    }
+    return id;
+}
+
 CommandPayload FactorySetupPayload(const FactorySetupEntries &entries, std::int32_t instrumentSeconds)
 {
     if (entries.serialNumber < kMinFactorySerialNumber || entries.serialNumber > kMaxFactorySerialNumber)

@@ -49,6 +49,18 @@ std::optional<std::int32_t> ParseFactorySerialNumber(const QString &text, QStrin
 // when it can be sent.
 QString FactoryCustomerIdRefusal(const QString &customerId);
 
+// Characters the setup dialog's fields take as typed: the serial number's
+// digits; the customer ID's A to Z, digits, blank, comma, hyphen and full stop.
+bool FactorySerialCharacter(QChar c);
+bool FactoryCustomerIdCharacter(QChar c);
+// Only the letters a to z become upper case (as typing into the dialog does).
+QChar FactoryUpperCase(QChar c);
+
+// A customer ID as the factory setup takes it from the dialog or the command
+// line: a to z made upper case, then only the dialog's characters, at most 9;
+// otherwise empty and the refusal.
+std::optional<QString> FactoryCustomerIdFromText(const QString &text, QString *refusal);
+
 // The 28-byte payload: serial number (bytes 0-3), the PC's local time as
 // InstrumentSeconds (4-7), the customer ID and a terminating zero (8-17),
 // 0xAA in byte 18 for the limit-list update, zero in the rest. Refused when

@@ -27,6 +27,25 @@ TEST(FactorySerialNumber, AcceptsOneToNinetyNineMillionDigitsOnly)
     }
 }
 
+TEST(FactoryCustomerId, UpperCasesAToZAndTakesOnlyTheDialogsCharacters)
+{
+    QString why;
+    EXPECT_EQ(FactoryCustomerIdFromText(QStringLiteral("lu-7, a.b"), &why), QStringLiteral("LU-7, A.B"));
+    EXPECT_EQ(FactoryCustomerIdFromText(QString(), &why), QString());
+    for (const QString &bad : {QStringLiteral("A*B"), QStringLiteral("\u00E4"), QStringLiteral("A_B"),
+                               QStringLiteral("ABCDEFGHIJ")}) {
+        why.clear();
+        EXPECT_FALSE(FactoryCustomerIdFromText(bad, &why).has_value()) << bad.toStdString();
+        EXPECT_FALSE(why.isEmpty());
+    }
+    EXPECT_EQ(FactoryUpperCase(QLatin1Char('q')), QLatin1Char('Q'));
+    EXPECT_EQ(FactoryUpperCase(QChar(0xE4)), QChar(0xE4));
+    EXPECT_TRUE(FactorySerialCharacter(QLatin1Char('7')));
+    EXPECT_FALSE(FactorySerialCharacter(QLatin1Char('-')));
+    EXPECT_FALSE(FactoryCustomerIdCharacter(QLatin1Char('*')));
+    EXPECT_FALSE(FactoryCustomerIdCharacter(QLatin1Char('a')));
+}
+
 TEST(FactorySetupPayload, LaysOutSerialTimeCustomerIdAndMarker)
 {
     FactorySetupEntries entries;
