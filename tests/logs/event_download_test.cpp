@@ -1,0 +1,244 @@
+// The event log download and "Clear" as jobs on the simulated instrument:
+// what is asked for, the lines of the events read, events that cannot be
+// read, a line that goes away, a cancel, a closed port, and the clear write
+// with its read-backs.
+#include "EventRig.h"
+
+using namespace r310;
+using namespace r310::logs;
+using namespace eventtest;
+
+namespace {
+
+std::shared_ptr<EventDownload> Download(Rig &rig, int count, JobOutcome *outcome = nullptr)
+{
+    auto result = std::make_shared<EventDownload>();
+    const JobOutcome o = rig.Run(EventDownloadJob(count, result));
+    if (outcome)
+        *outcome = o;
+    return result;
+}
+
+sim::FaultPlan EventFaults()
+{
+    sim::FaultPlan plan;
+    plan.objects = {kObjectEventRecord};
+    return plan;
+}
+
+TEST(EventDownloads, ReadsEveryEventInOrderAndFormatsItsLines)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    const auto result = Download(rig, 3);
+
+    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R34", "R34", "R34"}));
+    EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->lines, KnownEventLines());
+    EXPECT_TRUE(result->missing.empty());
+    EXPECT_FALSE(result->refusals);
+    EXPECT_TRUE(rig.messages.isEmpty());
+
+    // How far it is, before each event and at the end.
+    r310test::SpinFor(20ms);
+    ASSERT_GE(rig.progress.size(), 4u);
+    EXPECT_EQ(rig.progress.front().text, QStringLiteral("Reading event 1 of 3"));
+    EXPECT_EQ(rig.progress.front().done, 0);
+    EXPECT_EQ(rig.progress.at(2).text, QStringLiteral("Reading event 3 of 3"));
+    EXPECT_EQ(rig.progress.back().done, 3);
+    EXPECT_EQ(rig.progress.back().total, 3);
+}
+
+TEST(EventDownloads, CountOfZeroAsksForNothing)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    const auto result = Download(rig, 0);
+    EXPECT_TRUE(rig.HeardSince(before).empty());
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->lines, QStringList{kEventHeaderLine});
+}
+
+TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    auto result = std::make_shared<EventDownload>();
+    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), JobOutcome::Done);
+    ASSERT_EQ(result->lines, KnownEventLines());
+
+    // The first event goes unanswered through all five attempts; the others come.
+    sim::FaultPlan plan = EventFaults();
+    plan.noAnswer.next = 5;
+    rig.SetFaults(plan);
+    const std::size_t before = rig.HeardCount();
+    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), JobOutcome::Done);
+
+    EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 1, 1, 1, 1, 2, 3}));
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->missing, std::vector<int>{0});
+    EXPECT_EQ(result->lines, (QStringList{KnownEventLines().at(0), KnownEventLines().at(2), KnownEventLines().at(3)}));
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+}
+
+TEST(EventDownloads, EventsTheInstrumentRefusesAreMissingAndTheDownloadGoesOn)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    // Five asked for, three stored: the instrument answers 4 and 5 with error reports.
+    const auto result = Download(rig, 5);
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_TRUE(result->refusals);
+    EXPECT_EQ(result->missing, (std::vector<int>{3, 4}));
+    EXPECT_EQ(result->lines, KnownEventLines());
+}
+
+TEST(EventDownloads, LineThatGoesAwayEndsTheDownloadWithoutLines)
+{
+    RigOptions options;
+    options.events.reset();
+    options.scenario.events = 20;
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan plan;
+    plan.lineDropAfter = 2; // two events answered, then nothing for good
+    rig.SetFaults(plan);
+    const std::size_t before = rig.HeardCount();
+    const auto result = Download(rig, 20);
+
+    EXPECT_EQ(result->end, EventDownload::End::LineLost);
+    EXPECT_EQ(result->lastAsked, 2 + kMaxConsecutiveUnanswered);
+    EXPECT_TRUE(result->lines.isEmpty());
+    const std::vector<int> numbers = EventNumbers(rig.HeardSince(before));
+    EXPECT_EQ(numbers.back(), 2 + kMaxConsecutiveUnanswered);
+    EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 3), 5) << "each event has the transaction's five attempts";
+    // No message per event: the front end says once what happened.
+    EXPECT_TRUE(rig.messages.isEmpty());
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+}
+
+TEST(EventDownloads, CloseComportEndsTheDownloadAtOnce)
+{
+    RigOptions options;
+    options.events.reset();
+    options.scenario.events = 200;
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    std::size_t heardAtClose = 0;
+    rig.onProgress = [&rig, &heardAtClose](int done, int) {
+        if (done == 10) {
+            heardAtClose = rig.HeardCount();
+            rig.connection.closePort();
+        }
+    };
+    JobOutcome outcome = JobOutcome::Done;
+    const auto result = Download(rig, 200, &outcome);
+    EXPECT_EQ(outcome, JobOutcome::Cancelled);
+    EXPECT_EQ(result->end, EventDownload::End::Cancelled);
+    EXPECT_TRUE(result->lines.isEmpty());
+    EXPECT_LT(result->lastAsked, 200);
+    // Nothing goes out after the click but what was already under way.
+    ASSERT_GT(heardAtClose, 0u);
+    EXPECT_LE(rig.HeardCount(), heardAtClose + 3);
+    EXPECT_TRUE(rig.messages.isEmpty());
+}
+
+TEST(EventDownloads, ClosedPortShowsItsMessageOnceAndSendsNothing)
+{
+    Rig rig; // never opened
+    const auto result = Download(rig, 50);
+    r310test::SpinFor(20ms);
+    EXPECT_EQ(rig.HeardCount(), 0u);
+    EXPECT_EQ(result->end, EventDownload::End::PortClosed);
+    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht ge\u00f6ffnet!")});
+    EXPECT_TRUE(result->lines.isEmpty());
+}
+
+TEST(EventDownloads, AfterCloseComportADownloadEndsBeforeItAsks)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.connection.closePort();
+    ASSERT_TRUE(r310test::SpinUntil([&rig] { return !rig.connection.portOpen(); }, 5s));
+    const std::size_t before = rig.HeardCount();
+    const auto result = Download(rig, 50);
+    r310test::SpinFor(20ms);
+    EXPECT_TRUE(rig.HeardSince(before).empty());
+    EXPECT_EQ(result->end, EventDownload::End::Cancelled);
+    EXPECT_TRUE(rig.messages.isEmpty());
+}
+
+TEST(EventDownloads, MoreEventsThanTheProductsLogSizeAreAllRead)
+{
+    RigOptions options;
+    options.events.reset();
+    options.scenario.events = 600;
+    options.scenario.maxEvents = 600;
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    const auto result = Download(rig, 600);
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->table.size(), 600);
+    EXPECT_EQ(result->table.filledCount(), 600);
+    ASSERT_EQ(result->lines.size(), 601);
+    EXPECT_TRUE(result->lines.last().startsWith(QStringLiteral("599;")));
+    EXPECT_EQ(EventNumbers(rig.HeardSince(0)).back(), 600);
+}
+
+TEST(EventClears, WritesTheMaximumThenReadsBothLogsCountersBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<EventClear>();
+    ASSERT_EQ(rig.Run(EventClearJob(300, result)), JobOutcome::Done);
+
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    EXPECT_EQ(Names(heard), (std::vector<std::string>{"W35", "R35", "R36"}));
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front().flags, kFlagsWrite);
+    EXPECT_EQ(heard.front().payload, (Bytes{0, 0, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0, 0}));
+    EXPECT_TRUE(result->written);
+    EXPECT_FALSE(result->refused);
+    ASSERT_TRUE(result->readBack);
+    EXPECT_EQ(result->properties->count, 0);
+    EXPECT_EQ(result->properties->maxEvents, 300);
+    const sim::DeviceState state = rig.InstrumentState();
+    EXPECT_TRUE(state.events.records.empty());
+    EXPECT_EQ(state.events.maxEvents, 300);
+    // The front ends see the new counters with the answer.
+    r310test::SpinFor(20ms);
+    ASSERT_TRUE(rig.eventProperties.has_value());
+    EXPECT_EQ(rig.eventProperties->count, 0);
+}
+
+TEST(EventClears, RefusedOrUnansweredWriteIsReported)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    // The instrument refuses a maximum of 0 with an error report.
+    auto refused = std::make_shared<EventClear>();
+    rig.Run(EventClearJob(0, refused));
+    EXPECT_TRUE(refused->written);
+    EXPECT_TRUE(refused->refused);
+    EXPECT_EQ(rig.InstrumentState().events.records.size(), KnownEvents().size());
+
+    sim::FaultPlan silent;
+    silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectEventProperties};
+    rig.SetFaults(silent);
+    const std::size_t before = rig.HeardCount();
+    auto unanswered = std::make_shared<EventClear>();
+    rig.Run(EventClearJob(192, unanswered));
+    EXPECT_FALSE(unanswered->written);
+    EXPECT_FALSE(unanswered->readBack);
+    // No read-back after a failed write.
+    for (const Heard &h : rig.HeardSince(before))
+        EXPECT_EQ(h.name(), "W35");
+    EXPECT_EQ(rig.lamp, LampColour::Red);
+}
+
+} // namespace
