@@ -1,6 +1,9 @@
 #include "R310Cnf.h"
 
+#include "CalibrationTab.h"
 #include "ConnectionLamp.h"
+#include "IdentityTab.h"
+#include "SpecialFunctionTab.h"
 
 #if defined(R310_HAVE_HEADER_PICTURE)
 #include "JpegPicture.h"
@@ -94,6 +97,9 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     ConnectInstrument();
     FormCreate(setup);
     LoadHeaderPicture(setup.picturePath);
+    identityTab_ = new IdentityTab(*this);
+    calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);
+    specialFunctionTab_ = new SpecialFunctionTab(*this);
 }
 
 TFo_R310::~TFo_R310()

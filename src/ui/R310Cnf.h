@@ -24,6 +24,10 @@
 
 namespace r310::ui {
 
+class IdentityTab;
+class CalibrationTab;
+class SpecialFunctionTab;
+
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
 
@@ -126,6 +130,9 @@ private:
     JobId runningJob_ = 0;
     JobId lastTabRead_ = 0;
     QTimer busyDelay_;
+    IdentityTab *identityTab_ = nullptr;
+    CalibrationTab *calibrationTab_ = nullptr;
+    SpecialFunctionTab *specialFunctionTab_ = nullptr;
 };
 
 } // namespace r310::ui

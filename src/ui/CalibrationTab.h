@@ -1,0 +1,45 @@
+#pragma once
+// The Calibration tab: "Start Cal" with the concentration of Edit5, "Start
+// Zerro" and "Horn Check". An accepted start sets CalibrationRunning; the
+// idle poll then reads the calibration state, which the display shows in
+// Edit6 ("Running" blinking, "OK", "Error"). While a start is under way or
+// the calibration runs, the three buttons stay disabled and the tab cannot
+// be left.
+#include <Calibration.h>
+#include <HornCheck.h>
+
+#include <QLocale>
+#include <QObject>
+
+#include <memory>
+
+namespace r310::ui {
+
+class TFo_R310;
+
+class CalibrationTab : public QObject {
+    Q_OBJECT
+public:
+    // locale: the user's regional settings for the typed concentration.
+    CalibrationTab(TFo_R310 &window, const QLocale &locale);
+
+    void Button5Click(); // "Start Cal"
+    void Button7Click(); // "Start Zerro"
+    void Button6Click(); // "Horn Check"
+
+    // Leaving "Calibration" while connected: refused while a start is under
+    // way or the instrument has not yet reported the calibration's end.
+    bool LeaveCalibration() const;
+
+private:
+    void Start(CalibrationRequest request);
+    void JobFinished(JobId id);
+    void SetButtonsEnabled(bool enabled);
+
+    TFo_R310 &window_;
+    const QLocale locale_;
+    JobId startJob_ = 0;
+    std::shared_ptr<CalibrationStartResult> startResult_;
+};
+
+} // namespace r310::ui

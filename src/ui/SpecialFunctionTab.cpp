@@ -1,0 +1,40 @@
+#include "SpecialFunctionTab.h"
+
+#include "R310Cnf.h"
+#include "RadioGroup.h"
+
+#include <QPushButton>
+
+namespace r310::ui {
+
+SpecialFunctionTab::SpecialFunctionTab(TFo_R310 &window) : QObject(&window), window_(window)
+{
+    setObjectName(QStringLiteral("SpecialFunctionTab"));
+    connect(window.widgets().special.Button9, &QPushButton::clicked, this, &SpecialFunctionTab::Button9Click);
+    if (InstrumentConnection *connection = window.connection())
+        connect(connection, &InstrumentConnection::jobFinished, this,
+                [this](JobId id, JobOutcome) { JobFinished(id); });
+}
+
+void SpecialFunctionTab::Button9Click()
+{
+    InstrumentConnection *connection = window_.connection();
+    const std::optional<ServiceCode> code = ServiceCodeForItem(window_.widgets().special.Funktion->itemIndex());
+    if (!connection || !code)
+        return;
+    serviceResult_ = std::make_shared<ServiceFunctionResult>();
+    serviceJob_ = connection->submit(QStringLiteral("service function"), ServiceFunctionJob(*code, serviceResult_));
+}
+
+void SpecialFunctionTab::JobFinished(JobId id)
+{
+    if (id == 0 || id != serviceJob_)
+        return;
+    serviceJob_ = 0;
+    const std::shared_ptr<ServiceFunctionResult> result = std::move(serviceResult_);
+    // The instrument went to its update mode: it answers no more requests.
+    if (result && result->code == ServiceCode::Update && result->accepted())
+        window_.Button_ClosePortClick();
+}
+
+} // namespace r310::ui

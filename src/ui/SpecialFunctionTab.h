@@ -1,0 +1,31 @@
+#pragma once
+// The Special Function tab: "Start" sends the service function selected in
+// "Function" (none selected: nothing). "Update" puts the instrument into its
+// update mode; once it took the request the window closes the port, as
+// "&Close Comport" does.
+#include <ServiceFunction.h>
+
+#include <QObject>
+
+#include <memory>
+
+namespace r310::ui {
+
+class TFo_R310;
+
+class SpecialFunctionTab : public QObject {
+    Q_OBJECT
+public:
+    explicit SpecialFunctionTab(TFo_R310 &window);
+
+    void Button9Click(); // "Start"
+
+private:
+    void JobFinished(JobId id);
+
+    TFo_R310 &window_;
+    JobId serviceJob_ = 0;
+    std::shared_ptr<ServiceFunctionResult> serviceResult_;
+};
+
+} // namespace r310::ui
