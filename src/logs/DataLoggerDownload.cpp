@@ -167,11 +167,12 @@ QString LoggerReadFailureText(LoggerReadFailure failure)
     return QStringLiteral("the connection ended");
 }
 
-QString LoggerDownloadResult::failureText() const
+QString LoggerDownloadResult::failureText(const QString &givenReason) const
 {
     const QString where = currentBlock == 0 ? QStringLiteral("reading the logger information")
                                             : QStringLiteral("at block %1 of %2").arg(currentBlock).arg(blockCount);
-    const QString reason = LoggerReadFailureText(outcome == Outcome::Failed ? failure : LoggerReadFailure::None);
+    const QString reason = !givenReason.isEmpty() ? givenReason
+                         : LoggerReadFailureText(outcome == Outcome::Failed ? failure : LoggerReadFailure::None);
     return QStringLiteral("Data logger download stopped %1: %2. Nothing was saved").arg(where, reason);
 }
 

@@ -51,8 +51,9 @@ struct LoggerDownloadResult {
 
     bool completed() const { return outcome == Outcome::Completed; }
     // What to tell the user when the download did not complete: which read
-    // failed and why, and that nothing was saved.
-    QString failureText() const;
+    // failed and why (or the reason given, when the front end knows better,
+    // as after a port failure), and that nothing was saved.
+    QString failureText(const QString &reason = {}) const;
 };
 
 // The job; result is filled as it runs and read after jobFinished.

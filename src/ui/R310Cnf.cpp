@@ -2,6 +2,7 @@
 
 #include "CalibrationTab.h"
 #include "ConnectionLamp.h"
+#include "DataloggingTab.h"
 #include "IdentityTab.h"
 #include "SpecialFunctionTab.h"
 
@@ -97,6 +98,7 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     ConnectInstrument();
     FormCreate(setup);
     LoadHeaderPicture(setup.picturePath);
+    dataloggingTab_ = new DataloggingTab(*this, setup.connection.decoding.locale);
     identityTab_ = new IdentityTab(*this);
     calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);
     specialFunctionTab_ = new SpecialFunctionTab(*this);

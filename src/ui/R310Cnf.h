@@ -24,6 +24,7 @@
 
 namespace r310::ui {
 
+class DataloggingTab;
 class IdentityTab;
 class CalibrationTab;
 class SpecialFunctionTab;
@@ -130,6 +131,7 @@ private:
     JobId runningJob_ = 0;
     JobId lastTabRead_ = 0;
     QTimer busyDelay_;
+    DataloggingTab *dataloggingTab_ = nullptr;
     IdentityTab *identityTab_ = nullptr;
     CalibrationTab *calibrationTab_ = nullptr;
     SpecialFunctionTab *specialFunctionTab_ = nullptr;

@@ -1,0 +1,202 @@
+#include "DataloggingTab.h"
+
+#include "R310Cnf.h"
+
+#include <DataLoggerExport.h>
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace r310::ui {
+
+namespace {
+
+const QString kSaveTitle = QStringLiteral("Save Event");
+const QString kSaveSuffix = QStringLiteral("csv");
+const QString kNoData = QStringLiteral("No Data");
+
+} // namespace
+
+DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
+    : QObject(&window), window_(window), w_(window.widgets().logger), locale_(locale)
+{
+    // Obj1 to Obj3 are what the instrument holds; the interval command sends
+    // them back as read, so typing into them would change nothing.
+    for (QLineEdit *edit : {w_.Edit14, w_.Edit15, w_.Edit16})
+        edit->setReadOnly(true);
+
+    connect(w_.Button8, &QPushButton::clicked, this, &DataloggingTab::Button8Click);
+    connect(w_.Button10, &QPushButton::clicked, this, &DataloggingTab::Button10Click);
+    connect(w_.Button11, &QPushButton::clicked, this, &DataloggingTab::Button11Click);
+    window.SetLeaveHandler(InstrumentTab::Datalogging, [this] { return Leave(); });
+    connect(&window, &TFo_R310::answerShown, this,
+            [this](const DecodedAnswer &, const AnswerFrame &frame) { ShowAnswer(frame); });
+
+    InstrumentConnection *connection = window.connection();
+    connect(connection, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
+    connect(connection, &InstrumentConnection::progress, this,
+            [this](int done, int total, const QString &) { Progress(done, total); });
+    connect(connection, &InstrumentConnection::jobFinished, this, &DataloggingTab::JobFinished);
+    connect(connection, &InstrumentConnection::displayCleared, this, [this] { info_.reset(); });
+    connect(connection, &InstrumentConnection::portError, this, [this](const QString &message) {
+        if (DownloadRunning() && portError_.isEmpty())
+            portError_ = message;
+    });
+}
+
+QString DataloggingTab::ProposedFileName(const QString &serialNumber, const QDateTime &now)
+{
+    QString serial;
+    for (const QChar c : serialNumber) {
+        if (c.isLetterOrNumber() && c.unicode() < 0x80)
+            serial += c;
+    }
+    const QString stamp = now.toString(QStringLiteral("yyyyMMdd_HHmm"));
+    return QStringLiteral("Logger_") + (serial.isEmpty() ? QString() : serial + u'_') + stamp + u'.' + kSaveSuffix;
+}
+
+void DataloggingTab::ShowAnswer(const AnswerFrame &frame)
+{
+    const std::optional<logs::LoggerInfo> info = logs::LoggerInfoFromAnswer(frame);
+    if (!info)
+        return;
+    info_ = info;
+    const std::array<QString, 7> texts = info->fieldTexts();
+    QLineEdit *const fields[] = {w_.Edit10, w_.Edit11, w_.Edit12, w_.Edit13, w_.Edit14, w_.Edit15, w_.Edit16};
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        fields[i]->setText(texts[i]);
+}
+
+void DataloggingTab::Button8Click()
+{
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || DownloadRunning())
+        return;
+    SetButtonsEnabled(false);
+    w_.ProgressBar1->setMinimum(0);
+    w_.ProgressBar1->setValue(0);
+    portError_.clear();
+    downloadStarted_ = false;
+    download_ = std::make_shared<logs::LoggerDownloadResult>();
+    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_));
+}
+
+void DataloggingTab::Button10Click()
+{
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || DownloadRunning())
+        return;
+    // Lamp, status panel and the read-back show how it went.
+    connection->submit(QStringLiteral("data logger clear"),
+                       logs::ClearDataLoggerJob(std::make_shared<logs::LoggerCommandResult>()));
+}
+
+void DataloggingTab::Button11Click()
+{
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || DownloadRunning())
+        return;
+    const logs::LoggerIntervalInput input = logs::LoggerIntervalFromText(w_.Edit13->text(), locale_);
+    switch (input.refusal) {
+    case logs::LoggerIntervalInput::Refusal::NotAnInteger:
+        window_.dialogs().showError(input.message);
+        return;
+    case logs::LoggerIntervalInput::Refusal::OutOfRange:
+        window_.dialogs().showMessage(input.message);
+        if (info_)
+            w_.Edit13->setText(QString::number(info_->interval()));
+        return;
+    case logs::LoggerIntervalInput::Refusal::None:
+        break;
+    }
+    connection->submit(QStringLiteral("data logger interval"),
+                       logs::SetLoggerIntervalJob(*input.seconds, std::make_shared<logs::LoggerCommandResult>()));
+}
+
+void DataloggingTab::JobStarted(JobId id)
+{
+    if (id == downloadJob_ && id != 0)
+        downloadStarted_ = true;
+}
+
+void DataloggingTab::Progress(int done, int total)
+{
+    // The connection reports the progress of whatever job runs; only the
+    // download's moves this bar.
+    if (!downloadStarted_)
+        return;
+    // A maximum of 0 would turn the bar into a busy indicator.
+    w_.ProgressBar1->setMaximum(std::max(total, 1));
+    w_.ProgressBar1->setValue(std::clamp(done, 0, std::max(total, 1)));
+}
+
+void DataloggingTab::JobFinished(JobId id, JobOutcome)
+{
+    if (id == 0 || id != downloadJob_)
+        return;
+    downloadStarted_ = false;
+    DownloadFinished();
+}
+
+void DataloggingTab::DownloadFinished()
+{
+    const std::shared_ptr<logs::LoggerDownloadResult> download = std::move(download_);
+    if (!download->completed()) {
+        // Closing the port was the user's own doing; anything else is told.
+        if (!ClosedByUser(*download)) {
+            const QString reason =
+                portError_.isEmpty() ? QString() : QStringLiteral("the port failed (%1)").arg(portError_);
+            window_.dialogs().showError(download->failureText(reason));
+        }
+        EndDownload();
+        return;
+    }
+    if (!logs::HasLoggerExportLines(download->data)) {
+        window_.dialogs().showMessage(kNoData);
+        EndDownload();
+        return;
+    }
+    SaveDownload(download);
+}
+
+bool DataloggingTab::ClosedByUser(const logs::LoggerDownloadResult &download) const
+{
+    // "&Close Comport" puts the connection into its closed phase at once; a
+    // failing port closes it only after the job has ended, and reports first.
+    const InstrumentConnection *connection = window_.connection();
+    const bool cancelled = download.outcome == logs::LoggerDownloadResult::Outcome::NotRun
+                        || download.failure == logs::LoggerReadFailure::Cancelled;
+    return cancelled && portError_.isEmpty() && connection && connection->phase() == ConnectionPhase::Closed;
+}
+
+void DataloggingTab::SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download)
+{
+    const QString proposed =
+        ProposedFileName(window_.widgets().general.Edit_DevSn->text(), QDateTime::currentDateTime());
+    window_.dialogs().askSaveFileName(kSaveTitle, kSaveSuffix, proposed, [this, download](const QString &path) {
+        if (!path.isEmpty()) {
+            const logs::ExportResult written = logs::WriteLoggerExport(path, download->data);
+            if (!written.ok)
+                window_.dialogs().showError(written.message);
+        }
+        EndDownload();
+    });
+}
+
+void DataloggingTab::EndDownload()
+{
+    downloadJob_ = 0;
+    w_.ProgressBar1->setValue(0);
+    SetButtonsEnabled(true);
+}
+
+void DataloggingTab::SetButtonsEnabled(bool enabled)
+{
+    for (QPushButton *button : {w_.Button8, w_.Button10, w_.Button11})
+        button->setEnabled(enabled);
+}
+
+} // namespace r310::ui

@@ -1,0 +1,76 @@
+#pragma once
+// The "Datalogging" tab: the logger information in Edit10 to Edit16, "Read"
+// (the download with ProgressBar1 and the save dialog), "Clear" and "Set
+// Paramet" (the logging interval). The download, the file's lines and the
+// two commands are the logs module's; the tab gathers the input, follows
+// the download's progress and shows the outcome.
+//
+// While a download runs (from "Read" until the file is written or the save
+// dialog is cancelled) "Read", "Clear" and "Set Paramet" are disabled and the
+// tab cannot be left: no command of this tab reaches the wire between the
+// download's requests, and its progress stays in view.
+#include <DataLoggerDownload.h>
+#include <LoggerRecords.h>
+#include <LoggerSettings.h>
+
+#include <InstrumentConnection.h>
+
+#include <QDateTime>
+#include <QLocale>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace r310::ui {
+
+class TFo_R310;
+struct LoggerWidgets;
+
+class DataloggingTab : public QObject {
+    Q_OBJECT
+public:
+    // locale: the user's regional settings, the same the decoder uses.
+    DataloggingTab(TFo_R310 &window, const QLocale &locale);
+
+    void Button8Click();  // "Read"
+    void Button10Click(); // "Clear"
+    void Button11Click(); // "Set Paramet"
+
+    // A download runs or waits for its file name.
+    bool DownloadRunning() const { return downloadJob_ != 0; }
+    // Leaving the tab while connected: refused during a download.
+    bool Leave() const { return !DownloadRunning(); }
+
+    // The save dialog's proposal: "Logger", the instrument's serial number
+    // (when known) and the PC's date and time, as a file name that every
+    // system accepts: "Logger_00001234_20081224_1345.csv".
+    static QString ProposedFileName(const QString &serialNumber, const QDateTime &now);
+
+private:
+    void ShowAnswer(const AnswerFrame &frame);
+    void JobStarted(JobId id);
+    void Progress(int done, int total);
+    void JobFinished(JobId id, JobOutcome outcome);
+    void DownloadFinished();
+    bool ClosedByUser(const logs::LoggerDownloadResult &download) const;
+    void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);
+    void EndDownload();
+    void SetButtonsEnabled(bool enabled);
+
+    TFo_R310 &window_;
+    const LoggerWidgets &w_;
+    const QLocale locale_;
+    // The logger information last shown; its interval refills Edit13 when a
+    // typed interval is refused.
+    std::optional<logs::LoggerInfo> info_;
+
+    std::shared_ptr<logs::LoggerDownloadResult> download_;
+    JobId downloadJob_ = 0;
+    bool downloadStarted_ = false;
+    // A port failure during the download: the reason it stopped.
+    QString portError_;
+};
+
+} // namespace r310::ui
