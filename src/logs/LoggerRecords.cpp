@@ -10,6 +10,8 @@ namespace r310::logs {
 
 namespace {
 
+void NothingKeptByTheEngine(const AnswerFrame &, InstrumentRecord &) {}
+
 bool IsDataAnswerOf(const AnswerFrame &frame, std::uint8_t object)
 {
     return frame.intact && frame.object == object && frame.flags == kFlagsDataAnswer;
@@ -84,6 +86,12 @@ std::optional<LoggerBlockHeader> LoggerBlockHeaderFromAnswer(const AnswerFrame &
 std::optional<LoggerSampleSet> LoggerSampleSetFromAnswer(const AnswerFrame &frame)
 {
     return IsDataAnswerOf(frame, kObjectLoggerSampleSet) ? DecodeLoggerSampleSet(frame.payload) : std::nullopt;
+}
+
+void InstallDataLoggerDecoders(AnswerDecoder &decoder)
+{
+    for (const std::uint8_t object : {kObjectLoggerInfo, kObjectLoggerBlock, kObjectLoggerSampleSet})
+        decoder.setBranch(object, &NothingKeptByTheEngine);
 }
 
 } // namespace r310::logs

@@ -12,8 +12,9 @@
 #include <vector>
 
 namespace r310 {
+class AnswerDecoder;
 struct AnswerFrame;
-}
+} // namespace r310
 
 namespace r310::logs {
 
@@ -113,5 +114,9 @@ std::optional<LoggerSampleSet> DecodeLoggerSampleSet(const std::vector<std::uint
 std::optional<LoggerInfo> LoggerInfoFromAnswer(const AnswerFrame &frame);
 std::optional<LoggerBlockHeader> LoggerBlockHeaderFromAnswer(const AnswerFrame &frame);
 std::optional<LoggerSampleSet> LoggerSampleSetFromAnswer(const AnswerFrame &frame);
+
+// The decoder branches of objects 36, 37 and 38. The engine keeps nothing of
+// them: the front ends and the download take the records from the answer.
+void InstallDataLoggerDecoders(AnswerDecoder &decoder);
 
 } // namespace r310::logs
