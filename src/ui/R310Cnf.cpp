@@ -3,6 +3,7 @@
 #include "CalibrationTab.h"
 #include "ConnectionLamp.h"
 #include "DataloggingTab.h"
+#include "EventPropertiesTab.h"
 #include "IdentityTab.h"
 #include "SpecialFunctionTab.h"
 
@@ -102,6 +103,7 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     identityTab_ = new IdentityTab(*this);
     calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);
     specialFunctionTab_ = new SpecialFunctionTab(*this);
+    eventPropertiesTab_ = new EventPropertiesTab(*this);
 }
 
 TFo_R310::~TFo_R310()

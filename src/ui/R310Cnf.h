@@ -25,6 +25,7 @@
 namespace r310::ui {
 
 class DataloggingTab;
+class EventPropertiesTab;
 class IdentityTab;
 class CalibrationTab;
 class SpecialFunctionTab;
@@ -135,6 +136,7 @@ private:
     IdentityTab *identityTab_ = nullptr;
     CalibrationTab *calibrationTab_ = nullptr;
     SpecialFunctionTab *specialFunctionTab_ = nullptr;
+    EventPropertiesTab *eventPropertiesTab_ = nullptr;
 };
 
 } // namespace r310::ui

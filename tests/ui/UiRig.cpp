@@ -112,8 +112,8 @@ WindowRig::WindowRig(RigOptions options)
     setup.connection.link = options.link ? options.link : SimulatedInstrument(options.scenario, log);
     setup.connection.tick = options.tick;
     setup.connection.idlePoll = options.idlePoll;
-    setup.connection.decoding.locale = QLocale::c();
-    setup.connection.decoding.gasTexts = [](std::uint8_t unit, std::uint8_t gas) {
+    setup.connection.decoding.locale = options.locale;
+    setup.connection.decoding.gasTexts = options.gasTexts ? options.gasTexts : [](std::uint8_t unit, std::uint8_t gas) {
         return QStringLiteral("unit%1 gas%2").arg(unit).arg(gas);
     };
     setup.dialogs = &dialogs;

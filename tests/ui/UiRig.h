@@ -84,6 +84,9 @@ struct RigOptions {
     QString picturePath;
     // Replaces the simulated instrument's link (e.g. a port that cannot open).
     r310::ApdComPort::BackendFactory link;
+    // The user's regional settings and the gas table; empty: "unit%1 gas%2".
+    QLocale locale = QLocale::c();
+    r310::GasTextLookup gasTexts;
 };
 
 class WindowRig {
