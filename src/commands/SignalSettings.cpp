@@ -44,13 +44,8 @@ struct Range {
 QString FirstRefusal(const SignalSettingsValues &v)
 {
     using namespace signal_fields;
-    const Item items[] = {{kConfidenceBleep, v.confidenceBleep}, {kVibrator, v.vibrator},
-                          {kKeyResponse, v.keyResponse},         {kWarmUp, v.warmUpSignal},
-                          {kWakeUp, v.wakeUpMode},               {kDateFormat, v.dateFormat}};
-    for (const Item &item : items) {
-        if (item.index < 0 || item.index > 3)
-            return NoSelection(item.group);
-    }
+    if (QString refusal = SignalSelectionRefusal(v); !refusal.isEmpty())
+        return refusal;
     constexpr std::int32_t kDayMin = std::numeric_limits<std::int16_t>::min();
     constexpr std::int32_t kDayMax = std::numeric_limits<std::int16_t>::max();
     const Range ranges[] = {
@@ -69,6 +64,19 @@ QString FirstRefusal(const SignalSettingsValues &v)
 }
 
 } // namespace
+
+QString SignalSelectionRefusal(const SignalSettingsValues &v)
+{
+    using namespace signal_fields;
+    const Item items[] = {{kConfidenceBleep, v.confidenceBleep}, {kVibrator, v.vibrator},
+                          {kKeyResponse, v.keyResponse},         {kWarmUp, v.warmUpSignal},
+                          {kWakeUp, v.wakeUpMode},               {kDateFormat, v.dateFormat}};
+    for (const Item &item : items) {
+        if (item.index < 0 || item.index > 3)
+            return NoSelection(item.group);
+    }
+    return {};
+}
 
 SignalSettingsValues SignalSettingsValues::FromDecoded(const SignalSettings &s)
 {

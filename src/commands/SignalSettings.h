@@ -72,6 +72,10 @@ struct SignalSettingsValues {
     static SignalSettingsValues FromDecoded(const SignalSettings &settings);
 };
 
+// The refusal of a radio group without a selection (nothing read yet),
+// empty when all six have one.
+QString SignalSelectionRefusal(const SignalSettingsValues &values);
+
 // The 16-byte payload, or the refusal of the first value that does not
 // fit: a radio group without a selection, a bleep interval outside 0-255,
 // intervals outside 2-365 and 5-730 days, a bump info outside 0-3, a due

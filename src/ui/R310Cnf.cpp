@@ -5,6 +5,7 @@
 #include "DataloggingTab.h"
 #include "EventPropertiesTab.h"
 #include "IdentityTab.h"
+#include "SettingsTabs.h"
 #include "SpecialFunctionTab.h"
 
 #if defined(R310_HAVE_HEADER_PICTURE)
@@ -99,6 +100,7 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     ConnectInstrument();
     FormCreate(setup);
     LoadHeaderPicture(setup.picturePath);
+    settingsTabs_ = new SettingsTabs(*this, setup.connection.decoding.locale);
     dataloggingTab_ = new DataloggingTab(*this, setup.connection.decoding.locale);
     identityTab_ = new IdentityTab(*this);
     calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);

@@ -24,6 +24,7 @@
 
 namespace r310::ui {
 
+class SettingsTabs;
 class DataloggingTab;
 class EventPropertiesTab;
 class IdentityTab;
@@ -132,6 +133,7 @@ private:
     JobId runningJob_ = 0;
     JobId lastTabRead_ = 0;
     QTimer busyDelay_;
+    SettingsTabs *settingsTabs_ = nullptr;
     DataloggingTab *dataloggingTab_ = nullptr;
     IdentityTab *identityTab_ = nullptr;
     CalibrationTab *calibrationTab_ = nullptr;
