@@ -27,7 +27,13 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")});
     const QCommandLineOption timeout(QStringLiteral("timeout-s"), QString(), QStringLiteral("seconds"));
     const QCommandLineOption samples(QStringLiteral("samples"), QString(), QStringLiteral("count"));
-    parser.addOptions({port, demo, json, help, verbose, timeout, samples});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({port, demo, json, help, verbose, timeout, samples, dryRun});
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("number"));
+    const QCommandLineOption customerId(QStringLiteral("customer-id"), QString(), QStringLiteral("text"));
+    const QCommandLineOption updateLimitList(QStringLiteral("update-limit-list"));
+    parser.addOptions({yes, serial, customerId, updateLimitList});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -47,6 +53,11 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.json = parser.isSet(json);
     o.help = parser.isSet(help);
     o.verbose = parser.isSet(verbose);
+    o.dryRun = parser.isSet(dryRun);
+    o.yes = parser.isSet(yes);
+    o.serial = parser.value(serial);
+    o.customerId = parser.value(customerId);
+    o.updateLimitList = parser.isSet(updateLimitList);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();

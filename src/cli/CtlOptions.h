@@ -19,6 +19,11 @@ struct CtlOptions {
     bool verbose = false;    // -v, --verbose
     int timeoutSeconds = 10; // --timeout-s; 0 searches until interrupted
     int samples = 0;         // watch --samples; 0 until interrupted
+    bool dryRun = false;     // set --dry-run: show the requests, write nothing
+    bool yes = false;        // --yes: a command that changes the instrument's state may go ahead
+    QString serial;          // factory-setup --serial N
+    QString customerId;      // factory-setup --customer-id TEXT
+    bool updateLimitList = false; // factory-setup --update-limit-list
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -10,6 +10,8 @@ enum ExitCode : int {
     kExitPortUnavailable = 4,   // the port cannot be opened, failed, or none was given or found
     kExitInstrumentError = 5,   // the instrument answered with an error report
     kExitGasTableMissing = 6,   // the gas table library KALTEX32 cannot be loaded
+    kExitReadBackDiffers = 7,   // set: the instrument does not hold what was written
+    kExitCalibrationFailed = 8, // calibrate: the instrument reported the calibration as failed ("Error")
     kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
 };
 

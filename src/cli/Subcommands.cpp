@@ -48,6 +48,8 @@ Exit codes:
   4    the serial port cannot be opened or failed, or no port was given or found
   5    the instrument answered with an error report
   6    the gas table library KALTEX32 is missing
+  7    set: the instrument does not hold what was written
+  8    calibrate: the instrument reported the calibration as failed
   130  interrupted by Ctrl+C while waiting
 
 Example:
@@ -96,6 +98,46 @@ answers again. Runs until Ctrl+C, or until N readings were shown.
 --timeout-s bounds only the first search; --json prints one JSON object a line.
 )";
 
+const char *const kSetHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] set [--dry-run] [--json] KEY=VALUE...
+
+Connects as "info" does, reads each group of settings a key belongs to,
+applies the keys, writes each group once exactly as the configurator's set
+buttons do, reads it back and prints what the instrument now holds. Numbers
+take "." as decimal point. --dry-run reads, then prints the requests it
+would send and writes nothing.
+
+Alarm limits (concentrations in the instrument's unit):
+  a1 a2 a3 stel twa cal-gas            a number, e.g. a1=20.5
+  a1-fall-below a1-latching a1-horn-off on|off (the same for a2, a3, stel, twa)
+Signals and service intervals:
+  bleep key-response warm-up           off|soft|louder|optical
+  vibrator                             off|short|moderate|long
+  bleep-interval                       0 to 255 seconds
+  date-format                          dd.mm.yyyy|mm/dd/yy|dd/mm/yy|yy-mm-dd
+  wake-up                              alarm|quick|middle|slow
+  time-12h show-time show-seconds      on|off
+  bump-alarm                           on|off
+  bump-interval                        2 to 365 days
+  cal-interval                         5 to 730 days
+  bump-info                            0 to 3
+Hardware options (the sensor values are sent back as the instrument has them):
+  service-keyboard vibrator-disabled only-test-key    on|off
+  data-safety best-resolution (from 2.20) display-mode (from 2.21)  on|off
+
+A key that is unknown, a value that does not parse or fit, or an option the
+instrument's software version lacks is refused with exit code 2 before
+anything is written. Exit code 7: the instrument does not hold what was
+written (both are shown). "r310ctl get --json" shows the same keys under
+"settings".
+)";
+
+const char *const kSetTimeHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] [--json] set-time
+
+Connects as "info" does, then writes the PC's local time into the
+instrument's clock and reads the clock again, as the configurator's
+"Set Time" button does, and shows both clocks.
+)";
+
 } // namespace
 
 int CtlContext::Fail(int code, const QString &message) const
@@ -115,6 +157,21 @@ const std::vector<Subcommand> &Subcommands()
          With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunGet},
         {"watch", "show clock and live value about once a second until Ctrl+C", kWatchHelp,
          With(kInstrumentOptions, {QStringLiteral("samples"), QStringLiteral("json")}), true, &RunWatch},
+        {"set", "write settings: r310ctl set a1=20.5 bleep=louder (--dry-run shows the requests)", kSetHelp,
+         With(kInstrumentOptions, {QStringLiteral("json"), QStringLiteral("dry-run")}), true, &RunSet, true},
+        {"set-time", "set the instrument clock to the PC's time, as \"Set Time\" does", kSetTimeHelp,
+         With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunSetTime},
+        {"calibrate", "start a zero or span calibration and follow it to its end", kCalibrateHelp,
+         kInstrumentOptions, true, &RunCalibrate, true},
+        {"horn-check", "switch the horn on and off again, as \"Horn Check\" does", kHornCheckHelp,
+         kInstrumentOptions, true, &RunHornCheck},
+        {"function", "send a service function: off, lock, reset, default, update, unlock", kFunctionHelp,
+         With(kInstrumentOptions, {QStringLiteral("yes")}), true, &RunFunction, true},
+        {"factory-setup", "write serial number, customer ID and time, as the factory \"Setup\" does",
+         kFactorySetupHelp,
+         With(kInstrumentOptions, {QStringLiteral("serial"), QStringLiteral("customer-id"),
+                                   QStringLiteral("update-limit-list"), QStringLiteral("yes")}),
+         true, &RunFactorySetup},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;
@@ -180,7 +237,7 @@ int RunCtl(const QStringList &arguments, CtlEnvironment &environment)
             return context.Fail(kExitUsage, QStringLiteral("option --%1 does not apply to \"%2\" (see r310ctl %2 --help)")
                                                 .arg(option, options.command));
     }
-    if (command->run != &RunHelp && !options.operands.isEmpty())
+    if (command->run != &RunHelp && !command->takesOperands && !options.operands.isEmpty())
         return context.Fail(kExitUsage, QStringLiteral("unexpected argument \"%1\" (see r310ctl %2 --help)")
                                             .arg(options.operands.first(), options.command));
 

@@ -36,6 +36,7 @@ struct Subcommand {
     QStringList options;        // long option names accepted beside --help
     bool bindsGasTable;         // the gas table library is bound before it runs
     CommandRunner run;
+    bool takesOperands = false; // words after the command are its own (set KEY=VALUE)
 };
 
 const std::vector<Subcommand> &Subcommands();
@@ -54,5 +55,17 @@ int RunPorts(CtlContext &context);
 int RunInfo(CtlContext &context);
 int RunGet(CtlContext &context);
 int RunWatch(CtlContext &context);
+int RunSet(CtlContext &context);
+int RunSetTime(CtlContext &context);
+// The commands that make the instrument act or change its identity; each
+// keeps its help text in its own file.
+int RunCalibrate(CtlContext &context);
+int RunHornCheck(CtlContext &context);
+int RunFunction(CtlContext &context);
+int RunFactorySetup(CtlContext &context);
+extern const char *const kCalibrateHelp;
+extern const char *const kHornCheckHelp;
+extern const char *const kFunctionHelp;
+extern const char *const kFactorySetupHelp;
 
 } // namespace r310::cli

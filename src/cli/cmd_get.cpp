@@ -5,6 +5,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SettingsKeys.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -102,6 +104,24 @@ void PrintGet(InstrumentSession &session, const LogTab (&logTabs)[2], const QStr
         PrintLogTab(out, tab, view, version);
 }
 
+// Every settings key with the value the instrument holds, as "r310ctl set"
+// takes it; keys of groups without an answer and options the software
+// version lacks are left out.
+QJsonObject SettingsJson(InstrumentSession &session)
+{
+    const TerminalView &view = session.view();
+    const SettingsDraft draft = SettingsDraft::FromDecoded(
+        session.record().SoftwareVersion, view.range ? &*view.range : nullptr,
+        view.signalSettings ? &*view.signalSettings : nullptr, view.hardware ? &*view.hardware : nullptr);
+    QJsonObject settings;
+    for (const SettingsKey &key : SettingsKeys()) {
+        const QString text = key.text(draft);
+        if (!text.isEmpty())
+            settings.insert(key.name, text);
+    }
+    return settings;
+}
+
 void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const QString &version)
 {
     const TerminalView &view = session.view();
@@ -139,6 +159,7 @@ void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const 
             hardware.insert(it.key(), it.value());
     }
     document.insert(QStringLiteral("hardware"), hardware);
+    document.insert(QStringLiteral("settings"), SettingsJson(session));
     for (const LogTab &tab : logTabs)
         document.insert(QLatin1String(tab.key), LogTabJson(tab, view, version));
     session.out() << TerminalJson(QJsonDocument(document), QJsonDocument::Indented);

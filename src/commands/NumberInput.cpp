@@ -179,6 +179,11 @@ QString OutsideRangeMessage(const QString &field, const QString &value, const QS
     return QStringLiteral("%1: %2 is outside the allowed range %3 to %4").arg(field, value, min, max);
 }
 
+bool IsDecimalNumber(const QString &text, const QLocale &locale)
+{
+    return ParseDecimal(text, locale).has_value();
+}
+
 Conversion<std::int16_t> GasValueToRaw(const QString &field, const QString &text,
                                        std::int8_t exponent, const QLocale &locale)
 {

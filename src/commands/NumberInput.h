@@ -34,6 +34,9 @@ struct Conversion {
 QString NotAFloatMessage(const QString &text);   // "'%s' is not a valid floating point value"
 QString NotAnIntegerMessage(const QString &text); // "'%s' is not a valid integer value"
 
+// The text reads as a decimal number (before the instrument's scale is known).
+bool IsDecimalNumber(const QString &text, const QLocale &locale);
+
 // Largest exponent magnitude the gas values are converted with.
 inline constexpr int kMaxExponentMagnitude = 4;
 
