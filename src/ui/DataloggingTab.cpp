@@ -145,8 +145,10 @@ void DataloggingTab::DownloadFinished()
 {
     const std::shared_ptr<logs::LoggerDownloadResult> download = std::move(download_);
     if (!download->completed()) {
-        // Closing the port was the user's own doing; anything else is told.
-        if (!ClosedByUser(*download)) {
+        // Closing the port was the user's own doing, and a closed port has
+        // had its message from the link; anything else is told.
+        const bool portWasClosed = download->failure == logs::LoggerReadFailure::PortClosed;
+        if (!ClosedByUser(*download) && !portWasClosed) {
             const QString reason =
                 portError_.isEmpty() ? QString() : QStringLiteral("the port failed (%1)").arg(portError_);
             window_.dialogs().showError(download->failureText(reason));

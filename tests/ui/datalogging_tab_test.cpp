@@ -269,6 +269,16 @@ TEST(DataloggingTab, ClosingThePortEndsTheDownloadWithoutAFileOrAQuestion)
     EXPECT_EQ(l.ProgressBar1->value(), 0);
 }
 
+TEST(DataloggingTab, ReadWithThePortClosedSaysOnlyWhatTheLinkSays)
+{
+    WindowRig rig(LoggerInstrument(3));
+    rig.w().logger.Button8->click();
+    ASSERT_TRUE(DownloadEnded(rig));
+    EXPECT_EQ(rig.dialogs.messages, QStringList{QStringLiteral("Comport nicht ge\u00f6ffnet!")});
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+}
+
 TEST(DataloggingTab, ClosingTheWindowDuringADownloadEndsIt)
 {
     auto rig = std::make_unique<WindowRig>(SlowLoggerInstrument());
