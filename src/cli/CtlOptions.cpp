@@ -34,6 +34,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption customerId(QStringLiteral("customer-id"), QString(), QStringLiteral("text"));
     const QCommandLineOption updateLimitList(QStringLiteral("update-limit-list"));
     parser.addOptions({yes, serial, customerId, updateLimitList});
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
+    const QCommandLineOption max(QStringLiteral("max"), QString(), QStringLiteral("count"));
+    parser.addOptions({out, max});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -58,6 +61,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.serial = parser.value(serial);
     o.customerId = parser.value(customerId);
     o.updateLimitList = parser.isSet(updateLimitList);
+    o.out = parser.value(out);
+    o.max = parser.value(max);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();
@@ -70,6 +75,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(port) && o.demo) {
         result.error = QStringLiteral("--port and --demo exclude each other");
+        return result;
+    }
+    if (parser.isSet(out) && o.out.isEmpty()) {
+        result.error = QStringLiteral("--out needs a file name");
         return result;
     }
     if (parser.isSet(timeout)) {

@@ -24,6 +24,8 @@ struct CtlOptions {
     QString serial;          // factory-setup --serial N
     QString customerId;      // factory-setup --customer-id TEXT
     bool updateLimitList = false; // factory-setup --update-limit-list
+    QString out;             // events, datalog --out FILE: the export file; empty: standard output
+    QString max;             // clear events --max N, as typed
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -12,6 +12,7 @@ enum ExitCode : int {
     kExitGasTableMissing = 6,   // the gas table library KALTEX32 cannot be loaded
     kExitReadBackDiffers = 7,   // set: the instrument does not hold what was written
     kExitCalibrationFailed = 8, // calibrate: the instrument reported the calibration as failed ("Error")
+    kExitCannotWrite = 9,       // events, datalog: the output file cannot be written
     kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
 };
 

@@ -50,6 +50,7 @@ Exit codes:
   6    the gas table library KALTEX32 is missing
   7    set: the instrument does not hold what was written
   8    calibrate: the instrument reported the calibration as failed
+  9    the output file cannot be written (events, datalog)
   130  interrupted by Ctrl+C while waiting
 
 Example:
@@ -172,6 +173,10 @@ const std::vector<Subcommand> &Subcommands()
          With(kInstrumentOptions, {QStringLiteral("serial"), QStringLiteral("customer-id"),
                                    QStringLiteral("update-limit-list"), QStringLiteral("yes")}),
          true, &RunFactorySetup},
+        {"events", "download the event log and write its export file (--out FILE)", kEventsHelp,
+         With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunEvents},
+        {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
+         With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;

@@ -55,6 +55,14 @@ int RunPorts(CtlContext &context);
 int RunInfo(CtlContext &context);
 int RunGet(CtlContext &context);
 int RunWatch(CtlContext &context);
+// The event log (cmd_events.cpp) and the emptying of the logs (cmd_clear.cpp,
+// a row per log); their help texts are in their own files.
+int RunEvents(CtlContext &context);
+extern const char *const kEventsHelp;
+int RunClear(CtlContext &context);
+extern const char *const kClearHelp;
+// The options of every log "clear" empties, for its row.
+QStringList ClearOptions();
 int RunSet(CtlContext &context);
 int RunSetTime(CtlContext &context);
 // The commands that make the instrument act or change its identity; each

@@ -1,0 +1,180 @@
+// r310ctl events: downloads the event log as the window's "Read" does and
+// writes the same export file, byte for byte, to --out FILE or to standard
+// output.
+#include "EventLogJobs.h"
+#include "ExitCodes.h"
+#include "ExportFile.h"
+#include "Formats.h"
+#include "Subcommands.h"
+
+#include <QFile>
+
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace r310::cli {
+
+const char *const kEventsHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] events [--out FILE]
+
+Connects as "info" does, reads the event log's counters, downloads every
+event as the configurator's "Read" on "Event properties" does and writes the
+export file: "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK", a line
+per event, dates, times and numbers in your regional settings, 8-bit text
+(the ANSI code page on Windows, Latin-1 elsewhere), CR LF after every line.
+The bytes are those the window writes with the same regional settings.
+
+--out FILE   write the file there; it appears, or replaces an older one, only
+             once it is complete. Without --out the file goes to standard output.
+
+While it runs, a progress line is shown on standard error when that is a
+terminal. An empty log writes nothing. An event that cannot be read is left
+out (its "No" is missing) and named on standard error; the file is still
+written and the exit code is 3 (no answer) or 5 (error report). A download
+interrupted by Ctrl+C (130), a failed port (4) or an instrument that stops
+answering (3) writes nothing. Exit code 9: the file cannot be written.
+)";
+
+namespace {
+
+// "Reading event 37 of 120" on one line of a terminal, rewritten in place.
+class ProgressLine {
+public:
+    explicit ProgressLine(QTextStream &err) : err_(err), shown_(IsTerminal(err)) {}
+    ~ProgressLine() { Clear(); }
+
+    void Show(const QString &text)
+    {
+        if (!shown_)
+            return;
+        err_ << '\r' << text.leftJustified(width_) << Qt::flush;
+        width_ = std::max(width_, static_cast<int>(text.size()));
+    }
+    void Clear()
+    {
+        if (!shown_ || width_ == 0)
+            return;
+        err_ << '\r' << QString(width_, u' ') << '\r' << Qt::flush;
+        width_ = 0;
+    }
+
+private:
+    static bool IsTerminal(QTextStream &stream)
+    {
+        const auto *file = qobject_cast<QFile *>(stream.device());
+        if (!file || file->handle() < 0)
+            return false;
+#ifdef Q_OS_WIN
+        return _isatty(file->handle()) != 0;
+#else
+        return isatty(file->handle()) != 0;
+#endif
+    }
+
+    QTextStream &err_;
+    const bool shown_;
+    int width_ = 0;
+};
+
+// The export bytes to standard output, unchanged by any text encoding.
+void WriteToStandardOutput(QTextStream &out, const QByteArray &bytes)
+{
+    out.flush();
+    if (QIODevice *device = out.device()) {
+        device->write(bytes);
+        return;
+    }
+    // A stream on a string (tests): one character per byte.
+    out << QString::fromLatin1(bytes);
+}
+
+int WriteEvents(CtlContext &context, const logs::EventDownload &download)
+{
+    const QString &path = context.options.out;
+    if (path.isEmpty()) {
+        WriteToStandardOutput(context.out(), logs::EncodeExportLines(download.lines));
+        return kExitOk;
+    }
+    const logs::ExportResult written = logs::WriteExportFile(path, download.lines);
+    if (!written.ok)
+        return context.Fail(kExitCannotWrite, written.message + QStringLiteral(": ") + written.detail);
+    return kExitOk;
+}
+
+int DownloadEnd(InstrumentSession &session, const logs::EventDownload &download)
+{
+    using End = logs::EventDownload::End;
+    switch (download.end) {
+    case End::Complete:
+        return kExitOk;
+    case End::LineLost:
+        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering at event %2 "
+                                                              "of %3; nothing was written")
+                                                   .arg(session.PortLabel())
+                                                   .arg(download.lastAsked)
+                                                   .arg(download.count));
+    case End::PortClosed:
+        return session.Fail(kExitPortUnavailable, QStringLiteral("the port %1 is not open; nothing was written")
+                                                      .arg(session.PortLabel()));
+    case End::Cancelled:
+        break;
+    }
+    return session.Fail(kExitInterrupted, QStringLiteral("the download was cancelled; nothing was written"));
+}
+
+} // namespace
+
+int RunEvents(CtlContext &context)
+{
+    InstrumentSession session(context.options, context.environment, *context.gasTable);
+    // The counters come with the connect sequence's reads of the tab.
+    std::optional<logs::EventProperties> properties;
+    QObject::connect(&session.connection(), &InstrumentConnection::answerDecoded, &session,
+                     [&properties](const DecodedAnswer &, const AnswerFrame &frame) {
+                         if (const auto decoded = logs::DecodeEventProperties(frame))
+                             properties = decoded;
+                     });
+    if (const int code = session.OpenAndConnect(InstrumentTab::EventProperties))
+        return code;
+    const std::int32_t version = session.record().SoftwareVersion;
+    if (!GatesForVersion(version).eventPropertiesTabVisible)
+        return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "
+                                                         "none (from %2 on)")
+                                              .arg(FormatSoftwareVersion(version),
+                                                   FormatSoftwareVersion(kEventPropertiesFromVersion)));
+    if (!properties) {
+        if (session.Aborted())
+            return session.Verdict(true);
+        return session.Fail(kExitNoInstrument,
+                            QStringLiteral("the instrument on %1 did not report its event counters").arg(session.PortLabel()));
+    }
+    if (properties->count == 0) {
+        session.err() << "r310ctl: the event log is empty; nothing was written" << Qt::endl;
+        return kExitOk;
+    }
+
+    ProgressLine progress(session.err());
+    QObject::connect(&session.connection(), &InstrumentConnection::progress, &session,
+                     [&progress](int, int, const QString &text) { progress.Show(text); });
+    auto download = std::make_shared<logs::EventDownload>();
+    session.connection().waitFor(
+        session.connection().submit(QStringLiteral("events"), logs::EventDownloadJob(properties->count, download)));
+    progress.Clear();
+    if (session.Aborted())
+        return session.Verdict(true);
+    if (const int code = DownloadEnd(session, *download))
+        return code;
+
+    if (const int code = WriteEvents(context, *download))
+        return code;
+    if (download->missing.empty())
+        return kExitOk;
+    return session.Fail(download->refusals ? kExitInstrumentError : kExitNoInstrument,
+                        logs::MissingEventsText(download->missing, download->count));
+}
+
+} // namespace r310::cli
