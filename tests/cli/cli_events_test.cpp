@@ -1,0 +1,340 @@
+// r310ctl events and clear events, in German regional settings: in-process
+// on a simulated instrument with known events (the file's bytes, an empty
+// log, events that cannot be read, a line that goes away, a file that cannot
+// be written, clearing with and without --yes and --max), and as a program
+// interrupted by Ctrl+C in the middle of a download.
+// The simulator's headers use the word "signals" as a name, which Qt
+// defines as a keyword: they come before every Qt header.
+#include "SimBackend.h"
+
+#include "CliProcess.h"
+#include "ExitCodes.h"
+#include "Subcommands.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+using namespace r310;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::uint32_t InstrumentSecondsOf(int year, int month, int day, int hour, int minute, int second)
+{
+    const QDateTime base(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC);
+    return static_cast<std::uint32_t>(base.secsTo(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)));
+}
+
+std::vector<sim::EventRecord> KnownEvents()
+{
+    sim::EventRecord alarm;
+    alarm.type = 1;
+    alarm.time = InstrumentSecondsOf(2008, 12, 24, 13, 45, 10);
+    alarm.gasCode = 1; // carbon monoxide
+    alarm.unitCode = 0; // ppm
+    alarm.exponent = -1;
+    alarm.value = 200;
+    alarm.stel = 55;
+    alarm.twa = 12;
+    alarm.battery = 85;
+    sim::EventRecord off;
+    off.type = 20;
+    off.time = InstrumentSecondsOf(2008, 12, 24, 14, 0, 0);
+    off.battery = 80;
+    off.mkType = 123;
+    off.mkSerial = 4711;
+    sim::EventRecord odd;
+    odd.type = 7;
+    odd.time = InstrumentSecondsOf(2008, 12, 25, 8, 0, 1);
+    return {alarm, off, odd};
+}
+
+const QByteArray kHeader = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n";
+const QByteArray kAlarmLine = "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;ppm CO;85%; ;\r\n";
+const QByteArray kDeviceLine = "1;24.12.2008 14:00:00;Dev-OFF; ; ; ; ;80%;001-23 4711;\r\n";
+const QByteArray kOddLine = "2;25.12.2008 08:00:01;\r\n";
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList Entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// r310ctl in-process on the built-in instrument's place: a simulated R310
+// holding the given events, whose requests are recorded.
+sim::Scenario CurrentInstrument()
+{
+    sim::Scenario scenario;
+    scenario.softwareVersion = 221;
+    return scenario;
+}
+
+struct Instrument {
+    sim::Scenario scenario = CurrentInstrument();
+    std::optional<std::vector<sim::EventRecord>> events = KnownEvents();
+};
+
+class Ctl {
+public:
+    explicit Ctl(Instrument instrument = Instrument()) : environment_(out_, err_)
+    {
+        clitest::EnsureApplication();
+        environment_.tick = 10ms;
+        environment_.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+        instrument.scenario.pacing = false;
+        environment_.demoLink = [this, instrument](const QString &, const LineSettings &) {
+            auto link = std::make_unique<sim::SimBackend>(instrument.scenario);
+            link->setPacing(false);
+            if (instrument.events) {
+                link->device().state().events.records = *instrument.events;
+                link->device().state().events.position = static_cast<std::uint16_t>(instrument.events->size());
+            }
+            link->device().setTrace([this](const sim::TraceEntry &entry) {
+                if (entry.kind != sim::TraceEntry::Kind::Request || entry.bytes.size() <= kOffsetLength)
+                    return;
+                const std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(entry.bytes);
+            });
+            return link;
+        };
+    }
+
+    int Run(QStringList arguments)
+    {
+        arguments.prepend(QStringLiteral("--demo"));
+        arguments.prepend(QStringLiteral("r310ctl"));
+        const int code = cli::RunCtl(arguments, environment_);
+        out_.flush();
+        err_.flush();
+        return code;
+    }
+
+    // The requests of an object, with their payloads.
+    std::vector<std::vector<std::uint8_t>> Requests(std::uint8_t object, bool writes) const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::vector<std::uint8_t>> found;
+        for (const sim::Bytes &frame : requests_) {
+            const bool write = (frame[kOffsetFlags] & kFlagWriteBit) != 0;
+            if (frame[kOffsetObject] == object && write == writes)
+                found.emplace_back(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
+        }
+        return found;
+    }
+
+    QString output;
+    QString errors;
+
+private:
+    QTextStream out_{&output};
+    QTextStream err_{&errors};
+    cli::CtlEnvironment environment_;
+    mutable std::mutex mutex_;
+    std::vector<sim::Bytes> requests_;
+};
+
+TEST(CtlEvents, WritesTheKnownEventsAsTheWindowDoes)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    Ctl ctl;
+    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitOk) << ctl.errors.toStdString();
+    EXPECT_EQ(ReadAll(path), kHeader + kAlarmLine + kDeviceLine + kOddLine);
+    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_TRUE(ctl.output.isEmpty());
+    // Events 1 to 3, in order.
+    const auto reads = ctl.Requests(kObjectEventRecord, false);
+    ASSERT_EQ(reads.size(), 3u);
+    for (std::uint8_t n = 1; n <= 3; ++n)
+        EXPECT_EQ(reads[n - 1u], (std::vector<std::uint8_t>{n, 0}));
+
+    // Without --out the same bytes go to standard output.
+    Ctl toOutput;
+    EXPECT_EQ(toOutput.Run({QStringLiteral("events")}), cli::kExitOk) << toOutput.errors.toStdString();
+    EXPECT_EQ(toOutput.output.toLatin1(), kHeader + kAlarmLine + kDeviceLine + kOddLine);
+}
+
+TEST(CtlEvents, EmptyLogWritesNothing)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    Instrument empty;
+    empty.events = std::vector<sim::EventRecord>{};
+    Ctl ctl(empty);
+    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitOk);
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(ctl.Requests(kObjectEventRecord, false).empty());
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("empty"))) << ctl.errors.toStdString();
+}
+
+TEST(CtlEvents, EventsThatCannotBeReadAreLeftOutNamedAndGiveAnExitCode)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    Instrument instrument;
+    instrument.scenario.faults.errorReport.next = 1; // the first event read is refused
+    instrument.scenario.faults.objects = {kObjectEventRecord};
+    Ctl ctl(instrument);
+    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitInstrumentError);
+    EXPECT_EQ(ReadAll(path), kHeader + kDeviceLine + kOddLine);
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("1 of 3 events could not be read and is not in the file: No 0.")))
+        << ctl.errors.toStdString();
+}
+
+TEST(CtlEvents, LineThatGoesAwayWritesNothingAndKeepsTheOldFile)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("yesterday's export\r\n");
+    }
+    Instrument instrument;
+    instrument.events.reset();
+    instrument.scenario.events = 30;
+    // The tab's reads (objects 35 and 36) and three events, then nothing.
+    instrument.scenario.faults.lineDropAfter = 5;
+    Ctl ctl(instrument);
+    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitNoInstrument);
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("stopped answering at event 6 of 30"))) << ctl.errors.toStdString();
+    EXPECT_EQ(ReadAll(path), QByteArray("yesterday's export\r\n"));
+    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+}
+
+TEST(CtlEvents, FileThatCannotBeWrittenExitsWith9)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("missing folder/events.csv"));
+    Ctl ctl;
+    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitCannotWrite);
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(path)))
+        << ctl.errors.toStdString();
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+
+    Ctl empty;
+    EXPECT_EQ(empty.Run({QStringLiteral("events"), QStringLiteral("--out"), QString()}), cli::kExitUsage);
+}
+
+TEST(CtlClearEvents, SaysWhatItWouldDoWithoutYesAndSendsNothing)
+{
+    Ctl ctl;
+    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events")}), cli::kExitUsage);
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("3 events stored")) && ctl.errors.contains(QStringLiteral("--yes")))
+        << ctl.errors.toStdString();
+    EXPECT_TRUE(ctl.Requests(kObjectEventProperties, true).empty());
+
+    for (const QStringList &wrong : {QStringList{QStringLiteral("clear")}, QStringList{QStringLiteral("clear"), QStringLiteral("everything")},
+                                     QStringList{QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("now")}}) {
+        Ctl refused;
+        EXPECT_EQ(refused.Run(wrong), cli::kExitUsage) << wrong.join(u' ').toStdString();
+        EXPECT_TRUE(refused.Requests(kObjectEventProperties, true).empty());
+    }
+}
+
+TEST(CtlClearEvents, MaximumIsCheckedBeforeAnythingIsSent)
+{
+    for (const QString &max : {QStringLiteral("0"), QStringLiteral("514"), QStringLiteral("65728"), QStringLiteral("x")}) {
+        Ctl ctl;
+        EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"), max,
+                           QStringLiteral("--yes")}),
+                  cli::kExitUsage)
+            << max.toStdString();
+        EXPECT_TRUE(ctl.Requests(kObjectEventProperties, true).empty()) << max.toStdString();
+    }
+
+    Ctl ctl;
+    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"), QStringLiteral("300"),
+                       QStringLiteral("--yes")}),
+              cli::kExitOk)
+        << ctl.errors.toStdString();
+    const auto writes = ctl.Requests(kObjectEventProperties, true);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0, 0}));
+    EXPECT_TRUE(ctl.output.contains(QStringLiteral("Event Count:    0"))) << ctl.output.toStdString();
+    EXPECT_TRUE(ctl.output.contains(QStringLiteral("Max Events:     300"))) << ctl.output.toStdString();
+
+    // Without --max the instrument keeps its own maximum.
+    Instrument instrument;
+    instrument.scenario.maxEvents = 250;
+    Ctl keeping(instrument);
+    EXPECT_EQ(keeping.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")}), cli::kExitOk);
+    ASSERT_EQ(keeping.Requests(kObjectEventProperties, true).size(), 1u);
+    EXPECT_EQ(keeping.Requests(kObjectEventProperties, true)[0][6], 250);
+}
+
+TEST(CtlClearEvents, Before211ItIsAlways192)
+{
+    Instrument older;
+    older.scenario.softwareVersion = 210;
+    Ctl refused(older);
+    EXPECT_EQ(refused.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"),
+                           QStringLiteral("300"), QStringLiteral("--yes")}),
+              cli::kExitUsage);
+    EXPECT_TRUE(refused.Requests(kObjectEventProperties, true).empty());
+
+    Ctl ctl(older);
+    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")}), cli::kExitOk)
+        << ctl.errors.toStdString();
+    const auto writes = ctl.Requests(kObjectEventProperties, true);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0][6], 192);
+    EXPECT_EQ(writes[0][7], 0);
+}
+
+#ifdef Q_OS_UNIX
+TEST(CtlEventsProgram, CtrlCInTheMiddleWritesNothing)
+{
+    r310test::SimulatorProcess simulator({QStringLiteral("--software=221"), QStringLiteral("--events=300")});
+    ASSERT_FALSE(simulator.device().isEmpty());
+    QTemporaryDir directory;
+    QTemporaryDir configHome;
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("last week's export\r\n");
+    }
+    QProcess ctl;
+    ctl.setProcessEnvironment(clitest::CtlEnvironment(configHome.path(), QStringLiteral("de_DE.UTF-8")));
+    ctl.start(clitest::CtlProgram(), {QStringLiteral("--port"), simulator.device(), QStringLiteral("events"),
+                                      QStringLiteral("--out"), path});
+    ASSERT_TRUE(ctl.waitForStarted());
+    // Well into the download: 300 events at 9600 baud take about 12 s.
+    ctl.waitForFinished(3000);
+    ASSERT_EQ(ctl.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGINT);
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), cli::kExitInterrupted) << ctl.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadAll(path), QByteArray("last week's export\r\n"));
+    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+}
+#endif
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // German regional settings for r310ctl, as a German technician has them.
+    for (const char *name : {"LANG", "LANGUAGE", "LC_NUMERIC", "LC_TIME"})
+        qunsetenv(name);
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,516 @@
+// The "Event properties" tab against the simulated instrument, offscreen:
+// the counters, "Read" with its progress, the save dialog and the file, an
+// empty log, a cancelled dialog, the tab held during a transfer, a line that
+// goes away, "Clear" before and from 2.11; and the file the window writes
+// compared byte for byte with the one r310ctl writes in German settings.
+#include "UiRig.h"
+
+#include <BuildPrograms.h>
+#include <EventPropertiesTab.h>
+#include <GasTable.h>
+#include <QSerialPortBackend.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace r310;
+using namespace r310::ui;
+using namespace uitest;
+using Bytes = std::vector<std::uint8_t>;
+
+// Requests as the instrument heard them, with their payloads.
+class Wire {
+public:
+    struct Request {
+        std::string name; // "R34", "W35"
+        Bytes payload;
+    };
+    void add(const sim::Bytes &frame)
+    {
+        Request request;
+        const std::uint8_t object = frame[kOffsetObject];
+        request.name = object == kObjectConnect ? "C1"
+                                                : ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
+        request.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(std::move(request));
+    }
+    std::vector<Request> since(std::size_t from) const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return from >= requests_.size() ? std::vector<Request>{}
+                                        : std::vector<Request>(requests_.begin() + static_cast<std::ptrdiff_t>(from),
+                                                               requests_.end());
+    }
+    std::size_t size() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return requests_.size();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Request> requests_;
+};
+
+std::vector<std::string> Names(const std::vector<Wire::Request> &requests)
+{
+    std::vector<std::string> names;
+    for (const auto &r : requests)
+        names.push_back(r.name);
+    return names;
+}
+
+std::uint32_t InstrumentSecondsOf(int year, int month, int day, int hour, int minute, int second)
+{
+    const QDateTime base(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC);
+    return static_cast<std::uint32_t>(base.secsTo(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)));
+}
+
+// An alarm, a switch-off and an event of a type without a text.
+std::vector<sim::EventRecord> KnownEvents()
+{
+    sim::EventRecord alarm;
+    alarm.type = 1;
+    alarm.time = InstrumentSecondsOf(2008, 12, 24, 13, 45, 10);
+    alarm.gasCode = 1;
+    alarm.unitCode = 0;
+    alarm.exponent = -1;
+    alarm.value = 200;
+    alarm.stel = 55;
+    alarm.twa = 12;
+    alarm.battery = 85;
+    sim::EventRecord off;
+    off.type = 20;
+    off.time = InstrumentSecondsOf(2008, 12, 24, 14, 0, 0);
+    off.battery = 80;
+    off.mkType = 123;
+    off.mkSerial = 4711;
+    sim::EventRecord odd;
+    odd.type = 7;
+    odd.time = InstrumentSecondsOf(2008, 12, 25, 8, 0, 1);
+    return {alarm, off, odd};
+}
+
+// The file of KnownEvents() in German settings with the rig's gas texts.
+const QByteArray kKnownEventsFile = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n"
+                                    "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;unit0 gas1;85%; ;\r\n"
+                                    "1;24.12.2008 14:00:00;Dev-OFF; ; ; ; ;80%;001-23 4711;\r\n"
+                                    "2;25.12.2008 08:00:01;\r\n";
+
+struct Instrument {
+    sim::Scenario scenario = FastScenario(221);
+    std::optional<std::vector<sim::EventRecord>> events = KnownEvents();
+    bool idlePoll = false;
+};
+
+RigOptions EventInstrument(const Instrument &instrument, const std::shared_ptr<Wire> &wire)
+{
+    RigOptions options;
+    options.scenario = instrument.scenario;
+    options.idlePoll = instrument.idlePoll;
+    options.locale = QLocale(QLocale::German, QLocale::Germany);
+    // A paced line needs the product's tick for its answers to arrive in time.
+    if (instrument.scenario.pacing)
+        options.tick = 100ms;
+    const sim::Scenario scenario = instrument.scenario;
+    const auto events = instrument.events;
+    options.link = [scenario, events, wire](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
+        auto link = std::make_unique<sim::SimBackend>(scenario);
+        link->setPacing(scenario.pacing);
+        if (events) {
+            link->device().state().events.records = *events;
+            link->device().state().events.position = static_cast<std::uint16_t>(events->size());
+        }
+        link->device().setTrace([wire](const sim::TraceEntry &entry) {
+            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
+                wire->add(entry.bytes);
+        });
+        return link;
+    };
+    return options;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList Entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+bool ButtonsEnabled(const EventWidgets &e)
+{
+    return e.Button1->isEnabled() && e.Button2->isEnabled();
+}
+
+bool ButtonsDisabled(const EventWidgets &e)
+{
+    return !e.Button1->isEnabled() && !e.Button2->isEnabled();
+}
+
+EventPropertiesTab &Tab(WindowRig &rig)
+{
+    auto *tab = rig.window().findChild<EventPropertiesTab *>();
+    if (!tab)
+        std::abort();
+    return *tab;
+}
+
+// Waits until "Read" or "Clear" has run to its end.
+bool Done(WindowRig &rig)
+{
+    return SpinUntil([&rig] { return !Tab(rig).Busy(); }, 20s) && rig.Idle();
+}
+
+class EventTab : public ::testing::Test {
+protected:
+    std::shared_ptr<Wire> wire = std::make_shared<Wire>();
+    QTemporaryDir directory;
+};
+
+TEST_F(EventTab, ShowsTheCountersAndMaxEventsIsEditableFrom211)
+{
+    Instrument instrument;
+    instrument.scenario.maxEvents = 300;
+    WindowRig rig(EventInstrument(instrument, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+    EXPECT_EQ(e.Edit1->text(), QStringLiteral("3"));
+    EXPECT_EQ(e.Edit2->text(), QStringLiteral("3"));
+    EXPECT_EQ(e.Edit8->text(), QStringLiteral("0"));
+    EXPECT_EQ(e.Edit9->text(), QStringLiteral("300"));
+    EXPECT_FALSE(e.Edit9->isReadOnly());
+    EXPECT_TRUE(ButtonsEnabled(e));
+
+    Instrument older;
+    older.scenario = FastScenario(210);
+    auto olderWire = std::make_shared<Wire>();
+    WindowRig olderRig(EventInstrument(older, olderWire));
+    ASSERT_TRUE(olderRig.Connect());
+    ASSERT_TRUE(olderRig.ShowTab(InstrumentTab::EventProperties));
+    EXPECT_EQ(olderRig.w().events.Edit9->text(), QStringLiteral("192"));
+    EXPECT_TRUE(olderRig.w().events.Edit9->isReadOnly());
+}
+
+TEST_F(EventTab, ReadDownloadsAndWritesTheFileTheUserChose)
+{
+    WindowRig rig(EventInstrument({}, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+    // An existing file is replaced (the dialog has asked before).
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
+    {
+        QFile old(rig.dialogs.saveAnswer);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("an older file that is longer than the new one, with other events in it\r\n");
+    }
+    const std::size_t before = wire->size();
+    e.Button1->click();
+    EXPECT_TRUE(ButtonsDisabled(e));
+    ASSERT_TRUE(Done(rig));
+
+    const auto heard = wire->since(before);
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"R34", "R34", "R34"}));
+    for (std::uint8_t n = 1; n <= 3; ++n)
+        EXPECT_EQ(heard[n - 1u].payload, (Bytes{n, 0}));
+    ASSERT_EQ(rig.dialogs.saveRequests.size(), 1);
+    const RecordingDialogs::SaveRequest &save = rig.dialogs.saveRequests.front();
+    EXPECT_EQ(save.title, QStringLiteral("Save Event"));
+    EXPECT_EQ(save.defaultSuffix, QStringLiteral("csv"));
+    EXPECT_EQ(save.proposedName, QStringLiteral("Evt00001234_%1.csv")
+                                     .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    EXPECT_EQ(ReadAll(rig.dialogs.saveAnswer), kKnownEventsFile);
+    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_TRUE(ButtonsEnabled(e));
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
+    EXPECT_EQ(Tab(rig).progressLabel()->text(), QStringLiteral("3 of 3 events read; saved"));
+}
+
+TEST_F(EventTab, CountOfZeroSendsNothingAndOpensNoDialog)
+{
+    Instrument empty;
+    empty.events = std::vector<sim::EventRecord>{};
+    WindowRig rig(EventInstrument(empty, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+    ASSERT_EQ(e.Edit2->text(), QStringLiteral("0"));
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
+    const std::size_t before = wire->size();
+    e.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    SpinFor(30ms);
+    EXPECT_TRUE(wire->since(before).empty());
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(ButtonsEnabled(e));
+
+    // A count that is no number ends "Read" with the runtime's text.
+    e.Edit2->setText(QStringLiteral("12a"));
+    e.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    EXPECT_EQ(rig.dialogs.errors, QStringList{QStringLiteral("'12a' is not a valid integer value")});
+    EXPECT_TRUE(wire->since(before).empty());
+    EXPECT_TRUE(ButtonsEnabled(e));
+}
+
+TEST_F(EventTab, CancellingTheDialogWritesNothing)
+{
+    WindowRig rig(EventInstrument({}, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.dialogs.saveAnswer.clear();
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    EXPECT_EQ(rig.dialogs.saveRequests.size(), 1);
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(Entries(QDir::currentPath()).filter(QStringLiteral("Evt")).isEmpty());
+    EXPECT_TRUE(ButtonsEnabled(rig.w().events));
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+}
+
+TEST_F(EventTab, FileThatCannotBeCreatedIsSaidAndTheButtonsComeBack)
+{
+    WindowRig rig(EventInstrument({}, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("no such folder/events.csv"));
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    EXPECT_EQ(rig.dialogs.errors,
+              QStringList{QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer)});
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(ButtonsEnabled(rig.w().events));
+}
+
+TEST_F(EventTab, EventsThatCouldNotBeReadAreLeftOutAndNamed)
+{
+    Instrument instrument;
+    // The first event read is answered with an error report.
+    instrument.scenario.faults.errorReport.next = 1;
+    instrument.scenario.faults.objects = {kObjectEventRecord};
+    WindowRig rig(EventInstrument(instrument, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    const QList<QByteArray> lines = kKnownEventsFile.split('\n');
+    EXPECT_EQ(ReadAll(rig.dialogs.saveAnswer), lines[0] + '\n' + lines[2] + '\n' + lines[3] + '\n');
+    EXPECT_EQ(rig.dialogs.messages,
+              QStringList{QStringLiteral("1 of 3 events could not be read and is not in the file: No 0.")});
+}
+
+TEST_F(EventTab, TabIsHeldDuringATransferAndCloseComportEndsItWithoutAFile)
+{
+    Instrument slow;
+    slow.scenario.pacing = true; // 9600 baud: each event takes a while
+    slow.events.reset();
+    slow.scenario.events = 60;
+    WindowRig rig(EventInstrument(slow, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
+    e.Button1->click();
+    QProgressBar &bar = *Tab(rig).progressBar();
+    ASSERT_TRUE(SpinUntil([&bar] { return bar.isVisible() && bar.value() >= 3; }, 10s))
+        << Tab(rig).progressLabel()->text().toStdString() << rig.dialogs.errors.join(u'|').toStdString();
+    EXPECT_EQ(bar.maximum(), 60);
+    EXPECT_TRUE(bar.format().startsWith(QStringLiteral("Reading event ")));
+    EXPECT_TRUE(bar.format().endsWith(QStringLiteral(" of 60")));
+
+    // Every way of leaving is refused while the events come in.
+    QTabWidget &tabs = *rig.w().PageControl1;
+    const int events = rig.window().IndexOf(InstrumentTab::EventProperties);
+    EXPECT_FALSE(rig.window().tabGuard().requestTab(rig.window().IndexOf(InstrumentTab::General)));
+    EXPECT_FALSE(rig.window().tabGuard().requestTab(rig.window().tabGuard().neighbour(1)));
+    EXPECT_EQ(tabs.currentIndex(), events);
+    EXPECT_TRUE(ButtonsDisabled(e));
+
+    rig.w().control.Button_ClosePort->click();
+    ASSERT_TRUE(Done(rig));
+    SpinFor(50ms);
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(ButtonsEnabled(e));
+    EXPECT_FALSE(bar.isVisible());
+    // Without a transfer the tab may be left again.
+    EXPECT_TRUE(rig.window().tabGuard().requestTab(rig.window().IndexOf(InstrumentTab::General)));
+}
+
+TEST_F(EventTab, LineGoneMidwayLeavesAnExistingFileUntouchedWithOneMessage)
+{
+    Instrument instrument;
+    instrument.events.reset();
+    instrument.scenario.events = 24;
+    instrument.scenario.faults.lineDropAfter = 4; // the log answers four requests, then nothing
+    WindowRig rig(EventInstrument(instrument, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties)); // reads 35 and 36: two of the four
+    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the technician's earlier export\r\n");
+    }
+    rig.dialogs.saveAnswer = path;
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(Done(rig));
+    EXPECT_EQ(rig.dialogs.errors,
+              QStringList{QStringLiteral("The instrument stopped answering at event 5 of 24. No file was saved")});
+    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+    EXPECT_EQ(ReadAll(path), QByteArray("the technician's earlier export\r\n"));
+    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_TRUE(ButtonsEnabled(rig.w().events));
+}
+
+TEST_F(EventTab, ClearSendsTheTypedMaximumFrom211AndRefusesWhatCannotBeHeld)
+{
+    WindowRig rig(EventInstrument({}, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+
+    for (const auto &[typed, refusal] :
+         {std::pair{QStringLiteral("abc"), QStringLiteral("'abc' is not a valid integer value")},
+          std::pair{QStringLiteral("65728"), QStringLiteral("Max Events: 65728 is outside the allowed range 1 to 513")},
+          std::pair{QStringLiteral("0"), QStringLiteral("Max Events: 0 is outside the allowed range 1 to 513")}}) {
+        rig.dialogs.errors.clear();
+        const std::size_t before = wire->size();
+        e.Edit9->setText(typed);
+        e.Button2->click();
+        ASSERT_TRUE(Done(rig));
+        EXPECT_EQ(rig.dialogs.errors, QStringList{refusal});
+        EXPECT_TRUE(wire->since(before).empty()) << typed.toStdString();
+        EXPECT_TRUE(ButtonsEnabled(e));
+    }
+
+    rig.dialogs.errors.clear();
+    const std::size_t before = wire->size();
+    e.Edit9->setText(QStringLiteral("300"));
+    e.Button2->click();
+    EXPECT_TRUE(ButtonsDisabled(e));
+    ASSERT_TRUE(Done(rig));
+    const auto heard = wire->since(before);
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"W35", "R35", "R36"}));
+    EXPECT_EQ(heard[0].payload, (Bytes{0, 0, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0, 0}));
+    EXPECT_EQ(e.Edit2->text(), QStringLiteral("0"));
+    EXPECT_EQ(e.Edit9->text(), QStringLiteral("300"));
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty());
+    EXPECT_TRUE(ButtonsEnabled(e));
+}
+
+TEST_F(EventTab, ClearBefore211Sends192WhateverMaxEventsShows)
+{
+    Instrument older;
+    older.scenario = FastScenario(210);
+    WindowRig rig(EventInstrument(older, wire));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    const EventWidgets &e = rig.w().events;
+    ASSERT_TRUE(e.Edit9->isReadOnly());
+    e.Edit9->setText(QStringLiteral("400"));
+    const std::size_t before = wire->size();
+    e.Button2->click();
+    ASSERT_TRUE(Done(rig));
+    const auto heard = wire->since(before);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard[0].name, "W35");
+    EXPECT_EQ(heard[0].payload, (Bytes{0, 0, 0, 0, 0, 0, 192, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(e.Edit9->text(), QStringLiteral("192"));
+}
+
+TEST(EventTabAcceptance, WindowAndR310ctlWriteTheSameBytesInGermanSettings)
+{
+    // One simulated instrument on a pseudo-terminal serves both in turn.
+    r310test::SimulatorProcess simulator({QStringLiteral("--software=221"), QStringLiteral("--events=30")});
+    ASSERT_FALSE(simulator.device().isEmpty());
+    const QString buildDirectory = QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath();
+    QString gasTableError;
+    const std::unique_ptr<GasTable> gasTable = GasTable::Load({buildDirectory}, &gasTableError);
+    ASSERT_TRUE(gasTable) << gasTableError.toStdString();
+
+    QTemporaryDir directory;
+    const QString windowFile = directory.filePath(QStringLiteral("window.csv"));
+    const QString ctlFile = directory.filePath(QStringLiteral("r310ctl.csv"));
+    {
+        RigOptions options;
+        options.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--port"), simulator.device()};
+        options.tick = 100ms;
+        options.idlePoll = false;
+        options.locale = QLocale(QLocale::German, QLocale::Germany);
+        options.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable->GasTexts(unit, gas); };
+        options.link = [](const QString &name, const LineSettings &line) -> std::unique_ptr<SerialBackend> {
+            return std::make_unique<QSerialPortBackend>(name, line);
+        };
+        WindowRig rig(options);
+        ASSERT_TRUE(rig.Connect());
+        ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+        ASSERT_EQ(rig.w().events.Edit2->text(), QStringLiteral("30"));
+        rig.dialogs.saveAnswer = windowFile;
+        rig.w().events.Button1->click();
+        ASSERT_TRUE(Done(rig));
+        ASSERT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
+        rig.w().control.Button_ClosePort->click();
+        ASSERT_TRUE(SpinUntil([&rig] { return !rig.window().connection()->portOpen(); }, 5s));
+    }
+
+    QTemporaryDir configHome;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
+    QProcess ctl;
+    ctl.setProcessEnvironment(environment);
+    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
+              {QStringLiteral("--port"), simulator.device(), QStringLiteral("events"), QStringLiteral("--out"), ctlFile});
+    ASSERT_TRUE(ctl.waitForFinished(60000));
+    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+
+    const QByteArray fromWindow = ReadAll(windowFile);
+    const QByteArray fromCtl = ReadAll(ctlFile);
+    EXPECT_EQ(fromWindow, fromCtl);
+    // 30 events, each line with its CR LF, German dates and decimal commas.
+    EXPECT_EQ(fromWindow.count("\r\n"), 31);
+    EXPECT_TRUE(fromWindow.startsWith("No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n0;"));
+    EXPECT_TRUE(fromWindow.contains(";Dev-ON; ; ; ; ;"));
+    EXPECT_TRUE(fromWindow.contains(" ON;")) << "alarm events";
+    const QList<QByteArray> lines = fromWindow.split('\n');
+    EXPECT_TRUE(lines[1].contains('.') && lines[1].count(':') == 2) << lines[1].toStdString();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return uitest::RunWidgetTests(argc, argv);
+}
