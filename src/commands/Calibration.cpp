@@ -80,6 +80,7 @@ void RunCalibrationStart(JobContext &job, const CalibrationRequest &request, Cal
             bool decoded = false;
             const WriteOutcome read = ReadAlarmSettings(job, &decoded);
             if (!decoded) {
+                result.alarmSettingsMissing = true;
                 result.outcome = read == WriteOutcome::PortClosed ? read : WriteOutcome::NotRun;
                 result.refusal = QStringLiteral("The instrument's alarm settings could not be read (%1), so the "
                                                 "calibration gas cannot be scaled; nothing was sent")

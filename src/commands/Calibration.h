@@ -56,6 +56,8 @@ struct CalibrationStartResult {
     bool noCalibrationGas = false;
     // Object 4 was read first, because it had not been decoded on this connection.
     bool alarmSettingsRead = false;
+    // That read brought no alarm settings (refused: the exponent is unknown).
+    bool alarmSettingsMissing = false;
     std::int8_t exponent = 0;
     std::int16_t raw = 0;
 

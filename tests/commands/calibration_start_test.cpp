@@ -83,6 +83,7 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R4", "W9"}));
     EXPECT_EQ(heard[1].payload, (Bytes{0xF4, 0x01}));
     EXPECT_TRUE(result->alarmSettingsRead);
+    EXPECT_FALSE(result->alarmSettingsMissing);
     EXPECT_TRUE(result->accepted());
     EXPECT_EQ(result->exponent, -1);
     rig.Settle();
@@ -150,6 +151,7 @@ TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
     EXPECT_TRUE(result->refused());
     EXPECT_TRUE(result->refusal.contains(QStringLiteral("alarm settings"))) << result->refusal.toStdString();
+    EXPECT_TRUE(result->alarmSettingsMissing);
     EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "R4"));
     rig.Settle();
     EXPECT_EQ(rig.lamp, LampColour::Red);
