@@ -3,6 +3,7 @@
 #include "ExitCodes.h"
 #include "GasTable.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace r310::cli {
@@ -194,8 +195,12 @@ const Subcommand *FindSubcommand(const QString &name)
 QString OverviewHelp()
 {
     QString text = QString::fromUtf8(kOverviewHead);
+    // The summaries in one column, two blanks after the longest name.
+    qsizetype width = 0;
     for (const Subcommand &command : Subcommands())
-        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(8),
+        width = std::max(width, QString::fromLatin1(command.name).size());
+    for (const Subcommand &command : Subcommands())
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name).leftJustified(width + 2),
                                                QString::fromUtf8(command.summary));
     return text + QString::fromUtf8(kOverviewTail);
 }

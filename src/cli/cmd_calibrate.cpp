@@ -1,0 +1,145 @@
+// r310ctl calibrate zero | span CONCENTRATION: starts a calibration as "Start
+// Zerro" and "Start Cal" do, then follows it by reading its state about once
+// a second until the instrument reports its end.
+#include "Calibration.h"
+#include "ExitCodes.h"
+#include "Report.h"
+#include "Subcommands.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace r310::cli {
+
+const char *const kCalibrateHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate zero | span CONCENTRATION
+
+Connects as "info" does and starts a calibration as the configurator's
+Calibration tab does: "zero" a zero calibration ("Start Zerro"), "span" a
+span calibration with the calibration gas CONCENTRATION in the
+instrument's gas unit ("Start Cal"; "." as decimal point). The
+concentration is scaled by the instrument's decimal exponent, read from
+its alarm settings first. Then the calibration state is read about once a
+second, one line each on stderr, until the instrument reports its end.
+
+Exit codes: 0 the instrument reported "OK"; 8 it reported "Error";
+2 a concentration that cannot be sent (not a number, negative, 0 after
+scaling - "Kein Cal Gas" -, or beyond what the instrument holds);
+3 the instrument did not answer or stopped answering; 5 it answered with
+an error report; 130 Ctrl+C: r310ctl stops following, the calibration goes
+on in the instrument.
+)";
+
+namespace {
+
+// Waits about one poll period of the configurator; false when Ctrl+C or a
+// failed port ended the wait.
+bool Pause(InstrumentSession &session, std::chrono::milliseconds period)
+{
+    QEventLoop loop;
+    QTimer::singleShot(period, &loop, &QEventLoop::quit);
+    QObject::connect(&session, &InstrumentSession::interrupted, &loop, &QEventLoop::quit);
+    QObject::connect(&session, &InstrumentSession::portFailed, &loop, &QEventLoop::quit);
+    if (!session.Aborted())
+        loop.exec();
+    return !session.Aborted();
+}
+
+int Interrupted(InstrumentSession &session)
+{
+    return session.Fail(kExitInterrupted, QStringLiteral("interrupted; the calibration was left running in the "
+                                                         "instrument, which finishes it on its own"));
+}
+
+QString StartText(const CalibrationRequest &request, const CalibrationStartResult &start)
+{
+    if (request.kind == CalibrationKind::Zero)
+        return QStringLiteral("Zero calibration started");
+    return QStringLiteral("Span calibration started: %1 (raw %2 at decimal exponent %3)")
+        .arg(request.concentration.trimmed())
+        .arg(start.raw)
+        .arg(start.exponent);
+}
+
+// The verdict on a start that did not go out or was not accepted.
+int StartFailed(InstrumentSession &session, const CalibrationStartResult &start)
+{
+    if (start.refused() && !start.alarmSettingsMissing)
+        return session.Fail(kExitUsage, start.refusal);
+    if (const int code = session.Verdict(true))
+        return code;
+    if (start.refused())
+        return session.Fail(kExitNoInstrument, start.refusal);
+    return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 did not answer the calibration "
+                                                          "start (%2)")
+                                               .arg(session.PortLabel(), WriteOutcomeText(start.outcome)));
+}
+
+// Reads object 10 about once a second until the calibration ends.
+int Follow(InstrumentSession &session, std::chrono::milliseconds period)
+{
+    for (;;) {
+        if (!Pause(session, period))
+            break;
+        CalibrationStatusRead status;
+        session.Run([&status](JobContext &job) { status = ReadCalibrationStatus(job); });
+        if (session.Aborted())
+            break;
+        if (status.outcome == WriteOutcome::ErrorReport)
+            return session.Verdict(true);
+        if (!status.state)
+            return session.Fail(kExitNoInstrument,
+                                QStringLiteral("the instrument on %1 stopped answering during the calibration (%2); "
+                                               "it may still be calibrating")
+                                    .arg(session.PortLabel(), WriteOutcomeText(status.outcome)));
+        session.err() << "calibration state: " << status.text << Qt::endl;
+        if (*status.state == CalibrationState::Running)
+            continue;
+        session.out() << "Result: " << status.text << Qt::endl;
+        return *status.state == CalibrationState::Succeeded
+                   ? kExitOk
+                   : session.Fail(kExitCalibrationFailed, QStringLiteral("the instrument reported the calibration as failed"));
+    }
+    return session.Interrupted() ? Interrupted(session) : session.Verdict(true);
+}
+
+} // namespace
+
+int RunCalibrate(CtlContext &context)
+{
+    const QStringList &operands = context.options.operands;
+    CalibrationRequest request;
+    if (operands.size() == 1 && operands.first() == QLatin1String("zero")) {
+        request.kind = CalibrationKind::Zero;
+    } else if (operands.size() == 2 && operands.first() == QLatin1String("span")) {
+        request.kind = CalibrationKind::Span;
+        request.concentration = operands.at(1);
+        // The form of the number is checked before connecting; its scale
+        // needs the instrument.
+        const Conversion<std::int16_t> form = SpanCalibrationRaw(request.concentration, 0, std::nullopt);
+        if (form.error == NotAFloatMessage(request.concentration))
+            return context.Fail(kExitUsage, form.error + QStringLiteral(" (\".\" is the decimal point)"));
+    } else {
+        return context.Fail(kExitUsage,
+                            QStringLiteral("calibrate needs \"zero\" or \"span CONCENTRATION\" (see r310ctl calibrate --help)"));
+    }
+
+    InstrumentSession session(context.options, context.environment, *context.gasTable);
+    // The Calibration tab reads nothing when it comes to the front.
+    if (const int code = session.OpenAndConnect(InstrumentTab::Calibration))
+        return code;
+    auto start = std::make_shared<CalibrationStartResult>();
+    const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
+    if (session.Interrupted())
+        return start->accepted() ? Interrupted(session)
+                                 : session.Fail(kExitInterrupted,
+                                                QStringLiteral("interrupted before the instrument confirmed the start"));
+    if (ran != kExitOk)
+        return ran;
+    if (!start->accepted())
+        return StartFailed(session, *start);
+    session.out() << StartText(request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
+                  << Qt::endl;
+    return Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend);
+}
+
+} // namespace r310::cli

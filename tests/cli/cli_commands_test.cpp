@@ -1,0 +1,315 @@
+// r310ctl calibrate, horn-check, function and factory-setup in-process on the
+// simulated instrument: what each sends (payloads as the instrument heard
+// them), the calibration followed to "OK" and "Error" with its exit codes,
+// Ctrl+C leaving the calibration running, and the refusals that send nothing.
+#include "CliProcess.h"
+#include "ExitCodes.h"
+#include "SimBackend.h"
+#include "Subcommands.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <mutex>
+
+using namespace r310;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct Heard {
+    std::string name;
+    Bytes payload;
+};
+
+// The requests the instrument heard, written on the engine thread.
+class Wire {
+public:
+    void add(const sim::Bytes &frame)
+    {
+        const std::uint8_t object = frame[kOffsetObject];
+        Heard heard;
+        heard.name = object == kObjectConnect ? "C1"
+                                              : ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
+        heard.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        heard_.push_back(std::move(heard));
+    }
+    std::vector<Heard> all() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return heard_;
+    }
+    std::vector<Heard> named(const std::string &name) const
+    {
+        std::vector<Heard> found;
+        for (const Heard &h : all())
+            if (h.name == name)
+                found.push_back(h);
+        return found;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Heard> heard_;
+};
+
+sim::Scenario Instrument()
+{
+    sim::Scenario scenario;
+    scenario.pacing = false;
+    scenario.softwareVersion = 221;
+    scenario.calibrationReads = 3;
+    return scenario;
+}
+
+class Ctl : public ::testing::Test {
+protected:
+    void SetUp() override { clitest::EnsureApplication(); }
+
+    int run(QStringList arguments, const sim::Scenario &scenario = Instrument(), bool handleSignals = false)
+    {
+        output.clear();
+        errors.clear();
+        QTextStream out(&output);
+        QTextStream err(&errors);
+        cli::CtlEnvironment environment(out, err);
+        environment.tick = 10ms;
+        environment.handleSignals = handleSignals;
+        environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+        std::shared_ptr<Wire> w = wire;
+        environment.demoLink = [w, scenario](const QString &, const LineSettings &) {
+            auto link = std::make_unique<sim::SimBackend>(scenario);
+            link->setPacing(false);
+            link->device().setTrace([w](const sim::TraceEntry &entry) {
+                if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kFrameOverhead)
+                    w->add(entry.bytes);
+            });
+            return link;
+        };
+        arguments.prepend(QStringLiteral("--demo"));
+        arguments.prepend(QStringLiteral("r310ctl"));
+        const int code = cli::RunCtl(arguments, environment);
+        out.flush();
+        err.flush();
+        return code;
+    }
+
+    QStringList errLines() const { return errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+
+    std::shared_ptr<Wire> wire = std::make_shared<Wire>();
+    QString output;
+    QString errors;
+};
+
+QStringList Args(std::initializer_list<const char *> words)
+{
+    QStringList list;
+    for (const char *word : words)
+        list.append(QString::fromUtf8(word));
+    return list;
+}
+
+// ---- calibrate -----------------------------------------------------------------
+
+TEST_F(Ctl, CalibrateSpanIsScaledAndFollowedToOk)
+{
+    sim::Scenario scenario = Instrument();
+    scenario.exponent = -1;
+    const int code = run(Args({"calibrate", "span", "50"}), scenario);
+    ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
+    const std::vector<Heard> heard = wire->all();
+    std::vector<std::string> names;
+    for (const Heard &h : heard)
+        names.push_back(h.name);
+    const auto start = std::find(names.begin(), names.end(), "W9");
+    ASSERT_NE(start, names.end());
+    // The exponent is read right before the start (the connect sequence did not read it).
+    ASSERT_NE(start, names.begin());
+    EXPECT_EQ(*(start - 1), "R4");
+    EXPECT_EQ(heard[static_cast<std::size_t>(start - names.begin())].payload, (Bytes{0xF4, 0x01}));
+    EXPECT_EQ(std::vector<std::string>(start + 1, names.end()), std::vector<std::string>(4, "R10"));
+    EXPECT_EQ(errLines(), (QStringList{"calibration state: Running", "calibration state: Running",
+                                       "calibration state: Running", "calibration state: OK"}));
+    EXPECT_TRUE(output.contains(QStringLiteral("raw 500 at decimal exponent -1"))) << output.toStdString();
+    EXPECT_TRUE(output.endsWith(QStringLiteral("Result: OK\n"))) << output.toStdString();
+}
+
+TEST_F(Ctl, CalibrateZeroThatFailsExitsWithEight)
+{
+    sim::Scenario scenario = Instrument();
+    scenario.calibrationFails = true;
+    EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitCalibrationFailed);
+    const std::vector<Heard> starts = wire->named("W9");
+    ASSERT_EQ(starts.size(), 1U);
+    EXPECT_EQ(starts[0].payload, (Bytes{0x00, 0x00}));
+    EXPECT_TRUE(wire->named("R4").empty()) << "a zero calibration needs no exponent";
+    EXPECT_TRUE(output.endsWith(QStringLiteral("Result: Error\n")));
+    EXPECT_EQ(errLines().last(), QStringLiteral("r310ctl: the instrument reported the calibration as failed"));
+}
+
+TEST_F(Ctl, CalibrateRefusesConcentrationsThatDoNotFitWithNothingStarted)
+{
+    sim::Scenario scenario = Instrument();
+    scenario.exponent = -1;
+    // Not a number: refused before connecting.
+    EXPECT_EQ(run(Args({"calibrate", "span", "5,0"}), scenario), cli::kExitUsage);
+    EXPECT_TRUE(wire->all().empty());
+    EXPECT_TRUE(errors.contains(QStringLiteral("'5,0' is not a valid floating point value")));
+    for (const char *bad : {"0", "0.04", "-5", "4000"}) {
+        EXPECT_EQ(run(Args({"calibrate", "span", bad}), scenario), cli::kExitUsage) << bad;
+        EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
+    }
+    EXPECT_TRUE(wire->named("W9").empty());
+    EXPECT_EQ(run(Args({"calibrate", "span", "0"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(errors, QStringLiteral("r310ctl: Kein Cal Gas\n"));
+    EXPECT_EQ(run(Args({"calibrate"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(run(Args({"calibrate", "span"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(run(Args({"calibrate", "zero", "1"}), scenario), cli::kExitUsage);
+    EXPECT_TRUE(wire->named("W9").empty());
+}
+
+TEST_F(Ctl, CalibrateExitsWithThreeWhenTheInstrumentStopsAnswering)
+{
+    sim::Scenario scenario = Instrument();
+    scenario.faults.noAnswer.probability = 1.0;
+    scenario.faults.objects = {kObjectCalibrationState};
+    EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitNoInstrument);
+    EXPECT_EQ(wire->named("W9").size(), 1U);
+    EXPECT_EQ(wire->named("R10").size(), 5U);
+    EXPECT_TRUE(errors.contains(QStringLiteral("stopped answering during the calibration"))) << errors.toStdString();
+}
+
+TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
+{
+    sim::Scenario scenario = Instrument();
+    scenario.calibrationReads = 1000000;
+    // Ctrl+C once a few states were read.
+    QTimer script;
+    bool raised = false;
+    script.callOnTimeout([&] {
+        if (!raised && wire->named("R10").size() >= 3) {
+            raised = true;
+            std::raise(SIGINT);
+        }
+    });
+    script.start(5);
+    const int code = run(Args({"calibrate", "zero"}), scenario, true);
+    script.stop();
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(code, cli::kExitInterrupted);
+    EXPECT_TRUE(errLines().last().contains(QStringLiteral("the calibration was left running in the instrument")))
+        << errors.toStdString();
+    // The port is closed: nothing more goes out.
+    const std::size_t heard = wire->all().size();
+    r310test::SpinFor(150ms);
+    EXPECT_EQ(wire->all().size(), heard);
+}
+
+// ---- horn-check ----------------------------------------------------------------
+
+TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
+{
+    EXPECT_EQ(run(Args({"horn-check"})), cli::kExitOk) << errors.toStdString();
+    std::vector<Heard> horn = wire->named("W8");
+    ASSERT_EQ(horn.size(), 2U);
+    EXPECT_EQ(horn[0].payload, Bytes{1});
+    EXPECT_EQ(horn[1].payload, Bytes{0});
+
+    sim::Scenario deaf = Instrument();
+    deaf.faults.noAnswer.probability = 1.0;
+    deaf.faults.objects = {kObjectHorn};
+    wire = std::make_shared<Wire>();
+    EXPECT_EQ(run(Args({"horn-check"}), deaf), cli::kExitNoInstrument);
+    horn = wire->named("W8");
+    ASSERT_EQ(horn.size(), 10U);
+    EXPECT_EQ(horn[4].payload, Bytes{1});
+    EXPECT_EQ(horn[5].payload, Bytes{0});
+}
+
+// ---- function ------------------------------------------------------------------
+
+TEST_F(Ctl, FunctionsThatChangeTheInstrumentNeedYes)
+{
+    for (const char *name : {"lock", "reset", "default", "update"}) {
+        EXPECT_EQ(run(Args({"function", name})), cli::kExitUsage) << name;
+        EXPECT_TRUE(errors.contains(QStringLiteral("add --yes"))) << errors.toStdString();
+        EXPECT_EQ(errLines().size(), 1);
+    }
+    EXPECT_TRUE(wire->all().empty()) << "nothing is sent without --yes";
+    EXPECT_TRUE(errors.contains(QStringLiteral("update mode")));
+
+    EXPECT_EQ(run(Args({"function", "reset", "--yes"})), cli::kExitOk) << errors.toStdString();
+    std::vector<Heard> sent = wire->named("W127");
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0].payload, Bytes{3});
+    EXPECT_TRUE(output.contains(QStringLiteral("Service function 3 (\"Reset\") accepted.")));
+
+    EXPECT_EQ(run(Args({"function", "unlock"})), cli::kExitOk);
+    EXPECT_EQ(run(Args({"function", "off"})), cli::kExitOk);
+    sent = wire->named("W127");
+    ASSERT_EQ(sent.size(), 3U);
+    EXPECT_EQ(sent[1].payload, Bytes{6});
+    EXPECT_EQ(sent[2].payload, Bytes{1});
+
+    EXPECT_EQ(run(Args({"function", "update", "--yes"})), cli::kExitOk);
+    EXPECT_EQ(wire->named("W127").back().payload, Bytes{5});
+    EXPECT_TRUE(output.contains(QStringLiteral("the port was closed")));
+
+    EXPECT_EQ(run(Args({"function", "explode", "--yes"})), cli::kExitUsage);
+    EXPECT_EQ(run(Args({"function"})), cli::kExitUsage);
+    EXPECT_EQ(wire->named("W127").size(), 4U);
+}
+
+// ---- factory-setup -------------------------------------------------------------
+
+TEST_F(Ctl, FactorySetupWritesAndShowsTheNewIdentity)
+{
+    const int code = run(Args({"factory-setup", "--serial", "42", "--customer-id", "lumo-7", "--update-limit-list",
+                               "--yes"}));
+    ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
+    const std::vector<Heard> heard = wire->all();
+    std::size_t at = 0;
+    while (at < heard.size() && heard[at].name != "W30")
+        ++at;
+    ASSERT_LT(at + 3, heard.size());
+    const Bytes &payload = heard[at].payload;
+    ASSERT_EQ(payload.size(), 28U);
+    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 4), (Bytes{42, 0, 0, 0}));
+    EXPECT_EQ(Bytes(payload.begin() + 8, payload.begin() + 18), (Bytes{'L', 'U', 'M', 'O', '-', '7', 0, 0, 0, 0}));
+    EXPECT_EQ(payload[18], 0xAA);
+    EXPECT_EQ(Bytes(payload.begin() + 19, payload.end()), Bytes(9, 0));
+    EXPECT_EQ(heard[at + 1].name, "C1");
+    EXPECT_EQ(heard[at + 2].name, "R2");
+    EXPECT_TRUE(output.contains(QStringLiteral("00000042"))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("LUMO-7")));
+}
+
+TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
+{
+    for (const QStringList &arguments :
+         {Args({"factory-setup", "--serial", "42"}), Args({"factory-setup", "--yes"}),
+          Args({"factory-setup", "--serial", "0", "--yes"}), Args({"factory-setup", "--serial", "-3", "--yes"}),
+          Args({"factory-setup", "--serial", "100000000", "--yes"}),
+          Args({"factory-setup", "--serial", "7", "--customer-id", "A*B", "--yes"})}) {
+        EXPECT_EQ(run(arguments), cli::kExitUsage) << arguments.join(' ').toStdString();
+        EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
+    }
+    EXPECT_TRUE(wire->all().empty());
+    EXPECT_EQ(run(Args({"factory-setup", "--serial", "42"})), cli::kExitUsage);
+    EXPECT_TRUE(errors.contains(QStringLiteral("would write serial number 00000042"))) << errors.toStdString();
+}
+
+TEST_F(Ctl, OptionsOfOneCommandAreRefusedByTheOthers)
+{
+    EXPECT_EQ(run(Args({"horn-check", "--yes"})), cli::kExitUsage);
+    EXPECT_EQ(run(Args({"info", "--serial", "4"})), cli::kExitUsage);
+    EXPECT_EQ(run(Args({"horn-check", "now"})), cli::kExitUsage);
+    EXPECT_TRUE(wire->all().empty());
+}
+
+} // namespace
