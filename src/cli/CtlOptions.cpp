@@ -28,7 +28,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption timeout(QStringLiteral("timeout-s"), QString(), QStringLiteral("seconds"));
     const QCommandLineOption samples(QStringLiteral("samples"), QString(), QStringLiteral("count"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    parser.addOptions({port, demo, json, help, verbose, timeout, samples, dryRun});
+    const QCommandLineOption trace(QStringLiteral("trace"));
+    parser.addOptions({port, demo, json, help, verbose, timeout, samples, dryRun, trace});
     const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("number"));
     const QCommandLineOption customerId(QStringLiteral("customer-id"), QString(), QStringLiteral("text"));
@@ -57,6 +58,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.help = parser.isSet(help);
     o.verbose = parser.isSet(verbose);
     o.dryRun = parser.isSet(dryRun);
+    o.trace = parser.isSet(trace);
     o.yes = parser.isSet(yes);
     o.serial = parser.value(serial);
     o.customerId = parser.value(customerId);

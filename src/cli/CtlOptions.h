@@ -20,6 +20,7 @@ struct CtlOptions {
     int timeoutSeconds = 10; // --timeout-s; 0 searches until interrupted
     int samples = 0;         // watch --samples; 0 until interrupted
     bool dryRun = false;     // set --dry-run: show the requests, write nothing
+    bool trace = false;      // doctor --trace: every byte of the exchange
     bool yes = false;        // --yes: a command that changes the instrument's state may go ahead
     QString serial;          // factory-setup --serial N
     QString customerId;      // factory-setup --customer-id TEXT

@@ -153,6 +153,8 @@ const std::vector<Subcommand> &Subcommands()
     static const std::vector<Subcommand> table{
         {"ports", "list the serial ports, marking the instrument's adapter and the remembered port", kPortsHelp,
          {QStringLiteral("json")}, false, &RunPorts},
+        {"doctor", "check step by step why the instrument cannot be reached, and say what to do", kDoctorHelp,
+         {QStringLiteral("port"), QStringLiteral("timeout-s"), QStringLiteral("trace")}, false, &RunDoctor},
         {"info", "connect and show identity, clocks and the live value", kInfoHelp,
          With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunInfo},
         {"get", "connect and show the Range, Signals, Hardware and log tabs", kGetHelp,

@@ -52,6 +52,9 @@ QString OverviewHelp();
 // The commands.
 int RunHelp(CtlContext &context);
 int RunPorts(CtlContext &context);
+// Checks the way from the USB adapter to the instrument; its help text is in its own file.
+int RunDoctor(CtlContext &context);
+extern const char *const kDoctorHelp;
 int RunInfo(CtlContext &context);
 int RunGet(CtlContext &context);
 int RunWatch(CtlContext &context);

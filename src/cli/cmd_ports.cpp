@@ -2,6 +2,7 @@
 #include "ComPortSel.h"
 #include "ExitCodes.h"
 #include "Subcommands.h"
+#include "cmd_doctor.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -91,6 +92,12 @@ int RunPorts(CtlContext &context)
             return isRemembered(p.name);
         }))
         context.out() << "Remembered port " << remembered << " is not present.\n";
+    // An adapter without a port of its own: the driver, the udev rule or the node is missing.
+    const bool adapterPortListed =
+        adapter > 0 || std::any_of(ports.begin(), ports.end(), [](const SerialPortDescription &p) { return IsAdapter(p); });
+    const QString hint = AdapterWithoutPortHint(FindUsbAdapters(LocalSystem()), adapterPortListed);
+    if (!hint.isEmpty())
+        context.out() << '\n' << hint << '\n';
     return kExitOk;
 }
 
