@@ -125,6 +125,8 @@ Signals and service intervals:
 Hardware options (the sensor values are sent back as the instrument has them):
   service-keyboard vibrator-disabled only-test-key    on|off
   data-safety best-resolution (from 2.20) display-mode (from 2.21)  on|off
+Data logger (from 2.11; given on its own, as "Set Paramet" does it):
+  logger-interval                      30 to 300 seconds
 
 A key that is unknown, a value that does not parse or fit, or an option the
 instrument's software version lacks is refused with exit code 2 before
@@ -178,6 +180,8 @@ const std::vector<Subcommand> &Subcommands()
          true, &RunFactorySetup},
         {"events", "download the event log and write its export file (--out FILE)", kEventsHelp,
          With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunEvents},
+        {"datalog", "download the data logger and write its export file (--out FILE)", kDatalogHelp,
+         With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunDatalog},
         {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
          With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},

@@ -66,6 +66,13 @@ int RunClear(CtlContext &context);
 extern const char *const kClearHelp;
 // The options of every log "clear" empties, for its row.
 QStringList ClearOptions();
+// The data logger (cmd_datalog.cpp): its download, its row of "clear" and
+// the logger-interval key of "set"; the help text is in its own file.
+int RunDatalog(CtlContext &context);
+extern const char *const kDatalogHelp;
+int RunClearDatalog(CtlContext &context);
+bool IsLoggerIntervalAssignment(const QString &word);
+int RunSetLoggerInterval(CtlContext &context, const QString &word);
 int RunSet(CtlContext &context);
 int RunSetTime(CtlContext &context);
 // The commands that make the instrument act or change its identity; each

@@ -21,6 +21,11 @@ Without --yes nothing is sent: it says what it would do and exits with 2.
       by default the maximum the instrument has now. Instruments before
       software version 2.11 always keep 192 events; --max cannot change that.
       Shows the event counters read back afterwards.
+
+  clear datalog --yes
+      erases every block of the data logger, as "Clear" on "Datalogging"
+      does (service function 7), and shows the logger's counters read back
+      afterwards. Instruments before software version 2.11 have no logger.
 )";
 
 namespace {
@@ -38,6 +43,7 @@ const std::vector<ClearTarget> &ClearTargets()
 {
     static const std::vector<ClearTarget> targets{
         {"events", {QStringLiteral("max"), QStringLiteral("yes")}, &RunClearEvents},
+        {"datalog", {QStringLiteral("yes")}, &RunClearDatalog},
     };
     return targets;
 }

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <map>
 
 namespace r310::cli {
@@ -217,6 +218,15 @@ private:
 
 int RunSet(CtlContext &context)
 {
+    // The data logger's interval goes back in the logger's own record.
+    const QStringList &words = context.options.operands;
+    const auto interval = std::find_if(words.begin(), words.end(), IsLoggerIntervalAssignment);
+    if (interval != words.end()) {
+        if (words.size() > 1)
+            return context.Fail(kExitUsage, QStringLiteral("logger-interval is set on its own: "
+                                                           "r310ctl set logger-interval=SECONDS"));
+        return RunSetLoggerInterval(context, *interval);
+    }
     QString refusal;
     std::vector<SettingAssignment> assignments = ParseSettingAssignments(context.options.operands, &refusal);
     if (!refusal.isEmpty())

@@ -13,8 +13,11 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
@@ -354,6 +357,80 @@ TEST(DataloggingTab, ProposedFileNameIsLoggerSerialAndTime)
     // Characters a file name may not hold are left out.
     EXPECT_EQ(DataloggingTab::ProposedFileName(QStringLiteral("12/34:*?"), christmas),
               QStringLiteral("Logger_1234_20081224_1345.csv"));
+}
+
+// The window against the simulator program on a pseudo-terminal, in German
+// regional settings with the gas table library, then r310ctl against the same
+// instrument: both files must be the same bytes.
+TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
+{
+    const QStringList knownLogger{
+        QStringLiteral("--software=221"),      QStringLiteral("--logger-blocks=6"),
+        QStringLiteral("--logger-sets=2"),     QStringLiteral("--exponent=-2"),
+        QStringLiteral("--block2=samples=12"), QStringLiteral("--block4=gap=3600 alarm=yes"),
+        QStringLiteral("--block5=sets=3"),     QStringLiteral("--block6=state=3"),
+        QStringLiteral("--no-pacing")};
+    r310test::SimulatorProcess instrument(knownLogger);
+    ASSERT_FALSE(instrument.device().isEmpty()) << "r310sim of this build did not start";
+    const QString buildDirectory = QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath();
+    const std::unique_ptr<GasTable> gasTable = GasTable::Load({buildDirectory});
+    ASSERT_TRUE(gasTable) << "KALTEX32 of this build is missing";
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+
+    RecordingDialogs dialogs;
+    dialogs.saveAnswer = directory.filePath(QStringLiteral("window.csv"));
+    WindowSetup setup;
+    setup.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--port"), instrument.device()};
+    setup.portSettings =
+        std::make_unique<QSettings>(directory.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
+    setup.naming = PortNaming::DeviceNames;
+    setup.connection.idlePoll = false;
+    setup.connection.decoding.locale = QLocale(QLocale::German, QLocale::Germany);
+    const GasTable *table = gasTable.get();
+    setup.connection.decoding.gasTexts = [table](std::uint8_t unit, std::uint8_t gas) {
+        return table->GasTexts(unit, gas);
+    };
+    setup.dialogs = &dialogs;
+    TFo_R310 window(std::move(setup));
+    window.show();
+    window.Button12Click();
+    ASSERT_TRUE(SpinUntil([&window] {
+        return window.connection()->phase() == ConnectionPhase::Connected && !window.connection()->busy();
+    }, 10s));
+    ASSERT_TRUE(window.tabGuard().requestTab(window.IndexOf(InstrumentTab::Datalogging)));
+    ASSERT_TRUE(SpinUntil([&window] { return !window.connection()->busy(); }, 10s));
+    window.widgets().logger.Button8->click();
+    ASSERT_TRUE(SpinUntil([&] { return TransferButtonsEnabled(window.widgets().logger) && !window.connection()->busy(); },
+                          20s));
+    ASSERT_EQ(dialogs.saveRequests.size(), 1) << dialogs.errors.join(u'\n').toStdString();
+    // The line is r310ctl's now.
+    window.Button_ClosePortClick();
+    ASSERT_TRUE(SpinUntil([&window] { return !window.connection()->portOpen(); }, 10s));
+
+    QProcess ctl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), directory.path());
+    ctl.setProcessEnvironment(environment);
+    const QString ctlFile = directory.filePath(QStringLiteral("r310ctl.csv"));
+    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
+              {QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"), QStringLiteral("--out"), ctlFile});
+    ASSERT_TRUE(ctl.waitForFinished(30000));
+    ASSERT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+
+    const QByteArray fromWindow = ReadAll(dialogs.saveAnswer);
+    EXPECT_EQ(fromWindow, ReadAll(ctlFile));
+    // What the comparison covered: sections, alarms, German decimals, gas texts.
+    EXPECT_EQ(fromWindow.count(" ; ; ; ;\r\n"), 2);
+    EXPECT_TRUE(fromWindow.contains(";ALARM;\r\n"));
+    EXPECT_TRUE(fromWindow.contains(";ppm CO; ;\r\n"));
+    const QRegularExpression germanSample(QStringLiteral("\\.\\d{4} \\d\\d:\\d\\d:\\d\\d;-?\\d+,\\d\\d;"));
+    EXPECT_TRUE(QString::fromLatin1(fromWindow).contains(germanSample));
 }
 
 int main(int argc, char **argv)
