@@ -7,6 +7,8 @@
 #include <GasTable.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTextStream>
 
@@ -48,6 +50,20 @@ DecodeEnvironment DecodingWith(const GasTable &gasTable)
     environment.locale = QLocale::system();
     environment.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); };
     return environment;
+}
+
+// The header picture lies beside the program in the build folder; an
+// installed program finds it in the package's data folder, named relative to
+// the program's folder (R310_INSTALLED_DATA_DIR, set by the packaging build).
+QString HeaderPicturePath()
+{
+    const QDir programDir(QApplication::applicationDirPath());
+    const QString beside = programDir.filePath(QStringLiteral("R310.jpg"));
+#ifdef R310_INSTALLED_DATA_DIR
+    if (!QFileInfo::exists(beside))
+        return programDir.filePath(QStringLiteral(R310_INSTALLED_DATA_DIR "/R310.jpg"));
+#endif
+    return beside;
 }
 
 } // namespace
@@ -94,7 +110,7 @@ int main(int argc, char **argv)
     setup.connection.decoding = DecodingWith(*gasTable);
     if (line.demo)
         setup.demoLink = DemoInstrumentLink(true);
-    setup.picturePath = QApplication::applicationDirPath() + QStringLiteral("/R310.jpg");
+    setup.picturePath = HeaderPicturePath();
 
     TFo_R310 window(std::move(setup));
     window.show();
