@@ -12,7 +12,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize bench clean
+.PHONY: all setup build demo test test-fast test-sanitize bench package clean
 
 all: build
 
@@ -45,6 +45,15 @@ bench: build
 	@for b in $(BUILD)/bench/*; do \
 	  if [ -f "$$b" ] && [ -x "$$b" ]; then echo "== $$b"; "$$b" || exit 1; fi; \
 	done
+
+# The Debian package, from the programs and libraries alone (no tests, no
+# benchmarks): $(BUILD)/packages/r310conf_VERSION-1_ARCH.deb.
+package: setup
+	scripts/configure.sh $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DR310_WERROR=$(WERROR)
+	cmake --build $(BUILD) -j $(JOBS) --target r310_packaged
+	rm -f $(BUILD)/packages/r310conf_*.deb
+	cd $(BUILD) && cpack --config CPackConfig.cmake
+	@ls $(BUILD)/packages/r310conf_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
