@@ -12,7 +12,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize bench package clean
+.PHONY: all setup build demo test test-fast test-sanitize bench package package-test clean
 
 all: build
 
@@ -54,6 +54,10 @@ package: setup
 	rm -f $(BUILD)/packages/r310conf_*.deb
 	cd $(BUILD) && cpack --config CPackConfig.cmake
 	@ls $(BUILD)/packages/r310conf_*.deb
+
+# The package checked by lintian, unpacked, and its programs run from there.
+package-test: package
+	scripts/package-test.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

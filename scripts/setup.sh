@@ -15,6 +15,11 @@ packages=(
   # offscreen platform the tests use
   fonts-dejavu-core
   libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # the Debian package (make package): dependencies found by dpkg-shlibdeps,
+  # which CPack runs on the files that file(1) recognises; its test (make
+  # package-test) checks it with lintian and the menu entry with
+  # desktop-file-validate
+  dpkg-dev file lintian desktop-file-utils
 )
 
 missing=()
