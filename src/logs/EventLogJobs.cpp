@@ -3,6 +3,8 @@
 #include "DecodedValues.h"
 #include "Transaction.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <utility>
 
@@ -26,15 +28,21 @@ void EventPropertiesBranch(const AnswerFrame &, InstrumentRecord &)
 
 enum class Exchange { Answered, NoAnswer, NotSent };
 
-// One request and its answer; the answer stays in the receive buffer for the decoder.
+// One request and its answer; the answer stays in the receive buffer for the
+// decoder. `resent` tells whether the first attempt's wait ran out, so the
+// request went out again and an answer to it may still be on its way.
 Exchange RunExchange(JobContext &job, const RequestBuffer &request, std::int32_t ticks,
-                     Transaction::AttemptWait wait = Transaction::AttemptWait::Standard)
+                     Transaction::AttemptWait wait = Transaction::AttemptWait::Standard, bool *resent = nullptr)
 {
     const bool portOpen = job.port().Open();
     Transaction &transaction = job.transaction();
     transaction.ArmResponseTimer(ticks);
+    QElapsedTimer clock;
+    clock.start();
     // With the port closed this shows "Comport nicht geöffnet!" and sends nothing.
     transaction.RunTransaction(request, wait);
+    if (resent)
+        *resent = clock.elapsed() >= Transaction::kAttemptTicks * transaction.TickLength().count();
     const TransactionResult result = transaction.Result();
     Exchange outcome = Exchange::Answered;
     if (!portOpen)
@@ -69,12 +77,23 @@ void FinishDownload(JobContext &job, EventDownload &result)
                        QStringLiteral("%1 of %2 events read").arg(result.table.filledCount()).arg(result.count));
 }
 
+// Answers to an event request that are still on their way would be taken
+// for the next event's (every event answer looks alike). Reading another
+// object lets them pass: the instrument answers in order, and the
+// transaction passes over answers of other objects until its own comes.
+bool LetLateAnswersPass(JobContext &job)
+{
+    return job.sequences().ReadEventProperties();
+}
+
 void RunDownload(JobContext &job, EventDownload &result, int count)
 {
     result.count = std::clamp(count, 0, EventTable::kMaxEntries);
     result.table.Prepare(result.count);
     EventCapture capture(job.decoder(), result.table);
+    // Exchanges in a row that got no answer.
     int unanswered = 0;
+    const auto answered = [&unanswered](bool yes) { unanswered = yes ? 0 : unanswered + 1; };
     for (int number = 1; number <= result.count; ++number) {
         if (job.cancelled()) {
             result.end = EventDownload::End::Cancelled;
@@ -82,28 +101,23 @@ void RunDownload(JobContext &job, EventDownload &result, int count)
         }
         job.reportProgress(number - 1, result.count, ProgressText(number, result.count));
         result.lastAsked = number;
-        const EventReadOutcome outcome = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
+        const EventRead read = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
+        if (read.outcome == EventReadOutcome::NotSent) {
+            result.end = EventDownload::End::PortClosed;
+            return;
+        }
+        // A refused event is missing, but the instrument is there.
+        answered(read.outcome != EventReadOutcome::NoAnswer);
+        if (read.outcome == EventReadOutcome::Refused)
+            result.refusals = true;
+        if (read.answerMayFollow && unanswered < kMaxConsecutiveUnanswered && !job.cancelled())
+            answered(LetLateAnswersPass(job));
         if (job.cancelled()) {
             result.end = EventDownload::End::Cancelled;
             return;
         }
-        switch (outcome) {
-        case EventReadOutcome::Stored:
-            unanswered = 0;
-            break;
-        case EventReadOutcome::Refused:
-            // The instrument is there; this one event is missing.
-            unanswered = 0;
-            result.refusals = true;
-            break;
-        case EventReadOutcome::NoAnswer:
-            if (++unanswered >= kMaxConsecutiveUnanswered) {
-                result.end = EventDownload::End::LineLost;
-                return;
-            }
-            break;
-        case EventReadOutcome::NotSent:
-            result.end = EventDownload::End::PortClosed;
+        if (unanswered >= kMaxConsecutiveUnanswered) {
+            result.end = EventDownload::End::LineLost;
             return;
         }
     }
@@ -184,23 +198,24 @@ bool EventCapture::Stored() const
     return state_->stored;
 }
 
-EventReadOutcome ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture)
+EventRead ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture)
 {
     capture.Expect(number - 1);
     RequestBuffer request{};
     request[kOffsetPayload] = static_cast<std::uint8_t>(number & 0xFF);
     request[kOffsetPayload + 1] = static_cast<std::uint8_t>(number >> 8);
     BuildSelectReadRequest(kObjectEventRecord, kEventSelectorSize, request);
-    switch (RunExchange(job, request, kEventReadTicks)) {
+    bool resent = false;
+    switch (RunExchange(job, request, kEventReadTicks, Transaction::AttemptWait::Standard, &resent)) {
     case Exchange::NotSent:
-        return EventReadOutcome::NotSent;
+        return {EventReadOutcome::NotSent, false};
     case Exchange::NoAnswer:
-        return EventReadOutcome::NoAnswer;
+        return {EventReadOutcome::NoAnswer, true};
     case Exchange::Answered:
         break;
     }
     job.sequences().DecodeAnswer();
-    return capture.Stored() ? EventReadOutcome::Stored : EventReadOutcome::Refused;
+    return {capture.Stored() ? EventReadOutcome::Stored : EventReadOutcome::Refused, resent};
 }
 
 ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result)

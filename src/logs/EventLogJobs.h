@@ -52,20 +52,28 @@ enum class EventReadOutcome {
     NotSent,  // the port was not open ("Comport nicht geöffnet!" was shown)
 };
 
+struct EventRead {
+    EventReadOutcome outcome = EventReadOutcome::NoAnswer;
+    // The request went out more than once, or its answer never came: an
+    // answer to it may still arrive and must not be taken for the next event.
+    bool answerMayFollow = false;
+};
+
 // Reads event `number` (1-based) into entry number - 1 of the capture's
 // table: select-read request of object 34, then the decoder. On failure the
 // lamp turns red.
-EventReadOutcome ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture);
+EventRead ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &capture);
 
-// A download stops after this many events in a row went unanswered: the
-// line or the instrument is gone.
+// A download stops after this many exchanges in a row went unanswered (the
+// event reads and the counter reads between them): the line or the
+// instrument is gone.
 constexpr int kMaxConsecutiveUnanswered = 3;
 
 struct EventDownload {
     enum class End {
         Complete,  // every event was asked for
         Cancelled, // "&Close Comport", closing the window, Ctrl+C
-        LineLost,  // kMaxConsecutiveUnanswered events in a row went unanswered
+        LineLost,  // kMaxConsecutiveUnanswered exchanges in a row went unanswered
         PortClosed // the port was not open
     };
 
@@ -83,7 +91,9 @@ struct EventDownload {
 };
 
 // Downloads events 1 to count (at most EventTable::kMaxEntries), reporting
-// progress as "Reading event n of count". A count of 0 or less asks for nothing.
+// progress as "Reading event n of count". A count of 0 or less asks for
+// nothing. After a read that may leave an answer on its way, the counters
+// (object 35) are read, which lets that answer pass before the next event.
 ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result);
 
 struct EventClear {

@@ -213,7 +213,7 @@ TEST(CtlEvents, LineThatGoesAwayWritesNothingAndKeepsTheOldFile)
     instrument.scenario.faults.lineDropAfter = 5;
     Ctl ctl(instrument);
     EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitNoInstrument);
-    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("stopped answering at event 6 of 30"))) << ctl.errors.toStdString();
+    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("stopped answering at event 5 of 30"))) << ctl.errors.toStdString();
     EXPECT_EQ(ReadAll(path), QByteArray("yesterday's export\r\n"));
     EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
 }

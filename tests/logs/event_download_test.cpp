@@ -78,6 +78,9 @@ TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
     ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), JobOutcome::Done);
 
     EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 1, 1, 1, 1, 2, 3}));
+    // The counters are read after the unanswered event, so a late answer to it passes.
+    EXPECT_EQ(Names(rig.HeardSince(before)),
+              (std::vector<std::string>{"R34", "R34", "R34", "R34", "R34", "R35", "R34", "R34"}));
     EXPECT_EQ(result->end, EventDownload::End::Complete);
     EXPECT_EQ(result->missing, std::vector<int>{0});
     EXPECT_EQ(result->lines, (QStringList{KnownEventLines().at(0), KnownEventLines().at(2), KnownEventLines().at(3)}));
@@ -109,12 +112,16 @@ TEST(EventDownloads, LineThatGoesAwayEndsTheDownloadWithoutLines)
     const std::size_t before = rig.HeardCount();
     const auto result = Download(rig, 20);
 
+    // Event 3 unanswered, the counters read after it unanswered, event 4 unanswered.
     EXPECT_EQ(result->end, EventDownload::End::LineLost);
-    EXPECT_EQ(result->lastAsked, 2 + kMaxConsecutiveUnanswered);
+    EXPECT_EQ(result->lastAsked, 4);
     EXPECT_TRUE(result->lines.isEmpty());
-    const std::vector<int> numbers = EventNumbers(rig.HeardSince(before));
-    EXPECT_EQ(numbers.back(), 2 + kMaxConsecutiveUnanswered);
+    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<int> numbers = EventNumbers(heard);
+    EXPECT_EQ(numbers.back(), 4);
     EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 3), 5) << "each event has the transaction's five attempts";
+    const std::vector<std::string> names = Names(heard);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "R35"), 5) << "the counters between events 3 and 4";
     // No message per event: the front end says once what happened.
     EXPECT_TRUE(rig.messages.isEmpty());
     EXPECT_EQ(rig.lamp, LampColour::Red);
@@ -239,6 +246,33 @@ TEST(EventClears, RefusedOrUnansweredWriteIsReported)
     for (const Heard &h : rig.HeardSince(before))
         EXPECT_EQ(h.name(), "W35");
     EXPECT_EQ(rig.lamp, LampColour::Red);
+}
+
+} // namespace
+
+namespace {
+
+TEST(EventDownloads, LateAnswersNeverPutOneEventInAnothersPlace)
+{
+    RigOptions options;
+    options.events.reset();
+    options.scenario.events = 20;
+    Rig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    const auto reference = Download(rig, 20);
+    ASSERT_EQ(reference->lines.size(), 21);
+
+    // Every answer comes after the first attempt has given up on it, so each
+    // event is asked for twice and both answers come.
+    sim::FaultPlan plan = EventFaults();
+    plan.late.probability = 1.0;
+    plan.lateMillis = 45;
+    rig.SetFaults(plan);
+    const auto result = Download(rig, 20);
+    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    for (const QString &line : result->lines)
+        EXPECT_TRUE(reference->lines.contains(line)) << line.toStdString();
+    EXPECT_GT(result->table.filledCount(), 0);
 }
 
 } // namespace

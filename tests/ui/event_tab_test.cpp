@@ -382,7 +382,7 @@ TEST_F(EventTab, LineGoneMidwayLeavesAnExistingFileUntouchedWithOneMessage)
     rig.w().events.Button1->click();
     ASSERT_TRUE(Done(rig));
     EXPECT_EQ(rig.dialogs.errors,
-              QStringList{QStringLiteral("The instrument stopped answering at event 5 of 24. No file was saved")});
+              QStringList{QStringLiteral("The instrument stopped answering at event 4 of 24. No file was saved")});
     EXPECT_TRUE(rig.dialogs.messages.isEmpty());
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
     EXPECT_EQ(ReadAll(path), QByteArray("the technician's earlier export\r\n"));
