@@ -281,10 +281,10 @@ QStringList PermissionAdvice(const NodeStatus &status, const DoctorAccount &acco
         return {QStringLiteral("You were added to the group %1, but this session started before that: log out and in "
                                "again (or, in this terminal only: newgrp %1).")
                     .arg(group)};
-    return {QStringLiteral("Join the group that may use serial ports: sudo adduser %1 %2")
+    return {QStringLiteral("Join the group %2, which may use it: sudo adduser %1 %2 - then log out and in again.")
                 .arg(account.userName.isEmpty() ? QStringLiteral("$USER") : account.userName, group),
-            QStringLiteral("then log out and in again. (At the PC's own screen the adapter's udev rule also gives "
-                           "the logged-in user access; remote sessions need the group.)")};
+            QStringLiteral("(At the PC's own screen the adapter's udev rule also gives the logged-in user access; "
+                           "remote sessions need the group.)")};
 }
 
 // --- the connect request -------------------------------------------------------
