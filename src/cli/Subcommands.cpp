@@ -125,6 +125,8 @@ Signals and service intervals:
 Hardware options (the sensor values are sent back as the instrument has them):
   service-keyboard vibrator-disabled only-test-key    on|off
   data-safety best-resolution (from 2.20) display-mode (from 2.21)  on|off
+Customer ID (as "Set Costumer ID" writes it; not listed by get):
+  customer-id                          up to 9 characters of one byte each
 Data logger (from 2.11; given on its own, as "Set Paramet" does it):
   logger-interval                      30 to 300 seconds
 

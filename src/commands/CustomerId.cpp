@@ -6,7 +6,44 @@ namespace {
 
 constexpr int kCustomerIdOffset = 10;
 constexpr std::int32_t kWriteArmTicks = 20;
-constexpr std::int32_t kReadBackArmTicks = 5;
+constexpr std::int32_t kCustomerIdReadBackTicks = 5;
+
+const QString kAllowed = QStringLiteral("up to %1 characters of one byte each (U+0001 to U+00FF)")
+                             .arg(kCustomerIdTypedLength);
+
+// The form of a value for r310ctl set: as much as the window lets one type.
+QString CheckCustomerId(const QString &value)
+{
+    const SettingsKey key{kCustomerIdKey, SettingsGroup::CustomerId, kAllowed, {}, {}, {}};
+    if (value.size() > kCustomerIdTypedLength)
+        return SettingRefusal(key, QStringLiteral("%1 characters are too many").arg(value.size()));
+    for (const QChar c : value) {
+        if (c.unicode() == 0 || c.unicode() > 0xFF)
+            return SettingRefusal(key, QStringLiteral("\"%1\" (U+%2) is not a character of one byte")
+                                           .arg(c.unicode() == 0 ? QString() : QString(c))
+                                           .arg(static_cast<unsigned>(c.unicode()), 4, 16, QLatin1Char('0')));
+    }
+    return {};
+}
+
+SettingsWriteOutcome SettingsOutcomeOf(WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WriteOutcome::NotRun:
+        return SettingsWriteOutcome::NotRun;
+    case WriteOutcome::PortClosed:
+        return SettingsWriteOutcome::PortClosed;
+    case WriteOutcome::NoAnswer:
+        return SettingsWriteOutcome::NoAnswer;
+    case WriteOutcome::Cancelled:
+        return SettingsWriteOutcome::Cancelled;
+    case WriteOutcome::ErrorReport:
+        return SettingsWriteOutcome::ErrorReport;
+    case WriteOutcome::Accepted:
+        return SettingsWriteOutcome::Done;
+    }
+    return SettingsWriteOutcome::NotRun;
+}
 
 } // namespace
 
@@ -42,18 +79,24 @@ void RunCustomerIdWrite(JobContext &job, const CommandPayload &payload, Customer
     write.payload = payload.bytes;
     write.armTicks = kWriteArmTicks;
     result.write = RunCommandRequest(job, write);
-    if (!Answered(result.write))
+    if (result.write != WriteOutcome::PortClosed)
+        result.sent = payload.bytes;
+    if (result.write != WriteOutcome::Accepted)
         return;
 
     CommandRequest readBack;
     readBack.object = kObjectIdentity;
     readBack.write = false;
-    readBack.armTicks = kReadBackArmTicks;
+    readBack.armTicks = kCustomerIdReadBackTicks;
     readBack.wait = Transaction::AttemptWait::Standard;
     DecodedAnswer answer;
-    result.readBack = RunCommandRequest(job, readBack, &answer);
-    if (result.readBack == WriteOutcome::Accepted && answer.identity)
+    result.readBack = RunCommandRequest(job, readBack, &answer, &result.readBackPayload);
+    if (result.readBack == WriteOutcome::Accepted && !answer.identity)
+        result.readBack = WriteOutcome::NoAnswer; // an answer without the identity in it
+    if (result.readBack == WriteOutcome::Accepted) {
         result.customerId = answer.identity->customerId;
+        result.readBackAnswer = answer;
+    }
 }
 
 ConnectionJob CustomerIdJob(CommandPayload payload, std::shared_ptr<CustomerIdResult> result)
@@ -61,6 +104,82 @@ ConnectionJob CustomerIdJob(CommandPayload payload, std::shared_ptr<CustomerIdRe
     if (!result)
         result = std::make_shared<CustomerIdResult>();
     return [payload = std::move(payload), result](JobContext &job) { RunCustomerIdWrite(job, payload, *result); };
+}
+
+bool TakeCustomerId(SettingsDraft &draft, const std::vector<std::uint8_t> &identityPayload)
+{
+    if (identityPayload.size() < static_cast<std::size_t>(kIdentityWriteSize))
+        return false;
+    QString id;
+    for (int i = 0; i < kCustomerIdLength && identityPayload[static_cast<std::size_t>(kCustomerIdOffset + i)] != 0; ++i)
+        id.append(QChar(identityPayload[static_cast<std::size_t>(kCustomerIdOffset + i)]));
+    draft.more[kCustomerIdKey] = id;
+    return true;
+}
+
+void AddCustomerIdKeys(std::vector<SettingsKey> &keys)
+{
+    SettingsKey key{kCustomerIdKey, SettingsGroup::CustomerId, kAllowed, {}, {}, {}};
+    key.check = CheckCustomerId;
+    key.apply = [](SettingsDraft &draft, const QString &value) {
+        if (draft.more.count(kCustomerIdKey) == 0)
+            return QStringLiteral("%1: the instrument's identity was not read; nothing was sent").arg(kCustomerIdKey);
+        draft.more[kCustomerIdKey] = value;
+        return QString();
+    };
+    key.text = [](const SettingsDraft &draft) {
+        const auto held = draft.more.find(kCustomerIdKey);
+        return held == draft.more.end() ? QString() : held->second;
+    };
+    keys.push_back(std::move(key));
+}
+
+SettingsWriteResult SettingsResultOf(const CommandPayload &payload, const CustomerIdResult &result)
+{
+    SettingsWriteResult settings;
+    if (!payload.ok()) {
+        settings.outcome = SettingsWriteOutcome::Refused;
+        settings.refusal = payload.refusal;
+        return settings;
+    }
+    settings.sent = result.sent;
+    settings.outcome = SettingsOutcomeOf(result.write);
+    if (result.write != WriteOutcome::Accepted)
+        return settings;
+    if (result.readBack == WriteOutcome::Accepted) {
+        settings.readBack = result.readBackAnswer;
+        settings.readBackPayload = result.readBackPayload;
+    } else {
+        settings.outcome = result.readBack == WriteOutcome::NoAnswer ? SettingsWriteOutcome::ReadBackFailed
+                                                                     : SettingsOutcomeOf(result.readBack);
+    }
+    return settings;
+}
+
+SettingsGroupCommand CustomerIdSettingsGroup()
+{
+    const auto payloadOf = [](const SettingsDraft &draft) {
+        const auto held = draft.more.find(kCustomerIdKey);
+        return held == draft.more.end() ? CommandPayload::Refused(QStringLiteral("the customer ID was not read"))
+                                        : CustomerIdPayload(held->second);
+    };
+    SettingsGroupCommand group;
+    group.group = SettingsGroup::CustomerId;
+    group.title = QStringLiteral("customer ID");
+    group.object = kObjectIdentity;
+    group.writtenBytes = {{kCustomerIdOffset, kCustomerIdLength}};
+    group.payload = [payloadOf](const SettingsDraft &draft) {
+        const CommandPayload payload = payloadOf(draft);
+        return payload.ok() ? SettingsPayload{payload.bytes, {}} : SettingsPayload::Refused(payload.refusal);
+    };
+    group.write = [payloadOf](const SettingsDraft &draft, std::shared_ptr<SettingsWriteResult> result) -> ConnectionJob {
+        return [payload = payloadOf(draft), result](JobContext &job) {
+            CustomerIdResult written;
+            RunCustomerIdWrite(job, payload, written);
+            *result = SettingsResultOf(payload, written);
+        };
+    };
+    return group;
 }
 
 } // namespace r310

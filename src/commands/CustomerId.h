@@ -4,11 +4,14 @@
 // the identity object whose only content is the ID, then a read-back, so
 // the tab shows what the instrument holds.
 #include "ServiceFunction.h"
+#include "SettingsKeys.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace r310 {
 
@@ -30,15 +33,33 @@ struct CustomerIdResult {
     WriteOutcome readBack = WriteOutcome::NotRun;
     // The ID the instrument reported in the read-back.
     QString customerId;
+    // The payload written, and the read-back as decoded and as received.
+    std::vector<std::uint8_t> sent;
+    std::optional<DecodedAnswer> readBackAnswer;
+    std::vector<std::uint8_t> readBackPayload;
     bool accepted() const { return write == WriteOutcome::Accepted; }
-    // The write was answered and the read-back showed the ID.
-    bool confirmed() const { return Answered(write) && readBack == WriteOutcome::Accepted; }
+    // The write was taken and the read-back showed the ID.
+    bool confirmed() const { return accepted() && readBack == WriteOutcome::Accepted; }
 };
 
 // Writes the payload (20 ticks armed, each attempt waiting them), then reads
-// the identity back (5 ticks) when the write was answered. A closed port,
-// a cancel or a missing answer stop the command with the lamp red.
+// the identity back (5 ticks) when the instrument took it. A closed port, a
+// cancel or a missing answer stop the command with the lamp red; an error
+// report stops it too (no read-back), so the window keeps what the user
+// typed, still marked as changed, as the other settings groups do.
 void RunCustomerIdWrite(JobContext &job, const CommandPayload &payload, CustomerIdResult &result);
 ConnectionJob CustomerIdJob(CommandPayload payload, std::shared_ptr<CustomerIdResult> result = {});
+
+// The customer ID as a settings group of r310ctl set: the key "customer-id"
+// (the text as typed into the window, at most 9 characters) and the group
+// that reads and writes it with the command above.
+inline const QString kCustomerIdKey = QStringLiteral("customer-id");
+void AddCustomerIdKeys(std::vector<SettingsKey> &keys);
+SettingsGroupCommand CustomerIdSettingsGroup();
+// The ID of an identity payload (bytes 10 to 19, up to the first zero) into
+// the draft; false when the payload is too short.
+bool TakeCustomerId(SettingsDraft &draft, const std::vector<std::uint8_t> &identityPayload);
+// The command's result as the settings groups report theirs.
+SettingsWriteResult SettingsResultOf(const CommandPayload &payload, const CustomerIdResult &result);
 
 } // namespace r310

@@ -95,7 +95,8 @@ QString WriteOutcomeText(WriteOutcome outcome)
     return {};
 }
 
-WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer)
+WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer,
+                               std::vector<std::uint8_t> *answerPayload)
 {
     const RequestBuffer frame = BuildRequest(request);
     // With the port closed the transaction shows its message and sends
@@ -121,6 +122,8 @@ WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, D
         job.view().SetLamp(LampColour::Red);
         return outcome;
     }
+    if (answerPayload)
+        *answerPayload = AnswerFrameFromBuffer(transaction.Received()).payload;
     const DecodedAnswer decoded = job.sequences().DecodeAnswer();
     if (answer)
         *answer = decoded;

@@ -67,9 +67,11 @@ struct CommandRequest {
 // nothing (the transaction shows its message); a cancelled wait, a closed
 // port and a missing answer paint the lamp red and decode nothing, so no
 // value of an earlier exchange is shown again. An answer (data or error
-// report) is handed to the decoder and, when asked for, returned in *answer.
+// report) is handed to the decoder and, when asked for, returned in *answer
+// and its payload bytes as received in *answerPayload.
 // A port that refuses the frame throws PortError, which ends the job.
-WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer = nullptr);
+WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer = nullptr,
+                               std::vector<std::uint8_t> *answerPayload = nullptr);
 
 // Service function codes of object 127.
 enum class ServiceCode : std::uint8_t {

@@ -1,5 +1,6 @@
 #include "SettingsKeys.h"
 
+#include "CustomerId.h"
 #include "Formats.h"
 #include "SettingsDecoding.h"
 
@@ -272,6 +273,7 @@ std::vector<SettingsGroupCommand> BuildGroups()
                       [](const SettingsDraft &d, std::shared_ptr<SettingsWriteResult> result) {
                           return HardwareSettingsJob(d.hardwareOptions, std::move(result));
                       }});
+    groups.push_back(CustomerIdSettingsGroup());
     return groups;
 }
 
@@ -315,6 +317,8 @@ bool SettingsDraft::Take(std::uint8_t object, const std::vector<std::uint8_t> &p
         hardware = DecodeHardwareSettings(payload.data(), gates, kCommandLine);
         hardwareOptions = HardwareOptions::FromDecoded(*hardware);
         return true;
+    case kObjectIdentity:
+        return TakeCustomerId(*this, payload);
     default:
         return false;
     }
@@ -327,6 +331,7 @@ const std::vector<SettingsKey> &SettingsKeys()
         AddLimitKeys(all);
         AddSignalKeys(all);
         AddHardwareKeys(all);
+        AddCustomerIdKeys(all);
         return all;
     }();
     return keys;

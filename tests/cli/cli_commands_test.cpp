@@ -304,6 +304,28 @@ TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
     EXPECT_TRUE(errors.contains(QStringLiteral("would write serial number 00000042"))) << errors.toStdString();
 }
 
+// ---- set customer-id ----------------------------------------------------------
+
+TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
+{
+    ASSERT_EQ(run(Args({"set", "customer-id=ABC"})), cli::kExitOk) << errors.toStdString();
+    const std::vector<Heard> writes = wire->named("W2");
+    ASSERT_EQ(writes.size(), 1U);
+    Bytes expected(21, 0);
+    expected[10] = 0x41;
+    expected[11] = 0x42;
+    expected[12] = 0x43;
+    EXPECT_EQ(writes[0].payload, expected);
+    EXPECT_TRUE(output.contains(QStringLiteral("customer-id:  ABC"))) << output.toStdString();
+
+    for (const char *bad : {"customer-id=ABCDEFGHIJ", "customer-id=A\u20AC"}) {
+        EXPECT_EQ(run(Args({"set", bad})), cli::kExitUsage) << bad;
+        EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(QStringLiteral("customer-id"))) << errors.toStdString();
+    }
+    EXPECT_EQ(wire->named("W2").size(), 1U);
+}
+
 TEST_F(Ctl, OptionsOfOneCommandAreRefusedByTheOthers)
 {
     EXPECT_EQ(run(Args({"horn-check", "--yes"})), cli::kExitUsage);

@@ -4,6 +4,7 @@
 #include "ActionRig.h"
 
 #include "CustomerId.h"
+#include "SettingsKeys.h"
 
 using namespace r310;
 using namespace actiontest;
@@ -123,6 +124,55 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
     EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "W2"));
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answers);
+}
+
+TEST(CustomerIdJob, AnErrorReportEndsTheWriteWithoutReadBack)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    sim::FaultPlan refusing;
+    refusing.errorReport.next = 1;
+    rig.SetFaults(refusing);
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<CustomerIdResult>();
+    rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("Q")), result));
+    EXPECT_EQ(result->write, WriteOutcome::ErrorReport);
+    EXPECT_EQ(result->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>{"W2"});
+    EXPECT_EQ(SettingsResultOf(CustomerIdPayload(QStringLiteral("Q")), *result).outcome,
+              SettingsWriteOutcome::ErrorReport);
+}
+
+TEST(CustomerIdSetting, TheKeyTakesWhatTheWindowLetsOneTypeAndTheGroupWritesIt)
+{
+    const SettingsKey *key = FindSettingsKey(QStringLiteral("customer-id"));
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->group, SettingsGroup::CustomerId);
+    EXPECT_TRUE(key->check(QStringLiteral("ABC")).isEmpty());
+    EXPECT_TRUE(key->check(QString()).isEmpty());
+    EXPECT_FALSE(key->check(QStringLiteral("ABCDEFGHIJ")).isEmpty());
+    EXPECT_TRUE(key->check(QStringLiteral("A\u20AC")).contains(QStringLiteral("customer-id")));
+
+    SettingsDraft draft;
+    EXPECT_FALSE(key->apply(draft, QStringLiteral("ABC")).isEmpty()) << "nothing read, nothing applied";
+    ASSERT_TRUE(draft.Take(kObjectIdentity, IdentityWrite("DEMO")));
+    EXPECT_EQ(key->text(draft), QStringLiteral("DEMO"));
+    EXPECT_TRUE(key->apply(draft, QStringLiteral("ABC")).isEmpty());
+    const SettingsGroupCommand *group = FindSettingsGroup(SettingsGroup::CustomerId);
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->object, kObjectIdentity);
+    EXPECT_EQ(group->payload(draft).bytes, IdentityWrite("ABC"));
+
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    const std::size_t before = rig.HeardCount();
+    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Run(group->write(draft, result));
+    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->sent, IdentityWrite("ABC"));
+    ASSERT_EQ(result->readBackPayload.size(), 21U);
+    EXPECT_EQ(WrittenObject(*group, result->sent, result->readBackPayload), result->readBackPayload);
+    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"W2", "R2"}));
 }
 
 } // namespace
