@@ -183,8 +183,10 @@ TEST(EventTables, LinesCountFromZeroAndLeaveOutEventsNotRead)
     ASSERT_EQ(table.size(), 4);
     EXPECT_EQ(table.filledCount(), 0);
     const std::int32_t t = InstrumentSecondsOf(2008, 12, 24, 13, 45, 10);
-    std::vector<std::uint8_t> first(AlarmEvent(1, t, -1, 200, 55, 12, 85).begin(), AlarmEvent(1, t, -1, 200, 55, 12, 85).end());
-    std::vector<std::uint8_t> third(DeviceEvent(20, t, 80, 123, 4711).begin(), DeviceEvent(20, t, 80, 123, 4711).end());
+    const EventRecordBytes alarm = AlarmEvent(1, t, -1, 200, 55, 12, 85);
+    const EventRecordBytes off = DeviceEvent(20, t, 80, 123, 4711);
+    const std::vector<std::uint8_t> first(alarm.begin(), alarm.end());
+    const std::vector<std::uint8_t> third(off.begin(), off.end());
     EXPECT_TRUE(table.Fill(0, Answer(kObjectEventRecord, first)));
     EXPECT_TRUE(table.Fill(2, Answer(kObjectEventRecord, third)));
     EXPECT_EQ(table.MissingIndices(), (std::vector<int>{1, 3}));

@@ -363,6 +363,31 @@ TEST_F(EventTab, TabIsHeldDuringATransferAndCloseComportEndsItWithoutAFile)
     EXPECT_TRUE(rig.window().tabGuard().requestTab(rig.window().IndexOf(InstrumentTab::General)));
 }
 
+TEST_F(EventTab, ClosingTheWindowDuringATransferWritesNothingAndAsksNothing)
+{
+    Instrument slow;
+    slow.scenario.pacing = true;
+    slow.events.reset();
+    slow.scenario.events = 60;
+    auto rig = std::make_unique<WindowRig>(EventInstrument(slow, wire));
+    ASSERT_TRUE(rig->Connect());
+    ASSERT_TRUE(rig->ShowTab(InstrumentTab::EventProperties));
+    rig->dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
+    rig->w().events.Button1->click();
+    QProgressBar &bar = *Tab(*rig).progressBar();
+    ASSERT_TRUE(SpinUntil([&bar] { return bar.value() >= 2; }, 10s));
+    const std::size_t heardAtClose = wire->size();
+    rig->window().close();
+    EXPECT_EQ(rig->window().connection(), nullptr);
+    SpinFor(100ms);
+    EXPECT_LE(wire->size(), heardAtClose + 1);
+    EXPECT_TRUE(rig->dialogs.saveRequests.isEmpty());
+    EXPECT_TRUE(rig->dialogs.errors.isEmpty());
+    EXPECT_TRUE(rig->dialogs.messages.isEmpty());
+    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    rig.reset();
+}
+
 TEST_F(EventTab, LineGoneMidwayLeavesAnExistingFileUntouchedWithOneMessage)
 {
     Instrument instrument;
