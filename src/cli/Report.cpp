@@ -4,10 +4,17 @@
 #include "Formats.h"
 #include "GasTable.h"
 
+#include <QFile>
 #include <QJsonArray>
 
 #include <algorithm>
 #include <array>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace r310::cli {
 
@@ -54,6 +61,44 @@ QString VisibleText(const QString &text)
             shown += c;
     }
     return shown;
+}
+
+namespace {
+
+bool IsTerminal(const QTextStream &stream)
+{
+    const auto *file = qobject_cast<const QFile *>(stream.device());
+    if (!file || file->handle() < 0)
+        return false;
+#ifdef Q_OS_WIN
+    return _isatty(file->handle()) != 0;
+#else
+    return isatty(file->handle()) != 0;
+#endif
+}
+
+} // namespace
+
+ProgressLine::ProgressLine(QTextStream &err, const QString &prefix)
+    : err_(err), prefix_(prefix), shown_(IsTerminal(err))
+{
+}
+
+void ProgressLine::Show(const QString &text)
+{
+    if (!shown_)
+        return;
+    const QString line = prefix_ + text;
+    err_ << '\r' << line.leftJustified(width_) << Qt::flush;
+    width_ = std::max(width_, static_cast<int>(line.size()));
+}
+
+void ProgressLine::Clear()
+{
+    if (!shown_ || width_ == 0)
+        return;
+    err_ << '\r' << QString(width_, u' ') << '\r' << Qt::flush;
+    width_ = 0;
 }
 
 QByteArray TerminalJson(const QJsonDocument &document, QJsonDocument::JsonFormat format)

@@ -35,6 +35,26 @@ QString VisibleText(const QString &text);
 // are written as \u escapes, so a terminal never acts on instrument text.
 QByteArray TerminalJson(const QJsonDocument &document, QJsonDocument::JsonFormat format);
 
+// The progress of a download on one line of standard error ("Reading event
+// 37 of 120"), rewritten in place; shown only when standard error is a
+// terminal, and wiped when the download ends.
+class ProgressLine {
+public:
+    explicit ProgressLine(QTextStream &err, const QString &prefix = QString());
+    ~ProgressLine() { Clear(); }
+    ProgressLine(const ProgressLine &) = delete;
+    ProgressLine &operator=(const ProgressLine &) = delete;
+
+    void Show(const QString &text);
+    void Clear();
+
+private:
+    QTextStream &err_;
+    const QString prefix_;
+    const bool shown_;
+    int width_ = 0;
+};
+
 // "Label:  value" lines, the values in one column, each value shown as
 // VisibleText shows it.
 void PrintFields(QTextStream &out, const Fields &fields, int indent = 0);

@@ -19,11 +19,6 @@
 #include <array>
 #include <memory>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace r310::cli {
 
@@ -55,47 +50,6 @@ namespace {
 
 const QString kIntervalKey = QStringLiteral("logger-interval");
 
-// "Block 17 of 300" on one line of a terminal, rewritten in place.
-class ProgressLine {
-public:
-    explicit ProgressLine(QTextStream &err) : err_(err), shown_(IsTerminal(err)) {}
-    ~ProgressLine() { Clear(); }
-    ProgressLine(const ProgressLine &) = delete;
-    ProgressLine &operator=(const ProgressLine &) = delete;
-
-    void Show(const QString &text)
-    {
-        if (!shown_)
-            return;
-        const QString line = QStringLiteral("Data logger: ") + text;
-        err_ << '\r' << line.leftJustified(width_) << Qt::flush;
-        width_ = std::max(width_, static_cast<int>(line.size()));
-    }
-    void Clear()
-    {
-        if (!shown_ || width_ == 0)
-            return;
-        err_ << '\r' << QString(width_, u' ') << '\r' << Qt::flush;
-        width_ = 0;
-    }
-
-private:
-    static bool IsTerminal(const QTextStream &stream)
-    {
-        const auto *file = qobject_cast<const QFile *>(stream.device());
-        if (!file || file->handle() < 0)
-            return false;
-#ifdef Q_OS_WIN
-        return _isatty(file->handle()) != 0;
-#else
-        return isatty(file->handle()) != 0;
-#endif
-    }
-
-    QTextStream &err_;
-    const bool shown_;
-    int width_ = 0;
-};
 
 // Instruments before 2.11 have no data logger.
 int RefuseWithoutLogger(InstrumentSession &session)
@@ -227,7 +181,7 @@ int RunDatalog(CtlContext &context)
     if (const int code = RefuseWithoutLogger(session))
         return code;
 
-    ProgressLine progress(session.err());
+    ProgressLine progress(session.err(), QStringLiteral("Data logger: "));
     QObject::connect(&session.connection(), &InstrumentConnection::progress, &session,
                      [&progress](int, int, const QString &text) { progress.Show(text); });
     auto download = std::make_shared<logs::LoggerDownloadResult>();

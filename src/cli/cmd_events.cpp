@@ -5,17 +5,13 @@
 #include "ExitCodes.h"
 #include "ExportFile.h"
 #include "Formats.h"
+#include "Report.h"
 #include "Subcommands.h"
 
 #include <QFile>
 
 #include <optional>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace r310::cli {
 
@@ -41,44 +37,6 @@ answering (3) writes nothing. Exit code 9: the file cannot be written.
 
 namespace {
 
-// "Reading event 37 of 120" on one line of a terminal, rewritten in place.
-class ProgressLine {
-public:
-    explicit ProgressLine(QTextStream &err) : err_(err), shown_(IsTerminal(err)) {}
-    ~ProgressLine() { Clear(); }
-
-    void Show(const QString &text)
-    {
-        if (!shown_)
-            return;
-        err_ << '\r' << text.leftJustified(width_) << Qt::flush;
-        width_ = std::max(width_, static_cast<int>(text.size()));
-    }
-    void Clear()
-    {
-        if (!shown_ || width_ == 0)
-            return;
-        err_ << '\r' << QString(width_, u' ') << '\r' << Qt::flush;
-        width_ = 0;
-    }
-
-private:
-    static bool IsTerminal(QTextStream &stream)
-    {
-        const auto *file = qobject_cast<QFile *>(stream.device());
-        if (!file || file->handle() < 0)
-            return false;
-#ifdef Q_OS_WIN
-        return _isatty(file->handle()) != 0;
-#else
-        return isatty(file->handle()) != 0;
-#endif
-    }
-
-    QTextStream &err_;
-    const bool shown_;
-    int width_ = 0;
-};
 
 // The export bytes to standard output, unchanged by any text encoding.
 void WriteToStandardOutput(QTextStream &out, const QByteArray &bytes)
