@@ -6,7 +6,7 @@
 #include "EventPropertiesTab.h"
 #include "IdentityTab.h"
 #include "SettingsTabs.h"
-#include "SpecialFunctionTab.h"
+#include "ServiceFunctionTab.h"
 
 #if defined(R310_HAVE_HEADER_PICTURE)
 #include "JpegPicture.h"
@@ -104,7 +104,7 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     dataloggingTab_ = new DataloggingTab(*this, setup.connection.decoding.locale);
     identityTab_ = new IdentityTab(*this);
     calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);
-    specialFunctionTab_ = new SpecialFunctionTab(*this);
+    serviceFunctionTab_ = new ServiceFunctionTab(*this);
     eventPropertiesTab_ = new EventPropertiesTab(*this);
 }
 

@@ -29,7 +29,7 @@ class DataloggingTab;
 class EventPropertiesTab;
 class IdentityTab;
 class CalibrationTab;
-class SpecialFunctionTab;
+class ServiceFunctionTab;
 
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
@@ -137,7 +137,7 @@ private:
     DataloggingTab *dataloggingTab_ = nullptr;
     IdentityTab *identityTab_ = nullptr;
     CalibrationTab *calibrationTab_ = nullptr;
-    SpecialFunctionTab *specialFunctionTab_ = nullptr;
+    ServiceFunctionTab *serviceFunctionTab_ = nullptr;
     EventPropertiesTab *eventPropertiesTab_ = nullptr;
 };
 

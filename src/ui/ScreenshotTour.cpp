@@ -14,13 +14,27 @@ constexpr int kCheckMilliseconds = 50;
 constexpr int kSettleChecks = 6;
 } // namespace
 
-QString ScreenshotFileName(const QString &tabCaption)
+QString ScreenshotFileName(InstrumentTab tab)
 {
-    QString name = tabCaption;
-    name.remove(QLatin1Char('&'));
-    name = name.trimmed().toLower();
-    name.replace(QRegularExpression(QStringLiteral("[^a-z0-9]+")), QStringLiteral("-"));
-    return name + QStringLiteral(".png");
+    switch (tab) {
+    case InstrumentTab::General:
+        return QStringLiteral("general.png");
+    case InstrumentTab::Range:
+        return QStringLiteral("range.png");
+    case InstrumentTab::Signals:
+        return QStringLiteral("signals.png");
+    case InstrumentTab::Hardware:
+        return QStringLiteral("hardware.png");
+    case InstrumentTab::Calibration:
+        return QStringLiteral("calibration.png");
+    case InstrumentTab::SpecialFunction:
+        return QStringLiteral("service-functions.png");
+    case InstrumentTab::EventProperties:
+        return QStringLiteral("event-properties.png");
+    case InstrumentTab::Datalogging:
+        return QStringLiteral("datalogging.png");
+    }
+    return QStringLiteral("tab.png");
 }
 
 ScreenshotTour::ScreenshotTour(TFo_R310 &window, const QDir &directory, std::chrono::milliseconds limit)
@@ -96,8 +110,7 @@ void ScreenshotTour::nextTab()
 
 void ScreenshotTour::capture()
 {
-    QTabWidget &tabs = *window_.widgets().PageControl1;
-    const QString file = ScreenshotFileName(tabs.tabText(tab_));
+    const QString file = ScreenshotFileName(window_.TabAt(tab_));
     if (!window_.grab().save(directory_.filePath(file))) {
         fail(QStringLiteral("cannot write %1").arg(directory_.filePath(file)));
         return;

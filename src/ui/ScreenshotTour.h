@@ -2,6 +2,8 @@
 // --screenshot DIR: opens the preselected port, waits for the connection,
 // visits every tab the instrument shows, waits for each tab's reads and
 // saves a picture of the window per tab (general.png, range.png, ...).
+#include <InstrumentView.h>
+
 #include <QDir>
 #include <QObject>
 #include <QTimer>
@@ -12,9 +14,9 @@ namespace r310::ui {
 
 class TFo_R310;
 
-// The file a tab's picture is saved as: its caption in lower case, without
-// the accelerator, words joined by "-" ("special-function.png").
-QString ScreenshotFileName(const QString &tabCaption);
+// The file a tab's picture is saved as, named in lower case with words
+// joined by "-" ("general.png", "event-properties.png").
+QString ScreenshotFileName(InstrumentTab tab);
 
 class ScreenshotTour : public QObject {
     Q_OBJECT

@@ -46,7 +46,7 @@ void Link(const QString &target, const QString &link)
     ASSERT_TRUE(QFile::link(target, link)) << link.toStdString();
 }
 
-struct AdapterSpec {
+struct FakeAdapter {
     QString name = QStringLiteral("1-2");
     QString vendor = QStringLiteral("0403");
     QString product = QStringLiteral("d189");
@@ -86,22 +86,22 @@ public:
     QString proc() const { return root_.filePath(QStringLiteral("proc")); }
     QString rules() const { return root_.filePath(QStringLiteral("rules")); }
 
-    void AddUsbDevice(const AdapterSpec &spec)
+    void AddUsbDevice(const FakeAdapter &adapter)
     {
-        const QString device = sys() + QStringLiteral("/bus/usb/devices/") + spec.name;
-        WriteFile(device + QStringLiteral("/idVendor"), spec.vendor.toLatin1() + '\n');
-        WriteFile(device + QStringLiteral("/idProduct"), spec.product.toLatin1() + '\n');
+        const QString device = sys() + QStringLiteral("/bus/usb/devices/") + adapter.name;
+        WriteFile(device + QStringLiteral("/idVendor"), adapter.vendor.toLatin1() + '\n');
+        WriteFile(device + QStringLiteral("/idProduct"), adapter.product.toLatin1() + '\n');
         WriteFile(device + QStringLiteral("/product"), "R310 USB\n");
         WriteFile(device + QStringLiteral("/serial"), "FT4711\n");
-        const QString interface = device + QLatin1Char('/') + spec.name + QStringLiteral(":1.0");
+        const QString interface = device + QLatin1Char('/') + adapter.name + QStringLiteral(":1.0");
         QDir().mkpath(interface);
-        if (!spec.driver.isEmpty()) {
-            const QString driver = sys() + QStringLiteral("/bus/usb/drivers/") + spec.driver;
+        if (!adapter.driver.isEmpty()) {
+            const QString driver = sys() + QStringLiteral("/bus/usb/drivers/") + adapter.driver;
             QDir().mkpath(driver);
             Link(driver, interface + QStringLiteral("/driver"));
         }
-        if (!spec.tty.isEmpty())
-            QDir().mkpath(interface + QLatin1Char('/') + spec.tty + QStringLiteral("/tty/") + spec.tty);
+        if (!adapter.tty.isEmpty())
+            QDir().mkpath(interface + QLatin1Char('/') + adapter.tty + QStringLiteral("/tty/") + adapter.tty);
     }
     void LoadFtdiDriver(const QByteArray &addedIds)
     {
@@ -198,7 +198,7 @@ TEST(CtlDoctor, AdapterMissingOrUnboundTellsWhatToPlugInInstallOrRun)
         EXPECT_TRUE(run.out.contains("this system shows no USB devices")) << run.out.toStdString();
         EXPECT_TRUE(run.out.contains("pass the adapter through")) << run.out.toStdString();
     }
-    const AdapterSpec unbound;
+    const FakeAdapter unbound;
     {
         SCOPED_TRACE("no driver, no rule, driver not loaded");
         FakeMachine machine;

@@ -509,7 +509,7 @@ TEST(CalibrationTab, HornCheckSendsOnThenOff)
 
 // ---- Special functions -------------------------------------------------------
 
-TEST(SpecialFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
+TEST(ServiceFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
 {
     CommandsRig c;
     ASSERT_TRUE(c.rig.Connect());
@@ -531,7 +531,7 @@ TEST(SpecialFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
     EXPECT_TRUE(c.window().connection()->portOpen());
 }
 
-TEST(SpecialFunctionTab, UpdateDisconnectsTheWindow)
+TEST(ServiceFunctionTab, UpdateDisconnectsTheWindow)
 {
     CommandsRig c;
     ASSERT_TRUE(c.rig.Connect());
@@ -551,7 +551,7 @@ TEST(SpecialFunctionTab, UpdateDisconnectsTheWindow)
     EXPECT_TRUE(c.w().general.Edit_DevSn->text().isEmpty());
 }
 
-TEST(SpecialFunctionTab, StartWithThePortClosedSaysSoAndSendsNothing)
+TEST(ServiceFunctionTab, StartWithThePortClosedSaysSoAndSendsNothing)
 {
     CommandsRig c;
     c.w().special.Funktion->item(1)->click();

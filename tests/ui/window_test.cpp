@@ -689,9 +689,9 @@ TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
     EXPECT_FALSE(ParseCommandLine({"R310Conf", "--demo", "extra"}).error.isEmpty());
     EXPECT_TRUE(UsageText().startsWith(QStringLiteral("Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]")));
 
-    EXPECT_EQ(ScreenshotFileName(QStringLiteral("&General")), QStringLiteral("general.png"));
-    EXPECT_EQ(ScreenshotFileName(QStringLiteral("Special &Function")), QStringLiteral("special-function.png"));
-    EXPECT_EQ(ScreenshotFileName(QStringLiteral("Event properties")), QStringLiteral("event-properties.png"));
+    EXPECT_EQ(ScreenshotFileName(InstrumentTab::General), QStringLiteral("general.png"));
+    EXPECT_EQ(ScreenshotFileName(InstrumentTab::SpecialFunction), QStringLiteral("service-functions.png"));
+    EXPECT_EQ(ScreenshotFileName(InstrumentTab::EventProperties), QStringLiteral("event-properties.png"));
 }
 
 } // namespace

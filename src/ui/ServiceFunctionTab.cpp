@@ -1,4 +1,4 @@
-#include "SpecialFunctionTab.h"
+#include "ServiceFunctionTab.h"
 
 #include "R310Cnf.h"
 #include "RadioGroup.h"
@@ -7,16 +7,16 @@
 
 namespace r310::ui {
 
-SpecialFunctionTab::SpecialFunctionTab(TFo_R310 &window) : QObject(&window), window_(window)
+ServiceFunctionTab::ServiceFunctionTab(TFo_R310 &window) : QObject(&window), window_(window)
 {
-    setObjectName(QStringLiteral("SpecialFunctionTab"));
-    connect(window.widgets().special.Button9, &QPushButton::clicked, this, &SpecialFunctionTab::Button9Click);
+    setObjectName(QStringLiteral("ServiceFunctionTab"));
+    connect(window.widgets().special.Button9, &QPushButton::clicked, this, &ServiceFunctionTab::Button9Click);
     if (InstrumentConnection *connection = window.connection())
         connect(connection, &InstrumentConnection::jobFinished, this,
                 [this](JobId id, JobOutcome) { JobFinished(id); });
 }
 
-void SpecialFunctionTab::Button9Click()
+void ServiceFunctionTab::Button9Click()
 {
     InstrumentConnection *connection = window_.connection();
     const std::optional<ServiceCode> code = ServiceCodeForItem(window_.widgets().special.Funktion->itemIndex());
@@ -26,7 +26,7 @@ void SpecialFunctionTab::Button9Click()
     serviceJob_ = connection->submit(QStringLiteral("service function"), ServiceFunctionJob(*code, serviceResult_));
 }
 
-void SpecialFunctionTab::JobFinished(JobId id)
+void ServiceFunctionTab::JobFinished(JobId id)
 {
     if (id == 0 || id != serviceJob_)
         return;

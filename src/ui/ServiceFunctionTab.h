@@ -13,10 +13,10 @@ namespace r310::ui {
 
 class TFo_R310;
 
-class SpecialFunctionTab : public QObject {
+class ServiceFunctionTab : public QObject {
     Q_OBJECT
 public:
-    explicit SpecialFunctionTab(TFo_R310 &window);
+    explicit ServiceFunctionTab(TFo_R310 &window);
 
     void Button9Click(); // "Start"
 
