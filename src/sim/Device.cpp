@@ -278,6 +278,8 @@ void Device::handleFrame(const Bytes &frame, std::int64_t completedAt, std::vect
     Frame answer;
     if (faultHits(plan_.errorReport, objectNumber))
         answer = errorFrame(request, ErrorReason::Injected);
+    else if (faultHits(plan_.wrongObject, objectNumber))
+        answer = serve(otherObjectRead(objectNumber));
     else
         answer = serve(request);
     if (IsLogObject(objectNumber))
@@ -341,6 +343,17 @@ void Device::emitAnswer(const Bytes &request, Bytes answer, std::uint8_t objectN
         schedule(Bytes(answer.begin() + offset, answer.begin() + end), at, out);
         at = txFreeAt_ + std::int64_t{plan_.splitPauseMillis} * 1000;
     }
+}
+
+Frame Device::otherObjectRead(std::uint8_t asked)
+{
+    // Objects whose reads change nothing, so the answer is all the fault does.
+    std::vector<std::uint8_t> others;
+    for (const std::uint8_t candidate : {object::kIdentity, object::kClock, object::kValue, object::kEventProperties}) {
+        if (candidate != asked)
+            others.push_back(candidate);
+    }
+    return MakeFrame(others[random_() % others.size()], kFlagsRead, {});
 }
 
 Frame Device::dataFrame(std::uint8_t objectNumber, Bytes payload) const

@@ -141,6 +141,8 @@ private:
                     std::vector<Emission> &out);
     void trace(TraceEntry::Kind kind, std::int64_t at, const Bytes &bytes);
 
+    // A read request of another object than `asked`, chosen by the seed.
+    Frame otherObjectRead(std::uint8_t asked);
     Frame errorFrame(const Frame &request, ErrorReason reason);
     Frame dataFrame(std::uint8_t object, Bytes payload) const;
     Frame serveRead(const Frame &request);

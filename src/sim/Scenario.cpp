@@ -522,6 +522,8 @@ const std::vector<Key> &Keys()
         k.push_back(FaultKey("stray", "stray bytes before the answer", &FaultPlan::stray));
         k.push_back(FaultKey("split", "answers split by pauses", &FaultPlan::split));
         k.push_back(FaultKey("late", "answers that come late, during the next request", &FaultPlan::late));
+        k.push_back(FaultKey("wrong_object", "answers of another object instead of the one asked for",
+                             &FaultPlan::wrongObject));
         k.push_back(FaultIntegerKey("stray_bytes", "how many stray bytes", &FaultPlan::strayBytes, 1, 64));
         k.push_back(FaultIntegerKey("split_pieces", "pieces of a split answer", &FaultPlan::splitPieces, 2, 73));
         k.push_back(FaultIntegerKey("split_pause_ms", "pause between the pieces, ms", &FaultPlan::splitPauseMillis,

@@ -29,6 +29,7 @@ struct FaultPlan {
     FaultRate stray;        // stray bytes before the answer
     FaultRate split;        // the answer comes in pieces with pauses between
     FaultRate late;         // the answer comes lateMillis after it was due
+    FaultRate wrongObject;  // another object's answer instead: no effect, as if asked for that object
     int strayBytes = 3;
     int splitPieces = 3;
     int splitPauseMillis = 40;

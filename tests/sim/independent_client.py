@@ -739,6 +739,16 @@ def check_faults(program, checks):
         if p is not None:
             checks.equal((p[0], p[1]), (0x95, 30), "signals after a write that was refused")
 
+    checks.begin("wrong_object")
+    with Sim(program, {"wrong_object": 1, "signal_modes": 0x95, "bleep_interval": 30}) as sim:
+        client = Client(sim, checks)
+        answer = sim.exchange(31, FLAGS_WRITE, bytes(16))
+        if checks.check(answer is not None and answer.crc_ok, "a good frame answers the write"):
+            checks.check(answer.obj in (2, 3, 7, 35), "of another object: %r" % answer.obj)
+        p = client.read(31)
+        if p is not None:
+            checks.equal((p[0], p[1]), (0x95, 30), "signals after a write answered for another object")
+
     checks.begin("fault_objects")
     with Sim(program, {"error_report": "always", "fault_objects": "3,7"}) as sim:
         seen = {}

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 using namespace simtest;
 using namespace r310::sim;
 
@@ -193,6 +196,35 @@ TEST(SimFaults, ErrorReportReplacesTheAnswerAndTheRequestHasNoEffect)
     EXPECT_EQ(a.frame.object, 0xF0);
     EXPECT_EQ(a.frame.payload.at(2), static_cast<std::uint8_t>(ErrorReason::Injected));
     EXPECT_EQ(CustomerIdText(h.device.state().identity.customerId), "DEMO");
+}
+
+TEST(SimFaults, AnotherObjectsAnswerReplacesTheAnswerAndTheRequestHasNoEffect)
+{
+    FaultPlan plan;
+    plan.wrongObject.next = 2;
+    Harness h(WithFaults(plan));
+    const Assembled written = Assemble(Joined(h.send(CustomerIdWrite("NEW"))));
+    ASSERT_EQ(written.status, 1) << "a good frame, only of the wrong object";
+    EXPECT_NE(written.frame.object, 2);
+    EXPECT_EQ(CustomerIdText(h.device.state().identity.customerId), "DEMO") << "the write was not taken";
+    EXPECT_NE(h.read(2).object, 2) << "the second request is hit as well";
+    EXPECT_EQ(h.read(2).object, 2) << "the third one is answered as asked";
+
+    // Under the seed every other readable object turns up, and each answer
+    // is that object's own, with its payload length.
+    plan.wrongObject = FaultRate{0, 1.0};
+    Harness always(WithFaults(plan));
+    const std::map<int, std::size_t> lengths{{2, 21}, {3, 4}, {7, 2}, {35, 8}};
+    std::set<int> seen;
+    for (int i = 0; i < 60; ++i) {
+        const r310::Frame answer = always.read(7);
+        ASSERT_EQ(always.lastStatus, 1);
+        ASSERT_TRUE(lengths.count(answer.object)) << int(answer.object);
+        EXPECT_NE(answer.object, 7);
+        EXPECT_EQ(answer.payload.size(), lengths.at(answer.object)) << int(answer.object);
+        seen.insert(answer.object);
+    }
+    EXPECT_EQ(seen, (std::set<int>{2, 3, 35}));
 }
 
 TEST(SimFaults, EchoStrayBytesAndSplitAnswersStillCarryTheFrame)

@@ -103,7 +103,7 @@ TEST(SimProgram, HelpDocumentsOptionsScenarioKeysAndFaults)
     EXPECT_EQ(program.exitCode(), 0);
     const std::string text = program.readAllStandardOutput().toStdString();
     for (const char *word : {"--log", "--no-pacing", "--scenario", "software", "events", "block<N>", "no_answer",
-                             "line_drop_after", "clock_readonly", "SIGTERM"})
+                             "wrong_object", "line_drop_after", "clock_readonly", "SIGTERM"})
         EXPECT_NE(text.find(word), std::string::npos) << word;
 }
 

@@ -33,6 +33,7 @@ block2 = state=0 sets=5
 no_answer = 3
 bad_crc = 0.25
 late = 10%
+wrong_object = 2
 echo = always
 fault_objects = 3, 7
 pacing = off
@@ -51,6 +52,7 @@ pacing = off
     EXPECT_EQ(s.faults.noAnswer.next, 3);
     EXPECT_DOUBLE_EQ(s.faults.badCrc.probability, 0.25);
     EXPECT_DOUBLE_EQ(s.faults.late.probability, 0.10);
+    EXPECT_EQ(s.faults.wrongObject.next, 2);
     EXPECT_DOUBLE_EQ(s.faults.echo.probability, 1.0);
     EXPECT_EQ(s.faults.objects, (std::vector<std::uint8_t>{3, 7}));
     EXPECT_FALSE(s.pacing);
@@ -176,7 +178,7 @@ void ExpectReadsBackTheSame(const Scenario &s)
     EXPECT_EQ(again.customerId, s.customerId) << text;
     const FaultRate FaultPlan::*const rates[] = {&FaultPlan::noAnswer, &FaultPlan::badCrc, &FaultPlan::errorReport,
                                                  &FaultPlan::echo,     &FaultPlan::stray,  &FaultPlan::split,
-                                                 &FaultPlan::late};
+                                                 &FaultPlan::late,     &FaultPlan::wrongObject};
     for (const auto rate : rates) {
         EXPECT_EQ((again.faults.*rate).probability, (s.faults.*rate).probability) << text;
         EXPECT_EQ((again.faults.*rate).next, (s.faults.*rate).next) << text;
@@ -223,6 +225,7 @@ TEST(SimScenario, AwkwardValuesReadBackAsWritten)
         s.faults.noAnswer.probability = p;
         s.faults.late = FaultRate{3, 0.0};
         s.faults.echo = FaultRate{0, 1.0};
+        s.faults.wrongObject.probability = p;
         ExpectReadsBackTheSame(s);
     }
 
