@@ -120,6 +120,7 @@ bool TakeCustomerId(SettingsDraft &draft, const std::vector<std::uint8_t> &ident
 void AddCustomerIdKeys(std::vector<SettingsKey> &keys)
 {
     SettingsKey key{kCustomerIdKey, SettingsGroup::CustomerId, kAllowed, {}, {}, {}};
+    key.kind = SettingsValueKind::Text;
     key.check = CheckCustomerId;
     key.apply = [](SettingsDraft &draft, const QString &value) {
         if (draft.more.count(kCustomerIdKey) == 0)

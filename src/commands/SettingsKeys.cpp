@@ -65,6 +65,7 @@ template <typename Field>
 SettingsKey OnOffKey(const QString &name, SettingsGroup group, Field field, Gate gate = {})
 {
     SettingsKey key{name, group, kOnOff, {}, {}, {}};
+    key.kind = SettingsValueKind::Switch;
     key.check = [name](const QString &value) {
         return OnOffValue(value) ? QString() : SettingRefusal(SettingsKey{name, {}, kOnOff, {}, {}, {}},
                                                               QStringLiteral("'%1' is neither on nor off").arg(value));
@@ -122,6 +123,7 @@ SettingsKey IntegerKey(const QString &name, SettingsGroup group, std::int32_t mi
 {
     const QString allowed = QStringLiteral("%1 to %2%3").arg(min).arg(max).arg(unit.isEmpty() ? QString() : u' ' + unit);
     SettingsKey key{name, group, allowed, {}, {}, {}};
+    key.kind = SettingsValueKind::Number;
     key.check = [name, allowed, min, max](const QString &value) {
         const Conversion<std::int32_t> converted = IntegerInRange(name, value, min, max, kCommandLine);
         if (converted)
@@ -149,6 +151,7 @@ SettingsKey GasKey(const QString &name, Field field)
 {
     const QString allowed = QStringLiteral("a number in the instrument's unit, \".\" as decimal point");
     SettingsKey key{name, SettingsGroup::Limits, allowed, {}, {}, {}};
+    key.kind = SettingsValueKind::Number;
     key.check = [name, allowed](const QString &value) {
         return IsDecimalNumber(value, kCommandLine)
                    ? QString()

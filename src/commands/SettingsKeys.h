@@ -52,6 +52,10 @@ struct SettingsDraft {
     bool Take(std::uint8_t object, const std::vector<std::uint8_t> &payload);
 };
 
+// How a key's value is written in a settings profile: a JSON number, true
+// or false, one of the words `set` takes, or free text.
+enum class SettingsValueKind { Number, Switch, Word, Text };
+
 struct SettingsKey {
     QString name;
     SettingsGroup group;
@@ -67,6 +71,7 @@ struct SettingsKey {
     // The value the draft holds, as `apply` takes it; empty when the draft
     // does not hold the group or the software version lacks the option.
     std::function<QString(const SettingsDraft &draft)> text;
+    SettingsValueKind kind = SettingsValueKind::Word;
 };
 
 struct SettingsGroupCommand {

@@ -102,24 +102,34 @@ SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const
         return result;
     }
 
+    const ObjectRead readBack = ReadObjectAnswer(job, object);
+    if (!readBack.answer) {
+        const bool stopped = readBack.outcome == ExchangeOutcome::PortClosed
+                          || readBack.outcome == ExchangeOutcome::Cancelled;
+        result.outcome = stopped ? OutcomeOf(readBack.outcome) : SettingsWriteOutcome::ReadBackFailed;
+        return result;
+    }
+    result.readBack = readBack.answer;
+    result.readBackPayload = readBack.payload;
+    result.outcome = SettingsWriteOutcome::Done;
+    return result;
+}
+
+ObjectRead ReadObjectAnswer(JobContext &job, std::uint8_t object)
+{
     RequestBuffer read{};
     BuildReadRequest(object, read);
-    const ExchangeOutcome readBack =
-        RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard);
-    if (readBack != ExchangeOutcome::Answered) {
-        result.outcome = readBack == ExchangeOutcome::NoAnswer ? SettingsWriteOutcome::ReadBackFailed
-                                                               : OutcomeOf(readBack);
+    ObjectRead result;
+    result.outcome = RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard);
+    if (result.outcome != ExchangeOutcome::Answered)
         return result;
-    }
     const AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());
     const DecodedAnswer answer = job.sequences().DecodeAnswer();
-    if (!answer.evaluated || answer.object != object) {
-        result.outcome = SettingsWriteOutcome::ReadBackFailed;
-        return result;
+    // An error report or another object's answer leaves the read empty.
+    if (answer.evaluated && answer.object == object) {
+        result.answer = answer;
+        result.payload = frame.payload;
     }
-    result.readBack = answer;
-    result.readBackPayload = frame.payload;
-    result.outcome = SettingsWriteOutcome::Done;
     return result;
 }
 

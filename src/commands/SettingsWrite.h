@@ -69,4 +69,14 @@ enum class ExchangeOutcome { PortClosed, Cancelled, NoAnswer, Answered };
 ExchangeOutcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
                                     Transaction::AttemptWait wait);
 
+// One read inside a command: how the exchange ended and, when the
+// instrument answered with the object asked for, the decoded answer and
+// its payload as received. The answer is shown like every read's.
+struct ObjectRead {
+    ExchangeOutcome outcome = ExchangeOutcome::NoAnswer;
+    std::optional<DecodedAnswer> answer;
+    std::vector<std::uint8_t> payload;
+};
+ObjectRead ReadObjectAnswer(JobContext &job, std::uint8_t object);
+
 } // namespace r310
