@@ -38,6 +38,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
     const QCommandLineOption max(QStringLiteral("max"), QString(), QStringLiteral("count"));
     parser.addOptions({out, max});
+    const QCommandLineOption each(QStringLiteral("each"));
+    const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
+    const QCommandLineOption noCustomerId(QStringLiteral("no-customer-id"));
+    parser.addOptions({each, log, noCustomerId});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -65,6 +69,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.updateLimitList = parser.isSet(updateLimitList);
     o.out = parser.value(out);
     o.max = parser.value(max);
+    o.log = parser.value(log);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();
@@ -81,6 +86,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(out) && o.out.isEmpty()) {
         result.error = QStringLiteral("--out needs a file name");
+        return result;
+    }
+    if (parser.isSet(log) && o.log.isEmpty()) {
+        result.error = QStringLiteral("--log needs a file name");
         return result;
     }
     if (parser.isSet(timeout)) {

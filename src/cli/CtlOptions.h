@@ -27,6 +27,7 @@ struct CtlOptions {
     bool updateLimitList = false; // factory-setup --update-limit-list
     QString out;             // events, datalog --out FILE: the export file; empty: standard output
     QString max;             // clear events --max N, as typed
+    QString log;             // profile apply --each --log FILE: a line per instrument
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -74,6 +74,9 @@ int RunClearDatalog(CtlContext &context);
 bool IsLoggerIntervalAssignment(const QString &word);
 int RunSetLoggerInterval(CtlContext &context, const QString &word);
 int RunSet(CtlContext &context);
+// Settings profiles (cmd_profile.cpp); the help text is in its own file.
+int RunProfile(CtlContext &context);
+extern const char *const kProfileHelp;
 int RunSetTime(CtlContext &context);
 // The commands that make the instrument act or change its identity; each
 // keeps its help text in its own file.
