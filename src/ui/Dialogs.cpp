@@ -21,6 +21,23 @@ void OpenMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &text
     box->open();
 }
 
+// Window-modal without a nested event loop, deleted when closed; chosen gets
+// the confirmed path, or an empty text when the user cancels.
+void OpenFileDialog(QWidget *parent, QFileDialog *dialog, std::function<void(const QString &path)> chosen)
+{
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // finished comes once, for OK and for cancel alike.
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int outcome) {
+        const QStringList files = dialog->selectedFiles();
+        const bool confirmed = outcome == QDialog::Accepted && !files.isEmpty();
+        chosen(confirmed ? files.first() : QString());
+    });
+    if (parent)
+        dialog->open();
+    else
+        dialog->exec();
+}
+
 } // namespace
 
 QString ApplicationErrorText(const QString &text)
@@ -53,17 +70,32 @@ void MessageBoxDialogs::askSaveFileName(const QString &title, const QString &def
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setDefaultSuffix(defaultSuffix);
     dialog->selectFile(proposedName);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    // finished comes once, for OK and for cancel alike.
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int outcome) {
-        const QStringList files = dialog->selectedFiles();
-        const bool confirmed = outcome == QDialog::Accepted && !files.isEmpty();
-        chosen(confirmed ? files.first() : QString());
+    OpenFileDialog(parent_, dialog, std::move(chosen));
+}
+
+void MessageBoxDialogs::askOpenFileName(const QString &title, const QString &filter,
+                                        std::function<void(const QString &path)> chosen)
+{
+    auto *dialog = new QFileDialog(parent_, title, QString(), filter);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    OpenFileDialog(parent_, dialog, std::move(chosen));
+}
+
+void MessageBoxDialogs::askQuestion(const QString &text, std::function<void(bool yes)> answered)
+{
+    auto *box = new QMessageBox(QMessageBox::Question, kApplicationTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                parent_);
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // finished comes once, for either button and for the window's close box.
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)](int) {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
     });
     if (parent_)
-        dialog->open();
+        box->open();
     else
-        dialog->exec();
+        box->exec();
 }
 
 } // namespace r310::ui

@@ -33,6 +33,13 @@ public:
     // when the user cancels; never when the window goes away first.
     virtual void askSaveFileName(const QString &title, const QString &defaultSuffix, const QString &proposedName,
                                  std::function<void(const QString &path)> chosen) = 0;
+    // The file-open dialog: the title and the name filter ("Settings
+    // profiles (*.json)"); chosen is called as for askSaveFileName.
+    virtual void askOpenFileName(const QString &title, const QString &filter,
+                                 std::function<void(const QString &path)> chosen) = 0;
+    // A question with "Yes" and "No" (the text may be rich text); answered is
+    // called once with true for "Yes"; never when the window goes away first.
+    virtual void askQuestion(const QString &text, std::function<void(bool yes)> answered) = 0;
 };
 
 // Window-modal message boxes over the main window. They open without a
@@ -47,6 +54,9 @@ public:
     void showMessage(const QString &text) override;
     void askSaveFileName(const QString &title, const QString &defaultSuffix, const QString &proposedName,
                          std::function<void(const QString &path)> chosen) override;
+    void askOpenFileName(const QString &title, const QString &filter,
+                         std::function<void(const QString &path)> chosen) override;
+    void askQuestion(const QString &text, std::function<void(bool yes)> answered) override;
 
 private:
     QPointer<QWidget> parent_;

@@ -177,6 +177,10 @@ void BuildControlPanel(QWidget &parent, ControlWidgets &control)
     control.Button3 = button("Button3", QStringLiteral("&Exit"));
     control.Button4 = button("Button4", QStringLiteral("Setup"));
     control.Button4->hide();
+    control.ButtonSaveProfile = button("ButtonSaveProfile", QStringLiteral("Save profile…"));
+    control.ButtonApplyProfile = button("ButtonApplyProfile", QStringLiteral("Apply profile…"));
+    for (QPushButton *profile : {control.ButtonSaveProfile, control.ButtonApplyProfile})
+        profile->setEnabled(false);
 
     auto *layout = new QVBoxLayout(control.Panel1);
     layout->setContentsMargins(8, 10, 8, 10);
@@ -189,6 +193,8 @@ void BuildControlPanel(QWidget &parent, ControlWidgets &control)
     layout->addSpacing(kSectionSpacing);
     layout->addWidget(control.Button3);
     layout->addStretch(1);
+    layout->addWidget(control.ButtonSaveProfile);
+    layout->addWidget(control.ButtonApplyProfile);
     layout->addWidget(control.Button4);
 }
 

@@ -39,6 +39,8 @@ struct ControlWidgets {
     QPushButton *Button_ClosePort = nullptr; // "&Close Comport"
     QPushButton *Button3 = nullptr;          // "&Exit"
     QPushButton *Button4 = nullptr;          // "Setup"
+    QPushButton *ButtonSaveProfile = nullptr;  // "Save profile…"
+    QPushButton *ButtonApplyProfile = nullptr; // "Apply profile…"
 };
 
 struct StatusWidgets {

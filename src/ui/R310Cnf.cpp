@@ -5,6 +5,7 @@
 #include "DataloggingTab.h"
 #include "EventPropertiesTab.h"
 #include "IdentityTab.h"
+#include "ProfileCommands.h"
 #include "SettingsTabs.h"
 #include "ServiceFunctionTab.h"
 
@@ -106,6 +107,7 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     calibrationTab_ = new CalibrationTab(*this, setup.connection.decoding.locale);
     serviceFunctionTab_ = new ServiceFunctionTab(*this);
     eventPropertiesTab_ = new EventPropertiesTab(*this);
+    profileCommands_ = new ProfileCommands(*this, setup.gasTable);
 }
 
 TFo_R310::~TFo_R310()

@@ -22,6 +22,10 @@
 #include <map>
 #include <memory>
 
+namespace r310 {
+class GasTable;
+}
+
 namespace r310::ui {
 
 class SettingsTabs;
@@ -30,6 +34,7 @@ class EventPropertiesTab;
 class IdentityTab;
 class CalibrationTab;
 class ServiceFunctionTab;
+class ProfileCommands;
 
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
@@ -52,6 +57,8 @@ struct WindowSetup {
     Dialogs *dialogs = nullptr;
     // The header picture; empty: none.
     QString picturePath;
+    // Names gas and unit in settings profiles; null leaves them out.
+    const GasTable *gasTable = nullptr;
 };
 
 class TFo_R310 : public QMainWindow {
@@ -139,6 +146,7 @@ private:
     CalibrationTab *calibrationTab_ = nullptr;
     ServiceFunctionTab *serviceFunctionTab_ = nullptr;
     EventPropertiesTab *eventPropertiesTab_ = nullptr;
+    ProfileCommands *profileCommands_ = nullptr;
 };
 
 } // namespace r310::ui

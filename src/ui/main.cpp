@@ -108,6 +108,7 @@ int main(int argc, char **argv)
     setup.ports = SystemSerialPorts();
     setup.portSettings = UserPortSettings();
     setup.connection.decoding = DecodingWith(*gasTable);
+    setup.gasTable = gasTable.get();
     if (line.demo)
         setup.demoLink = DemoInstrumentLink(true);
     setup.picturePath = HeaderPicturePath();

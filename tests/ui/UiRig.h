@@ -49,6 +49,18 @@ public:
         saveRequests.append({title, defaultSuffix, proposedName});
         chosen(saveAnswer);
     }
+    // Answers at once with openAnswer (empty: the user cancels).
+    void askOpenFileName(const QString &title, const QString &, std::function<void(const QString &path)> chosen) override
+    {
+        openRequests.append(title);
+        chosen(openAnswer);
+    }
+    // Records the question and answers at once with questionAnswer.
+    void askQuestion(const QString &text, std::function<void(bool yes)> answered) override
+    {
+        questions.append(text);
+        answered(questionAnswer);
+    }
     struct SaveRequest {
         QString title;
         QString defaultSuffix;
@@ -58,6 +70,10 @@ public:
     QStringList messages;
     QList<SaveRequest> saveRequests;
     QString saveAnswer;
+    QStringList openRequests;
+    QString openAnswer;
+    QStringList questions;
+    bool questionAnswer = false;
 };
 
 // Requests as the instrument heard them, "C1" for a connect request, "R3" for
