@@ -11,6 +11,8 @@ namespace r310::sim {
 
 namespace {
 
+constexpr std::size_t kMaxPayloadBytes = kMaxPayload;
+
 bool IsLogObject(std::uint8_t object)
 {
     return object >= object::kEventRecord && object <= object::kLoggerSampleSet;
@@ -39,6 +41,12 @@ Frame MakeFrame(std::uint8_t object, std::uint8_t flags, Bytes payload)
     return f;
 }
 
+// What a clock read answers: the running clock, or the count a stopped one stands at.
+std::int32_t ClockReading(const DeviceState &state, std::int64_t instrumentSeconds)
+{
+    return static_cast<std::int32_t>(state.stoppedClock ? *state.stoppedClock : instrumentSeconds);
+}
+
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
@@ -61,6 +69,8 @@ Device::Device(const Scenario &scenario, std::shared_ptr<const Clock> clock)
     id.customerId = CustomerIdField(scenario.customerId);
     id.battery = scenario.battery;
     state_.clockOffsetSeconds = scenario.clockOffsetSeconds;
+    if (scenario.clockStoppedAt >= 0)
+        state_.stoppedClock = static_cast<std::uint32_t>(scenario.clockStoppedAt);
 
     RangeSettings &r = state_.range;
     r.rangeBegin = scenario.rangeBegin;
@@ -74,6 +84,8 @@ Device::Device(const Scenario &scenario, std::shared_ptr<const Clock> clock)
     const std::int64_t now = instrumentSeconds();
     state_.events = GenerateEventLog(scenario, now);
     state_.logger = GenerateDataLogger(scenario, now);
+    state_.events.reportedCounters = scenario.eventCounters;
+    state_.logger.reportedCounters = scenario.loggerCounters;
     restoreFactorySettings();
 
     const std::string &bump = scenario.bump;
@@ -282,6 +294,7 @@ void Device::handleFrame(const Bytes &frame, std::int64_t completedAt, std::vect
         answer = serve(otherObjectRead(objectNumber));
     else
         answer = serve(request);
+    changePayloadLength(answer, objectNumber);
     if (IsLogObject(objectNumber))
         ++logRequests_;
     if (answer.object == kObjectErrorReport)
@@ -356,6 +369,19 @@ Frame Device::otherObjectRead(std::uint8_t asked)
     return MakeFrame(others[random_() % others.size()], kFlagsRead, {});
 }
 
+void Device::changePayloadLength(Frame &answer, std::uint8_t objectNumber)
+{
+    if (answer.flags != kFlagsDataAnswer)
+        return;
+    Bytes &payload = answer.payload;
+    if (faultHits(plan_.shortAnswer, objectNumber)) {
+        const auto cut = std::min<std::size_t>(payload.size(), static_cast<std::size_t>(plan_.shortAnswerBytes));
+        payload.resize(payload.size() - cut);
+    } else if (faultHits(plan_.longAnswer, objectNumber) && payload.size() < kMaxPayloadBytes) {
+        payload.resize(kMaxPayloadBytes, static_cast<std::uint8_t>(plan_.longAnswerFill));
+    }
+}
+
 Frame Device::dataFrame(std::uint8_t objectNumber, Bytes payload) const
 {
     return MakeFrame(objectNumber, kFlagsDataAnswer, std::move(payload));
@@ -384,7 +410,7 @@ Frame Device::serveRead(const Frame &request)
         return needs(0) ? dataFrame(request.object, EncodeIdentity(state_.identity))
                         : errorFrame(request, ErrorReason::WrongLength);
     case object::kClock:
-        return needs(0) ? dataFrame(request.object, EncodeClock(static_cast<std::int32_t>(instrumentSeconds())))
+        return needs(0) ? dataFrame(request.object, EncodeClock(ClockReading(state_, instrumentSeconds())))
                         : errorFrame(request, ErrorReason::WrongLength);
     case object::kRange:
         return needs(0) ? dataFrame(request.object, EncodeRange(state_.range))
@@ -415,9 +441,7 @@ Frame Device::serveRead(const Frame &request)
         return needs(0) ? dataFrame(request.object, EncodeEventProperties(state_.events))
                         : errorFrame(request, ErrorReason::WrongLength);
     case object::kLoggerInfo:
-        return needs(0) ? dataFrame(request.object,
-                                    EncodeLoggerInfo(state_.logger.info,
-                                                     static_cast<std::uint16_t>(state_.logger.blocks.size())))
+        return needs(0) ? dataFrame(request.object, EncodeLoggerInfo(state_.logger))
                         : errorFrame(request, ErrorReason::WrongLength);
     case object::kLoggerBlock:
         return needs(size::kBlockSelector) ? serveLoggerBlock(request) : errorFrame(request, ErrorReason::WrongLength);
@@ -449,7 +473,7 @@ Frame Device::serveWrite(const Frame &request)
         if (!plan_.clockReadOnly)
             state_.clockOffsetSeconds =
                 static_cast<std::int32_t>(GetU32(p, 0)) - clock_->localSeconds();
-        return dataFrame(request.object, EncodeClock(static_cast<std::int32_t>(instrumentSeconds())));
+        return dataFrame(request.object, EncodeClock(ClockReading(state_, instrumentSeconds())));
     case object::kRange:
         if (n != size::kRange)
             return errorFrame(request, ErrorReason::WrongLength);
@@ -591,6 +615,7 @@ Frame Device::serveService(const Frame &request)
         break;
     case ServiceFunction::EraseLogger:
         state_.logger.blocks.clear();
+        state_.logger.reportedCounters.reset();
         state_.logger.info.blockCounter = 0;
         state_.selectedBlock = 0;
         break;
@@ -635,6 +660,7 @@ Frame Device::serveEventClear(const Frame &request)
         return errorFrame(request, ErrorReason::OutOfRange);
     EventLog &log = state_.events;
     log.records.clear();
+    log.reportedCounters.reset();
     log.position = 0;
     log.thirdCounter = 0;
     log.maxEvents = maxEvents;
@@ -672,8 +698,7 @@ Frame Device::serveLoggerInfoWrite(const Frame &request)
     if (interval < 30 || interval > 300)
         return errorFrame(request, ErrorReason::OutOfRange);
     state_.logger.info.interval = interval; // the interval is the one writable field
-    return dataFrame(request.object,
-                     EncodeLoggerInfo(state_.logger.info, static_cast<std::uint16_t>(state_.logger.blocks.size())));
+    return dataFrame(request.object, EncodeLoggerInfo(state_.logger));
 }
 
 } // namespace r310::sim

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -54,6 +55,7 @@ struct BumpProcess {
 struct DeviceState {
     Identity identity;
     std::int64_t clockOffsetSeconds = 0; // instrument clock minus PC local time
+    std::optional<std::uint32_t> stoppedClock; // what a clock that stands still reads
     RangeSettings range;
     SignalSettings signalSettings;
     HardwareSettings hardware;
@@ -157,6 +159,8 @@ private:
     Frame serveLoggerSampleSet(const Frame &request);
     Frame serveLoggerInfoWrite(const Frame &request);
     Frame serveBumpResult();
+    // The short and long answer faults: a data answer's payload cut or filled up.
+    void changePayloadLength(Frame &answer, std::uint8_t object);
     void addDeviceEvent(std::uint8_t type);
 
     Scenario scenario_;

@@ -129,7 +129,8 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
         block.samplesPerSet = shape.samples;
         block.setCount = shape.sets;
         const int stored = std::min<int>(shape.samples, kSamplesPerSet);
-        for (int k = 0; k < shape.sets; ++k) {
+        const int kept = std::min<int>(shape.sets, kSetsKeptPerBlock);
+        for (int k = 0; k < kept; ++k) {
             LoggerSampleSet set;
             set.state = shape.setState;
             set.gasCode = s.gasCode;

@@ -154,6 +154,10 @@ Bytes EncodeEventProperties(const EventLog &log)
     PutU16(out, 2, static_cast<std::uint16_t>(log.records.size()));
     PutU16(out, 4, log.thirdCounter);
     PutU16(out, 6, log.maxEvents);
+    if (log.reportedCounters) {
+        for (std::size_t i = 0; i < log.reportedCounters->size(); ++i)
+            PutU16(out, 2 * i, (*log.reportedCounters)[i]);
+    }
     return out;
 }
 
@@ -167,6 +171,16 @@ Bytes EncodeLoggerInfo(const LoggerInfo &info, std::uint16_t storedBlocks)
     std::copy(info.reserved10.begin(), info.reserved10.end(), out.begin() + 10);
     PutU16(out, 12, info.interval);
     std::copy(info.reserved14.begin(), info.reserved14.end(), out.begin() + 14);
+    return out;
+}
+
+Bytes EncodeLoggerInfo(const DataLogger &logger)
+{
+    Bytes out = EncodeLoggerInfo(logger.info, static_cast<std::uint16_t>(logger.blocks.size()));
+    if (logger.reportedCounters) {
+        for (std::size_t i = 0; i < logger.reportedCounters->size(); ++i)
+            PutU16(out, 2 * i, (*logger.reportedCounters)[i]);
+    }
     return out;
 }
 

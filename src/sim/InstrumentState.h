@@ -4,6 +4,7 @@
 // take a write payload apart.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,9 +151,15 @@ struct EventLog {
     std::uint16_t thirdCounter = 0;
     std::uint16_t maxEvents = 0;
     std::vector<EventRecord> records; // record n (1-based) is records[n - 1]
+    // Position, count, third counter and maximum as object 35 reports them
+    // in place of the log's own, until the log is cleared.
+    std::optional<std::array<std::uint16_t, 4>> reportedCounters;
 };
 
 constexpr int kSamplesPerSet = 15;
+// A block may report up to 255 sets; the first this many are kept (and
+// answered), so that no scenario makes the instrument's memory explode.
+constexpr int kSetsKeptPerBlock = 8;
 
 struct LoggerSampleSet {
     std::uint8_t state = 1;
@@ -169,7 +176,7 @@ struct LoggerBlock {
     std::uint16_t interval = 0;
     std::uint8_t samplesPerSet = 0;   // as reported; may exceed 15
     std::uint8_t setCount = 0;        // as reported; may exceed 4
-    std::vector<LoggerSampleSet> sets; // setCount of them
+    std::vector<LoggerSampleSet> sets; // setCount of them, at most kSetsKeptPerBlock
 };
 
 struct LoggerInfo {
@@ -184,6 +191,9 @@ struct LoggerInfo {
 struct DataLogger {
     LoggerInfo info;
     std::vector<LoggerBlock> blocks; // block b (1-based) is blocks[b - 1]
+    // Block counter, stored blocks and maximum as object 36 reports them in
+    // place of the logger's own, until the logger is erased.
+    std::optional<std::array<std::uint16_t, 3>> reportedCounters;
 };
 
 // Answer payloads.
@@ -195,6 +205,8 @@ Bytes EncodeHardware(const HardwareSettings &hardware);
 Bytes EncodeEventRecord(const EventRecord &record);
 Bytes EncodeEventProperties(const EventLog &log);
 Bytes EncodeLoggerInfo(const LoggerInfo &info, std::uint16_t storedBlocks);
+// The same with the counters the logger reports.
+Bytes EncodeLoggerInfo(const DataLogger &logger);
 Bytes EncodeLoggerBlock(const LoggerBlock &block);
 Bytes EncodeLoggerSampleSet(const LoggerSampleSet &set);
 Bytes EncodeErrorReport(std::uint8_t object, std::uint8_t flags, ErrorReason reason);

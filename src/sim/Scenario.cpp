@@ -283,6 +283,41 @@ std::string FormatByteList(const std::vector<std::uint8_t> &values)
     return text;
 }
 
+// "off", or N counters of 0 to 65535 separated by commas.
+template <std::size_t N>
+bool ParseCounters(const std::string &text, std::optional<std::array<std::uint16_t, N>> &out)
+{
+    if (Lower(Trim(text)) == "off") {
+        out.reset();
+        return true;
+    }
+    std::array<std::uint16_t, N> counters{};
+    std::istringstream in(text);
+    std::string item;
+    std::size_t count = 0;
+    while (std::getline(in, item, ',')) {
+        long long v = 0;
+        if (count == N || !ParseInteger(item, 0, 65535, v))
+            return false;
+        counters[count++] = static_cast<std::uint16_t>(v);
+    }
+    if (count != N)
+        return false;
+    out = counters;
+    return true;
+}
+
+template <std::size_t N>
+std::string FormatCounters(const std::optional<std::array<std::uint16_t, N>> &counters)
+{
+    if (!counters)
+        return "off";
+    std::string text;
+    for (std::size_t i = 0; i < N; ++i)
+        text += (i ? "," : "") + std::to_string((*counters)[i]);
+    return text;
+}
+
 bool ParseBlockShape(const std::string &text, LoggerBlockShape &shape, std::string *error)
 {
     std::string normal = text;
@@ -410,6 +445,21 @@ const std::vector<Key> &Keys()
         k.push_back(IntegerKey("battery", "battery check value in percent", &Scenario::battery, 0, 255));
         k.push_back(IntegerKey("clock_offset", "instrument clock minus PC local time, in seconds",
                                &Scenario::clockOffsetSeconds, -2000000000LL, 4000000000LL));
+        k.push_back(Key{"clock_stopped_at",
+                        "the clock stands still at this count of seconds since 1980 (0 to 4294967295); "
+                        "writes are answered but do not move it; off: it runs",
+                        [](Scenario &s, const std::string &v) {
+                            long long n = 0;
+                            if (Lower(Trim(v)) == "off")
+                                n = -1;
+                            else if (!ParseInteger(v, 0, 4294967295LL, n))
+                                return false;
+                            s.clockStoppedAt = n;
+                            return true;
+                        },
+                        [](const Scenario &s) {
+                            return s.clockStoppedAt < 0 ? std::string("off") : std::to_string(s.clockStoppedAt);
+                        }});
         // Range and alarms.
         k.push_back(IntegerKey("range_begin", "measuring range begin, raw", &Scenario::rangeBegin, i16min, i16max));
         k.push_back(IntegerKey("range_end", "measuring range end, raw", &Scenario::rangeEnd, i16min, i16max));
@@ -490,9 +540,19 @@ const std::vector<Key> &Keys()
         k.push_back(IntegerKey("events", "stored events (0 to 65535)", &Scenario::events, 0, 65535));
         k.push_back(IntegerKey("max_events", "maximum number of events (raised to events)", &Scenario::maxEvents, 1,
                                65535));
+        k.push_back(Key{"event_counters",
+                        "what the event properties report until a clear: position,count,third,maximum "
+                        "(events beyond the stored ones are refused); off: the log's own",
+                        [](Scenario &s, const std::string &v) { return ParseCounters(v, s.eventCounters); },
+                        [](const Scenario &s) { return FormatCounters(s.eventCounters); }});
         k.push_back(IntegerKey("logger_blocks", "stored data logger blocks", &Scenario::loggerBlocks, 0, 65535));
         k.push_back(IntegerKey("logger_max_blocks", "maximum number of logger blocks", &Scenario::loggerMaxBlocks, 0,
                                65535));
+        k.push_back(Key{"logger_counters",
+                        "what the logger information reports until it is erased: block counter,stored blocks,"
+                        "maximum (blocks beyond the stored ones are refused); off: the logger's own",
+                        [](Scenario &s, const std::string &v) { return ParseCounters(v, s.loggerCounters); },
+                        [](const Scenario &s) { return FormatCounters(s.loggerCounters); }});
         k.push_back(IntegerKey("logger_interval", "logging interval in seconds", &Scenario::loggerInterval, 0,
                                65535));
         k.push_back(IntegerKey("logger_sets", "sample sets per block", &Scenario::loggerSets, 0, 255));
@@ -536,6 +596,14 @@ const std::vector<Key> &Keys()
                                     &FaultPlan::lineDropAfter, -1, std::numeric_limits<int>::max()));
         k.push_back(FaultIntegerKey("line_drop_for", "requests lost once the line is gone; 0 for good",
                                     &FaultPlan::lineDropFor, 0, std::numeric_limits<int>::max()));
+        k.push_back(FaultKey("short_answer", "data answers whose payload lacks its last short_answer_bytes bytes",
+                             &FaultPlan::shortAnswer));
+        k.push_back(FaultIntegerKey("short_answer_bytes", "bytes a short answer lacks", &FaultPlan::shortAnswerBytes,
+                                    1, 64));
+        k.push_back(FaultKey("long_answer", "data answers filled up to the longest payload a frame carries (64 bytes)",
+                             &FaultPlan::longAnswer));
+        k.push_back(FaultIntegerKey("long_answer_fill", "the byte a long answer is filled up with",
+                                    &FaultPlan::longAnswerFill, 0, 255));
         k.push_back(Key{"fault_objects", "objects the per-request faults hit, e.g. 3,7 (empty: all)",
                         [](Scenario &s, const std::string &v) { return ParseByteList(v, s.faults.objects); },
                         [](const Scenario &s) { return FormatByteList(s.faults.objects); }});
@@ -628,10 +696,17 @@ bool LoadScenarioFile(const std::string &path, Scenario &scenario, std::string *
     std::string text;
     std::array<char, 4096> chunk{};
     errno = 0;
-    while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0)
+    while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
         text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+        // Read no further than a scenario can be long.
+        if (text.size() > kMaxScenarioFileBytes)
+            return Fail(error, "scenario file " + path + " is larger than " + std::to_string(kMaxScenarioFileBytes) +
+                                   " bytes; a scenario is a few lines of text");
+    }
     if (file.bad())
         return refuse(errno);
+    if (const auto zero = text.find('\0'); zero != std::string::npos)
+        return Fail(error, "scenario file " + path + " is not text: a zero byte at offset " + std::to_string(zero));
     std::string message;
     if (!ParseScenarioText(text, scenario, &message))
         return Fail(error, path + ": " + message);

@@ -4,8 +4,10 @@
 // lines (a file) or as the same keys given as command-line options
 // (--key=value). ScenarioKeyHelp() documents every key with its default.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,12 @@ struct FaultPlan {
     int lineDropFor = 0;
     // Objects the per-request faults apply to; empty means every object.
     std::vector<std::uint8_t> objects;
+
+    // Payloads of another length than the object has (data answers only).
+    FaultRate shortAnswer;      // the payload loses its last shortAnswerBytes bytes
+    FaultRate longAnswer;       // the payload is filled up to the longest a frame carries
+    int shortAnswerBytes = 1;
+    int longAnswerFill = 0xEE;  // the byte a long answer is filled up with
 };
 
 // One data logger block as the scenario describes it.
@@ -66,6 +74,9 @@ struct Scenario {
 
     // Clock (object 3): instrument time minus PC local time, in seconds.
     std::int64_t clockOffsetSeconds = 0;
+    // A clock that stands still at this count (0 to 4294967295): reads give
+    // it, writes are answered but do not move it. -1: the clock runs.
+    std::int64_t clockStoppedAt = -1;
 
     // Range and alarms (object 4). Gas values are raw: raw x 10^exponent.
     std::int16_t rangeBegin = 0;
@@ -119,6 +130,11 @@ struct Scenario {
     std::uint8_t loggerSamples = 15;  // default samples per set
     std::array<std::uint8_t, 4> loggerObjects{{1, 0, 0, 0}}; // info bytes 6..9
     std::map<int, LoggerBlockShape> blockOverrides; // by 1-based block number
+    // Counters the logs report in place of their own until they are
+    // cleared: object 35 (position, count, third counter, maximum) and
+    // the first three of object 36 (block counter, stored blocks, maximum).
+    std::optional<std::array<std::uint16_t, 4>> eventCounters;
+    std::optional<std::array<std::uint16_t, 3>> loggerCounters;
 
     // Line timing.
     bool pacing = true;
@@ -140,7 +156,11 @@ bool SetScenarioValue(Scenario &scenario, const std::string &key, const std::str
 // "key = value" lines; blank lines and text after '#' are ignored. A value
 // in double quotes is taken exactly, with the escapes \\, \" and \xHH.
 bool ParseScenarioText(const std::string &text, Scenario &scenario, std::string *error);
-// Refuses a path that cannot be read to its end (a directory included).
+// The longest scenario file read: a file with every key set takes a few
+// kilobytes, so anything longer is no scenario.
+constexpr std::size_t kMaxScenarioFileBytes = 1024 * 1024;
+// Refuses a path that cannot be read to its end (a directory included), a
+// file longer than kMaxScenarioFileBytes and one with a zero byte (no text).
 bool LoadScenarioFile(const std::string &path, Scenario &scenario, std::string *error);
 
 // Takes "--scenario FILE", "--key=value" and "--key value" for every scenario

@@ -40,13 +40,14 @@ as written, '#' and blanks included; inside the quotes \\ is a backslash,
 
 const char *const kFaultHelp = R"(
 Fault values (no_answer, bad_crc, error_report, echo, stray, split, late,
-wrong_object):
+wrong_object, short_answer, long_answer):
   off | always | K (the next K requests) | P (probability, e.g. 0.2 or 20%)
 Faults are drawn from the seed, so a run repeats exactly. A request that is
 "not heard" changes nothing; an error report, or the answer of another
 object (identity, clock, live value or event counters, as if that had been
-asked for), replaces the answer and the request has no effect; all other
-faults alter only the answer's delivery.
+asked for), replaces the answer and the request has no effect; a short or
+long answer is the right answer with its payload cut or filled up (data
+answers only); all other faults alter only the answer's delivery.
 With fault_objects set, only those objects' requests count and are hit.
 The line drop (line_drop_after) stops all answers in the middle of a log
 download: once that many requests of objects 34 to 38 were answered, the next
