@@ -55,7 +55,7 @@ MeasuredValue DecodeValue(const std::uint8_t *p, const InstrumentRecord &record,
         static_cast<std::int64_t>(v.raw) * (static_cast<std::int64_t>(record.RangeEnd) - record.RangeBegin);
     v.rangeValue = static_cast<std::int32_t>(DivideRoundHalfEven(product, 10000));
     v.value = ScaleByExponent(v.rangeValue, record.DecimalExponent);
-    v.decimals = DecimalsForExponent(record.DecimalExponent);
+    v.decimals = ShownDecimalsForExponent(record.DecimalExponent);
     v.text = ValueText(v.value, v.decimals, locale);
     return v;
 }

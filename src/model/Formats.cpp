@@ -122,6 +122,11 @@ int DecimalsForExponent(std::int8_t e)
     return e < 0 ? -e : 0;
 }
 
+int ShownDecimalsForExponent(std::int8_t e)
+{
+    return std::min(DecimalsForExponent(e), kMaxShownDecimals);
+}
+
 std::int64_t DivideRoundHalfEven(std::int64_t p, std::int64_t divisor)
 {
     std::int64_t quotient = p / divisor;
@@ -162,7 +167,7 @@ QString ValueText(double value, int decimals, const QLocale &locale)
 
 QString ScaledValueText(std::int32_t raw, std::int8_t e, const QLocale &locale)
 {
-    return ValueText(ScaleByExponent(raw, e), DecimalsForExponent(e), locale);
+    return ValueText(ScaleByExponent(raw, e), ShownDecimalsForExponent(e), locale);
 }
 
 QDateTime DateTimeFromDays(double days)

@@ -28,8 +28,16 @@ QString FormatMkType(std::int32_t n);
 // v x 10^e, the factor built by repeated multiplication or division by 10.
 double ScaleByExponent(std::int32_t v, std::int8_t e);
 
-// Decimals a value with exponent e is shown with: -e for a negative e, else 0.
+// Decimals of a value with exponent e: -e for a negative e, else 0.
 int DecimalsForExponent(std::int8_t e);
+
+// The most decimals a gas value is shown with. No instrument stores its
+// values below 10^-9; an exponent of -128 (a damaged answer) would otherwise
+// give texts of 130 characters that no field can show. The logs' export
+// files use the same bound.
+constexpr int kMaxShownDecimals = 9;
+// DecimalsForExponent(e), at most kMaxShownDecimals.
+int ShownDecimalsForExponent(std::int8_t e);
 
 // p / divisor rounded to the nearest integer, a tie going to the even one.
 // divisor must be positive.
@@ -41,7 +49,7 @@ std::int64_t DivideRoundHalfEven(std::int64_t p, std::int64_t divisor);
 // Uses the locale's decimal separator and minus sign, never group separators.
 QString ValueText(double value, int decimals, const QLocale &locale);
 
-// Value text of raw x 10^e with DecimalsForExponent(e) decimals.
+// Value text of raw x 10^e with ShownDecimalsForExponent(e) decimals.
 QString ScaledValueText(std::int32_t raw, std::int8_t e, const QLocale &locale);
 
 // A calendar date-time as days since 1899-12-30, the time of day as fraction

@@ -34,7 +34,7 @@ RangeAlarmSettings DecodeRangeAlarmSettings(const std::uint8_t *payload, const Q
 
     // Every gas value of this object carries the exponent of byte 7.
     s.exponent = static_cast<std::int8_t>(payload[7]);
-    s.decimals = DecimalsForExponent(s.exponent);
+    s.decimals = ShownDecimalsForExponent(s.exponent);
     for (int i = 0; i < kAlarmCount; ++i) {
         AlarmLimit &limit = s.limits[static_cast<std::size_t>(i)];
         limit.raw = PayloadI16(payload + kLimitOffsets[i]);

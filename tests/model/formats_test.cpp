@@ -72,7 +72,10 @@ TEST(Formats, ValueText)
     EXPECT_EQ(ValueText(12345678, 0, kEnglish), "1.234568E+7");
     EXPECT_EQ(ValueText(32767000, 0, kGerman), "3,276700E+7");
     EXPECT_EQ(ValueText(-99999996, 0, kEnglish), "-1.000000E+8");
-    EXPECT_EQ(ScaledValueText(1, -128, kEnglish).size(), 130); // "0." and 128 decimals
+    // A damaged exponent shows at most nine decimals, or goes scientific.
+    EXPECT_EQ(ScaledValueText(1, -128, kEnglish), "0.000000000");
+    EXPECT_EQ(ScaledValueText(-1500, -10, kGerman), "-0,000000150");
+    EXPECT_EQ(ScaledValueText(30, 127, kEnglish), "3.000000E+128");
 }
 
 TEST(Formats, DateFormatsWidenTheYearAndDropTheTimeZone)
