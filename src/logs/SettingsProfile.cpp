@@ -467,7 +467,11 @@ SettingsProfile ProfileOf(const InstrumentSettings &instrument, const GasTable *
         source.unit = gasTable ? gasTable->GasUnitText(range->unitCode) : QString();
         source.range = range->rangeEndText;
     }
-    const auto add = [&profile, leftOut](const QString &key, const QString &value) {
+    const auto add = [&profile, leftOut](const QString &key, QString value) {
+        // Numbers as the file writes them ("60", not "60.0"), so a saved
+        // profile reads back to the same values.
+        if (KindOf(key) == SettingsValueKind::Number)
+            value = QString::number(QLocale::c().toDouble(value), 'f', QLocale::FloatingPointShortest);
         if (const QString why = CheckValue(key, value); !why.isEmpty()) {
             if (leftOut)
                 leftOut->append(QStringLiteral("%1 left out: the instrument holds \"%2\", which cannot be applied (%3)")

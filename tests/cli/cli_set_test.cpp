@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -62,6 +64,7 @@ public:
         errors_.clear();
         cli::CtlEnvironment environment(out_, err_);
         environment.tick = 10ms;
+        environment.handleSignals = handleSignals;
         environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
         environment.demoLink = [this, onTrace](const QString &, const LineSettings &) {
             auto link = std::make_unique<sim::SimBackend>(scenario_);
@@ -120,6 +123,8 @@ public:
 
     const QString &output() const { return output_; }
     const QString &errors() const { return errors_; }
+    // Ctrl+C reaches the command (raised by a test).
+    bool handleSignals = false;
 
 private:
     void Record(const sim::TraceEntry &entry)
@@ -415,3 +420,158 @@ TEST(CtlSetProcess, TheInstrumentOnAPseudoTerminalHearsTheBytesAndAnswersTheRead
 }
 
 } // namespace
+
+// ---- profile ---------------------------------------------------------------------
+
+namespace {
+
+QString WriteFile(const QTemporaryDir &folder, const QString &name, const QByteArray &text)
+{
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    return file.fileName();
+}
+
+// A profile as a technician would write it for a CO instrument in ppm.
+const QByteArray kShelfProfile = R"({"format": "r310conf-settings-profile", "version": 1,
+    "instrument": {"gas": "CO", "unit": "ppm"},
+    "settings": {"a1": 12.5, "a1-latching": true, "bleep": "louder", "bump-interval": 60,
+                 "service-keyboard": true, "logger-interval": 90, "customer-id": "SHELF"}})";
+
+} // namespace
+
+TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
+{
+    QTemporaryDir folder;
+    const QString path = WriteFile(folder, QStringLiteral("shelf.json"), kShelfProfile);
+
+    CtlBench dry(Instrument());
+    ASSERT_EQ(dry.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--dry-run"), path}),
+              cli::kExitOk)
+        << dry.errors().toStdString();
+    EXPECT_TRUE(dry.writes().empty());
+    EXPECT_TRUE(dry.output().contains(QRegularExpression(QStringLiteral("a1 +10.00 +12.50\\n"))))
+        << dry.output().toStdString();
+    EXPECT_TRUE(dry.output().contains(QLatin1String("nothing was written (--dry-run)")));
+
+    CtlBench apply(Instrument());
+    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}), cli::kExitOk)
+        << apply.errors().toStdString();
+    EXPECT_TRUE(apply.output().contains(QLatin1String("the instrument now holds the profile")));
+
+    // The same keys through set, on an instrument as it was before.
+    CtlBench set(Instrument());
+    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("a1=12.5"), QStringLiteral("a1-latching=on"),
+                       QStringLiteral("bleep=louder"), QStringLiteral("bump-interval=60"),
+                       QStringLiteral("service-keyboard=on"), QStringLiteral("customer-id=SHELF")}),
+              cli::kExitOk)
+        << set.errors().toStdString();
+    std::vector<LineFrame> expected = set.writes();
+    set.forget();
+    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("logger-interval=90")}), cli::kExitOk);
+    for (const LineFrame &w : set.writes())
+        expected.push_back(w);
+
+    const std::vector<LineFrame> written = apply.writes();
+    ASSERT_EQ(written.size(), expected.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(written[i].object, expected[i].object) << i;
+        EXPECT_EQ(written[i].payload, expected[i].payload) << "write of object " << int(written[i].object);
+    }
+}
+
+TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("saved.json"));
+    sim::Scenario source = Instrument();
+    source.thresholds = {1250, 2500, 3000, 1500, 500};
+    source.signalModes = 0x00;
+    CtlBench save(source);
+    ASSERT_EQ(save.Run({QStringLiteral("profile"), QStringLiteral("save"), path}), cli::kExitOk)
+        << save.errors().toStdString();
+    EXPECT_TRUE(save.writes().empty());
+
+    CtlBench apply(Instrument());
+    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}), cli::kExitOk)
+        << apply.errors().toStdString();
+    EXPECT_EQ(apply.writes().size(), 2u) << "alarm limits and signals differ";
+
+    // An invalid profile never opens the port.
+    const QString invalid =
+        WriteFile(folder, QStringLiteral("invalid.json"),
+                  R"({"format": "r310conf-settings-profile", "version": 1, "settings": {"a1": "x", "horn": true}})");
+    CtlBench refused(Instrument());
+    EXPECT_EQ(refused.Run({QStringLiteral("profile"), QStringLiteral("apply"), invalid}), cli::kExitUsage);
+    EXPECT_TRUE(refused.line().empty());
+    EXPECT_TRUE(refused.errors().contains(QLatin1String("unknown setting \"horn\"")));
+    EXPECT_TRUE(refused.errors().contains(QLatin1String("a1: a number is expected")));
+
+    // A profile for another gas is read against the instrument, then refused.
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    QByteArray otherGas = saved.readAll().replace("\"gasCode\": 1", "\"gasCode\": 4");
+    CtlBench gas(Instrument());
+    EXPECT_EQ(gas.Run({QStringLiteral("profile"), QStringLiteral("apply"),
+                       WriteFile(folder, QStringLiteral("gas.json"), otherGas)}),
+              cli::kExitUsage);
+    EXPECT_TRUE(gas.writes().empty());
+    EXPECT_TRUE(gas.errors().contains(QLatin1String("the profile is for the gas"))) << gas.errors().toStdString();
+}
+
+TEST(CtlProfile, EachAppliesToEveryInstrumentOnThePortUntilCtrlC)
+{
+    QTemporaryDir folder;
+    const QString path = WriteFile(folder, QStringLiteral("shelf.json"), kShelfProfile);
+    const QString log = folder.filePath(QStringLiteral("shelf.csv"));
+    sim::Scenario first = Instrument();
+    first.serialNumber = 501;
+    sim::Scenario second = Instrument();
+    second.serialNumber = 502;
+
+    // The next instrument takes the first one's place at the first identity
+    // read after the first one's logger write; Ctrl+C comes at the same point
+    // after the second.
+    int loggerWrites = 0;
+    bool swapped = false;
+    bool interrupted = false;
+    CtlBench bench(first);
+    bench.handleSignals = true;
+    const int code = bench.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--each"),
+                                QStringLiteral("--log"), log, path},
+                               [&](sim::Device &device, const sim::TraceEntry &entry) {
+                                   if (entry.kind != sim::TraceEntry::Kind::Request)
+                                       return;
+                                   const std::uint8_t object = entry.bytes[kOffsetObject];
+                                   const bool write = (entry.bytes[kOffsetFlags] & kFlagWriteBit) != 0;
+                                   if (object == kObjectLoggerInfo && write)
+                                       ++loggerWrites;
+                                   if (object != kObjectIdentity || write)
+                                       return;
+                                   if (loggerWrites == 1 && !swapped) {
+                                       swapped = true;
+                                       device.state() = sim::Device(second).state();
+                                   } else if (loggerWrites == 2 && !interrupted) {
+                                       interrupted = true;
+                                       std::raise(SIGINT);
+                                   }
+                               });
+    EXPECT_EQ(code, cli::kExitOk) << bench.errors().toStdString();
+    EXPECT_TRUE(interrupted);
+    const QStringList summaries = bench.output().split(u'\n').filter(QRegularExpression(QStringLiteral("^== ")));
+    ASSERT_EQ(summaries.size(), 2) << bench.output().toStdString();
+    EXPECT_EQ(summaries[0], QStringLiteral("== 00000501: alarm limits, signals and service intervals, hardware "
+                                           "options, customer ID, data logger: holds the profile"));
+    EXPECT_EQ(summaries[1], QStringLiteral("== 00000502: alarm limits, signals and service intervals, hardware "
+                                           "options, customer ID, data logger: holds the profile"));
+    EXPECT_TRUE(bench.errors().contains(QLatin1String("2 instruments handled")));
+
+    QFile lines(log);
+    ASSERT_TRUE(lines.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = lines.readAll().split('\n');
+    ASSERT_EQ(rows.size(), 4); // header, two instruments, the empty rest after the last line end
+    EXPECT_EQ(rows[0], "Time;Serial number;Groups written;Result\r");
+    EXPECT_TRUE(rows[2].contains(";00000502;")) << rows[2].toStdString();
+    EXPECT_TRUE(rows[2].endsWith(";holds the profile\r"));
+}
