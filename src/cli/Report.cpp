@@ -391,11 +391,10 @@ QJsonObject HardwareJson(const HardwareSettings &h, const FeatureGates &gates)
     };
 }
 
-QJsonObject UndecodedJson(std::uint8_t object, const std::vector<std::uint8_t> &payload)
+QJsonObject ObjectPayloadJson(std::uint8_t object, const std::vector<std::uint8_t> &payload)
 {
     return {
         {QStringLiteral("object"), object},
-        {QStringLiteral("decoded"), false},
         {QStringLiteral("payload"), Hex(payload)},
     };
 }

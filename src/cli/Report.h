@@ -82,7 +82,7 @@ QJsonObject ValueJson(const MeasuredValue &value, const RangeAlarmSettings *rang
 QJsonObject RangeJson(const RangeAlarmSettings &range, const GasTable &gasTable);
 QJsonObject SignalsJson(const SignalSettings &signalSettings);
 QJsonObject HardwareJson(const HardwareSettings &hardware, const FeatureGates &gates);
-// An answer the decoder does not evaluate yet: its object and payload bytes.
-QJsonObject UndecodedJson(std::uint8_t object, const std::vector<std::uint8_t> &payload);
+// An answer as received: its object and payload bytes.
+QJsonObject ObjectPayloadJson(std::uint8_t object, const std::vector<std::uint8_t> &payload);
 
 } // namespace r310::cli

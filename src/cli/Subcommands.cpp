@@ -87,8 +87,8 @@ Connects as "info" does and reads what the configurator's Range, Signals,
 Hardware, Event properties and Datalogging tabs show. A tab the instrument's
 software version hides (Event properties before 2.10, Datalogging before
 2.11) is reported as not available; options the version lacks likewise.
-The event log and data logger counters are shown as received (not yet
-decoded).
+The event log and data logger counters are shown with the tabs' captions;
+--json also has both objects' payloads as received, under "objects".
 )";
 
 const char *const kWatchHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] watch [--samples N] [--json]

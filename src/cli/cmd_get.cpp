@@ -5,6 +5,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <EventLog.h>
+#include <LoggerRecords.h>
 #include <SettingsKeys.h>
 
 #include <QJsonArray>
@@ -14,7 +16,7 @@ namespace r310::cli {
 
 namespace {
 
-// Objects the two log tabs read; their decoding comes with the log functions.
+// Objects the two log tabs read (both tabs read both).
 const std::uint8_t kLogTabObjects[] = {kObjectEventProperties, kObjectLoggerInfo};
 
 struct LogTab {
@@ -40,6 +42,42 @@ bool LogObjectsRead(const TerminalView &view)
     return true;
 }
 
+// What the tab's fields show, with the window's captions; empty without
+// the object's answer.
+Fields LogTabFields(const LogTab &tab, const TerminalView &view)
+{
+    const bool events = tab.tab == InstrumentTab::EventProperties;
+    const std::uint8_t object = events ? kObjectEventProperties : kObjectLoggerInfo;
+    const auto answer = view.undecoded.find(object);
+    if (answer == view.undecoded.end())
+        return {};
+    // The view keeps the payloads of data answers only.
+    AnswerFrame frame;
+    frame.object = object;
+    frame.flags = kFlagsDataAnswer;
+    frame.intact = true;
+    frame.payload = answer->second;
+    if (events) {
+        const std::optional<logs::EventProperties> properties = logs::DecodeEventProperties(frame);
+        if (!properties)
+            return {};
+        const logs::EventPropertiesTexts texts = logs::EventPropertiesText(*properties);
+        return {{QStringLiteral("Event Actuell"), texts.position},
+                {QStringLiteral("Event Count"), texts.count},
+                {QStringLiteral("Third counter"), texts.thirdCounter},
+                {QStringLiteral("Max Events"), texts.maxEvents}};
+    }
+    const std::optional<logs::LoggerInfo> info = logs::LoggerInfoFromAnswer(frame);
+    if (!info)
+        return {};
+    const std::array<QString, 7> texts = info->fieldTexts();
+    const char *const captions[] = {"DL Block", "DL Block Cnt", "Dl Block max", "DL Intervall", "Obj1", "Obj2", "Obj3"};
+    Fields fields;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        fields.push_back({QString::fromLatin1(captions[i]), texts[i]});
+    return fields;
+}
+
 void PrintLogTab(QTextStream &out, const LogTab &tab, const TerminalView &view, const QString &version)
 {
     out << tab.title << '\n';
@@ -47,14 +85,11 @@ void PrintLogTab(QTextStream &out, const LogTab &tab, const TerminalView &view, 
         out << "  " << HiddenReason(tab, version) << '\n';
         return;
     }
-    Fields fields;
-    for (const std::uint8_t object : kLogTabObjects) {
-        const auto answer = view.undecoded.find(object);
-        fields.push_back({QStringLiteral("Object %1").arg(object),
-                          answer == view.undecoded.end() ? QStringLiteral("no answer")
-                                                         : Hex(answer->second) + QStringLiteral("  (not yet decoded)")});
-    }
-    PrintFields(out, fields, 2);
+    const Fields fields = LogTabFields(tab, view);
+    if (fields.empty())
+        out << "  no answer\n";
+    else
+        PrintFields(out, fields, 2);
 }
 
 QJsonObject LogTabJson(const LogTab &tab, const TerminalView &view, const QString &version)
@@ -68,9 +103,13 @@ QJsonObject LogTabJson(const LogTab &tab, const TerminalView &view, const QStrin
     for (const std::uint8_t object : kLogTabObjects) {
         const auto answer = view.undecoded.find(object);
         if (answer != view.undecoded.end())
-            objects.append(UndecodedJson(object, answer->second));
+            objects.append(ObjectPayloadJson(object, answer->second));
     }
     json.insert(QStringLiteral("objects"), objects);
+    QJsonObject fields;
+    for (const Field &field : LogTabFields(tab, view))
+        fields.insert(field.label, field.value);
+    json.insert(QStringLiteral("fields"), fields);
     return json;
 }
 

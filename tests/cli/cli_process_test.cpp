@@ -173,7 +173,7 @@ TEST_F(Ctl, DemoGetShowsEveryTabInTheRegionalSettings)
     ASSERT_EQ(german.exitCode, 0) << german.err.toStdString();
     for (const char *text : {"Range\n", "Signals\n", "Hardware\n", "Event properties\n", "Datalogging\n",
                              "U-ZP:", "0,52 mV", "Reference Voltage:", "1899,5 mV", "Gain:", "7,50", "Beep:",
-                             "30 Sec.", "not yet decoded"})
+                             "30 Sec.", "Event Count:", "DL Intervall:"})
         EXPECT_TRUE(german.out.contains(QLatin1String(text))) << text << "\n" << german.out.toStdString();
     const CtlRun english = ctl({QStringLiteral("--demo"), QStringLiteral("get")}, QStringLiteral("en_US.UTF-8"));
     EXPECT_TRUE(english.out.contains(QStringLiteral("0.52 mV")));
