@@ -63,6 +63,7 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
 
     if (waiting_)
         throw std::logic_error("an exchange was started from inside the wait of another");
+    lastRequestObject_ = request[kOffsetObject];
     if (!port_.Open()) {
         ui_.showError(kClosedPortMessage);
         return;

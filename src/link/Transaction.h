@@ -95,6 +95,9 @@ public:
     TransactionResult Result() const;
     // The receive buffer: after success the answer frame.
     const ReceiveBuffer &Received() const { return received_; }
+    // The object of the last request handed to RunTransaction, sent or not:
+    // what an error report in the receive buffer answers.
+    std::uint8_t LastRequestObject() const { return lastRequestObject_; }
     // The decoder takes the answer: a copy of the receive buffer is returned,
     // the buffer is emptied and no answer is awaited any more, which lets the
     // poll countdown run again.
@@ -128,6 +131,7 @@ private:
     ApdComPort &port_;
     LinkUi &ui_;
     QTimer timer1_;
+    std::uint8_t lastRequestObject_ = 0;
     TransactionResult result_;
     ReceiveBuffer received_;
     std::int32_t responseBudget_ = 0;

@@ -419,3 +419,31 @@ TEST_F(Connection, RunAndWaitReturnsAfterEverySignalOfItsJob)
 }
 
 } // namespace
+
+TEST_F(Connection, ErrorReportIsReportedAgainstTheRequestAJobSentItself)
+{
+    ConnectionOptions options = Options(wire, Instrument());
+    options.idlePoll = false;
+    InstrumentConnection connection(options);
+    std::vector<int> reportedFor;
+    QObject::connect(&connection, &InstrumentConnection::errorReportReceived, &connection,
+                     [&reportedFor](quint8 object, const QByteArray &) { reportedFor.push_back(object); });
+    connection.open(QStringLiteral("sim"));
+    ASSERT_TRUE(SpinUntil([&] { return Connected(connection); }, 5s));
+
+    // A read through the sequences, then a write the job builds and sends
+    // itself, answered with an error report.
+    const std::shared_ptr<Wire> w = wire;
+    connection.runAndWait(QStringLiteral("write"), [w](JobContext &job) {
+        job.sequences().ReadObject(kObjectSignals);
+        sim::FaultPlan refusing;
+        refusing.errorReport.probability = 1.0;
+        w->backend->device().setFaults(refusing);
+        RequestBuffer request{};
+        BuildWriteRequest(kObjectRange, 0, request);
+        job.transaction().ArmResponseTimer(3);
+        job.transaction().RunTransaction(request);
+        job.sequences().DecodeAnswer();
+    });
+    EXPECT_EQ(reportedFor, std::vector<int>{kObjectRange});
+}

@@ -28,6 +28,11 @@ void ReadSequences::SetPcClock(std::function<std::int32_t()> pcSeconds)
     pcSeconds_ = pcSeconds ? std::move(pcSeconds) : std::function<std::int32_t()>(&SysTimeSek);
 }
 
+std::uint8_t ReadSequences::LastRequestObject() const
+{
+    return transaction_.LastRequestObject();
+}
+
 bool ReadSequences::Cancelled() const
 {
     return transaction_.Cancelled();
@@ -38,7 +43,6 @@ bool ReadSequences::Exchange(const RequestBuffer &request)
     // With the port closed the transaction shows its message and sends
     // nothing; the receive buffer then holds no answer to this request.
     const bool portOpen = port_.Open();
-    lastRequest_ = request[kOffsetObject];
     transaction_.ArmResponseTimer(kReadArmTicks);
     transaction_.RunTransaction(request);
     return portOpen;

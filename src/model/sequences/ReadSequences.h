@@ -86,8 +86,9 @@ public:
 
     // Clock writes sent since the connect sequence began.
     int ClockWrites() const { return clockWrites_; }
-    // The object of the last request these sequences sent.
-    std::uint8_t LastRequestObject() const { return lastRequest_; }
+    // The object of the last request on the transaction, whoever sent it
+    // (a command's write too): what an error report answers.
+    std::uint8_t LastRequestObject() const;
 
 private:
     enum class ClockReading { Failed, NotAClock, Agrees, Differs };
@@ -109,7 +110,6 @@ private:
     // The instrument did not keep the written time: compare, but do not write
     // again until the clocks agree, the next connect or "Set &Time".
     bool clockWritesRefused_ = false;
-    std::uint8_t lastRequest_ = 0;
 };
 
 } // namespace r310
