@@ -27,6 +27,7 @@ choices as the words "set" takes, the customer ID as text, and
 logger-interval. It also names the instrument it was saved from. It never
 holds a serial number, the clock, next-due dates, zero point, gain or
 reference voltage, so nothing that belongs to one instrument is copied.
+"r310ctl set --help" lists the keys and their values.
 
 save    connects as "info" does, reads every settings group, the customer ID
         (left out with --no-customer-id) and the data logger's interval, and
