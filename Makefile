@@ -3,6 +3,9 @@
 #   make test   installs what is missing, builds, runs every test (plus the sanitizer build's tests)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz` (the test's smoke runs 3).
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 # Continuous integration (CI=true) treats every compiler warning as an error in
 # both build trees; a local build only shows the warnings.
@@ -12,7 +15,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize bench package package-test clean
+.PHONY: all setup build demo test test-fast test-sanitize fuzz fuzz-build fuzz-smoke bench package package-test clean
 
 all: build
 
@@ -31,6 +34,7 @@ demo: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) test-sanitize
+	$(MAKE) fuzz-smoke
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -40,6 +44,21 @@ test-sanitize: setup
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
+
+# The fuzz targets (fuzz/) with clang, libFuzzer and the sanitizers, in a
+# tree of their own with only the core libraries; each target runs
+# FUZZ_SECONDS seconds and a finding fails the run.
+fuzz-build: setup
+	scripts/configure.sh $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DR310_FUZZ=ON -DR310_WERROR=$(WERROR)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target r310_fuzz_targets
+
+fuzz: fuzz-build
+	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# A few seconds per target: a parser that crashes on its seeds or near them fails the test.
+fuzz-smoke: fuzz-build
+	scripts/fuzz.sh $(FUZZ_BUILD) 3
 
 bench: build
 	@for b in $(BUILD)/bench/*; do \
@@ -60,4 +79,4 @@ package-test: package
 	scripts/package-test.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -20,6 +20,9 @@ packages=(
   # package-test) checks it with lintian and the menu entry with
   # desktop-file-validate
   dpkg-dev file lintian desktop-file-utils
+  # the fuzz targets (make fuzz, and the test's fuzz smoke): clang, and
+  # libFuzzer with clang's sanitizer runtimes, which Debian packages apart
+  clang libclang-rt-14-dev
 )
 
 missing=()
