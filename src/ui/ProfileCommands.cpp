@@ -69,11 +69,37 @@ JobId ProfileCommands::Submit(const QString &name, ConnectionJob job)
     return job_;
 }
 
+void ProfileCommands::AfterUnsavedChanges(std::function<void()> proceed)
+{
+    // Reading the groups shows what the instrument holds in their fields, so
+    // what the user typed and has not set yet would go without a word.
+    QStringList changed;
+    for (const SettingsGroupCommand &group : SettingsGroups()) {
+        if (window_.changes().Changed(group.group))
+            changed.append(group.title);
+    }
+    if (changed.isEmpty()) {
+        proceed();
+        return;
+    }
+    window_.dialogs().askQuestion(QStringLiteral("The changes not yet set (%1) will be replaced by what the "
+                                                 "instrument holds. Go on?")
+                                      .arg(changed.join(QStringLiteral(", "))),
+                                  [proceed = std::move(proceed)](bool yes) {
+                                      if (yes)
+                                          proceed();
+                                  });
+}
+
 void ProfileCommands::SaveProfileClick()
 {
-    const InstrumentConnection *connection = window_.connection();
-    if (step_ != Step::Idle || !connection)
+    if (step_ != Step::Idle || !window_.connection())
         return;
+    AfterUnsavedChanges([this] { AskSaveFile(); });
+}
+
+void ProfileCommands::AskSaveFile()
+{
     const QString serial = window_.widgets().general.Edit_DevSn->text();
     window_.dialogs().askSaveFileName(kSaveTitle, QStringLiteral("json"),
                                       QStringLiteral("profile-%1.json").arg(serial), [this](const QString &path) {
@@ -91,6 +117,11 @@ void ProfileCommands::ApplyProfileClick()
 {
     if (step_ != Step::Idle || !window_.connection())
         return;
+    AfterUnsavedChanges([this] { AskProfileFile(); });
+}
+
+void ProfileCommands::AskProfileFile()
+{
     window_.dialogs().askOpenFileName(kApplyTitle, kProfileFilter, [this](const QString &path) {
         if (path.isEmpty() || step_ != Step::Idle)
             return;

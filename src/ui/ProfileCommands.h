@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace r310 {
@@ -29,6 +30,11 @@ public:
     void ApplyProfileClick();
 
 private:
+    // Runs proceed at once, or after the user agreed that the changes not
+    // yet set on the tabs give way to what the instrument holds.
+    void AfterUnsavedChanges(std::function<void()> proceed);
+    void AskSaveFile();
+    void AskProfileFile();
     void UpdateButtons();
     void ReadFinished();
     void SaveTo(const QString &path, const InstrumentSettings &settings);

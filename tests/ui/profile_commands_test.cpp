@@ -106,6 +106,20 @@ TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
     EXPECT_TRUE(rig.dialogs.questions.isEmpty());
     ASSERT_TRUE(rig.Idle());
     EXPECT_EQ(Writes(rig.heard(from)), 0u);
+
+    // Alarm limits typed and not set: the user is asked before a read would
+    // replace them, and "No" leaves them and the instrument alone.
+    rig.window().changes().MarkChanged(SettingsGroup::Limits);
+    from = rig.log->size();
+    control.ButtonApplyProfile->click();
+    control.ButtonSaveProfile->click();
+    ASSERT_EQ(rig.dialogs.questions.size(), 2);
+    EXPECT_TRUE(rig.dialogs.questions.back().contains(QLatin1String("(alarm limits)")))
+        << rig.dialogs.questions.back().toStdString();
+    EXPECT_TRUE(rig.dialogs.openRequests.size() == 2 && rig.dialogs.saveRequests.isEmpty());
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.heard(from).empty());
+    EXPECT_TRUE(rig.window().changes().Changed(SettingsGroup::Limits));
 }
 
 int main(int argc, char **argv)
