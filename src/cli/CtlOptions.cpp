@@ -14,6 +14,13 @@ int NonNegative(const QString &text)
     return ok && value >= 0 ? value : -1;
 }
 
+// "-1" or "-0.5" where a command expects a word: the parser takes it for an
+// option named "1"; the user meant a negative number.
+bool NamesANumber(const QString &optionName)
+{
+    return !optionName.isEmpty() && (optionName.front().isDigit() || optionName.front() == QLatin1Char('.'));
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList &arguments)
@@ -45,6 +52,12 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty() && NamesANumber(unknown.first())) {
+            result.error = QStringLiteral("\"-%1\" is read as an option: a negative number cannot be given here")
+                               .arg(unknown.first());
+            return result;
+        }
         // Qt ends its sentence with a full stop; the hint follows it in the same line.
         result.error = parser.errorText();
         if (result.error.endsWith(QLatin1Char('.')))

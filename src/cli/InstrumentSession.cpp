@@ -50,9 +50,23 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
 
 InstrumentSession::~InstrumentSession() = default;
 
+QString OneLineMessage(const QString &message)
+{
+    QString line;
+    line.reserve(message.size());
+    for (const QChar c : message) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            line += QStringLiteral("\\x%1").arg(static_cast<uint>(u), 2, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    return line;
+}
+
 int InstrumentSession::Fail(int code, const QString &message)
 {
-    environment_.err << "r310ctl: " << message << Qt::endl;
+    environment_.err << "r310ctl: " << OneLineMessage(message) << Qt::endl;
     return code;
 }
 
@@ -149,6 +163,15 @@ int InstrumentSession::Verdict(bool complete)
                         .arg(report.requestObject)
                         .arg(report.payload.empty() ? QStringLiteral("no data")
                                                     : QStringLiteral("data: ") + Hex(report.payload)));
+    }
+    if (!complete && !view_.incompleteAnswers.empty()) {
+        const IncompleteAnswer &answer = view_.incompleteAnswers.front();
+        return Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 answered the request for object %2 with %3 "
+                                                      "of its %4 bytes; an incomplete answer shows nothing")
+                                           .arg(PortLabel())
+                                           .arg(answer.object)
+                                           .arg(answer.bytes)
+                                           .arg(answer.expected));
     }
     if (!complete)
         return Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering").arg(PortLabel()));

@@ -40,6 +40,10 @@ struct CtlEnvironment {
     QStringList gasTableDirectories;
 };
 
+// A message as the one line r310ctl writes it: line breaks and other control
+// characters (typed into an argument, or read from the instrument) as \xHH.
+QString OneLineMessage(const QString &message);
+
 class InstrumentSession : public QObject {
     Q_OBJECT
 public:

@@ -148,7 +148,7 @@ instrument's clock and reads the clock again, as the configurator's
 
 int CtlContext::Fail(int code, const QString &message) const
 {
-    err() << "r310ctl: " << message << Qt::endl;
+    err() << "r310ctl: " << OneLineMessage(message) << Qt::endl;
     return code;
 }
 

@@ -28,6 +28,9 @@ void TerminalView::Attach(InstrumentConnection &connection)
                          if (!answer.errorReport && answer.flags == kFlagsDataAnswer
                              && answer.object != kObjectConnect && ObjectPayloadSize(answer.object) == 0)
                              undecoded[answer.object] = frame.payload;
+                         if (answer.shortPayload)
+                             incompleteAnswers.push_back({answer.object, static_cast<int>(frame.payload.size()),
+                                                          ObjectPayloadSize(answer.object)});
                          ShowAnswer(answer);
                      });
 }
@@ -55,6 +58,7 @@ void TerminalView::ClearInstrumentDisplay()
     signalSettings.reset();
     hardware.reset();
     undecoded.clear();
+    incompleteAnswers.clear();
 }
 
 void TerminalView::ShowAnswer(const DecodedAnswer &answer)

@@ -21,6 +21,13 @@ struct ErrorReport {
     std::vector<std::uint8_t> payload;
 };
 
+// A data answer with fewer bytes than its object has: nothing of it is shown.
+struct IncompleteAnswer {
+    std::uint8_t object = 0;
+    int bytes = 0;    // payload bytes it carried
+    int expected = 0; // payload bytes of the object
+};
+
 class TerminalView {
 public:
     // err receives error messages and, when verbose, the status texts.
@@ -50,6 +57,8 @@ public:
     std::map<std::uint8_t, std::vector<std::uint8_t>> undecoded;
 
     std::vector<ErrorReport> errorReports;
+    // Emptied with the display, as the values are.
+    std::vector<IncompleteAnswer> incompleteAnswers;
     bool clockNotTaken = false;
     LampColour lamp = LampColour::Red;
 

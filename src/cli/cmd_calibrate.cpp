@@ -31,6 +31,21 @@ on in the instrument.
 
 namespace {
 
+// The refusal of a concentration that no decimal exponent the instrument may
+// have can take (too large for all of them, or negative), so the port need not be
+// opened to say so; empty when some exponent takes it.
+QString RefusedForEveryExponent(const QString &concentration)
+{
+    for (int exponent = -kMaxExponentMagnitude; exponent <= kMaxExponentMagnitude; ++exponent) {
+        if (SpanCalibrationRaw(concentration, static_cast<std::int8_t>(exponent), std::nullopt))
+            return {};
+    }
+    // The largest exponent gives the widest range for the message.
+    const Conversion<std::int16_t> widest =
+        SpanCalibrationRaw(concentration, static_cast<std::int8_t>(kMaxExponentMagnitude), std::nullopt);
+    return widest.error == kNoCalibrationGasText ? QString() : widest.error;
+}
+
 // Waits about one poll period of the configurator; false when Ctrl+C or a
 // failed port ended the wait.
 bool Pause(InstrumentSession &session, std::chrono::milliseconds period)
@@ -118,6 +133,8 @@ int RunCalibrate(CtlContext &context)
         const Conversion<std::int16_t> form = SpanCalibrationRaw(request.concentration, 0, std::nullopt);
         if (form.error == NotAFloatMessage(request.concentration))
             return context.Fail(kExitUsage, form.error + QStringLiteral(" (\".\" is the decimal point)"));
+        if (const QString refusal = RefusedForEveryExponent(request.concentration); !refusal.isEmpty())
+            return context.Fail(kExitUsage, refusal);
     } else {
         return context.Fail(kExitUsage,
                             QStringLiteral("calibrate needs \"zero\" or \"span CONCENTRATION\" (see r310ctl calibrate --help)"));

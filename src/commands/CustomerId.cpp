@@ -12,17 +12,15 @@ const QString kAllowed = QStringLiteral("up to %1 characters of one byte each (U
                              .arg(kCustomerIdTypedLength);
 
 // The form of a value for r310ctl set: as much as the window lets one type.
+// The characters first: a text of characters beyond one byte is refused for
+// them, whatever its length.
 QString CheckCustomerId(const QString &value)
 {
     const SettingsKey key{kCustomerIdKey, SettingsGroup::CustomerId, kAllowed, {}, {}, {}};
+    if (const auto beyond = FirstCharacterBeyondOneByte(value))
+        return SettingRefusal(key, QuotedCharacter(beyond->code) + QStringLiteral(" is not a character of one byte"));
     if (value.size() > kCustomerIdTypedLength)
         return SettingRefusal(key, QStringLiteral("%1 characters are too many").arg(value.size()));
-    for (const QChar c : value) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF)
-            return SettingRefusal(key, QStringLiteral("\"%1\" (U+%2) is not a character of one byte")
-                                           .arg(c.unicode() == 0 ? QString() : QString(c))
-                                           .arg(static_cast<unsigned>(c.unicode()), 4, 16, QLatin1Char('0')));
-    }
     return {};
 }
 
@@ -47,8 +45,38 @@ SettingsWriteOutcome SettingsOutcomeOf(WriteOutcome outcome)
 
 } // namespace
 
+TypedCharacter CharacterAt(const QString &text, qsizetype index)
+{
+    const QChar first = text.at(index);
+    if (first.isHighSurrogate() && index + 1 < text.size() && text.at(index + 1).isLowSurrogate())
+        return {QChar::surrogateToUcs4(first, text.at(index + 1)), 2};
+    return {first.unicode(), 1};
+}
+
+QString QuotedCharacter(char32_t code)
+{
+    const QString shown = code == 0 ? QString() : QString::fromUcs4(&code, 1);
+    return QStringLiteral("\"%1\" (U+%2)").arg(shown).arg(static_cast<uint>(code), 4, 16, QLatin1Char('0'));
+}
+
+std::optional<TypedCharacter> FirstCharacterBeyondOneByte(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size();) {
+        const TypedCharacter c = CharacterAt(text, i);
+        if (c.code == 0 || c.code > 0xFF)
+            return c;
+        i += c.units;
+    }
+    return std::nullopt;
+}
+
 CommandPayload CustomerIdPayload(const QString &customerId)
 {
+    if (const auto beyond = FirstCharacterBeyondOneByte(customerId))
+        return CommandPayload::Refused(
+            QStringLiteral("The customer ID cannot hold the character %1: only characters of "
+                           "one byte (U+0001 to U+00FF) can be sent")
+                .arg(QuotedCharacter(beyond->code)));
     if (customerId.size() > kCustomerIdLength)
         return CommandPayload::Refused(
             QStringLiteral("The customer ID \"%1\" has %2 characters; the instrument keeps at most %3")
@@ -56,16 +84,8 @@ CommandPayload CustomerIdPayload(const QString &customerId)
                 .arg(customerId.size())
                 .arg(kCustomerIdLength));
     std::vector<std::uint8_t> bytes(kIdentityWriteSize, 0);
-    for (int i = 0; i < customerId.size(); ++i) {
-        const char16_t c = customerId.at(i).unicode();
-        if (c == 0 || c > 0xFF)
-            return CommandPayload::Refused(
-                QStringLiteral("The customer ID cannot hold the character \"%1\" (U+%2): only characters of "
-                               "one byte (U+0001 to U+00FF) can be sent")
-                    .arg(c == 0 ? QString() : QString(customerId.at(i)))
-                    .arg(static_cast<unsigned>(c), 4, 16, QLatin1Char('0')));
-        bytes[static_cast<std::size_t>(kCustomerIdOffset + i)] = static_cast<std::uint8_t>(c);
-    }
+    for (int i = 0; i < customerId.size(); ++i)
+        bytes[static_cast<std::size_t>(kCustomerIdOffset + i)] = static_cast<std::uint8_t>(customerId.at(i).unicode());
     return {std::move(bytes), {}};
 }
 

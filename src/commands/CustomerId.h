@@ -22,6 +22,20 @@ constexpr int kCustomerIdTypedLength = 9;
 // Size of the identity object's write.
 constexpr int kIdentityWriteSize = 21;
 
+// A character of a typed text, whole: an emoji or another character beyond
+// U+FFFF takes two UTF-16 units but is one character, and a refusal shows
+// it, not one of its halves.
+struct TypedCharacter {
+    char32_t code = 0;
+    qsizetype units = 1; // UTF-16 units it takes in the text
+};
+TypedCharacter CharacterAt(const QString &text, qsizetype index);
+// "€" (U+20ac) as refusals quote it: the character in quotes and its number;
+// the zero character as "" (U+0000).
+QString QuotedCharacter(char32_t code);
+// The first character of text that is not one byte from U+0001 to U+00FF.
+std::optional<TypedCharacter> FirstCharacterBeyondOneByte(const QString &text);
+
 // The 21-byte payload: zero, the ID's characters as single 8-bit
 // characters from byte 10 on, zero behind them. Refused (nothing to send):
 // more than 10 characters, a character beyond 8 bits (U+0100 and up) and the

@@ -1,5 +1,6 @@
 #include "FactorySetup.h"
 
+#include "CustomerId.h"
 #include "SekDate.h"
 
 namespace r310 {
@@ -56,17 +57,15 @@ std::optional<std::int32_t> ParseFactorySerialNumber(const QString &text, QStrin
 
 QString FactoryCustomerIdRefusal(const QString &customerId)
 {
+    if (const auto beyond = FirstCharacterBeyondOneByte(customerId))
+        return QStringLiteral("The customer ID cannot hold the character %1: only characters of one byte "
+                              "(U+0001 to U+00FF) can be sent")
+            .arg(QuotedCharacter(beyond->code));
     if (customerId.size() > kFactoryCustomerIdLength)
         return QStringLiteral("The customer ID \"%1\" has %2 characters; the factory setup sends at most %3")
             .arg(customerId)
             .arg(customerId.size())
             .arg(kFactoryCustomerIdLength);
-    for (const QChar c : customerId) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF)
-            return QStringLiteral("The customer ID cannot hold the character U+%1: only characters of one byte "
-                                  "(U+0001 to U+00FF) can be sent")
-                .arg(static_cast<unsigned>(c.unicode()), 4, 16, QLatin1Char('0'));
-    }
     return {};
 }
 
@@ -89,13 +88,14 @@ QChar FactoryUpperCase(QChar c)
 std::optional<QString> FactoryCustomerIdFromText(const QString &text, QString *refusal)
 {
     QString id;
-    for (const QChar c : text) {
-        const QChar upper = FactoryUpperCase(c);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar upper = FactoryUpperCase(text.at(i));
         if (!FactoryCustomerIdCharacter(upper)) {
+            const TypedCharacter refused = CharacterAt(text, i);
             if (refusal)
                 *refusal = QStringLiteral("The customer ID \"%1\" holds \"%2\": only A to Z, 0 to 9, blank, "
                                           "comma, hyphen and full stop are taken")
-                               .arg(text, QString(c));
+                               .arg(text, text.mid(i, refused.units));
             return std::nullopt;
         }
         id.append(upper);
