@@ -92,12 +92,24 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
         ~WaitingFlag() { flag = false; }
     } waiting(waiting_);
     expectedObject_ = object;
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    letOwedAnswersPass(object);
+    if (Cancelled())
+        result_.ResponseStatus = kAssembleIncomplete; // as after a cancelled wait: no answer
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point firstSent;
+    Clock::time_point lastSent;
+    int attempts = 0;
+    while (attempts < kMaxAttempts && !Cancelled()) {
+        lastSent = Clock::now();
+        if (attempts++ == 0)
+            firstSent = lastSent;
         sendAttempt(frame.data(), length, attemptTicks);
         waitForAnswer();
         if (Cancelled() || result_.ResponseStatus > 0)
             break;
     }
+    if (result_.ResponseStatus == kAssembleGood)
+        noteOwedAnswers(object, attempts, firstSent, lastSent);
 
     if (Cancelled())
         ui_.setStatusText(kStatusPanelExchange, kCancelledText);
@@ -122,6 +134,37 @@ void Transaction::waitForAnswer()
 {
     while (result_.ResponseStatus == kAssembleIncomplete && !result_.TimedOut && !Cancelled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void Transaction::letOwedAnswersPass(std::uint8_t object)
+{
+    const auto owed = owedUntil_.find(object);
+    if (owed == owedUntil_.end())
+        return;
+    const auto until = owed->second;
+    owedUntil_.erase(owed);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return;
+    // The wait must end even if the tick has been stopped.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(left);
+    passingOver_ = true;
+    while (std::chrono::steady_clock::now() < until && !Cancelled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    passingOver_ = false;
+}
+
+void Transaction::noteOwedAnswers(std::uint8_t object, int attempts, std::chrono::steady_clock::time_point firstSent,
+                                  std::chrono::steady_clock::time_point lastSent)
+{
+    if (attempts <= 1)
+        return;
+    // The answer taken may be the first attempt's, late by as much as it
+    // came after it; the later attempts' answers then follow as far apart as
+    // the attempts were sent, the last one by (lastSent - firstSent) after it.
+    owedUntil_[object] = std::chrono::steady_clock::now() + (lastSent - firstSent) + TickLength();
 }
 
 TransactionResult Transaction::Result() const
@@ -171,7 +214,9 @@ void Transaction::Timer1Timer()
 {
     if (responseBudget_ > 0)
         --responseBudget_;
-    result_.TimedOut = (responseBudget_ == 0 && result_.AwaitingResponse);
+    // An attempt that has its answer cannot time out any more.
+    result_.TimedOut =
+        (responseBudget_ == 0 && result_.AwaitingResponse && result_.ResponseStatus != kAssembleGood);
     if (reconnectTicks_ > 0 && result_.TimedOut)
         --reconnectTicks_;
     if (pollTicks_ > 0 && !result_.AwaitingResponse)
@@ -184,8 +229,9 @@ void Transaction::ApdComPort1TriggerAvail(quint16 count)
     for (; i < count && port_.InBuffUsed() > 0; ++i) {
         // Once the attempt has its answer, the bytes behind it in the same
         // notification belong to no request: fed on, 64 of them would reset
-        // the buffer before the answer is taken.
-        if (result_.ResponseStatus == kAssembleGood) {
+        // the buffer before the answer is taken. Answers still owed to an
+        // earlier exchange belong to none either.
+        if (passingOver_ || result_.ResponseStatus == kAssembleGood) {
             port_.ReadByte();
             continue;
         }
@@ -197,6 +243,10 @@ void Transaction::ApdComPort1TriggerAvail(quint16 count)
             received_.count = 0;
             result_.ResponseStatus = kAssembleIncomplete;
         }
+        // The answer came: a time-out in the same pass of the event loop,
+        // before or after it, does not undo it.
+        if (result_.ResponseStatus == kAssembleGood)
+            result_.TimedOut = false;
     }
 }
 

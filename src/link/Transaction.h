@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 namespace r310 {
@@ -75,8 +76,13 @@ public:
     // Throws PortError when the port refuses the frame, and for a frame whose
     // payload length exceeds 64 (nothing is sent).
     // Only an answer of the request's object or an error report (0xF0) ends an
-    // attempt; a complete answer of another object is passed over. Throws
-    // std::logic_error when called from inside another transaction's wait.
+    // attempt; a complete answer of another object is passed over. An answer
+    // that arrives together with the attempt's last tick is taken. When the
+    // last exchange of the same object needed more than one attempt, the
+    // answers to its earlier attempts may still come: the request waits as
+    // long as they took apart (plus a tick), passing over what arrives, so
+    // none is taken for this request's answer. Throws std::logic_error when
+    // called from inside another transaction's wait.
     void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard);
     void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard)
     {
@@ -127,6 +133,9 @@ private:
     void sendAttempt(const std::uint8_t *frame, int length, std::int32_t ticks);
     void waitForAnswer();
     bool acceptsObject(std::uint8_t object) const;
+    void letOwedAnswersPass(std::uint8_t object);
+    void noteOwedAnswers(std::uint8_t object, int attempts, std::chrono::steady_clock::time_point firstSent,
+                         std::chrono::steady_clock::time_point lastSent);
 
     ApdComPort &port_;
     LinkUi &ui_;
@@ -142,6 +151,10 @@ private:
     std::optional<std::uint8_t> expectedObject_;
     std::atomic<bool> cancelled_{false};
     bool waiting_ = false;
+    // Until when answers to earlier attempts of an object's last exchange may
+    // still arrive, by object; while they pass, every byte is passed over.
+    std::map<std::uint8_t, std::chrono::steady_clock::time_point> owedUntil_;
+    bool passingOver_ = false;
 };
 
 } // namespace r310

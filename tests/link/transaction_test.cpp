@@ -261,6 +261,56 @@ TEST_F(TransactionTest, LateAnswerAloneDoesNotEndTheAttemptButAnErrorReportDoes)
     EXPECT_EQ(ReceivedFrame(), report);
 }
 
+// Every answer of this instrument comes long after its attempt gave up: the
+// read is sent again and takes the first attempt's answer, while the second
+// attempt's answer is still on its way. The next read of the same object must
+// not take that one, which tells the instrument's state before the write that
+// came between.
+TEST_F(TransactionTest, LateAnswersOfEarlierAttemptsAreNotTakenByTheNextRequestOfTheObject)
+{
+    tick = 50ms; // an attempt waits 150 ms
+    transaction.SetTickLength(tick);
+    const Bytes before = InstrumentFrame(31, 0xC0, {0x95, 30});
+    const Bytes after = InstrumentFrame(31, 0xC0, {0x95, 12});
+    // The instrument works on one request at a time: the first read's answer
+    // after 250 ms, the answer to its second attempt 100 ms later, then the
+    // next read's answer at once.
+    instrument.script({{before, 250ms}, {before, 100ms}, {after}});
+
+    RunRead(31);
+    ASSERT_EQ(ReceivedFrame(), before);
+    transaction.TakeAnswer();
+    const auto firstTaken = Clock::now();
+    RunRead(31);
+
+    EXPECT_EQ(ReceivedFrame(), after) << "the second attempt's late answer was taken for the next read";
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(requests[2].at - firstTaken).count(), 150)
+        << "the next read went out while answers were still owed";
+    EXPECT_FALSE(transaction.Result().Failed());
+}
+
+// After an exchange that needed one attempt nothing is owed: the next
+// request of the same object goes out at once.
+TEST_F(TransactionTest, AnAnswerAtTheFirstAttemptLetsTheNextRequestGoAtOnce)
+{
+    tick = 50ms;
+    transaction.SetTickLength(tick);
+    const Bytes answer = InstrumentFrame(31, 0xC0, {0x95, 30});
+    instrument.script({{answer}, {answer}});
+
+    RunRead(31);
+    transaction.TakeAnswer();
+    const auto firstTaken = Clock::now();
+    RunRead(31);
+
+    const auto requests = instrument.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(requests[1].at - firstTaken).count(), tick.count());
+    EXPECT_EQ(ReceivedFrame(), answer);
+}
+
 TEST_F(TransactionTest, ExchangeStartedFromInsideTheWaitIsRefusedAndTheOuterReadGoesOn)
 {
     const Bytes clock = InstrumentFrame(3, 0xC0, {1, 2, 3, 4});
@@ -428,5 +478,51 @@ TEST(TransactionCountdowns, TickRulesOfBudgetReconnectAndPoll)
     transaction.StopAwaiting();
     transaction.ArmResponseTimer(0);
     EXPECT_TRUE(transaction.Result().TimedOut);
+    transaction.StopTimer1();
+}
+
+// An answer that completes in the same pass of the event loop as the
+// attempt's last tick is the answer, whichever of the two is handled first:
+// it is taken, the request is not sent again and the exchange has not failed.
+TEST(TransactionDeadline, AnAnswerCompletingWithTheLastTickIsTaken)
+{
+    EnsureApplication();
+    RecordingUi ui;
+    MemoryDevice *device = nullptr;
+    ApdComPort port([&device](const QString &, const LineSettings &) {
+        auto memory = std::make_unique<MemoryDevice>();
+        device = memory.get();
+        return memory;
+    });
+    port.SetPortName(QStringLiteral("memory"));
+    port.SetOpen(true);
+    ASSERT_NE(device, nullptr);
+    Transaction transaction(port, ui);
+    transaction.SetTickLength(std::chrono::hours(1)); // the test ticks by hand
+    const Bytes frame = InstrumentFrame(2, 0xC0, kIdentityPayload);
+    const QByteArray answer(reinterpret_cast<const char *>(frame.data()), static_cast<qsizetype>(frame.size()));
+
+    for (const bool answerFirst : {true, false}) {
+        SCOPED_TRACE(answerFirst ? "answer, then the last tick" : "the last tick, then the answer");
+        device->writes.clear();
+        QTimer::singleShot(0, [&] {
+            if (answerFirst)
+                device->receive(answer);
+            for (int tick = 0; tick < Transaction::kAttemptTicks; ++tick)
+                transaction.Timer1Timer();
+            if (!answerFirst)
+                device->receive(answer);
+        });
+        RequestBuffer request{};
+        BuildReadRequest(2, request);
+        transaction.ArmResponseTimer(Transaction::kAttemptTicks);
+        transaction.RunTransaction(request);
+
+        EXPECT_EQ(device->writes.size(), 1) << "the answer was there, yet the request went out again";
+        EXPECT_EQ(transaction.Result().ResponseStatus, 1);
+        EXPECT_FALSE(transaction.Result().Failed());
+        EXPECT_EQ(ui.panel(kStatusPanelExchange), "Send OBJ/R 2");
+        transaction.TakeAnswer();
+    }
     transaction.StopTimer1();
 }
