@@ -15,7 +15,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize fuzz fuzz-build fuzz-smoke bench package package-test clean
+.PHONY: all setup build demo test test-fast test-sanitize soak fuzz fuzz-build fuzz-smoke bench package package-test clean
 
 all: build
 
@@ -35,6 +35,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) test-sanitize
 	$(MAKE) fuzz-smoke
+	$(MAKE) soak SOAK_SESSIONS=30
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -44,6 +45,15 @@ test-sanitize: setup
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
+
+# The fault soak: SOAK_SESSIONS complete r310ctl sessions against r310sim on
+# a pseudo-terminal with seeded faults, on the sanitizer build; each failed
+# session gets a line, then a table by fault and "N passed, M failed".
+SOAK_SESSIONS ?= 1000
+soak: setup
+	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target r310soak
+	$(ASAN_BUILD)/r310soak --sessions $(SOAK_SESSIONS)
 
 # The fuzz targets (fuzz/) with clang, libFuzzer and the sanitizers, in a
 # tree of their own with only the core libraries; each target runs
