@@ -109,17 +109,27 @@ int InstrumentSession::OpenAndConnect(InstrumentTab tab)
     const QMetaObject::Connection portOpened =
         connect(connection_.get(), &InstrumentConnection::portOpened, this, [&opened] { opened = true; });
 
-    // Ends the search the way the user would: as a cancel.
+    // Ends the search the way the user would: as a cancel. It bounds only
+    // the search: once the instrument answered (the lamp turns green), the
+    // connect sequence's reads are bounded by their own attempts.
     bool searchTimedOut = false;
+    bool answered = false;
     QTimer bound;
     bound.setSingleShot(true);
     bound.setTimerType(Qt::PreciseTimer);
-    connect(&bound, &QTimer::timeout, this, [this, &searchTimedOut] {
-        if (connection_->phase() == ConnectionPhase::Searching) {
+    connect(&bound, &QTimer::timeout, this, [this, &searchTimedOut, &answered] {
+        if (!answered && connection_->phase() == ConnectionPhase::Searching) {
             searchTimedOut = true;
             connection_->cancel();
         }
     });
+    const QMetaObject::Connection found =
+        connect(connection_.get(), &InstrumentConnection::lampChanged, this, [&answered, &bound](LampColour colour) {
+            if (colour == LampColour::LimeGreen) {
+                answered = true;
+                bound.stop();
+            }
+        });
     if (options_.timeoutSeconds > 0)
         bound.start(std::chrono::seconds(options_.timeoutSeconds));
 
@@ -128,6 +138,7 @@ int InstrumentSession::OpenAndConnect(InstrumentTab tab)
     bound.stop();
     disconnect(openFailed);
     disconnect(portOpened);
+    disconnect(found);
 
     if (!openError.isEmpty()) {
         portError_.clear();
@@ -142,6 +153,11 @@ int InstrumentSession::OpenAndConnect(InstrumentTab tab)
     if (!connection_->record().InstrumentConnected || !connection_->portOpen())
         return Verdict(false);
     return kExitOk;
+}
+
+int InstrumentSession::IdentityVerdict()
+{
+    return view_.identity ? kExitOk : Verdict(false);
 }
 
 int InstrumentSession::Run(const std::function<void(JobContext &)> &reads)

@@ -143,6 +143,8 @@ int RunClearEvents(CtlContext &context)
                      });
     if (const int connected = session.OpenAndConnect(InstrumentTab::EventProperties))
         return connected;
+    if (const int identified = session.IdentityVerdict())
+        return identified;
     const std::int32_t version = session.record().SoftwareVersion;
     if (!GatesForVersion(version).eventPropertiesTabVisible)
         return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "

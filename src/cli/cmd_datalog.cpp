@@ -51,9 +51,12 @@ namespace {
 const QString kIntervalKey = QStringLiteral("logger-interval");
 
 
-// Instruments before 2.11 have no data logger.
+// Instruments before 2.11 have no data logger; without the identity the
+// version is not known.
 int RefuseWithoutLogger(InstrumentSession &session)
 {
+    if (const int code = session.IdentityVerdict())
+        return code;
     const std::int32_t version = session.record().SoftwareVersion;
     if (GatesForVersion(version).dataloggingTabVisible)
         return kExitOk;

@@ -98,6 +98,8 @@ int RunEvents(CtlContext &context)
                      });
     if (const int code = session.OpenAndConnect(InstrumentTab::EventProperties))
         return code;
+    if (const int code = session.IdentityVerdict())
+        return code;
     const std::int32_t version = session.record().SoftwareVersion;
     if (!GatesForVersion(version).eventPropertiesTabVisible)
         return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "

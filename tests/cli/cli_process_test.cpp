@@ -263,6 +263,58 @@ TEST_F(Ctl, SilentInstrumentGivesUpWithinTheBound)
     }
 }
 
+// --timeout-s bounds the search only: an instrument that answers the
+// connect request in time, but slowly, is read to the end.
+TEST_F(Ctl, SearchBoundEndsOnceTheInstrumentAnswers)
+{
+    // Every answer misses its attempt, so each read needs two; connect
+    // request, identity, clock and value take well over the one second.
+    SimProcess instrument({QStringLiteral("--late=always"), QStringLiteral("--late_ms=450")});
+    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
+                            QStringLiteral("1"), QStringLiteral("info")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_GT(run.took, 1500ms) << "the slow reads this test needs did not happen";
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Instrument time:"))) << run.out.toStdString();
+}
+
+// Without the identity the software version is unknown: the commands that
+// depend on it say why they stop (the error report, or no answer) with its
+// exit code, instead of calling the log missing at "software version 0.00",
+// and write nothing, to the instrument or to a file.
+TEST_F(Ctl, CommandsNeedingTheVersionStopWhenTheIdentityWasNotRead)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString file = folder.filePath(QStringLiteral("export.csv"));
+    const QList<QStringList> commands{
+        {QStringLiteral("events"), QStringLiteral("--out"), file},
+        {QStringLiteral("datalog"), QStringLiteral("--out"), file},
+        {QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")},
+        {QStringLiteral("clear"), QStringLiteral("datalog"), QStringLiteral("--yes")},
+    };
+    struct Fault {
+        QString option;
+        int exitCode;
+        QString says;
+    };
+    for (const Fault &fault : {Fault{QStringLiteral("--error_report=always"), kExitInstrumentError,
+                                     QStringLiteral("object 2 with an error report")},
+                               Fault{QStringLiteral("--no_answer=always"), kExitNoInstrument,
+                                     QStringLiteral("stopped answering")}}) {
+        SimProcess instrument({fault.option, QStringLiteral("--fault_objects=2")});
+        for (const QStringList &command : commands) {
+            const QString name = fault.option + QLatin1Char(' ') + command.join(QLatin1Char(' '));
+            const CtlRun run = ctl(QStringList{QStringLiteral("--port"), instrument.device()} + command);
+            EXPECT_EQ(run.exitCode, fault.exitCode) << name.toStdString() << ": " << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(fault.says)) << name.toStdString() << ": " << run.err.toStdString();
+            EXPECT_FALSE(run.err.contains(QStringLiteral("not available"))) << name.toStdString();
+            EXPECT_FALSE(QFile::exists(file)) << name.toStdString();
+        }
+        for (const std::string &request : instrument.requestNames())
+            EXPECT_TRUE(request[0] != 'W' || request == "C1") << request;
+    }
+}
+
 TEST_F(Ctl, GetReportsTheTabsTheSoftwareVersionHides)
 {
     struct Case {
