@@ -87,7 +87,8 @@ public:
         return scenario;
     }
 
-    CtlResult Run(QStringList arguments, const QLocale &locale = QLocale::c()) const
+    // demo: the scenario's instrument (--demo); without it, the arguments name the port.
+    CtlResult Run(QStringList arguments, const QLocale &locale = QLocale::c(), bool demo = true) const
     {
         QString output;
         QString errors;
@@ -108,7 +109,8 @@ public:
             });
             return link;
         };
-        arguments.prepend(QStringLiteral("--demo"));
+        if (demo)
+            arguments.prepend(QStringLiteral("--demo"));
         arguments.prepend(QStringLiteral("r310ctl"));
         const QLocale before;
         QLocale::setDefault(locale);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 using namespace r310;
 using hostiletest::CtlBench;
 using hostiletest::CtlResult;
@@ -205,4 +207,34 @@ TEST(CtlBadInput, SettingsValuesAreRefusedBeforeAnythingIsWritten)
     EXPECT_EQ(emoji.code, cli::kExitUsage);
     EXPECT_TRUE(emoji.err.contains(QStringLiteral("\"\U0001F600\" (U+1f600) is not a character of one byte")))
         << emoji.err.toStdString();
+}
+
+TEST(CtlBadInput, PortNamesThatNameNoPortAndFilesThatCannotBeWrittenEndWithTheirCodes)
+{
+    const CtlBench bench;
+    // A name that is no serial port: 4, as for a port that cannot be opened.
+    for (const QString &port : {QStringLiteral("\U0001F600"), QString(300, u'x'), QStringLiteral("COM999"),
+                                QStringLiteral("-1"), QStringLiteral("a\nb"), QStringLiteral("/")}) {
+        const QStringList arguments = {QStringLiteral("--port"), port, QStringLiteral("--timeout-s"),
+                                       QStringLiteral("1"), QStringLiteral("info")};
+        const CtlResult result = bench.Run(arguments, kEnglish, false);
+        EXPECT_EQ(result.code, cli::kExitPortUnavailable) << Describe(arguments, result);
+        EXPECT_EQ(result.errLines().size(), 1) << Describe(arguments, result);
+        EXPECT_FALSE(result.err.contains(QChar::ReplacementCharacter)) << Describe(arguments, result);
+    }
+    const CtlResult empty = bench.Run({QStringLiteral("--port"), QString(), QStringLiteral("info")}, kEnglish, false);
+    EXPECT_EQ(empty.code, cli::kExitUsage);
+    EXPECT_EQ(empty.err, QStringLiteral("r310ctl: --port needs a device name (see r310ctl --help)\n"));
+
+    // An export file that cannot be created: 9, and the download wrote nothing to the instrument.
+    QTemporaryDir directory;
+    for (const QString &out : {directory.path(), directory.filePath(QStringLiteral("missing/logger.csv"))}) {
+        for (const char *command : {"events", "datalog"}) {
+            const QStringList arguments = {QLatin1String(command), QStringLiteral("--out"), out};
+            const CtlResult result = bench.Run(arguments);
+            EXPECT_EQ(result.code, cli::kExitCannotWrite) << Describe(arguments, result);
+            EXPECT_EQ(result.errLines().size(), 1) << Describe(arguments, result);
+            EXPECT_EQ(result.writes(), 0);
+        }
+    }
 }
