@@ -198,7 +198,7 @@ TEST(SimHostile, ScenarioFilesThatAreNoScenarioAreRefusedWithoutReadingThemWhole
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         const std::string line = "software = 221   # a comment that makes the line long enough\n";
-        for (std::size_t written = 0; written <= 50u * 1024 * 1024; written += line.size())
+        for (std::size_t written = 0; written <= 8u * 1024 * 1024; written += line.size())
             file << line;
     }
     EXPECT_FALSE(load(&error));
