@@ -152,10 +152,7 @@ int PrintIntervalDryRun(InstrumentSession &session, std::uint16_t seconds, bool 
     }
     const logs::LoggerInfo::Bytes record = logs::LoggerInfoFromAnswer(current.frame)->withInterval(seconds);
     const std::vector<std::uint8_t> payload(record.begin(), record.end());
-    RequestBuffer frame{};
-    std::copy(payload.begin(), payload.end(), frame.begin() + kOffsetPayload);
-    BuildWriteRequest(kObjectLoggerInfo, static_cast<std::uint8_t>(payload.size()), frame);
-    const std::vector<std::uint8_t> request(frame.begin(), frame.begin() + FrameLength(frame.data()));
+    const std::vector<std::uint8_t> request = RequestBytes(WriteRequestFrame(kObjectLoggerInfo, payload));
     if (json) {
         const QJsonObject write{{QStringLiteral("group"), QStringLiteral("data logger")},
                                 {QStringLiteral("object"), kObjectLoggerInfo},
@@ -275,6 +272,7 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
     if (context.options.json) {
         const QJsonObject write{{QStringLiteral("group"), QStringLiteral("data logger")},
                                 {QStringLiteral("object"), kObjectLoggerInfo},
+                                {QStringLiteral("payload"), Hex(result->sent)},
                                 {QStringLiteral("heldAsWritten"), held == *input.seconds},
                                 {QStringLiteral("settings"), QJsonObject{{kIntervalKey, QString::number(held)}}}};
         session.out() << TerminalJson(QJsonDocument(QJsonObject{{QStringLiteral("dryRun"), false},

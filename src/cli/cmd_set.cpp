@@ -23,10 +23,7 @@ using Payloads = std::map<std::uint8_t, std::vector<std::uint8_t>>;
 // The request frame the write of `payload` into `object` sends.
 std::vector<std::uint8_t> WriteRequest(std::uint8_t object, const std::vector<std::uint8_t> &payload)
 {
-    RequestBuffer frame{};
-    std::copy(payload.begin(), payload.end(), frame.begin() + kOffsetPayload);
-    BuildWriteRequest(object, static_cast<std::uint8_t>(payload.size()), frame);
-    return {frame.begin(), frame.begin() + FrameLength(frame.data())};
+    return RequestBytes(WriteRequestFrame(object, payload));
 }
 
 Fields GroupFields(const SettingsGroupCommand &group, const SettingsDraft &draft)

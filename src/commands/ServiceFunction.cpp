@@ -3,7 +3,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace r310 {
 
@@ -67,11 +66,7 @@ RequestBuffer BuildRequest(const CommandRequest &request)
         BuildReadRequest(request.object, frame);
         return frame;
     }
-    if (request.payload.size() > static_cast<std::size_t>(kMaxPayload))
-        throw std::logic_error("a command payload longer than a frame can carry");
-    std::copy(request.payload.begin(), request.payload.end(), frame.begin() + kOffsetPayload);
-    BuildWriteRequest(request.object, static_cast<std::uint8_t>(request.payload.size()), frame);
-    return frame;
+    return WriteRequestFrame(request.object, request.payload);
 }
 
 } // namespace

@@ -1,8 +1,5 @@
 #include "SettingsWrite.h"
 
-#include <algorithm>
-#include <stdexcept>
-
 namespace r310 {
 
 namespace {
@@ -20,16 +17,6 @@ SettingsWriteOutcome OutcomeOf(ExchangeOutcome exchange)
         break;
     }
     return SettingsWriteOutcome::Done;
-}
-
-RequestBuffer WriteFrame(std::uint8_t object, const std::vector<std::uint8_t> &payload)
-{
-    if (payload.size() > static_cast<std::size_t>(kMaxPayload))
-        throw std::logic_error("a settings payload longer than a frame can carry");
-    RequestBuffer frame{};
-    std::copy(payload.begin(), payload.end(), frame.begin() + kOffsetPayload);
-    BuildWriteRequest(object, static_cast<std::uint8_t>(payload.size()), frame);
-    return frame;
 }
 
 } // namespace
@@ -86,7 +73,7 @@ SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const
     // tells which (the closed port with its message).
     SettingsWriteResult result;
     const ExchangeOutcome written =
-        RunSettingsExchange(job, WriteFrame(object, payload), armTicks, Transaction::AttemptWait::Armed);
+        RunSettingsExchange(job, WriteRequestFrame(object, payload), armTicks, Transaction::AttemptWait::Armed);
     if (written != ExchangeOutcome::PortClosed)
         result.sent = payload;
     if (written != ExchangeOutcome::Answered) {

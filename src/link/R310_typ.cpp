@@ -3,6 +3,7 @@
 #include "Chksum.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace r310 {
 
@@ -51,6 +52,16 @@ bool BuildWriteRequest(std::uint8_t object, std::uint8_t length, std::uint8_t *b
         return false;
     BuildRequest(object, kFlagsWrite, length, buffer);
     return true;
+}
+
+RequestBuffer WriteRequestFrame(std::uint8_t object, const std::vector<std::uint8_t> &payload)
+{
+    if (payload.size() > static_cast<std::size_t>(kMaxPayload))
+        throw std::logic_error("a write payload longer than a frame can carry");
+    RequestBuffer frame{};
+    std::copy(payload.begin(), payload.end(), frame.begin() + kOffsetPayload);
+    BuildWriteRequest(object, static_cast<std::uint8_t>(payload.size()), frame);
+    return frame;
 }
 
 std::int32_t AssembleByte(std::uint8_t byte, ReceiveBuffer &buffer)

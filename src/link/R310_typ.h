@@ -68,6 +68,16 @@ inline bool BuildWriteRequest(std::uint8_t object, std::uint8_t length, RequestB
     return BuildWriteRequest(object, length, b.data());
 }
 
+// A write request of `object` carrying `payload`. A payload longer than 64
+// bytes is a programming error and throws std::logic_error.
+RequestBuffer WriteRequestFrame(std::uint8_t object, const std::vector<std::uint8_t> &payload);
+
+// The bytes a built request sends: its frame, without the buffer's reserve.
+inline std::vector<std::uint8_t> RequestBytes(const RequestBuffer &frame)
+{
+    return {frame.begin(), frame.begin() + frame[kOffsetLength] + kFrameOverhead};
+}
+
 // Feeds one received byte. Returns 0 (incomplete or discarded), 1 (a complete
 // response with a correct CRC stands in the buffer) or -2 (complete, bad CRC).
 std::int32_t AssembleByte(std::uint8_t byte, ReceiveBuffer &buffer);
