@@ -65,6 +65,7 @@ ConnectionJob SetLoggerIntervalJob(std::uint16_t seconds, std::shared_ptr<Logger
         request.object = kObjectLoggerInfo;
         request.payload.assign(payload.begin(), payload.end());
         request.armTicks = kLoggerIntervalArmTicks;
+        result->sent = request.payload;
         result->outcome = RunCommandRequest(job, request);
         if (Answered(result->outcome))
             ReadBack(job, *result);

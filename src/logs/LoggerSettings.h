@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace r310::logs {
 
@@ -50,6 +51,8 @@ struct LoggerCommandResult {
     LoggerReadFailure infoRead = LoggerReadFailure::None;
     // The write (interval or erase); NotRun when nothing was sent.
     WriteOutcome outcome = WriteOutcome::NotRun;
+    // Set interval only: the logger information as written, once sent.
+    std::vector<std::uint8_t> sent;
     // The logger information read back after the instrument answered.
     std::optional<LoggerInfo> infoAfter;
 

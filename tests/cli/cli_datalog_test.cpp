@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -316,4 +319,18 @@ TEST_F(CtlDatalog, SetLoggerIntervalRefusesWithoutSendingAndWritesTheRecordAsRea
         EXPECT_EQ(request.frame.at(7 + 12), 120);
         EXPECT_EQ(request.frame.at(7 + 13), 0);
     }
+
+    // Scripts see the payload that went out, as for every other setting.
+    const CtlRun json = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"),
+                             QStringLiteral("set"), QStringLiteral("logger-interval=150")});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QJsonObject write = QJsonDocument::fromJson(json.out.toUtf8()).object()[QStringLiteral("writes")][0].toObject();
+    const std::vector<LoggedRequest> requests = instrument.requests();
+    const auto last = std::find_if(requests.rbegin(), requests.rend(),
+                                   [](const LoggedRequest &r) { return r.name() == "W36"; });
+    ASSERT_NE(last, requests.rend());
+    const QByteArray sent(reinterpret_cast<const char *>(last->frame.data()) + 7, last->frame[6]);
+    EXPECT_EQ(write[QStringLiteral("payload")].toString(), QString::fromLatin1(sent.toHex(' ')));
+    EXPECT_EQ(last->frame.at(7 + 12), 150);
+    EXPECT_TRUE(write[QStringLiteral("heldAsWritten")].toBool());
 }
