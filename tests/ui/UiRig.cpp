@@ -75,6 +75,16 @@ sim::Scenario FastScenario(std::uint16_t softwareVersion)
     return scenario;
 }
 
+sim::Scenario ExponentMinusTwoScenario()
+{
+    sim::Scenario scenario = FastScenario(221);
+    scenario.exponent = -2;
+    scenario.rangeEnd = 30000;
+    scenario.thresholds = {1000, 2000, 3000, 1500, 500};
+    scenario.calibrationGas = 5000;
+    return scenario;
+}
+
 namespace {
 
 std::string RequestName(const sim::Bytes &frame)

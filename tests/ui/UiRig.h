@@ -91,6 +91,9 @@ private:
 
 // The simulator's instrument with a current software version and no line pacing.
 r310::sim::Scenario FastScenario(std::uint16_t softwareVersion = 221);
+// The same with decimal exponent -2: limits 10.00 to 30.00, range end 300.00,
+// calibration gas 50.00, so the fields take and show two decimals.
+r310::sim::Scenario ExponentMinusTwoScenario();
 
 struct RigOptions {
     r310::sim::Scenario scenario = FastScenario();

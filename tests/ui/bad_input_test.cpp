@@ -50,22 +50,12 @@ QStringList ForeignSeparators(const QLocale &locale)
 const QStringList kNoWholeNumber = {QStringLiteral("1.5"), QStringLiteral("1,5"), QStringLiteral("-1"),
                                     QStringLiteral("2147483648")};
 
-sim::Scenario Instrument()
-{
-    sim::Scenario scenario = FastScenario(221);
-    scenario.exponent = -2;
-    scenario.rangeEnd = 30000;
-    scenario.thresholds = {1000, 2000, 3000, 1500, 500};
-    scenario.calibrationGas = 5000;
-    return scenario;
-}
-
 class Bench {
 public:
     explicit Bench(const QLocale &locale, QStringList arguments = {})
         : rig([&] {
               RigOptions options;
-              options.scenario = Instrument();
+              options.scenario = ExponentMinusTwoScenario();
               options.locale = locale;
               options.idlePoll = false;
               if (!arguments.isEmpty())

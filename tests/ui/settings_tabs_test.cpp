@@ -173,19 +173,9 @@ struct Bench {
     WindowRig rig;
 };
 
-sim::Scenario ExponentMinusTwo()
-{
-    sim::Scenario scenario = FastScenario(221);
-    scenario.exponent = -2;
-    scenario.rangeEnd = 30000;
-    scenario.thresholds = {1000, 2000, 3000, 1500, 500};
-    scenario.calibrationGas = 5000;
-    return scenario;
-}
-
 TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31IsRead)
 {
-    Bench bench(ExponentMinusTwo());
+    Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
     ASSERT_TRUE(bench.rig.Connect());
     ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
@@ -224,7 +214,7 @@ TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31Is
 
 TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 {
-    Bench bench(ExponentMinusTwo());
+    Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
     ASSERT_TRUE(bench.rig.Connect());
     ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
@@ -255,7 +245,7 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 
 TEST(RangeTab, InputThatDoesNotConvertOrFitIsRefusedWithNothingOnTheWire)
 {
-    Bench bench(ExponentMinusTwo());
+    Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
     RecordingDialogs &dialogs = bench.rig.dialogs;
     ASSERT_TRUE(bench.rig.Connect());
