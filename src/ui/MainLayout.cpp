@@ -37,6 +37,10 @@ constexpr int kTitlePixelSize = 24;
 constexpr int kTimer1Milliseconds = 100;
 constexpr int kCustomerIdTypedLength = 9;
 constexpr int kSectionSpacing = 12;
+// A gas value field holds the longest text a value can have: a sign, seven
+// significant digits in scientific notation and a three-digit exponent
+// ("-3.276800E+131"), or nine decimals at the smallest exponents.
+constexpr int kGasValueCharacters = 14;
 
 QStringList Items(const std::array<const char *, 4> &items)
 {
@@ -242,11 +246,11 @@ void BuildRangeTab(QTabWidget &tabs, RangeWidgets &w)
     w.TabSheet2 = b.page();
     w.Edit_MKTyp = b.edit("Edit_MKTyp", 8, true);
     w.Edit_MKSn = b.edit("Edit_MKSn", 8, true);
-    w.Edit_MBE = b.edit("Edit_MBE", 8, true);
+    w.Edit_MBE = b.edit("Edit_MBE", kGasValueCharacters, true);
     w.Edit_GEGA = b.edit("Edit_GEGA", 20, true);
     w.Edit_NP = b.edit("Edit_NP", 8, true);
     w.Edit_FS = b.edit("Edit_FS", 8, true);
-    w.Edit7 = b.edit("Edit7", 8, true);
+    w.Edit7 = b.edit("Edit7", kGasValueCharacters, true);
 
     auto *sensor = new QGridLayout;
     sensor->setHorizontalSpacing(8);
@@ -276,7 +280,7 @@ void BuildRangeTab(QTabWidget &tabs, RangeWidgets &w)
     for (int i = 0; i < 5; ++i) {
         const QByteArray name(kAlarmNames[i]);
         AlarmRow &row = w.alarms[static_cast<std::size_t>(i)];
-        row.edit = b.edit(("Edit_" + name).constData(), 8, false);
+        row.edit = b.edit(("Edit_" + name).constData(), kGasValueCharacters, false);
         row.fallBelow = b.check(("CheckBox_" + name + "U").constData(), QStringLiteral("fall below"));
         row.latching = b.check(("CheckBox_" + name + "S").constData(), QStringLiteral("Latching"));
         row.hornOff = b.check(("CheckBox_" + name + "H").constData(), QStringLiteral("allowed honk off"));
@@ -286,7 +290,7 @@ void BuildRangeTab(QTabWidget &tabs, RangeWidgets &w)
         alarms->addWidget(row.latching, i, 3);
         alarms->addWidget(row.hornOff, i, 4);
     }
-    w.Edit_Cal = b.edit("Edit_Cal", 8, false);
+    w.Edit_Cal = b.edit("Edit_Cal", kGasValueCharacters, false);
     w.ButtonSetGW = b.button("ButtonSetGW", QStringLiteral("Set &Limit"), false);
     alarms->addWidget(b.label(QStringLiteral("CAL Gas:")), 5, 0);
     alarms->addWidget(w.Edit_Cal, 5, 1);

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -62,7 +63,10 @@ void ExpectCleanFields(WindowRig &rig)
         if (edit == rig.w().general.Edit_CostId)
             continue;
         const QString text = edit->text();
-        EXPECT_LE(text.size(), 24) << edit->objectName().toStdString() << ": " << text.toStdString();
+        // The whole text stands in the field, none of it scrolled out of sight.
+        const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+        EXPECT_LE(edit->fontMetrics().horizontalAdvance(text) + 2 * frame + 4, edit->width())
+            << edit->objectName().toStdString() << ": " << text.toStdString();
         for (const QChar c : text)
             EXPECT_TRUE(c.isPrint() && c != QChar::ReplacementCharacter)
                 << edit->objectName().toStdString() << ": " << text.toStdString();
@@ -122,6 +126,7 @@ TEST(HostileWindow, TheLargestExponentShowsInScientificNotation)
     ASSERT_TRUE(rig.Connect());
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
     ExpectCleanFields(rig);
+    EXPECT_EQ(rig.w().range.alarms[0].edit->text(), QStringLiteral("-3,276800E+131"));
     EXPECT_EQ(rig.w().range.alarms[1].edit->text(), QStringLiteral("3,276700E+131"));
     EXPECT_EQ(rig.w().range.Edit_MBE->text(), QStringLiteral("3,000000E+131"));
 }
