@@ -211,6 +211,9 @@ int RunGet(CtlContext &context)
     InstrumentSession session(context.options, context.environment, *context.gasTable);
     if (const int code = session.OpenAndConnect(InstrumentTab::Range))
         return code;
+    // Which tabs exist follows from the software version.
+    if (const int code = session.IdentityVerdict())
+        return code;
     TerminalView &view = session.view();
 
     const FeatureGates gates = GatesForVersion(session.record().SoftwareVersion);

@@ -84,6 +84,9 @@ public:
     {
         if (const int code = session_.OpenAndConnect(InstrumentTab::General))
             return code;
+        // Payloads depend on the software version: without it nothing is written.
+        if (const int code = session_.IdentityVerdict())
+            return code;
         const std::vector<const SettingsGroupCommand *> groups = TouchedGroups(assignments_);
         if (const int code = ReadGroups(groups))
             return code;

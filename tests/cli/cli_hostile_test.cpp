@@ -132,6 +132,14 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
         {"4", {QStringLiteral("get")}, QStringLiteral("object 4 with 28 of its 29 bytes")},
         {"31", {QStringLiteral("get")}, QStringLiteral("object 31 with 15 of its 16 bytes")},
         {"33", {QStringLiteral("get")}, QStringLiteral("object 33 with 9 of its 10 bytes")},
+        // Without the identity the software version is unknown: which tabs
+        // exist, which options a payload keeps and what a profile may hold
+        // all follow from it, so these stop before reading on or writing.
+        {"2", {QStringLiteral("get")}, QStringLiteral("object 2 with 20 of its 21 bytes")},
+        {"2", {QStringLiteral("set"), QStringLiteral("a1=20")},
+         QStringLiteral("object 2 with 20 of its 21 bytes")},
+        {"2", {QStringLiteral("profile"), QStringLiteral("save"), QStringLiteral("never-written.json")},
+         QStringLiteral("object 2 with 20 of its 21 bytes")},
     };
     for (const Case &c : cases) {
         const CtlBench bench(With(CtlBench::Scenario221(), std::string("short_answer = always\nfault_objects = ") + c.object));
@@ -139,7 +147,9 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
         EXPECT_EQ(result.errLines().size(), 1) << Describe(c.arguments, result);
         EXPECT_TRUE(result.err.contains(c.message)) << Describe(c.arguments, result);
         EXPECT_EQ(result.writes(), 0) << Describe(c.arguments, result);
+        EXPECT_FALSE(result.out.contains(QStringLiteral("software version 0.00"))) << Describe(c.arguments, result);
     }
+    EXPECT_FALSE(QFile::exists(QStringLiteral("never-written.json")));
     // Filled up to 64 bytes: the same as the plain instrument shows.
     const sim::Scenario plain = With(CtlBench::Scenario221(), "value_swing = 0\nvalue = 100");
     const CtlBench plainBench(plain);
