@@ -155,8 +155,10 @@ int InstrumentSession::OpenAndConnect(InstrumentTab tab)
     return kExitOk;
 }
 
-int InstrumentSession::IdentityVerdict()
+int InstrumentSession::OpenAndIdentify(InstrumentTab tab)
 {
+    if (const int code = OpenAndConnect(tab))
+        return code;
     return view_.identity ? kExitOk : Verdict(false);
 }
 

@@ -65,11 +65,11 @@ public:
     int Verdict(bool complete);
     // The interruption or a failed port, which leave nothing to show.
     bool Aborted() const { return interrupted_ || !portError_.isEmpty(); }
-    // After OpenAndConnect: 0 when the identity was read, so the software
-    // version is known; else the verdict of the missing answer (an error
-    // report, or no answer). A command that depends on the version asks this
-    // before it looks at the version.
-    int IdentityVerdict();
+    // OpenAndConnect, then 0 only when the identity was read, so the
+    // software version is known; else the verdict of the missing answer (an
+    // error report, or no answer). For every command whose tabs, logs or
+    // payloads depend on the version.
+    int OpenAndIdentify(InstrumentTab tab);
 
     // Ctrl+C: cancels the waiting exchange and closes the port.
     void Interrupt();

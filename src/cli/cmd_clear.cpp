@@ -141,10 +141,8 @@ int RunClearEvents(CtlContext &context)
                          if (const auto decoded = logs::DecodeEventProperties(frame))
                              properties = decoded;
                      });
-    if (const int connected = session.OpenAndConnect(InstrumentTab::EventProperties))
-        return connected;
-    if (const int identified = session.IdentityVerdict())
-        return identified;
+    if (const int code = session.OpenAndIdentify(InstrumentTab::EventProperties))
+        return code;
     const std::int32_t version = session.record().SoftwareVersion;
     if (!GatesForVersion(version).eventPropertiesTabVisible)
         return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "

@@ -51,12 +51,10 @@ namespace {
 const QString kIntervalKey = QStringLiteral("logger-interval");
 
 
-// Instruments before 2.11 have no data logger; without the identity the
-// version is not known.
+// Instruments before 2.11 have no data logger. Asked after OpenAndIdentify,
+// so the version is known.
 int RefuseWithoutLogger(InstrumentSession &session)
 {
-    if (const int code = session.IdentityVerdict())
-        return code;
     const std::int32_t version = session.record().SoftwareVersion;
     if (GatesForVersion(version).dataloggingTabVisible)
         return kExitOk;
@@ -176,7 +174,7 @@ int PrintIntervalDryRun(InstrumentSession &session, std::uint16_t seconds, bool 
 int RunDatalog(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.OpenAndConnect(InstrumentTab::General))
+    if (const int code = session.OpenAndIdentify(InstrumentTab::General))
         return code;
     if (const int code = RefuseWithoutLogger(session))
         return code;
@@ -203,7 +201,7 @@ int RunDatalog(CtlContext &context)
 int RunClearDatalog(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.OpenAndConnect(InstrumentTab::General))
+    if (const int code = session.OpenAndIdentify(InstrumentTab::General))
         return code;
     if (const int code = RefuseWithoutLogger(session))
         return code;
@@ -252,7 +250,7 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
         return context.Fail(kExitUsage, QStringLiteral("%1: %2").arg(kIntervalKey, input.message));
 
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.OpenAndConnect(InstrumentTab::General))
+    if (const int code = session.OpenAndIdentify(InstrumentTab::General))
         return code;
     if (const int code = RefuseWithoutLogger(session))
         return code;

@@ -96,9 +96,7 @@ int RunEvents(CtlContext &context)
                          if (const auto decoded = logs::DecodeEventProperties(frame))
                              properties = decoded;
                      });
-    if (const int code = session.OpenAndConnect(InstrumentTab::EventProperties))
-        return code;
-    if (const int code = session.IdentityVerdict())
+    if (const int code = session.OpenAndIdentify(InstrumentTab::EventProperties))
         return code;
     const std::int32_t version = session.record().SoftwareVersion;
     if (!GatesForVersion(version).eventPropertiesTabVisible)

@@ -209,10 +209,8 @@ void PrintGetJson(InstrumentSession &session, const LogTab (&logTabs)[2], const 
 int RunGet(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.OpenAndConnect(InstrumentTab::Range))
-        return code;
     // Which tabs exist follows from the software version.
-    if (const int code = session.IdentityVerdict())
+    if (const int code = session.OpenAndIdentify(InstrumentTab::Range))
         return code;
     TerminalView &view = session.view();
 

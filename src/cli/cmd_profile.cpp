@@ -89,10 +89,8 @@ void PrintDifferences(QTextStream &out, const std::vector<ProfileDifference> &di
 int RunSave(CtlContext &context, const QString &path)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    if (const int code = session.OpenAndConnect(InstrumentTab::General))
-        return code;
     // The profile names the instrument and its options follow its version.
-    if (const int code = session.IdentityVerdict())
+    if (const int code = session.OpenAndIdentify(InstrumentTab::General))
         return code;
     auto read = std::make_shared<InstrumentSettingsRead>();
     if (const int code = session.Run(ReadInstrumentSettingsJob(read)))
@@ -130,10 +128,8 @@ public:
 
     int Run()
     {
-        if (const int code = session_.OpenAndConnect(InstrumentTab::General))
-            return code;
         // The check of the profile needs the instrument's version.
-        if (const int code = session_.IdentityVerdict())
+        if (const int code = session_.OpenAndIdentify(InstrumentTab::General))
             return code;
         if (!context_.options.given.contains(QStringLiteral("each")))
             return ApplyToInstrument().code;

@@ -20,12 +20,6 @@ namespace {
 
 using Payloads = std::map<std::uint8_t, std::vector<std::uint8_t>>;
 
-// The request frame the write of `payload` into `object` sends.
-std::vector<std::uint8_t> WriteRequest(std::uint8_t object, const std::vector<std::uint8_t> &payload)
-{
-    return RequestBytes(WriteRequestFrame(object, payload));
-}
-
 Fields GroupFields(const SettingsGroupCommand &group, const SettingsDraft &draft)
 {
     Fields fields;
@@ -82,10 +76,8 @@ public:
 
     int Run()
     {
-        if (const int code = session_.OpenAndConnect(InstrumentTab::General))
-            return code;
         // Payloads depend on the software version: without it nothing is written.
-        if (const int code = session_.IdentityVerdict())
+        if (const int code = session_.OpenAndIdentify(InstrumentTab::General))
             return code;
         const std::vector<const SettingsGroupCommand *> groups = TouchedGroups(assignments_);
         if (const int code = ReadGroups(groups))
@@ -133,7 +125,7 @@ private:
         QJsonArray writes;
         for (std::size_t i = 0; i < groups.size(); ++i) {
             const SettingsGroupCommand &group = *groups[i];
-            const std::vector<std::uint8_t> request = WriteRequest(group.object, payloads[i].bytes);
+            const std::vector<std::uint8_t> request = RequestBytes(WriteRequestFrame(group.object, payloads[i].bytes));
             if (context_.options.json) {
                 writes.append(QJsonObject{{QStringLiteral("group"), group.title},
                                           {QStringLiteral("object"), group.object},

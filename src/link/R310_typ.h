@@ -72,18 +72,18 @@ inline bool BuildWriteRequest(std::uint8_t object, std::uint8_t length, RequestB
 // bytes is a programming error and throws std::logic_error.
 RequestBuffer WriteRequestFrame(std::uint8_t object, const std::vector<std::uint8_t> &payload);
 
-// The bytes a built request sends: its frame, without the buffer's reserve.
-inline std::vector<std::uint8_t> RequestBytes(const RequestBuffer &frame)
-{
-    return {frame.begin(), frame.begin() + frame[kOffsetLength] + kFrameOverhead};
-}
-
 // Feeds one received byte. Returns 0 (incomplete or discarded), 1 (a complete
 // response with a correct CRC stands in the buffer) or -2 (complete, bad CRC).
 std::int32_t AssembleByte(std::uint8_t byte, ReceiveBuffer &buffer);
 
 // Total length of the frame that starts at frame (reads the length byte).
 inline int FrameLength(const std::uint8_t *frame) { return frame[kOffsetLength] + kFrameOverhead; }
+
+// The bytes a built request sends: its frame, without the buffer's reserve.
+inline std::vector<std::uint8_t> RequestBytes(const RequestBuffer &frame)
+{
+    return {frame.begin(), frame.begin() + FrameLength(frame.data())};
+}
 
 // A complete frame, decoded into plain values.
 struct Frame {
