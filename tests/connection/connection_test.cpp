@@ -218,12 +218,16 @@ TEST_F(Connection, CloseSendsNothingOfTheJobsQueuedBehindTheRunningOne)
     ASSERT_TRUE(SpinUntil([&] { return Connected(connection); }, 5s));
     for (int round = 0; round < 30; ++round) {
         wire->forget();
-        connection.readTab(InstrumentTab::Range);
-        connection.readTab(InstrumentTab::Signals);
-        const JobId last = connection.readTab(InstrumentTab::Hardware);
+        const JobId jobs[] = {connection.readTab(InstrumentTab::Range), connection.readTab(InstrumentTab::Signals),
+                              connection.readTab(InstrumentTab::Hardware)};
         connection.cancel();
-        ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(last); }, 2s));
-        EXPECT_LE(wire->count(), 1u) << "round " << round << ": a queued read reached the wire after the cancel";
+        ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(jobs[2]); }, 2s));
+        // Each read sends one request. On a loaded machine the engine may
+        // finish a job or two before the cancel comes; beyond those, only the
+        // job running at the cancel may have reached the wire.
+        const auto done = static_cast<std::size_t>(std::count_if(
+            std::begin(jobs), std::end(jobs), [&](JobId job) { return screen.outcomeOf(job) == JobOutcome::Done; }));
+        EXPECT_LE(wire->count(), done + 1) << "round " << round << ": a queued read reached the wire after the cancel";
     }
     // A cancel ends what ran; the next job is sent again.
     wire->forget();
