@@ -36,6 +36,7 @@ test: build
 	$(MAKE) test-sanitize
 	$(MAKE) fuzz-smoke
 	$(MAKE) soak SOAK_SESSIONS=30
+	@R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test-if-wine
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -87,6 +88,17 @@ package: setup
 # The package checked by lintian, unpacked, and its programs run from there.
 package-test: package
 	scripts/package-test.sh $(BUILD)
+
+# VykTool and KALTEX32 as 32- and 64-bit Windows DLLs, cross-compiled with
+# MinGW-w64 into build-windows/ (a zip per architecture); windows-test checks
+# their exports and imports and runs the Windows test programs under Wine.
+# scripts/setup-windows.sh installs the toolchains and Wine.
+.PHONY: windows-libs windows-test
+windows-libs:
+	R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh build
+
+windows-test:
+	R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

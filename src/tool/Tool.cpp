@@ -12,7 +12,9 @@
 #include <cstring>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX // the C++ library may have set it already
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
@@ -36,9 +38,73 @@ std::int8_t LowSigned8(std::int32_t slot)
     return static_cast<std::int8_t>(low < 0x80 ? low : low - 0x100);
 }
 
-double PowerOfTen(long double x)
+// The x87 unit rounds every long double operation to the precision its
+// control word selects, and that word belongs to the calling thread: programs
+// built with Microsoft's compilers run with 53 bits, which would make the
+// extended-precision routines below inexact (10^3 no longer 1000). Each
+// routine that computes in long double sets 64 bits for its own work and
+// gives the caller's setting back. The work itself sits in functions that are
+// never inlined, so none of it can be moved outside the guard.
+class ExtendedPrecision {
+public:
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
+    ExtendedPrecision()
+    {
+        asm volatile("fnstcw %0" : "=m"(m_caller) : : "memory");
+        const auto extended = static_cast<std::uint16_t>(m_caller | kPrecisionBits);
+        asm volatile("fldcw %0" : : "m"(extended) : "memory");
+    }
+    ~ExtendedPrecision() { asm volatile("fldcw %0" : : "m"(m_caller) : "memory"); }
+
+private:
+    static constexpr std::uint16_t kPrecisionBits = 0x0300; // 11: 64-bit mantissa
+    std::uint16_t m_caller = 0;
+
+public:
+#else
+    ExtendedPrecision() = default;
+#endif
+    ExtendedPrecision(const ExtendedPrecision &) = delete;
+    ExtendedPrecision &operator=(const ExtendedPrecision &) = delete;
+};
+
+// Runs one computation under ExtendedPrecision.
+template <typename R, typename... A>
+R Extended(R (*compute)(A...), A... args)
+{
+    const ExtendedPrecision precision;
+    return compute(args...);
+}
+
+[[gnu::noinline]] double PowerOfTen(long double x)
 {
     return static_cast<double>(std::exp(x * std::log(10.0L)));
+}
+
+[[gnu::noinline]] double Scale(double value, double factor, double offset)
+{
+    return static_cast<double>(static_cast<long double>(value) * factor + offset);
+}
+
+// The factor is a double first, as a caller of Exp10 would see it.
+[[gnu::noinline]] double RealValue(std::int32_t mantissa, std::int8_t exponent)
+{
+    return static_cast<double>(static_cast<long double>(mantissa) * PowerOfTen(exponent));
+}
+
+[[gnu::noinline]] double SecondsToDateTime(std::int32_t seconds)
+{
+    return r310::SekToDateTime(seconds);
+}
+
+[[gnu::noinline]] std::int32_t DateTimeToSeconds(double dateTime)
+{
+    return r310::DateTimeToSek(dateTime);
+}
+
+[[gnu::noinline]] std::int32_t NowInSeconds()
+{
+    return r310::SysTimeSek();
 }
 
 #if !defined(_WIN32)
@@ -91,27 +157,27 @@ extern "C" {
 
 VYKTOOL_API std::int32_t VYKTOOL_CALL SysTimeSek(void)
 {
-    return r310::SysTimeSek();
+    return Extended(NowInSeconds);
 }
 
 VYKTOOL_API double VYKTOOL_CALL SekToDateTime(std::int32_t seconds)
 {
-    return r310::SekToDateTime(seconds);
+    return Extended(SecondsToDateTime, seconds);
 }
 
 VYKTOOL_API std::int32_t VYKTOOL_CALL DateTimeToSek(double dateTime)
 {
-    return r310::DateTimeToSek(dateTime);
+    return Extended(DateTimeToSeconds, dateTime);
 }
 
 VYKTOOL_API double VYKTOOL_CALL ScalVal(double value, double factor, double offset)
 {
-    return static_cast<double>(static_cast<long double>(value) * factor + offset);
+    return Extended(Scale, value, factor, offset);
 }
 
 VYKTOOL_API double VYKTOOL_CALL Exp10(double x)
 {
-    return PowerOfTen(x);
+    return Extended(PowerOfTen, static_cast<long double>(x));
 }
 
 VYKTOOL_API std::int32_t VYKTOOL_CALL GetDZP(std::int32_t exponent)
@@ -122,8 +188,7 @@ VYKTOOL_API std::int32_t VYKTOOL_CALL GetDZP(std::int32_t exponent)
 
 VYKTOOL_API double VYKTOOL_CALL GetRealVal(std::int32_t mantissa, std::int32_t exponent)
 {
-    // The factor is a double first, as a caller of Exp10 would see it.
-    return static_cast<double>(static_cast<long double>(mantissa) * PowerOfTen(LowSigned8(exponent)));
+    return Extended(RealValue, mantissa, LowSigned8(exponent));
 }
 
 VYKTOOL_API std::uint8_t VYKTOOL_CALL CmpBuffer(const void *first, const void *second, std::int32_t count)

@@ -1,9 +1,7 @@
-// KALTEX32 loaded the way the configurator loads it, checked against its
-// contract: a terminated text of at most 20 characters in a 21-byte buffer,
-// whatever the code.
-#include "KALTEX32.h"
-
-#include <QLibrary>
+// KALTEX32 as its callers bind it, checked against its contract: a
+// terminated text of at most 20 characters in a 21-byte buffer, whatever the
+// code.
+#include "KaltexApi.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +18,10 @@ class Kaltex : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_library.load()) << qPrintable(m_library.errorString());
-        m_name = reinterpret_cast<KaltexTextFunction>(m_library.resolve("GasNameText"));
-        m_unit = reinterpret_cast<KaltexTextFunction>(m_library.resolve("GasUnitText"));
-        ASSERT_TRUE(m_name && m_unit);
+        const KaltexApi *api = KaltexUnderTest();
+        ASSERT_NE(api, nullptr) << KaltexBindError();
+        m_name = api->GasNameText;
+        m_unit = api->GasUnitText;
     }
 
     // Calls with a buffer larger than announced, so writes past it show.
@@ -40,7 +38,6 @@ protected:
         return std::string(buffer.data(), std::min(length, buffer.size()));
     }
 
-    QLibrary m_library{QStringLiteral(KALTEX32_FILE)};
     KaltexTextFunction m_name = nullptr;
     KaltexTextFunction m_unit = nullptr;
 };
