@@ -63,6 +63,10 @@ struct Module {
     std::string error;
 };
 
+// The routines as GetProcAddress returned them.
+const VykToolApi &VykToolExports();
+const KaltexApi &KaltexExports();
+
 #if defined(__i386__)
 std::uintptr_t StackPointer()
 {
@@ -71,25 +75,25 @@ std::uintptr_t StackPointer()
     return sp;
 }
 
-// Calls the routine in Table::*Slot of the bound exports and fails the
+// Calls the routine in Table::*Slot of the found exports and fails the
 // running test when the call leaves the stack pointer elsewhere.
-template <typename Table, const Table &(*Bound)(), auto Slot, typename F>
+template <typename Table, const Table &(*Exports)(), auto Slot, typename F>
 struct Checked;
 
-template <typename Table, const Table &(*Bound)(), auto Slot, typename R, typename... A>
-struct Checked<Table, Bound, Slot, R(__stdcall *)(A...)> {
+template <typename Table, const Table &(*Exports)(), auto Slot, typename R, typename... A>
+struct Checked<Table, Exports, Slot, R(__stdcall *)(A...)> {
     static R __stdcall Call(A... args)
     {
         const std::uintptr_t before = StackPointer();
-        R result = (Bound().*Slot)(args...);
+        R result = (Exports().*Slot)(args...);
         const std::uintptr_t after = StackPointer();
         EXPECT_EQ(after, before) << "the stack moved by " << static_cast<long>(after - before)
                                  << " bytes over a call";
         return result;
     }
 };
-#define R310_CHECKED(Table, Bound, table, name) \
-    table.name = &Checked<Table, Bound, &Table::name, decltype(table.name)>::Call;
+#define R310_CHECKED(Table, Exports, table, name) \
+    table.name = &Checked<Table, Exports, &Table::name, decltype(table.name)>::Call;
 #endif
 
 struct VykToolBinding {
@@ -103,6 +107,11 @@ struct VykToolBinding {
         VYKTOOL_EXPORT_NAMES(R310_FIND_BY_NAME)
 #undef R310_FIND_BY_NAME
         api = exports;
+#if defined(__i386__)
+#define R310_WRAP(name) R310_CHECKED(VykToolApi, VykToolExports, api, name)
+        VYKTOOL_EXPORT_NAMES(R310_WRAP)
+#undef R310_WRAP
+#endif
     }
 };
 
@@ -122,6 +131,10 @@ struct KaltexBinding {
         module.Find(exports.GasNameText, MAKEINTRESOURCEA(2), "ordinal 2");
         module.Find(exports.GasUnitText, MAKEINTRESOURCEA(3), "ordinal 3");
         api = exports;
+#if defined(__i386__)
+        R310_CHECKED(KaltexApi, KaltexExports, api, GasNameText)
+        R310_CHECKED(KaltexApi, KaltexExports, api, GasUnitText)
+#endif
     }
 };
 
@@ -131,22 +144,15 @@ const KaltexBinding &Kaltex()
     return binding;
 }
 
-#if defined(__i386__)
-const VykToolApi &VykToolExports() { return VykTool().exports; }
-const KaltexApi &KaltexExports() { return Kaltex().exports; }
+const VykToolApi &VykToolExports()
+{
+    return VykTool().exports;
+}
 
-// Puts the stack-checking wrappers between the suites and the DLLs.
-const bool kWrapped = [] {
-    auto &vyktool = const_cast<VykToolBinding &>(VykTool());
-#define R310_WRAP(name) R310_CHECKED(VykToolApi, VykToolExports, vyktool.api, name)
-    VYKTOOL_EXPORT_NAMES(R310_WRAP)
-#undef R310_WRAP
-    auto &kaltex = const_cast<KaltexBinding &>(Kaltex());
-    R310_CHECKED(KaltexApi, KaltexExports, kaltex.api, GasNameText)
-    R310_CHECKED(KaltexApi, KaltexExports, kaltex.api, GasUnitText)
-    return true;
-}();
-#endif
+const KaltexApi &KaltexExports()
+{
+    return Kaltex().exports;
+}
 
 } // namespace
 
