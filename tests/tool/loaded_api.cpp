@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#if defined(__i386__) || defined(__x86_64__)
+#include <fpu_control.h>
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -99,3 +102,31 @@ TEST(VykToolLoaded, DatesAgreeWithTheConfiguratorsRoutines)
     EXPECT_LE(api->SysTimeSek() - own, 1);
     EXPECT_GE(api->SysTimeSek(), own);
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// A caller may leave the x87 unit at 53-bit precision (as programs from
+// Microsoft's compilers do); the extended-precision routines stay exact and
+// give the caller's setting back.
+TEST(VykToolLoaded, ExactUnderTheCallersX87Precision)
+{
+    const VykToolApi *api = VykToolUnderTest();
+    ASSERT_NE(api, nullptr);
+    fpu_control_t own = 0;
+    _FPU_GETCW(own);
+    const fpu_control_t caller = (own & ~_FPU_EXTENDED) | _FPU_DOUBLE;
+    _FPU_SETCW(caller);
+    const double powers[] = {api->Exp10(3), api->Exp10(-2), api->GetRealVal(5, 3)};
+    const std::int32_t tie = api->DateTimeToSek(29221.0 + 3 / 256.0);
+    const double day = api->SekToDateTime(3600);
+    api->SysTimeSek();
+    fpu_control_t after = 0;
+    _FPU_GETCW(after);
+    _FPU_SETCW(own);
+    EXPECT_EQ(after, caller);
+    EXPECT_EQ(powers[0], 1000.0);
+    EXPECT_EQ(powers[1], 0.01);
+    EXPECT_EQ(powers[2], 5000.0);
+    EXPECT_EQ(tie, 1012);
+    EXPECT_EQ(day, r310::SekToDateTime(3600));
+}
+#endif

@@ -63,11 +63,11 @@ struct Module {
     std::string error;
 };
 
+#if defined(__i386__)
 // The routines as GetProcAddress returned them.
 const VykToolApi &VykToolExports();
 const KaltexApi &KaltexExports();
 
-#if defined(__i386__)
 std::uintptr_t StackPointer()
 {
     std::uintptr_t sp;
@@ -144,6 +144,7 @@ const KaltexBinding &Kaltex()
     return binding;
 }
 
+#if defined(__i386__)
 const VykToolApi &VykToolExports()
 {
     return VykTool().exports;
@@ -153,6 +154,7 @@ const KaltexApi &KaltexExports()
 {
     return Kaltex().exports;
 }
+#endif
 
 } // namespace
 
