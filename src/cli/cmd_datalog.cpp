@@ -89,6 +89,10 @@ int DownloadFailure(InstrumentSession &session, const logs::LoggerDownloadResult
         return session.Fail(kExitPortUnavailable, QStringLiteral("the port %1 is not open; nothing was written").arg(port));
     case logs::LoggerReadFailure::Cancelled:
         return session.Fail(kExitInterrupted, QStringLiteral("the download was cancelled; nothing was written"));
+    case logs::LoggerReadFailure::Damaged:
+        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
+                                                              "(checksum) at %2; nothing was written")
+                                                   .arg(port, where));
     case logs::LoggerReadFailure::NoAnswer:
     case logs::LoggerReadFailure::None:
         break;

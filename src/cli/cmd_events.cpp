@@ -70,6 +70,12 @@ int DownloadEnd(InstrumentSession &session, const logs::EventDownload &download)
     case End::Complete:
         return kExitOk;
     case End::LineLost:
+        if (download.damaged)
+            return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
+                                                                  "(checksum) at event %2 of %3; nothing was written")
+                                                       .arg(session.PortLabel())
+                                                       .arg(download.lastAsked)
+                                                       .arg(download.count));
         return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering at event %2 "
                                                               "of %3; nothing was written")
                                                    .arg(session.PortLabel())
