@@ -207,6 +207,38 @@ TEST(FirstDay, DamagedAnswersAreNamedAsSuch)
                                       "(checksum) at block 1 of 6. Nothing was saved")});
 }
 
+TEST(FirstDay, DamagedEventAnswersAreNamedAsSuch)
+{
+    // From the first event read on, every answer of the event log arrives
+    // with a wrong checksum.
+    RigOptions options;
+    options.idlePoll = false;
+    options.link = [](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
+        auto link = std::make_unique<sim::SimBackend>(FastScenario());
+        link->setPacing(false);
+        sim::Device *device = &link->device();
+        device->setTrace([device, damaged = false](const sim::TraceEntry &entry) mutable {
+            if (damaged || entry.kind != sim::TraceEntry::Kind::Request || entry.bytes[kOffsetObject] != kObjectEventRecord)
+                return;
+            damaged = true;
+            sim::FaultPlan plan;
+            plan.badCrc.probability = 1.0;
+            plan.objects = {kObjectEventRecord, kObjectEventProperties};
+            device->setFaults(plan);
+        });
+        return link;
+    };
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 10s));
+    EXPECT_TRUE(rig.dialogs.errors.front().startsWith(
+        QLatin1String("The instrument's answers arrived damaged (checksum) at event ")))
+        << rig.dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+}
+
 TEST(FirstDay, AClockTheInstrumentDoesNotTakeIsSaid)
 {
     RigOptions options;
