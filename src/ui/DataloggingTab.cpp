@@ -65,11 +65,11 @@ QString DataloggingTab::ProposedFileName(const QString &serialNumber, const QDat
 
 void DataloggingTab::AddCancelButton()
 {
-    // Beside the bar, shown only while a download runs.
+    // Beside the bar, usable only while a download runs.
     cancel_ = new QPushButton(QStringLiteral("Cancel"), w_.TabSheet8);
     cancel_->setObjectName(QStringLiteral("ButtonCancelDownload"));
     cancel_->setAutoDefault(false);
-    cancel_->hide();
+    cancel_->setEnabled(false);
     connect(cancel_, &QPushButton::clicked, this, &DataloggingTab::CancelClick);
     auto *page = qobject_cast<QBoxLayout *>(w_.TabSheet8->layout());
     const int at = page ? page->indexOf(w_.ProgressBar1) : -1;
@@ -117,7 +117,6 @@ void DataloggingTab::Button8Click()
     w_.ProgressBar1->setTextVisible(true);
     cancelledByUser_ = false;
     cancel_->setEnabled(true);
-    cancel_->show();
     portError_.clear();
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
@@ -265,7 +264,7 @@ void DataloggingTab::EndDownload()
 {
     downloadJob_ = 0;
     cancelledByUser_ = false;
-    cancel_->hide();
+    cancel_->setEnabled(false);
     w_.ProgressBar1->setTextVisible(false);
     w_.ProgressBar1->setValue(0);
     SetButtonsEnabled(true);

@@ -75,7 +75,7 @@ private:
     bool downloadStarted_ = false;
     // A port failure during the download: the reason it stopped.
     QString portError_;
-    // "Cancel" beside the bar, shown while a download runs.
+    // "Cancel" beside the bar, enabled while a download runs.
     QPushButton *cancel_ = nullptr;
     bool cancelledByUser_ = false;
     // The question before "Clear" is open.

@@ -468,6 +468,15 @@ void TFo_R310::ShutDown()
     connection_.reset();
 }
 
+void TFo_R310::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!hint_.isEmpty() && w_.status.StatusBar1->currentMessage() == hint_) {
+        w_.status.StatusBar1->clearMessage();
+        w_.status.StatusBar1->showMessage(hint_);
+    }
+}
+
 void TFo_R310::closeEvent(QCloseEvent *event)
 {
     ShutDown();

@@ -117,6 +117,8 @@ signals:
 protected:
     // FormClose: ends what runs or waits, closes the port, ends the engine.
     void closeEvent(QCloseEvent *event) override;
+    // A hint given before the window was first shown is laid out again now.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void FormCreate(const WindowSetup &setup);

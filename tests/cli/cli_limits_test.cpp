@@ -1,8 +1,8 @@
 // r310ctl on a technician's first day: alarm limits outside the measuring
 // range or between two values the instrument's scale holds are refused with
 // exit 2 before anything is written (by set and by a profile alike), and a
-// logger download spoilt by damaged answers says so instead of "did not
-// answer". In-process on the simulated instrument (0 to 500 ppm, exponent 0).
+// logger download says where it saved the file, or, spoilt by damaged
+// answers, says so instead of "did not answer". In-process on the simulated instrument (0 to 500 ppm, exponent 0).
 #include "HostileCtlBench.h"
 
 #include <QFile>
@@ -62,14 +62,18 @@ TEST(CtlLimits, AProfileWithALimitOutsideTheRangeIsRefusedInItsPlan)
     EXPECT_EQ(result.writes(), 0);
 }
 
-TEST(CtlLimits, ALoggerDownloadOfDamagedAnswersSaysSo)
+TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
 {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("logger.csv"));
+    const QStringList arguments{QStringLiteral("datalog"), QStringLiteral("--out"), path};
+    const CtlResult saved = CtlBench().Run(arguments);
+    EXPECT_EQ(saved.code, cli::kExitOk) << Describe(arguments, saved);
+    EXPECT_EQ(saved.err, QStringLiteral("r310ctl: 6 data logger blocks read; saved to %1\n").arg(path));
+
     sim::Scenario scenario = CtlBench::Scenario221();
     scenario.faults.badCrc.probability = 1.0;
     scenario.faults.objects = {kObjectLoggerBlock};
-    QTemporaryDir folder;
-    const QStringList arguments{QStringLiteral("datalog"), QStringLiteral("--out"),
-                                folder.filePath(QStringLiteral("logger.csv"))};
     const CtlResult result = CtlBench(scenario).Run(arguments);
     EXPECT_EQ(result.code, cli::kExitNoInstrument) << Describe(arguments, result);
     EXPECT_TRUE(result.err.contains(QLatin1String("arrived damaged (checksum) at block 1 of 6; nothing was written")))
