@@ -10,6 +10,7 @@
 #include <Formats.h>
 #include <LoggerSettings.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,7 +38,8 @@ where a block's first sample is more than half an interval away from where
 the samples before it would have gone on (a pause in logging, a clock set).
 
 --out FILE   write the file there; it appears, or replaces an older one, only
-             once it is complete. Without --out the file goes to standard output.
+             once it is complete, and a line on standard error says where.
+             Without --out the file goes to standard output.
 
 While it runs, a progress line is shown on standard error when that is a
 terminal. An empty logger says "No Data" and writes nothing. A download
@@ -89,6 +91,10 @@ int DownloadFailure(InstrumentSession &session, const logs::LoggerDownloadResult
         return session.Fail(kExitPortUnavailable, QStringLiteral("the port %1 is not open; nothing was written").arg(port));
     case logs::LoggerReadFailure::Cancelled:
         return session.Fail(kExitInterrupted, QStringLiteral("the download was cancelled; nothing was written"));
+    case logs::LoggerReadFailure::Damaged:
+        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
+                                                              "(checksum) at %2; nothing was written")
+                                                   .arg(port, where));
     case logs::LoggerReadFailure::NoAnswer:
     case logs::LoggerReadFailure::None:
         break;
@@ -121,6 +127,9 @@ int WriteExport(CtlContext &context, const logs::LoggerExportData &data)
     const logs::ExportResult written = logs::WriteLoggerExport(path, data);
     if (!written.ok)
         return context.Fail(kExitCannotWrite, written.message + QStringLiteral(": ") + written.detail);
+    // Where the file went, as the window says it.
+    context.err() << "r310ctl: " << data.blocks.size() << " data logger blocks read; saved to "
+                  << QDir::toNativeSeparators(path) << Qt::endl;
     return kExitOk;
 }
 

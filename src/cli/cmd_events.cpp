@@ -8,6 +8,7 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <optional>
@@ -25,14 +26,16 @@ per event, dates, times and numbers in your regional settings, 8-bit text
 The bytes are those the window writes with the same regional settings.
 
 --out FILE   write the file there; it appears, or replaces an older one, only
-             once it is complete. Without --out the file goes to standard output.
+             once it is complete, and a line on standard error says where.
+             Without --out the file goes to standard output.
 
 While it runs, a progress line is shown on standard error when that is a
 terminal. An empty log writes nothing. An event that cannot be read is left
 out (its "No" is missing) and named on standard error; the file is still
 written and the exit code is 3 (no answer) or 5 (error report). A download
 interrupted by Ctrl+C (130), a failed port (4) or an instrument that stops
-answering (3) writes nothing. Exit code 9: the file cannot be written.
+answering (3) or whose answers arrive damaged (3) writes nothing. Exit code
+9: the file cannot be written.
 )";
 
 namespace {
@@ -60,6 +63,9 @@ int WriteEvents(CtlContext &context, const logs::EventDownload &download)
     const logs::ExportResult written = logs::WriteExportFile(path, download.lines);
     if (!written.ok)
         return context.Fail(kExitCannotWrite, written.message + QStringLiteral(": ") + written.detail);
+    // Where the file went, as the window says it.
+    context.err() << "r310ctl: " << download.table.filledCount() << " of " << download.count
+                  << " events read; saved to " << QDir::toNativeSeparators(path) << Qt::endl;
     return kExitOk;
 }
 
@@ -70,6 +76,12 @@ int DownloadEnd(InstrumentSession &session, const logs::EventDownload &download)
     case End::Complete:
         return kExitOk;
     case End::LineLost:
+        if (download.damaged)
+            return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
+                                                                  "(checksum) at event %2 of %3; nothing was written")
+                                                       .arg(session.PortLabel())
+                                                       .arg(download.lastAsked)
+                                                       .arg(download.count));
         return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering at event %2 "
                                                               "of %3; nothing was written")
                                                    .arg(session.PortLabel())

@@ -1,5 +1,9 @@
 #include "AlarmSettings.h"
 
+#include "Formats.h"
+
+#include <algorithm>
+
 namespace r310 {
 
 namespace {
@@ -38,17 +42,52 @@ Conversion<AlarmSettingsValues> AlarmSettingsFromTexts(const AlarmSettingsTexts 
     values.flags = texts.flags;
     for (std::size_t i = 0; i < kAlarmCount; ++i) {
         const Conversion<std::int16_t> raw =
-            GasValueToRaw(QString::fromLatin1(kAlarmFieldNames[i]), texts.thresholds[i], exponent, locale);
+            ExactGasValueToRaw(QString::fromLatin1(kAlarmFieldNames[i]), texts.thresholds[i], exponent, locale);
         if (!raw)
             return Conversion<AlarmSettingsValues>::refused(raw.error);
         values.thresholds[i] = *raw.value;
     }
     const Conversion<std::int16_t> gas =
-        GasValueToRaw(QString::fromLatin1(kCalibrationGasFieldName), texts.calibrationGas, exponent, locale);
+        ExactGasValueToRaw(QString::fromLatin1(kCalibrationGasFieldName), texts.calibrationGas, exponent, locale);
     if (!gas)
         return Conversion<AlarmSettingsValues>::refused(gas.error);
     values.calibrationGas = *gas.value;
     return Conversion<AlarmSettingsValues>::accepted(values);
+}
+
+MeasuringRange MeasuringRange::FromDecoded(const RangeAlarmSettings &range)
+{
+    return {range.rangeBegin, range.rangeEnd, range.exponent};
+}
+
+MeasuringRange MeasuringRange::FromRecord(const InstrumentRecord &record)
+{
+    return {record.RangeBegin, record.RangeEnd, record.DecimalExponent};
+}
+
+AlarmFieldNames WindowAlarmFieldNames()
+{
+    AlarmFieldNames names;
+    for (std::size_t i = 0; i < kAlarmCount; ++i)
+        names[i] = QString::fromLatin1(kAlarmFieldNames[i]);
+    names[kAlarmCount] = QString::fromLatin1(kCalibrationGasFieldName);
+    return names;
+}
+
+QString LimitsOutsideRangeRefusal(const AlarmSettingsValues &values, const MeasuringRange &range,
+                                  const AlarmFieldNames &names, const QLocale &locale)
+{
+    const std::int32_t low = std::min(range.begin, range.end);
+    const std::int32_t high = std::max(range.begin, range.end);
+    const auto text = [&](std::int32_t raw) { return ScaledValueText(raw, range.exponent, locale); };
+    for (std::size_t i = 0; i <= kAlarmCount; ++i) {
+        const std::int32_t raw = i < kAlarmCount ? values.thresholds[i] : values.calibrationGas;
+        if (raw < low || raw > high) {
+            return QStringLiteral("%1: %2 is outside the instrument's measuring range %3 to %4; nothing was sent")
+                .arg(names[i], text(raw), text(low), text(high));
+        }
+    }
+    return {};
 }
 
 std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values)

@@ -39,9 +39,35 @@ struct AlarmSettingsTexts {
 };
 
 // Converts the six texts with the instrument's decimal exponent; the first
-// field that does not convert refuses the whole command.
+// field that does not convert, or that the scale cannot hold exactly,
+// refuses the whole command.
 Conversion<AlarmSettingsValues> AlarmSettingsFromTexts(const AlarmSettingsTexts &texts, std::int8_t exponent,
                                                        const QLocale &locale);
+
+// The instrument's measuring range (object 4), in raw units: every alarm
+// limit and the calibration gas must lie within it, or the instrument could
+// never alarm (A1 above the range end) or would always be in alarm (A2 below
+// its begin).
+struct MeasuringRange {
+    std::int32_t begin = 0;
+    std::int32_t end = 0;
+    std::int8_t exponent = 0;
+
+    static MeasuringRange FromDecoded(const RangeAlarmSettings &range);
+    static MeasuringRange FromRecord(const InstrumentRecord &record);
+};
+
+// What a front end calls the six values, in the order A1, A2, A3, STEL,
+// TWA, the calibration gas: the window's labels, r310ctl's keys.
+using AlarmFieldNames = std::array<QString, kAlarmCount + 1>;
+AlarmFieldNames WindowAlarmFieldNames();
+
+// The refusal of limits that leave the measuring range, naming the first
+// such field, its value and the range in the instrument's unit; empty when
+// all six lie within it. Every write of object 4 is checked with it before
+// anything is sent; values the instrument reports are shown as they are.
+QString LimitsOutsideRangeRefusal(const AlarmSettingsValues &values, const MeasuringRange &range,
+                                  const AlarmFieldNames &names, const QLocale &locale);
 
 // The 29-byte payload: bytes 0-7 and 25-28 zero, thresholds at 8, option
 // bytes at 18, calibration gas at 23.

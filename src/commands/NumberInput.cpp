@@ -4,8 +4,10 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace r310 {
 
@@ -142,10 +144,29 @@ QString LimitText(std::int64_t rawLimit, int shift, const QLocale &locale)
     return plain;
 }
 
+// The raw values on either side of a number that falls between two of them
+// (number x 10^extraShift has non-zero digits after the point), or nullopt
+// when it is one of them.
+std::optional<std::pair<std::int64_t, std::int64_t>> Neighbours(const ExactDecimal &number, int extraShift)
+{
+    const qsizetype shift = static_cast<qsizetype>(number.shift) + extraShift;
+    if (number.digits.isEmpty() || shift >= 0)
+        return std::nullopt;
+    const qsizetype integerDigitCount = number.digits.size() + shift;
+    const qsizetype kept = std::max<qsizetype>(integerDigitCount, 0);
+    if (QStringView(number.digits).mid(kept).count(u'0') == number.digits.size() - kept)
+        return std::nullopt;
+    const std::int64_t below = DigitsValue(QStringView(number.digits).left(kept));
+    if (number.negative)
+        return std::make_pair(-below - 1, -below);
+    return std::make_pair(below, below + 1);
+}
+
 // Rounds `text` x 10^extraShift into int16, or refuses it. The range in the
 // refusal is shown with `decimals` decimals, scaled back by `extraShift`.
+// exact: a number between two raw values is refused, naming both.
 Conversion<std::int16_t> ToInt16(const QString &field, const QString &text, int extraShift,
-                                 const QLocale &locale)
+                                 const QLocale &locale, bool exact = false)
 {
     const std::optional<ExactDecimal> number = ParseDecimal(text, locale);
     if (!number)
@@ -157,6 +178,14 @@ Conversion<std::int16_t> ToInt16(const QString &field, const QString &text, int 
         return Conversion<std::int16_t>::refused(
             OutsideRangeMessage(field, text.trimmed(), LimitText(kMin, extraShift, locale),
                                 LimitText(kMax, extraShift, locale)));
+    }
+    if (exact) {
+        if (const auto around = Neighbours(*number, extraShift)) {
+            return Conversion<std::int16_t>::refused(
+                QStringLiteral("%1: %2 does not fit the instrument's scale; the nearest values it can hold are %3 and %4")
+                    .arg(field, text.trimmed(), LimitText(around->first, extraShift, locale),
+                         LimitText(around->second, extraShift, locale)));
+        }
     }
     return Conversion<std::int16_t>::accepted(static_cast<std::int16_t>(*raw));
 }
@@ -184,8 +213,10 @@ bool IsDecimalNumber(const QString &text, const QLocale &locale)
     return ParseDecimal(text, locale).has_value();
 }
 
-Conversion<std::int16_t> GasValueToRaw(const QString &field, const QString &text,
-                                       std::int8_t exponent, const QLocale &locale)
+namespace {
+
+Conversion<std::int16_t> GasToRaw(const QString &field, const QString &text, std::int8_t exponent,
+                                  const QLocale &locale, bool exact)
 {
     if (std::abs(exponent) > kMaxExponentMagnitude) {
         return Conversion<std::int16_t>::refused(
@@ -195,13 +226,32 @@ Conversion<std::int16_t> GasValueToRaw(const QString &field, const QString &text
                 .arg(exponent)
                 .arg(kMaxExponentMagnitude));
     }
-    return ToInt16(field, text, -exponent, locale);
+    return ToInt16(field, text, -exponent, locale, exact);
+}
+
+} // namespace
+
+Conversion<std::int16_t> GasValueToRaw(const QString &field, const QString &text,
+                                       std::int8_t exponent, const QLocale &locale)
+{
+    return GasToRaw(field, text, exponent, locale, false);
 }
 
 Conversion<std::int16_t> GasValueToRawDot(const QString &field, const QString &text,
                                           std::int8_t exponent)
 {
     return GasValueToRaw(field, text, exponent, QLocale::c());
+}
+
+Conversion<std::int16_t> ExactGasValueToRaw(const QString &field, const QString &text, std::int8_t exponent,
+                                            const QLocale &locale)
+{
+    return GasToRaw(field, text, exponent, locale, true);
+}
+
+Conversion<std::int16_t> ExactGasValueToRawDot(const QString &field, const QString &text, std::int8_t exponent)
+{
+    return ExactGasValueToRaw(field, text, exponent, QLocale::c());
 }
 
 Conversion<std::int16_t> FixedPointToRaw(const QString &field, const QString &text, int decimals,

@@ -50,6 +50,15 @@ Conversion<std::int16_t> GasValueToRaw(const QString &field, const QString &text
 Conversion<std::int16_t> GasValueToRawDot(const QString &field, const QString &text,
                                           std::int8_t exponent);
 
+// The same, but a value the instrument's scale cannot hold exactly (35.5
+// at exponent 0) is refused, naming the two nearest values it can hold
+// ("A1: 35.5 does not fit the instrument's scale; the nearest values it can
+// hold are 35 and 36"): what is written is what was typed, never a rounded
+// neighbour. Every front end converts alarm limits with these.
+Conversion<std::int16_t> ExactGasValueToRaw(const QString &field, const QString &text, std::int8_t exponent,
+                                            const QLocale &locale);
+Conversion<std::int16_t> ExactGasValueToRawDot(const QString &field, const QString &text, std::int8_t exponent);
+
 // A fixed-point value with `decimals` decimals -> raw signed 16-bit value
 // (hardware zero point 130.5 at 1 decimal -> 1305), rounded half to even.
 Conversion<std::int16_t> FixedPointToRaw(const QString &field, const QString &text, int decimals,

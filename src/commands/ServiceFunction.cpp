@@ -132,6 +132,21 @@ std::optional<ServiceCode> ServiceCodeForItem(int index)
     return static_cast<ServiceCode>(index + 1);
 }
 
+QString ServiceFunctionQuestion(ServiceCode code)
+{
+    switch (code) {
+    case ServiceCode::Reset:
+        return QStringLiteral("Reset the instrument? A running calibration, bump test or horn signal is ended.");
+    case ServiceCode::Default:
+        return QStringLiteral("Restore the instrument's default settings? The alarm limits with their options, the "
+                              "calibration gas, the signals and service intervals and the hardware options go back "
+                              "to the instrument's defaults; the settings it holds now cannot be recovered.");
+    default:
+        break;
+    }
+    return {};
+}
+
 std::vector<std::uint8_t> ServiceFunctionPayload(ServiceCode code)
 {
     return {static_cast<std::uint8_t>(code)};

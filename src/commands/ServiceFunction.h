@@ -94,6 +94,11 @@ inline const std::array<QString, 6> kServiceFunctionItems{
 // an index outside the items.
 std::optional<ServiceCode> ServiceCodeForItem(int index);
 
+// The question a front end asks before sending a function that cannot be
+// undone ("Reset", "Default": what it resets), answered Yes or No; empty for
+// the others.
+QString ServiceFunctionQuestion(ServiceCode code);
+
 // The one-byte payload of object 127.
 std::vector<std::uint8_t> ServiceFunctionPayload(ServiceCode code);
 

@@ -160,7 +160,7 @@ SettingsKey GasKey(const QString &name, Field field)
     key.apply = [name, field](SettingsDraft &d, const QString &value) {
         if (!d.range)
             return NotRead(name);
-        const Conversion<std::int16_t> raw = GasValueToRawDot(name, value, d.range->exponent);
+        const Conversion<std::int16_t> raw = ExactGasValueToRawDot(name, value, d.range->exponent);
         if (!raw)
             return raw.error;
         field(d) = *raw.value;
@@ -172,12 +172,24 @@ SettingsKey GasKey(const QString &name, Field field)
     return key;
 }
 
+const std::array<const char *, kAlarmCount> kLimitKeys = {"a1", "a2", "a3", "stel", "twa"};
+const char *const kCalibrationGasKey = "cal-gas";
+
+AlarmFieldNames LimitKeyNames()
+{
+    AlarmFieldNames names;
+    for (std::size_t i = 0; i < kAlarmCount; ++i)
+        names[i] = QString::fromLatin1(kLimitKeys[i]);
+    names[kAlarmCount] = QString::fromLatin1(kCalibrationGasKey);
+    return names;
+}
+
 void AddLimitKeys(std::vector<SettingsKey> &keys)
 {
-    const std::array<const char *, kAlarmCount> names = {"a1", "a2", "a3", "stel", "twa"};
+    const std::array<const char *, kAlarmCount> &names = kLimitKeys;
     for (std::size_t i = 0; i < kAlarmCount; ++i)
         keys.push_back(GasKey(QString::fromLatin1(names[i]), [i](auto &d) -> auto & { return d.limits.thresholds[i]; }));
-    keys.push_back(GasKey(QStringLiteral("cal-gas"), [](auto &d) -> auto & { return d.limits.calibrationGas; }));
+    keys.push_back(GasKey(QString::fromLatin1(kCalibrationGasKey), [](auto &d) -> auto & { return d.limits.calibrationGas; }));
     for (std::size_t i = 0; i < kAlarmCount; ++i) {
         const QString threshold = QString::fromLatin1(names[i]);
         constexpr SettingsGroup g = SettingsGroup::Limits;
@@ -254,6 +266,10 @@ std::vector<SettingsGroupCommand> BuildGroups()
                       [](const SettingsDraft &d) {
                           if (!d.range)
                               return SettingsPayload::Refused(QStringLiteral("the alarm limits were not read"));
+                          const QString outside = LimitsOutsideRangeRefusal(
+                              d.limits, MeasuringRange::FromDecoded(*d.range), LimitKeyNames(), kCommandLine);
+                          if (!outside.isEmpty())
+                              return SettingsPayload::Refused(outside);
                           return SettingsPayload{AlarmSettingsPayload(d.limits), {}};
                       },
                       [](const SettingsDraft &d, std::shared_ptr<SettingsWriteResult> result) {

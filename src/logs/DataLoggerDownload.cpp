@@ -54,6 +54,7 @@ LoggerAnswer Exchange(JobContext &job, const RequestBuffer &request, std::uint8_
         job.view().SetLamp(LampColour::Red);
         answer.failure = !portOpen ? LoggerReadFailure::PortClosed
                        : result.Cancelled ? LoggerReadFailure::Cancelled
+                       : result.ResponseStatus == kAssembleBadCrc ? LoggerReadFailure::Damaged
                                           : LoggerReadFailure::NoAnswer;
         return answer;
     }
@@ -161,6 +162,8 @@ QString LoggerReadFailureText(LoggerReadFailure failure)
         return QStringLiteral("the connection was closed");
     case LoggerReadFailure::PortClosed:
         return QStringLiteral("the port is not open");
+    case LoggerReadFailure::Damaged:
+        return QStringLiteral("the instrument's answers arrived damaged (checksum)");
     case LoggerReadFailure::None:
         break;
     }
@@ -173,6 +176,9 @@ QString LoggerDownloadResult::failureText(const QString &givenReason) const
                                             : QStringLiteral("at block %1 of %2").arg(currentBlock).arg(blockCount);
     const QString reason = !givenReason.isEmpty() ? givenReason
                          : LoggerReadFailureText(outcome == Outcome::Failed ? failure : LoggerReadFailure::None);
+    // Damaged answers are no silence: the line works, but not well enough.
+    if (givenReason.isEmpty() && outcome == Outcome::Failed && failure == LoggerReadFailure::Damaged)
+        return QStringLiteral("Data logger download stopped: %1 %2. Nothing was saved").arg(reason, where);
     return QStringLiteral("Data logger download stopped %1: %2. Nothing was saved").arg(where, reason);
 }
 

@@ -27,6 +27,7 @@ enum class LoggerReadFailure {
     WrongAnswer, // an answer of the wrong kind or too short
     Cancelled,   // the connection was cancelled (port or window closed, Ctrl+C)
     PortClosed,  // the port was not open
+    Damaged,     // answers came, but with a wrong checksum, within every attempt
 };
 
 // "the instrument did not answer", ...; for None: "the connection ended".

@@ -108,6 +108,8 @@ void RunDownload(JobContext &job, EventDownload &result, int count)
         }
         // A refused event is missing, but the instrument is there.
         answered(read.outcome != EventReadOutcome::NoAnswer);
+        result.damaged = read.outcome == EventReadOutcome::NoAnswer
+                      && job.transaction().Result().ResponseStatus == kAssembleBadCrc;
         if (read.outcome == EventReadOutcome::Refused)
             result.refusals = true;
         if (read.answerMayFollow && unanswered < kMaxConsecutiveUnanswered && !job.cancelled())

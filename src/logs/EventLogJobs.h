@@ -88,6 +88,9 @@ struct EventDownload {
     std::vector<int> missing;
     // Some events were refused by the instrument (error report).
     bool refusals = false;
+    // LineLost: the last exchanges brought answers with a wrong checksum,
+    // not silence.
+    bool damaged = false;
 };
 
 // Downloads events 1 to count (at most EventTable::kMaxEntries), reporting

@@ -525,14 +525,9 @@ ProfilePlan PlanProfile(const SettingsProfile &profile, const InstrumentSettings
             plan.refusals.append(refusal);
             continue;
         }
+        // A number the instrument's scale cannot hold exactly was refused
+        // by the key itself, as `set` refuses it.
         const QString after = key->text(plan.target);
-        // A number the instrument's scale cannot hold exactly would be rounded.
-        const QLocale c = QLocale::c();
-        if (key->kind == SettingsValueKind::Number && c.toDouble(after) != c.toDouble(setting.value)) {
-            plan.refusals.append(QStringLiteral("%1: %2 does not fit the instrument's scale (it would hold %3)")
-                                     .arg(key->name, setting.value, after));
-            continue;
-        }
         if (before != after) {
             plan.differences.push_back({key->name, before, after});
             touched.insert(key->group);

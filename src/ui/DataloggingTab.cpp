@@ -4,7 +4,10 @@
 
 #include <DataLoggerExport.h>
 
+#include <QBoxLayout>
+#include <QDir>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -35,7 +38,9 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
     connect(&window, &TFo_R310::answerShown, this,
             [this](const DecodedAnswer &, const AnswerFrame &frame) { ShowAnswer(frame); });
 
+    AddCancelButton();
     InstrumentConnection *connection = window.connection();
+    connect(connection, &InstrumentConnection::displayCleared, this, [this] { savedThisSession_ = false; });
     connect(connection, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
     connect(connection, &InstrumentConnection::progress, this,
             [this](int done, int total, const QString &) { Progress(done, total); });
@@ -58,6 +63,36 @@ QString DataloggingTab::ProposedFileName(const QString &serialNumber, const QDat
     return QStringLiteral("Logger_") + (serial.isEmpty() ? QString() : serial + u'_') + stamp + u'.' + kSaveSuffix;
 }
 
+void DataloggingTab::AddCancelButton()
+{
+    // Beside the bar, usable only while a download runs.
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), w_.TabSheet8);
+    cancel_->setObjectName(QStringLiteral("ButtonCancelDownload"));
+    cancel_->setAutoDefault(false);
+    cancel_->setEnabled(false);
+    connect(cancel_, &QPushButton::clicked, this, &DataloggingTab::CancelClick);
+    auto *page = qobject_cast<QBoxLayout *>(w_.TabSheet8->layout());
+    const int at = page ? page->indexOf(w_.ProgressBar1) : -1;
+    if (at < 0)
+        return;
+    page->removeWidget(w_.ProgressBar1);
+    auto *row = new QHBoxLayout;
+    row->addWidget(w_.ProgressBar1, 1);
+    row->addWidget(cancel_);
+    page->insertLayout(at, row);
+}
+
+void DataloggingTab::CancelClick()
+{
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || !DownloadRunning() || !downloadStarted_)
+        return;
+    cancelledByUser_ = true;
+    cancel_->setEnabled(false);
+    // Ends the download after the running exchange; the port stays open.
+    connection->cancel();
+}
+
 void DataloggingTab::ShowAnswer(const AnswerFrame &frame)
 {
     const std::optional<logs::LoggerInfo> info = logs::LoggerInfoFromAnswer(frame);
@@ -78,6 +113,10 @@ void DataloggingTab::Button8Click()
     SetButtonsEnabled(false);
     w_.ProgressBar1->setMinimum(0);
     w_.ProgressBar1->setValue(0);
+    w_.ProgressBar1->setFormat(QStringLiteral("Reading the logger information"));
+    w_.ProgressBar1->setTextVisible(true);
+    cancelledByUser_ = false;
+    cancel_->setEnabled(true);
     portError_.clear();
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
@@ -87,11 +126,29 @@ void DataloggingTab::Button8Click()
 void DataloggingTab::Button10Click()
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || DownloadRunning())
+    if (!connection || DownloadRunning() || confirming_)
         return;
-    // Lamp, status panel and the read-back show how it went.
-    connection->submit(QStringLiteral("data logger clear"),
-                       logs::ClearDataLoggerJob(std::make_shared<logs::LoggerCommandResult>()));
+    // Erasing cannot be undone: the user says yes first, and hears when the
+    // blocks were not saved in this session.
+    const int blocks = info_ ? info_->blockCount() : -1;
+    QString question =
+        blocks >= 0 ? QStringLiteral("Erase all %1 blocks of the data logger? They cannot be recovered.").arg(blocks)
+                    : QStringLiteral("Erase all blocks of the data logger? They cannot be recovered.");
+    if (blocks != 0 && !savedThisSession_)
+        question += QStringLiteral(" They were not downloaded and saved in this session.");
+    confirming_ = true;
+    QPointer<DataloggingTab> self(this);
+    window_.dialogs().askQuestion(question, [self](bool yes) {
+        if (!self)
+            return;
+        self->confirming_ = false;
+        InstrumentConnection *connection = self->window_.connection();
+        if (!yes || !connection || self->DownloadRunning())
+            return;
+        // Lamp, status panel and the read-back show how it went.
+        connection->submit(QStringLiteral("data logger clear"),
+                           logs::ClearDataLoggerJob(std::make_shared<logs::LoggerCommandResult>()));
+    });
 }
 
 void DataloggingTab::Button11Click()
@@ -131,6 +188,7 @@ void DataloggingTab::Progress(int done, int total)
     // A maximum of 0 would turn the bar into a busy indicator.
     w_.ProgressBar1->setMaximum(std::max(total, 1));
     w_.ProgressBar1->setValue(std::clamp(done, 0, std::max(total, 1)));
+    w_.ProgressBar1->setFormat(logs::LoggerProgressText(done, total));
 }
 
 void DataloggingTab::JobFinished(JobId id, JobOutcome)
@@ -145,10 +203,16 @@ void DataloggingTab::DownloadFinished()
 {
     const std::shared_ptr<logs::LoggerDownloadResult> download = std::move(download_);
     if (!download->completed()) {
-        // Closing the port was the user's own doing, and a closed port has
-        // had its message from the link; anything else is told.
+        // Closing the port or Cancel was the user's own doing, and a closed
+        // port has had its message from the link; anything else is told.
         const bool portWasClosed = download->failure == logs::LoggerReadFailure::PortClosed;
-        if (!ClosedByUser(*download) && !portWasClosed) {
+        const bool cancelled = cancelledByUser_ && portError_.isEmpty()
+                            && download->failure == logs::LoggerReadFailure::Cancelled;
+        if (cancelled) {
+            window_.ShowNotice(QStringLiteral("Data logger download cancelled at block %1 of %2; nothing was saved")
+                                   .arg(download->currentBlock)
+                                   .arg(download->blockCount));
+        } else if (!ClosedByUser(*download) && !portWasClosed) {
             const QString reason =
                 portError_.isEmpty() ? QString() : QStringLiteral("the port failed (%1)").arg(portError_);
             window_.dialogs().showError(download->failureText(reason));
@@ -181,8 +245,16 @@ void DataloggingTab::SaveDownload(const std::shared_ptr<logs::LoggerDownloadResu
     window_.dialogs().askSaveFileName(kSaveTitle, kSaveSuffix, proposed, [this, download](const QString &path) {
         if (!path.isEmpty()) {
             const logs::ExportResult written = logs::WriteLoggerExport(path, download->data);
-            if (!written.ok)
+            if (!written.ok) {
                 window_.dialogs().showError(written.message);
+            } else {
+                savedThisSession_ = true;
+                const QString saved = QStringLiteral("%1 data logger blocks read; saved to %2")
+                                          .arg(download->data.blocks.size())
+                                          .arg(QDir::toNativeSeparators(path));
+                window_.ShowNotice(saved);
+                window_.dialogs().showMessage(saved);
+            }
         }
         EndDownload();
     });
@@ -191,6 +263,9 @@ void DataloggingTab::SaveDownload(const std::shared_ptr<logs::LoggerDownloadResu
 void DataloggingTab::EndDownload()
 {
     downloadJob_ = 0;
+    cancelledByUser_ = false;
+    cancel_->setEnabled(false);
+    w_.ProgressBar1->setTextVisible(false);
     w_.ProgressBar1->setValue(0);
     SetButtonsEnabled(true);
 }

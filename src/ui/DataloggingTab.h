@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 
+class QPushButton;
+
 namespace r310::ui {
 
 class TFo_R310;
@@ -58,6 +60,8 @@ private:
     void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);
     void EndDownload();
     void SetButtonsEnabled(bool enabled);
+    void AddCancelButton();
+    void CancelClick();
 
     TFo_R310 &window_;
     const LoggerWidgets &w_;
@@ -71,6 +75,13 @@ private:
     bool downloadStarted_ = false;
     // A port failure during the download: the reason it stopped.
     QString portError_;
+    // "Cancel" beside the bar, enabled while a download runs.
+    QPushButton *cancel_ = nullptr;
+    bool cancelledByUser_ = false;
+    // The question before "Clear" is open.
+    bool confirming_ = false;
+    // A download was saved since the instrument was connected.
+    bool savedThisSession_ = false;
 };
 
 } // namespace r310::ui

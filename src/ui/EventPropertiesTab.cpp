@@ -7,6 +7,7 @@
 
 #include <QBoxLayout>
 #include <QDate>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -22,6 +23,11 @@ const QString kFileSuffix = QStringLiteral("csv");
 
 QString LineLostText(const logs::EventDownload &download)
 {
+    if (download.damaged)
+        return QStringLiteral("The instrument's answers arrived damaged (checksum) at event %1 of %2. "
+                              "No file was saved")
+            .arg(download.lastAsked)
+            .arg(download.count);
     return QStringLiteral("The instrument stopped answering at event %1 of %2. No file was saved")
         .arg(download.lastAsked)
         .arg(download.count);
@@ -65,11 +71,15 @@ EventPropertiesTab::EventPropertiesTab(TFo_R310 &window)
         connect(connection, &InstrumentConnection::jobFinished, this, &EventPropertiesTab::JobFinished);
     }
     window.SetLeaveHandler(InstrumentTab::EventProperties, [this] { return !Busy(); });
+    // Another instrument, or the same one after a new connect: nothing of
+    // its log was saved yet.
+    if (InstrumentConnection *connection = window.connection())
+        connect(connection, &InstrumentConnection::displayCleared, this, [this] { savedThisSession_ = false; });
 }
 
 bool EventPropertiesTab::Busy() const
 {
-    return downloadJob_ != 0 || clearJob_ != 0 || savePending_;
+    return downloadJob_ != 0 || clearJob_ != 0 || savePending_ || confirming_;
 }
 
 void EventPropertiesTab::ShowAnswer(const AnswerFrame &frame)
@@ -117,10 +127,36 @@ void EventPropertiesTab::Button2Click()
         window_.dialogs().showError(maxEvents.error);
         return;
     }
+    // Erasing cannot be undone: the user says yes first, and hears when the
+    // events were not saved in this session.
+    const Conversion<std::int32_t> count = IntegerValue(w_.Edit2->text());
+    const int events = count ? std::max(*count.value, 0) : -1;
+    QString question = events >= 0
+        ? QStringLiteral("Erase all %1 events in the instrument? They cannot be recovered.").arg(events)
+        : QStringLiteral("Erase all events in the instrument? They cannot be recovered.");
+    if (events != 0 && !savedThisSession_)
+        question += QStringLiteral(" They were not downloaded and saved in this session.");
+    confirming_ = true;
+    QPointer<EventPropertiesTab> self(this);
+    const std::uint16_t maxToSend = *maxEvents.value;
+    window_.dialogs().askQuestion(question, [self, maxToSend](bool yes) {
+        if (!self)
+            return;
+        self->confirming_ = false;
+        if (yes)
+            self->Clear(maxToSend);
+    });
+}
+
+void EventPropertiesTab::Clear(std::uint16_t maxEvents)
+{
+    InstrumentConnection *connection = window_.connection();
+    if (Busy() || !connection)
+        return;
     SetRunning(true);
     progressText_->clear();
     clearJob_ = connection->submit(QStringLiteral("event clear"),
-                                   logs::EventClearJob(*maxEvents.value, std::make_shared<logs::EventClear>()));
+                                   logs::EventClearJob(maxEvents, std::make_shared<logs::EventClear>()));
 }
 
 void EventPropertiesTab::ShowProgress(int done, int total, const QString &text)
@@ -214,9 +250,16 @@ void EventPropertiesTab::Save(const QString &path, const logs::EventDownload &do
         window_.dialogs().showError(written.message);
         return;
     }
-    Finish(ReadSummary(download) + QStringLiteral("; saved"));
-    if (!download.missing.empty())
-        window_.dialogs().showMessage(logs::MissingEventsText(download.missing, download.count));
+    savedThisSession_ = true;
+    const QString saved = ReadSummary(download) + QStringLiteral("; saved to ") + QDir::toNativeSeparators(path);
+    Finish(saved);
+    window_.ShowNotice(saved);
+    // One message: where the file is, and the events it lacks.
+    if (download.missing.empty())
+        window_.dialogs().showMessage(saved);
+    else
+        window_.dialogs().showMessage(saved + QStringLiteral(".\n\n")
+                                      + logs::MissingEventsText(download.missing, download.count));
 }
 
 void EventPropertiesTab::SetRunning(bool running)

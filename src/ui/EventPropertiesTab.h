@@ -26,7 +26,8 @@ public:
     // "Read": downloads the number of events "Event Count" shows, then asks
     // where to save them. Nothing is sent for a count of 0.
     void Button1Click();
-    // "Clear": empties the log; "Max Events" is sent from 2.11 on, 192 before.
+    // "Clear": asks first, then empties the log; "Max Events" is sent from
+    // 2.11 on, 192 before.
     void Button2Click();
 
     // A download, a clear or the save dialog is under way: the tab cannot be
@@ -43,6 +44,7 @@ private:
     void DownloadFinished(JobOutcome outcome);
     void AskWhereToSave(std::shared_ptr<logs::EventDownload> download);
     void Save(const QString &path, const logs::EventDownload &download);
+    void Clear(std::uint16_t maxEvents);
     void SetRunning(bool running);
     void Finish(const QString &summary);
 
@@ -53,6 +55,10 @@ private:
     JobId downloadJob_ = 0;
     JobId clearJob_ = 0;
     bool savePending_ = false;
+    // The question before "Clear" is open.
+    bool confirming_ = false;
+    // The events were downloaded and saved since the instrument was connected.
+    bool savedThisSession_ = false;
     std::shared_ptr<logs::EventDownload> download_;
 };
 

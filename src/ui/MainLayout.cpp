@@ -163,7 +163,7 @@ void BuildControlPanel(QWidget &parent, ControlWidgets &control)
 
     control.Shape1 = new ConnectionLamp(control.Panel1);
     control.Shape1->setObjectName(QStringLiteral("Shape1"));
-    control.ComPortList = new QComboBox(control.Panel1);
+    control.ComPortList = new PortListBox(control.Panel1);
     control.ComPortList->setObjectName(QStringLiteral("ComPortList"));
     control.ComPortList->setEditable(false);
     control.ComPortList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -590,6 +590,13 @@ void BuildStatusBar(QMainWindow &window, StatusWidgets &status)
 }
 
 } // namespace
+
+void PortListBox::showPopup()
+{
+    if (beforePopup)
+        beforePopup();
+    QComboBox::showPopup();
+}
 
 MainWidgets BuildMainWidgets(QMainWindow &window)
 {

@@ -3,12 +3,13 @@
 // handlers and the tests use (each widget's objectName is the same). They
 // are built with their captions, items, labels, hints and start states by
 // BuildMainWidgets; the window wires their behaviour.
+#include <QComboBox>
 #include <QString>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
-class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -25,6 +26,15 @@ namespace r310::ui {
 class ConnectionLamp;
 class RadioGroup;
 
+// The port list: runs beforePopup each time it opens, so the window can
+// read the system's ports anew (an adapter plugged in after the start).
+class PortListBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override;
+};
+
 struct HeaderWidgets {
     QFrame *Panel2 = nullptr;
     QLabel *StaticText1 = nullptr;
@@ -34,7 +44,7 @@ struct HeaderWidgets {
 struct ControlWidgets {
     QFrame *Panel1 = nullptr;
     ConnectionLamp *Shape1 = nullptr;
-    QComboBox *ComPortList = nullptr;
+    PortListBox *ComPortList = nullptr;
     QPushButton *Button12 = nullptr;         // "&Open Port"
     QPushButton *Button_ClosePort = nullptr; // "&Close Comport"
     QPushButton *Button3 = nullptr;          // "&Exit"

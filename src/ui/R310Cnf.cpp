@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include <algorithm>
@@ -43,6 +44,31 @@ QSize OpeningSize(const QSize &needed)
 // A job shows the busy cursor only when it lasts longer than this, so the
 // short reads of a tab change do not make the pointer flicker.
 constexpr int kBusyCursorDelayMilliseconds = 300;
+// A search without an answer says what to check after 100 ticks (10 s).
+constexpr int kSilentPortTicks = 100;
+// How long a result stays in the status bar.
+constexpr int kNoticeMilliseconds = 30000;
+
+const QString kSimulatedCaption = QStringLiteral(" – simulated instrument");
+
+QString NoPortHint()
+{
+    return QStringLiteral("No serial port found. To try the configurator on the built-in simulated instrument, "
+                          "start it with --demo");
+}
+
+QString DemoHint()
+{
+    return QStringLiteral("\"%1\" is the built-in simulated instrument: press Open Port to try the configurator on it")
+        .arg(kDemoPortEntry);
+}
+
+QString SilentPortHint(const QString &port)
+{
+    return QStringLiteral("No instrument answers on %1. Is it switched on and seated in its cradle? Check the cable, "
+                          "or run r310ctl doctor. Still searching…")
+        .arg(port);
+}
 
 const InstrumentTab kTabOrder[] = {
     InstrumentTab::General,     InstrumentTab::Range,           InstrumentTab::Signals,
@@ -89,7 +115,9 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
       display_(w_, *tracking_),
       guard_(new TabChangeGuard(*w_.PageControl1)),
       portSelection_(std::make_unique<ComPortSel>(std::move(setup.portSettings), setup.naming)),
-      connection_(std::make_unique<InstrumentConnection>(ConnectionFor(setup)))
+      connection_(std::make_unique<InstrumentConnection>(ConnectionFor(setup))),
+      listPorts_(std::move(setup.listPorts)),
+      commandLinePort_(CommandLinePort(setup.arguments))
 {
     setObjectName(QStringLiteral("Fo_R310"));
     setWindowTitle(kWindowCaption);
@@ -97,6 +125,9 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     busyDelay_.setSingleShot(true);
     busyDelay_.setInterval(kBusyCursorDelayMilliseconds);
     connect(&busyDelay_, &QTimer::timeout, this, [this] { setCursor(Qt::BusyCursor); });
+    silentPort_.setSingleShot(true);
+    silentPort_.setInterval(static_cast<int>(setup.connection.tick.count()) * kSilentPortTicks);
+    connect(&silentPort_, &QTimer::timeout, this, &TFo_R310::ShowSilentPortHint);
     guard_->setRule([this](int from, int to) { return PageControl1Changing(from, to); });
     ConnectInstrument();
     FormCreate(setup);
@@ -140,20 +171,89 @@ void TFo_R310::FormCreate(const WindowSetup &setup)
     };
     walkTabs(QKeySequence(Qt::CTRL | Qt::Key_Tab), 1);
     walkTabs(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1);
+    w_.control.ComPortList->beforePopup = [this] { RefreshPortList(); };
+    // A first start without any port: how to try the program all the same.
+    if (demoInList_)
+        ShowHint(DemoHint());
+    else if (w_.control.ComPortList->count() <= 1)
+        ShowHint(NoPortHint());
 }
 
 void TFo_R310::FillPortList(const WindowSetup &setup)
 {
-    PortChoice choice = portSelection_->PreparePortList(setup.ports, CommandLinePort(setup.arguments));
-    if (setup.demoLink) {
-        choice.entries.insert(1, kDemoPortEntry);
+    demoInList_ = static_cast<bool>(setup.demoLink);
+    PortChoice choice = portSelection_->PreparePortList(setup.ports, commandLinePort_);
+    if (demoInList_)
         choice.selected = 1;
-        demoInList_ = true;
-    }
+    ApplyPortChoice(std::move(choice));
+}
+
+void TFo_R310::ApplyPortChoice(PortChoice choice)
+{
+    if (demoInList_)
+        choice.entries.insert(1, kDemoPortEntry);
     QComboBox &list = *w_.control.ComPortList;
     list.clear();
     list.addItems(choice.entries);
     list.setCurrentIndex(choice.selected);
+}
+
+void TFo_R310::RefreshPortList()
+{
+    // The list shows the ports only while none is open.
+    QComboBox &list = *w_.control.ComPortList;
+    if (!listPorts_ || !list.isEnabled())
+        return;
+    const QString chosen = list.currentText();
+    PortChoice choice = portSelection_->PreparePortList(listPorts_(), commandLinePort_);
+    if (demoInList_ && choice.selected > 0)
+        ++choice.selected; // the simulated instrument's entry comes first
+    ApplyPortChoice(std::move(choice));
+    // The user's last choice stays chosen while it is there.
+    if (const int kept = list.findText(chosen); kept > 0)
+        list.setCurrentIndex(kept);
+    if (hint_ == NoPortHint() && list.count() > 1)
+        ClearHint();
+}
+
+void TFo_R310::ShowNotice(const QString &text)
+{
+    hint_.clear();
+    silentHintShown_ = false;
+    w_.status.StatusBar1->showMessage(text, kNoticeMilliseconds);
+}
+
+void TFo_R310::ShowHint(const QString &text)
+{
+    hint_ = text;
+    w_.status.StatusBar1->showMessage(text);
+}
+
+void TFo_R310::ClearHint()
+{
+    silentHintShown_ = false;
+    if (!hint_.isEmpty() && w_.status.StatusBar1->currentMessage() == hint_)
+        w_.status.StatusBar1->clearMessage();
+    hint_.clear();
+}
+
+void TFo_R310::PhaseChanged(ConnectionPhase phase)
+{
+    if (phase == ConnectionPhase::Searching) {
+        silentPort_.start();
+        return;
+    }
+    silentPort_.stop();
+    if (silentHintShown_)
+        ClearHint();
+}
+
+void TFo_R310::ShowSilentPortHint()
+{
+    if (connection_ && connection_->phase() == ConnectionPhase::Searching) {
+        ShowHint(SilentPortHint(connection_->portName()));
+        silentHintShown_ = true;
+    }
 }
 
 void TFo_R310::ConnectInstrument()
@@ -173,6 +273,7 @@ void TFo_R310::ConnectInstrument()
     connect(c, &InstrumentConnection::calibrationButtonsEnabled, this,
             [this](bool enabled) { display_.SetCalibrationButtonsEnabled(enabled); });
     connect(c, &InstrumentConnection::resultBackgroundReset, this, [this] { display_.ResetResultBackground(); });
+    connect(c, &InstrumentConnection::phaseChanged, this, &TFo_R310::PhaseChanged);
     connect(c, &InstrumentConnection::portOpened, this, &TFo_R310::PortOpened);
     connect(c, &InstrumentConnection::portOpenFailed, this, &TFo_R310::PortOpenFailed);
     connect(c, &InstrumentConnection::portClosed, this, &TFo_R310::PortClosed);
@@ -230,12 +331,20 @@ void TFo_R310::Button12Click()
     const ComPortSel::OpenResult result = list.currentText() == kDemoPortEntry && demoInList_
         ? (portName = kDemoPortEntry, ComPortSel::OpenResult::Opened)
         : portSelection_->PortToOpen(index, list.currentText(), &portName);
-    if (result == ComPortSel::OpenResult::NothingSelected)
+    if (result == ComPortSel::OpenResult::NothingSelected) {
+        dialogs_->showMessage(
+            list.count() > 1
+                ? QStringLiteral("Choose the port of the instrument's adapter in the list, then press Open Port.")
+                : QStringLiteral("No serial port was found. Plug in the instrument's adapter and open the list "
+                                 "again, or start the configurator with --demo to try the built-in simulated "
+                                 "instrument."));
         return;
+    }
     if (result == ComPortSel::OpenResult::InvalidEntry) {
         list.setCurrentIndex(0);
         return;
     }
+    ClearHint();
     closeButtonBeforeOpen_ = w_.control.Button_ClosePort->isEnabled();
     openingEntry_ = list.currentText();
     list.setEnabled(false);
@@ -248,9 +357,11 @@ void TFo_R310::Button12Click()
 void TFo_R310::PortOpened(const QString &)
 {
     pendingOpens_ = std::max(pendingOpens_ - 1, 0);
-    // The simulated instrument is no port to remember.
+    // The simulated instrument is no port to remember; the title says it is simulated.
     if (openingEntry_ != kDemoPortEntry)
         portSelection_->RememberPort(openingEntry_);
+    else
+        setWindowTitle(kWindowCaption + kSimulatedCaption);
 }
 
 void TFo_R310::PortOpenFailed(const QString &message)
@@ -271,8 +382,11 @@ void TFo_R310::PortClosed()
 
 void TFo_R310::SetPortControlsClosed()
 {
+    setWindowTitle(kWindowCaption);
     w_.control.ComPortList->setEnabled(true);
     w_.control.Button12->setEnabled(true);
+    // An adapter plugged in meanwhile can be chosen now.
+    RefreshPortList();
 }
 
 void TFo_R310::Button_ClosePortClick()
@@ -346,11 +460,21 @@ void TFo_R310::ShutDown()
     if (!connection_)
         return;
     busyDelay_.stop();
+    silentPort_.stop();
     unsetCursor();
     // Ends the running job and drops the waiting ones; destroying the
     // connection closes the port and ends its engine before it returns.
     connection_->cancel();
     connection_.reset();
+}
+
+void TFo_R310::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!hint_.isEmpty() && w_.status.StatusBar1->currentMessage() == hint_) {
+        w_.status.StatusBar1->clearMessage();
+        w_.status.StatusBar1->showMessage(hint_);
+    }
 }
 
 void TFo_R310::closeEvent(QCloseEvent *event)

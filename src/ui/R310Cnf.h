@@ -46,6 +46,10 @@ struct WindowSetup {
     QStringList arguments;
     // The system's serial ports, in enumeration order.
     QList<SerialPortDescription> ports;
+    // Reads the system's ports anew; the list is filled again from it each
+    // time the port is closed and each time the list opens. Empty: the list
+    // keeps `ports`.
+    std::function<QList<SerialPortDescription>()> listPorts;
     // The per-user store of the remembered port; null remembers nothing.
     std::unique_ptr<QSettings> portSettings;
     PortNaming naming = kHostPortNaming;
@@ -92,6 +96,13 @@ public:
     InstrumentTab TabAt(int index) const;
     int IndexOf(InstrumentTab tab) const;
 
+    // A line in the status bar over the two panels: a result the user
+    // should see (where a download was saved) for a while, or a hint that
+    // stays until the state it explains ends (no port, a silent port).
+    void ShowNotice(const QString &text);
+    void ShowHint(const QString &text);
+    void ClearHint();
+
     // The handlers of the window's buttons and page control.
     void Button12Click();
     void Button_ClosePortClick();
@@ -106,6 +117,8 @@ signals:
 protected:
     // FormClose: ends what runs or waits, closes the port, ends the engine.
     void closeEvent(QCloseEvent *event) override;
+    // A hint given before the window was first shown is laid out again now.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void FormCreate(const WindowSetup &setup);
@@ -116,6 +129,10 @@ private:
     void PortOpened(const QString &portName);
     void PortOpenFailed(const QString &message);
     void PortClosed();
+    void RefreshPortList();
+    void ApplyPortChoice(PortChoice choice);
+    void PhaseChanged(ConnectionPhase phase);
+    void ShowSilentPortHint();
     void JobStarted(JobId id);
     void JobFinished(JobId id);
     void UpdateExitAccelerator();
@@ -133,6 +150,13 @@ private:
     std::unique_ptr<InstrumentConnection> connection_;
 
     bool demoInList_ = false;
+    std::function<QList<SerialPortDescription>()> listPorts_;
+    QString commandLinePort_;
+    // The hint now in the status bar, so that only it is taken away.
+    QString hint_;
+    // A search that finds nothing says so after this long.
+    QTimer silentPort_;
+    bool silentHintShown_ = false;
     int pendingOpens_ = 0;
     bool closeButtonBeforeOpen_ = false;
     QString openingEntry_;

@@ -3,6 +3,7 @@
 #include "R310Cnf.h"
 #include "RadioGroup.h"
 
+#include <QPointer>
 #include <QPushButton>
 
 namespace r310::ui {
@@ -19,11 +20,38 @@ ServiceFunctionTab::ServiceFunctionTab(TFo_R310 &window) : QObject(&window), win
 void ServiceFunctionTab::Button9Click()
 {
     InstrumentConnection *connection = window_.connection();
+    if (!connection || confirming_)
+        return;
     const std::optional<ServiceCode> code = ServiceCodeForItem(window_.widgets().special.Funktion->itemIndex());
-    if (!connection || !code)
+    if (!code) {
+        window_.dialogs().showMessage(
+            QStringLiteral("Choose a service function under \"Function\" first, then press Start."));
+        return;
+    }
+    // What cannot be undone is sent only after a yes.
+    const QString question = ServiceFunctionQuestion(*code);
+    if (question.isEmpty()) {
+        Send(*code);
+        return;
+    }
+    confirming_ = true;
+    QPointer<ServiceFunctionTab> self(this);
+    window_.dialogs().askQuestion(question, [self, code = *code](bool yes) {
+        if (!self)
+            return;
+        self->confirming_ = false;
+        if (yes)
+            self->Send(code);
+    });
+}
+
+void ServiceFunctionTab::Send(ServiceCode code)
+{
+    InstrumentConnection *connection = window_.connection();
+    if (!connection)
         return;
     serviceResult_ = std::make_shared<ServiceFunctionResult>();
-    serviceJob_ = connection->submit(QStringLiteral("service function"), ServiceFunctionJob(*code, serviceResult_));
+    serviceJob_ = connection->submit(QStringLiteral("service function"), ServiceFunctionJob(code, serviceResult_));
 }
 
 void ServiceFunctionTab::JobFinished(JobId id)

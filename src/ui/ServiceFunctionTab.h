@@ -1,6 +1,7 @@
 #pragma once
 // The Special Function tab: "Start" sends the service function selected in
-// "Function" (none selected: nothing). "Update" puts the instrument into its
+// "Function" (none selected: a message says to choose one); "Reset" and
+// "Default" only after the user said yes to what they do. "Update" puts the instrument into its
 // update mode; once it took the request the window closes the port, as
 // "&Close Comport" does.
 #include <ServiceFunction.h>
@@ -21,10 +22,13 @@ public:
     void Button9Click(); // "Start"
 
 private:
+    void Send(ServiceCode code);
     void JobFinished(JobId id);
 
     TFo_R310 &window_;
     JobId serviceJob_ = 0;
+    // The question before "Reset" or "Default" is open.
+    bool confirming_ = false;
     std::shared_ptr<ServiceFunctionResult> serviceResult_;
 };
 

@@ -51,6 +51,10 @@ SettingsTabs::SettingsTabs(TFo_R310 &window, const QLocale &locale)
         connect(connection, &InstrumentConnection::displayCleared, this, [this] { lastSignals_.reset(); });
         connect(connection, &InstrumentConnection::jobFinished, this,
                 [this](JobId id, JobOutcome) { JobFinished(id); });
+        connect(connection, &InstrumentConnection::clockNotTaken, this, [this] {
+            if (clockJob_ != 0)
+                clockNotTaken_ = true;
+        });
     }
 }
 
@@ -76,6 +80,10 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
 
 void SettingsTabs::JobFinished(JobId id)
 {
+    if (id != 0 && id == clockJob_) {
+        ClockWriteFinished();
+        return;
+    }
     if (id == discardingSignals_)
         discardingSignals_ = 0;
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
@@ -108,11 +116,21 @@ void SettingsTabs::WriteLimits()
         texts.flags[i] = FlagsOf(w_.range.alarms[i]);
     }
     texts.calibrationGas = w_.range.Edit_Cal->text();
-    const Conversion<AlarmSettingsValues> values =
-        AlarmSettingsFromTexts(texts, window_.connection()->record().DecimalExponent, locale_);
+    const InstrumentRecord &record = window_.connection()->record();
+    const Conversion<AlarmSettingsValues> values = AlarmSettingsFromTexts(texts, record.DecimalExponent, locale_);
     if (!values) {
         window_.dialogs().showError(values.error);
         return;
+    }
+    // The range is known once the instrument is identified and its limits
+    // were read; without an instrument the write meets the closed port.
+    if (record.InstrumentConnected) {
+        const QString outside = LimitsOutsideRangeRefusal(*values.value, MeasuringRange::FromRecord(record),
+                                                          WindowAlarmFieldNames(), locale_);
+        if (!outside.isEmpty()) {
+            window_.dialogs().showError(outside);
+            return;
+        }
     }
     auto result = std::make_shared<SettingsWriteResult>();
     Submit(SettingsGroup::Limits, QStringLiteral("Set Limit"), AlarmSettingsJob(*values.value, result), result);
@@ -311,8 +329,26 @@ bool SettingsTabs::LeaveHardware()
 
 void SettingsTabs::ButtonTimeClick()
 {
-    if (InstrumentConnection *connection = window_.connection())
-        connection->submit(QStringLiteral("Set Time"), SetClockJob());
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || clockJob_ != 0)
+        return;
+    clockNotTaken_ = false;
+    clockResult_ = std::make_shared<SetClockResult>();
+    clockJob_ = connection->submit(QStringLiteral("Set Time"), SetClockJob(clockResult_));
+}
+
+void SettingsTabs::ClockWriteFinished()
+{
+    clockJob_ = 0;
+    const std::shared_ptr<SetClockResult> result = std::move(clockResult_);
+    // Answered every time, yet the clock still differs: say so, or the user
+    // would take the instrument's time for set.
+    if (clockNotTaken_ && result && result->succeeded)
+        window_.dialogs().showMessage(
+            QStringLiteral("The instrument did not take the time: after %1 writes its clock still differs from "
+                           "the PC's. It keeps its own time.")
+                .arg(result->clockWrites));
+    clockNotTaken_ = false;
 }
 
 } // namespace r310::ui

@@ -6,6 +6,7 @@
 // the payloads, writes and read-backs are the commands' own.
 #include <AlarmSettings.h>
 #include <HardwareSettings.h>
+#include <SetClock.h>
 #include <SignalSettings.h>
 
 #include <QLocale>
@@ -50,6 +51,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void ClockWriteFinished();
     struct IntervalField {
         QLineEdit *edit;
         std::int32_t fallback;
@@ -80,6 +82,10 @@ private:
     // The signals object as last read on this connection: the due dates go
     // back as the instrument's day counts, never parsed from their text.
     std::optional<SignalSettings> lastSignals_;
+    // "Set &Time" under way, and whether the instrument kept its own time.
+    JobId clockJob_ = 0;
+    bool clockNotTaken_ = false;
+    std::shared_ptr<SetClockResult> clockResult_;
     // Writes on their way, by group, with their results.
     struct PendingWrite {
         JobId job = 0;

@@ -106,6 +106,7 @@ int main(int argc, char **argv)
     WindowSetup setup;
     setup.arguments = QApplication::arguments();
     setup.ports = SystemSerialPorts();
+    setup.listPorts = &SystemSerialPorts;
     setup.portSettings = UserPortSettings();
     setup.connection.decoding = DecodingWith(*gasTable);
     setup.gasTable = gasTable.get();

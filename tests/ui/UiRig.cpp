@@ -127,6 +127,7 @@ WindowRig::WindowRig(RigOptions options)
         return QStringLiteral("unit%1 gas%2").arg(unit).arg(gas);
     };
     setup.dialogs = &dialogs;
+    setup.listPorts = options.listPorts;
     setup.picturePath = options.picturePath;
     window_ = std::make_unique<ui::TFo_R310>(std::move(setup));
     window_->show();

@@ -520,6 +520,7 @@ TEST(ServiceFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
     ASSERT_TRUE(c.rig.Idle());
     EXPECT_FALSE(c.wire->heardWrite(before, "W127"));
 
+    c.rig.dialogs.questionAnswer = true; // "Reset" asks first
     s.Funktion->item(2)->click(); // "Reset"
     before = c.wire->size();
     s.Button9->click();

@@ -341,6 +341,7 @@ TEST(DataloggingTab, ClearErasesAndShowsTheNewCount)
     const LoggerWidgets &l = rig.w().logger;
     ASSERT_EQ(l.Edit11->text(), QStringLiteral("9"));
     const std::size_t before = rig.log->size();
+    rig.dialogs.questionAnswer = true;
     l.Button10->click();
     ASSERT_TRUE(rig.Idle());
     EXPECT_EQ(rig.heard(before), (Requests{"W127", "R36"}));

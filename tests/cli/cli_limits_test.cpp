@@ -1,0 +1,83 @@
+// r310ctl on a technician's first day: alarm limits outside the measuring
+// range or between two values the instrument's scale holds are refused with
+// exit 2 before anything is written (by set and by a profile alike), and a
+// logger download says where it saved the file, or, spoilt by damaged
+// answers, says so instead of "did not answer". In-process on the simulated instrument (0 to 500 ppm, exponent 0).
+#include "HostileCtlBench.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace r310;
+using hostiletest::CtlBench;
+using hostiletest::CtlResult;
+using hostiletest::Describe;
+
+namespace {
+
+TEST(CtlLimits, LimitsOutsideTheRangeOrTheScaleExitTwoAndWriteNothing)
+{
+    struct Case {
+        QStringList arguments;
+        const char *line;
+    };
+    const Case cases[] = {
+        {{QStringLiteral("set"), QStringLiteral("a1=600")},
+         "r310ctl: a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent\n"},
+        {{QStringLiteral("set"), QStringLiteral("bleep=soft"), QStringLiteral("a2=-5")},
+         "r310ctl: a2: -5 is outside the instrument's measuring range 0 to 500; nothing was sent\n"},
+        {{QStringLiteral("set"), QStringLiteral("a1=35.5")},
+         "r310ctl: a1: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36\n"},
+    };
+    const CtlBench bench;
+    for (const Case &c : cases) {
+        const CtlResult result = bench.Run(c.arguments);
+        EXPECT_EQ(result.code, cli::kExitUsage) << Describe(c.arguments, result);
+        EXPECT_EQ(result.err, QString::fromLatin1(c.line));
+        EXPECT_EQ(result.writes(), 0) << Describe(c.arguments, result);
+    }
+    // Within the range and on the scale: written.
+    const QStringList good{QStringLiteral("set"), QStringLiteral("a2=61")};
+    const CtlResult written = bench.Run(good);
+    EXPECT_EQ(written.code, cli::kExitOk) << Describe(good, written);
+    EXPECT_EQ(written.writes(), 1);
+}
+
+TEST(CtlLimits, AProfileWithALimitOutsideTheRangeIsRefusedInItsPlan)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("shelf.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"format": "r310conf-settings-profile", "version": 1, "settings": {"a1": 600, "bleep": "soft"}})");
+    file.close();
+    const QStringList arguments{QStringLiteral("profile"), QStringLiteral("apply"), path};
+    const CtlResult result = CtlBench().Run(arguments);
+    EXPECT_EQ(result.code, cli::kExitUsage) << Describe(arguments, result);
+    EXPECT_TRUE(result.err.contains(
+        QLatin1String("a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent")))
+        << Describe(arguments, result);
+    EXPECT_EQ(result.writes(), 0);
+}
+
+TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("logger.csv"));
+    const QStringList arguments{QStringLiteral("datalog"), QStringLiteral("--out"), path};
+    const CtlResult saved = CtlBench().Run(arguments);
+    EXPECT_EQ(saved.code, cli::kExitOk) << Describe(arguments, saved);
+    EXPECT_EQ(saved.err, QStringLiteral("r310ctl: 6 data logger blocks read; saved to %1\n").arg(path));
+
+    sim::Scenario scenario = CtlBench::Scenario221();
+    scenario.faults.badCrc.probability = 1.0;
+    scenario.faults.objects = {kObjectLoggerBlock};
+    const CtlResult result = CtlBench(scenario).Run(arguments);
+    EXPECT_EQ(result.code, cli::kExitNoInstrument) << Describe(arguments, result);
+    EXPECT_TRUE(result.err.contains(QLatin1String("arrived damaged (checksum) at block 1 of 6; nothing was written")))
+        << Describe(arguments, result);
+}
+
+} // namespace

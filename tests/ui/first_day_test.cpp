@@ -1,0 +1,321 @@
+// The window as a new technician meets it, offscreen on the simulated
+// instrument: limits the instrument could not act on are refused before
+// anything is sent, nothing is erased by one click, and every action ends
+// with a word on what happened, where the file went, or what to choose or
+// check next.
+#include "UiRig.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <RadioGroup.h>
+#include <ServiceFunction.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using namespace r310;
+using namespace r310::ui;
+using namespace uitest;
+
+bool Heard(const std::vector<std::string> &requests, const std::string &name)
+{
+    return std::find(requests.begin(), requests.end(), name) != requests.end();
+}
+
+QString Notice(WindowRig &rig)
+{
+    return rig.w().status.StatusBar1->currentMessage();
+}
+
+void Type(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+TEST(FirstDay, LimitsOutsideTheRangeOrBetweenScaleStepsAreRefusedAndNothingIsSent)
+{
+    WindowRig rig; // 0 to 500 ppm, exponent 0
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    const RangeWidgets &r = rig.w().range;
+    struct Case {
+        QLineEdit *field;
+        const char *typed;
+        const char *refusal; // empty: written
+    };
+    const Case cases[] = {
+        {r.alarms[0].edit, "600", "A1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent"},
+        {r.alarms[1].edit, "-5", "A2: -5 is outside the instrument's measuring range 0 to 500; nothing was sent"},
+        {r.Edit_Cal, "35.5", "CAL Gas: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36"},
+        {r.alarms[1].edit, "61", ""},
+    };
+    for (const Case &c : cases) {
+        const QString before = c.field->text();
+        Type(c.field, QString::fromLatin1(c.typed));
+        rig.dialogs.errors.clear();
+        const std::size_t heard = rig.log->size();
+        r.ButtonSetGW->click();
+        ASSERT_TRUE(rig.Idle());
+        EXPECT_EQ(Heard(rig.heard(heard), "W4"), *c.refusal == 0) << c.typed;
+        EXPECT_EQ(rig.dialogs.errors.join(u'|').toStdString(), c.refusal) << c.typed;
+        if (*c.refusal != 0)
+            Type(c.field, before);
+    }
+    EXPECT_EQ(r.alarms[1].edit->text(), QStringLiteral("61"));
+}
+
+TEST(FirstDay, ClearAndDefaultAskFirstAndNoSendsNothing)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    WindowRig rig(options); // 24 events, 6 logger blocks
+    ASSERT_TRUE(rig.Connect());
+    const QString unsaved = QStringLiteral(" They cannot be recovered. They were not downloaded and saved in this session.");
+    struct Case {
+        InstrumentTab tab;
+        QPushButton *button;
+        int function; // item of "Function", or -1
+        QString question;
+        std::string write;
+    };
+    const Case cases[] = {
+        {InstrumentTab::EventProperties, rig.w().events.Button2, -1,
+         QStringLiteral("Erase all 24 events in the instrument?") + unsaved, "W35"},
+        {InstrumentTab::Datalogging, rig.w().logger.Button10, -1,
+         QStringLiteral("Erase all 6 blocks of the data logger?") + unsaved, "W127"},
+        {InstrumentTab::SpecialFunction, rig.w().special.Button9, 3,
+         ServiceFunctionQuestion(ServiceCode::Default), "W127"},
+        {InstrumentTab::SpecialFunction, rig.w().special.Button9, 2,
+         ServiceFunctionQuestion(ServiceCode::Reset), "W127"},
+    };
+    EXPECT_TRUE(ServiceFunctionQuestion(ServiceCode::Default).contains(QLatin1String("alarm limits")));
+    for (const Case &c : cases) {
+        ASSERT_TRUE(rig.ShowTab(c.tab));
+        if (c.function >= 0)
+            rig.w().special.Funktion->item(c.function)->click();
+        for (const bool yes : {false, true}) {
+            rig.dialogs.questions.clear();
+            rig.dialogs.questionAnswer = yes;
+            const std::size_t heard = rig.log->size();
+            c.button->click();
+            ASSERT_TRUE(rig.Idle());
+            EXPECT_EQ(rig.dialogs.questions, QStringList{c.question});
+            EXPECT_EQ(Heard(rig.heard(heard), c.write), yes) << c.write << " yes=" << yes;
+        }
+    }
+    // "OFF" changes nothing for good: sent at once.
+    rig.w().special.Funktion->item(0)->click();
+    rig.dialogs.questions.clear();
+    const std::size_t heard = rig.log->size();
+    rig.w().special.Button9->click();
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.dialogs.questions.isEmpty());
+    EXPECT_TRUE(Heard(rig.heard(heard), "W127"));
+}
+
+TEST(FirstDay, SavedDownloadsSayWhereAndTheClearQuestionKnowsThem)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("events.csv"));
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
+    const QString events =
+        QStringLiteral("24 of 24 events read; saved to ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
+    EXPECT_EQ(rig.dialogs.messages, QStringList{events});
+    EXPECT_EQ(Notice(rig), events);
+    rig.dialogs.questionAnswer = false;
+    rig.w().events.Button2->click();
+    EXPECT_EQ(rig.dialogs.questions,
+              QStringList{QStringLiteral("Erase all 24 events in the instrument? They cannot be recovered.")});
+
+    rig.dialogs.messages.clear();
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("logger.csv"));
+    rig.w().logger.Button8->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
+    const QString logger =
+        QStringLiteral("6 data logger blocks read; saved to ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
+    EXPECT_EQ(rig.dialogs.messages, QStringList{logger});
+    EXPECT_EQ(Notice(rig), logger);
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
+}
+
+TEST(FirstDay, ALoggerDownloadShowsBlockOfCountWithCancelBesideIt)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    options.scenario.loggerBlocks = 400;
+    // At the line's speed with the product's tick, so the download lasts.
+    options.scenario.pacing = true;
+    options.tick = 100ms;
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    const LoggerWidgets &l = rig.w().logger;
+    auto *cancel = rig.window().findChild<QPushButton *>(QStringLiteral("ButtonCancelDownload"));
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_FALSE(cancel->isEnabled());
+    l.Button8->click();
+    ASSERT_TRUE(SpinUntil([&] { return l.ProgressBar1->value() >= 2; }, 10s));
+    EXPECT_TRUE(l.ProgressBar1->isTextVisible());
+    EXPECT_EQ(l.ProgressBar1->text(), QStringLiteral("Block %1 of 400").arg(l.ProgressBar1->value()));
+    EXPECT_TRUE(cancel->isVisible() && cancel->isEnabled());
+    cancel->click();
+    ASSERT_TRUE(SpinUntil([&] { return l.Button8->isEnabled(); }, 10s));
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+    EXPECT_TRUE(Notice(rig).startsWith(QLatin1String("Data logger download cancelled at block "))) << Notice(rig).toStdString();
+    EXPECT_FALSE(cancel->isEnabled());
+    // The instrument stays connected: the next read goes out.
+    EXPECT_TRUE(rig.window().connection()->portOpen());
+    const std::size_t heard = rig.log->size();
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::General));
+    EXPECT_FALSE(rig.heard(heard).empty());
+}
+
+TEST(FirstDay, DamagedAnswersAreNamedAsSuch)
+{
+    RigOptions options;
+    options.idlePoll = false;
+    options.scenario.faults.badCrc.probability = 1.0;
+    options.scenario.faults.objects = {kObjectLoggerBlock};
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    rig.w().logger.Button8->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 10s));
+    EXPECT_EQ(rig.dialogs.errors, QStringList{QStringLiteral(
+                                      "Data logger download stopped: the instrument's answers arrived damaged "
+                                      "(checksum) at block 1 of 6. Nothing was saved")});
+}
+
+TEST(FirstDay, DamagedEventAnswersAreNamedAsSuch)
+{
+    // From the first event read on, every answer of the event log arrives
+    // with a wrong checksum.
+    RigOptions options;
+    options.idlePoll = false;
+    options.link = [](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
+        auto link = std::make_unique<sim::SimBackend>(FastScenario());
+        link->setPacing(false);
+        sim::Device *device = &link->device();
+        device->setTrace([device, damaged = false](const sim::TraceEntry &entry) mutable {
+            if (damaged || entry.kind != sim::TraceEntry::Kind::Request || entry.bytes[kOffsetObject] != kObjectEventRecord)
+                return;
+            damaged = true;
+            sim::FaultPlan plan;
+            plan.badCrc.probability = 1.0;
+            plan.objects = {kObjectEventRecord, kObjectEventProperties};
+            device->setFaults(plan);
+        });
+        return link;
+    };
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    rig.w().events.Button1->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 10s));
+    EXPECT_TRUE(rig.dialogs.errors.front().startsWith(
+        QLatin1String("The instrument's answers arrived damaged (checksum) at event ")))
+        << rig.dialogs.errors.join(u'\n').toStdString();
+    EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
+}
+
+TEST(FirstDay, AClockTheInstrumentDoesNotTakeIsSaid)
+{
+    RigOptions options;
+    options.scenario.clockOffsetSeconds = 3600;
+    options.scenario.faults.clockReadOnly = true;
+    WindowRig rig(options);
+    ASSERT_TRUE(rig.Connect());
+    rig.dialogs.messages.clear();
+    rig.w().general.ButtonTime->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
+    EXPECT_TRUE(rig.dialogs.messages.front().startsWith(QLatin1String("The instrument did not take the time")))
+        << rig.dialogs.messages.join(u'\n').toStdString();
+}
+
+TEST(FirstDay, NothingChosenSaysWhatToChoose)
+{
+    RigOptions options;
+    options.arguments = {QStringLiteral("R310Conf")}; // no port at all
+    WindowRig rig(options);
+    // The first start says how to try the program without an instrument.
+    EXPECT_TRUE(Notice(rig).contains(QLatin1String("--demo"))) << Notice(rig).toStdString();
+    rig.w().control.Button12->click();
+    ASSERT_EQ(rig.dialogs.messages.size(), 1);
+    EXPECT_TRUE(rig.dialogs.messages.front().startsWith(QLatin1String("No serial port was found")));
+    EXPECT_FALSE(rig.window().connection()->portOpen());
+
+    rig.dialogs.messages.clear();
+    rig.w().special.Funktion->setItemIndex(-1);
+    rig.w().special.Button9->click();
+    EXPECT_EQ(rig.dialogs.messages,
+              QStringList{QStringLiteral("Choose a service function under \"Function\" first, then press Start.")});
+}
+
+TEST(FirstDay, ASilentPortSaysWhatToCheckAndTheSearchGoesOn)
+{
+    RigOptions options;
+    options.scenario.faults.noAnswer.probability = 1.0;
+    WindowRig rig(options); // 10 ms tick: the hint comes after 1 s
+    rig.w().control.Button12->click();
+    ASSERT_TRUE(SpinUntil([&] { return Notice(rig).startsWith(QLatin1String("No instrument answers on sim")); }, 5s))
+        << Notice(rig).toStdString();
+    EXPECT_TRUE(Notice(rig).contains(QLatin1String("r310ctl doctor")));
+    EXPECT_EQ(rig.window().connection()->phase(), ConnectionPhase::Searching);
+    const std::size_t heard = rig.log->size();
+    SpinFor(100ms);
+    EXPECT_GT(rig.log->size(), heard) << "the search goes on";
+    rig.w().control.Button_ClosePort->click();
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(Notice(rig).isEmpty());
+}
+
+TEST(FirstDay, ThePortListIsReadAgainWhenClosedAndWhenOpened)
+{
+    auto ports = std::make_shared<QList<SerialPortDescription>>();
+    RigOptions options;
+    options.listPorts = [ports] { return *ports; };
+    WindowRig rig(options);
+    PortListBox &list = *rig.w().control.ComPortList;
+    ASSERT_TRUE(rig.Connect());
+    ports->append(SerialPortDescription{QStringLiteral("ttyUSB7")});
+    rig.w().control.Button_ClosePort->click();
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_GE(list.findText(QStringLiteral("ttyUSB7")), 1);
+    EXPECT_EQ(list.currentText(), QStringLiteral("sim")) << "the port chosen stays chosen";
+
+    ports->append(SerialPortDescription{QStringLiteral("ttyACM0")});
+    list.showPopup();
+    EXPECT_GE(list.findText(QStringLiteral("ttyACM0")), 1);
+    list.hidePopup();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return uitest::RunWidgetTests(argc, argv);
+}
