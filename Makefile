@@ -15,7 +15,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize soak fuzz fuzz-build fuzz-smoke bench package package-test clean
+.PHONY: all setup build demo test test-fast test-sanitize sanitize-build sanitize-run soak fuzz fuzz-build fuzz-smoke bench package package-test clean
 
 all: build
 
@@ -30,20 +30,35 @@ build: setup
 demo: build
 	@scripts/demo.sh $(BUILD)
 
-# Everything through CTest, then the core tests again under the sanitizers.
-test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	$(MAKE) test-sanitize
-	$(MAKE) fuzz-smoke
-	$(MAKE) soak SOAK_SESSIONS=30
-	@R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test-if-wine
+# Everything through CTest, then the core tests again under the sanitizers,
+# the fuzz targets briefly and a short soak; the time of each stage is
+# printed at the end (and when a stage fails).
+STAGE_LOG ?= $(BUILD)/stage-times.tsv
+STAGE     = scripts/stage.sh $(STAGE_LOG)
+test: setup
+	@mkdir -p $(BUILD) && rm -f $(STAGE_LOG)
+	@$(STAGE) "build" $(MAKE) --no-print-directory build
+	@$(STAGE) "tests" ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(STAGE) "sanitizer build" $(MAKE) --no-print-directory sanitize-build
+	@$(STAGE) "sanitizer tests" $(MAKE) --no-print-directory sanitize-run
+	@$(STAGE) "fuzz build" $(MAKE) --no-print-directory fuzz-build
+	@$(STAGE) "fuzz smoke" scripts/fuzz.sh $(FUZZ_BUILD) 3
+	@$(STAGE) "soak (30 sessions)" $(ASAN_BUILD)/r310soak --sessions 30
+	@$(STAGE) "windows libraries" env R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test-if-wine
+	@scripts/stage.sh --report $(STAGE_LOG)
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-sanitize: setup
+test-sanitize: sanitize-build
+	$(MAKE) --no-print-directory sanitize-run
+
+# The sanitizer tree builds what its tests (label core) and the soak run, no more.
+sanitize-build: setup
 	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target r310_core_tests r310soak
+
+sanitize-run:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
 
@@ -72,6 +87,7 @@ fuzz-smoke: fuzz-build
 	scripts/fuzz.sh $(FUZZ_BUILD) 3
 
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target r310_benchmarks
 	@for b in $(BUILD)/bench/*; do \
 	  if [ -f "$$b" ] && [ -x "$$b" ]; then echo "== $$b"; "$$b" || exit 1; fi; \
 	done

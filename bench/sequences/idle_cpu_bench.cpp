@@ -8,6 +8,7 @@
 // in-process with line pacing on (its own work is counted too); with --pty
 // the simulator program runs as a separate process on a pseudo-terminal and
 // only the configurator side is measured.
+#include "DemoInstrument.h"
 #include "InstrumentConnection.h"
 
 #include <QCoreApplication>

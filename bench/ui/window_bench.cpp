@@ -10,6 +10,7 @@
 // work is counted too. Without a display the offscreen platform is used.
 #include <R310Cnf.h>
 
+#include <DemoInstrument.h>
 #include <GasTable.h>
 
 #include <QApplication>

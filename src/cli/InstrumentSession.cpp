@@ -1,9 +1,11 @@
 #include "InstrumentSession.h"
 
 #include "ComPortSel.h"
+#include "DemoInstrument.h"
 #include "ExitCodes.h"
 #include "GasTable.h"
 #include "LogDecoders.h"
+#include "PortOptions.h"
 #include "Report.h"
 #include "SignalWatcher.h"
 

@@ -1,6 +1,7 @@
 // r310ctl clear WHAT: empties one of the instrument's logs. Each log is a row
 // of the table below, with the options that apply to it.
 #include "EventLogJobs.h"
+#include "EventLogSession.h"
 #include "ExitCodes.h"
 #include "Formats.h"
 #include "Report.h"
@@ -135,25 +136,9 @@ int RunClearEvents(CtlContext &context)
         return code;
 
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    std::optional<logs::EventProperties> properties;
-    QObject::connect(&session.connection(), &InstrumentConnection::answerDecoded, &session,
-                     [&properties](const DecodedAnswer &, const AnswerFrame &frame) {
-                         if (const auto decoded = logs::DecodeEventProperties(frame))
-                             properties = decoded;
-                     });
-    if (const int code = session.OpenAndIdentify(InstrumentTab::EventProperties))
-        return code;
-    const std::int32_t version = session.record().SoftwareVersion;
-    if (!GatesForVersion(version).eventPropertiesTabVisible)
-        return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "
-                                                         "none (from %2 on)")
-                                              .arg(FormatSoftwareVersion(version),
-                                                   FormatSoftwareVersion(kEventPropertiesFromVersion)));
+    const std::optional<logs::EventProperties> properties = OpenEventLog(session, &code);
     if (!properties)
-        return session.Aborted() ? session.Verdict(true)
-                                 : session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 did not report "
-                                                                                  "its event counters")
-                                                                       .arg(session.PortLabel()));
+        return code;
     const std::optional<std::uint16_t> maxEvents = MaximumToSend(session, typed, *properties, &code);
     if (!maxEvents)
         return code;

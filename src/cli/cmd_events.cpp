@@ -2,6 +2,7 @@
 // writes the same export file, byte for byte, to --out FILE or to standard
 // output.
 #include "EventLogJobs.h"
+#include "EventLogSession.h"
 #include "ExitCodes.h"
 #include "ExportFile.h"
 #include "Formats.h"
@@ -101,27 +102,10 @@ int DownloadEnd(InstrumentSession &session, const logs::EventDownload &download)
 int RunEvents(CtlContext &context)
 {
     InstrumentSession session(context.options, context.environment, *context.gasTable);
-    // The counters come with the connect sequence's reads of the tab.
-    std::optional<logs::EventProperties> properties;
-    QObject::connect(&session.connection(), &InstrumentConnection::answerDecoded, &session,
-                     [&properties](const DecodedAnswer &, const AnswerFrame &frame) {
-                         if (const auto decoded = logs::DecodeEventProperties(frame))
-                             properties = decoded;
-                     });
-    if (const int code = session.OpenAndIdentify(InstrumentTab::EventProperties))
-        return code;
-    const std::int32_t version = session.record().SoftwareVersion;
-    if (!GatesForVersion(version).eventPropertiesTabVisible)
-        return session.Fail(kExitFailure, QStringLiteral("the event log is not available: software version %1 has "
-                                                         "none (from %2 on)")
-                                              .arg(FormatSoftwareVersion(version),
-                                                   FormatSoftwareVersion(kEventPropertiesFromVersion)));
-    if (!properties) {
-        if (session.Aborted())
-            return session.Verdict(true);
-        return session.Fail(kExitNoInstrument,
-                            QStringLiteral("the instrument on %1 did not report its event counters").arg(session.PortLabel()));
-    }
+    int opened = kExitOk;
+    const std::optional<logs::EventProperties> properties = OpenEventLog(session, &opened);
+    if (!properties)
+        return opened;
     if (properties->count == 0) {
         session.err() << "r310ctl: the event log is empty; nothing was written" << Qt::endl;
         return kExitOk;

@@ -1,6 +1,7 @@
 // r310ctl ports: the serial ports as the configurator's port list shows them.
 #include "ComPortSel.h"
 #include "ExitCodes.h"
+#include "PortOptions.h"
 #include "Subcommands.h"
 #include "cmd_doctor.h"
 

@@ -6,7 +6,7 @@
 // 10, which the idle poll reads while CalibrationRunning is set (the window)
 // and r310ctl reads in its own loop.
 #include "NumberInput.h"
-#include "ServiceFunction.h"
+#include "CommandRequest.h"
 
 #include <QLocale>
 #include <QString>

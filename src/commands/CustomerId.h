@@ -3,7 +3,7 @@
 // tab is left with the ID changed), r310ctl set customer-id=TEXT. A write of
 // the identity object whose only content is the ID, then a read-back, so
 // the tab shows what the instrument holds.
-#include "ServiceFunction.h"
+#include "CommandRequest.h"
 #include "SettingsKeys.h"
 
 #include <QString>

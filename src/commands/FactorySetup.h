@@ -4,7 +4,7 @@
 // the PC's local time, customer ID and, on request, the order to update the
 // instrument's limit list; then the connect sequence, so the new identity
 // is shown.
-#include "ServiceFunction.h"
+#include "CommandRequest.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // The horn is switched on (object 8, 1) and straight off again (0); the
 // request to switch it off goes out whatever became of the first, so the
 // horn is never left sounding because one answer was lost.
-#include "ServiceFunction.h"
+#include "CommandRequest.h"
 
 #include <cstdint>
 #include <memory>

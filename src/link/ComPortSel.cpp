@@ -1,7 +1,6 @@
 #include "ComPortSel.h"
 
 #include "ApdComPort.h"
-#include "Transaction.h"
 
 #include <QSerialPortInfo>
 
@@ -10,7 +9,6 @@ namespace r310 {
 namespace {
 
 const QString kPortKey = QStringLiteral("Port");
-const QString kPortOption = QStringLiteral("--port");
 const QString kComPrefix = QStringLiteral("COM");
 
 // Windows entries name the port number in characters 4 to 6 (COM12 is 12,
@@ -60,30 +58,6 @@ int FindAdapterPort(QStringList &list, const QList<SerialPortDescription> &ports
             index = i;
     }
     return index;
-}
-
-std::unique_ptr<QSettings> UserPortSettings()
-{
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Vyk"), QStringLiteral("Lumo"));
-}
-
-bool FactorySetupRequested(const QStringList &arguments)
-{
-    return arguments.size() > 1 && arguments.at(1).toLower() == QLatin1String("/pr");
-}
-
-QString CommandLinePort(const QStringList &arguments)
-{
-    const QString withValue = kPortOption + QLatin1Char('=');
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == kPortOption && i + 1 < arguments.size())
-            return arguments.at(i + 1);
-        if (argument.startsWith(withValue))
-            return argument.mid(withValue.size());
-    }
-    return {};
 }
 
 ComPortSel::ComPortSel(std::unique_ptr<QSettings> settings, PortNaming naming)
@@ -169,25 +143,6 @@ void ComPortSel::RememberPort(const QString &entryText)
 {
     savedPort_ = entryText;
     SavePortSetting();
-}
-
-ComPortSel::OpenResult ComPortSel::Button12Click(ApdComPort &port, Transaction &transaction,
-                                                 int selectedIndex, const QString &entryText)
-{
-    QString portName;
-    const OpenResult result = PortToOpen(selectedIndex, entryText, &portName);
-    if (result != OpenResult::Opened)
-        return result;
-    transaction.ClearCancel();
-    OpenPort(port, portName);
-    RememberPort(entryText);
-    return OpenResult::Opened;
-}
-
-void ComPortSel::Button_ClosePortClick(ApdComPort &port, Transaction &transaction)
-{
-    transaction.Cancel();
-    port.SetOpen(false);
 }
 
 bool ComPortSel::SavePortSetting()

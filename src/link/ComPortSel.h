@@ -1,8 +1,7 @@
 #pragma once
 // Serial port discovery and the connection: the list of ports with the
-// instrument's USB adapter or the remembered port preselected, the per-user
-// port setting, the command-line switches, and the port half of the
-// "&Open Port" and "&Close Comport" buttons.
+// instrument's USB adapter or the remembered port preselected, and opening and
+// remembering the chosen port.
 #include <QList>
 #include <QSettings>
 #include <QString>
@@ -13,7 +12,6 @@
 namespace r310 {
 
 class ApdComPort;
-class Transaction;
 
 // The instrument's USB serial adapter: FTDI vendor 0403, product D189.
 constexpr quint16 kAdapterVendorId = 0x0403;
@@ -52,16 +50,6 @@ void ListSerialPorts(QStringList &list, const QList<SerialPortDescription> &port
 int FindAdapterPort(QStringList &list, const QList<SerialPortDescription> &ports,
                     quint16 vendorId = kAdapterVendorId, quint16 productId = kAdapterProductId);
 
-// The per-user store of the remembered port: organisation "Vyk", application
-// "Lumo" (on Windows HKEY_CURRENT_USER\Software\Vyk\Lumo), value "Port".
-std::unique_ptr<QSettings> UserPortSettings();
-
-// The first argument after the program name is "/pr" in any case: the factory
-// "Setup" button is shown. arguments include the program name.
-bool FactorySetupRequested(const QStringList &arguments);
-// The device given as "--port DEVICE" or "--port=DEVICE", or empty.
-QString CommandLinePort(const QStringList &arguments);
-
 // The port list as the window shows it at start.
 struct PortChoice {
     QStringList entries; // "<none>", then the port names
@@ -70,7 +58,8 @@ struct PortChoice {
 
 class ComPortSel {
 public:
-    // settings: the per-user store (UserPortSettings() in the product).
+    // settings: the per-user store of the remembered port (the front ends
+    // pass UserPortSettings()).
     explicit ComPortSel(std::unique_ptr<QSettings> settings,
                         PortNaming naming = kHostPortNaming);
     ~ComPortSel();
@@ -99,17 +88,6 @@ public:
     void OpenPort(ApdComPort &port, const QString &portName) const;
     // Remembers the entry of a port that was opened and stores it.
     void RememberPort(const QString &entryText);
-
-    // "&Open Port" in one step: clears Cancelled, opens the selected entry
-    // with 9600 8N1 and remembers it. A port that cannot be opened throws
-    // PortError and is not remembered.
-    OpenResult Button12Click(ApdComPort &port, Transaction &transaction,
-                             int selectedIndex, const QString &entryText);
-
-    // "&Close Comport" and closing the window: sets Cancelled, which ends a
-    // waiting transaction, and closes the port. Clearing the display is the
-    // caller's part.
-    void Button_ClosePortClick(ApdComPort &port, Transaction &transaction);
 
     // Stores SavedPort() as "Port". Returns false when the store could not be
     // written; the connection goes on regardless.

@@ -2,6 +2,7 @@
 
 #include <DecodedValues.h>
 #include <NumberInput.h>
+#include <ServiceFunction.h>
 
 namespace r310::logs {
 

@@ -11,7 +11,7 @@
 #include "DataLoggerDownload.h"
 #include "LoggerRecords.h"
 
-#include <ServiceFunction.h>
+#include <CommandRequest.h>
 
 #include <QLocale>
 #include <QString>

@@ -14,6 +14,7 @@
 #endif
 
 #include <LogDecoders.h>
+#include <PortOptions.h>
 #include <QSerialPortBackend.h>
 
 #include <QCloseEvent>

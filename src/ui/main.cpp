@@ -4,7 +4,9 @@
 #include "R310Cnf.h"
 #include "ScreenshotTour.h"
 
+#include <DemoInstrument.h>
 #include <GasTable.h>
+#include <PortOptions.h>
 
 #include <QApplication>
 #include <QDir>

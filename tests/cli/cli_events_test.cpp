@@ -5,7 +5,7 @@
 // interrupted by Ctrl+C in the middle of a download.
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
-#include "SimBackend.h"
+#include "SimulatedInstrument.h"
 
 #include "CliProcess.h"
 #include "ExitCodes.h"
@@ -19,8 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
@@ -30,35 +28,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::uint32_t InstrumentSecondsOf(int year, int month, int day, int hour, int minute, int second)
-{
-    const QDateTime base(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC);
-    return static_cast<std::uint32_t>(base.secsTo(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)));
-}
-
-std::vector<sim::EventRecord> KnownEvents()
-{
-    sim::EventRecord alarm;
-    alarm.type = 1;
-    alarm.time = InstrumentSecondsOf(2008, 12, 24, 13, 45, 10);
-    alarm.gasCode = 1; // carbon monoxide
-    alarm.unitCode = 0; // ppm
-    alarm.exponent = -1;
-    alarm.value = 200;
-    alarm.stel = 55;
-    alarm.twa = 12;
-    alarm.battery = 85;
-    sim::EventRecord off;
-    off.type = 20;
-    off.time = InstrumentSecondsOf(2008, 12, 24, 14, 0, 0);
-    off.battery = 80;
-    off.mkType = 123;
-    off.mkSerial = 4711;
-    sim::EventRecord odd;
-    odd.type = 7;
-    odd.time = InstrumentSecondsOf(2008, 12, 25, 8, 0, 1);
-    return {alarm, off, odd};
-}
+using r310test::KnownEvents;
 
 const QByteArray kHeader = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n";
 const QByteArray kAlarmLine = "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;ppm CO;85%; ;\r\n";
@@ -78,15 +48,8 @@ QStringList Entries(const QString &directory)
 
 // r310ctl in-process on the built-in instrument's place: a simulated R310
 // holding the given events, whose requests are recorded.
-sim::Scenario CurrentInstrument()
-{
-    sim::Scenario scenario;
-    scenario.softwareVersion = 221;
-    return scenario;
-}
-
 struct Instrument {
-    sim::Scenario scenario = CurrentInstrument();
+    sim::Scenario scenario = r310test::FastInstrument(221);
     std::optional<std::vector<sim::EventRecord>> events = KnownEvents();
 };
 
@@ -98,21 +61,7 @@ public:
         environment_.tick = 10ms;
         environment_.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
         instrument.scenario.pacing = false;
-        environment_.demoLink = [this, instrument](const QString &, const LineSettings &) {
-            auto link = std::make_unique<sim::SimBackend>(instrument.scenario);
-            link->setPacing(false);
-            if (instrument.events) {
-                link->device().state().events.records = *instrument.events;
-                link->device().state().events.position = static_cast<std::uint16_t>(instrument.events->size());
-            }
-            link->device().setTrace([this](const sim::TraceEntry &entry) {
-                if (entry.kind != sim::TraceEntry::Kind::Request || entry.bytes.size() <= kOffsetLength)
-                    return;
-                const std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(entry.bytes);
-            });
-            return link;
-        };
+        environment_.demoLink = r310test::SimulatedLink({instrument.scenario, instrument.events}, line_);
     }
 
     int Run(QStringList arguments)
@@ -128,12 +77,10 @@ public:
     // The requests of an object, with their payloads.
     std::vector<std::vector<std::uint8_t>> Requests(std::uint8_t object, bool writes) const
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::vector<std::uint8_t>> found;
-        for (const sim::Bytes &frame : requests_) {
-            const bool write = (frame[kOffsetFlags] & kFlagWriteBit) != 0;
-            if (frame[kOffsetObject] == object && write == writes)
-                found.emplace_back(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
+        for (const r310test::LineFrame &frame : line_->since(0)) {
+            if (frame.object == object && frame.write() == writes)
+                found.push_back(frame.payload);
         }
         return found;
     }
@@ -145,8 +92,7 @@ private:
     QTextStream out_{&output};
     QTextStream err_{&errors};
     cli::CtlEnvironment environment_;
-    mutable std::mutex mutex_;
-    std::vector<sim::Bytes> requests_;
+    std::shared_ptr<r310test::Line> line_ = std::make_shared<r310test::Line>();
 };
 
 TEST(CtlEvents, WritesTheKnownEventsAsTheWindowDoes)

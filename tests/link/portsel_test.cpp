@@ -3,7 +3,7 @@
 #include "ApdComPort.h"
 #include "ComPortSel.h"
 #include "LinkTestSupport.h"
-#include "Transaction.h"
+#include "PortOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -123,17 +123,26 @@ protected:
     QStringList opened;
     LineSettings openedLine;
     bool refuse = false;
-    RecordingUi ui;
-    Transaction transaction{port, ui};
+
+    // "&Open Port" as the front ends run it: the entry's device, opened with
+    // 9600 8N1, then remembered.
+    ComPortSel::OpenResult Open(ComPortSel &selection, int selectedIndex, const QString &entryText)
+    {
+        QString portName;
+        const ComPortSel::OpenResult result = selection.PortToOpen(selectedIndex, entryText, &portName);
+        if (result == ComPortSel::OpenResult::Opened) {
+            selection.OpenPort(port, portName);
+            selection.RememberPort(entryText);
+        }
+        return result;
+    }
 };
 
 TEST_F(OpenAndClose, NoneSelectedDoesNothingAtAll)
 {
     ComPortSel selection(Store(), PortNaming::ComNumbers);
-    transaction.Cancel();
-    EXPECT_EQ(selection.Button12Click(port, transaction, 0, kNoPortEntry), ComPortSel::OpenResult::NothingSelected);
+    EXPECT_EQ(Open(selection, 0, kNoPortEntry), ComPortSel::OpenResult::NothingSelected);
     EXPECT_TRUE(opened.isEmpty());
-    EXPECT_TRUE(transaction.Cancelled());
     EXPECT_FALSE(Store()->contains("Port"));
 }
 
@@ -141,9 +150,9 @@ TEST_F(OpenAndClose, ComEntriesOpenByTheNumberInCharactersFourToSix)
 {
     ComPortSel selection(Store(), PortNaming::ComNumbers);
     port.SetBaud(19200);
-    EXPECT_EQ(selection.Button12Click(port, transaction, 1, "COM12"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(Open(selection, 1, "COM12"), ComPortSel::OpenResult::Opened);
     port.SetOpen(false);
-    EXPECT_EQ(selection.Button12Click(port, transaction, 2, "COM1234"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(Open(selection, 2, "COM1234"), ComPortSel::OpenResult::Opened);
     port.SetOpen(false);
     EXPECT_EQ(opened, (QStringList{"COM12", "COM123"}));
     EXPECT_EQ(openedLine.Baud, 9600) << "line settings are set again before each open";
@@ -151,8 +160,8 @@ TEST_F(OpenAndClose, ComEntriesOpenByTheNumberInCharactersFourToSix)
     EXPECT_EQ(openedLine.Parity, QSerialPort::NoParity);
     EXPECT_EQ(openedLine.StopBits, QSerialPort::OneStop);
 
-    EXPECT_EQ(selection.Button12Click(port, transaction, 3, "COMX"), ComPortSel::OpenResult::InvalidEntry);
-    EXPECT_EQ(selection.Button12Click(port, transaction, 3, "COM"), ComPortSel::OpenResult::InvalidEntry);
+    EXPECT_EQ(Open(selection, 3, "COMX"), ComPortSel::OpenResult::InvalidEntry);
+    EXPECT_EQ(Open(selection, 3, "COM"), ComPortSel::OpenResult::InvalidEntry);
     EXPECT_EQ(opened.size(), 2);
 }
 
@@ -161,10 +170,8 @@ TEST_F(OpenAndClose, OpenedPortIsRememberedAndPreselectedAtTheNextStart)
     {
         ComPortSel selection(Store(), PortNaming::DeviceNames);
         selection.PreparePortList({Plain("ttyS0"), Adapter("ttyUSB0")});
-        transaction.Cancel();
-        EXPECT_EQ(selection.Button12Click(port, transaction, 1, "ttyS0"), ComPortSel::OpenResult::Opened);
+        EXPECT_EQ(Open(selection, 1, "ttyS0"), ComPortSel::OpenResult::Opened);
         EXPECT_TRUE(port.Open());
-        EXPECT_FALSE(transaction.Cancelled());
         EXPECT_EQ(selection.SavedPort(), "ttyS0");
     }
     EXPECT_EQ(Store()->value("Port").toString(), "ttyS0");
@@ -178,7 +185,7 @@ TEST_F(OpenAndClose, PortThatCannotBeOpenedRaisesAndIsNotRemembered)
     ComPortSel selection(Store(), PortNaming::DeviceNames);
     selection.PreparePortList({Plain("ttyS0"), Plain("ttyUSB3")});
     try {
-        selection.Button12Click(port, transaction, 2, "ttyUSB3");
+        Open(selection, 2, "ttyUSB3");
         FAIL() << "no error raised";
     } catch (const PortError &error) {
         EXPECT_EQ(error.message(), "Serial port ttyUSB3 does not exist");
@@ -188,23 +195,12 @@ TEST_F(OpenAndClose, PortThatCannotBeOpenedRaisesAndIsNotRemembered)
     EXPECT_EQ(Store()->value("Port").toString(), "ttyS0");
 }
 
-TEST_F(OpenAndClose, CloseSetsCancelledAndClosesAnOpenOrClosedPort)
-{
-    ComPortSel selection(Store(), PortNaming::DeviceNames);
-    selection.Button12Click(port, transaction, 1, "ttyUSB0");
-    selection.Button_ClosePortClick(port, transaction);
-    EXPECT_TRUE(transaction.Cancelled());
-    EXPECT_FALSE(port.Open());
-    selection.Button_ClosePortClick(port, transaction);
-    EXPECT_FALSE(port.Open());
-}
-
 TEST_F(OpenAndClose, UnwritableStoreIsReportedToTheCallerButTheConnectionGoesOn)
 {
     ComPortSel selection(std::make_unique<QSettings>(QStringLiteral("/proc/r310/none/Lumo.ini"),
                                                      QSettings::IniFormat),
                          PortNaming::DeviceNames);
-    EXPECT_EQ(selection.Button12Click(port, transaction, 1, "ttyUSB0"), ComPortSel::OpenResult::Opened);
+    EXPECT_EQ(Open(selection, 1, "ttyUSB0"), ComPortSel::OpenResult::Opened);
     EXPECT_TRUE(port.Open());
     EXPECT_FALSE(selection.SavePortSetting());
 }

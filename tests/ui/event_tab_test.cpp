@@ -5,6 +5,8 @@
 // compared byte for byte with the one r310ctl writes in German settings.
 #include "UiRig.h"
 
+#include <SimulatedInstrument.h>
+
 #include <BuildPrograms.h>
 #include <EventPropertiesTab.h>
 #include <GasTable.h>
@@ -31,85 +33,13 @@ using namespace r310::ui;
 using namespace uitest;
 using Bytes = std::vector<std::uint8_t>;
 
-// Requests as the instrument heard them, with their payloads.
-class Wire {
-public:
-    struct Request {
-        std::string name; // "R34", "W35"
-        Bytes payload;
-    };
-    void add(const sim::Bytes &frame)
-    {
-        Request request;
-        const std::uint8_t object = frame[kOffsetObject];
-        request.name = object == kObjectConnect ? "C1"
-                                                : ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
-        request.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(std::move(request));
-    }
-    std::vector<Request> since(std::size_t from) const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return from >= requests_.size() ? std::vector<Request>{}
-                                        : std::vector<Request>(requests_.begin() + static_cast<std::ptrdiff_t>(from),
-                                                               requests_.end());
-    }
-    std::size_t size() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return requests_.size();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Request> requests_;
-};
-
-std::vector<std::string> Names(const std::vector<Wire::Request> &requests)
-{
-    std::vector<std::string> names;
-    for (const auto &r : requests)
-        names.push_back(r.name);
-    return names;
-}
-
-std::uint32_t InstrumentSecondsOf(int year, int month, int day, int hour, int minute, int second)
-{
-    const QDateTime base(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC);
-    return static_cast<std::uint32_t>(base.secsTo(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)));
-}
-
-// An alarm, a switch-off and an event of a type without a text.
-std::vector<sim::EventRecord> KnownEvents()
-{
-    sim::EventRecord alarm;
-    alarm.type = 1;
-    alarm.time = InstrumentSecondsOf(2008, 12, 24, 13, 45, 10);
-    alarm.gasCode = 1;
-    alarm.unitCode = 0;
-    alarm.exponent = -1;
-    alarm.value = 200;
-    alarm.stel = 55;
-    alarm.twa = 12;
-    alarm.battery = 85;
-    sim::EventRecord off;
-    off.type = 20;
-    off.time = InstrumentSecondsOf(2008, 12, 24, 14, 0, 0);
-    off.battery = 80;
-    off.mkType = 123;
-    off.mkSerial = 4711;
-    sim::EventRecord odd;
-    odd.type = 7;
-    odd.time = InstrumentSecondsOf(2008, 12, 25, 8, 0, 1);
-    return {alarm, off, odd};
-}
+using r310test::KnownEvents;
+using r310test::Names;
+using Wire = r310test::Line;
 
 // The file of KnownEvents() in German settings with the rig's gas texts.
-const QByteArray kKnownEventsFile = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n"
-                                    "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;unit0 gas1;85%; ;\r\n"
-                                    "1;24.12.2008 14:00:00;Dev-OFF; ; ; ; ;80%;001-23 4711;\r\n"
-                                    "2;25.12.2008 08:00:01;\r\n";
+const QByteArray kKnownEventsFile =
+    (r310test::KnownEventLines(QStringLiteral("unit0 gas1")).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1();
 
 struct Instrument {
     sim::Scenario scenario = FastScenario(221);
@@ -126,21 +56,7 @@ RigOptions EventInstrument(const Instrument &instrument, const std::shared_ptr<W
     // A paced line needs the product's tick for its answers to arrive in time.
     if (instrument.scenario.pacing)
         options.tick = 100ms;
-    const sim::Scenario scenario = instrument.scenario;
-    const auto events = instrument.events;
-    options.link = [scenario, events, wire](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
-        auto link = std::make_unique<sim::SimBackend>(scenario);
-        link->setPacing(scenario.pacing);
-        if (events) {
-            link->device().state().events.records = *events;
-            link->device().state().events.position = static_cast<std::uint16_t>(events->size());
-        }
-        link->device().setTrace([wire](const sim::TraceEntry &entry) {
-            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
-                wire->add(entry.bytes);
-        });
-        return link;
-    };
+    options.link = r310test::SimulatedLink({instrument.scenario, instrument.events}, wire);
     return options;
 }
 
@@ -472,7 +388,7 @@ TEST_F(EventTab, ClearBefore211Sends192WhateverMaxEventsShows)
     ASSERT_TRUE(Done(rig));
     const auto heard = wire->since(before);
     ASSERT_FALSE(heard.empty());
-    EXPECT_EQ(heard[0].name, "W35");
+    EXPECT_EQ(heard[0].name(), "W35");
     EXPECT_EQ(heard[0].payload, (Bytes{0, 0, 0, 0, 0, 0, 192, 0, 0, 0, 0, 0}));
     EXPECT_EQ(e.Edit9->text(), QStringLiteral("192"));
 }

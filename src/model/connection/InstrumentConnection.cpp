@@ -2,7 +2,6 @@
 
 #include "FeatureGates.h"
 #include "ReadSequences.h"
-#include "SimBackend.h"
 #include "Transaction.h"
 
 #include <QCoreApplication>
@@ -22,9 +21,6 @@ namespace r310 {
 
 namespace {
 
-// The demo instrument: the simulator with the newest software version the
-// configurator knows, so every tab and option has something to show.
-constexpr std::int32_t kDemoSoftwareVersion = kDisplayModeFromVersion;
 // How long closing waits for a request still leaving the transmitter: a
 // whole frame takes under 80 ms at 9600 baud.
 constexpr int kDrainMilliseconds = 250;
@@ -32,17 +28,6 @@ constexpr int kDrainMilliseconds = 250;
 } // namespace
 
 JobContext::~JobContext() = default;
-
-ApdComPort::BackendFactory DemoInstrumentLink(bool paced)
-{
-    return [paced](const QString &, const LineSettings &) {
-        sim::Scenario scenario;
-        scenario.softwareVersion = static_cast<std::uint16_t>(kDemoSoftwareVersion);
-        auto link = std::make_unique<sim::SimBackend>(scenario);
-        link->setPacing(paced);
-        return link;
-    };
-}
 
 // The protocol engine: a thread of its own that owns the port, the
 // transaction, the record, the decoder and the sequences, and runs the queued

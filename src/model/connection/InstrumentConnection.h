@@ -82,10 +82,6 @@ struct ConnectionOptions {
     bool idlePoll = true;
 };
 
-// The built-in simulated instrument of --demo: a current software version, so
-// every tab has something to show, paced like a real 9600-baud line.
-ApdComPort::BackendFactory DemoInstrumentLink(bool paced = true);
-
 class InstrumentConnection : public QObject {
     Q_OBJECT
 public:

@@ -1,0 +1,26 @@
+#include "DemoInstrument.h"
+
+#include "SimBackend.h"
+
+#include <FeatureGates.h>
+
+namespace r310 {
+
+namespace {
+
+constexpr std::int32_t kDemoSoftwareVersion = kDisplayModeFromVersion;
+
+} // namespace
+
+ApdComPort::BackendFactory DemoInstrumentLink(bool paced)
+{
+    return [paced](const QString &, const LineSettings &) {
+        sim::Scenario scenario;
+        scenario.softwareVersion = static_cast<std::uint16_t>(kDemoSoftwareVersion);
+        auto link = std::make_unique<sim::SimBackend>(scenario);
+        link->setPacing(paced);
+        return link;
+    };
+}
+
+} // namespace r310
