@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace r310 {
 class GasTable;
@@ -133,7 +134,9 @@ private:
     std::unique_ptr<InstrumentConnection> connection_;
 
     bool demoInList_ = false;
-    int pendingOpens_ = 0;
+    // Opens asked for whose port has neither opened nor failed yet, by job:
+    // one dropped from the queue leaves with its jobFinished.
+    std::set<JobId> pendingOpens_;
     bool closeButtonBeforeOpen_ = false;
     QString openingEntry_;
     JobId openJob_ = 0;
