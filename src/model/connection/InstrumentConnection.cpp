@@ -255,7 +255,10 @@ public:
     {
         engine_.post([o = &engine_.owner_, done, total, text] { emit o->progress(done, total, text); });
     }
-    void prepareWritesFor(const InstrumentIdentity &identity) override { engine_.preparedFor_ = identity; }
+    void prepareWritesFor(std::optional<InstrumentIdentity> identity) override
+    {
+        engine_.preparedFor_ = std::move(identity);
+    }
 
 private:
     Engine &engine_;

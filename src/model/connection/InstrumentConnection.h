@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace r310 {
 
@@ -77,7 +78,9 @@ public:
     virtual void reportProgress(int done, int total, const QString &text) = 0;
     // The instrument this job's writes were prepared for, in place of the one
     // connected when it was submitted (a plan made earlier, confirmed later).
-    virtual void prepareWritesFor(const InstrumentIdentity &identity) = 0;
+    // Empty: the writes that follow depend on no instrument (after a write
+    // that changed the instrument's identity on purpose).
+    virtual void prepareWritesFor(std::optional<InstrumentIdentity> identity) = 0;
 };
 
 using ConnectionJob = std::function<void(JobContext &)>;
