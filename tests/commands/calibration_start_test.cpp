@@ -175,6 +175,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
     auto result = std::make_shared<CalibrationStartResult>();
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
+    refusing.objects = {kObjectCalibrationStart};
     rig.SetFaults(refusing);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
     EXPECT_EQ(result->outcome, WriteOutcome::ErrorReport);
@@ -183,6 +184,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
 
     sim::FaultPlan silent;
     silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectCalibrationStart};
     rig.SetFaults(silent);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
     EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);

@@ -85,8 +85,9 @@ TEST(CustomerIdJob, TenCharactersReadFromTheInstrumentGoBackUnchanged)
     auto result = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(shown), result));
     const std::vector<Heard> heard = rig.HeardSince(before);
-    ASSERT_FALSE(heard.empty());
-    EXPECT_EQ(heard[0].payload, IdentityWrite("ABCDEFGHIJ"));
+    ASSERT_GE(heard.size(), 2U);
+    EXPECT_EQ(heard[1].name(), "W2");
+    EXPECT_EQ(heard[1].payload, IdentityWrite("ABCDEFGHIJ"));
     EXPECT_EQ(result->customerId, QStringLiteral("ABCDEFGHIJ"));
 }
 
