@@ -5,7 +5,7 @@ namespace r310::cli {
 enum ExitCode : int {
     kExitOk = 0,
     kExitFailure = 1,           // anything unexpected
-    kExitUsage = 2,             // unknown command or option, bad value
+    kExitUsage = 2,             // unknown command or option, bad value; another instrument than the one a write was made for
     kExitNoInstrument = 3,      // no answer within the time-out, or the instrument stopped answering
     kExitPortUnavailable = 4,   // the port cannot be opened, failed, or none was given or found
     kExitInstrumentError = 5,   // the instrument answered with an error report

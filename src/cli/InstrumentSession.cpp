@@ -44,6 +44,10 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
 {
     view_.Attach(*connection_);
     connect(connection_.get(), &InstrumentConnection::portError, this, &InstrumentSession::PortFailed);
+    connect(connection_.get(), &InstrumentConnection::instrumentChanged, this, [this](const QString &message) {
+        if (instrumentChanged_.isEmpty())
+            instrumentChanged_ = message;
+    });
     if (environment.handleSignals) {
         signals_ = std::make_unique<SignalWatcher>();
         connect(signals_.get(), &SignalWatcher::signalled, this, &InstrumentSession::Interrupt);
@@ -174,6 +178,9 @@ int InstrumentSession::Verdict(bool complete)
 {
     if (interrupted_)
         return Fail(kExitInterrupted, QStringLiteral("interrupted"));
+    // Nothing was written to the instrument now on the port.
+    if (!instrumentChanged_.isEmpty())
+        return Fail(kExitUsage, instrumentChanged_);
     if (!portError_.isEmpty())
         return Fail(kExitPortUnavailable, portError_);
     if (!view_.errorReports.empty()) {

@@ -63,8 +63,9 @@ public:
     // error report of the instrument or (when !complete) a missing answer,
     // with its message; 0 when none applies.
     int Verdict(bool complete);
-    // The interruption or a failed port, which leave nothing to show.
-    bool Aborted() const { return interrupted_ || !portError_.isEmpty(); }
+    // The interruption, a failed port or another instrument on the port than
+    // the one a write was made for, which leave nothing to show.
+    bool Aborted() const { return interrupted_ || !portError_.isEmpty() || !instrumentChanged_.isEmpty(); }
     // OpenAndConnect, then 0 only when the identity was read, so the
     // software version is known; else the verdict of the missing answer (an
     // error report, or no answer). For every command whose tabs, logs or
@@ -106,6 +107,7 @@ private:
     std::unique_ptr<SignalWatcher> signals_;
     bool interrupted_ = false;
     QString portError_;
+    QString instrumentChanged_;
 };
 
 } // namespace r310::cli

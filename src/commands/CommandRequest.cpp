@@ -1,63 +1,8 @@
 #include "CommandRequest.h"
 
-#include <QTimer>
-
-#include <algorithm>
-
 namespace r310 {
 
 namespace {
-
-const QString kNoResponseText = QStringLiteral("No Response from device");
-
-// Ticks one attempt of the request waits in the transaction.
-std::int32_t TicksPerAttempt(const CommandRequest &request)
-{
-    if (request.write && request.wait == Transaction::AttemptWait::Armed)
-        return std::max(Transaction::kAttemptTicks, request.armTicks);
-    return Transaction::kAttemptTicks;
-}
-
-// Ends the transaction's wait half a tick before it would send the request
-// once more than the request allows. The transaction knows only its five
-// attempts; ending the wait early is how a write that must not be repeated
-// soon is sent fewer times. The cancel is this object's own and is lifted
-// again, unless the user cancelled as well.
-class AttemptLimit {
-public:
-    AttemptLimit(Transaction &transaction, const CommandRequest &request) : transaction_(transaction)
-    {
-        if (request.attempts >= Transaction::kMaxAttempts)
-            return;
-        const int attempts = std::max(1, request.attempts);
-        const auto tick = transaction.TickLength();
-        // An attempt ends on its last tick; the next send follows at once.
-        const auto limit = tick * (TicksPerAttempt(request) * attempts) - tick / 2;
-        timer_.setSingleShot(true);
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
-            if (transaction_.Cancelled())
-                return;
-            ended_ = true;
-            transaction_.Cancel();
-        });
-        timer_.start(limit);
-    }
-
-    // Call after the transaction returned: true when the limit ended the wait.
-    bool Lift()
-    {
-        timer_.stop();
-        if (ended_)
-            transaction_.ClearCancel();
-        return ended_;
-    }
-
-private:
-    Transaction &transaction_;
-    QTimer timer_;
-    bool ended_ = false;
-};
 
 RequestBuffer BuildRequest(const CommandRequest &request)
 {
@@ -99,12 +44,7 @@ WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, D
     const bool portOpen = job.port().Open();
     Transaction &transaction = job.transaction();
     transaction.ArmResponseTimer(request.armTicks);
-    {
-        AttemptLimit limit(transaction, request);
-        transaction.RunTransaction(frame, request.wait);
-        if (limit.Lift())
-            job.view().setStatusText(kStatusPanelExchange, kNoResponseText);
-    }
+    transaction.RunTransaction(frame, request.wait, request.attempts);
     const TransactionResult result = transaction.Result();
     WriteOutcome outcome = WriteOutcome::Accepted;
     if (!portOpen)

@@ -144,6 +144,10 @@ void RunFactorySetup(JobContext &job, const FactorySetupEntries &entries, const 
     result.write = RunCommandRequest(job, write);
     if (!Answered(result.write))
         return;
+    // The setup may have given the instrument another serial number or
+    // scale on purpose: the reconnect's clock write is the PC's time, made
+    // for whichever instrument answers.
+    job.prepareWritesFor(std::nullopt);
     result.reconnected = job.sequences().ConnectSequence();
 }
 

@@ -48,7 +48,7 @@ std::chrono::milliseconds Transaction::TickLength() const
     return timer1_.intervalAsDuration();
 }
 
-void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
+void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait, int maxAttempts)
 {
     // A payload longer than an answer frame could carry is a broken request;
     // sending it would read past the 73 bytes the frame may occupy.
@@ -85,21 +85,37 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
     const bool isWrite = (flags & kFlagWriteBit) != 0;
     const std::int32_t attemptTicks =
         (wait == AttemptWait::Armed && isWrite) ? std::max(kAttemptTicks, commandTicks_) : kAttemptTicks;
+    const int attemptLimit = std::clamp(maxAttempts, 1, kMaxAttempts);
 
     struct WaitingFlag {
         bool &flag;
         explicit WaitingFlag(bool &f) : flag(f) { flag = true; }
         ~WaitingFlag() { flag = false; }
-    } waiting(waiting_);
-    expectedObject_ = object;
-    letOwedAnswersPass(object);
+    };
+    {
+        const WaitingFlag waiting(waiting_);
+        letOwedAnswersPass(object);
+    }
     if (Cancelled())
         result_.ResponseStatus = kAssembleIncomplete; // as after a cancelled wait: no answer
     using Clock = std::chrono::steady_clock;
     Clock::time_point firstSent;
     Clock::time_point lastSent;
     int attempts = 0;
-    while (attempts < kMaxAttempts && !Cancelled()) {
+    while (attempts < attemptLimit && !Cancelled()) {
+        if (isWrite && writeCheck_) {
+            if (!writeAllowed()) {
+                // Nothing of this attempt went out: as after an attempt without an answer.
+                received_.count = 0;
+                result_.ResponseStatus = kAssembleIncomplete;
+                result_.TimedOut = true;
+                break;
+            }
+            lastRequestObject_ = object;
+            ui_.setStatusText(kStatusPanelExchange, SendText(object, flags));
+        }
+        const WaitingFlag waiting(waiting_);
+        expectedObject_ = object;
         lastSent = Clock::now();
         if (attempts++ == 0)
             firstSent = lastSent;
@@ -116,6 +132,16 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait)
     else if (result_.TimedOut)
         ui_.setStatusText(kStatusPanelExchange, kNoResponseText);
     ui_.repaint();
+}
+
+bool Transaction::writeAllowed()
+{
+    // The check may run its own reads: they arm their own ticks, which the
+    // write's later attempts must not inherit.
+    const std::int32_t commandTicks = commandTicks_;
+    const bool allowed = writeCheck_();
+    commandTicks_ = commandTicks;
+    return allowed && !Cancelled();
 }
 
 void Transaction::sendAttempt(const std::uint8_t *frame, int length, std::int32_t ticks)

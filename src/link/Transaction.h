@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -82,12 +83,25 @@ public:
     // answers to its earlier attempts may still come: the request waits as
     // long as they took apart (plus a tick), passing over what arrives, so
     // none is taken for this request's answer. Throws std::logic_error when
-    // called from inside another transaction's wait.
-    void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard);
-    void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard)
+    // called from inside another transaction's wait. maxAttempts (1 to 5)
+    // sends a write that must not be repeated soon fewer times.
+    // A write request (flags bit 6) is sent only after the write check, when
+    // one is set, allowed it: before the first attempt and again before every
+    // further attempt, so a write that got no answer is sent again only to
+    // the instrument it was made for. A refused check ends the transaction
+    // with nothing sent in that attempt and no answer.
+    void RunTransaction(const std::uint8_t *request, AttemptWait wait = AttemptWait::Standard,
+                        int maxAttempts = kMaxAttempts);
+    void RunTransaction(const RequestBuffer &request, AttemptWait wait = AttemptWait::Standard,
+                        int maxAttempts = kMaxAttempts)
     {
-        RunTransaction(request.data(), wait);
+        RunTransaction(request.data(), wait, maxAttempts);
     }
+
+    // Runs before each attempt of a write; false keeps the write off the
+    // wire. It may run exchanges of its own (reads) on this transaction.
+    using WriteCheck = std::function<bool()>;
+    void SetWriteCheck(WriteCheck check) { writeCheck_ = std::move(check); }
 
     // Sets ResponseBudget to ticks, TimedOut to (ticks == 0), ReconnectTicks to
     // 10 and restarts Timer1 with a fresh period.
@@ -134,6 +148,7 @@ private:
     void waitForAnswer();
     bool acceptsObject(std::uint8_t object) const;
     void letOwedAnswersPass(std::uint8_t object);
+    bool writeAllowed();
     void noteOwedAnswers(std::uint8_t object, int attempts, std::chrono::steady_clock::time_point firstSent,
                          std::chrono::steady_clock::time_point lastSent);
 
@@ -155,6 +170,7 @@ private:
     // still arrive, by object; while they pass, every byte is passed over.
     std::map<std::uint8_t, std::chrono::steady_clock::time_point> owedUntil_;
     bool passingOver_ = false;
+    WriteCheck writeCheck_;
 };
 
 } // namespace r310

@@ -226,6 +226,8 @@ DecodedAnswer AnswerDecoder::Decode(const AnswerFrame &frame, InstrumentRecord &
     case kObjectIdentity:
         answer.identity = DecodeIdentity(p);
         record.SoftwareVersion = answer.identity->softwareVersion;
+        record.SerialNumber = answer.identity->serialNumber;
+        record.IdentityRead = true;
         answer.unchangedGroup = SettingsGroup::CustomerId;
         break;
     case kObjectClock: {
@@ -255,6 +257,9 @@ DecodedAnswer AnswerDecoder::Decode(const AnswerFrame &frame, InstrumentRecord &
         record.DecimalExponent = answer.range->exponent;
         record.RangeEnd = answer.range->rangeEnd;
         record.RangeBegin = answer.range->rangeBegin;
+        record.GasCode = answer.range->gasCode;
+        record.UnitCode = answer.range->unitCode;
+        record.RangeRead = true;
         answer.unchangedGroup = SettingsGroup::Limits;
         break;
     case kObjectSignals:

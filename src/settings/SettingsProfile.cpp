@@ -498,7 +498,12 @@ ProfilePlan PlanProfile(const SettingsProfile &profile, const InstrumentSettings
 {
     ProfilePlan plan;
     plan.target = instrument.draft;
+    plan.instrument.serialNumber = instrument.identity.serialNumber;
+    plan.instrument.softwareVersion = instrument.identity.softwareVersion;
     if (const std::optional<RangeAlarmSettings> &range = instrument.draft.range) {
+        plan.instrument.decimalExponent = range->exponent;
+        plan.instrument.gasCode = range->gasCode;
+        plan.instrument.unitCode = range->unitCode;
         const ProfileSource &source = profile.source;
         for (const QString &refusal :
              {Mismatch(QStringLiteral("gas"), source.gasCode, source.gas, range->gasCode,
@@ -557,6 +562,7 @@ QStringList ProfileApplyResult::writtenTitles() const
 ConnectionJob ApplyProfileJob(ProfilePlan plan, std::shared_ptr<ProfileApplyResult> result)
 {
     return [plan = std::move(plan), result](JobContext &job) {
+        job.prepareWritesFor(plan.instrument);
         if (plan.ok())
             ApplyPlan(job, plan, *result);
         else

@@ -134,6 +134,8 @@ struct ProfilePlan {
     // The groups to write, in the order of the group table.
     std::vector<const SettingsGroupCommand *> groups;
     std::optional<std::uint16_t> loggerInterval; // to write
+    // The instrument the plan was made for: its writes go to no other.
+    InstrumentIdentity instrument;
 
     bool ok() const { return refusals.isEmpty(); }
     bool writesNothing() const { return groups.empty() && !loggerInterval; }
@@ -169,6 +171,8 @@ struct ProfileApplyResult {
 
 // Writes the plan's groups, each with its own command (read back there), the
 // data logger's interval last, and compares the read-backs with the profile.
+// Only to the instrument the plan was made for: another one on the port gets
+// nothing written (the job ends as InstrumentChanged).
 ConnectionJob ApplyProfileJob(ProfilePlan plan, std::shared_ptr<ProfileApplyResult> result);
 
 } // namespace r310

@@ -203,8 +203,9 @@ void DataloggingTab::DownloadFinished()
 {
     const std::shared_ptr<logs::LoggerDownloadResult> download = std::move(download_);
     if (!download->completed()) {
-        // Closing the port or Cancel was the user's own doing, and a closed
-        // port has had its message from the link; anything else is told.
+        // Closing the port or Cancel was the user's own doing, a closed port
+        // has had its message from the link, and a port that failed has had
+        // its one message from the connection; anything else is told.
         const bool portWasClosed = download->failure == logs::LoggerReadFailure::PortClosed;
         const bool cancelled = cancelledByUser_ && portError_.isEmpty()
                             && download->failure == logs::LoggerReadFailure::Cancelled;
@@ -212,10 +213,8 @@ void DataloggingTab::DownloadFinished()
             window_.ShowNotice(QStringLiteral("Data logger download cancelled at block %1 of %2; nothing was saved")
                                    .arg(download->currentBlock)
                                    .arg(download->blockCount));
-        } else if (!ClosedByUser(*download) && !portWasClosed) {
-            const QString reason =
-                portError_.isEmpty() ? QString() : QStringLiteral("the port failed (%1)").arg(portError_);
-            window_.dialogs().showError(download->failureText(reason));
+        } else if (!ClosedByUser(*download) && !portWasClosed && portError_.isEmpty()) {
+            window_.dialogs().showError(download->failureText(QString()));
         }
         EndDownload();
         return;

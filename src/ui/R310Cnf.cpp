@@ -280,6 +280,8 @@ void TFo_R310::ConnectInstrument()
     connect(c, &InstrumentConnection::portClosed, this, &TFo_R310::PortClosed);
     connect(c, &InstrumentConnection::errorMessage, this, [this](const QString &text) { dialogs_->showMessage(text); });
     connect(c, &InstrumentConnection::portError, this, [this](const QString &text) { dialogs_->showError(text); });
+    connect(c, &InstrumentConnection::instrumentChanged, this,
+            [this](const QString &text) { dialogs_->showError(text); });
     connect(c, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
     connect(c, &InstrumentConnection::jobFinished, this, [this](JobId id, JobOutcome) { JobFinished(id); });
 }
@@ -351,13 +353,14 @@ void TFo_R310::Button12Click()
     list.setEnabled(false);
     w_.control.Button12->setEnabled(false);
     w_.control.Button_ClosePort->setEnabled(true);
-    ++pendingOpens_;
     openJob_ = connection_->open(portName);
+    pendingOpens_.insert(openJob_);
 }
 
 void TFo_R310::PortOpened(const QString &)
 {
-    pendingOpens_ = std::max(pendingOpens_ - 1, 0);
+    // The port is the running open job's.
+    pendingOpens_.erase(runningJob_);
     // The simulated instrument is no port to remember; the title says it is simulated.
     if (openingEntry_ != kDemoPortEntry)
         portSelection_->RememberPort(openingEntry_);
@@ -367,7 +370,7 @@ void TFo_R310::PortOpened(const QString &)
 
 void TFo_R310::PortOpenFailed(const QString &message)
 {
-    pendingOpens_ = std::max(pendingOpens_ - 1, 0);
+    pendingOpens_.erase(runningJob_);
     SetPortControlsClosed();
     w_.control.Button_ClosePort->setEnabled(closeButtonBeforeOpen_);
     dialogs_->showError(message);
@@ -377,7 +380,7 @@ void TFo_R310::PortClosed()
 {
     // A close that belongs to an earlier open must not unlock the list
     // while a newer open is on its way.
-    if (pendingOpens_ == 0)
+    if (pendingOpens_.empty())
         SetPortControlsClosed();
 }
 
@@ -449,6 +452,9 @@ void TFo_R310::JobStarted(JobId id)
 
 void TFo_R310::JobFinished(JobId id)
 {
+    // An open dropped from the queue (or ended) no longer holds the port list.
+    if (pendingOpens_.erase(id) > 0 && pendingOpens_.empty() && connection_ && !connection_->portOpen())
+        SetPortControlsClosed();
     if (id != runningJob_)
         return;
     runningJob_ = 0;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace r310 {
 class GasTable;
@@ -157,7 +158,9 @@ private:
     // A search that finds nothing says so after this long.
     QTimer silentPort_;
     bool silentHintShown_ = false;
-    int pendingOpens_ = 0;
+    // Opens asked for whose port has neither opened nor failed yet, by job:
+    // one dropped from the queue leaves with its jobFinished.
+    std::set<JobId> pendingOpens_;
     bool closeButtonBeforeOpen_ = false;
     QString openingEntry_;
     JobId openJob_ = 0;

@@ -128,9 +128,11 @@ TEST_F(Ctl, CalibrateSpanIsScaledAndFollowedToOk)
         names.push_back(h.name);
     const auto start = std::find(names.begin(), names.end(), "W9");
     ASSERT_NE(start, names.end());
-    // The exponent is read right before the start (the connect sequence did not read it).
-    ASSERT_NE(start, names.begin());
-    EXPECT_EQ(*(start - 1), "R4");
+    // The exponent is read before the start (the connect sequence did not
+    // read it), then the identity, right before the write.
+    ASSERT_GE(start - names.begin(), 2);
+    EXPECT_EQ(*(start - 2), "R4");
+    EXPECT_EQ(*(start - 1), "R2");
     EXPECT_EQ(heard[static_cast<std::size_t>(start - names.begin())].payload, (Bytes{0xF4, 0x01}));
     EXPECT_EQ(std::vector<std::string>(start + 1, names.end()), std::vector<std::string>(4, "R10"));
     EXPECT_EQ(errLines(), (QStringList{"calibration state: Running", "calibration state: Running",

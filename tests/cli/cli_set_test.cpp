@@ -189,7 +189,7 @@ TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
     // Read each group, then write each once and read it back (the hardware
     // write reads the instrument's sensor values first).
     EXPECT_EQ(Names(firstRead, requests.end()),
-              (Names{"R4", "R31", "R33", "W4", "R4", "W31", "R31", "R33", "W33", "R33"}));
+              (Names{"R4", "R31", "R33", "R2", "W4", "R4", "R2", "W31", "R31", "R33", "R2", "W33", "R33"}));
 
     const std::vector<LineFrame> writes = bench.writes();
     ASSERT_EQ(writes.size(), 3u);
@@ -574,4 +574,33 @@ TEST(CtlProfile, EachAppliesToEveryInstrumentOnThePortUntilCtrlC)
     EXPECT_EQ(rows[0], "Time;Serial number;Groups written;Result\r");
     EXPECT_TRUE(rows[2].contains(";00000502;")) << rows[2].toStdString();
     EXPECT_TRUE(rows[2].endsWith(";holds the profile\r"));
+}
+
+// Another instrument put on the port after r310ctl read the limits of the
+// first: the write is not sent, the message names both serial numbers, and
+// the exit code is 2.
+TEST(CtlSet, AnInstrumentSwappedBeforeTheWriteGetsNothingAndExitsTwo)
+{
+    sim::Scenario first = Instrument();
+    first.serialNumber = 1234;
+    sim::Scenario second = first;
+    second.serialNumber = 5678;
+    second.exponent = -1;
+    CtlBench bench(first);
+    bool swapped = false;
+    const int code = bench.Run({QStringLiteral("set"), QStringLiteral("a2=21")},
+                               [&](sim::Device &device, const sim::TraceEntry &entry) {
+                                   if (!swapped && entry.kind == sim::TraceEntry::Kind::Answer
+                                       && entry.bytes[kOffsetObject] == kObjectRange) {
+                                       swapped = true;
+                                       device.state() = sim::Device(second).state();
+                                   }
+                               });
+
+    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(swapped);
+    EXPECT_TRUE(bench.writes().empty()) << "the second instrument received a write";
+    EXPECT_TRUE(bench.errors().contains(
+        QString::fromUtf8("The instrument changed (serial 1234 → 5678); nothing was written.")))
+        << bench.errors().toStdString();
 }

@@ -80,8 +80,8 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
     auto result = std::make_shared<CalibrationStartResult>();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
     std::vector<Heard> heard = rig.HeardSince(before);
-    ASSERT_EQ(Names(heard), (std::vector<std::string>{"R4", "W9"}));
-    EXPECT_EQ(heard[1].payload, (Bytes{0xF4, 0x01}));
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"R4", "R2", "W9"}));
+    EXPECT_EQ(heard[2].payload, (Bytes{0xF4, 0x01}));
     EXPECT_TRUE(result->alarmSettingsRead);
     EXPECT_FALSE(result->alarmSettingsMissing);
     EXPECT_TRUE(result->accepted());
@@ -94,8 +94,8 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
     before = rig.HeardCount();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("25.5")), result));
     heard = rig.HeardSince(before);
-    ASSERT_EQ(Names(heard), std::vector<std::string>{"W9"});
-    EXPECT_EQ(heard[0].payload, (Bytes{0xFF, 0x00}));
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W9"}));
+    EXPECT_EQ(heard[1].payload, (Bytes{0xFF, 0x00}));
     EXPECT_FALSE(result->alarmSettingsRead);
 }
 
@@ -109,8 +109,8 @@ TEST(CalibrationStart, ZeroSendsZeroWithoutReadingAnything)
     zero.concentration = QStringLiteral("not read");
     rig.Run(CalibrationStartJob(zero, result));
     const std::vector<Heard> heard = rig.HeardSince(before);
-    ASSERT_EQ(Names(heard), std::vector<std::string>{"W9"});
-    EXPECT_EQ(heard[0].payload, (Bytes{0x00, 0x00}));
+    ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W9"}));
+    EXPECT_EQ(heard[1].payload, (Bytes{0x00, 0x00}));
     EXPECT_TRUE(result->accepted());
     EXPECT_TRUE(rig.InstrumentState().calibration.zero);
 }
@@ -175,6 +175,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
     auto result = std::make_shared<CalibrationStartResult>();
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
+    refusing.objects = {kObjectCalibrationStart};
     rig.SetFaults(refusing);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
     EXPECT_EQ(result->outcome, WriteOutcome::ErrorReport);
@@ -183,6 +184,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
 
     sim::FaultPlan silent;
     silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectCalibrationStart};
     rig.SetFaults(silent);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
     EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
@@ -257,9 +259,9 @@ TEST(CalibrationFollow, TheIdlePollFollowsAnAcceptedStart)
     }, 5s));
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
     std::vector<std::string> heard = Names(rig.HeardSince(before));
-    ASSERT_GE(heard.size(), 5U);
-    EXPECT_EQ(std::vector<std::string>(heard.begin(), heard.begin() + 5),
-              (std::vector<std::string>{"W9", "R10", "R10", "R10", "R10"}));
+    ASSERT_GE(heard.size(), 6U);
+    EXPECT_EQ(std::vector<std::string>(heard.begin(), heard.begin() + 6),
+              (std::vector<std::string>{"R2", "W9", "R10", "R10", "R10", "R10"}));
 }
 
 } // namespace

@@ -34,10 +34,11 @@ TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
     EXPECT_EQ(result->outcome, WriteOutcome::Accepted);
     EXPECT_TRUE(result->accepted());
     const std::vector<Heard> heard = rig.HeardSince(before);
-    ASSERT_EQ(heard.size(), 1U);
-    EXPECT_EQ(heard[0].name(), "W127");
-    EXPECT_EQ(heard[0].flags, kFlagsWrite);
-    EXPECT_EQ(heard[0].payload, Bytes{3});
+    ASSERT_EQ(heard.size(), 2U);
+    EXPECT_EQ(heard[0].name(), "R2") << "the identity is read before the write";
+    EXPECT_EQ(heard[1].name(), "W127");
+    EXPECT_EQ(heard[1].flags, kFlagsWrite);
+    EXPECT_EQ(heard[1].payload, Bytes{3});
     EXPECT_EQ(rig.InstrumentState().serviceCalls, (std::vector<std::uint8_t>{3}));
 }
 
@@ -71,8 +72,10 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
     ASSERT_TRUE(rig.Connect());
     rig.Settle();
     ASSERT_EQ(rig.lamp, LampColour::LimeGreen);
+    // The write goes unheard; the identity read before each send is answered.
     sim::FaultPlan silent;
     silent.noAnswer.probability = 1.0;
+    silent.objects = {kObjectSpecialFunction};
     rig.SetFaults(silent);
     const std::size_t answersBefore = rig.answers.size();
     const std::size_t before = rig.HeardCount();
@@ -82,7 +85,8 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
     EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answersBefore);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "W127"));
+    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127",
+                                                                       "R2", "W127", "R2", "W127"}));
     EXPECT_EQ(rig.panels[kStatusPanelExchange], QStringLiteral("No Response from device"));
 }
 
@@ -92,6 +96,7 @@ TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
     ASSERT_TRUE(rig.Connect());
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
+    refusing.objects = {kObjectSpecialFunction};
     rig.SetFaults(refusing);
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Default, result));
@@ -112,6 +117,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
     sim::FaultPlan slow;
     slow.late.probability = 1.0;
     slow.lateMillis = 120;
+    slow.objects = {kObjectSpecialFunction};
     rig.SetFaults(slow);
     const std::size_t before = rig.HeardCount();
     WriteOutcome outcome = WriteOutcome::NotRun;
@@ -123,7 +129,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
         outcome = RunCommandRequest(job, request);
     });
     EXPECT_EQ(outcome, WriteOutcome::Accepted);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>{"W127"});
+    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127"}));
 }
 
 TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterwards)
@@ -132,6 +138,7 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     ASSERT_TRUE(rig.Connect());
     sim::FaultPlan silent;
     silent.noAnswer.next = 2;
+    silent.objects = {kObjectSpecialFunction};
     rig.SetFaults(silent);
     const std::size_t before = rig.HeardCount();
     WriteOutcome limited = WriteOutcome::NotRun;
@@ -150,7 +157,7 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     rig.Settle();
     EXPECT_EQ(limited, WriteOutcome::NoAnswer);
     EXPECT_EQ(next, WriteOutcome::Accepted);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(3, "W127"));
+    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127"}));
 }
 
 TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace r310;
 using namespace settingstest;
 
@@ -85,17 +87,18 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(rig.Run(AlarmSettingsJob(values, result)), JobOutcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
-    ASSERT_EQ(Names(line), (std::vector<std::string>{"W4", "A4", "R4", "A4"}));
-    EXPECT_EQ(line[0].flags, 0x60);
-    EXPECT_EQ(line[0].payload, AlarmSettingsPayload(values));
-    EXPECT_EQ(line[0].payload[8], 0x02);
-    EXPECT_EQ(line[0].payload[9], 0x08);
-    EXPECT_EQ(line[0].payload[21], 0x06);
-    EXPECT_TRUE(line[2].payload.empty());
+    // The identity is read first: the instrument is still the one.
+    ASSERT_EQ(Names(line), (std::vector<std::string>{"R2", "A2", "W4", "A4", "R4", "A4"}));
+    EXPECT_EQ(line[2].flags, 0x60);
+    EXPECT_EQ(line[2].payload, AlarmSettingsPayload(values));
+    EXPECT_EQ(line[2].payload[8], 0x02);
+    EXPECT_EQ(line[2].payload[9], 0x08);
+    EXPECT_EQ(line[2].payload[21], 0x06);
+    EXPECT_TRUE(line[4].payload.empty());
     // The read-back carries what was written, with the instrument's own range bytes.
-    EXPECT_EQ(line[3].payload[8], 0x02);
-    EXPECT_EQ(line[3].payload[9], 0x08);
-    EXPECT_EQ(static_cast<std::int8_t>(line[3].payload[7]), -2);
+    EXPECT_EQ(line[5].payload[8], 0x02);
+    EXPECT_EQ(line[5].payload[9], 0x08);
+    EXPECT_EQ(static_cast<std::int8_t>(line[5].payload[7]), -2);
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
     EXPECT_EQ(result->sent, AlarmSettingsPayload(values));
@@ -150,9 +153,15 @@ TEST(AlarmWrite, AnUnansweredWriteStopsWithoutReadBackAndDecodesNothing)
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::NoAnswer);
-    const std::vector<LineFrame> line = rig.line->since(before);
-    // Five attempts of the write, then nothing: no read-back.
-    EXPECT_EQ(Names(line), std::vector<std::string>(5, "W4"));
+    std::vector<LineFrame> line = rig.line->since(before);
+    // Five attempts of the write, each after the identity was read again
+    // and matched, then nothing: no read-back.
+    std::vector<std::string> expected;
+    for (int attempt = 0; attempt < 5; ++attempt)
+        expected.insert(expected.end(), {"R2", "A2", "W4"});
+    EXPECT_EQ(Names(line), expected);
+    line.erase(std::remove_if(line.begin(), line.end(), [](const LineFrame &f) { return f.name() != "W4"; }),
+               line.end());
     EXPECT_EQ(rig.answers.size(), answersBefore);
     EXPECT_EQ(rig.lamp, LampColour::Red);
 
@@ -174,7 +183,8 @@ TEST(AlarmWrite, AReadBackThatFailsLeavesTheLampRedAndShowsNothing)
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::ReadBackFailed);
     EXPECT_FALSE(result->readBack);
-    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"W4", "A4", "R4", "R4", "R4", "R4", "R4"}));
+    EXPECT_EQ(Names(rig.line->since(before)),
+              (std::vector<std::string>{"R2", "A2", "W4", "A4", "R4", "R4", "R4", "R4", "R4"}));
     // Neither the write's answer nor anything older was shown.
     EXPECT_EQ(rig.answers.size(), answersBefore);
     EXPECT_EQ(rig.lamp, LampColour::Red);
@@ -195,7 +205,7 @@ TEST(AlarmWrite, AnErrorReportToTheWriteEndsTheCommandWithoutReadBack)
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("22")), 0), result));
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::ErrorReport);
-    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"W4", "AF0"}));
+    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"R2", "A2", "W4", "AF0"}));
     // The error report itself is shown (it counts); no settings answer is.
     ASSERT_EQ(rig.answers.size(), answersBefore + 1);
     EXPECT_TRUE(rig.answers.back().errorReport);

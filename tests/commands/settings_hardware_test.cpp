@@ -63,11 +63,12 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     EXPECT_EQ(rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result)), JobOutcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
-    ASSERT_EQ(Names(line), (std::vector<std::string>{"R33", "A33", "W33", "A33", "R33", "A33"}));
+    // The identity is read just before the write.
+    ASSERT_EQ(Names(line), (std::vector<std::string>{"R33", "A33", "R2", "A2", "W33", "A33", "R33", "A33"}));
     const std::vector<std::uint8_t> expected{0x00, 0x57, 0x04, 0xC7, 0x01, 0x71, 0x45, 0xA0, 0x00, 0x00};
-    EXPECT_EQ(line[2].flags, 0x60);
-    EXPECT_EQ(line[2].payload, expected);
-    EXPECT_EQ(line[5].payload[7], 0xA0);
+    EXPECT_EQ(line[4].flags, 0x60);
+    EXPECT_EQ(line[4].payload, expected);
+    EXPECT_EQ(line[7].payload[7], 0xA0);
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
     // The read before the write is not shown: only the read-back is.

@@ -143,16 +143,17 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(rig.Run(SignalSettingsJob(values, result)), JobOutcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
-    ASSERT_EQ(Names(line), (std::vector<std::string>{"W31", "A31", "R31", "A31"}));
-    EXPECT_EQ(line[0].flags, 0x60);
-    ASSERT_EQ(line[0].payload.size(), 16u);
-    EXPECT_EQ(line[0].payload[0], 0xCE);
-    EXPECT_EQ(line[0].payload[2], 0x59);
+    // The identity is read first: the instrument is still the one.
+    ASSERT_EQ(Names(line), (std::vector<std::string>{"R2", "A2", "W31", "A31", "R31", "A31"}));
+    EXPECT_EQ(line[2].flags, 0x60);
+    ASSERT_EQ(line[2].payload.size(), 16u);
+    EXPECT_EQ(line[2].payload[0], 0xCE);
+    EXPECT_EQ(line[2].payload[2], 0x59);
     // The due dates go back as the day counts the instrument reported.
-    EXPECT_EQ(line[0].payload[3] | line[0].payload[4] << 8, static_cast<std::uint16_t>(instrumentBumpDay));
-    EXPECT_EQ(line[0].payload[7], 21);
-    EXPECT_EQ(line[3].payload[0], 0xCE);
-    EXPECT_EQ(line[3].payload[2], 0x59);
+    EXPECT_EQ(line[2].payload[3] | line[2].payload[4] << 8, static_cast<std::uint16_t>(instrumentBumpDay));
+    EXPECT_EQ(line[2].payload[7], 21);
+    EXPECT_EQ(line[5].payload[0], 0xCE);
+    EXPECT_EQ(line[5].payload[2], 0x59);
 
     EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
     const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectSignals, answersBefore);
@@ -200,7 +201,7 @@ TEST(SetTime, WritesThePcClockThenChecksIt)
     EXPECT_TRUE(result->succeeded);
     EXPECT_EQ(result->clockWrites, 1);
     const std::vector<std::string> requests = Names(Requests(rig.line->since(before)));
-    EXPECT_EQ(requests, (std::vector<std::string>{"W3", "R3", "R7"}));
+    EXPECT_EQ(requests, (std::vector<std::string>{"R2", "W3", "R3", "R7"}));
     EXPECT_LE(std::llabs(rig.InstrumentState().clockOffsetSeconds), 2);
 }
 

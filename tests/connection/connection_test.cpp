@@ -442,6 +442,8 @@ TEST_F(Connection, ErrorReportIsReportedAgainstTheRequestAJobSentItself)
         job.sequences().ReadObject(kObjectSignals);
         sim::FaultPlan refusing;
         refusing.errorReport.probability = 1.0;
+        // The identity read before the write is answered as usual.
+        refusing.objects = {kObjectRange};
         w->backend->device().setFaults(refusing);
         RequestBuffer request{};
         BuildWriteRequest(kObjectRange, 0, request);

@@ -94,10 +94,10 @@ TEST(LoggerInterval, WritesTheRecordAsTheInstrumentHoldsItWithOnlyTheIntervalCha
     const std::size_t before = rig.HeardCount();
     const auto result = SetInterval(rig, 300);
     const std::vector<Heard> heard = rig.HeardSince(before);
-    EXPECT_EQ(Names(heard), (std::vector<std::string>{"R36", "W36", "R36"}));
-    ASSERT_EQ(heard.size(), 3u);
-    EXPECT_EQ(heard[1].flags, kFlagsWrite);
-    EXPECT_EQ(heard[1].payload, expected);
+    EXPECT_EQ(Names(heard), (std::vector<std::string>{"R36", "R2", "W36", "R36"}));
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_EQ(heard[2].flags, kFlagsWrite);
+    EXPECT_EQ(heard[2].payload, expected);
 
     EXPECT_TRUE(result->accepted()) << result->failureText(QStringLiteral("Set Paramet")).toStdString();
     ASSERT_TRUE(result->infoAfter.has_value());
@@ -165,7 +165,8 @@ TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    // The read before the write is answered; the write and everything after is not.
+    // The read before the write is answered; nothing after it is, so the
+    // identity is not confirmed and the write is not sent.
     sim::FaultPlan silent;
     silent.lineDropAfter = 1;
     rig.SetFaults(silent);
@@ -176,8 +177,8 @@ TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
     EXPECT_FALSE(result->infoAfter.has_value());
     EXPECT_EQ(rig.lamp, LampColour::Red);
     for (const Heard &h : rig.HeardSince(before))
-        EXPECT_TRUE(h.name() == "R36" || h.name() == "W36") << h.name();
-    EXPECT_EQ(Names(rig.HeardSince(before)).back(), "W36");
+        EXPECT_TRUE(h.name() == "R36" || h.name() == "R2") << h.name();
+    EXPECT_EQ(Names(rig.HeardSince(before)).back(), "R2");
 }
 
 TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
@@ -190,9 +191,9 @@ TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));
     const std::vector<Heard> heard = rig.HeardSince(before);
-    EXPECT_EQ(Names(heard), (std::vector<std::string>{"W127", "R36"}));
-    ASSERT_FALSE(heard.empty());
-    EXPECT_EQ(heard[0].payload, std::vector<std::uint8_t>{7});
+    EXPECT_EQ(Names(heard), (std::vector<std::string>{"R2", "W127", "R36"}));
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[1].payload, std::vector<std::uint8_t>{7});
     EXPECT_TRUE(result->accepted());
     ASSERT_TRUE(result->infoAfter.has_value());
     EXPECT_EQ(result->infoAfter->blockCount(), 0);
@@ -209,8 +210,9 @@ TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));
+    // Nobody answers the identity read, so nothing is written either.
     for (const Heard &h : rig.HeardSince(before))
-        EXPECT_EQ(h.name(), "W127");
+        EXPECT_EQ(h.name(), "R2");
     EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
     EXPECT_EQ(result->failureText(QStringLiteral("Clear")), QStringLiteral("Clear: the instrument did not answer"));
 }

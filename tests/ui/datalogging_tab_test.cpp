@@ -328,7 +328,7 @@ TEST(DataloggingTab, SetParametRefusesWithoutSendingAndWritesTheStoredRecord)
     l.Edit13->setText(QStringLiteral("300"));
     l.Button11->click();
     ASSERT_TRUE(rig.Idle());
-    EXPECT_EQ(rig.heard(before), (Requests{"R36", "W36", "R36"}));
+    EXPECT_EQ(rig.heard(before), (Requests{"R36", "R2", "W36", "R36"}));
     EXPECT_EQ(l.Edit13->text(), QStringLiteral("300"));
     EXPECT_EQ(rig.dialogs.errors.size(), 1);
 }
@@ -344,7 +344,7 @@ TEST(DataloggingTab, ClearErasesAndShowsTheNewCount)
     rig.dialogs.questionAnswer = true;
     l.Button10->click();
     ASSERT_TRUE(rig.Idle());
-    EXPECT_EQ(rig.heard(before), (Requests{"W127", "R36"}));
+    EXPECT_EQ(rig.heard(before), (Requests{"R2", "W127", "R36"}));
     EXPECT_EQ(l.Edit11->text(), QStringLiteral("0"));
     EXPECT_EQ(l.Edit10->text(), QStringLiteral("0"));
 }

@@ -193,17 +193,17 @@ TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31Is
     Names names;
     for (const LineFrame &f : line)
         names.push_back(f.name());
-    EXPECT_EQ(names, (Names{"W4", "A4", "R4", "A4", "R31", "A31"}));
-    ASSERT_EQ(line.size(), 6u);
-    EXPECT_EQ(line[0].flags, 0x60);
-    ASSERT_EQ(line[0].payload.size(), 29u);
-    EXPECT_EQ(line[0].payload[8], 0x02);
-    EXPECT_EQ(line[0].payload[9], 0x08);
-    EXPECT_EQ(line[0].payload[21], 0x06);
+    EXPECT_EQ(names, (Names{"R2", "A2", "W4", "A4", "R4", "A4", "R31", "A31"}));
+    ASSERT_EQ(line.size(), 8u);
+    EXPECT_EQ(line[2].flags, 0x60);
+    ASSERT_EQ(line[2].payload.size(), 29u);
+    EXPECT_EQ(line[2].payload[8], 0x02);
+    EXPECT_EQ(line[2].payload[9], 0x08);
+    EXPECT_EQ(line[2].payload[21], 0x06);
     for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 25, 26, 27, 28})
-        EXPECT_EQ(line[0].payload[static_cast<std::size_t>(i)], 0) << "byte " << i;
-    EXPECT_EQ(line[3].payload[8], 0x02);
-    EXPECT_EQ(line[3].payload[9], 0x08);
+        EXPECT_EQ(line[2].payload[static_cast<std::size_t>(i)], 0) << "byte " << i;
+    EXPECT_EQ(line[5].payload[8], 0x02);
+    EXPECT_EQ(line[5].payload[9], 0x08);
 
     EXPECT_TRUE(bench.Showing(InstrumentTab::Signals));
     EXPECT_EQ(w.range.alarms[0].edit->text(), QStringLiteral("20.50"));
@@ -222,7 +222,7 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
     Bench::Type(w.range.Edit_Cal, QStringLiteral("50.00")); // 5000
     std::size_t before = bench.line->size();
     bench.Press(Qt::Key_H, Qt::AltModifier);
-    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"W4", "R4", "R33"}));
+    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W4", "R4", "R33"}));
     std::optional<LineFrame> write = First(bench.line->since(before), "W4");
     ASSERT_TRUE(write);
     EXPECT_EQ(write->payload[23], 0x88);
@@ -234,7 +234,7 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
     Bench::Type(w.range.alarms[1].edit, QStringLiteral("1.25"));
     before = bench.line->size();
     bench.Press(Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"W4", "R4", "R31"}));
+    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W4", "R4", "R31"}));
     write = First(bench.line->since(before), "W4");
     ASSERT_TRUE(write);
     EXPECT_EQ(write->payload[10], 0x7D); // 125
@@ -309,7 +309,7 @@ TEST(SignalsTab, SetSignalsSendsTheChosenItemsAndTheInstrumentsOwnDayCounts)
     before = bench.line->size();
     bench.Click(s.ButtonSetSig);
     const std::vector<LineFrame> line = bench.line->since(before);
-    EXPECT_EQ(CommandRequests(line), (Names{"W31", "R31"}));
+    EXPECT_EQ(CommandRequests(line), (Names{"R2", "W31", "R31"}));
     std::optional<LineFrame> write = First(line, "W31");
     ASSERT_TRUE(write);
     ASSERT_EQ(write->payload.size(), 16u);
@@ -411,7 +411,7 @@ TEST(SignalsTab, AnIntervalStillInItsFieldIsCheckedByTheCommandToo)
     Bench::Type(s.Edit_DeltaCalDay, QStringLiteral("x"));
     before = bench.line->size();
     bench.Press(Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"W31", "R31", "R33"}));
+    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W31", "R31", "R33"}));
     std::optional<LineFrame> write = First(bench.line->since(before), "W31");
     ASSERT_TRUE(write);
     EXPECT_EQ(write->payload[9], 60);
@@ -463,7 +463,7 @@ TEST(HardwareTab, SetSendsTheInstrumentsOwnValuesWithTheTickedOptions)
     const std::size_t before = bench.line->size();
     bench.Click(h.ButtonHWSet);
     const std::vector<LineFrame> line = bench.line->since(before);
-    EXPECT_EQ(CommandRequests(line), (Names{"R33", "W33", "R33"}));
+    EXPECT_EQ(CommandRequests(line), (Names{"R33", "R2", "W33", "R33"}));
     std::optional<LineFrame> write = First(line, "W33");
     ASSERT_TRUE(write);
     EXPECT_EQ(write->payload, (Bytes{0x00, 0x57, 0x04, 0xB0, 0x01, 0x71, 0x45, 0xA0, 0x00, 0x00}));
@@ -482,7 +482,7 @@ TEST(HardwareTab, LeavingWritesFirstAndAfterADisconnectNothingReachesTheWire)
     QTest::mouseClick(h.CheckBoxonlybat, Qt::LeftButton);
     std::size_t before = bench.line->size();
     bench.ClickTab(InstrumentTab::Range);
-    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R33", "W33", "R33", "R4"}));
+    EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R33", "R2", "W33", "R33", "R4"}));
     std::optional<LineFrame> write = First(bench.line->since(before), "W33");
     ASSERT_TRUE(write);
     // The simulated instrument's own 130.5 mV, 7.50 and 1899.5 mV.
@@ -518,7 +518,7 @@ TEST(GeneralTab, SetTimeWritesTheClockAndChecksIt)
     ASSERT_TRUE(bench.rig.Connect());
     const std::size_t before = bench.line->size();
     bench.Click(bench.w().general.ButtonTime);
-    EXPECT_EQ(RequestNames(bench.line->since(before)), (Names{"W3", "R3", "R7"}));
+    EXPECT_EQ(RequestNames(bench.line->since(before)), (Names{"R2", "W3", "R3", "R7"}));
     EXPECT_TRUE(bench.rig.dialogs.messages.isEmpty());
 }
 

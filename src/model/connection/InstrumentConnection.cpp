@@ -5,6 +5,8 @@
 #include "Transaction.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
@@ -25,6 +27,9 @@ namespace {
 // whole frame takes under 80 ms at 9600 baud.
 constexpr int kDrainMilliseconds = 250;
 
+// An open that failed: its one message (portOpenFailed) has gone already.
+struct OpenFailure {};
+
 } // namespace
 
 JobContext::~JobContext() = default;
@@ -38,7 +43,7 @@ public:
     Engine(InstrumentConnection &owner, ConnectionOptions options);
     ~Engine();
 
-    JobId submit(const QString &name, ConnectionJob job);
+    JobId submit(const QString &name, ConnectionJob job, bool opens, std::optional<InstrumentIdentity> preparedFor);
     void cancel(bool close);
     void setShowingTab(InstrumentTab tab) { showingTab_.store(static_cast<int>(tab)); }
     InstrumentTab showingTab() const { return static_cast<InstrumentTab>(showingTab_.load()); }
@@ -47,6 +52,10 @@ public:
         pollEnabled_.store(enabled);
         wake();
     }
+    // The open job told the front end the port is open (engine thread).
+    void markPortShownOpen() { portShownOpen_ = true; }
+    // Counts the closes: what the engine posted before the last one is stale.
+    std::uint64_t closeGeneration() const { return closeGeneration_.load(); }
 
     // Runs f on the connection's thread, after everything posted before it.
     template <typename F>
@@ -54,12 +63,26 @@ public:
     {
         QMetaObject::invokeMethod(&owner_, std::forward<F>(f), Qt::QueuedConnection);
     }
+    // The same for a change of the connection's state (record, phase, open
+    // port, lamp, values): dropped when a close was requested after the job
+    // or poll that caused it began.
+    template <typename F>
+    void postState(F f)
+    {
+        post([o = &owner_, generation = postGeneration_, f = std::move(f)] {
+            if (o->engine_ && generation < o->engine_->closeGeneration())
+                return;
+            f();
+        });
+    }
 
 private:
     struct QueuedJob {
         JobId id;
         QString name;
         ConnectionJob job;
+        bool opens = false;
+        std::optional<InstrumentIdentity> preparedFor;
     };
     class View;
     class Context;
@@ -69,14 +92,19 @@ private:
     void runJob(Context &context, QueuedJob &job);
     void runPoll(Context &context);
     void closeNow(Context &context);
-    std::optional<QueuedJob> takeJob();
+    std::optional<QueuedJob> takeJob(Transaction &transaction);
+    bool beginPoll(Transaction &transaction);
+    void endRunning();
+    bool cancelledSinceStart();
     bool takeCloseRequest();
     void dropQueued();
     void reportDropped(const std::deque<QueuedJob> &dropped);
-    void endCancelOfRunningJob(Context &context);
     void wake();
     void showError(const QString &text);
     void postPortError(const QString &message);
+    void portFailed(const QString &message);
+    bool confirmInstrument(Context &context);
+    void readChangedInstrument(Context &context);
 
     InstrumentConnection &owner_;
     const ConnectionOptions options_;
@@ -88,13 +116,34 @@ private:
     std::deque<QueuedJob> queue_;
     JobId nextId_ = 1;
     Transaction *transaction_ = nullptr; // while the engine runs
-    bool cancelPending_ = false;         // cancel() before the engine was up
+    // A job or the poll runs: a cancel ends it.
+    bool running_ = false;
+    QString runningName_;
+    // Counts cancel() and closePort(): the running job was cancelled when it
+    // differs from the count at its start.
+    std::uint64_t cancelGeneration_ = 0;
+    std::uint64_t runningCancelGeneration_ = 0;
+    // After a close, jobs start cancelled until an open.
+    bool holdCancel_ = false;
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> closeRequested_{false};
-    std::atomic<bool> cancelRunningOnly_{false};
+    std::atomic<std::uint64_t> closeGeneration_{0};
     std::atomic<bool> pollEnabled_{true};
     std::atomic<int> showingTab_{static_cast<int>(InstrumentTab::General)};
+
+    // Engine thread only.
+    std::uint64_t postGeneration_ = 0;
+    // The front end was told the port is open and has not been told it closed.
+    bool portShownOpen_ = false;
+    // The port failed: its one message has gone; what the running job meets
+    // on the closed port is not reported again, and the close names the loss.
+    bool portLost_ = false;
+    QString lossMessage_;
+    // The instrument the running job's writes were prepared for.
+    std::optional<InstrumentIdentity> preparedFor_;
+    // How the instrument on the port differs from it, once a write check found it.
+    QString instrumentChange_;
 };
 
 // The sequences' view on the engine thread: every call is posted to the
@@ -117,11 +166,11 @@ public:
     }
     void SetLamp(LampColour colour) override
     {
-        engine_.post([o = &engine_.owner_, colour] { emit o->lampChanged(colour); });
+        engine_.postState([o = &engine_.owner_, colour] { emit o->lampChanged(colour); });
     }
     void SetCalibrationButtonsEnabled(bool enabled) override
     {
-        engine_.post([o = &engine_.owner_, enabled] { emit o->calibrationButtonsEnabled(enabled); });
+        engine_.postState([o = &engine_.owner_, enabled] { emit o->calibrationButtonsEnabled(enabled); });
     }
     void ShowAnswer(const DecodedAnswer &answer, const AnswerFrame &frame) override
     {
@@ -133,7 +182,7 @@ public:
             });
         }
         postRecord();
-        engine_.post([o = &engine_.owner_, answer, frame] { emit o->answerDecoded(answer, frame); });
+        engine_.postState([o = &engine_.owner_, answer, frame] { emit o->answerDecoded(answer, frame); });
     }
     InstrumentTab ShowingTab() const override { return engine_.showingTab(); }
     void ResetResultBackground() override
@@ -151,12 +200,12 @@ public:
     void ShowPhase(ConnectionPhase phase) override
     {
         postRecord();
-        engine_.post([o = &engine_.owner_, phase] { o->applyPhase(phase); });
+        engine_.postState([o = &engine_.owner_, phase] { o->applyPhase(phase); });
     }
 
     void postRecord()
     {
-        engine_.post([o = &engine_.owner_, record = record_] { o->applyRecord(record); });
+        engine_.postState([o = &engine_.owner_, record = record_] { o->applyRecord(record); });
     }
 
     // The search was cancelled: the engine closes the port as "&Close Comport" does.
@@ -191,6 +240,10 @@ public:
     {
         engine_.post([o = &engine_.owner_, done, total, text] { emit o->progress(done, total, text); });
     }
+    void prepareWritesFor(std::optional<InstrumentIdentity> identity) override
+    {
+        engine_.preparedFor_ = std::move(identity);
+    }
 
 private:
     Engine &engine_;
@@ -216,6 +269,20 @@ InstrumentConnection::Engine::~Engine()
 {
     stopping_.store(true);
     cancel(true);
+    if (thread_->wait(QDeadlineTimer(options_.shutdownBound)))
+        return;
+    QString hung;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        hung = running_ ? runningName_ : QStringLiteral("the idle poll");
+    }
+    // A job that never looks at its cancel would keep the program from
+    // ending; it is stopped where it stands.
+    qCritical().noquote() << QStringLiteral("The instrument connection did not end within %1 ms: \"%2\" did not "
+                                            "stop when cancelled and was stopped.")
+                                 .arg(options_.shutdownBound.count())
+                                 .arg(hung);
+    thread_->terminate();
     thread_->wait();
 }
 
@@ -224,13 +291,14 @@ void InstrumentConnection::Engine::wake()
     QMetaObject::invokeMethod(&waker_, [] {}, Qt::QueuedConnection);
 }
 
-JobId InstrumentConnection::Engine::submit(const QString &name, ConnectionJob job)
+JobId InstrumentConnection::Engine::submit(const QString &name, ConnectionJob job, bool opens,
+                                           std::optional<InstrumentIdentity> preparedFor)
 {
     JobId id = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         id = nextId_++;
-        queue_.push_back({id, name, std::move(job)});
+        queue_.push_back({id, name, std::move(job), opens, std::move(preparedFor)});
     }
     wake();
     return id;
@@ -242,17 +310,18 @@ void InstrumentConnection::Engine::cancel(bool close)
     {
         // The queue is emptied under the same lock the engine takes jobs
         // with, before the running job is cancelled: no queued job can start
-        // in between and send its request.
+        // in between and send its request, and a job taken later starts
+        // with a cancel state of its own.
         const std::lock_guard<std::mutex> lock(mutex_);
         dropped.swap(queue_);
-        if (close)
+        ++cancelGeneration_;
+        if (close) {
+            holdCancel_ = true;
+            closeGeneration_.fetch_add(1);
             closeRequested_.store(true);
-        else
-            cancelRunningOnly_.store(true);
-        if (transaction_)
+        }
+        if (transaction_ && running_)
             transaction_->Cancel();
-        else
-            cancelPending_ = true;
     }
     reportDropped(dropped);
     wake();
@@ -274,22 +343,51 @@ void InstrumentConnection::Engine::reportDropped(const std::deque<QueuedJob> &dr
         post([o = &owner_, id = job.id] { o->applyJobFinished(id, JobOutcome::Cancelled); });
 }
 
-void InstrumentConnection::Engine::endCancelOfRunningJob(Context &context)
-{
-    // cancel() without a close ends what ran when it was called; later jobs
-    // run again. After a close the cancel holds until the next open.
-    if (cancelRunningOnly_.exchange(false) && !closeRequested_.load() && context.port().Open())
-        context.transaction().ClearCancel();
-}
-
-std::optional<InstrumentConnection::Engine::QueuedJob> InstrumentConnection::Engine::takeJob()
+std::optional<InstrumentConnection::Engine::QueuedJob> InstrumentConnection::Engine::takeJob(Transaction &transaction)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty())
         return std::nullopt;
     QueuedJob job = std::move(queue_.front());
     queue_.pop_front();
+    // cancel() without a close ended what ran when it was called; this job
+    // starts afresh. After a close every job starts cancelled until an open.
+    if (job.opens)
+        holdCancel_ = false;
+    if (holdCancel_)
+        transaction.Cancel();
+    else
+        transaction.ClearCancel();
+    running_ = true;
+    runningName_ = job.name;
+    runningCancelGeneration_ = cancelGeneration_;
+    postGeneration_ = closeGeneration_.load();
     return job;
+}
+
+bool InstrumentConnection::Engine::beginPoll(Transaction &transaction)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (holdCancel_)
+        return false;
+    transaction.ClearCancel();
+    running_ = true;
+    runningName_ = QStringLiteral("the idle poll");
+    runningCancelGeneration_ = cancelGeneration_;
+    postGeneration_ = closeGeneration_.load();
+    return true;
+}
+
+void InstrumentConnection::Engine::endRunning()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+}
+
+bool InstrumentConnection::Engine::cancelledSinceStart()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return holdCancel_ || cancelGeneration_ != runningCancelGeneration_;
 }
 
 bool InstrumentConnection::Engine::takeCloseRequest()
@@ -299,12 +397,26 @@ bool InstrumentConnection::Engine::takeCloseRequest()
 
 void InstrumentConnection::Engine::showError(const QString &text)
 {
+    if (portLost_)
+        return;
     post([o = &owner_, text] { emit o->errorMessage(text); });
 }
 
 void InstrumentConnection::Engine::postPortError(const QString &message)
 {
+    if (portLost_)
+        return;
     post([o = &owner_, message] { emit o->portError(message); });
+}
+
+void InstrumentConnection::Engine::portFailed(const QString &message)
+{
+    // The device has closed itself: one message, then the port is closed
+    // as "&Close Comport" would, after the running job has ended.
+    postPortError(message);
+    portLost_ = true;
+    lossMessage_ = message;
+    cancel(true);
 }
 
 void InstrumentConnection::Engine::run()
@@ -323,18 +435,13 @@ void InstrumentConnection::Engine::run()
         sequences.SetPcClock(options_.pcClock);
     view.sequences = &sequences;
     Context context(*this, *port, transaction, record, decoder, sequences, view);
+    transaction.SetWriteCheck([this, &context] { return confirmInstrument(context); });
 
-    // A device that fails while open (unplugged) has closed itself: end the
-    // running job and bring the window to the closed state.
-    QObject::connect(port.get(), &ApdComPort::PortFailed, port.get(), [this](const QString &message) {
-        postPortError(message);
-        cancel(true);
-    });
+    QObject::connect(port.get(), &ApdComPort::PortFailed, port.get(),
+                     [this](const QString &message) { portFailed(message); });
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         transaction_ = &transaction;
-        if (cancelPending_)
-            transaction.Cancel();
     }
 
     loop(context);
@@ -344,8 +451,7 @@ void InstrumentConnection::Engine::run()
         transaction_ = nullptr;
     }
     dropQueued();
-    if (port->Open())
-        closeNow(context);
+    closeNow(context);
 }
 
 void InstrumentConnection::Engine::loop(Context &context)
@@ -358,13 +464,14 @@ void InstrumentConnection::Engine::loop(Context &context)
             closeNow(context);
             continue;
         }
-        endCancelOfRunningJob(context);
-        if (std::optional<QueuedJob> job = takeJob()) {
+        if (std::optional<QueuedJob> job = takeJob(context.transaction())) {
             runJob(context, *job);
+            endRunning();
             continue;
         }
-        if (pollEnabled_.load() && context.sequences().IdlePollHasWork()) {
+        if (pollEnabled_.load() && context.sequences().IdlePollHasWork() && beginPoll(context.transaction())) {
             runPoll(context);
+            endRunning();
             continue;
         }
         // Sleeps until the next tick, received bytes, a job or a cancel.
@@ -375,11 +482,15 @@ void InstrumentConnection::Engine::loop(Context &context)
 void InstrumentConnection::Engine::runJob(Context &context, QueuedJob &job)
 {
     post([o = &owner_, id = job.id, name = job.name] { emit o->jobStarted(id, name); });
+    preparedFor_ = job.preparedFor;
+    instrumentChange_.clear();
     JobOutcome outcome = JobOutcome::Done;
     try {
         job.job(context);
         if (context.cancelled())
             outcome = JobOutcome::Cancelled;
+    } catch (const OpenFailure &) {
+        outcome = JobOutcome::PortError;
     } catch (const PortError &error) {
         postPortError(error.message());
         outcome = JobOutcome::PortError;
@@ -387,16 +498,82 @@ void InstrumentConnection::Engine::runJob(Context &context, QueuedJob &job)
         showError(QString::fromLocal8Bit(error.what()));
         outcome = JobOutcome::PortError;
     }
+    preparedFor_.reset();
+    if (!instrumentChange_.isEmpty()) {
+        outcome = JobOutcome::InstrumentChanged;
+        readChangedInstrument(context);
+    }
     if (context.engineView().closeRequestedBySearch) {
         context.engineView().closeRequestedBySearch = false;
+        const bool lost = portLost_;
         closeNow(context);
-        // "&Close Comport" empties both panels; the search then names its end.
-        context.view().setStatusText(kStatusPanelPhase, QString());
-        context.view().setStatusText(kStatusPanelExchange, QString());
-        context.view().setStatusText(kStatusPanelPhase, QStringLiteral("Connect"));
+        if (!lost) {
+            // "&Close Comport" empties both panels; the search then names its end.
+            context.view().setStatusText(kStatusPanelPhase, QString());
+            context.view().setStatusText(kStatusPanelExchange, QString());
+            context.view().setStatusText(kStatusPanelPhase, QStringLiteral("Connect"));
+        }
     }
     context.engineView().postRecord();
     post([o = &owner_, id = job.id, outcome] { o->applyJobFinished(id, outcome); });
+}
+
+bool InstrumentConnection::Engine::confirmInstrument(Context &context)
+{
+    // A job prepared for no instrument (the search, the poll's clock) writes
+    // what does not depend on the instrument.
+    if (!preparedFor_)
+        return true;
+    Transaction &transaction = context.transaction();
+    RequestBuffer request{};
+    BuildReadRequest(kObjectIdentity, request);
+    transaction.ArmResponseTimer(ReadSequences::kReadArmTicks);
+    transaction.RunTransaction(request);
+    const TransactionResult result = transaction.Result();
+    if (result.Cancelled)
+        return false;
+    if (result.Failed()) {
+        // Nobody answers: the write is not sent (again) to whoever answers next.
+        context.view().SetLamp(LampColour::Red);
+        return false;
+    }
+    const AnswerFrame frame = AnswerFrameFromBuffer(transaction.TakeAnswer());
+    InstrumentRecord seen = context.record();
+    const DecodedAnswer answer = context.decoder().Decode(frame, seen);
+    if (!answer.identity)
+        return false; // an error report or a damaged identity confirms nothing
+    InstrumentIdentity found;
+    found.serialNumber = answer.identity->serialNumber;
+    found.softwareVersion = answer.identity->softwareVersion;
+    // The scale, gas and unit the engine last read of this same instrument.
+    const std::optional<InstrumentIdentity> known = IdentityOf(context.record());
+    if (known && known->serialNumber == found.serialNumber) {
+        found.decimalExponent = known->decimalExponent;
+        found.gasCode = known->gasCode;
+        found.unitCode = known->unitCode;
+    }
+    const QString change = IdentityChange(*preparedFor_, found);
+    if (change.isEmpty())
+        return true;
+    instrumentChange_ = change;
+    // Ends the job: nothing it would still send belongs to this instrument.
+    transaction.Cancel();
+    return false;
+}
+
+void InstrumentConnection::Engine::readChangedInstrument(Context &context)
+{
+    const QString message = InstrumentChangedText(instrumentChange_);
+    instrumentChange_.clear();
+    post([o = &owner_, message] { emit o->instrumentChanged(message); });
+    // The new instrument is read as after a connect, unless the user
+    // cancelled or closed meanwhile.
+    if (cancelledSinceStart() || !context.port().Open())
+        return;
+    context.transaction().ClearCancel();
+    context.sequences().ClearInstrumentDisplay();
+    context.sequences().ConnectSequence();
+    context.view().setStatusText(kStatusPanelExchange, message);
 }
 
 void InstrumentConnection::Engine::runPoll(Context &context)
@@ -422,14 +599,24 @@ void InstrumentConnection::Engine::closeNow(Context &context)
     draining.start();
     while (port.Open() && port.OutBuffUsed() > 0 && draining.elapsed() < kDrainMilliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // What the close shows belongs to it, not to the job it ended.
+    postGeneration_ = closeGeneration_.load();
     context.transaction().Cancel();
     context.transaction().StopTimer1();
     context.sequences().ClearInstrumentDisplay();
-    const bool wasOpen = port.Open();
     port.SetOpen(false);
     context.engineView().ShowPhase(ConnectionPhase::Closed);
-    if (wasOpen)
-        post([o = &owner_] { o->applyPortOpen(false, QString()); });
+    // A device that failed has closed itself already; the front end still
+    // learns once that the port it opened is closed.
+    if (portShownOpen_) {
+        portShownOpen_ = false;
+        postState([o = &owner_] { o->applyPortOpen(false, QString()); });
+    }
+    if (portLost_) {
+        portLost_ = false;
+        context.view().setStatusText(kStatusPanelPhase, QStringLiteral("Port closed"));
+        context.view().setStatusText(kStatusPanelExchange, lossMessage_);
+    }
 }
 
 InstrumentConnection::InstrumentConnection(ConnectionOptions options, QObject *parent)
@@ -443,33 +630,58 @@ InstrumentConnection::~InstrumentConnection()
     engine_.reset();
 }
 
-JobId InstrumentConnection::submit(const QString &name, ConnectionJob job)
+void InstrumentConnection::requireOwnerThread(const char *call) const
 {
+    // The busy count, the record and the phase belong to the owner's thread;
+    // a call from elsewhere would race with them.
+    if (QThread::currentThread() != thread())
+        qFatal("InstrumentConnection::%s was called from another thread than the one that owns the connection",
+               call);
+}
+
+JobId InstrumentConnection::submitJob(const QString &name, ConnectionJob job, bool opens)
+{
+    // The job's writes were prepared for the instrument the front end shows now.
+    std::optional<InstrumentIdentity> preparedFor;
+    if (!opens && record_.InstrumentConnected)
+        preparedFor = IdentityOf(record_);
     if (jobsPending_++ == 0)
         emit busyChanged(true);
-    return engine_->submit(name, std::move(job));
+    return engine_->submit(name, std::move(job), opens, std::move(preparedFor));
+}
+
+JobId InstrumentConnection::submit(const QString &name, ConnectionJob job)
+{
+    requireOwnerThread("submit");
+    return submitJob(name, std::move(job), false);
 }
 
 JobId InstrumentConnection::open(const QString &portName)
 {
+    requireOwnerThread("open");
     Engine *engine = engine_.get();
-    return submit(QStringLiteral("open %1").arg(portName), [this, engine, portName](JobContext &context) {
-        context.transaction().ClearCancel();
+    return submitJob(QStringLiteral("open %1").arg(portName), [this, engine, portName](JobContext &context) {
+        // A close or cancel that came after this open was taken wins.
+        if (context.cancelled())
+            return;
         try {
             const ComPortSel opening(nullptr);
             opening.OpenPort(context.port(), portName);
         } catch (const PortError &error) {
+            // The one message of this failure; the job ends as a port error.
             engine->post([o = this, message = error.message()] { emit o->portOpenFailed(message); });
-            throw;
+            throw OpenFailure();
         }
-        engine->post([o = this, portName] { o->applyPortOpen(true, portName); });
+        engine->markPortShownOpen();
+        engine->postState([o = this, portName] { o->applyPortOpen(true, portName); });
         if (context.sequences().SearchInstrument())
             context.sequences().ConnectSequence();
-    });
+    }, true);
 }
 
 void InstrumentConnection::closePort()
 {
+    requireOwnerThread("closePort");
     engine_->cancel(true);
     // What "&Close Comport" shows at once; the engine closes the port after
     // the running exchange has ended.
@@ -486,6 +698,7 @@ void InstrumentConnection::closePort()
 
 void InstrumentConnection::cancel()
 {
+    requireOwnerThread("cancel");
     engine_->cancel(false);
 }
 

@@ -18,6 +18,17 @@
 // cancel() and closePort() end the running job within one tick and drop the
 // queued ones; destroying the connection does the same, closes the port and
 // ends the engine before it returns, so nothing touches a destroyed object.
+// A job that never looks at its cancel is stopped after a bound, named in a
+// message on the error output.
+//
+// Every job carries the identity of the instrument it was prepared for (by
+// default the one connected when it was submitted). Before each attempt of
+// a write the engine reads the identity of the instrument on the port; when
+// it is another instrument, nothing is written, the job ends with
+// InstrumentChanged and the new instrument is read as after a connect.
+//
+// Only the engine changes the connection's state: what it posted before a
+// close (a record, a phase, the open port) is dropped when it arrives after it.
 #include "ApdComPort.h"
 #include "ComPortSel.h"
 #include "DecodeAnswer.h"
@@ -33,6 +44,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace r310 {
 
@@ -41,6 +53,9 @@ enum class JobOutcome {
     Done,      // ran to its end (its exchanges may still have failed: the lamp says so)
     Cancelled, // cancel() or closePort() ended it, or it was dropped from the queue unrun
     PortError, // the port failed or refused a write; portError() carried the text
+    // Another instrument than the one the job was prepared for is on the
+    // port: nothing was written; instrumentChanged() carried the text.
+    InstrumentChanged,
 };
 
 using JobId = std::uint64_t;
@@ -61,6 +76,11 @@ public:
     virtual bool cancelled() const = 0;
     // Progress of a long job (a download): emitted as progress().
     virtual void reportProgress(int done, int total, const QString &text) = 0;
+    // The instrument this job's writes were prepared for, in place of the one
+    // connected when it was submitted (a plan made earlier, confirmed later).
+    // Empty: the writes that follow depend on no instrument (after a write
+    // that changed the instrument's identity on purpose).
+    virtual void prepareWritesFor(std::optional<InstrumentIdentity> identity) = 0;
 };
 
 using ConnectionJob = std::function<void(JobContext &)>;
@@ -80,6 +100,9 @@ struct ConnectionOptions {
     // The idle poll runs between jobs (the window, r310ctl watch); a command
     // that only reads what it asks for turns it off.
     bool idlePoll = true;
+    // How long destroying the connection waits for a job that does not end
+    // at its cancel before the engine is stopped.
+    std::chrono::milliseconds shutdownBound{5000};
 };
 
 class InstrumentConnection : public QObject {
@@ -103,7 +126,10 @@ public:
     // (Ctrl+C, a search bound).
     void cancel();
 
-    // Queues a job; it runs after every job queued before it.
+    // Queues a job; it runs after every job queued before it. Its writes go
+    // only to the instrument connected now (record()).
+    // open, closePort, cancel and submit belong to the thread that created
+    // the connection; a call from another thread ends the program.
     JobId submit(const QString &name, ConnectionJob job);
     // The reads of a tab that came to the front, as a job: the tab counts as
     // showing from the moment the job runs.
@@ -149,15 +175,21 @@ signals:
     // The record after every answer and every clear.
     void recordChanged(const r310::InstrumentRecord &record);
     void portOpened(const QString &portName);
+    // The port could not be opened: the one message of that failure.
     void portOpenFailed(const QString &message);
+    // Once per open port, when it closed (closed by the user, or lost).
     void portClosed();
     // A message of the link to show modally ("Comport nicht geöffnet!"). The
     // engine does not wait for it.
     void errorMessage(const QString &text);
     // The port failed or refused a request (the message of the port
     // service, without a full stop); the job it happened in has ended. When
-    // the device went away, portClosed() follows.
+    // the device went away, portClosed() follows and nothing else of the
+    // loss is reported.
     void portError(const QString &message);
+    // A job's write was not sent because another instrument is on the port:
+    // "The instrument changed (serial 1234 → 5678); nothing was written."
+    void instrumentChanged(const QString &message);
     // The instrument sent an error report in place of the answer to a
     // request for requestObject.
     void errorReportReceived(quint8 requestObject, const QByteArray &payload);
@@ -168,6 +200,8 @@ private:
     class Engine;
     friend class Engine;
 
+    JobId submitJob(const QString &name, ConnectionJob job, bool opens);
+    void requireOwnerThread(const char *call) const;
     void applyRecord(const InstrumentRecord &record);
     void applyPhase(ConnectionPhase phase);
     void applyPortOpen(bool open, const QString &name);
