@@ -5,6 +5,7 @@
 #include "GasTable.h"
 #include "LogDecoders.h"
 #include "Report.h"
+#include "SessionRecorder.h"
 #include "SignalWatcher.h"
 
 #include <QLocale>
@@ -42,13 +43,25 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
 {
     view_.Attach(*connection_);
     connect(connection_.get(), &InstrumentConnection::portError, this, &InstrumentSession::PortFailed);
+    // The session is recorded as the window records it; a database that
+    // fails costs one line, never the instrument work or its exit code.
+    recorder_ = std::make_unique<records::SessionRecorder>(
+        records::ChooseRecords(options.records, options.noRecords), QStringLiteral("r310ctl"),
+        [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); });
+    recorder_->Attach(*connection_);
+    connect(recorder_.get(), &records::SessionRecorder::notRecorded, this, [this](const QString &reason) {
+        environment_.err << "r310ctl: not recorded: " << OneLineMessage(reason) << Qt::endl;
+    });
     if (environment.handleSignals) {
         signals_ = std::make_unique<SignalWatcher>();
         connect(signals_.get(), &SignalWatcher::signalled, this, &InstrumentSession::Interrupt);
     }
 }
 
-InstrumentSession::~InstrumentSession() = default;
+InstrumentSession::~InstrumentSession()
+{
+    recorder_->Finish();
+}
 
 QString OneLineMessage(const QString &message)
 {

@@ -5,6 +5,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 #include <DataLoggerDownload.h>
 #include <DataLoggerExport.h>
 #include <Formats.h>
@@ -191,6 +193,7 @@ int RunDatalog(CtlContext &context)
         return session.Verdict(true);
     if (!download->completed())
         return DownloadFailure(session, *download);
+    session.recorder().RecordDatalog(download->data.blocks);
     if (!logs::HasLoggerExportLines(download->data)) {
         session.err() << "r310ctl: No Data (the data logger holds no block); nothing was written" << Qt::endl;
         return kExitOk;

@@ -8,6 +8,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 #include <QFile>
 
 #include <optional>
@@ -126,6 +128,7 @@ int RunEvents(CtlContext &context)
         return session.Verdict(true);
     if (const int code = DownloadEnd(session, *download))
         return code;
+    session.recorder().RecordEvents(download->table);
 
     if (const int code = WriteEvents(context, *download))
         return code;

@@ -11,6 +11,7 @@
 #include "TabChangeGuard.h"
 
 #include <InstrumentConnection.h>
+#include <RecordsLocation.h>
 
 #include <QMainWindow>
 #include <QSettings>
@@ -35,6 +36,7 @@ class IdentityTab;
 class CalibrationTab;
 class ServiceFunctionTab;
 class ProfileCommands;
+class RecordsCommands;
 
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
@@ -59,6 +61,8 @@ struct WindowSetup {
     QString picturePath;
     // Names gas and unit in settings profiles; null leaves them out.
     const GasTable *gasTable = nullptr;
+    // Where the service records are kept; none records nothing.
+    records::RecordsChoice records;
 };
 
 class TFo_R310 : public QMainWindow {
@@ -147,6 +151,7 @@ private:
     ServiceFunctionTab *serviceFunctionTab_ = nullptr;
     EventPropertiesTab *eventPropertiesTab_ = nullptr;
     ProfileCommands *profileCommands_ = nullptr;
+    RecordsCommands *recordsCommands_ = nullptr;
 };
 
 } // namespace r310::ui
