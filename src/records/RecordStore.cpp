@@ -57,6 +57,11 @@ QSqlQuery Exec(QSqlDatabase &db, bool postgres, const QString &sql, const QVaria
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
+    if (values.isEmpty()) {
+        if (!query.exec(sql))
+            throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres)};
+        return query;
+    }
     if (!query.prepare(sql))
         throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres)};
     for (const QVariant &value : values)
@@ -285,7 +290,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         // A file without any write permission is read only, for every user
         // (root's writes would pass the system's check).
         const QFileDevice::Permissions writable =
-            QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
         const bool readOnly = file.exists() && !(file.permissions() & writable);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000")
                              + (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));

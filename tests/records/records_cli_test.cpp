@@ -21,6 +21,10 @@
 using namespace clitest;
 using namespace std::chrono_literals;
 
+QT_BEGIN_NAMESPACE
+inline std::ostream &operator<<(std::ostream &out, const QString &text) { return out << text.toStdString(); }
+QT_END_NAMESPACE
+
 namespace {
 
 constexpr int kExitTampered = 10;
@@ -59,7 +63,7 @@ protected:
 
 TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
 {
-    SimProcess sim({QStringLiteral("--serial=4711"), QStringLiteral("--customer_id=Bau;7'"), QStringLiteral("--events=9"),
+    SimProcess sim({QStringLiteral("--serial=4711"), QStringLiteral("--software=221"), QStringLiteral("--customer_id=Bau;7'"), QStringLiteral("--events=9"),
                     QStringLiteral("--logger_blocks=3"), QStringLiteral("--no-pacing")});
     ASSERT_FALSE(sim.device().isEmpty());
     const QString url = QStringLiteral("sqlite:") + file(QStringLiteral("records.sqlite"));
@@ -146,9 +150,9 @@ TEST_F(CtlRecords, TwoProcessesRecordTwoInstrumentsAtOnceAndNothingIsLost)
         urls.push_back(cluster.Url(QStringLiteral("fleet")));
     else
         ADD_FAILURE() << "no PostgreSQL server for this test: " << cluster.problem().toStdString();
-    SimProcess first({QStringLiteral("--serial=1001"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
+    SimProcess first({QStringLiteral("--serial=1001"), QStringLiteral("--software=221"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
                       QStringLiteral("--no-pacing")});
-    SimProcess second({QStringLiteral("--serial=1002"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
+    SimProcess second({QStringLiteral("--serial=1002"), QStringLiteral("--software=221"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
                        QStringLiteral("--no-pacing")});
     for (const QString &url : urls) {
         for (const char *command : {"events", "datalog"}) {
