@@ -80,7 +80,7 @@ function(r310_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;R310_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;R310_BUILD_DIR=${CMAKE_BINARY_DIR};R310_RECORDS=sqlite:${CMAKE_BINARY_DIR}/tests/records.sqlite")
   if("core" IN_LIST T_LABELS)
     r310_core_test_needs(${T_NAME})
   endif()

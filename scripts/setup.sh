@@ -23,6 +23,9 @@ packages=(
   # the fuzz targets (make fuzz, and the test's fuzz smoke): clang, and
   # libFuzzer with clang's sanitizer runtimes, which Debian packages apart
   clang libclang-rt-14-dev
+  # the service records: Qt SQL's SQLite and PostgreSQL drivers, and the
+  # PostgreSQL server the record tests start as a private cluster
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
 )
 
 missing=()

@@ -49,6 +49,13 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
     const QCommandLineOption noCustomerId(QStringLiteral("no-customer-id"));
     parser.addOptions({each, log, noCustomerId});
+    const QCommandLineOption records(QStringLiteral("records"), QString(), QStringLiteral("url"));
+    const QCommandLineOption noRecords(QStringLiteral("no-records"));
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("date"));
+    const QCommandLineOption events(QStringLiteral("events"));
+    const QCommandLineOption datalog(QStringLiteral("datalog"));
+    const QCommandLineOption download(QStringLiteral("download"), QString(), QStringLiteral("id"));
+    parser.addOptions({records, noRecords, since, events, datalog, download});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -83,6 +90,12 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.out = parser.value(out);
     o.max = parser.value(max);
     o.log = parser.value(log);
+    o.records = parser.value(records);
+    o.noRecords = parser.isSet(noRecords);
+    o.since = parser.value(since);
+    o.events = parser.isSet(events);
+    o.datalog = parser.isSet(datalog);
+    o.download = parser.value(download);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();
@@ -103,6 +116,14 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(log) && o.log.isEmpty()) {
         result.error = QStringLiteral("--log needs a file name");
+        return result;
+    }
+    if (parser.isSet(records) && o.noRecords) {
+        result.error = QStringLiteral("--records and --no-records exclude each other");
+        return result;
+    }
+    if (parser.isSet(records) && o.records.trimmed().isEmpty()) {
+        result.error = QStringLiteral("--records needs a database: sqlite:FILE or postgresql://USER@HOST:PORT/DB");
         return result;
     }
     if (parser.isSet(timeout)) {

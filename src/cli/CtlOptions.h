@@ -28,6 +28,12 @@ struct CtlOptions {
     QString out;             // events, datalog --out FILE: the export file; empty: standard output
     QString max;             // clear events --max N, as typed
     QString log;             // profile apply --each --log FILE: a line per instrument
+    QString records;         // --records URL: where the service records are kept
+    bool noRecords = false;  // --no-records: nothing is recorded this run
+    QString since;           // records history --since DATE
+    bool events = false;     // records export --events
+    bool datalog = false;    // records export --datalog
+    QString download;        // records export --download ID: that download, not the latest
     QStringList given;       // long names of the options given, for checks per command
 };
 

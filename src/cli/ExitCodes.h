@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitReadBackDiffers = 7,   // set: the instrument does not hold what was written
     kExitCalibrationFailed = 8, // calibrate: the instrument reported the calibration as failed ("Error")
     kExitCannotWrite = 9,       // events, datalog: the output file cannot be written
+    kExitRecordsTampered = 10,  // records verify: a record was changed, removed or reordered
     kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
 };
 

@@ -7,6 +7,7 @@
 #include "LogDecoders.h"
 #include "PortOptions.h"
 #include "Report.h"
+#include "SessionRecorder.h"
 #include "SignalWatcher.h"
 
 #include <QLocale>
@@ -48,13 +49,25 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
         if (instrumentChanged_.isEmpty())
             instrumentChanged_ = message;
     });
+    // The session is recorded as the window records it; a database that
+    // fails costs one line, never the instrument work or its exit code.
+    recorder_ = std::make_unique<records::SessionRecorder>(
+        records::ChooseRecords(options.records, options.noRecords), QStringLiteral("r310ctl"),
+        [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); });
+    recorder_->Attach(*connection_);
+    connect(recorder_.get(), &records::SessionRecorder::notRecorded, this, [this](const QString &reason) {
+        environment_.err << "r310ctl: not recorded: " << OneLineMessage(reason) << Qt::endl;
+    });
     if (environment.handleSignals) {
         signals_ = std::make_unique<SignalWatcher>();
         connect(signals_.get(), &SignalWatcher::signalled, this, &InstrumentSession::Interrupt);
     }
 }
 
-InstrumentSession::~InstrumentSession() = default;
+InstrumentSession::~InstrumentSession()
+{
+    recorder_->Finish();
+}
 
 QString OneLineMessage(const QString &message)
 {

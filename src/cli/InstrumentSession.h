@@ -19,6 +19,9 @@
 namespace r310 {
 class GasTable;
 class SignalWatcher;
+namespace records {
+class SessionRecorder;
+}
 } // namespace r310
 
 namespace r310::cli {
@@ -83,6 +86,8 @@ public:
     bool Demo() const { return options_.demo; }
 
     InstrumentConnection &connection() { return *connection_; }
+    // Keeps the service records of this session (--records, --no-records).
+    records::SessionRecorder &recorder() { return *recorder_; }
     TerminalView &view() { return view_; }
     const InstrumentRecord &record() const { return connection_->record(); }
     const GasTable &gasTable() const { return gasTable_; }
@@ -105,6 +110,7 @@ private:
     TerminalView view_;
     std::unique_ptr<InstrumentConnection> connection_;
     std::unique_ptr<SignalWatcher> signals_;
+    std::unique_ptr<records::SessionRecorder> recorder_;
     bool interrupted_ = false;
     QString portError_;
     QString instrumentChanged_;

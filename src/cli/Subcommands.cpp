@@ -2,6 +2,7 @@
 
 #include "ExitCodes.h"
 #include "GasTable.h"
+#include "RecordsLocation.h"
 
 #include <algorithm>
 #include <memory>
@@ -10,8 +11,9 @@ namespace r310::cli {
 
 namespace {
 
-const QStringList kInstrumentOptions{QStringLiteral("port"), QStringLiteral("demo"), QStringLiteral("timeout-s"),
-                                     QStringLiteral("verbose")};
+const QStringList kInstrumentOptions{QStringLiteral("port"),    QStringLiteral("demo"),
+                                     QStringLiteral("timeout-s"), QStringLiteral("verbose"),
+                                     QStringLiteral("records"), QStringLiteral("no-records")};
 
 QStringList With(QStringList options, const QStringList &more)
 {
@@ -36,6 +38,11 @@ Options:
                    (default 10; 0 searches until Ctrl+C)
   --json           machine-readable output (ports, info, get; watch: a line each)
   -v, --verbose    show each request and the connection phase on stderr
+  --records URL    keep the service records there: sqlite:FILE (or a plain
+                   FILE) or postgresql://USER@HOST:PORT/DB[?host=SOCKETDIR];
+                   default: $R310_RECORDS, else records.sqlite in the
+                   configurator's data folder
+  --no-records     record nothing this time
   -h, --help       this text; "r310ctl COMMAND --help" for one command
 
 Numbers, dates and times are shown in your regional settings, exactly as the
@@ -51,7 +58,8 @@ Exit codes:
   6    the gas table library KALTEX32 is missing
   7    set: the instrument does not hold what was written
   8    calibrate: the instrument reported the calibration as failed
-  9    the output file cannot be written (events, datalog)
+  9    the output file cannot be written (events, datalog, records export)
+  10   records verify: a record was changed, removed or reordered
   130  interrupted by Ctrl+C while waiting
 
 Example:
@@ -190,6 +198,10 @@ const std::vector<Subcommand> &Subcommands()
          With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunDatalog},
         {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
          With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
+        {"records", "the service records: instruments, history SERIAL, export SERIAL, verify", kRecordsHelp,
+         {QStringLiteral("json"), QStringLiteral("since"), QStringLiteral("events"), QStringLiteral("datalog"),
+          QStringLiteral("out"), QStringLiteral("download"), QStringLiteral("records")},
+         true, &RunRecords, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;
@@ -247,6 +259,10 @@ int RunCtl(const QStringList &arguments, CtlEnvironment &environment)
         return context.Fail(kExitUsage, QStringLiteral("no command given"));
     }
     const Subcommand *command = FindSubcommand(options.command);
+    if (!options.records.isEmpty()) {
+        if (const records::RecordsChoice choice = records::ParseRecordsUrl(options.records); !choice.ok())
+            return context.Fail(kExitUsage, choice.error);
+    }
     if (!command)
         return context.Fail(kExitUsage,
                             QStringLiteral("unknown command \"%1\" (see r310ctl --help)").arg(options.command));

@@ -88,5 +88,8 @@ extern const char *const kCalibrateHelp;
 extern const char *const kHornCheckHelp;
 extern const char *const kFunctionHelp;
 extern const char *const kFactorySetupHelp;
+// The service records (cmd_records.cpp).
+int RunRecords(CtlContext &context);
+extern const char *const kRecordsHelp;
 
 } // namespace r310::cli

@@ -6,6 +6,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -117,6 +119,29 @@ int Follow(InstrumentSession &session, std::chrono::milliseconds period)
     return session.Interrupted() ? Interrupted(session) : session.Verdict(true);
 }
 
+// The calibration on record: its outcome from the exit code and, after an
+// end the instrument reported, the reading as left.
+int RecordCalibration(InstrumentSession &session, const CalibrationRequest &request, std::optional<double> asFound,
+                      int code)
+{
+    QString outcome = QStringLiteral("no answer");
+    std::optional<double> asLeft;
+    if (code == kExitOk || code == kExitCalibrationFailed) {
+        outcome = code == kExitOk ? QStringLiteral("OK") : QStringLiteral("Error");
+        bool read = false;
+        session.Run([&read](JobContext &job) { read = job.sequences().ReadValue(); });
+        if (read)
+            asLeft = session.recorder().lastValue();
+    } else if (code == kExitInterrupted) {
+        outcome = QStringLiteral("cancelled");
+    }
+    session.recorder().RecordCalibration(request.kind == CalibrationKind::Zero ? QStringLiteral("zero")
+                                                                               : QStringLiteral("span"),
+                                         request.kind == CalibrationKind::Span ? request.concentration : QString(),
+                                         asFound, outcome, asLeft);
+    return code;
+}
+
 } // namespace
 
 int RunCalibrate(CtlContext &context)
@@ -144,19 +169,23 @@ int RunCalibrate(CtlContext &context)
     // The Calibration tab reads nothing when it comes to the front.
     if (const int code = session.OpenAndConnect(InstrumentTab::Calibration))
         return code;
+    const std::optional<double> asFound = session.recorder().lastValue();
     auto start = std::make_shared<CalibrationStartResult>();
     const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
     if (session.Interrupted())
-        return start->accepted() ? Interrupted(session)
+        return start->accepted() ? RecordCalibration(session, request, asFound, Interrupted(session))
                                  : session.Fail(kExitInterrupted,
                                                 QStringLiteral("interrupted before the instrument confirmed the start"));
     if (ran != kExitOk)
         return ran;
-    if (!start->accepted())
-        return StartFailed(session, *start);
+    if (!start->accepted()) {
+        const int code = StartFailed(session, *start);
+        return start->sent() ? RecordCalibration(session, request, asFound, code) : code;
+    }
     session.out() << StartText(request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
                   << Qt::endl;
-    return Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend);
+    return RecordCalibration(session, request, asFound,
+                             Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend));
 }
 
 } // namespace r310::cli

@@ -5,6 +5,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 #include <DataLoggerDownload.h>
 #include <DataLoggerExport.h>
 #include <Formats.h>
@@ -200,6 +202,7 @@ int RunDatalog(CtlContext &context)
         return session.Verdict(true);
     if (!download->completed())
         return DownloadFailure(session, *download);
+    session.recorder().RecordDatalog(download->data.blocks);
     if (!logs::HasLoggerExportLines(download->data)) {
         session.err() << "r310ctl: No Data (the data logger holds no block); nothing was written" << Qt::endl;
         return kExitOk;
@@ -276,6 +279,9 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
                                                               "read back")
                                                    .arg(kIntervalKey));
     const int held = result->infoAfter->interval();
+    session.recorder().RecordWrite(QStringLiteral("data logger"),
+                                   {{kIntervalKey, QString(), QString::number(*input.seconds), QString::number(held)}},
+                                   held == *input.seconds ? records::kReadBackEqual : records::kReadBackDifferent);
     if (context.options.json) {
         const QJsonObject write{{QStringLiteral("group"), QStringLiteral("data logger")},
                                 {QStringLiteral("object"), kObjectLoggerInfo},

@@ -9,11 +9,12 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include "SessionRecorder.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <optional>
-
 
 namespace r310::cli {
 
@@ -122,6 +123,7 @@ int RunEvents(CtlContext &context)
         return session.Verdict(true);
     if (const int code = DownloadEnd(session, *download))
         return code;
+    session.recorder().RecordEvents(download->table);
 
     if (const int code = WriteEvents(context, *download))
         return code;

@@ -3,6 +3,8 @@
 #include "HornCheck.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 namespace r310::cli {
 
 const char *const kHornCheckHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] horn-check
@@ -25,6 +27,9 @@ int RunHornCheck(CtlContext &context)
         return session.Fail(kExitInterrupted, QStringLiteral("interrupted; the horn may still be on"));
     if (ran != kExitOk)
         return ran;
+    session.recorder().RecordHornCheck(result->accepted()                  ? QStringLiteral("horn switched on and off")
+                                       : session.view().errorReports.empty() ? records::kNoAnswer
+                                                                              : records::kErrorReport);
     if (const int code = session.Verdict(true))
         return code;
     if (!result->accepted()) {

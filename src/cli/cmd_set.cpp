@@ -5,6 +5,7 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
 #include <SetClock.h>
 #include <SettingsKeys.h>
 
@@ -89,6 +90,7 @@ public:
                 return session_.Fail(kExitNoInstrument,
                                      QStringLiteral("the instrument did not report its %1").arg(group->title));
         }
+        before_ = draft;
         // Every refusal comes before the first write.
         if (const QString refusal = ApplySettingAssignments(draft, assignments_); !refusal.isEmpty())
             return session_.Fail(kExitUsage, refusal);
@@ -156,14 +158,17 @@ private:
             auto result = std::make_shared<SettingsWriteResult>();
             session_.connection().waitFor(
                 session_.connection().submit(QStringLiteral("set %1").arg(group->title), group->write(draft, result)));
-            if (!result->done())
+            if (!result->done()) {
+                Record(*group, draft, nullptr, *result);
                 return WriteFailure(session_, *group, *result);
+            }
 
             SettingsDraft held = draft;
             SettingsDraft written = draft;
             held.Take(group->object, result->readBackPayload);
             written.Take(group->object, WrittenObject(*group, result->sent, result->readBackPayload));
             const bool differs = WrittenObject(*group, result->sent, result->readBackPayload) != result->readBackPayload;
+            Record(*group, draft, &held, *result);
             if (context_.options.json) {
                 writes.append(QJsonObject{{QStringLiteral("group"), group->title},
                                           {QStringLiteral("object"), group->object},
@@ -200,7 +205,25 @@ private:
                                                 .arg(group.title, parts.join(QStringLiteral("; "))));
     }
 
+    // The write with each key's value before, as written and as read back.
+    void Record(const SettingsGroupCommand &group, const SettingsDraft &written, const SettingsDraft *held,
+                const SettingsWriteResult &result)
+    {
+        QString outcome = records::kNoAnswer;
+        if (result.done())
+            outcome = WrittenObject(group, result.sent, result.readBackPayload) != result.readBackPayload
+                          ? records::kReadBackDifferent
+                          : records::kReadBackEqual;
+        else if (result.outcome == SettingsWriteOutcome::Refused)
+            outcome = records::kRefused;
+        else if (result.outcome == SettingsWriteOutcome::ErrorReport)
+            outcome = records::kErrorReport;
+        session_.recorder().RecordWrite(group.title, records::SettingsWriteChanges(group.group, before_, written, held),
+                                        outcome, result.refusal);
+    }
+
     CtlContext &context_;
+    SettingsDraft before_;
     std::vector<SettingAssignment> assignments_;
     InstrumentSession session_;
     Payloads payloads_;
@@ -233,9 +256,16 @@ int RunSetTime(CtlContext &context)
     if (const int code = session.OpenAndConnect(InstrumentTab::General))
         return code;
     auto result = std::make_shared<SetClockResult>();
+    const std::int64_t offsetBefore = session.view().clockDifference;
     if (const int code = session.Run(SetClockJob(result)))
         return code;
     const TerminalView &view = session.view();
+    session.recorder().RecordWrite(QStringLiteral("clock"),
+                                   {{QStringLiteral("clock-offset-s"), QString::number(offsetBefore), QStringLiteral("0"),
+                                     result->succeeded ? QString::number(view.clockDifference) : QString()}},
+                                   result->succeeded ? (view.clockNotTaken ? records::kReadBackDifferent
+                                                                           : records::kReadBackEqual)
+                                                     : records::kNoAnswer);
     if (!result->succeeded || !view.clock)
         return session.Verdict(false);
     if (context.options.json) {

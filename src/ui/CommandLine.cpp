@@ -36,8 +36,11 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line.help = true;
         } else if (argument == QLatin1String("--demo")) {
             line.demo = true;
+        } else if (argument == QLatin1String("--no-records")) {
+            line.noRecords = true;
         } else if (TakeValue(arguments, i, QStringLiteral("--port"), line.port, line.error)
-                   || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)) {
+                   || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)
+                   || TakeValue(arguments, i, QStringLiteral("--records"), line.records, line.error)) {
         } else if (argument.startsWith(QLatin1Char('-'))) {
             line.error = QStringLiteral("unknown option %1").arg(argument);
         } else if (i > 1) {
@@ -63,6 +66,10 @@ QString UsageText()
         "  --screenshot DIR  connect, visit every tab the instrument shows, save one PNG per tab\n"
         "                    in DIR (general.png, range.png, ...) and exit; uses the offscreen\n"
         "                    platform unless QT_QPA_PLATFORM says otherwise\n"
+        "  --records URL     keep the service records there: sqlite:FILE or\n"
+        "                    postgresql://USER@HOST:PORT/DB (default: $R310_RECORDS, else the\n"
+        "                    setting, else records.sqlite in the program's data folder)\n"
+        "  --no-records      record nothing this time\n"
         "  -h, --help        show this text\n"
         "\n"
         "The port opened last is remembered per user and preselected at the next start.\n");

@@ -10,6 +10,8 @@ struct CommandLine {
     bool demo = false;
     QString port;          // --port DEVICE: added to the port list and preselected
     QString screenshotDir; // --screenshot DIR: one picture per tab, then exit
+    QString records;       // --records URL: where the service records are kept
+    bool noRecords = false; // --no-records: nothing is recorded this run
     QString error;         // a usage error; empty when the line is good
 };
 

@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <ExportFile.h>
 #include <NumberInput.h>
 
@@ -219,6 +221,7 @@ void EventPropertiesTab::DownloadFinished(JobOutcome outcome)
         return;
     }
     progressText_->setText(ReadSummary(*download));
+    window_.recorder().RecordEvents(download->table);
     AskWhereToSave(download);
 }
 

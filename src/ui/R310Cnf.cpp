@@ -6,6 +6,7 @@
 #include "EventPropertiesTab.h"
 #include "IdentityTab.h"
 #include "ProfileCommands.h"
+#include "RecordsCommands.h"
 #include "SettingsTabs.h"
 #include "ServiceFunctionTab.h"
 
@@ -140,7 +141,10 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     serviceFunctionTab_ = new ServiceFunctionTab(*this);
     eventPropertiesTab_ = new EventPropertiesTab(*this);
     profileCommands_ = new ProfileCommands(*this, setup.gasTable);
+    recordsCommands_ = new RecordsCommands(*this, setup.records, setup.gasTable);
 }
+
+records::SessionRecorder &TFo_R310::recorder() { return recordsCommands_->recorder(); }
 
 TFo_R310::~TFo_R310()
 {

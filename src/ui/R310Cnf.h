@@ -11,6 +11,7 @@
 #include "TabChangeGuard.h"
 
 #include <InstrumentConnection.h>
+#include <RecordsLocation.h>
 
 #include <QMainWindow>
 #include <QSettings>
@@ -27,6 +28,10 @@ namespace r310 {
 class GasTable;
 }
 
+namespace r310::records {
+class SessionRecorder;
+}
+
 namespace r310::ui {
 
 class SettingsTabs;
@@ -36,6 +41,7 @@ class IdentityTab;
 class CalibrationTab;
 class ServiceFunctionTab;
 class ProfileCommands;
+class RecordsCommands;
 
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
@@ -64,6 +70,8 @@ struct WindowSetup {
     QString picturePath;
     // Names gas and unit in settings profiles; null leaves them out.
     const GasTable *gasTable = nullptr;
+    // Where the service records are kept; none records nothing.
+    records::RecordsChoice records;
 };
 
 class TFo_R310 : public QMainWindow {
@@ -90,6 +98,8 @@ public:
     using LeaveHandler = std::function<bool()>;
     void SetLeaveHandler(InstrumentTab tab, LeaveHandler handler);
     TabChangeGuard &tabGuard() { return *guard_; }
+    // Keeps the service records of the instruments this window works with.
+    records::SessionRecorder &recorder();
 
     // The job of the last tab change's reads (0 before the first).
     JobId LastTabRead() const { return lastTabRead_; }
@@ -174,6 +184,7 @@ private:
     ServiceFunctionTab *serviceFunctionTab_ = nullptr;
     EventPropertiesTab *eventPropertiesTab_ = nullptr;
     ProfileCommands *profileCommands_ = nullptr;
+    RecordsCommands *recordsCommands_ = nullptr;
 };
 
 } // namespace r310::ui

@@ -1,5 +1,7 @@
 // R310Conf: the configurator window of the Lumo R310.
 #include "CommandLine.h"
+
+#include <QSettings>
 #include "Dialogs.h"
 #include "R310Cnf.h"
 #include "ScreenshotTour.h"
@@ -115,6 +117,10 @@ int main(int argc, char **argv)
     if (line.demo)
         setup.demoLink = DemoInstrumentLink(true);
     setup.picturePath = HeaderPicturePath();
+    // The service records: --records, R310_RECORDS, the window's setting, the
+    // default file; pictures of the window record nothing.
+    setup.records = records::ChooseRecords(line.records, line.noRecords || !line.screenshotDir.isEmpty(),
+                                           QSettings().value(QStringLiteral("records/url")).toString());
 
     TFo_R310 window(std::move(setup));
     window.show();

@@ -25,6 +25,8 @@ QProcessEnvironment CtlEnvironment(const QString &configHome, const QString &loc
     }
     environment.insert(QStringLiteral("LC_ALL"), locale);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    // The service records of the runs stay there too.
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), configHome);
     return environment;
 }
 

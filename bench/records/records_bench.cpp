@@ -1,0 +1,146 @@
+// Prints how fast the service records keep a 40,000-block logger download
+// (2.4 million samples) in SQLite and in PostgreSQL (a private server
+// started for the run), and how long the instrument list takes over 10,000
+// instruments with a million records. Goals: at least 500,000 samples a
+// second into SQLite; the list within 100 ms.
+#include "PgCluster.h"
+
+#include <RecordStore.h>
+#include <RecordViews.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace r310;
+using namespace r310::records;
+
+namespace {
+
+constexpr int kBlocks = 40000;
+
+std::vector<logs::LoggerBlock> FullLogger()
+{
+    std::vector<logs::LoggerBlock> blocks;
+    blocks.reserve(kBlocks);
+    for (int b = 0; b < kBlocks; ++b) {
+        logs::LoggerBlock block;
+        block.header = {logs::kValidState, 400000000 + b * 15 * 30, 30, 15, 4};
+        for (std::uint8_t gas = 1; gas <= 4; ++gas) {
+            logs::LoggerSampleSet set;
+            set.state = logs::kValidState;
+            set.gasCode = gas;
+            set.unitCode = 1;
+            set.exponent = -1;
+            for (int i = 0; i < logs::kSamplesPerSet; ++i)
+                set.samples[static_cast<std::size_t>(i)] = static_cast<std::int16_t>((b * 7 + i * 13 + gas) % 3000);
+            block.sets.push_back(set);
+        }
+        blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
+void StoreDownload(const char *name, const RecordsTarget &target, const std::vector<logs::LoggerBlock> &blocks)
+{
+    QString error;
+    auto store = RecordStore::Open(target, &error);
+    if (!store) {
+        std::printf("%-12s cannot open: %s\n", name, qPrintable(error));
+        return;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const AppendResult first = store->AppendLogger(QStringLiteral("00000001"), {}, blocks);
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    timer.restart();
+    const AppendResult second = store->AppendLogger(QStringLiteral("00000001"), {}, blocks);
+    const double again = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    std::printf("%-12s %lld samples stored in %.2f s: %.0f samples/s%s; the same download again: %.2f s, %lld new\n",
+                name, static_cast<long long>(first.added), seconds, static_cast<double>(first.added) / seconds,
+                first.ok ? "" : " (failed)", again, static_cast<long long>(second.added));
+}
+
+// 10,000 instruments, 100 records each; each instrument's latest connection,
+// settings and calibration named in its row.
+void FleetList(const RecordsTarget &target)
+{
+    QString error;
+    auto store = RecordStore::Open(target, &error);
+    if (!store)
+        return;
+    QSqlDatabase db = store->database();
+    QElapsedTimer timer;
+    timer.start();
+    QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+    QSqlQuery record(db);
+    record.prepare(QStringLiteral("INSERT INTO r310_record (id, instrument_id, seq, kind, recorded_at, host, os_user, "
+                                  "program, version, body, detail, prev_hash, hash) VALUES (?, ?, ?, ?, "
+                                  "'2026-01-01T00:00:00.000Z', 'bench', 'bench', 'r310ctl', '0', ?, x'', '', '')"));
+    QSqlQuery instrument(db);
+    instrument.prepare(QStringLiteral("INSERT INTO r310_instrument (id, serial, head_seq, head_hash, last_connection, "
+                                      "last_settings, last_calibration) VALUES (?, ?, 100, '', ?, ?, ?)"));
+    const QString kinds[] = {QStringLiteral("connection"), QStringLiteral("settings"), QStringLiteral("calibration"),
+                             QStringLiteral("write")};
+    const QString bodies[] = {
+        QStringLiteral("{\"customerId\":\"Site 4\",\"softwareVersion\":\"2.21\",\"sensorType\":\"103-01\"}"),
+        QStringLiteral("{\"gasUnit\":\"ppm CO\",\"nextBumpTest\":\"2026-03-01\",\"nextCalibration\":\"2026-06-01\","
+                       "\"settings\":{\"a1\":\"20\",\"a2\":\"40\",\"a3\":\"60\",\"stel\":\"30\",\"twa\":\"20\"}}"),
+        QStringLiteral("{\"calibration\":\"span\",\"concentration\":50,\"outcome\":\"OK\"}"),
+        QStringLiteral("{\"what\":\"alarm limits\",\"outcome\":\"read back equal\"}")};
+    qint64 id = 0;
+    for (int i = 1; i <= 10000; ++i) {
+        qint64 latest[3] = {};
+        for (int seq = 1; seq <= 100; ++seq) {
+            const int k = seq <= 3 ? seq - 1 : seq % 4;
+            record.bindValue(0, ++id);
+            record.bindValue(1, i);
+            record.bindValue(2, seq);
+            record.bindValue(3, kinds[k]);
+            record.bindValue(4, bodies[k]);
+            record.exec();
+            if (k < 3)
+                latest[k] = id;
+        }
+        instrument.bindValue(0, i);
+        instrument.bindValue(1, QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0')));
+        for (int k = 0; k < 3; ++k)
+            instrument.bindValue(2 + k, latest[k]);
+        instrument.exec();
+    }
+    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    std::printf("fleet        %lld records of 10000 instruments made in %.1f s\n", static_cast<long long>(id),
+                static_cast<double>(timer.elapsed()) / 1000.0);
+    for (int run = 0; run < 3; ++run) {
+        timer.restart();
+        const std::vector<InstrumentSummary> list = store->Instruments();
+        const qint64 read = timer.elapsed();
+        const std::vector<InstrumentRow> rows = InstrumentRows(list, QDate::currentDate());
+        std::printf("records instruments: %zu instruments in %lld ms (goal 100 ms; %lld ms reading the records)\n",
+                    rows.size(), static_cast<long long>(timer.elapsed()), static_cast<long long>(read));
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const std::vector<logs::LoggerBlock> blocks = FullLogger();
+    std::printf("a logger download of %d blocks, 4 sets of 15 samples each: %d samples (goal into SQLite: 500000/s)\n",
+                kBlocks, kBlocks * 60);
+    StoreDownload("SQLite", ParseRecordsUrl(dir.filePath(QStringLiteral("bench.sqlite"))).target, blocks);
+    {
+        recordstest::PgCluster cluster;
+        if (cluster.problem().isEmpty() && cluster.CreateDatabase(QStringLiteral("bench")))
+            StoreDownload("PostgreSQL", cluster.Target(QStringLiteral("bench")), blocks);
+        else
+            std::printf("PostgreSQL   not measured: %s\n", qPrintable(cluster.problem()));
+    }
+    FleetList(ParseRecordsUrl(dir.filePath(QStringLiteral("fleet.sqlite"))).target);
+    return 0;
+}

@@ -1,0 +1,116 @@
+#include "RecordSchema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+namespace r310::records {
+
+namespace {
+
+bool ExecAll(QSqlDatabase &db, const QStringList &statements, QString *error)
+{
+    for (const QString &sql : statements) {
+        QSqlQuery query(db);
+        if (!query.exec(sql)) {
+            *error = query.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+QStringList VersionOne(bool postgres)
+{
+    const QString key = postgres ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+    const QString blob = postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
+    const QString integer = postgres ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
+    const QString rowid = postgres ? QString() : QStringLiteral(" WITHOUT ROWID");
+    return {
+        QStringLiteral("CREATE TABLE r310_schema (version INTEGER NOT NULL)"),
+        QStringLiteral("CREATE TABLE r310_instrument (id %1, serial TEXT NOT NULL UNIQUE, "
+                       "head_seq %2 NOT NULL, head_hash TEXT NOT NULL)")
+            .arg(key, integer),
+        QStringLiteral("CREATE TABLE r310_record (id %1, instrument_id %2 NOT NULL, seq %2 NOT NULL, "
+                       "kind TEXT NOT NULL, recorded_at TEXT NOT NULL, host TEXT NOT NULL, os_user TEXT NOT NULL, "
+                       "program TEXT NOT NULL, version TEXT NOT NULL, body TEXT NOT NULL, detail %3, "
+                       "prev_hash TEXT NOT NULL, hash TEXT NOT NULL, UNIQUE (instrument_id, seq))")
+            .arg(key, integer, blob),
+        QStringLiteral("CREATE TABLE r310_event (instrument_id %1 NOT NULL, number INTEGER NOT NULL, "
+                       "type INTEGER NOT NULL, time INTEGER NOT NULL, bytes %2 NOT NULL, added_seq %1 NOT NULL, "
+                       "PRIMARY KEY (instrument_id, number, type, time))%3")
+            .arg(integer, blob, rowid),
+        // Logger samples in runs: `count` samples of one gas and unit from
+        // `time` on, `step` seconds apart, their raw values in `raws` (two
+        // bytes each, little-endian), bit k of `alarm` for sample k.
+        QStringLiteral("CREATE TABLE r310_sample (instrument_id %1 NOT NULL, gas INTEGER NOT NULL, "
+                       "unit INTEGER NOT NULL, time INTEGER NOT NULL, step INTEGER NOT NULL, count INTEGER NOT NULL, "
+                       "exponent INTEGER NOT NULL, alarm INTEGER NOT NULL, raws %3 NOT NULL, added_seq %1 NOT NULL, "
+                       "PRIMARY KEY (instrument_id, gas, unit, time))%2")
+            .arg(integer, rowid, blob),
+    };
+}
+
+QStringList VersionTwo(bool postgres)
+{
+    const QString integer = postgres ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
+    QStringList steps;
+    for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump"})
+        steps.append(QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN %1 %2").arg(QLatin1String(column), integer));
+    // Filled from the records already kept.
+    const std::pair<const char *, const char *> kinds[] = {{"last_connection", "connection"},
+                                                            {"last_settings", "settings"},
+                                                            {"last_calibration", "calibration"},
+                                                            {"last_bump", "bump-test"}};
+    for (const auto &[column, kind] : kinds)
+        steps.append(QStringLiteral("UPDATE r310_instrument SET %1 = (SELECT MAX(r.id) FROM r310_record r "
+                                    "WHERE r.instrument_id = r310_instrument.id AND r.kind = '%2')")
+                         .arg(QLatin1String(column), QLatin1String(kind)));
+    return steps;
+}
+
+bool NoteVersion(QSqlDatabase &db, int version, QString *error)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE r310_schema SET version = ?"));
+    query.addBindValue(version);
+    if (!query.exec()) {
+        *error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error)
+{
+    if (!ExecAll(db, VersionOne(postgres), error))
+        return false;
+    if (!ExecAll(db, {QStringLiteral("INSERT INTO r310_schema (version) VALUES (1)")}, error))
+        return false;
+    return version < 2 || MigrateSchema(db, postgres, 1, error);
+}
+
+int SchemaVersion(QSqlDatabase &db, QString *error)
+{
+    if (!db.tables().contains(QStringLiteral("r310_schema")))
+        return 0;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM r310_schema")) || !query.next()) {
+        *error = query.lastError().text();
+        return -1;
+    }
+    return query.value(0).toInt();
+}
+
+bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
+{
+    if (from < 2) {
+        if (!ExecAll(db, VersionTwo(postgres), error) || !NoteVersion(db, 2, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace r310::records

@@ -1,0 +1,51 @@
+#pragma once
+// Where the service records are kept: a SQLite file on this PC (the
+// default, in the user's data folder) or a PostgreSQL database shared by a
+// fleet's workstations. Chosen by --records URL, the environment variable
+// R310_RECORDS or the window's setting, in that order; --no-records keeps
+// nothing for one run.
+//
+//   sqlite:PATH, or a plain PATH             a SQLite file, created on first use
+//   postgresql://USER@HOST:PORT/DB           a PostgreSQL database
+//   postgresql://USER@/DB?host=/socket/dir   the same through a Unix socket
+//
+// Passwords never come from here: the PostgreSQL client library finds them
+// in ~/.pgpass or PGPASSWORD.
+#include <QString>
+
+namespace r310::records {
+
+struct RecordsTarget {
+    enum class Kind { None, Sqlite, Postgres };
+    Kind kind = Kind::None;
+    QString path;     // SQLite file
+    QString user;     // PostgreSQL
+    QString host;     // a host name, or the folder of a Unix socket
+    int port = 5432;
+    QString database;
+
+    bool enabled() const { return kind != Kind::None; }
+    // For messages: the file, or "postgresql://user@host:port/db".
+    QString text() const;
+};
+
+struct RecordsChoice {
+    RecordsTarget target;
+    QString error; // a URL that names no database; empty when the target holds
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The name of the environment variable.
+inline const char *const kRecordsVariable = "R310_RECORDS";
+
+// The file of the default: records.sqlite in the window's data folder.
+QString DefaultRecordsPath();
+
+// Parses one URL as described above.
+RecordsChoice ParseRecordsUrl(const QString &url);
+
+// The choice for a run: none when noRecords; else the option, else the
+// environment variable, else the setting, else the default file.
+RecordsChoice ChooseRecords(const QString &option, bool noRecords, const QString &setting = {});
+
+} // namespace r310::records

@@ -1,0 +1,341 @@
+#include "SessionRecorder.h"
+
+#include <Formats.h>
+#include <SekDate.h>
+
+#include <QDate>
+#include <QJsonArray>
+
+namespace r310::records {
+
+namespace {
+
+const std::uint8_t kSettingsObjects[] = {kObjectRange, kObjectSignals, kObjectHardware};
+
+bool IsSettingsObject(std::uint8_t object)
+{
+    return object == kObjectRange || object == kObjectSignals || object == kObjectHardware;
+}
+
+QString DayText(std::int16_t daysSince1980)
+{
+    return QDate(1980, 1, 1).addDays(daysSince1980).toString(Qt::ISODate);
+}
+
+// A value of the instrument's unit: raw x 10^exponent.
+double Scaled(std::int32_t raw, std::int8_t exponent)
+{
+    double value = raw;
+    for (int e = exponent; e > 0; --e)
+        value *= 10;
+    for (int e = exponent; e < 0; ++e)
+        value /= 10;
+    return value;
+}
+
+} // namespace
+
+std::vector<WriteChange> SettingsWriteChanges(SettingsGroup group, const SettingsDraft &before,
+                                              const SettingsDraft &written, const SettingsDraft *after)
+{
+    std::vector<WriteChange> changes;
+    for (const SettingsKey &key : SettingsKeys()) {
+        if (key.group != group)
+            continue;
+        WriteChange change{key.name, key.text(before), key.text(written), after ? key.text(*after) : QString()};
+        if (change.before != change.written || (after && change.after != change.before))
+            changes.push_back(change);
+    }
+    return changes;
+}
+
+SessionRecorder::SessionRecorder(RecordsChoice choice, const QString &program, GasTextLookup gasTexts,
+                                 QObject *parent)
+    : QObject(parent), choice_(std::move(choice)), program_(program), gasTexts_(std::move(gasTexts))
+{
+}
+
+SessionRecorder::~SessionRecorder() { Finish(); }
+
+void SessionRecorder::Attach(InstrumentConnection &connection)
+{
+    connect(&connection, &InstrumentConnection::answerDecoded, this, &SessionRecorder::TakeAnswer);
+    connect(&connection, &InstrumentConnection::displayCleared, this, &SessionRecorder::Finish);
+}
+
+RecordStore *SessionRecorder::Store()
+{
+    if (!enabled() || failed_)
+        return nullptr;
+    if (!choice_.ok()) {
+        Fail(choice_.error);
+        return nullptr;
+    }
+    if (!store_) {
+        QString error;
+        store_ = RecordStore::Open(choice_.target, &error);
+        if (!store_) {
+            Fail(error);
+            return nullptr;
+        }
+        store_->setOrigin(CurrentOrigin(program_));
+    }
+    return store_.get();
+}
+
+void SessionRecorder::Fail(const QString &reason)
+{
+    failure_ = reason;
+    if (!failed_) {
+        failed_ = true;
+        store_.reset(); // opened again for the next instrument
+        emit notRecorded(reason);
+    }
+}
+
+bool SessionRecorder::Keep(const AppendResult &result)
+{
+    if (!result.ok) {
+        Fail(result.error);
+        return false;
+    }
+    failure_.clear();
+    emit recorded();
+    return true;
+}
+
+void SessionRecorder::TakeAnswer(const DecodedAnswer &answer, const AnswerFrame &frame)
+{
+    if (!answer.evaluated)
+        return;
+    if (answer.identity) {
+        if (identity_ && identity_->serialNumberText != answer.identity->serialNumberText)
+            Finish();
+        if (!identity_) {
+            connectionPending_ = true;
+            if (failed_) {
+                failed_ = false; // a new instrument: try again
+                failure_.clear();
+            }
+        }
+        identity_ = answer.identity;
+    }
+    if (answer.clock) {
+        clockOffset_ = static_cast<std::int64_t>(answer.clock->rawSeconds) - SysTimeSek();
+        if (connectionPending_)
+            FlushConnection();
+    }
+    if (answer.value)
+        lastValue_ = answer.value->value;
+    if (answer.range)
+        range_ = answer.range;
+    if (answer.bumpResult && identity_) {
+        const QJsonObject body{{QStringLiteral("a1"), answer.bumpResult->a1},
+                               {QStringLiteral("a2"), answer.bumpResult->a2},
+                               {QStringLiteral("t50"), answer.bumpResult->t50}};
+        if (RecordStore *store = Store()) {
+            if (!lastBump_) {
+                QString error;
+                const auto latest = store->Latest(serial(), kind::kBumpTest, &error);
+                lastBump_ = latest ? latest->body : QJsonObject();
+            }
+            if (*lastBump_ != body) {
+                FlushPending();
+                if (Keep(store->Append(serial(), kind::kBumpTest, body)))
+                    lastBump_ = body;
+            }
+        }
+    }
+    if (IsSettingsObject(frame.object) && identity_) {
+        // The same object read again: what was read before is a state of its own.
+        if (settingsRead_.count(frame.object) && settingsRead_[frame.object] != frame.payload)
+            FlushSettings();
+        settingsRead_[frame.object] = frame.payload;
+    }
+}
+
+void SessionRecorder::FlushConnection()
+{
+    if (!connectionPending_ || !identity_)
+        return;
+    RecordStore *store = Store();
+    if (!store)
+        return;
+    connectionPending_ = false;
+    const IdentityValues &id = *identity_;
+    QJsonObject body{{QStringLiteral("serial"), id.serialNumberText},
+                     {QStringLiteral("softwareVersion"), id.softwareVersionText},
+                     {QStringLiteral("sensorType"), id.mkTypeText},
+                     {QStringLiteral("sensorSerial"), id.mkSerialNumberText},
+                     {QStringLiteral("customerId"), id.customerId},
+                     {QStringLiteral("battery"), id.batteryPercent}};
+    if (clockOffset_)
+        body.insert(QStringLiteral("clockOffsetSeconds"), static_cast<qint64>(*clockOffset_));
+    if (range_) {
+        body.insert(QStringLiteral("gasCode"), range_->gasCode);
+        body.insert(QStringLiteral("unitCode"), range_->unitCode);
+        body.insert(QStringLiteral("gasUnit"), range_->gasText);
+        body.insert(QStringLiteral("rangeEnd"), Scaled(range_->rangeEnd, range_->exponent));
+        body.insert(QStringLiteral("exponent"), range_->exponent);
+    }
+    Keep(store->Append(serial(), kind::kConnection, body));
+}
+
+QJsonObject SessionRecorder::SettingsBody() const
+{
+    QJsonObject body = lastSettings_ ? *lastSettings_ : QJsonObject();
+    QJsonObject settings = body.value(QStringLiteral("settings")).toObject();
+    SettingsDraft draft = SettingsDraft::FromDecoded(identity_->softwareVersion, nullptr, nullptr, nullptr);
+    for (const auto &[object, payload] : settingsRead_)
+        draft.Take(object, payload);
+    for (const SettingsKey &key : SettingsKeys()) {
+        const SettingsGroupCommand *group = FindSettingsGroup(key.group);
+        if (!group || !settingsRead_.count(group->object))
+            continue;
+        const QString text = key.text(draft);
+        if (!text.isEmpty())
+            settings.insert(key.name, text);
+    }
+    body.insert(QStringLiteral("settings"), settings);
+    if (draft.range && settingsRead_.count(kObjectRange)) {
+        const RangeAlarmSettings &range = *draft.range;
+        body.insert(QStringLiteral("gasCode"), range.gasCode);
+        body.insert(QStringLiteral("unitCode"), range.unitCode);
+        body.insert(QStringLiteral("gasUnit"), gasTexts_ ? gasTexts_(range.unitCode, range.gasCode) : range.gasText);
+        body.insert(QStringLiteral("exponent"), range.exponent);
+        body.insert(QStringLiteral("rangeEnd"), Scaled(range.rangeEnd, range.exponent));
+    }
+    if (draft.signalSettings && settingsRead_.count(kObjectSignals)) {
+        body.insert(QStringLiteral("nextCalibration"), DayText(draft.signalSettings->nextCalibrationDay));
+        body.insert(QStringLiteral("nextBumpTest"), DayText(draft.signalSettings->nextBumpDay));
+    }
+    return body;
+}
+
+void SessionRecorder::FlushSettings()
+{
+    if (settingsRead_.empty() || !identity_)
+        return;
+    RecordStore *store = Store();
+    if (!store)
+        return;
+    FlushConnection();
+    if (!lastSettings_) {
+        const auto latest = store->Latest(serial(), kind::kSettings);
+        if (latest)
+            lastSettings_ = latest->body;
+    }
+    const QJsonObject body = SettingsBody();
+    settingsRead_.clear();
+    if (lastSettings_ && *lastSettings_ == body)
+        return;
+    if (Keep(store->Append(serial(), kind::kSettings, body)))
+        lastSettings_ = body;
+}
+
+void SessionRecorder::FlushPending()
+{
+    FlushConnection();
+}
+
+void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteChange> &changes,
+                                  const QString &outcome, const QString &detail)
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    if (!store)
+        return;
+    FlushPending();
+    QJsonArray keys;
+    for (const WriteChange &c : changes) {
+        QJsonObject change{{QStringLiteral("key"), c.key}, {QStringLiteral("old"), c.before},
+                           {QStringLiteral("new"), c.written}};
+        if (!c.after.isEmpty())
+            change.insert(QStringLiteral("readBack"), c.after);
+        keys.append(change);
+    }
+    QJsonObject body{{QStringLiteral("what"), what}, {QStringLiteral("changes"), keys},
+                     {QStringLiteral("outcome"), outcome}};
+    if (!detail.isEmpty())
+        body.insert(QStringLiteral("detail"), detail);
+    Keep(store->Append(serial(), kind::kWrite, body));
+}
+
+void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QString &concentration,
+                                        std::optional<double> asFound, const QString &outcome,
+                                        std::optional<double> asLeft)
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    if (!store)
+        return;
+    FlushPending();
+    QJsonObject body{{QStringLiteral("calibration"), calibrationKind}, {QStringLiteral("outcome"), outcome}};
+    if (!concentration.isEmpty())
+        body.insert(QStringLiteral("concentration"), concentration.trimmed().toDouble());
+    if (asFound)
+        body.insert(QStringLiteral("asFound"), *asFound);
+    if (asLeft)
+        body.insert(QStringLiteral("asLeft"), *asLeft);
+    const QString unit = range_ ? range_->gasText : QString();
+    if (!unit.isEmpty())
+        body.insert(QStringLiteral("gasUnit"), unit);
+    Keep(store->Append(serial(), kind::kCalibration, body));
+}
+
+void SessionRecorder::RecordHornCheck(const QString &outcome)
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    if (!store)
+        return;
+    FlushPending();
+    Keep(store->Append(serial(), kind::kHornCheck, {{QStringLiteral("outcome"), outcome}}));
+}
+
+void SessionRecorder::RecordEvents(const logs::EventTable &table)
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    if (!store)
+        return;
+    FlushPending();
+    Keep(store->AppendEvents(serial(), {}, table));
+}
+
+void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks)
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    if (!store)
+        return;
+    FlushPending();
+    qint64 samples = 0;
+    for (const logs::LoggerBlock &block : blocks) {
+        if (!block.header.setsReadable())
+            continue;
+        for (const logs::LoggerSampleSet &set : block.sets)
+            samples += set.valid() ? block.header.samplesPerSet() : 0;
+    }
+    Keep(store->AppendLogger(serial(), {{QStringLiteral("blocks"), static_cast<qint64>(blocks.size())},
+                                        {QStringLiteral("samples"), samples}},
+                             blocks));
+}
+
+void SessionRecorder::Flush()
+{
+    if (identity_) {
+        FlushConnection();
+        FlushSettings();
+    }
+}
+
+void SessionRecorder::Finish()
+{
+    Flush();
+    identity_.reset();
+    clockOffset_.reset();
+    lastValue_.reset();
+    range_.reset();
+    connectionPending_ = false;
+    settingsRead_.clear();
+    lastSettings_.reset();
+    lastBump_.reset();
+}
+
+} // namespace r310::records

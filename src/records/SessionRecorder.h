@@ -1,0 +1,120 @@
+#pragma once
+// Keeps the service records of one front end's work with instruments,
+// without the user doing anything: it watches the instrument connection
+// (identity and clock, the settings objects 4, 31 and 33, the live value,
+// bump test results) and the front end tells it what it wrote, calibrated,
+// checked and downloaded.
+//
+// A database that cannot be opened or written never stops the instrument
+// work: the recorder says so once with notRecorded() and tries again with
+// the next instrument.
+#include "RecordStore.h"
+#include "RecordsLocation.h"
+
+#include <DecodeAnswer.h>
+#include <InstrumentConnection.h>
+#include <SettingsKeys.h>
+
+#include <QJsonObject>
+#include <QObject>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace r310::records {
+
+// What a write did to one key.
+struct WriteChange {
+    QString key;
+    QString before;  // as the instrument held it before
+    QString written; // as sent
+    QString after;   // as read back; empty without a read-back
+};
+
+// Outcome texts of a write, as the records keep them.
+inline const QString kReadBackEqual = QStringLiteral("read back equal");
+inline const QString kReadBackDifferent = QStringLiteral("read back different");
+inline const QString kRefused = QStringLiteral("refused");
+inline const QString kNoAnswer = QStringLiteral("no answer");
+inline const QString kErrorReport = QStringLiteral("error report");
+
+// The keys of a settings group whose value the write meant to change or did
+// change: the draft as read, as written and as read back.
+std::vector<WriteChange> SettingsWriteChanges(SettingsGroup group, const SettingsDraft &before,
+                                              const SettingsDraft &written, const SettingsDraft *after);
+
+class SessionRecorder : public QObject {
+    Q_OBJECT
+public:
+    // program: "r310ctl" or "R310Conf"; gasTexts names gas and unit codes.
+    SessionRecorder(RecordsChoice choice, const QString &program, GasTextLookup gasTexts, QObject *parent = nullptr);
+    ~SessionRecorder() override;
+
+    // Watches the connection's answers from now on.
+    void Attach(InstrumentConnection &connection);
+
+    bool enabled() const { return choice_.target.enabled(); }
+    // The serial number of the instrument now connected; empty before its identity.
+    QString serial() const { return identity_ ? identity_->serialNumberText : QString(); }
+    // The latest live value in the instrument's unit.
+    std::optional<double> lastValue() const { return lastValue_; }
+    // Why the latest record could not be kept; empty while all were kept.
+    QString failure() const { return failure_; }
+
+    // A write and what became of it (an outcome text above).
+    void RecordWrite(const QString &what, const std::vector<WriteChange> &changes, const QString &outcome,
+                     const QString &detail = {});
+    // A zero ("zero") or span ("span") calibration: the concentration as
+    // sent, the reading before the start, the outcome ("OK", "Error", "no
+    // answer", "cancelled"), the reading after its end.
+    void RecordCalibration(const QString &calibrationKind, const QString &concentration,
+                           std::optional<double> asFound, const QString &outcome, std::optional<double> asLeft);
+    void RecordHornCheck(const QString &outcome);
+    // A complete download.
+    void RecordEvents(const logs::EventTable &table);
+    void RecordDatalog(const std::vector<logs::LoggerBlock> &blocks);
+
+    // Keeps what the connection showed that is not on record yet (identity,
+    // settings); the instrument's session ends.
+    void Finish();
+    // Keeps what is not on record yet; the session goes on.
+    void Flush();
+
+signals:
+    // Once for each instrument whose work could not be recorded.
+    void notRecorded(const QString &reason);
+    // A record was kept.
+    void recorded();
+
+private:
+    void TakeAnswer(const DecodedAnswer &answer, const AnswerFrame &frame);
+    RecordStore *Store();
+    bool Keep(const AppendResult &result);
+    void FlushConnection();
+    void FlushSettings();
+    void FlushPending();
+    QJsonObject SettingsBody() const;
+    void Fail(const QString &reason);
+
+    RecordsChoice choice_;
+    QString program_;
+    GasTextLookup gasTexts_;
+    std::unique_ptr<RecordStore> store_;
+    bool openFailed_ = false;
+    QString failure_;
+    bool failed_ = false;
+
+    std::optional<IdentityValues> identity_;
+    std::optional<std::int64_t> clockOffset_;
+    std::optional<double> lastValue_;
+    std::optional<RangeAlarmSettings> range_;
+    bool connectionPending_ = false;
+    // Settings objects read since the last settings record, by object.
+    std::map<std::uint8_t, std::vector<std::uint8_t>> settingsRead_;
+    std::optional<QJsonObject> lastSettings_; // the instrument's latest settings on record
+    std::optional<QJsonObject> lastBump_;
+};
+
+} // namespace r310::records

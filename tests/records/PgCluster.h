@@ -1,0 +1,39 @@
+#pragma once
+// A private PostgreSQL server for the record tests: a cluster made with
+// initdb in a temporary folder, started with pg_ctl on a Unix socket there
+// (no TCP port), with one database, stopped and removed at the end. When
+// the tests run as root the server runs as the system user "postgres",
+// since PostgreSQL refuses to run as root.
+#include <RecordsLocation.h>
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace recordstest {
+
+class PgCluster {
+public:
+    PgCluster();
+    ~PgCluster();
+    PgCluster(const PgCluster &) = delete;
+    PgCluster &operator=(const PgCluster &) = delete;
+
+    // Empty when the server runs; else why not (binaries missing, start failed).
+    QString problem() const { return problem_; }
+    // A new empty database on the server.
+    bool CreateDatabase(const QString &name);
+    // postgresql://r310@localhost:5432/NAME?host=SOCKETDIR
+    QString Url(const QString &database) const;
+    r310::records::RecordsTarget Target(const QString &database) const;
+
+private:
+    bool Run(const QString &tool, const QStringList &arguments, QString *output = nullptr);
+
+    QTemporaryDir dir_;
+    QString bin_;
+    bool started_ = false;
+    QString problem_;
+};
+
+} // namespace recordstest

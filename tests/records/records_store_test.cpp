@@ -1,0 +1,282 @@
+// The record store on SQLite and on a real PostgreSQL server: every kind of
+// record in its chain, downloads kept once and written out again, tampering
+// found, the first schema migrated and a newer one refused.
+#include "PgCluster.h"
+#include "QStringPrinting.h"
+#include "TestApplication.h"
+
+#include <DataLoggerExport.h>
+#include <RecordSchema.h>
+#include <RecordStore.h>
+#include <RecordViews.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace r310;
+using namespace r310::records;
+
+namespace {
+
+const QString kSerial = QStringLiteral("00001234");
+
+// An alarm event (type 1, "A1 ON") or a switch-on (19) at `time`.
+AnswerFrame EventFrame(std::uint8_t type, std::int32_t time, std::int16_t value)
+{
+    AnswerFrame frame;
+    frame.object = kObjectEventRecord;
+    frame.flags = kFlagsDataAnswer;
+    frame.intact = true;
+    frame.payload.assign(logs::kEventRecordSize, 0);
+    frame.payload[2] = type;
+    for (int i = 0; i < 4; ++i)
+        frame.payload[4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(time) >> (8 * i));
+    frame.payload[8] = 1;  // gas
+    frame.payload[9] = 1;  // unit
+    frame.payload[10] = 0xff; // exponent -1
+    frame.payload[11] = static_cast<std::uint8_t>(value & 0xff);
+    frame.payload[12] = static_cast<std::uint8_t>(value >> 8);
+    frame.payload[17] = 80;
+    return frame;
+}
+
+// count entries; `read` of them filled, each at its own minute.
+logs::EventTable Events(int count, const std::vector<int> &read)
+{
+    logs::EventTable table;
+    table.Prepare(count);
+    for (const int j : read)
+        table.Fill(j, EventFrame(j % 2 ? 19 : 1, 900000000 + 60 * j, static_cast<std::int16_t>(100 + j)));
+    return table;
+}
+
+// Blocks of 15 samples a set, two gases, logged back to back from `start`.
+std::vector<logs::LoggerBlock> Blocks(int count, std::int32_t start)
+{
+    std::vector<logs::LoggerBlock> blocks;
+    for (int b = 0; b < count; ++b) {
+        logs::LoggerBlock block;
+        block.header = {logs::kValidState, start + b * 15 * 60, 60, 15, 2};
+        for (std::uint8_t gas : {1, 2}) {
+            logs::LoggerSampleSet set;
+            set.state = logs::kValidState;
+            set.gasCode = gas;
+            set.unitCode = 1;
+            set.exponent = -1;
+            set.alarmBits = static_cast<std::uint16_t>(b);
+            for (int i = 0; i < logs::kSamplesPerSet; ++i)
+                set.samples[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(gas * 1000 + b * 15 + i);
+            block.sets.push_back(set);
+        }
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+const logs::EventLineFormat kFormat{QLocale::c(), [](std::uint8_t, std::uint8_t) { return QStringLiteral("ppm CO"); }};
+
+QStringList LoggerLines(const std::vector<logs::LoggerBlock> &blocks)
+{
+    logs::LoggerExportData data;
+    data.blocks = blocks;
+    data.gasTexts = {{logs::GasTextKey(1, 1), QStringLiteral("ppm CO")}, {logs::GasTextKey(1, 2), QStringLiteral("ppm H2S")}};
+    return logs::LoggerExportLines(data);
+}
+
+
+} // namespace
+
+class RecordStoreTest : public ::testing::TestWithParam<const char *> {
+protected:
+    static void SetUpTestSuite()
+    {
+        r310test::EnsureApplication();
+        cluster_ = std::make_unique<recordstest::PgCluster>();
+    }
+    static void TearDownTestSuite() { cluster_.reset(); }
+
+    void SetUp() override
+    {
+        RecordsTarget target;
+        if (QLatin1String(GetParam()) == QLatin1String("postgresql")) {
+            if (!cluster_->problem().isEmpty())
+                GTEST_SKIP() << "no PostgreSQL server for this test: " << cluster_->problem().toStdString();
+            const QString name = QStringLiteral("records%1").arg(++databases_);
+            ASSERT_TRUE(cluster_->CreateDatabase(name));
+            target = cluster_->Target(name);
+        } else {
+            target = ParseRecordsUrl(QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("records.sqlite"))).target;
+        }
+        QString error;
+        store_ = RecordStore::Open(target, &error);
+        ASSERT_TRUE(store_) << error.toStdString();
+    }
+
+    // Runs `sql` in a transaction that is rolled back after the check.
+    VerifyResult VerifyAfter(const QString &sql)
+    {
+        QSqlDatabase db = store_->database();
+        QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+        QSqlQuery tamper(db);
+        EXPECT_TRUE(tamper.exec(sql)) << sql.toStdString() << ": " << tamper.lastError().text().toStdString();
+        EXPECT_GT(tamper.numRowsAffected(), 0) << sql.toStdString();
+        tamper.finish();
+        const VerifyResult result = store_->Verify();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return result;
+    }
+
+    void RecordSession()
+    {
+        ASSERT_TRUE(store_->Append(kSerial, kind::kConnection,
+                                   {{QStringLiteral("customerId"), QStringLiteral("Bau';--")},
+                                    {QStringLiteral("softwareVersion"), QStringLiteral("2.21")}})
+                        .ok);
+        ASSERT_TRUE(store_->Append(kSerial, kind::kSettings,
+                                   {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("a1"), QStringLiteral("20")}}},
+                                    {QStringLiteral("gasUnit"), QStringLiteral("ppm CO")},
+                                    {QStringLiteral("nextCalibration"), QStringLiteral("2001-02-03")},
+                                    {QStringLiteral("nextBumpTest"), QStringLiteral("2999-01-01")}})
+                        .ok);
+        ASSERT_TRUE(store_->Append(kSerial, kind::kCalibration,
+                                   {{QStringLiteral("calibration"), QStringLiteral("span")},
+                                    {QStringLiteral("outcome"), QStringLiteral("OK")}})
+                        .ok);
+        ASSERT_TRUE(store_->Append(QStringLiteral("00000007"), kind::kConnection, {}).ok);
+    }
+
+    static inline std::unique_ptr<recordstest::PgCluster> cluster_;
+    static inline int databases_ = 0;
+    QTemporaryDir dir_;
+    std::unique_ptr<RecordStore> store_;
+};
+
+TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
+{
+    RecordSession();
+    // A second download of the same log adds only what is new.
+    const logs::EventTable first = Events(5, {0, 1, 3, 4});
+    const logs::EventTable second = Events(7, {0, 1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(store_->AppendEvents(kSerial, {}, first).added, 4);
+    const AppendResult events = store_->AppendEvents(kSerial, {}, second);
+    EXPECT_EQ(events.added, 3);
+    const std::vector<logs::LoggerBlock> blocks = Blocks(40, 1000000);
+    const AppendResult logger = store_->AppendLogger(kSerial, {}, blocks);
+    EXPECT_EQ(logger.added, 40 * 2 * 15);
+    const AppendResult again = store_->AppendLogger(kSerial, {}, Blocks(41, 1000000));
+    EXPECT_EQ(again.added, 2 * 15);
+    // A block the instrument was still filling: only its later samples are new.
+    std::vector<logs::LoggerBlock> filling = Blocks(1, 2000000);
+    filling[0].header.reportedSamples = 10;
+    EXPECT_EQ(store_->AppendLogger(kSerial, {}, filling).added, 2 * 10);
+    const std::vector<logs::LoggerBlock> filled = Blocks(1, 2000000);
+    const AppendResult grown = store_->AppendLogger(kSerial, {}, filled);
+    EXPECT_EQ(grown.added, 2 * 5);
+    const auto storedGrown = store_->LoggerDownload(grown.id);
+    ASSERT_TRUE(storedGrown);
+    EXPECT_EQ(LoggerLines(*storedGrown), LoggerLines(filled));
+
+    // Each download's file again, from the records.
+    const auto storedFirst = store_->EventDownload(store_->History(kSerial, {})[3].id);
+    ASSERT_TRUE(storedFirst);
+    EXPECT_EQ(logs::EventExportLines(*storedFirst, kFormat), logs::EventExportLines(first, kFormat));
+    const auto storedSecond = store_->EventDownload(events.id);
+    ASSERT_TRUE(storedSecond);
+    EXPECT_EQ(logs::EventExportLines(*storedSecond, kFormat), logs::EventExportLines(second, kFormat));
+    const auto storedBlocks = store_->LoggerDownload(logger.id);
+    ASSERT_TRUE(storedBlocks);
+    EXPECT_EQ(LoggerLines(*storedBlocks), LoggerLines(blocks));
+
+    QStringList kinds;
+    for (const StoredRecord &r : store_->History(kSerial, {}))
+        kinds.append(r.kind);
+    EXPECT_EQ(kinds, QStringList({QStringLiteral("connection"), QStringLiteral("settings"), QStringLiteral("calibration"),
+                                  QStringLiteral("events"), QStringLiteral("events"), QStringLiteral("datalog"),
+                                  QStringLiteral("datalog"), QStringLiteral("datalog"), QStringLiteral("datalog")}));
+    EXPECT_TRUE(store_->History(kSerial, QStringLiteral("2999-01-01")).empty());
+
+    const std::vector<InstrumentRow> rows = InstrumentRows(store_->Instruments(), QDate(2026, 1, 1));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].serial, kSerial);
+    EXPECT_EQ(rows[1].customerId, QStringLiteral("Bau';--"));
+    EXPECT_EQ(rows[1].lastCalibrationOutcome, QStringLiteral("OK"));
+    EXPECT_TRUE(rows[1].calibrationOverdue);
+    EXPECT_FALSE(rows[1].bumpTestOverdue);
+
+    const VerifyResult verified = store_->Verify();
+    EXPECT_TRUE(verified.ok) << verified.problem.toStdString();
+    EXPECT_EQ(verified.checked, 10);
+}
+
+TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
+{
+    RecordSession();
+    store_->AppendEvents(kSerial, {}, Events(4, {0, 1, 2, 3}));
+    store_->AppendLogger(kSerial, {}, Blocks(3, 5000));
+    store_->Append(kSerial, kind::kHornCheck, {{QStringLiteral("outcome"), QStringLiteral("OK")}});
+    const char *const tampering[] = {
+        "UPDATE r310_record SET body = body || ' ' WHERE seq = 2",
+        "UPDATE r310_record SET recorded_at = '2000-01-01T00:00:00.000Z' WHERE seq = 3",
+        "UPDATE r310_record SET os_user = 'someone' WHERE kind = 'events'",
+        "DELETE FROM r310_record WHERE seq = 2 AND kind = 'settings'",
+        "DELETE FROM r310_record WHERE kind = 'horn-check'",
+        "UPDATE r310_record SET seq = 99 WHERE kind = 'calibration'",
+        "UPDATE r310_record SET hash = prev_hash WHERE kind = 'horn-check'",
+        "UPDATE r310_event SET time = time + 1 WHERE number = 2",
+        "DELETE FROM r310_event WHERE number = 4",
+        "UPDATE r310_sample SET alarm = alarm + 1 WHERE time = 5900",
+        "UPDATE r310_sample SET count = count - 1 WHERE time = 6800 AND gas = 1",
+        "DELETE FROM r310_sample WHERE time = 5900 AND gas = 2",
+        "UPDATE r310_sample SET added_seq = 1 WHERE time = 5000",
+        "UPDATE r310_instrument SET serial = '99999999' WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET last_calibration = NULL",
+        "UPDATE r310_instrument SET head_seq = head_seq - 1 WHERE serial = '00001234'",
+    };
+    for (const char *sql : tampering) {
+        const VerifyResult result = VerifyAfter(QString::fromLatin1(sql));
+        EXPECT_FALSE(result.ok) << sql;
+        EXPECT_TRUE(result.problem.contains(QLatin1String("record"))) << sql << ": " << result.problem.toStdString();
+    }
+    EXPECT_TRUE(store_->Verify().ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, RecordStoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto &info) { return std::string(info.param); });
+
+TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
+{
+    r310test::EnsureApplication();
+    QTemporaryDir dir;
+    const RecordsTarget target = ParseRecordsUrl(dir.filePath(QStringLiteral("r.sqlite"))).target;
+    QString error;
+    {
+        auto store = RecordStore::Open(target, &error);
+        ASSERT_TRUE(store);
+        store->Append(kSerial, kind::kConnection, {});
+        store->Append(kSerial, kind::kCalibration, {{QStringLiteral("outcome"), QStringLiteral("Error")}});
+        // Back to the first schema: no latest-record columns.
+        QSqlDatabase db = store->database();
+        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump"})
+            ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(QLatin1String(column))));
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
+    }
+    {
+        auto store = RecordStore::Open(target, &error);
+        ASSERT_TRUE(store) << error.toStdString();
+        EXPECT_TRUE(QFile::exists(target.path + QStringLiteral(".schema1")));
+        const std::vector<InstrumentSummary> list = store->Instruments();
+        ASSERT_EQ(list.size(), 1u);
+        ASSERT_TRUE(list[0].calibration);
+        EXPECT_EQ(list[0].calibration->body.value(QStringLiteral("outcome")).toString(), QStringLiteral("Error"));
+        EXPECT_TRUE(store->Verify().ok);
+        QSqlDatabase db = store->database();
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 3")));
+    }
+    EXPECT_FALSE(RecordStore::Open(target, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("newer"))) << error.toStdString();
+}
