@@ -40,10 +40,14 @@ QStringList VersionOne(bool postgres)
                        "type INTEGER NOT NULL, time INTEGER NOT NULL, bytes %2 NOT NULL, added_seq %1 NOT NULL, "
                        "PRIMARY KEY (instrument_id, number, type, time))%3")
             .arg(integer, blob, rowid),
+        // Logger samples in runs: `count` samples of one gas and unit from
+        // `time` on, `step` seconds apart, their raw values in `raws` (two
+        // bytes each, little-endian), bit k of `alarm` for sample k.
         QStringLiteral("CREATE TABLE r310_sample (instrument_id %1 NOT NULL, gas INTEGER NOT NULL, "
-                       "unit INTEGER NOT NULL, time INTEGER NOT NULL, raw INTEGER NOT NULL, exponent INTEGER NOT NULL, "
-                       "alarm INTEGER NOT NULL, added_seq %1 NOT NULL, PRIMARY KEY (instrument_id, gas, unit, time))%2")
-            .arg(integer, rowid),
+                       "unit INTEGER NOT NULL, time INTEGER NOT NULL, step INTEGER NOT NULL, count INTEGER NOT NULL, "
+                       "exponent INTEGER NOT NULL, alarm INTEGER NOT NULL, raws %3 NOT NULL, added_seq %1 NOT NULL, "
+                       "PRIMARY KEY (instrument_id, gas, unit, time))%2")
+            .arg(integer, rowid, blob),
     };
 }
 

@@ -21,6 +21,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #ifdef Q_OS_UNIX
@@ -137,15 +138,19 @@ QByteArray EventRowBytes(int number, int type, std::int32_t time, const QByteArr
     return row;
 }
 
-QByteArray SampleRowBytes(int gas, int unit, std::int32_t time, int raw, int exponent, int alarm)
+// One run of samples as its download's digest covers it.
+QByteArray SampleRunBytes(int gas, int unit, std::int32_t time, int step, int count, int exponent, int alarm,
+                          const QByteArray &raws)
 {
     QByteArray row;
     row.append(static_cast<char>(gas));
     row.append(static_cast<char>(unit));
     PutI32(row, time);
-    PutU16(row, static_cast<std::uint16_t>(raw));
+    PutI32(row, step);
+    row.append(static_cast<char>(count));
     row.append(static_cast<char>(exponent));
-    row.append(static_cast<char>(alarm));
+    PutU16(row, static_cast<std::uint16_t>(alarm));
+    row.append(raws);
     return row;
 }
 
@@ -304,6 +309,9 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
             // A read-only file keeps its journal mode: reading still works.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            // Lists over a large fleet read the file through memory, not a page at a time.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA mmap_size=1073741824"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size=-65536"));
         }
         int version = SchemaVersion(db, error);
         if (version < 0)
@@ -529,14 +537,44 @@ AppendResult RecordStore::AppendEvents(const QString &serial, QJsonObject body, 
 
 namespace {
 
-struct SampleRow {
-    int gas;
-    int unit;
-    std::int32_t time;
-    int raw;
-    int exponent;
-    int alarm;
+// Samples of one gas and unit in a row, `step` seconds apart.
+struct SampleRun {
+    int gas = 0;
+    int unit = 0;
+    std::int32_t time = 0;
+    int step = 0;
+    int exponent = 0;
+    int alarm = 0;
+    QByteArray raws;
+    int count() const { return static_cast<int>(raws.size() / 2); }
 };
+
+using GasUnit = std::pair<int, int>;
+
+// The times of the samples on record for each gas and unit, within [first, last].
+std::map<GasUnit, std::unordered_set<std::int32_t>> StoredTimes(QSqlDatabase &db, bool pg, qint64 instrument,
+                                                                 const std::map<GasUnit, std::pair<std::int32_t, std::int32_t>> &spans)
+{
+    std::map<GasUnit, std::unordered_set<std::int32_t>> stored;
+    for (const auto &[key, span] : spans) {
+        std::unordered_set<std::int32_t> &times = stored[key];
+        // A run starts at most 15 samples before its first time within the span.
+        QSqlQuery q = Exec(db, pg,
+                           QStringLiteral("SELECT time, step, count FROM r310_sample WHERE instrument_id = ? AND gas = ? "
+                                          "AND unit = ? AND time <= ?"),
+                           {instrument, key.first, key.second, span.second});
+        while (q.next()) {
+            const std::int64_t time = q.value(0).toLongLong();
+            const std::int64_t step = q.value(1).toLongLong();
+            const int count = q.value(2).toInt();
+            if (time + step * (count - 1) < span.first)
+                continue;
+            for (int k = 0; k < count; ++k)
+                times.insert(static_cast<std::int32_t>(time + step * k));
+        }
+    }
+    return stored;
+}
 
 } // namespace
 
@@ -544,7 +582,7 @@ AppendResult RecordStore::AppendLogger(const QString &serial, QJsonObject body,
                                        const std::vector<logs::LoggerBlock> &blocks)
 {
     return AppendWith(serial, kind::kDatalog, body, [&blocks](Pending &p) {
-        std::vector<SampleRow> samples;
+        std::map<GasUnit, std::pair<std::int32_t, std::int32_t>> spans;
         for (const logs::LoggerBlock &block : blocks) {
             const logs::LoggerBlockHeader &h = block.header;
             PutU16(p.layout, h.state);
@@ -559,49 +597,62 @@ AppendResult RecordStore::AppendLogger(const QString &serial, QJsonObject body,
                 p.layout.append(static_cast<char>(set.unitCode));
                 p.layout.append(static_cast<char>(set.exponent));
                 PutU16(p.layout, set.alarmBits);
-                if (!h.setsReadable() || !set.valid())
+                if (!h.setsReadable() || !set.valid() || h.samplesPerSet() == 0)
                     continue;
-                for (int i = 0; i < h.samplesPerSet(); ++i)
-                    samples.push_back({set.gasCode, set.unitCode, logs::LoggerSampleTime(h, i),
-                                       set.samples[static_cast<std::size_t>(i)], set.exponent,
-                                       set.inAlarm(i) ? 1 : 0});
+                const std::int32_t first = logs::LoggerSampleTime(h, 0);
+                const std::int32_t last = logs::LoggerSampleTime(h, h.samplesPerSet() - 1);
+                const auto found = spans.find({set.gasCode, set.unitCode});
+                if (found == spans.end())
+                    spans[{set.gasCode, set.unitCode}] = {std::min(first, last), std::max(first, last)};
+                else
+                    found->second = {std::min({found->second.first, first, last}),
+                                     std::max({found->second.second, first, last})};
             }
         }
-        // Key order, the first of equal keys kept.
-        std::stable_sort(samples.begin(), samples.end(), [](const SampleRow &a, const SampleRow &b) {
+        std::map<GasUnit, std::unordered_set<std::int32_t>> stored = StoredTimes(p.db, p.postgres, p.instrumentId, spans);
+        // The samples not on record, in runs along each set.
+        std::vector<SampleRun> runs;
+        for (const logs::LoggerBlock &block : blocks) {
+            const logs::LoggerBlockHeader &h = block.header;
+            if (!h.setsReadable())
+                continue;
+            for (const logs::LoggerSampleSet &set : block.sets) {
+                if (!set.valid())
+                    continue;
+                std::unordered_set<std::int32_t> &times = stored[{set.gasCode, set.unitCode}];
+                bool open = false;
+                for (int i = 0; i < h.samplesPerSet(); ++i) {
+                    const std::int32_t time = logs::LoggerSampleTime(h, i);
+                    if (!times.insert(time).second) {
+                        open = false;
+                        continue;
+                    }
+                    if (!open || h.interval == 0) {
+                        runs.push_back({set.gasCode, set.unitCode, time, h.interval, set.exponent, 0, {}});
+                        open = true;
+                    }
+                    SampleRun &run = runs.back();
+                    if (set.inAlarm(i))
+                        run.alarm |= 1 << run.count();
+                    PutU16(run.raws, static_cast<std::uint16_t>(set.samples[static_cast<std::size_t>(i)]));
+                    ++p.added;
+                }
+            }
+        }
+        std::sort(runs.begin(), runs.end(), [](const SampleRun &a, const SampleRun &b) {
             return std::tie(a.gas, a.unit, a.time) < std::tie(b.gas, b.unit, b.time);
         });
-        samples.erase(std::unique(samples.begin(), samples.end(),
-                                  [](const SampleRow &a, const SampleRow &b) {
-                                      return a.gas == b.gas && a.unit == b.unit && a.time == b.time;
-                                  }),
-                      samples.end());
         QCryptographicHash rows(QCryptographicHash::Sha256);
         BulkInsert insert(p.db, p.postgres, QStringLiteral("r310_sample"),
                           {QStringLiteral("instrument_id"), QStringLiteral("gas"), QStringLiteral("unit"),
-                           QStringLiteral("time"), QStringLiteral("raw"), QStringLiteral("exponent"),
-                           QStringLiteral("alarm"), QStringLiteral("added_seq")});
-        for (auto begin = samples.begin(); begin != samples.end();) {
-            // One gas and unit: the times already on record.
-            const auto end = std::find_if(begin, samples.end(), [&begin](const SampleRow &s) {
-                return s.gas != begin->gas || s.unit != begin->unit;
-            });
-            std::unordered_set<std::int32_t> stored;
-            QSqlQuery existing = Exec(p.db, p.postgres,
-                                      QStringLiteral("SELECT time FROM r310_sample WHERE instrument_id = ? AND gas = ? "
-                                                     "AND unit = ? AND time BETWEEN ? AND ?"),
-                                      {p.instrumentId, begin->gas, begin->unit, begin->time, (end - 1)->time});
-            while (existing.next())
-                stored.insert(existing.value(0).toInt());
-            existing.finish();
-            for (auto s = begin; s != end; ++s) {
-                if (stored.count(s->time))
-                    continue;
-                insert.Add({p.instrumentId, s->gas, s->unit, s->time, s->raw, s->exponent, s->alarm, p.seq});
-                rows.addData(SampleRowBytes(s->gas, s->unit, s->time, s->raw, s->exponent, s->alarm));
-                ++p.added;
-            }
-            begin = end;
+                           QStringLiteral("time"), QStringLiteral("step"), QStringLiteral("count"),
+                           QStringLiteral("exponent"), QStringLiteral("alarm"), QStringLiteral("raws"),
+                           QStringLiteral("added_seq")});
+        for (const SampleRun &run : runs) {
+            insert.Add({p.instrumentId, run.gas, run.unit, run.time, run.step, run.count(), run.exponent, run.alarm,
+                        run.raws, p.seq});
+            rows.addData(SampleRunBytes(run.gas, run.unit, run.time, run.step, run.count(), run.exponent, run.alarm,
+                                        run.raws));
         }
         insert.Flush();
         p.rowsDigest = rows.result();
@@ -651,15 +702,15 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
 {
     std::vector<InstrumentSummary> list;
     QSqlDatabase db = database();
+    // Only what the list shows: each latest record's time and body.
     QString columns;
     QString joins;
     const char *const aliases[] = {"c", "s", "k", "b"};
     const char *const latest[] = {"last_connection", "last_settings", "last_calibration", "last_bump"};
+    const QString *kinds[] = {&kind::kConnection, &kind::kSettings, &kind::kCalibration, &kind::kBumpTest};
     for (int n = 0; n < 4; ++n) {
         const QString a = QLatin1String(aliases[n]);
-        columns += QStringLiteral(", %1.id, %1.seq, i.serial, %1.kind, %1.recorded_at, %1.host, %1.os_user, "
-                                  "%1.program, %1.version, %1.body, %1.hash")
-                       .arg(a);
+        columns += QStringLiteral(", %1.id, %1.recorded_at, %1.body").arg(a);
         joins += QStringLiteral(" LEFT JOIN r310_record %1 ON %1.id = i.%2").arg(a, QLatin1String(latest[n]));
     }
     try {
@@ -670,8 +721,16 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.serial = q.value(0).toString();
             std::optional<StoredRecord> *targets[] = {&s.connection, &s.settings, &s.calibration, &s.bumpTest};
             for (int n = 0; n < 4; ++n) {
-                if (!q.isNull(1 + 11 * n))
-                    *targets[n] = RecordFrom(q, 1 + 11 * n);
+                const int first = 1 + 3 * n;
+                if (q.isNull(first))
+                    continue;
+                StoredRecord r;
+                r.id = q.value(first).toLongLong();
+                r.serial = s.serial;
+                r.kind = *kinds[n];
+                r.recordedAt = q.value(first + 1).toString();
+                r.body = QJsonDocument::fromJson(q.value(first + 2).toString().toUtf8()).object();
+                *targets[n] = std::move(r);
             }
             list.push_back(std::move(s));
         }
@@ -781,17 +840,24 @@ std::optional<std::vector<logs::LoggerBlock>> RecordStore::LoggerDownload(qint64
             blocks.push_back(std::move(block));
         }
         // The samples of each gas and unit the download holds, by time.
-        std::map<std::pair<int, int>, std::map<std::int32_t, int>> samples;
+        std::map<std::pair<int, int>, std::unordered_map<std::int32_t, std::int16_t>> samples;
         for (const logs::LoggerBlock &block : blocks) {
             for (const logs::LoggerSampleSet &set : block.sets)
                 samples[{set.gasCode, set.unitCode}];
         }
         for (auto &[key, byTime] : samples) {
             QSqlQuery q = Exec(db, postgres(),
-                               QStringLiteral("SELECT time, raw FROM r310_sample WHERE instrument_id = ? AND gas = ? AND unit = ?"),
+                               QStringLiteral("SELECT time, step, raws FROM r310_sample WHERE instrument_id = ? AND "
+                                              "gas = ? AND unit = ?"),
                                {instrument, key.first, key.second});
-            while (q.next())
-                byTime.emplace(q.value(0).toInt(), q.value(1).toInt());
+            while (q.next()) {
+                const std::int64_t time = q.value(0).toLongLong();
+                const std::int64_t step = q.value(1).toLongLong();
+                const QByteArray raws = q.value(2).toByteArray();
+                Reader values(raws);
+                for (int k = 0; values.ok(2); ++k)
+                    byTime.emplace(static_cast<std::int32_t>(time + step * k), static_cast<std::int16_t>(values.u16()));
+            }
         }
         for (logs::LoggerBlock &block : blocks) {
             if (!block.header.setsReadable())
@@ -804,7 +870,7 @@ std::optional<std::vector<logs::LoggerBlock>> RecordStore::LoggerDownload(qint64
                     const auto found = byTime.find(logs::LoggerSampleTime(block.header, i));
                     if (found == byTime.end())
                         throw SqlFailure{QStringLiteral("a sample of the download is not on record")};
-                    set.samples[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(found->second);
+                    set.samples[static_cast<std::size_t>(i)] = found->second;
                 }
             }
         }
@@ -867,15 +933,16 @@ VerifyResult RecordStore::Verify()
                     .addData(EventRowBytes(events.value(0).toInt(), events.value(1).toInt(), events.value(2).toInt(),
                                            events.value(3).toByteArray()));
             events.finish();
-            QSqlQuery samples = Exec(db, pg, QStringLiteral("SELECT gas, unit, time, raw, exponent, alarm, added_seq "
-                                                            "FROM r310_sample WHERE instrument_id = ? "
+            QSqlQuery samples = Exec(db, pg, QStringLiteral("SELECT gas, unit, time, step, count, exponent, alarm, raws, "
+                                                            "added_seq FROM r310_sample WHERE instrument_id = ? "
                                                             "ORDER BY gas, unit, time"),
                                      {h.id});
             while (samples.next())
-                rowsOf(samples.value(6).toLongLong())
-                    .addData(SampleRowBytes(samples.value(0).toInt(), samples.value(1).toInt(), samples.value(2).toInt(),
+                rowsOf(samples.value(8).toLongLong())
+                    .addData(SampleRunBytes(samples.value(0).toInt(), samples.value(1).toInt(), samples.value(2).toInt(),
                                             samples.value(3).toInt(), samples.value(4).toInt(),
-                                            samples.value(5).toInt()));
+                                            samples.value(5).toInt(), samples.value(6).toInt(),
+                                            samples.value(7).toByteArray()));
             samples.finish();
 
             QSqlQuery records = Exec(db, pg, QStringLiteral("SELECT id, seq, kind, recorded_at, host, os_user, program, "

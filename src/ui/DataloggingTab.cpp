@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <DataLoggerExport.h>
 
 #include <QLineEdit>
@@ -156,6 +158,7 @@ void DataloggingTab::DownloadFinished()
         EndDownload();
         return;
     }
+    window_.recorder().RecordDatalog(download->data.blocks);
     if (!logs::HasLoggerExportLines(download->data)) {
         window_.dialogs().showMessage(kNoData);
         EndDownload();

@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <ExportFile.h>
 #include <NumberInput.h>
 
@@ -183,6 +185,7 @@ void EventPropertiesTab::DownloadFinished(JobOutcome outcome)
         return;
     }
     progressText_->setText(ReadSummary(*download));
+    window_.recorder().RecordEvents(download->table);
     AskWhereToSave(download);
 }
 

@@ -112,6 +112,8 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     recordsCommands_ = new RecordsCommands(*this, setup.records, setup.gasTable);
 }
 
+records::SessionRecorder &TFo_R310::recorder() { return recordsCommands_->recorder(); }
+
 TFo_R310::~TFo_R310()
 {
     ShutDown();

@@ -27,6 +27,10 @@ namespace r310 {
 class GasTable;
 }
 
+namespace r310::records {
+class SessionRecorder;
+}
+
 namespace r310::ui {
 
 class SettingsTabs;
@@ -89,6 +93,8 @@ public:
     using LeaveHandler = std::function<bool()>;
     void SetLeaveHandler(InstrumentTab tab, LeaveHandler handler);
     TabChangeGuard &tabGuard() { return *guard_; }
+    // Keeps the service records of the instruments this window works with.
+    records::SessionRecorder &recorder();
 
     // The job of the last tab change's reads (0 before the first).
     JobId LastTabRead() const { return lastTabRead_; }

@@ -127,7 +127,7 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
         db.setDatabaseName(file(QStringLiteral("records.sqlite")));
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE r310_sample SET raw = raw + 1 WHERE time = (SELECT MAX(time) FROM r310_sample)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE r310_sample SET raws = zeroblob(length(raws)) WHERE time = (SELECT MAX(time) FROM r310_sample)")));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("tamper"));

@@ -170,6 +170,16 @@ TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
     EXPECT_EQ(logger.added, 40 * 2 * 15);
     const AppendResult again = store_->AppendLogger(kSerial, {}, Blocks(41, 1000000));
     EXPECT_EQ(again.added, 2 * 15);
+    // A block the instrument was still filling: only its later samples are new.
+    std::vector<logs::LoggerBlock> filling = Blocks(1, 2000000);
+    filling[0].header.reportedSamples = 10;
+    EXPECT_EQ(store_->AppendLogger(kSerial, {}, filling).added, 2 * 10);
+    const std::vector<logs::LoggerBlock> filled = Blocks(1, 2000000);
+    const AppendResult grown = store_->AppendLogger(kSerial, {}, filled);
+    EXPECT_EQ(grown.added, 2 * 5);
+    const auto storedGrown = store_->LoggerDownload(grown.id);
+    ASSERT_TRUE(storedGrown);
+    EXPECT_EQ(LoggerLines(*storedGrown), LoggerLines(filled));
 
     // Each download's file again, from the records.
     const auto storedFirst = store_->EventDownload(store_->History(kSerial, {})[3].id);
@@ -187,7 +197,7 @@ TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
         kinds.append(r.kind);
     EXPECT_EQ(kinds, QStringList({QStringLiteral("connection"), QStringLiteral("settings"), QStringLiteral("calibration"),
                                   QStringLiteral("events"), QStringLiteral("events"), QStringLiteral("datalog"),
-                                  QStringLiteral("datalog")}));
+                                  QStringLiteral("datalog"), QStringLiteral("datalog"), QStringLiteral("datalog")}));
     EXPECT_TRUE(store_->History(kSerial, QStringLiteral("2999-01-01")).empty());
 
     const std::vector<InstrumentRow> rows = InstrumentRows(store_->Instruments(), QDate(2026, 1, 1));
@@ -200,7 +210,7 @@ TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
 
     const VerifyResult verified = store_->Verify();
     EXPECT_TRUE(verified.ok) << verified.problem.toStdString();
-    EXPECT_EQ(verified.checked, 8);
+    EXPECT_EQ(verified.checked, 10);
 }
 
 TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
@@ -219,8 +229,9 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
         "UPDATE r310_record SET hash = prev_hash WHERE kind = 'horn-check'",
         "UPDATE r310_event SET time = time + 1 WHERE number = 2",
         "DELETE FROM r310_event WHERE number = 4",
-        "UPDATE r310_sample SET raw = raw + 1 WHERE time = 5060",
-        "DELETE FROM r310_sample WHERE time = 5060 AND gas = 2",
+        "UPDATE r310_sample SET alarm = alarm + 1 WHERE time = 5900",
+        "UPDATE r310_sample SET count = count - 1 WHERE time = 6800 AND gas = 1",
+        "DELETE FROM r310_sample WHERE time = 5900 AND gas = 2",
         "UPDATE r310_sample SET added_seq = 1 WHERE time = 5000",
         "UPDATE r310_instrument SET serial = '99999999' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET last_calibration = NULL",

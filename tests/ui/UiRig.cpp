@@ -128,6 +128,7 @@ WindowRig::WindowRig(RigOptions options)
     };
     setup.dialogs = &dialogs;
     setup.picturePath = options.picturePath;
+    setup.records = options.records;
     window_ = std::make_unique<ui::TFo_R310>(std::move(setup));
     window_->show();
 }

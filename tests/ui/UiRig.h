@@ -106,6 +106,8 @@ struct RigOptions {
     // The user's regional settings and the gas table; empty: "unit%1 gas%2".
     QLocale locale = QLocale::c();
     r310::GasTextLookup gasTexts;
+    // Where the window keeps its service records; none by default.
+    r310::records::RecordsChoice records;
 };
 
 class WindowRig {
