@@ -19,6 +19,10 @@
 using namespace clitest;
 using namespace std::chrono_literals;
 
+QT_BEGIN_NAMESPACE
+inline std::ostream &operator<<(std::ostream &out, const QString &text) { return out << text.toStdString(); }
+QT_END_NAMESPACE
+
 namespace {
 
 constexpr int kExitUsage = 2;
@@ -188,7 +192,7 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     // The same record prints the same number; the other calibration another.
     const CtlRun again = ctl({QStringLiteral("certificate"), QStringLiteral("00004711"), QStringLiteral("--calibration"),
                               QString::number(ids[0]), QStringLiteral("--out"), file(QStringLiteral("again.pdf"))});
-    EXPECT_EQ(again.out, printed.out.replace(pdf, file(QStringLiteral("again.pdf"))));
+    EXPECT_EQ(again.out, QString(printed.out).replace(pdf, file(QStringLiteral("again.pdf"))));
     const CtlRun latest = ctl(Args({"certificate", "00004711", "--out"}) + QStringList{file(QStringLiteral("latest.pdf"))});
     ASSERT_EQ(latest.exitCode, 0) << latest.err;
     EXPECT_NE(latest.out.section(QLatin1Char(' '), 1, 1), again.out.section(QLatin1Char(' '), 1, 1));

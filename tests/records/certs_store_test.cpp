@@ -77,10 +77,10 @@ TEST_P(CertsStoreTest, TheRegisterKeepsEachLotOnceAndOffersOnlyUsableCylinders)
     h2s.concentration = 12.5;
     for (const Cylinder &c : {Co(QStringLiteral("A-1"), kToday), Co(QStringLiteral("A-2"), kToday.addDays(-1)),
                               Co(QStringLiteral("A-3"), kToday.addDays(90)), h2s})
-        ASSERT_TRUE(cylinders.Add(c, &error)) << error;
+        ASSERT_TRUE(cylinders.Add(c, &error)) << error.toStdString();
     EXPECT_FALSE(cylinders.Add(Co(QStringLiteral("A-1"), kToday), &error));
-    EXPECT_TRUE(error.contains(QLatin1String("already"))) << error;
-    ASSERT_TRUE(cylinders.Retire(QStringLiteral("A-3"), &error)) << error;
+    EXPECT_TRUE(error.contains(QLatin1String("already"))) << error.toStdString();
+    ASSERT_TRUE(cylinders.Retire(QStringLiteral("A-3"), &error)) << error.toStdString();
     EXPECT_FALSE(cylinders.Retire(QStringLiteral("Z-9"), &error));
 
     const std::vector<Cylinder> list = cylinders.List();
@@ -126,8 +126,8 @@ TEST(CertsTest, GasAndUnitAreNamedByTextOrCodeAndUnusableCylindersAreRefused)
                  {Co(QStringLiteral("C"), kToday), 1, 1, "not the instrument's gas and unit"}};
     for (const auto &c : cases) {
         const QString refusal = CylinderRefusal(c.cylinder, QStringLiteral("C"), c.gas, c.unit, kToday);
-        EXPECT_EQ(refusal.isEmpty(), *c.refusal == 0) << refusal;
-        EXPECT_TRUE(refusal.contains(QLatin1String(c.refusal))) << refusal;
+        EXPECT_EQ(refusal.isEmpty(), *c.refusal == 0) << refusal.toStdString();
+        EXPECT_TRUE(refusal.contains(QLatin1String(c.refusal))) << refusal.toStdString();
     }
 }
 
@@ -161,7 +161,7 @@ TEST(CertsTest, ACertificateTakesTheSettingsOfItsSessionAndKeepsItsNumber)
     QTemporaryDir dir;
     QString error;
     auto store = RecordStore::Open(ParseRecordsUrl(dir.filePath(QStringLiteral("r.sqlite"))).target, &error);
-    ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(store) << error.toStdString();
     const QString serial = QStringLiteral("00000042");
     const auto settings = [](const char *nextCalibration, const char *a1) {
         return QJsonObject{{QStringLiteral("gasUnit"), QStringLiteral("ppm CO")},
@@ -186,7 +186,7 @@ TEST(CertsTest, ACertificateTakesTheSettingsOfItsSessionAndKeepsItsNumber)
                               .id;
 
     const auto certificate = CertificateFor(*store, serial, first, QStringLiteral("T"), &error);
-    ASSERT_TRUE(certificate) << error;
+    ASSERT_TRUE(certificate) << error.toStdString();
     EXPECT_EQ(certificate->customerId, QStringLiteral("K1"));
     EXPECT_EQ(certificate->nextCalibration, QStringLiteral("2027-06-01"));
     EXPECT_EQ(certificate->alarmLimits[0], std::make_pair(QStringLiteral("A1"), QStringLiteral("25 ppm")));
@@ -207,5 +207,5 @@ TEST(CertsTest, ACertificateTakesTheSettingsOfItsSessionAndKeepsItsNumber)
     EXPECT_EQ(CertificateFor(*store, serial, first, QString(), &error)->number, certificate->number);
     EXPECT_FALSE(CertificateFor(*store, serial, second + 1, QString(), &error));
     EXPECT_FALSE(CertificateFor(*store, QStringLiteral("00000043"), std::nullopt, QString(), &error));
-    EXPECT_TRUE(error.contains(QLatin1String("not on record"))) << error;
+    EXPECT_TRUE(error.contains(QLatin1String("not on record"))) << error.toStdString();
 }
