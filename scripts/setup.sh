@@ -26,6 +26,8 @@ packages=(
   # the service records: Qt SQL's SQLite and PostgreSQL drivers, and the
   # PostgreSQL server the record tests start as a private cluster
   libqt6sql6-sqlite libqt6sql6-psql postgresql
+  # the tests of calibration certificates and fleet reports read the PDFs back as text
+  poppler-utils
 )
 
 missing=()

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include <vector>
+
 namespace r310::cli {
 
 namespace {
@@ -56,6 +58,14 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption datalog(QStringLiteral("datalog"));
     const QCommandLineOption download(QStringLiteral("download"), QString(), QStringLiteral("id"));
     parser.addOptions({records, noRecords, since, events, datalog, download});
+    // The cylinder register, certificates and what falls due: options that take a value.
+    const char *const valued[] = {"lot",      "gas",        "unit",        "concentration", "expires", "balance",
+                                  "supplier", "cylinder",   "technician",  "calibration",   "within",  "csv"};
+    std::vector<QCommandLineOption> valuedOptions;
+    for (const char *name : valued)
+        valuedOptions.emplace_back(QLatin1String(name), QString(), QStringLiteral("value"));
+    for (const QCommandLineOption &option : valuedOptions)
+        parser.addOption(option);
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -96,6 +106,18 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.events = parser.isSet(events);
     o.datalog = parser.isSet(datalog);
     o.download = parser.value(download);
+    // In the order of `valued`.
+    QString *const targets[] = {&o.lot,      &o.gas,      &o.unit,       &o.concentration, &o.expires, &o.balance,
+                                &o.supplier, &o.cylinder, &o.technician, &o.calibration,   &o.within,  &o.csv};
+    for (std::size_t n = 0; n < valuedOptions.size(); ++n) {
+        *targets[n] = parser.value(valuedOptions[n]);
+        if (parser.isSet(valuedOptions[n]) && targets[n]->trimmed().isEmpty()
+            && valuedOptions[n].names().first() != QLatin1String("balance")
+            && valuedOptions[n].names().first() != QLatin1String("supplier")) {
+            result.error = QStringLiteral("--%1 needs a value").arg(valuedOptions[n].names().first());
+            return result;
+        }
+    }
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();

@@ -34,6 +34,18 @@ struct CtlOptions {
     bool events = false;     // records export --events
     bool datalog = false;    // records export --datalog
     QString download;        // records export --download ID: that download, not the latest
+    QString lot;             // cylinders add --lot LOT
+    QString gas;             // cylinders add --gas GAS (text or code)
+    QString unit;            // cylinders add --unit UNIT (text or code)
+    QString concentration;   // cylinders add --concentration X, as typed
+    QString expires;         // cylinders add --expires YYYY-MM-DD
+    QString balance;         // cylinders add --balance TEXT
+    QString supplier;        // cylinders add --supplier TEXT
+    QString cylinder;        // calibrate span --cylinder LOT
+    QString technician;      // certificate --technician NAME
+    QString calibration;     // certificate --calibration ID
+    QString within;          // due --within DAYS, as typed
+    QString csv;             // due --csv FILE
     QStringList given;       // long names of the options given, for checks per command
 };
 

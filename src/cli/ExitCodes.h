@@ -14,6 +14,7 @@ enum ExitCode : int {
     kExitCalibrationFailed = 8, // calibrate: the instrument reported the calibration as failed ("Error")
     kExitCannotWrite = 9,       // events, datalog: the output file cannot be written
     kExitRecordsTampered = 10,  // records verify: a record was changed, removed or reordered
+    kExitSomethingDue = 10,     // due: a calibration or bump test falls due
     kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
 };
 

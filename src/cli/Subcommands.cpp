@@ -58,8 +58,10 @@ Exit codes:
   6    the gas table library KALTEX32 is missing
   7    set: the instrument does not hold what was written
   8    calibrate: the instrument reported the calibration as failed
-  9    the output file cannot be written (events, datalog, records export)
-  10   records verify: a record was changed, removed or reordered
+  9    the output file cannot be written (events, datalog, records export,
+       certificate, due --csv, report)
+  10   records verify: a record was changed, removed or reordered;
+       due: something is due
   130  interrupted by Ctrl+C while waiting
 
 Example:
@@ -182,7 +184,7 @@ const std::vector<Subcommand> &Subcommands()
         {"set-time", "set the instrument clock to the PC's time, as \"Set Time\" does", kSetTimeHelp,
          With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunSetTime},
         {"calibrate", "start a zero or span calibration and follow it to its end", kCalibrateHelp,
-         kInstrumentOptions, true, &RunCalibrate, true},
+         With(kInstrumentOptions, {QStringLiteral("cylinder")}), true, &RunCalibrate, true},
         {"horn-check", "switch the horn on and off again, as \"Horn Check\" does", kHornCheckHelp,
          kInstrumentOptions, true, &RunHornCheck},
         {"function", "send a service function: off, lock, reset, default, update, unlock", kFunctionHelp,
@@ -202,9 +204,28 @@ const std::vector<Subcommand> &Subcommands()
          {QStringLiteral("json"), QStringLiteral("since"), QStringLiteral("events"), QStringLiteral("datalog"),
           QStringLiteral("out"), QStringLiteral("download"), QStringLiteral("records")},
          true, &RunRecords, true},
+        {"cylinders", "the test-gas cylinder register: add, list, retire LOT", kCylindersHelp,
+         {QStringLiteral("json"), QStringLiteral("records"), QStringLiteral("lot"), QStringLiteral("gas"),
+          QStringLiteral("unit"), QStringLiteral("concentration"), QStringLiteral("expires"),
+          QStringLiteral("balance"), QStringLiteral("supplier")},
+         true, &RunCylinders, true},
+        {"certificate", "print a calibration certificate from the records: certificate SERIAL --out FILE.pdf",
+         kCertificateHelp,
+         {QStringLiteral("records"), QStringLiteral("calibration"), QStringLiteral("technician"), QStringLiteral("out")},
+         false, &RunCertificate, true},
+        {"due", "the instruments whose calibration or bump test falls due (exit code 10 when any)", kDueHelp,
+         {QStringLiteral("records"), QStringLiteral("within"), QStringLiteral("json"), QStringLiteral("csv")}, false,
+         &RunDue},
+        {"report", "print the fleet report from the records: report fleet --out FILE.pdf", kReportHelp,
+         {QStringLiteral("records"), QStringLiteral("out")}, false, &RunReport, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;
+}
+
+bool PrintsPdf(const QString &command)
+{
+    return command == QLatin1String("certificate") || command == QLatin1String("report");
 }
 
 const Subcommand *FindSubcommand(const QString &name)

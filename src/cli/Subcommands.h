@@ -7,10 +7,14 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <memory>
 #include <vector>
 
 namespace r310 {
 class GasTable;
+}
+namespace r310::records {
+class RecordStore;
 }
 
 namespace r310::cli {
@@ -91,5 +95,21 @@ extern const char *const kFactorySetupHelp;
 // The service records (cmd_records.cpp).
 int RunRecords(CtlContext &context);
 extern const char *const kRecordsHelp;
+// The cylinder register (cmd_cylinders.cpp), calibration certificates
+// (cmd_certificate.cpp), what falls due (cmd_due.cpp) and the fleet report
+// (cmd_report.cpp).
+int RunCylinders(CtlContext &context);
+int RunCertificate(CtlContext &context);
+int RunDue(CtlContext &context);
+int RunReport(CtlContext &context);
+extern const char *const kCylindersHelp;
+extern const char *const kCertificateHelp;
+extern const char *const kDueHelp;
+extern const char *const kReportHelp;
+// The records of --records (or the default), for the commands that read or
+// keep them without an instrument; null after saying why, with *code.
+std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *code);
+// The commands that print PDFs need Qt's paint system (a GUI application).
+bool PrintsPdf(const QString &command);
 
 } // namespace r310::cli

@@ -6,7 +6,10 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <Cylinders.h>
 #include <SessionRecorder.h>
+
+#include <QDate>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -14,6 +17,7 @@
 namespace r310::cli {
 
 const char *const kCalibrateHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate zero | span CONCENTRATION
+       r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate span --cylinder LOT [CONCENTRATION]
 
 Connects as "info" does and starts a calibration as the configurator's
 Calibration tab does: "zero" a zero calibration ("Start Zerro"), "span" a
@@ -23,9 +27,17 @@ concentration is scaled by the instrument's decimal exponent, read from
 its alarm settings first. Then the calibration state is read about once a
 second, one line each on stderr, until the instrument reports its end.
 
+With --cylinder LOT the test gas comes from the cylinder register (see
+r310ctl cylinders --help): the concentration is the cylinder's certified
+one, and the calibration's record names the cylinder. A span calibration
+without a cylinder is recorded as "test gas not recorded".
+
 Exit codes: 0 the instrument reported "OK"; 8 it reported "Error";
 2 a concentration that cannot be sent (not a number, negative, 0 after
-scaling - "Kein Cal Gas" -, or beyond what the instrument holds);
+scaling - "Kein Cal Gas" -, or beyond what the instrument holds), or a
+cylinder that is unknown, retired, expired (its expiry date before today),
+of another gas or unit than the instrument's, or whose concentration
+differs from CONCENTRATION - nothing is sent then;
 3 the instrument did not answer or stopped answering; 5 it answered with
 an error report; 130 Ctrl+C: r310ctl stops following, the calibration goes
 on in the instrument.
@@ -122,7 +134,7 @@ int Follow(InstrumentSession &session, std::chrono::milliseconds period)
 // The calibration on record: its outcome from the exit code and, after an
 // end the instrument reported, the reading as left.
 int RecordCalibration(InstrumentSession &session, const CalibrationRequest &request, std::optional<double> asFound,
-                      int code)
+                      int code, const QJsonObject &cylinder)
 {
     QString outcome = QStringLiteral("no answer");
     std::optional<double> asLeft;
@@ -138,8 +150,45 @@ int RecordCalibration(InstrumentSession &session, const CalibrationRequest &requ
     session.recorder().RecordCalibration(request.kind == CalibrationKind::Zero ? QStringLiteral("zero")
                                                                                : QStringLiteral("span"),
                                          request.kind == CalibrationKind::Span ? request.concentration : QString(),
-                                         asFound, outcome, asLeft);
+                                         asFound, outcome, asLeft, cylinder);
     return code;
+}
+
+// The registered cylinder of --cylinder, checked before anything is opened:
+// its concentration becomes the request's, its gas and unit are checked
+// against the instrument's just before the start. 0, or the exit code of
+// the refusal.
+int TakeCylinder(CtlContext &context, CalibrationRequest &request, QJsonObject *cylinderJson)
+{
+    const CtlOptions &o = context.options;
+    if (o.noRecords)
+        return context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register is "
+                                                       "kept; --no-records leaves them out"));
+    int code = kExitOk;
+    std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, &code);
+    if (!store)
+        return code;
+    QString error;
+    const std::optional<records::Cylinder> cylinder = records::CylinderRegister(*store).Find(o.cylinder, &error);
+    if (!error.isEmpty())
+        return context.Fail(kExitFailure, error);
+    if (const QString refusal = records::CylinderDateRefusal(cylinder, o.cylinder, QDate::currentDate());
+        !refusal.isEmpty())
+        return context.Fail(kExitUsage, refusal + QStringLiteral("; nothing was sent"));
+    if (!request.concentration.isEmpty()) {
+        bool number = false;
+        const double typed = request.concentration.trimmed().toDouble(&number);
+        if (!number || !qFuzzyCompare(typed, cylinder->concentration))
+            return context.Fail(kExitUsage, QStringLiteral("%1 differs from the certified concentration of cylinder "
+                                                           "%2 (%3); nothing was sent")
+                                                .arg(request.concentration.trimmed(), cylinder->lot,
+                                                     records::CylinderText(*cylinder)));
+    }
+    request.concentration = QString::number(cylinder->concentration, 'g', 12);
+    request.testGas = CalibrationRequest::TestGas{cylinder->gasCode, cylinder->unitCode,
+                                                  records::CylinderText(*cylinder)};
+    *cylinderJson = records::CylinderJson(*cylinder);
+    return kExitOk;
 }
 
 } // namespace
@@ -147,9 +196,15 @@ int RecordCalibration(InstrumentSession &session, const CalibrationRequest &requ
 int RunCalibrate(CtlContext &context)
 {
     const QStringList &operands = context.options.operands;
+    const bool withCylinder = context.options.given.contains(QStringLiteral("cylinder"));
     CalibrationRequest request;
-    if (operands.size() == 1 && operands.first() == QLatin1String("zero")) {
+    QJsonObject cylinder;
+    if (operands.size() == 1 && operands.first() == QLatin1String("zero") && !withCylinder) {
         request.kind = CalibrationKind::Zero;
+    } else if (operands.size() == 1 && operands.first() == QLatin1String("span") && withCylinder) {
+        request.kind = CalibrationKind::Span;
+        if (const int code = TakeCylinder(context, request, &cylinder))
+            return code;
     } else if (operands.size() == 2 && operands.first() == QLatin1String("span")) {
         request.kind = CalibrationKind::Span;
         request.concentration = operands.at(1);
@@ -160,9 +215,13 @@ int RunCalibrate(CtlContext &context)
             return context.Fail(kExitUsage, form.error + QStringLiteral(" (\".\" is the decimal point)"));
         if (const QString refusal = RefusedForEveryExponent(request.concentration); !refusal.isEmpty())
             return context.Fail(kExitUsage, refusal);
+        if (withCylinder) {
+            if (const int code = TakeCylinder(context, request, &cylinder))
+                return code;
+        }
     } else {
-        return context.Fail(kExitUsage,
-                            QStringLiteral("calibrate needs \"zero\" or \"span CONCENTRATION\" (see r310ctl calibrate --help)"));
+        return context.Fail(kExitUsage, QStringLiteral("calibrate needs \"zero\", \"span CONCENTRATION\" or \"span "
+                                                       "--cylinder LOT\" (see r310ctl calibrate --help)"));
     }
 
     InstrumentSession session(context.options, context.environment, *context.gasTable);
@@ -173,19 +232,19 @@ int RunCalibrate(CtlContext &context)
     auto start = std::make_shared<CalibrationStartResult>();
     const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
     if (session.Interrupted())
-        return start->accepted() ? RecordCalibration(session, request, asFound, Interrupted(session))
+        return start->accepted() ? RecordCalibration(session, request, asFound, Interrupted(session), cylinder)
                                  : session.Fail(kExitInterrupted,
                                                 QStringLiteral("interrupted before the instrument confirmed the start"));
     if (ran != kExitOk)
         return ran;
     if (!start->accepted()) {
         const int code = StartFailed(session, *start);
-        return start->sent() ? RecordCalibration(session, request, asFound, code) : code;
+        return start->sent() ? RecordCalibration(session, request, asFound, code, cylinder) : code;
     }
     session.out() << StartText(request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
                   << Qt::endl;
     return RecordCalibration(session, request, asFound,
-                             Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend));
+                             Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend), cylinder);
 }
 
 } // namespace r310::cli

@@ -4,10 +4,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -51,12 +53,29 @@ int CheckStandardOutput(QTextStream &out, const QFile &standardOutput, QTextStre
     return code == r310::cli::kExitOk ? r310::cli::kExitFailure : code;
 }
 
+// The commands that print PDFs draw with Qt's paint system, which needs a
+// GUI application; it runs on the offscreen platform, so no display is
+// needed. Every other command stays a console program.
+std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char *argv[])
+{
+    QStringList arguments;
+    for (int n = 0; n < argc; ++n)
+        arguments.append(QString::fromLocal8Bit(argv[n]));
+    const r310::cli::ParsedCommandLine parsed = r310::cli::ParseCommandLine(arguments);
+    if (parsed.ok && !parsed.options.help && r310::cli::PrintsPdf(parsed.options.command)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     HoldClosedStandardStreams();
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("r310ctl"));
     QTextStream err(stderr);
     QFile standardOutput;

@@ -22,7 +22,7 @@ bool IsNumber(const QString &text, const std::optional<QLocale> &locale)
 }
 
 // Reads object 4 so that the record holds the instrument's exponent.
-WriteOutcome ReadAlarmSettings(JobContext &job, bool *decoded)
+WriteOutcome ReadAlarmSettings(JobContext &job, bool *decoded, std::optional<RangeAlarmSettings> *range = nullptr)
 {
     CommandRequest request;
     request.object = kObjectRange;
@@ -32,6 +32,8 @@ WriteOutcome ReadAlarmSettings(JobContext &job, bool *decoded)
     DecodedAnswer answer;
     const WriteOutcome outcome = RunCommandRequest(job, request, &answer);
     *decoded = outcome == WriteOutcome::Accepted && answer.range.has_value();
+    if (range && *decoded)
+        *range = answer.range;
     return outcome;
 }
 
@@ -75,16 +77,26 @@ void RunCalibrationStart(JobContext &job, const CalibrationRequest &request, Cal
         // Until the alarm settings were decoded on this connection the
         // exponent is 0, and the typed value would go out unscaled: up to
         // 10 000 times off.
-        if (!AlarmSettingsKnown(job.record())) {
+        // A registered test gas is checked against the gas and unit the
+        // instrument reports now, so the settings are read again for it.
+        if (!AlarmSettingsKnown(job.record()) || request.testGas) {
             result.alarmSettingsRead = true;
             bool decoded = false;
-            const WriteOutcome read = ReadAlarmSettings(job, &decoded);
+            std::optional<RangeAlarmSettings> range;
+            const WriteOutcome read = ReadAlarmSettings(job, &decoded, &range);
             if (!decoded) {
                 result.alarmSettingsMissing = true;
                 result.outcome = read == WriteOutcome::PortClosed ? read : WriteOutcome::NotRun;
                 result.refusal = QStringLiteral("The instrument's alarm settings could not be read (%1), so the "
                                                 "calibration gas cannot be scaled; nothing was sent")
                                      .arg(WriteOutcomeText(read));
+                return;
+            }
+            if (request.testGas && (range->gasCode != request.testGas->gasCode
+                                    || range->unitCode != request.testGas->unitCode)) {
+                result.refusal = QStringLiteral("The test gas %1 is not the instrument's gas and unit; nothing was "
+                                                "sent")
+                                     .arg(request.testGas->name);
                 return;
             }
         }

@@ -29,6 +29,15 @@ struct CalibrationRequest {
     QString concentration;
     // The user's regional settings; empty: "." as decimal point (r310ctl).
     std::optional<QLocale> locale;
+    // Span from a registered cylinder: the instrument must report this gas
+    // and unit when its alarm settings are read just before the start, else
+    // the start is refused and nothing is sent.
+    struct TestGas {
+        std::uint8_t gasCode = 0;
+        std::uint8_t unitCode = 0;
+        QString name; // "CO 50 ppm, lot L1", for the refusal
+    };
+    std::optional<TestGas> testGas;
 };
 
 // The raw span concentration of a typed text at the instrument's decimal

@@ -69,6 +69,18 @@ QStringList VersionTwo(bool postgres)
     return steps;
 }
 
+// The register of test-gas cylinders, by lot: what each certifies and
+// until when, and whether it was taken out of use.
+QStringList VersionThree(bool postgres)
+{
+    const QString real = postgres ? QStringLiteral("DOUBLE PRECISION") : QStringLiteral("REAL");
+    return {QStringLiteral("CREATE TABLE r310_cylinder (lot TEXT PRIMARY KEY, gas_code INTEGER NOT NULL, "
+                           "unit_code INTEGER NOT NULL, gas TEXT NOT NULL, unit TEXT NOT NULL, concentration %1 NOT NULL, "
+                           "expires TEXT NOT NULL, balance TEXT NOT NULL, supplier TEXT NOT NULL, "
+                           "retired INTEGER NOT NULL, added_at TEXT NOT NULL)")
+                .arg(real)};
+}
+
 bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 {
     QSqlQuery query(db);
@@ -108,6 +120,10 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
 {
     if (from < 2) {
         if (!ExecAll(db, VersionTwo(postgres), error) || !NoteVersion(db, 2, error))
+            return false;
+    }
+    if (from < 3) {
+        if (!ExecAll(db, VersionThree(postgres), error) || !NoteVersion(db, 3, error))
             return false;
     }
     return true;

@@ -2,13 +2,14 @@
 // The tables of the service records, version by version, for SQLite and
 // PostgreSQL. Version 1 kept the chains; version 2 adds to each instrument
 // the rows of its latest connection, settings, calibration and bump test,
-// so the instrument list reads one row per instrument.
+// so the instrument list reads one row per instrument; version 3 adds the
+// register of test-gas cylinders.
 #include <QSqlDatabase>
 #include <QString>
 
 namespace r310::records {
 
-// Creates the tables of `version` (1 or 2) in an empty database and notes
+// Creates the tables of `version` (1 to 3) in an empty database and notes
 // the version; false with *error on failure. Runs inside the caller's
 // transaction.
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);

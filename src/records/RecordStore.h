@@ -33,7 +33,7 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Who made the records of a program run.
 struct RecordOrigin {
@@ -55,6 +55,9 @@ inline const QString kBumpTest = QStringLiteral("bump-test");
 inline const QString kEvents = QStringLiteral("events");
 inline const QString kDatalog = QStringLiteral("datalog");
 } // namespace kind
+
+// What a span calibration's record and certificate say without a cylinder.
+inline const QString kTestGasNotRecorded = QStringLiteral("test gas not recorded");
 
 struct AppendResult {
     bool ok = false;

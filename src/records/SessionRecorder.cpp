@@ -262,7 +262,7 @@ void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteCh
 
 void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QString &concentration,
                                         std::optional<double> asFound, const QString &outcome,
-                                        std::optional<double> asLeft)
+                                        std::optional<double> asLeft, const QJsonObject &cylinder)
 {
     RecordStore *store = identity_ ? Store() : nullptr;
     if (!store)
@@ -278,6 +278,10 @@ void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QS
     const QString unit = range_ ? range_->gasText : QString();
     if (!unit.isEmpty())
         body.insert(QStringLiteral("gasUnit"), unit);
+    if (!cylinder.isEmpty())
+        body.insert(QStringLiteral("cylinder"), cylinder);
+    else if (calibrationKind == QLatin1String("span"))
+        body.insert(QStringLiteral("testGas"), kTestGasNotRecorded);
     Keep(store->Append(serial(), kind::kCalibration, body));
 }
 

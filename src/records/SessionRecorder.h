@@ -68,9 +68,12 @@ public:
                      const QString &detail = {});
     // A zero ("zero") or span ("span") calibration: the concentration as
     // sent, the reading before the start, the outcome ("OK", "Error", "no
-    // answer", "cancelled"), the reading after its end.
+    // answer", "cancelled"), the reading after its end, and the cylinder of
+    // the test gas (CylinderJson); a span without one is kept as "test gas
+    // not recorded".
     void RecordCalibration(const QString &calibrationKind, const QString &concentration,
-                           std::optional<double> asFound, const QString &outcome, std::optional<double> asLeft);
+                           std::optional<double> asFound, const QString &outcome, std::optional<double> asLeft,
+                           const QJsonObject &cylinder = {});
     void RecordHornCheck(const QString &outcome);
     // A complete download.
     void RecordEvents(const logs::EventTable &table);

@@ -263,6 +263,7 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         QSqlDatabase db = store->database();
         for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump"})
             ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(QLatin1String(column))));
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_cylinder")));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
     }
     {
@@ -275,7 +276,8 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         EXPECT_EQ(list[0].calibration->body.value(QStringLiteral("outcome")).toString(), QStringLiteral("Error"));
         EXPECT_TRUE(store->Verify().ok);
         QSqlDatabase db = store->database();
-        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 3")));
+        EXPECT_TRUE(db.tables().contains(QStringLiteral("r310_cylinder"))); // the register came with the update
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = %1").arg(kSchemaVersion + 1)));
     }
     EXPECT_FALSE(RecordStore::Open(target, &error));
     EXPECT_TRUE(error.contains(QLatin1String("newer"))) << error.toStdString();

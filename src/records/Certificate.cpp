@@ -1,0 +1,232 @@
+#include "Certificate.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QSettings>
+
+namespace r310::records {
+
+namespace {
+
+QString Number(const QJsonValue &value, const QString &unit)
+{
+    if (!value.isDouble())
+        return QStringLiteral("not recorded");
+    const QString number = QString::number(value.toDouble(), 'g', 12);
+    return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
+}
+
+// The unit alone of "ppm CO".
+QString UnitOf(const QString &gasUnit) { return gasUnit.section(QLatin1Char(' '), 0, 0); }
+
+QString NotRead(const QString &text) { return text.isEmpty() ? QStringLiteral("not read") : text; }
+
+// The calibration, and the connection and settings in force for it: the
+// newest before it, or the first read in its session after it.
+struct Context {
+    std::optional<StoredRecord> calibration;
+    std::optional<StoredRecord> connection;
+    std::optional<StoredRecord> settings;
+};
+
+Context FindContext(const std::vector<StoredRecord> &history, std::optional<qint64> calibrationId)
+{
+    Context found;
+    std::size_t at = history.size();
+    for (std::size_t n = 0; n < history.size(); ++n) {
+        const StoredRecord &r = history[n];
+        if (r.kind == kind::kCalibration && (!calibrationId || r.id == *calibrationId))
+            at = n;
+    }
+    if (at == history.size())
+        return found;
+    found.calibration = history[at];
+    for (std::size_t n = 0; n < at; ++n) {
+        if (history[n].kind == kind::kConnection)
+            found.connection = history[n];
+        if (history[n].kind == kind::kSettings)
+            found.settings = history[n];
+    }
+    // What the same session read after the calibration is what the
+    // instrument holds now (a calibration may move its due dates).
+    for (std::size_t n = at + 1; n < history.size() && history[n].kind != kind::kConnection; ++n) {
+        if (history[n].kind == kind::kSettings)
+            found.settings = history[n];
+    }
+    return found;
+}
+
+QString Text(const std::optional<StoredRecord> &record, const char *key)
+{
+    return record ? record->body.value(QLatin1String(key)).toString() : QString();
+}
+
+QSettings ProgramSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vyk"), QStringLiteral("Lumo"));
+}
+
+const QString kTechnicianKey = QStringLiteral("records/technician");
+
+} // namespace
+
+QString TechnicianName(const QString &given)
+{
+    if (!given.trimmed().isEmpty())
+        return given.trimmed();
+    const QString set = ProgramSettings().value(kTechnicianKey).toString().trimmed();
+    return set.isEmpty() ? CurrentOrigin(QString()).user : set;
+}
+
+void SetTechnicianName(const QString &name)
+{
+    QSettings settings = ProgramSettings();
+    if (name.trimmed().isEmpty())
+        settings.remove(kTechnicianKey);
+    else
+        settings.setValue(kTechnicianKey, name.trimmed());
+}
+
+QString CertificateOutcome(const QString &recordedOutcome)
+{
+    if (recordedOutcome == QLatin1String("OK"))
+        return QStringLiteral("passed");
+    if (recordedOutcome == QLatin1String("Error"))
+        return QStringLiteral("failed");
+    return QStringLiteral("not completed");
+}
+
+std::optional<CertificateData> CertificateFor(RecordStore &store, const QString &serial,
+                                              std::optional<qint64> calibrationId, const QString &technician,
+                                              QString *error)
+{
+    QString failure;
+    const std::vector<StoredRecord> history = store.History(serial, QString(), &failure);
+    if (!failure.isEmpty()) {
+        *error = failure;
+        return std::nullopt;
+    }
+    if (history.empty()) {
+        *error = QStringLiteral("instrument %1 is not on record").arg(serial);
+        return std::nullopt;
+    }
+    const Context context = FindContext(history, calibrationId);
+    if (!context.calibration) {
+        *error = calibrationId ? QStringLiteral("instrument %1 has no calibration with record id %2 on record")
+                                     .arg(serial)
+                                     .arg(*calibrationId)
+                               : QStringLiteral("instrument %1 has no calibration on record").arg(serial);
+        return std::nullopt;
+    }
+    const StoredRecord &cal = *context.calibration;
+    const QJsonObject &body = cal.body;
+    CertificateData d;
+    d.recordId = cal.id;
+    d.recordHash = cal.hash;
+    d.serial = serial;
+    d.number = QStringLiteral("R310-%1-%2-%3").arg(serial).arg(cal.seq).arg(cal.hash.left(8).toUpper());
+
+    d.softwareVersion = Text(context.connection, "softwareVersion");
+    d.customerId = Text(context.connection, "customerId");
+    d.sensorType = Text(context.connection, "sensorType");
+    d.sensorSerial = Text(context.connection, "sensorSerial");
+
+    const QJsonObject settingsBody = context.settings ? context.settings->body : QJsonObject();
+    d.gasUnit = body.value(QStringLiteral("gasUnit")).toString();
+    if (d.gasUnit.isEmpty())
+        d.gasUnit = settingsBody.value(QStringLiteral("gasUnit")).toString();
+    if (d.gasUnit.isEmpty())
+        d.gasUnit = Text(context.connection, "gasUnit");
+    const QString unit = UnitOf(d.gasUnit);
+    const QJsonValue rangeEnd = settingsBody.contains(QStringLiteral("rangeEnd"))
+                                    ? settingsBody.value(QStringLiteral("rangeEnd"))
+                                    : (context.connection ? context.connection->body.value(QStringLiteral("rangeEnd"))
+                                                          : QJsonValue());
+    d.range = rangeEnd.isDouble() ? QStringLiteral("0 to %1").arg(Number(rangeEnd, d.gasUnit)) : QStringLiteral("not read");
+    const QJsonObject limits = settingsBody.value(QStringLiteral("settings")).toObject();
+    for (const char *key : {"a1", "a2", "a3", "stel", "twa"}) {
+        const QString value = limits.value(QLatin1String(key)).toString();
+        d.alarmLimits.emplace_back(QString::fromLatin1(key).toUpper(),
+                                   value.isEmpty() ? QStringLiteral("not read") : value + QLatin1Char(' ') + unit);
+    }
+
+    d.calibratedAt = QDateTime::fromString(cal.recordedAt, Qt::ISODateWithMs).toUTC().toString(
+                         QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                     + QStringLiteral(" UTC");
+    d.kind = body.value(QStringLiteral("calibration")).toString();
+    d.concentration = d.kind == QLatin1String("zero") ? QStringLiteral("0 %1 (zero)").arg(unit)
+                                                      : Number(body.value(QStringLiteral("concentration")), unit);
+    d.asFound = Number(body.value(QStringLiteral("asFound")), unit);
+    d.asLeft = Number(body.value(QStringLiteral("asLeft")), unit);
+    d.instrumentOutcome = body.value(QStringLiteral("outcome")).toString();
+    d.outcome = CertificateOutcome(d.instrumentOutcome);
+
+    const QJsonObject cylinder = body.value(QStringLiteral("cylinder")).toObject();
+    d.testGasRecorded = !cylinder.isEmpty();
+    if (d.testGasRecorded) {
+        d.cylinderLot = cylinder.value(QStringLiteral("lot")).toString();
+        d.certifiedConcentration = QStringLiteral("%1 %2 %3")
+                                       .arg(Number(cylinder.value(QStringLiteral("concentration")), QString()),
+                                            cylinder.value(QStringLiteral("unit")).toString(),
+                                            cylinder.value(QStringLiteral("gas")).toString());
+        d.balance = cylinder.value(QStringLiteral("balance")).toString();
+        d.supplier = cylinder.value(QStringLiteral("supplier")).toString();
+        d.cylinderExpires = cylinder.value(QStringLiteral("expires")).toString();
+    }
+
+    d.nextCalibration = NotRead(settingsBody.value(QStringLiteral("nextCalibration")).toString());
+    d.nextBumpTest = NotRead(settingsBody.value(QStringLiteral("nextBumpTest")).toString());
+
+    d.technician = technician;
+    d.workstation = cal.host;
+    d.program = QStringLiteral("%1 %2").arg(cal.program, cal.version);
+    return d;
+}
+
+std::vector<CertificateSection> CertificateSections(const CertificateData &d)
+{
+    const auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    std::vector<CertificateSection> sections;
+    sections.push_back({QStringLiteral("Instrument"),
+                        {{QStringLiteral("Serial number"), d.serial},
+                         {QStringLiteral("Type"), kInstrumentType},
+                         {QStringLiteral("Software version"), orDash(d.softwareVersion)},
+                         {QStringLiteral("Customer ID"), orDash(d.customerId)},
+                         {QStringLiteral("Sensor type"), orDash(d.sensorType)},
+                         {QStringLiteral("Sensor serial number"), orDash(d.sensorSerial)}}});
+    CertificateSection gas{QStringLiteral("Gas and alarm limits in force"),
+                           {{QStringLiteral("Gas and unit"), orDash(d.gasUnit)},
+                            {QStringLiteral("Measuring range"), d.range}}};
+    for (const auto &[name, value] : d.alarmLimits)
+        gas.rows.emplace_back(QStringLiteral("Alarm limit %1").arg(name), value);
+    sections.push_back(gas);
+    sections.push_back({QStringLiteral("Calibration"),
+                        {{QStringLiteral("Date and time"), d.calibratedAt},
+                         {QStringLiteral("Kind"), d.kind},
+                         {QStringLiteral("Concentration applied"), d.concentration},
+                         {QStringLiteral("As found"), d.asFound},
+                         {QStringLiteral("As left"), d.asLeft},
+                         {QStringLiteral("Outcome"), QStringLiteral("%1 (instrument: %2)").arg(d.outcome, d.instrumentOutcome)}}});
+    if (d.testGasRecorded)
+        sections.push_back({QStringLiteral("Test gas"),
+                            {{QStringLiteral("Cylinder lot"), d.cylinderLot},
+                             {QStringLiteral("Certified concentration"), d.certifiedConcentration},
+                             {QStringLiteral("Balance gas"), orDash(d.balance)},
+                             {QStringLiteral("Supplier"), orDash(d.supplier)},
+                             {QStringLiteral("Cylinder expiry"), d.cylinderExpires}}});
+    else
+        sections.push_back({QStringLiteral("Test gas"), {{QStringLiteral("Cylinder"), kTestGasNotRecorded}}});
+    sections.push_back({QStringLiteral("Next due, as the instrument holds them"),
+                        {{QStringLiteral("Next calibration due"), d.nextCalibration},
+                         {QStringLiteral("Next bump test due"), d.nextBumpTest}}});
+    sections.push_back({QStringLiteral("Performed by"),
+                        {{QStringLiteral("Technician"), d.technician},
+                         {QStringLiteral("Workstation"), d.workstation},
+                         {QStringLiteral("Program"), d.program}}});
+    sections.push_back({QStringLiteral("Record"),
+                        {{QStringLiteral("Record id"), QString::number(d.recordId)},
+                         {QStringLiteral("Record hash (SHA-256)"), d.recordHash}}});
+    return sections;
+}
+
+} // namespace r310::records

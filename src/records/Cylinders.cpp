@@ -1,0 +1,162 @@
+#include "Cylinders.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace r310::records {
+
+namespace {
+
+const QString kColumns = QStringLiteral(
+    "lot, gas_code, unit_code, gas, unit, concentration, expires, balance, supplier, retired");
+
+Cylinder CylinderFrom(const QSqlQuery &q)
+{
+    Cylinder c;
+    c.lot = q.value(0).toString();
+    c.gasCode = static_cast<std::uint8_t>(q.value(1).toInt());
+    c.unitCode = static_cast<std::uint8_t>(q.value(2).toInt());
+    c.gas = q.value(3).toString();
+    c.unit = q.value(4).toString();
+    c.concentration = q.value(5).toDouble();
+    c.expires = QDate::fromString(q.value(6).toString(), Qt::ISODate);
+    c.balance = q.value(7).toString();
+    c.supplier = q.value(8).toString();
+    c.retired = q.value(9).toInt() != 0;
+    return c;
+}
+
+bool Run(QSqlQuery &query, const QString &sql, const QVariantList &values, QString *error)
+{
+    query.setForwardOnly(true);
+    bool ok = query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    ok = ok && query.exec();
+    if (!ok && error)
+        *error = query.lastError().databaseText().trimmed().isEmpty() ? query.lastError().text()
+                                                                      : query.lastError().databaseText().trimmed();
+    return ok;
+}
+
+QString Number(double value) { return QString::number(value, 'g', 12); }
+
+} // namespace
+
+QJsonObject CylinderJson(const Cylinder &c)
+{
+    return {{QStringLiteral("lot"), c.lot},
+            {QStringLiteral("gas"), c.gas},
+            {QStringLiteral("unit"), c.unit},
+            {QStringLiteral("gasCode"), c.gasCode},
+            {QStringLiteral("unitCode"), c.unitCode},
+            {QStringLiteral("concentration"), c.concentration},
+            {QStringLiteral("expires"), c.expires.toString(Qt::ISODate)},
+            {QStringLiteral("balance"), c.balance},
+            {QStringLiteral("supplier"), c.supplier},
+            {QStringLiteral("retired"), c.retired}};
+}
+
+QString CylinderText(const Cylinder &c)
+{
+    return QStringLiteral("%1 %2 %3, lot %4, expires %5")
+        .arg(c.gas, Number(c.concentration), c.unit, c.lot, c.expires.toString(Qt::ISODate));
+}
+
+std::optional<std::uint8_t> CodeNamed(const QString &word, const std::function<QString(std::uint8_t)> &textOf)
+{
+    const QString wanted = word.trimmed();
+    bool isNumber = false;
+    const int code = wanted.toInt(&isNumber);
+    if (isNumber)
+        return code >= 0 && code <= 255 ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(code)) : std::nullopt;
+    for (int c = 0; c <= 255 && !wanted.isEmpty(); ++c) {
+        if (textOf(static_cast<std::uint8_t>(c)).trimmed().compare(wanted, Qt::CaseInsensitive) == 0)
+            return static_cast<std::uint8_t>(c);
+    }
+    return std::nullopt;
+}
+
+QString CylinderDateRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, const QDate &today)
+{
+    if (!cylinder)
+        return QStringLiteral("cylinder %1 is not in the register").arg(lot);
+    if (cylinder->retired)
+        return QStringLiteral("cylinder %1 is retired").arg(lot);
+    if (cylinder->expires < today)
+        return QStringLiteral("cylinder %1 expired on %2").arg(lot, cylinder->expires.toString(Qt::ISODate));
+    return {};
+}
+
+QString CylinderRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, std::uint8_t gasCode,
+                        std::uint8_t unitCode, const QDate &today)
+{
+    if (QString refusal = CylinderDateRefusal(cylinder, lot, today); !refusal.isEmpty())
+        return refusal;
+    if (cylinder->gasCode != gasCode || cylinder->unitCode != unitCode)
+        return QStringLiteral("cylinder %1 holds %2 in %3, not the instrument's gas and unit")
+            .arg(lot, cylinder->gas, cylinder->unit);
+    return {};
+}
+
+bool CylinderRegister::Add(const Cylinder &c, QString *error)
+{
+    if (c.lot.trimmed().isEmpty() || !c.expires.isValid() || !(c.concentration > 0)) {
+        *error = QStringLiteral("a cylinder needs a lot, a concentration above 0 and an expiry date");
+        return false;
+    }
+    if (Find(c.lot, error)) {
+        *error = QStringLiteral("cylinder %1 is already in the register").arg(c.lot);
+        return false;
+    }
+    QSqlQuery query(store_.database());
+    return Run(query,
+               QStringLiteral("INSERT INTO r310_cylinder (%1, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?)")
+                   .arg(kColumns),
+               {c.lot, c.gasCode, c.unitCode, c.gas, c.unit, c.concentration, c.expires.toString(Qt::ISODate),
+                c.balance, c.supplier, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+               error);
+}
+
+std::vector<Cylinder> CylinderRegister::List(QString *error) const
+{
+    std::vector<Cylinder> list;
+    QSqlQuery query(store_.database());
+    if (Run(query, QStringLiteral("SELECT %1 FROM r310_cylinder ORDER BY lot").arg(kColumns), {}, error)) {
+        while (query.next())
+            list.push_back(CylinderFrom(query));
+    }
+    return list;
+}
+
+std::optional<Cylinder> CylinderRegister::Find(const QString &lot, QString *error) const
+{
+    QSqlQuery query(store_.database());
+    if (Run(query, QStringLiteral("SELECT %1 FROM r310_cylinder WHERE lot = ?").arg(kColumns), {lot}, error)
+        && query.next())
+        return CylinderFrom(query);
+    return std::nullopt;
+}
+
+bool CylinderRegister::Retire(const QString &lot, QString *error)
+{
+    if (!Find(lot, error)) {
+        *error = QStringLiteral("cylinder %1 is not in the register").arg(lot);
+        return false;
+    }
+    QSqlQuery query(store_.database());
+    return Run(query, QStringLiteral("UPDATE r310_cylinder SET retired = 1 WHERE lot = ?"), {lot}, error);
+}
+
+std::vector<Cylinder> CylinderRegister::Usable(std::uint8_t gasCode, std::uint8_t unitCode, const QDate &today) const
+{
+    std::vector<Cylinder> usable;
+    for (const Cylinder &c : List()) {
+        if (CylinderRefusal(c, c.lot, gasCode, unitCode, today).isEmpty())
+            usable.push_back(c);
+    }
+    return usable;
+}
+
+} // namespace r310::records

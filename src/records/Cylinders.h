@@ -1,0 +1,69 @@
+#pragma once
+// The register of test-gas cylinders in the records database: each lot's
+// gas and unit (the gas table's codes and texts), certified concentration,
+// expiry date, balance gas and supplier, and whether it was retired. A span
+// calibration names the cylinder it used; one that is unknown, retired,
+// expired or of another gas or unit than the instrument's is refused before
+// anything is sent.
+#include "RecordStore.h"
+
+#include <QDate>
+#include <QJsonObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace r310::records {
+
+struct Cylinder {
+    QString lot;
+    std::uint8_t gasCode = 0;
+    std::uint8_t unitCode = 0;
+    QString gas;  // the gas table's name of gasCode ("CO")
+    QString unit; // the gas table's name of unitCode ("ppm")
+    double concentration = 0; // certified, in unit
+    QDate expires;
+    QString balance;  // balance gas; may be empty
+    QString supplier; // may be empty
+    bool retired = false;
+};
+
+// The cylinder as the register's --json and the calibration record keep it.
+QJsonObject CylinderJson(const Cylinder &cylinder);
+// "CO 50 ppm, lot L1, expires 2027-06-30"
+QString CylinderText(const Cylinder &cylinder);
+
+// A gas or unit as the user names it: the gas table's text (any case) or its
+// code as a number. Empty when no code of the table has that text.
+std::optional<std::uint8_t> CodeNamed(const QString &word, const std::function<QString(std::uint8_t)> &textOf);
+
+// Why the cylinder cannot be used today on an instrument of gasCode and
+// unitCode; empty when it can. `lot` names a cylinder that was not found.
+QString CylinderRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, std::uint8_t gasCode,
+                        std::uint8_t unitCode, const QDate &today);
+// Why the cylinder cannot be used today whatever the instrument; empty when it can.
+QString CylinderDateRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, const QDate &today);
+
+class CylinderRegister {
+public:
+    explicit CylinderRegister(RecordStore &store) : store_(store) {}
+
+    // Adds a cylinder; false with *error for a lot already registered or a
+    // database failure.
+    bool Add(const Cylinder &cylinder, QString *error);
+    // Every cylinder by lot; retired ones too.
+    std::vector<Cylinder> List(QString *error = nullptr) const;
+    std::optional<Cylinder> Find(const QString &lot, QString *error = nullptr) const;
+    // Marks the cylinder retired; false with *error when the lot is unknown.
+    bool Retire(const QString &lot, QString *error);
+    // The cylinders usable today on an instrument of gasCode and unitCode.
+    std::vector<Cylinder> Usable(std::uint8_t gasCode, std::uint8_t unitCode, const QDate &today) const;
+
+private:
+    RecordStore &store_;
+};
+
+} // namespace r310::records

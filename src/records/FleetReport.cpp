@@ -1,0 +1,124 @@
+#include "FleetReport.h"
+
+#include <algorithm>
+
+namespace r310::records {
+
+namespace {
+
+QString CsvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString Dash(const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; }
+
+QString Due(const QString &date, bool overdue) { return overdue ? date + QStringLiteral(" OVERDUE") : Dash(date); }
+
+} // namespace
+
+std::vector<DueItem> DueItems(const std::vector<InstrumentRow> &rows, const QDate &today, int withinDays)
+{
+    std::vector<DueItem> items;
+    const QDate limit = today.addDays(withinDays);
+    for (const InstrumentRow &row : rows) {
+        const std::pair<QString, QString> dates[] = {{QStringLiteral("calibration"), row.nextCalibration},
+                                                     {QStringLiteral("bump test"), row.nextBumpTest}};
+        for (const auto &[what, text] : dates) {
+            const QDate due = QDate::fromString(text, Qt::ISODate);
+            if (due.isValid() && due <= limit)
+                items.push_back({row.serial, row.customerId, what, due, static_cast<int>(due.daysTo(today))});
+        }
+    }
+    std::stable_sort(items.begin(), items.end(), [](const DueItem &a, const DueItem &b) {
+        return a.due != b.due ? a.due < b.due : a.serial < b.serial;
+    });
+    return items;
+}
+
+QJsonObject DueJson(const DueItem &item)
+{
+    return {{QStringLiteral("serial"), item.serial},
+            {QStringLiteral("customerId"), item.customerId},
+            {QStringLiteral("due"), item.what},
+            {QStringLiteral("date"), item.due.toString(Qt::ISODate)},
+            {QStringLiteral("daysOverdue"), item.daysOverdue}};
+}
+
+QStringList DueLines(const std::vector<DueItem> &items)
+{
+    std::vector<QStringList> table{{QStringLiteral("Serial"), QStringLiteral("Customer ID"), QStringLiteral("Due"),
+                                    QStringLiteral("Date"), QStringLiteral("Days overdue")}};
+    for (const DueItem &item : items)
+        table.push_back({item.serial, Dash(item.customerId), item.what, item.due.toString(Qt::ISODate),
+                         QString::number(item.daysOverdue)});
+    std::vector<qsizetype> widths(table.front().size(), 0);
+    for (const QStringList &cells : table) {
+        for (qsizetype c = 0; c < cells.size(); ++c)
+            widths[static_cast<std::size_t>(c)] = std::max(widths[static_cast<std::size_t>(c)], cells[c].size());
+    }
+    QStringList lines;
+    for (const QStringList &cells : table) {
+        QString line;
+        for (qsizetype c = 0; c < cells.size(); ++c)
+            line += cells[c].leftJustified(widths[static_cast<std::size_t>(c)] + 2);
+        lines.append(line.trimmed());
+    }
+    return lines;
+}
+
+QStringList DueCsvLines(const std::vector<DueItem> &items)
+{
+    QStringList lines{QStringLiteral("serial,customer_id,due,date,days_overdue")};
+    for (const DueItem &item : items)
+        lines.append(QStringList{CsvField(item.serial), CsvField(item.customerId), item.what,
+                                 item.due.toString(Qt::ISODate), QString::number(item.daysOverdue)}
+                         .join(QLatin1Char(',')));
+    return lines;
+}
+
+std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today)
+{
+    const std::vector<InstrumentRow> rows = InstrumentRows(instruments, today);
+    std::vector<FleetRow> fleet;
+    for (std::size_t n = 0; n < rows.size(); ++n) {
+        FleetRow row{rows[n], {}, {}};
+        if (const auto &bump = instruments[n].bumpTest) {
+            row.lastBumpDate = bump->recordedAt.left(10);
+            row.lastBumpResult = HistorySummary(*bump);
+        }
+        fleet.push_back(std::move(row));
+    }
+    return fleet;
+}
+
+QStringList FleetHeadings()
+{
+    return {QStringLiteral("Serial"),           QStringLiteral("Customer ID"),       QStringLiteral("Gas"),
+            QStringLiteral("Last calibration"), QStringLiteral("Last bump test"),    QStringLiteral("Next calibration"),
+            QStringLiteral("Next bump test")};
+}
+
+QStringList FleetCells(const FleetRow &row)
+{
+    const InstrumentRow &i = row.instrument;
+    const QString calibration = i.lastCalibrationDate.isEmpty()
+                                    ? QStringLiteral("-")
+                                    : QStringLiteral("%1 %2 %3").arg(i.lastCalibrationDate, i.lastCalibrationKind,
+                                                                     i.lastCalibrationOutcome);
+    const QString bump = row.lastBumpDate.isEmpty() ? QStringLiteral("-")
+                                                    : QStringLiteral("%1 %2").arg(row.lastBumpDate, row.lastBumpResult);
+    return {i.serial,
+            Dash(i.customerId),
+            Dash(i.gasUnit),
+            calibration,
+            bump,
+            Due(i.nextCalibration, i.calibrationOverdue),
+            Due(i.nextBumpTest, i.bumpTestOverdue)};
+}
+
+} // namespace r310::records
