@@ -23,7 +23,7 @@ const char *const kStyle = "body { font-family: 'DejaVu Sans', sans-serif; font-
                            "td.label { color: #444444; padding-right: 12px; }"
                            "th { background-color: #dddddd; text-align: left; padding: 3px; }"
                            "td.cell { padding: 3px; border-bottom: 1px solid #cccccc; }"
-                           "td.overdue { padding: 3px; color: #b00000; font-weight: bold; }"
+                           "td.overdue { padding: 3px; border-bottom: 1px solid #cccccc; color: #b00000; font-weight: bold; }"
                            ".small { font-size: 7.5pt; color: #444444; }";
 
 // Lays the HTML out on the page's printable area and draws it page by page
