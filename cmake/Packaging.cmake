@@ -128,6 +128,10 @@ the kernel's FTDI driver to the adapter and gives the logged-in user and the
 group dialout its serial port as /dev/lumo-r310.")
 # Dependencies as dpkg-shlibdeps finds them in the programs and libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The service records open their database through Qt SQL's driver plugins,
+# which no program links: SQLite always, PostgreSQL for a shared fleet.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 # Maintainer scripts apply the udev rule; the trigger runs ldconfig for the
 # libraries. Maintainer scripts executable, the other control files not.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -270,6 +270,9 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
                                                               "read back")
                                                    .arg(kIntervalKey));
     const int held = result->infoAfter->interval();
+    session.recorder().RecordWrite(QStringLiteral("data logger"),
+                                   {{kIntervalKey, QString(), QString::number(*input.seconds), QString::number(held)}},
+                                   held == *input.seconds ? records::kReadBackEqual : records::kReadBackDifferent);
     if (context.options.json) {
         const QJsonObject write{{QStringLiteral("group"), QStringLiteral("data logger")},
                                 {QStringLiteral("object"), kObjectLoggerInfo},

@@ -7,6 +7,8 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 namespace r310::cli {
 
 const char *const kFactorySetupHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] factory-setup --serial N [--customer-id TEXT] [--update-limit-list] --yes
@@ -51,8 +53,16 @@ int RunFactorySetup(CtlContext &context)
     if (const int code = session.OpenAndConnect(InstrumentTab::General))
         return code;
     auto result = std::make_shared<FactorySetupResult>();
+    const std::optional<IdentityValues> before = session.view().identity;
     if (const int code = session.Run(FactorySetupJob(entries, result)))
         return code;
+    session.recorder().RecordWrite(
+        QStringLiteral("factory setup"),
+        {{QStringLiteral("serial"), before ? before->serialNumberText : QString(), FormatSerialNumber(entries.serialNumber),
+          QString()},
+         {QStringLiteral("customer-id"), before ? before->customerId : QString(), entries.customerId, QString()}},
+        result->accepted() ? QStringLiteral("accepted")
+                           : session.view().errorReports.empty() ? records::kNoAnswer : records::kErrorReport);
     if (const int code = session.Verdict(true))
         return code;
     if (!result->accepted())

@@ -5,6 +5,8 @@
 #include "ServiceFunction.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
+
 #include <array>
 
 namespace r310::cli {
@@ -82,6 +84,11 @@ int RunFunction(CtlContext &context)
     auto result = std::make_shared<ServiceFunctionResult>();
     if (const int failed = session.Run(ServiceFunctionJob(function->code, result)))
         return failed;
+    session.recorder().RecordWrite(QStringLiteral("service function"),
+                                   {{QStringLiteral("function"), QString(), QString::number(code), QString()}},
+                                   result->accepted()                    ? QStringLiteral("accepted")
+                                   : session.view().errorReports.empty() ? records::kNoAnswer
+                                                                         : records::kErrorReport);
     if (const int failed = session.Verdict(true))
         return failed;
     if (!result->accepted())

@@ -256,9 +256,16 @@ int RunSetTime(CtlContext &context)
     if (const int code = session.OpenAndConnect(InstrumentTab::General))
         return code;
     auto result = std::make_shared<SetClockResult>();
+    const std::int64_t offsetBefore = session.view().clockDifference;
     if (const int code = session.Run(SetClockJob(result)))
         return code;
     const TerminalView &view = session.view();
+    session.recorder().RecordWrite(QStringLiteral("clock"),
+                                   {{QStringLiteral("clock-offset-s"), QString::number(offsetBefore), QStringLiteral("0"),
+                                     result->succeeded ? QString::number(view.clockDifference) : QString()}},
+                                   result->succeeded ? (view.clockNotTaken ? records::kReadBackDifferent
+                                                                           : records::kReadBackEqual)
+                                                     : records::kNoAnswer);
     if (!result->succeeded || !view.clock)
         return session.Verdict(false);
     if (context.options.json) {

@@ -188,6 +188,20 @@ QJsonObject HistoryJson(const StoredRecord &record)
     QJsonObject body = record.body;
     if (body.contains(QStringLiteral("settings")))
         body.insert(QStringLiteral("settings"), SettingsJson(body.value(QStringLiteral("settings")).toObject()));
+    if (body.contains(QStringLiteral("changes"))) {
+        QJsonArray changes;
+        for (const QJsonValue &value : body.value(QStringLiteral("changes")).toArray()) {
+            QJsonObject change = value.toObject();
+            const QString key = change.value(QStringLiteral("key")).toString();
+            for (const char *field : {"old", "new", "readBack"}) {
+                const QString name = QLatin1String(field);
+                if (change.contains(name))
+                    change.insert(name, SettingsJson({{key, change.value(name)}}).value(key));
+            }
+            changes.append(change);
+        }
+        body.insert(QStringLiteral("changes"), changes);
+    }
     return {{QStringLiteral("id"), record.id},
             {QStringLiteral("seq"), record.seq},
             {QStringLiteral("kind"), record.kind},
