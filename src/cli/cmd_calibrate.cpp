@@ -141,7 +141,13 @@ int RecordCalibration(InstrumentSession &session, const CalibrationRequest &requ
     if (code == kExitOk || code == kExitCalibrationFailed) {
         outcome = code == kExitOk ? QStringLiteral("OK") : QStringLiteral("Error");
         bool read = false;
-        session.Run([&read](JobContext &job) { read = job.sequences().ReadValue(); });
+        // The value as left, and the due dates the instrument holds after
+        // the calibration (it may have moved the next one), for the records
+        // and the certificate.
+        session.Run([&read](JobContext &job) {
+            read = job.sequences().ReadValue();
+            job.sequences().ReadSignals();
+        });
         if (read)
             asLeft = session.recorder().lastValue();
     } else if (code == kExitInterrupted) {

@@ -110,12 +110,14 @@ bool CylinderRegister::Add(const Cylinder &c, QString *error)
         *error = QStringLiteral("cylinder %1 is already in the register").arg(c.lot);
         return false;
     }
+    // An optional text left out is kept empty, not as NULL.
+    const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
     QSqlQuery query(store_.database());
     return Run(query,
                QStringLiteral("INSERT INTO r310_cylinder (%1, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?)")
                    .arg(kColumns),
                {c.lot, c.gasCode, c.unitCode, c.gas, c.unit, c.concentration, c.expires.toString(Qt::ISODate),
-                c.balance, c.supplier, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                text(c.balance), text(c.supplier), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                error);
 }
 

@@ -134,9 +134,9 @@ TEST_F(Ctl, CalibrateSpanIsScaledAndFollowedToOk)
     EXPECT_EQ(*(start - 2), "R4");
     EXPECT_EQ(*(start - 1), "R2");
     EXPECT_EQ(heard[static_cast<std::size_t>(start - names.begin())].payload, (Bytes{0xF4, 0x01}));
-    // Followed to its end, then the reading as left for the service records.
+    // Followed to its end, then the reading as left and the due dates for the service records.
     EXPECT_EQ(std::vector<std::string>(start + 1, names.end()),
-              (std::vector<std::string>{"R10", "R10", "R10", "R10", "R7"}));
+              (std::vector<std::string>{"R10", "R10", "R10", "R10", "R7", "R31"}));
     EXPECT_EQ(errLines(), (QStringList{"calibration state: Running", "calibration state: Running",
                                        "calibration state: Running", "calibration state: OK"}));
     EXPECT_TRUE(output.contains(QStringLiteral("raw 500 at decimal exponent -1"))) << output.toStdString();

@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QFont>
 #include <QPageLayout>
+#include <QAbstractTextDocumentLayout>
 #include <QPageSize>
+#include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextDocument>
@@ -21,9 +23,12 @@ const char *const kStyle = "body { font-family: 'DejaVu Sans', sans-serif; font-
                            "td.label { color: #444444; padding-right: 12px; }"
                            "th { background-color: #dddddd; text-align: left; padding: 3px; }"
                            "td.cell { padding: 3px; border-bottom: 1px solid #cccccc; }"
-                           "td.overdue { padding: 3px; color: #b00000; font-weight: bold; }"
+                           "td.overdue { padding: 3px; border-bottom: 1px solid #cccccc; color: #b00000; font-weight: bold; }"
                            ".small { font-size: 7.5pt; color: #444444; }";
 
+// Lays the HTML out on the page's printable area and draws it page by page
+// (a certificate fits one). No ligatures, so every word of the PDF's text
+// is found as typed.
 QByteArray Print(const QString &html, QPageLayout::Orientation orientation, const QString &title)
 {
     QByteArray bytes;
@@ -34,15 +39,28 @@ QByteArray Print(const QString &html, QPageLayout::Orientation orientation, cons
         writer.setTitle(title);
         writer.setCreator(QStringLiteral("R310Conf"));
         writer.setResolution(300);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF(15, 15, 15, 15),
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF(18, 15, 18, 15),
                                          QPageLayout::Millimeter));
         QTextDocument document;
+        document.documentLayout()->setPaintDevice(&writer);
         document.setDefaultStyleSheet(QString::fromLatin1(kStyle));
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPointSizeF(9);
+        font.setStyleStrategy(QFont::PreferNoShaping);
         document.setDefaultFont(font);
+        document.setDocumentMargin(0);
         document.setHtml(html);
-        document.print(&writer);
+        const QRect page = writer.pageLayout().paintRectPixels(writer.resolution());
+        document.setPageSize(QSizeF(page.width(), page.height()));
+        QPainter painter(&writer);
+        for (int n = 0; n < document.pageCount(); ++n) {
+            if (n > 0)
+                writer.newPage();
+            painter.save();
+            painter.translate(0, -n * page.height());
+            document.drawContents(&painter, QRectF(0, n * page.height(), page.width(), page.height()));
+            painter.restore();
+        }
     }
     return bytes;
 }
