@@ -49,6 +49,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
     const QCommandLineOption noCustomerId(QStringLiteral("no-customer-id"));
     parser.addOptions({each, log, noCustomerId});
+    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("datetime"));
+    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("datetime"));
+    const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
+    parser.addOptions({from, to, size});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -83,6 +87,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.out = parser.value(out);
     o.max = parser.value(max);
     o.log = parser.value(log);
+    o.from = parser.value(from);
+    o.to = parser.value(to);
+    o.size = parser.value(size);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();

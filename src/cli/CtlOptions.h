@@ -28,6 +28,9 @@ struct CtlOptions {
     QString out;             // events, datalog --out FILE: the export file; empty: standard output
     QString max;             // clear events --max N, as typed
     QString log;             // profile apply --each --log FILE: a line per instrument
+    QString from;            // plot --from DATETIME
+    QString to;              // plot --to DATETIME
+    QString size;            // plot --size WxH
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -34,7 +34,8 @@ Options:
   --demo           use the built-in simulated instrument instead of a port
   --timeout-s N    give up when no instrument answers within N seconds
                    (default 10; 0 searches until Ctrl+C)
-  --json           machine-readable output (ports, info, get; watch: a line each)
+  --json           machine-readable output (ports, info, get, exposure; watch:
+                   a line each)
   -v, --verbose    show each request and the connection phase on stderr
   -h, --help       this text; "r310ctl COMMAND --help" for one command
 
@@ -51,7 +52,7 @@ Exit codes:
   6    the gas table library KALTEX32 is missing
   7    set: the instrument does not hold what was written
   8    calibrate: the instrument reported the calibration as failed
-  9    the output file cannot be written (events, datalog)
+  9    the output file cannot be written (events, datalog, plot)
   130  interrupted by Ctrl+C while waiting
 
 Example:
@@ -190,6 +191,11 @@ const std::vector<Subcommand> &Subcommands()
          With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunDatalog},
         {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
          With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
+        {"exposure", "exposure figures (peak, STEL, TWA) of a data logger export file", kExposureHelp,
+         {QStringLiteral("json")}, false, &RunExposure, true},
+        {"plot", "draw a data logger export file's chart as PNG, SVG or PDF (--out F.png)", kPlotHelp,
+         {QStringLiteral("out"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("size")}, false,
+         &RunPlot, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;
@@ -229,6 +235,12 @@ int RunHelp(CtlContext &context)
         return context.Fail(kExitUsage, QStringLiteral("unknown command \"%1\" (see r310ctl --help)").arg(operands.first()));
     context.out() << command->help;
     return kExitOk;
+}
+
+bool CommandDraws(const QStringList &arguments)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    return parsed.ok && parsed.options.command == QLatin1String("plot") && !parsed.options.help;
 }
 
 int RunCtl(const QStringList &arguments, CtlEnvironment &environment)

@@ -3,11 +3,15 @@
 #include "Subcommands.h"
 
 #include <QCoreApplication>
+#ifdef R310_HAVE_LOGCHART
+#include <QApplication>
+#endif
 #include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -51,12 +55,28 @@ int CheckStandardOutput(QTextStream &out, const QFile &standardOutput, QTextStre
     return code == r310::cli::kExitOk ? r310::cli::kExitFailure : code;
 }
 
+// "plot" draws with the window system's painting and fonts, on the
+// offscreen platform: it needs no display and shows nothing.
+std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv)
+{
+#ifdef R310_HAVE_LOGCHART
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (r310::cli::CommandDraws(arguments)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return std::make_unique<QApplication>(argc, argv);
+    }
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     HoldClosedStandardStreams();
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("r310ctl"));
     QTextStream err(stderr);
     QFile standardOutput;

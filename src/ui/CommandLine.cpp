@@ -32,12 +32,16 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     CommandLine line;
     for (int i = 1; i < arguments.size() && line.error.isEmpty(); ++i) {
         const QString &argument = arguments.at(i);
+        QString viewFile;
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             line.help = true;
         } else if (argument == QLatin1String("--demo")) {
             line.demo = true;
         } else if (TakeValue(arguments, i, QStringLiteral("--port"), line.port, line.error)
-                   || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)) {
+                   || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)
+                   || TakeValue(arguments, i, QStringLiteral("--view"), viewFile, line.error)) {
+            if (!viewFile.isEmpty())
+                line.viewFiles.append(viewFile);
         } else if (argument.startsWith(QLatin1Char('-'))) {
             line.error = QStringLiteral("unknown option %1").arg(argument);
         } else if (i > 1) {
@@ -52,6 +56,7 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]\n"
+        "       R310Conf --view FILE [--screenshot DIR]\n"
         "\n"
         "The configurator window of the Lumo R310 portable gas detector.\n"
         "\n"
@@ -63,6 +68,11 @@ QString UsageText()
         "  --screenshot DIR  connect, visit every tab the instrument shows, save one PNG per tab\n"
         "                    in DIR (general.png, range.png, ...) and exit; uses the offscreen\n"
         "                    platform unless QT_QPA_PLATFORM says otherwise\n"
+        "  --view FILE       open the log viewer with a data logger or event log export file\n"
+        "                    (chart, exposure figures, event table) instead of the window; a\n"
+        "                    second --view adds the other log (events marked on the chart);\n"
+        "                    with --screenshot DIR: save viewer-chart.png, viewer-zoomed.png and\n"
+        "                    viewer-events.png in DIR and exit\n"
         "  -h, --help        show this text\n"
         "\n"
         "The port opened last is remembered per user and preselected at the next start.\n");

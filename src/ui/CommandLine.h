@@ -1,5 +1,5 @@
 #pragma once
-// The program's command line: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR].
+// The program's command line: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR] [--view FILE].
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +10,9 @@ struct CommandLine {
     bool demo = false;
     QString port;          // --port DEVICE: added to the port list and preselected
     QString screenshotDir; // --screenshot DIR: one picture per tab, then exit
+    // --view FILE (once or twice: a data logger and an event log file): the
+    // log viewer with export files, without the main window.
+    QStringList viewFiles;
     QString error;         // a usage error; empty when the line is good
 };
 

@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 
+class QPushButton;
+
 namespace r310::ui {
 
 class TFo_R310;
@@ -58,6 +60,8 @@ private:
     void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);
     void EndDownload();
     void SetButtonsEnabled(bool enabled);
+    // Keeps a completed download for the log viewer and enables "Show...".
+    void OfferToShow(const logs::LoggerDownloadResult &download);
 
     TFo_R310 &window_;
     const LoggerWidgets &w_;
@@ -71,6 +75,7 @@ private:
     bool downloadStarted_ = false;
     // A port failure during the download: the reason it stopped.
     QString portError_;
+    QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
 };
 
 } // namespace r310::ui

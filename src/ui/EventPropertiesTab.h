@@ -12,6 +12,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace r310::ui {
 
@@ -54,6 +55,7 @@ private:
     JobId clearJob_ = 0;
     bool savePending_ = false;
     std::shared_ptr<logs::EventDownload> download_;
+    QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
 };
 
 } // namespace r310::ui

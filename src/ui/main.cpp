@@ -1,6 +1,8 @@
 // R310Conf: the configurator window of the Lumo R310.
 #include "CommandLine.h"
 #include "Dialogs.h"
+#include "LogViewer.h"
+#include "LogViewerShots.h"
 #include "R310Cnf.h"
 #include "ScreenshotTour.h"
 
@@ -91,6 +93,8 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("R310Conf"));
+    if (!line.viewFiles.isEmpty())
+        return RunLogViewer(line.viewFiles, line.screenshotDir);
     MessageBoxDialogs startDialogs;
 
     QString gasTableError;
