@@ -125,6 +125,25 @@ int main(int argc, char **argv)
     print("whole log", whole);
     print("1 % of it", percent);
     print("after a resize", resize);
+    const Figures lines = Redraws(view, [&](int) { chart->Redraw(); });
+    print("of the lines alone (decimation and series, no layout change)", lines);
+    Figures computing;
+    for (int i = 0; i < 7; ++i) {
+        QElapsedTimer only;
+        only.start();
+        chart->Redraw();
+        computing.runs.push_back(Milliseconds(only));
+        QApplication::processEvents();
+    }
+    print("new points only (no painting)", computing);
+    Figures painting;
+    for (int i = 0; i < 7; ++i) {
+        QElapsedTimer only;
+        only.start();
+        view.viewport()->repaint();
+        painting.runs.push_back(Milliseconds(only));
+    }
+    print("painting only (unchanged points)", painting);
     out << "points held by the chart: " << chart->PointCount() << " for " << static_cast<int>(chart->plotArea().width())
         << " pixel columns" << Qt::endl;
     return 0;

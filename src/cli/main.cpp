@@ -55,6 +55,20 @@ int CheckStandardOutput(QTextStream &out, const QFile &standardOutput, QTextStre
     return code == r310::cli::kExitOk ? r310::cli::kExitFailure : code;
 }
 
+#ifdef R310_HAVE_LOGCHART
+// The window system's notice that it falls back to a runtime folder of its
+// own is no concern of a command that only draws a picture.
+QtMessageHandler standardMessages = nullptr;
+
+void DrawingMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (standardMessages)
+        standardMessages(type, context, message);
+}
+#endif
+
 // "plot" draws with the window system's painting and fonts, on the
 // offscreen platform: it needs no display and shows nothing.
 std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv)
@@ -65,6 +79,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     if (r310::cli::CommandDraws(arguments)) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        standardMessages = qInstallMessageHandler(DrawingMessages);
         return std::make_unique<QApplication>(argc, argv);
     }
 #endif

@@ -11,8 +11,12 @@
 #include <QStringView>
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace r310::logs {
 
@@ -40,6 +44,87 @@ public:
           dateBlanks_(static_cast<int>(dateFormat_.count(QLatin1Char(' ')))),
           decimal_(locale.decimalPoint()), minus_(locale.negativeSign())
     {
+        // Numbers of the common settings are read from the bytes directly.
+        fastNumbers_ = decimal_.size() == 1 && decimal_.front().unicode() < 128 && minus_.size() == 1
+                    && minus_.front().unicode() < 128;
+        if (fastNumbers_) {
+            decimalByte_ = static_cast<char>(decimal_.front().unicode());
+            minusByte_ = static_cast<char>(minus_.front().unicode());
+        }
+    }
+
+    // The same for a field's bytes (Latin-1), with caches on the bytes: no
+    // text is made for a date or time seen before.
+    std::optional<std::int64_t> dateTime(std::string_view text)
+    {
+        std::size_t split = std::string_view::npos;
+        for (int blanks = 0; blanks <= dateBlanks_; ++blanks) {
+            split = text.find(' ', split == std::string_view::npos ? 0 : split + 1);
+            if (split == std::string_view::npos)
+                return std::nullopt;
+        }
+        const std::string_view datePart = text.substr(0, split);
+        if (datePart != lastDate_) {
+            const auto cached = dateBytes_.find(std::string(datePart));
+            std::optional<std::int64_t> day;
+            if (cached != dateBytes_.end())
+                day = cached->second;
+            else if ((day = date(QString::fromLatin1(datePart.data(), static_cast<qsizetype>(datePart.size())))))
+                dateBytes_.emplace(std::string(datePart), *day);
+            if (!day)
+                return std::nullopt;
+            lastDate_ = std::string(datePart);
+            lastDay_ = *day;
+        }
+        const std::string_view timePart = text.substr(split + 1);
+        std::string timeKey(timePart);
+        auto cachedTime = timeBytes_.find(timeKey);
+        if (cachedTime == timeBytes_.end()) {
+            const std::optional<int> second =
+                time(QString::fromLatin1(timePart.data(), static_cast<qsizetype>(timePart.size())));
+            if (!second)
+                return std::nullopt;
+            cachedTime = timeBytes_.emplace(std::move(timeKey), *second).first;
+        }
+        return lastDay_ * 86400 + cachedTime->second;
+    }
+
+    // A number and its decimals (digits after the separator, 0 in scientific notation).
+    std::optional<double> number(std::string_view text, int &decimals) const
+    {
+        while (!text.empty() && text.front() == ' ')
+            text.remove_prefix(1);
+        while (!text.empty() && text.back() == ' ')
+            text.remove_suffix(1);
+        constexpr std::size_t kLongest = 48;
+        if (text.empty())
+            return std::nullopt;
+        if (!fastNumbers_ || text.size() > kLongest) {
+            const QString slow = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+            decimals = this->decimals(slow);
+            return number(slow);
+        }
+        char buffer[kLongest];
+        std::size_t point = std::string_view::npos;
+        bool scientific = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            char c = text[i];
+            if (c == decimalByte_) {
+                c = '.';
+                point = i;
+            } else if (c == minusByte_) {
+                c = '-';
+            } else if (c == 'E' || c == 'e') {
+                scientific = true;
+            }
+            buffer[i] = c;
+        }
+        double value = 0;
+        const auto [end, error] = std::from_chars(buffer, buffer + text.size(), value);
+        if (error != std::errc() || end != buffer + text.size())
+            return std::nullopt;
+        decimals = point == std::string_view::npos || scientific ? 0 : static_cast<int>(text.size() - point - 1);
+        return value;
     }
 
     const QLocale &locale() const { return locale_; }
@@ -121,6 +206,13 @@ private:
     QString minus_;
     QHash<QString, std::int64_t> dates_;
     QHash<QString, int> times_;
+    bool fastNumbers_ = false;
+    char decimalByte_ = '.';
+    char minusByte_ = '-';
+    std::string lastDate_;
+    std::int64_t lastDay_ = 0;
+    std::unordered_map<std::string, std::int64_t> dateBytes_;
+    std::unordered_map<std::string, int> timeBytes_;
 };
 
 std::vector<QLocale> DefaultLocales()
@@ -130,8 +222,14 @@ std::vector<QLocale> DefaultLocales()
             QLocale::c()};
 }
 
+// The lines of the file as bytes (without line ends), and as text where needed.
 struct Lines {
-    std::vector<QString> text; // without line ends
+    std::vector<std::string_view> raw;
+    std::size_t size() const { return raw.size(); }
+    QString text(std::size_t i) const
+    {
+        return QString::fromLatin1(raw[i].data(), static_cast<qsizetype>(raw[i].size()));
+    }
 };
 
 Lines SplitLines(const QByteArray &bytes)
@@ -145,7 +243,7 @@ Lines SplitLines(const QByteArray &bytes)
         qsizetype stop = end;
         if (stop > start && bytes.at(stop - 1) == '\r')
             --stop;
-        lines.text.push_back(QString::fromLatin1(bytes.constData() + start, stop - start));
+        lines.raw.emplace_back(bytes.constData() + start, static_cast<std::size_t>(stop - start));
         start = end + 1;
     }
     return lines;
@@ -161,24 +259,41 @@ QString Quoted(const QString &line)
 struct LoggerLine {
     std::int64_t time = 0;
     double value = 0;
-    QStringView gas;
+    std::string_view gas;
     bool alarm = false;
     int decimals = 0;
 };
 
-std::optional<LoggerLine> ParseLoggerLine(QStringView line, LocaleReader &reader)
+constexpr std::string_view kSeparatorBytes = " ; ; ; ;";
+
+std::optional<LoggerLine> ParseLoggerLine(std::string_view line, LocaleReader &reader)
 {
-    const QList<QStringView> fields = line.split(QLatin1Char(';'));
-    if (fields.size() != 5 || !fields[4].isEmpty())
+    std::string_view fields[5];
+    std::size_t count = 0, start = 0;
+    for (;;) {
+        const std::size_t end = line.find(';', start);
+        if (count == 5)
+            return std::nullopt;
+        fields[count++] = line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    if (count != 5 || !fields[4].empty())
         return std::nullopt;
+    LoggerLine parsed;
     const std::optional<std::int64_t> time = reader.dateTime(fields[0]);
-    const std::optional<double> value = reader.number(fields[1]);
+    const std::optional<double> value = reader.number(fields[1], parsed.decimals);
     if (!time || !value)
         return std::nullopt;
-    const QStringView alarm = fields[3];
-    if (alarm != QLatin1String("ALARM") && alarm != QLatin1String(" "))
+    const std::string_view alarm = fields[3];
+    if (alarm != "ALARM" && alarm != " ")
         return std::nullopt;
-    return LoggerLine{*time, *value, fields[2], alarm == QLatin1String("ALARM"), reader.decimals(fields[1])};
+    parsed.time = *time;
+    parsed.value = *value;
+    parsed.gas = fields[2];
+    parsed.alarm = alarm == "ALARM";
+    return parsed;
 }
 
 bool KnownEventType(QStringView type)
@@ -224,8 +339,6 @@ std::optional<EventEntry> ParseEventLine(QStringView line, LocaleReader &reader)
     return entry;
 }
 
-bool IsBlankLine(const QString &line) { return line.trimmed().isEmpty(); }
-
 // The regional settings that read the most of the first data lines.
 template <typename Parse>
 std::unique_ptr<LocaleReader> ChooseLocale(const Lines &lines, const std::vector<QLocale> &locales, Parse parse)
@@ -236,11 +349,11 @@ std::unique_ptr<LocaleReader> ChooseLocale(const Lines &lines, const std::vector
         auto reader = std::make_unique<LocaleReader>(locale);
         int count = 0;
         int probed = 0;
-        for (std::size_t i = 1; i < lines.text.size() && probed < kLocaleProbeLines; ++i) {
-            if (IsBlankLine(lines.text[i]) || lines.text[i] == kLoggerSeparatorLine)
+        for (std::size_t i = 1; i < lines.size() && probed < kLocaleProbeLines; ++i) {
+            if (lines.raw[i].find_first_not_of(" \t") == std::string_view::npos || lines.raw[i] == kSeparatorBytes)
                 continue;
             ++probed;
-            if (parse(lines.text[i], *reader))
+            if (parse(lines, i, *reader))
                 ++count;
         }
         if (count > bestCount) {
@@ -281,21 +394,21 @@ void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, Problem
 {
     std::map<QString, std::size_t> seriesOf;
     std::size_t lastSeries = 0;
-    QString lastGas;
+    std::string lastGas;
     int section = 0;
     file.sections = 1;
-    for (std::size_t i = 1; i < lines.text.size(); ++i) {
-        const QString &text = lines.text[i];
-        if (text.isEmpty() && i + 1 == lines.text.size())
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view text = lines.raw[i];
+        if (text.empty() && i + 1 == lines.size())
             continue;
-        if (text == kLoggerSeparatorLine) {
+        if (text == kSeparatorBytes) {
             ++section;
             ++file.sections;
             continue;
         }
         const std::optional<LoggerLine> line = ParseLoggerLine(text, reader);
         if (!line) {
-            problems.bad(i, text, QStringLiteral("a data logger line (date and time;value;gas;alarm;)"));
+            problems.bad(i, lines.text(i), QStringLiteral("a data logger line (date and time;value;gas;alarm;)"));
             continue;
         }
         ++file.linesRead;
@@ -306,11 +419,12 @@ void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, Problem
                 || candidate.times.back() < line->time;
         };
         if (file.series.empty() || line->gas != lastGas || !goesOn(lastSeries)) {
-            lastGas = line->gas.toString();
+            lastGas = std::string(line->gas);
+            const QString gas = QString::fromLatin1(lastGas.data(), static_cast<qsizetype>(lastGas.size()));
             // Two sets of one gas in a block repeat the block's times: the
             // second set is a series of its own, "ppm CO (2)".
             for (int lane = 1;; ++lane) {
-                const QString name = lane == 1 ? lastGas : QStringLiteral("%1 (%2)").arg(lastGas).arg(lane);
+                const QString name = lane == 1 ? gas : QStringLiteral("%1 (%2)").arg(gas).arg(lane);
                 auto found = seriesOf.find(name);
                 if (found == seriesOf.end()) {
                     found = seriesOf.emplace(name, file.series.size()).first;
@@ -339,9 +453,9 @@ void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, Problem
 
 void ReadEvents(const Lines &lines, LocaleReader &reader, LogFile &file, ProblemCollector &problems)
 {
-    for (std::size_t i = 1; i < lines.text.size(); ++i) {
-        const QString &text = lines.text[i];
-        if (text.isEmpty() && i + 1 == lines.text.size())
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const QString text = lines.text(i);
+        if (text.isEmpty() && i + 1 == lines.size())
             continue;
         std::optional<EventEntry> entry = ParseEventLine(text, reader);
         if (!entry) {
@@ -393,20 +507,20 @@ LogFile ReadLogFileBytes(const QByteArray &bytes, const QString &name, std::vect
     ProblemCollector problems(file);
     problems.setName(name);
     const Lines lines = SplitLines(bytes);
-    const QString first = lines.text.empty() ? QString() : lines.text.front();
+    const QString first = lines.size() == 0 ? QString() : lines.text(0);
     if (locales.empty())
         locales = DefaultLocales();
     if (first == kLoggerHeaderLine) {
         file.kind = LogFileKind::DataLogger;
-        auto reader = ChooseLocale(lines, locales, [](const QString &line, LocaleReader &r) {
-            return ParseLoggerLine(line, r).has_value();
+        auto reader = ChooseLocale(lines, locales, [](const Lines &all, std::size_t i, LocaleReader &r) {
+            return ParseLoggerLine(all.raw[i], r).has_value();
         });
         file.locale = reader->locale();
         ReadLogger(lines, *reader, file, problems);
     } else if (first == kEventHeaderLine) {
         file.kind = LogFileKind::EventLog;
-        auto reader = ChooseLocale(lines, locales, [](const QString &line, LocaleReader &r) {
-            return ParseEventLine(line, r).has_value();
+        auto reader = ChooseLocale(lines, locales, [](const Lines &all, std::size_t i, LocaleReader &r) {
+            return ParseEventLine(all.text(i), r).has_value();
         });
         file.locale = reader->locale();
         ReadEvents(lines, *reader, file, problems);

@@ -89,7 +89,7 @@ TEST_F(LogFileCommands, ExposureGivesEachSectionsFiguresByTheDefinition)
         const auto &block = data_.blocks[b];
         for (int i = 0; i < 15; ++i)
             sections[b <= 30 ? 0 : 1].push_back(
-                {std::int64_t{block.header.firstSampleTime} + i * 60, double{block.sets[0].samples[static_cast<std::size_t>(i)]}});
+                {std::int64_t{block.header.firstSampleTime} + i * 60, static_cast<double>(block.sets[0].samples[static_cast<std::size_t>(i)])});
     }
     const CtlRun run = Ctl({QStringLiteral("exposure"), logger_, QStringLiteral("--json")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();

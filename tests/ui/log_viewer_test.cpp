@@ -141,7 +141,7 @@ TEST_F(LogViewerTest, ZoomPanAndReadoutFromMouseAndKeyboard)
     EXPECT_EQ(chart.ShownTo(), chart.WholeTo());
 
     // The wheel zooms around the pointer: the time under it stays put.
-    const QPoint centre = view.mapFromScene(chart.mapToScene(chart.plotArea().center())).toPoint();
+    const QPoint centre = view.mapFromScene(chart.mapToScene(chart.plotArea().center()));
     const std::int64_t under = chart.TimeAt(chart.plotArea().center());
     QWheelEvent wheel(centre, view.mapToGlobal(centre), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
@@ -152,8 +152,8 @@ TEST_F(LogViewerTest, ZoomPanAndReadoutFromMouseAndKeyboard)
     // A dragged rectangle zooms to it.
     QTest::keyClick(&view, Qt::Key_Home);
     const QRectF area = chart.plotArea();
-    const QPoint start = view.mapFromScene(chart.mapToScene(area.topLeft() + QPointF(area.width() * 0.4, 5))).toPoint();
-    const QPoint end = view.mapFromScene(chart.mapToScene(area.bottomLeft() + QPointF(area.width() * 0.5, -5))).toPoint();
+    const QPoint start = view.mapFromScene(chart.mapToScene(area.topLeft() + QPointF(area.width() * 0.4, 5)));
+    const QPoint end = view.mapFromScene(chart.mapToScene(area.bottomLeft() + QPointF(area.width() * 0.5, -5)));
     QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::NoModifier, start);
     QTest::mouseMove(view.viewport(), end);
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, end);

@@ -2,8 +2,11 @@
 
 #include <Formats.h>
 
+#include <QImage>
 #include <QLegendMarker>
+#include <QPainter>
 #include <QPen>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +20,23 @@ namespace {
 const std::array<QColor, 6> kSeriesColours{QColor(0, 90, 180), QColor(0, 140, 60), QColor(120, 60, 160),
                                            QColor(200, 120, 0), QColor(0, 150, 160), QColor(90, 90, 90)};
 const QColor kAlarmColour(220, 0, 0);
+
+// A mark drawn as a picture by its series: thousands of marks stay one
+// graphics item instead of one item each.
+QImage Mark(const QColor &colour, int size, bool triangle)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    if (triangle)
+        painter.drawPolygon(QPolygonF{QPointF(size / 2.0, 0), QPointF(size, size), QPointF(0, size)});
+    else
+        painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+    return image;
+}
 
 QString UnitOf(const QString &gasText)
 {
@@ -55,8 +75,10 @@ LogChart::LogChart(const QLocale &locale, QGraphicsItem *parent)
     for (QScatterSeries *events : {alarmEvents_, otherEvents_}) {
         events->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
         events->setMarkerSize(11);
-        events->setColor(events == alarmEvents_ ? QColor(255, 140, 0) : QColor(60, 60, 60));
+        const QColor colour = events == alarmEvents_ ? QColor(255, 140, 0) : QColor(60, 60, 60);
+        events->setColor(colour);
         events->setBorderColor(Qt::transparent);
+        events->setLightMarker(Mark(colour, 11, true));
         AttachSeries(events);
     }
     ShowEventLegend();
@@ -109,6 +131,7 @@ void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
         lines.alarms->setMarkerSize(7);
         lines.alarms->setColor(kAlarmColour);
         lines.alarms->setBorderColor(Qt::transparent);
+        lines.alarms->setLightMarker(Mark(kAlarmColour, 7, false));
         AttachSeries(lines.alarms);
         for (const logs::LoggerSeries::Run &run : series.runs) {
             if (run.begin == run.end)
