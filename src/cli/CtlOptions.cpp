@@ -52,7 +52,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("datetime"));
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("datetime"));
     const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
-    parser.addOptions({from, to, size});
+    const QCommandLineOption levels(QStringLiteral("levels"), QString(), QStringLiteral("A1,A2,A3,STEL,TWA"));
+    parser.addOptions({from, to, size, levels});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -90,6 +91,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.from = parser.value(from);
     o.to = parser.value(to);
     o.size = parser.value(size);
+    o.levels = parser.value(levels);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();

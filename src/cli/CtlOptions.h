@@ -31,6 +31,7 @@ struct CtlOptions {
     QString from;            // plot --from DATETIME
     QString to;              // plot --to DATETIME
     QString size;            // plot --size WxH
+    QString levels;          // plot, exposure --levels A1,A2,A3,STEL,TWA
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -3,6 +3,7 @@
 // command line, read back with the core's reader.
 #include "Subcommands.h"
 
+#include <Exposure.h>
 #include <LogFileReader.h>
 
 #include <QLocale>
@@ -15,11 +16,14 @@ struct LoadedLog {
     std::shared_ptr<const logs::LogFile> file;
     // Dates and numbers are shown in the user's regional settings.
     QLocale shownLocale;
+    // --levels: the instrument's alarm levels, as far as given.
+    logs::AlarmLevels levels;
 };
 
-// Reads the one FILE operand. Exit code 2 with one line naming the first line
-// that cannot be read, for a file that cannot be opened, is no data logger
-// file, has no samples or has damaged lines; kExitOk otherwise.
+// Reads the one FILE operand and --levels. Exit code 2 with one line naming
+// the first line that cannot be read, for a file that cannot be opened, is no
+// data logger file, has no samples or has damaged lines, and for levels that
+// are not numbers; kExitOk otherwise.
 int LoadLoggerFile(CtlContext &context, LoadedLog &loaded);
 
 } // namespace r310::cli

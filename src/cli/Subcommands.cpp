@@ -192,9 +192,11 @@ const std::vector<Subcommand> &Subcommands()
         {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
          With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
         {"exposure", "exposure figures (peak, STEL, TWA) of a data logger export file", kExposureHelp,
-         {QStringLiteral("json")}, false, &RunExposure, true},
+         {QStringLiteral("json"), QStringLiteral("levels")}, false, &RunExposure, true},
         {"plot", "draw a data logger export file's chart as PNG, SVG or PDF (--out F.png)", kPlotHelp,
-         {QStringLiteral("out"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("size")}, false,
+         {QStringLiteral("out"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("size"),
+          QStringLiteral("levels")},
+         false,
          &RunPlot, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };

@@ -12,7 +12,7 @@
 
 namespace r310::cli {
 
-const char *const kExposureHelp = R"(Usage: r310ctl exposure FILE [--json]
+const char *const kExposureHelp = R"(Usage: r310ctl exposure FILE [--levels A1,A2,A3,STEL,TWA] [--json]
 
 Reads a data logger export file (as "datalog" and the configurator write it,
 in any regional settings) and prints, per series (the Gas column) and
@@ -24,7 +24,10 @@ Negative readings count as 0.
            samples from t_i to just before t_i + 15 min, divided by 15 min
   TWA(8h)  the same over 8 hours; a section shorter than 8 hours gives its
            whole sum divided by 8 hours
---json prints one object with every figure as a number, times in ISO 8601.
+--levels     the instrument's alarm levels in the file's unit ("." as
+             decimal point; leave out what is not known: 30,60,100): adds
+             the time at or above A1, A2 and A3
+--json       one object with every figure as a number, times in ISO 8601
 
 Exit code 2: the file cannot be opened or read as a data logger file (the
 first line that cannot be read is named).
@@ -56,6 +59,13 @@ QJsonObject FigureJson(const logs::ExposureFigures &figure, const logs::LoggerSe
                                                       {QStringLiteral("time"), Iso(figure.peakTime)}});
     object.insert(QStringLiteral("stel"), figure.stel);
     object.insert(QStringLiteral("twa_8h"), figure.twa);
+    QJsonObject above;
+    for (std::size_t k = 0; k < figure.atOrAbove.size(); ++k) {
+        if (figure.atOrAbove[k])
+            above.insert(QStringLiteral("A%1").arg(k + 1), static_cast<qint64>(*figure.atOrAbove[k]));
+    }
+    if (!above.isEmpty())
+        object.insert(QStringLiteral("at_or_above_s"), above);
     return object;
 }
 
@@ -67,7 +77,7 @@ int RunExposure(CtlContext &context)
     if (const int code = LoadLoggerFile(context, loaded); code != kExitOk)
         return code;
     const logs::LogFile &file = *loaded.file;
-    const std::vector<logs::ExposureFigures> figures = logs::ComputeExposure(file.series, logs::AlarmLevels{});
+    const std::vector<logs::ExposureFigures> figures = logs::ComputeExposure(file.series, loaded.levels);
     const QLocale &locale = loaded.shownLocale;
     auto seriesOf = [&file](const logs::ExposureFigures &figure) -> const logs::LoggerSeries & {
         for (const logs::LoggerSeries &series : file.series) {
@@ -94,16 +104,19 @@ int RunExposure(CtlContext &context)
             context.out() << "\n";
         first = false;
         context.out() << VisibleText(figure.gas) << ", section " << figure.section + 1 << "\n";
-        PrintFields(context.out(),
-                    {{QStringLiteral("Start"), DateTimeText(logs::WallClockDateTime(figure.start), locale)},
+        Fields fields{{QStringLiteral("Start"), DateTimeText(logs::WallClockDateTime(figure.start), locale)},
                      {QStringLiteral("End"), DateTimeText(logs::WallClockDateTime(figure.end), locale)},
                      {QStringLiteral("Samples"), QString::number(figure.samples)},
                      {QStringLiteral("Interval (dt)"), SecondsText(figure.interval)},
                      {QStringLiteral("Peak"), ValueText(figure.peak, decimals, locale) + QStringLiteral(" at ")
                                                   + DateTimeText(logs::WallClockDateTime(figure.peakTime), locale)},
                      {QStringLiteral("STEL(15min)"), value(figure.stel)},
-                     {QStringLiteral("TWA(8h)"), value(figure.twa)}},
-                    2);
+                     {QStringLiteral("TWA(8h)"), value(figure.twa)}};
+        for (std::size_t k = 0; k < figure.atOrAbove.size(); ++k) {
+            if (figure.atOrAbove[k])
+                fields.push_back({QStringLiteral("At or above A%1").arg(k + 1), SecondsText(*figure.atOrAbove[k])});
+        }
+        PrintFields(context.out(), fields, 2);
     }
     return kExitOk;
 }

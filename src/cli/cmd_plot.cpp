@@ -17,6 +17,7 @@
 namespace r310::cli {
 
 const char *const kPlotHelp = R"(Usage: r310ctl plot FILE [--out F.png|F.svg|F.pdf] [--from DATETIME] [--to DATETIME] [--size WxH]
+                   [--levels A1,A2,A3,STEL,TWA]
 
 Draws the chart of a data logger export file (as "datalog" and the
 configurator write it, in any regional settings) as the log viewer shows
@@ -30,6 +31,8 @@ taken in alarm marked in red. No display is needed.
              2008-12-24T13:45:00, "2008-12-24 13:45" or in your regional
              settings' short date and long time
 --size WxH   the picture's size in pixels (PDF: points), default 1200x700
+--levels     the instrument's alarm levels, drawn as lines (A1 to A3) and
+             dashed lines (STEL, TWA): 30,60,100,50,20 ("." as decimal point)
 
 Exit code 2: the file cannot be opened or read as a data logger file (the
 first line that cannot be read is named), or a bad option value.
@@ -104,6 +107,7 @@ int RunPlot(CtlContext &context)
         return context.Fail(kExitUsage, QStringLiteral("--out needs a name ending in .png, .svg or .pdf"));
     ui::LogChart chart(QLocale::system());
     chart.setTitle(QFileInfo(o.operands.first()).fileName());
+    chart.SetAlarmLevels(loaded.levels);
     chart.SetLogger(loaded.file);
     if (from || to) {
         const std::int64_t shownFrom = from.value_or(chart.WholeFrom());

@@ -2,7 +2,11 @@
 
 #include <Formats.h>
 
+#include <QLocale>
+#include <QStringList>
+
 #include <algorithm>
+#include <cmath>
 
 namespace r310::logs {
 
@@ -60,6 +64,36 @@ AlarmLevels AlarmLevelsOf(const RangeAlarmSettings &range, const std::vector<Log
     levels.stel = level(kAlarmStel);
     levels.twa = level(kAlarmTwa);
     return levels;
+}
+
+std::optional<AlarmLevels> ParseAlarmLevels(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() > 5)
+        return std::nullopt;
+    AlarmLevels levels;
+    std::optional<double> *targets[] = {&levels.a1, &levels.a2, &levels.a3, &levels.stel, &levels.twa};
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString part = parts[i].trimmed();
+        if (part.isEmpty())
+            continue;
+        bool ok = false;
+        const double value = QLocale::c().toDouble(part, &ok);
+        if (!ok || !std::isfinite(value))
+            return std::nullopt;
+        *targets[i] = value;
+    }
+    return levels;
+}
+
+QString AlarmLevelsText(const AlarmLevels &levels)
+{
+    QStringList parts;
+    for (const std::optional<double> &level : {levels.a1, levels.a2, levels.a3, levels.stel, levels.twa})
+        parts.append(level ? QLocale::c().toString(*level, 'g', 10) : QString());
+    while (!parts.isEmpty() && parts.back().isEmpty())
+        parts.removeLast();
+    return parts.join(QLatin1Char(','));
 }
 
 double WindowedAverage(const std::vector<std::int64_t> &times, const std::vector<double> &values, std::size_t begin,

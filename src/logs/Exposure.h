@@ -33,6 +33,13 @@ struct AlarmLevels {
 // levels would be in another unit).
 AlarmLevels AlarmLevelsOf(const RangeAlarmSettings &range, const std::vector<LoggerSeries> &series);
 
+// Levels typed as "A1,A2,A3,STEL,TWA" with "." as decimal point; an empty
+// entry (or a missing one at the end) leaves that level unknown: "30,60,100",
+// "30,60,100,50,20", ",,,50". Empty for anything else.
+std::optional<AlarmLevels> ParseAlarmLevels(const QString &text);
+// The same text for levels.
+QString AlarmLevelsText(const AlarmLevels &levels);
+
 constexpr std::int64_t kStelSeconds = 15 * 60;
 constexpr std::int64_t kTwaSeconds = 8 * 60 * 60;
 

@@ -39,6 +39,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line.demo = true;
         } else if (TakeValue(arguments, i, QStringLiteral("--port"), line.port, line.error)
                    || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)
+                   || TakeValue(arguments, i, QStringLiteral("--levels"), line.levels, line.error)
                    || TakeValue(arguments, i, QStringLiteral("--view"), viewFile, line.error)) {
             if (!viewFile.isEmpty())
                 line.viewFiles.append(viewFile);
@@ -56,7 +57,7 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]\n"
-        "       R310Conf --view FILE [--screenshot DIR]\n"
+        "       R310Conf --view FILE [--view FILE] [--levels A1,A2,A3,STEL,TWA] [--screenshot DIR]\n"
         "\n"
         "The configurator window of the Lumo R310 portable gas detector.\n"
         "\n"
@@ -71,6 +72,7 @@ QString UsageText()
         "  --view FILE       open the log viewer with a data logger or event log export file\n"
         "                    (chart, exposure figures, event table) instead of the window; a\n"
         "                    second --view adds the other log (events marked on the chart);\n"
+        "                    --levels: the instrument's alarm levels (30,60,100,50,20);\n"
         "                    with --screenshot DIR: save viewer-chart.png, viewer-zoomed.png and\n"
         "                    viewer-events.png in DIR and exit\n"
         "  -h, --help        show this text\n"

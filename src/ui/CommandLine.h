@@ -13,6 +13,7 @@ struct CommandLine {
     // --view FILE (once or twice: a data logger and an event log file): the
     // log viewer with export files, without the main window.
     QStringList viewFiles;
+    QString levels; // --levels A1,A2,A3,STEL,TWA for the viewer
     QString error;         // a usage error; empty when the line is good
 };
 

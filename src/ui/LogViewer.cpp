@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
@@ -74,10 +75,19 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
     wholeButton_->setToolTip(QStringLiteral("Back to the whole log (Home)"));
     auto *hint = new QLabel(QStringLiteral("Zoom: wheel, dragged rectangle, + and -; pan: middle button, arrows"), this);
     hint->setEnabled(false);
+    levelsEdit_ = new QLineEdit(this);
+    levelsEdit_->setObjectName(QStringLiteral("viewerLevels"));
+    levelsEdit_->setPlaceholderText(QStringLiteral("e.g. 30,60,100,50,20"));
+    levelsEdit_->setToolTip(QStringLiteral("The instrument's alarm levels A1, A2, A3, STEL and TWA in the samples' "
+                                           "unit, \".\" as decimal point; leave out what is not known"));
+    levelsEdit_->setMaximumWidth(180);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(open);
     buttons->addWidget(exportButton_);
     buttons->addWidget(wholeButton_);
+    buttons->addSpacing(12);
+    buttons->addWidget(new QLabel(QStringLiteral("Alarm levels A1,A2,A3,STEL,TWA:"), this));
+    buttons->addWidget(levelsEdit_);
     buttons->addStretch();
     buttons->addWidget(hint);
 
@@ -155,6 +165,16 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
         readout_->setText(text.isEmpty() ? QStringLiteral(" ") : text);
     });
     connect(typeFilter_, &QComboBox::currentIndexChanged, this, &LogViewer::FilterEvents);
+    connect(levelsEdit_, &QLineEdit::editingFinished, this, [this] {
+        const std::optional<logs::AlarmLevels> typed = logs::ParseAlarmLevels(levelsEdit_->text());
+        if (!typed) {
+            ShowMessage(QStringLiteral("Alarm levels: up to five numbers A1,A2,A3,STEL,TWA with \".\" as "
+                                       "decimal point, e.g. 30,60,100,50,20"));
+            return;
+        }
+        ShowMessage(QString());
+        SetAlarmLevels(*typed);
+    });
     UpdateCaption();
 }
 
@@ -176,7 +196,7 @@ bool LogViewer::OpenFile(const QString &path)
     auto file = std::make_shared<logs::LogFile>(logs::ReadLogFile(path));
     ShowMessage(file->problem);
     if (file->kind == logs::LogFileKind::DataLogger && !file->series.empty())
-        ShowLogger(std::move(file), logs::AlarmLevels{});
+        ShowLogger(std::move(file), levels_);
     else if (file->kind == logs::LogFileKind::EventLog && !file->events.empty())
         ShowEvents(std::move(file));
     else {
@@ -187,10 +207,20 @@ bool LogViewer::OpenFile(const QString &path)
     return true;
 }
 
+void LogViewer::SetAlarmLevels(const logs::AlarmLevels &levels)
+{
+    levels_ = levels;
+    levelsEdit_->setText(logs::AlarmLevelsText(levels_));
+    chart_->SetAlarmLevels(levels_);
+    if (logger_)
+        FillExposure();
+}
+
 void LogViewer::ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels)
 {
     logger_ = std::move(logger);
     levels_ = levels;
+    levelsEdit_->setText(logs::AlarmLevelsText(levels_));
     chart_->SetAlarmLevels(levels_);
     chart_->SetLogger(logger_);
     chart_->setTitle(QFileInfo(logger_->path).fileName());

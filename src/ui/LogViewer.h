@@ -16,6 +16,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
@@ -42,6 +43,9 @@ public:
     bool OpenFile(const QString &path);
     void ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels);
     void ShowEvents(std::shared_ptr<const logs::LogFile> events);
+    // The alarm levels drawn and counted, as known from the instrument or typed
+    // into the viewer's field ("30,60,100,50,20").
+    void SetAlarmLevels(const logs::AlarmLevels &levels);
 
     LogChart &chart() const { return *chart_; }
     LogChartView &chartView() const { return *chartView_; }
@@ -78,6 +82,7 @@ private:
     QComboBox *typeFilter_ = nullptr;
     QPushButton *exportButton_ = nullptr;
     QPushButton *wholeButton_ = nullptr;
+    QLineEdit *levelsEdit_ = nullptr;
 };
 
 // The latest downloads of the window's instrument, for "Show..." on the log

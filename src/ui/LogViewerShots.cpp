@@ -22,7 +22,7 @@ bool Save(QWidget &widget, const QDir &dir, const QString &name)
     return widget.grab().save(dir.filePath(name));
 }
 
-// Ten minutes either side of the first peak of the first series.
+// Forty minutes either side of the first peak of the first series.
 void ZoomOnPeak(LogChart &chart, const logs::LogFile &logger)
 {
     const logs::LoggerSeries &series = logger.series.front();
@@ -72,11 +72,17 @@ int SaveShots(LogViewer &viewer, const QStringList &files, const QString &screen
 
 } // namespace
 
-int RunLogViewer(const QStringList &files, const QString &screenshotDir)
+int RunLogViewer(const QStringList &files, const QString &levels, const QString &screenshotDir)
 {
-    auto *viewer = new LogViewer(QLocale::system());
-    bool anyRead = false;
     QTextStream err(stderr);
+    const std::optional<logs::AlarmLevels> known = logs::ParseAlarmLevels(levels);
+    if (!known) {
+        err << "R310Conf: --levels needs up to five numbers A1,A2,A3,STEL,TWA: 30,60,100,50,20" << Qt::endl;
+        return 2;
+    }
+    auto *viewer = new LogViewer(QLocale::system());
+    viewer->SetAlarmLevels(*known);
+    bool anyRead = false;
     QStringList problems;
     for (const QString &file : files) {
         anyRead = viewer->OpenFile(file) || anyRead;

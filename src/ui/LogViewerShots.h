@@ -8,7 +8,9 @@ namespace r310::ui {
 
 // Runs the application's event loop with the viewer open on the files (or,
 // with a screenshot folder, saves the pictures and returns). Exit code 2 when
-// no file could be read; 1 when a picture cannot be saved.
-int RunLogViewer(const QStringList &files, const QString &screenshotDir);
+// no file could be read or the levels are no numbers; 1 when a picture cannot
+// be saved.
+// levels: "A1,A2,A3,STEL,TWA" as typed into the viewer (may be empty).
+int RunLogViewer(const QStringList &files, const QString &levels, const QString &screenshotDir);
 
 } // namespace r310::ui

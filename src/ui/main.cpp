@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("R310Conf"));
     if (!line.viewFiles.isEmpty())
-        return RunLogViewer(line.viewFiles, line.screenshotDir);
+        return RunLogViewer(line.viewFiles, line.levels, line.screenshotDir);
     MessageBoxDialogs startDialogs;
 
     QString gasTableError;

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace clitest;
@@ -110,6 +111,25 @@ TEST_F(LogFileCommands, ExposureGivesEachSectionsFiguresByTheDefinition)
     }
     EXPECT_EQ(series[0].toObject().value(QStringLiteral("start")).toString(), QStringLiteral("2026-03-02T06:00:00"));
 
+    // With the alarm levels: the time at or above each, a minute a sample.
+    const CtlRun levels = Ctl({QStringLiteral("exposure"), logger_, QStringLiteral("--json"), QStringLiteral("--levels"),
+                               QStringLiteral("30,60")});
+    ASSERT_EQ(levels.exitCode, 0) << levels.err.toStdString();
+    const QJsonObject above = QJsonDocument::fromJson(levels.out.toUtf8())
+                                  .object()
+                                  .value(QStringLiteral("series"))
+                                  .toArray()[0]
+                                  .toObject()
+                                  .value(QStringLiteral("at_or_above_s"))
+                                  .toObject();
+    const auto countAtOrAbove = [&](double level) {
+        return 60 * std::count_if(sections[0].begin(), sections[0].end(), [level](const Sample &s) { return s.v >= level; });
+    };
+    EXPECT_EQ(above.value(QStringLiteral("A1")).toInteger(), countAtOrAbove(30));
+    EXPECT_EQ(above.value(QStringLiteral("A2")).toInteger(), countAtOrAbove(60));
+    EXPECT_FALSE(above.contains(QStringLiteral("A3")));
+    EXPECT_GT(countAtOrAbove(60), 0);
+
     const CtlRun text = Ctl({QStringLiteral("exposure"), logger_});
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
     EXPECT_TRUE(text.out.contains(QStringLiteral("ppm CO, section 2"))) << text.out.toStdString();
@@ -164,6 +184,7 @@ TEST_F(LogFileCommands, RefusesDamagedFilesBadOptionsAndUnwritablePictures)
         {{QStringLiteral("plot"), logger_, QStringLiteral("--size"), QStringLiteral("12x5")}, kExitUsage, "--size"},
         {{QStringLiteral("plot"), logger_, QStringLiteral("--from"), QStringLiteral("soon")}, kExitUsage, "--from"},
         {{QStringLiteral("exposure")}, kExitUsage, "one FILE"},
+        {{QStringLiteral("exposure"), logger_, QStringLiteral("--levels"), QStringLiteral("30;60")}, kExitUsage, "--levels"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());

@@ -190,6 +190,18 @@ TEST(Exposure, FiguresFollowTheDefinition)
     EXPECT_FALSE(figures[0].atOrAbove[2].has_value());
     EXPECT_EQ(figures[0].peakTime, 1030);
     EXPECT_EQ(figures[0].end, 1090);
+
+    // Levels as typed: "A1,A2,A3,STEL,TWA", empty ones unknown.
+    const std::optional<AlarmLevels> typed = ParseAlarmLevels(QStringLiteral(" 30, 60.5,,50"));
+    ASSERT_TRUE(typed.has_value());
+    EXPECT_EQ(typed->a1, 30.0);
+    EXPECT_EQ(typed->a2, 60.5);
+    EXPECT_FALSE(typed->a3 || typed->twa);
+    EXPECT_EQ(typed->stel, 50.0);
+    EXPECT_EQ(AlarmLevelsText(*typed), QStringLiteral("30,60.5,,50"));
+    EXPECT_FALSE(ParseAlarmLevels(QStringLiteral("")).value().any());
+    for (const char *bad : {"30;60", "1,2,3,4,5,6", "30,x", "3,0,inf"})
+        EXPECT_FALSE(ParseAlarmLevels(QString::fromLatin1(bad)).has_value()) << bad;
 }
 
 TEST(Exposure, SlidingWindowsMatchTheLiteralSumOnIrregularTimes)

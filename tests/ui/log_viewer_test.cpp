@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTableWidget>
@@ -89,6 +90,24 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     EXPECT_EQ(exposure.item(1, 1)->text(), QStringLiteral("2"));
     EXPECT_EQ(exposure.item(0, 2)->text(), QStringLiteral("02/03/2026 06:00:00"));
     EXPECT_EQ(exposure.item(0, 5)->text(), QStringLiteral("60"));
+    EXPECT_TRUE(exposure.item(0, 10)->text().isEmpty()); // no levels known from a file
+
+    // Levels typed into the viewer: drawn, and counted in the exposure table.
+    QLineEdit &levels = Find<QLineEdit>("viewerLevels");
+    levels.setText(QStringLiteral("30,60,100,50"));
+    emit levels.editingFinished();
+    EXPECT_TRUE(viewer_->message().isEmpty());
+    EXPECT_TRUE(exposure.item(0, 10)->text().contains(u':')) << exposure.item(0, 10)->text().toStdString();
+    EXPECT_NE(exposure.item(0, 10)->text(), QStringLiteral("0:00:00"));
+    EXPECT_EQ(exposure.item(0, 12)->text(), QStringLiteral("0:00:00"));
+    QStringList withLevels;
+    for (const QAbstractSeries *series : chart.series())
+        withLevels.append(series->name());
+    EXPECT_TRUE(withLevels.contains(QStringLiteral("A1 30")) && withLevels.contains(QStringLiteral("STEL 50")))
+        << withLevels.join(u'|').toStdString();
+    levels.setText(QStringLiteral("thirty"));
+    emit levels.editingFinished();
+    EXPECT_TRUE(viewer_->message().startsWith(QStringLiteral("Alarm levels"))) << viewer_->message().toStdString();
 
     // Events: sortable, filtered by type, alarms coloured, marked on the chart.
     QTableView &table = Find<QTableView>("eventTable");
