@@ -29,7 +29,7 @@ step "dependencies, as dpkg-shlibdeps found them"
 depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
 names=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
-for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo; do
+for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6charts6 libqt6svg6 libjpeg62-turbo; do
   grep -qx "$needed" <<<"$names" || fail "Depends lacks $needed"
 done
 

@@ -11,6 +11,10 @@ packages=(
   # Qt 6: Core, Gui, Widgets, Test and the offscreen platform come with
   # qt6-base-dev; the serial port module is packaged on its own
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+  # the log viewer's chart and r310ctl plot: Qt Charts, and Qt Svg for SVG pictures
+  qt6-charts-dev qt6-svg-dev
+  # Qt Charts' CMake package needs Qt OpenGL's, which Debian packages apart
+  libqt6opengl6-dev
   # a font, so the window lays out and renders its screenshots on the
   # offscreen platform the tests use
   fonts-dejavu-core

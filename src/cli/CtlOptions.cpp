@@ -66,6 +66,11 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
         valuedOptions.emplace_back(QLatin1String(name), QString(), QStringLiteral("value"));
     for (const QCommandLineOption &option : valuedOptions)
         parser.addOption(option);
+    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("datetime"));
+    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("datetime"));
+    const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
+    const QCommandLineOption levels(QStringLiteral("levels"), QString(), QStringLiteral("A1,A2,A3,STEL,TWA"));
+    parser.addOptions({from, to, size, levels});
 
     ParsedCommandLine result;
     if (!parser.parse(arguments)) {
@@ -118,6 +123,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
             return result;
         }
     }
+    o.from = parser.value(from);
+    o.to = parser.value(to);
+    o.size = parser.value(size);
+    o.levels = parser.value(levels);
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
         o.command = positional.first();

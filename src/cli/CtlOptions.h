@@ -46,6 +46,10 @@ struct CtlOptions {
     QString calibration;     // certificate --calibration ID
     QString within;          // due --within DAYS, as typed
     QString csv;             // due --csv FILE
+    QString from;            // plot --from DATETIME
+    QString to;              // plot --to DATETIME
+    QString size;            // plot --size WxH
+    QString levels;          // plot, exposure --levels A1,A2,A3,STEL,TWA
     QStringList given;       // long names of the options given, for checks per command
 };
 

@@ -36,7 +36,8 @@ Options:
   --demo           use the built-in simulated instrument instead of a port
   --timeout-s N    give up when no instrument answers within N seconds
                    (default 10; 0 searches until Ctrl+C)
-  --json           machine-readable output (ports, info, get; watch: a line each)
+  --json           machine-readable output (ports, info, get, exposure; watch:
+                   a line each)
   -v, --verbose    show each request and the connection phase on stderr
   --records URL    keep the service records there: sqlite:FILE (or a plain
                    FILE) or postgresql://USER@HOST:PORT/DB[?host=SOCKETDIR];
@@ -58,7 +59,7 @@ Exit codes:
   6    the gas table library KALTEX32 is missing
   7    set: the instrument does not hold what was written
   8    calibrate: the instrument reported the calibration as failed
-  9    the output file cannot be written (events, datalog, records export,
+  9    the output file cannot be written (events, datalog, plot, records export,
        certificate, due --csv, report)
   10   records verify: a record was changed, removed or reordered;
        due: something is due
@@ -218,6 +219,13 @@ const std::vector<Subcommand> &Subcommands()
          &RunDue},
         {"report", "print the fleet report from the records: report fleet --out FILE.pdf", kReportHelp,
          {QStringLiteral("records"), QStringLiteral("out")}, false, &RunReport, true},
+        {"exposure", "exposure figures (peak, STEL, TWA) of a data logger export file", kExposureHelp,
+         {QStringLiteral("json"), QStringLiteral("levels")}, false, &RunExposure, true},
+        {"plot", "draw a data logger export file's chart as PNG, SVG or PDF (--out F.png)", kPlotHelp,
+         {QStringLiteral("out"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("size"),
+          QStringLiteral("levels")},
+         false,
+         &RunPlot, true},
         {"help", "show the help of a command: r310ctl help info", kHelpHelp, {}, false, &RunHelp},
     };
     return table;
@@ -262,6 +270,12 @@ int RunHelp(CtlContext &context)
         return context.Fail(kExitUsage, QStringLiteral("unknown command \"%1\" (see r310ctl --help)").arg(operands.first()));
     context.out() << command->help;
     return kExitOk;
+}
+
+bool CommandDraws(const QStringList &arguments)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    return parsed.ok && parsed.options.command == QLatin1String("plot") && !parsed.options.help;
 }
 
 int RunCtl(const QStringList &arguments, CtlEnvironment &environment)

@@ -82,6 +82,13 @@ int RunSet(CtlContext &context);
 int RunProfile(CtlContext &context);
 extern const char *const kProfileHelp;
 int RunSetTime(CtlContext &context);
+// Export files read back (cmd_exposure.cpp, cmd_plot.cpp): no instrument.
+int RunExposure(CtlContext &context);
+extern const char *const kExposureHelp;
+int RunPlot(CtlContext &context);
+extern const char *const kPlotHelp;
+// The command needs the window system's drawing (a picture is rendered).
+bool CommandDraws(const QStringList &arguments);
 // The commands that make the instrument act or change its identity; each
 // keeps its help text in its own file.
 int RunCalibrate(CtlContext &context);

@@ -3,6 +3,9 @@
 #include "Subcommands.h"
 
 #include <QCoreApplication>
+#ifdef R310_HAVE_LOGCHART
+#include <QApplication>
+#endif
 #include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
@@ -53,14 +56,36 @@ int CheckStandardOutput(QTextStream &out, const QFile &standardOutput, QTextStre
     return code == r310::cli::kExitOk ? r310::cli::kExitFailure : code;
 }
 
-// The commands that print PDFs draw with Qt's paint system, which needs a
-// GUI application; it runs on the offscreen platform, so no display is
-// needed. Every other command stays a console program.
+#ifdef R310_HAVE_LOGCHART
+// The window system's notice that it falls back to a runtime folder of its
+// own is no concern of a command that only draws a picture.
+QtMessageHandler standardMessages = nullptr;
+
+void DrawingMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (standardMessages)
+        standardMessages(type, context, message);
+}
+#endif
+
+// "plot" draws the log viewer's chart and the commands that print PDFs draw
+// with Qt's paint system: both need a GUI application, which runs on the
+// offscreen platform, so no display is needed. Every other command stays a
+// console program.
 std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char *argv[])
 {
     QStringList arguments;
     for (int n = 0; n < argc; ++n)
         arguments.append(QString::fromLocal8Bit(argv[n]));
+#ifdef R310_HAVE_LOGCHART
+    if (r310::cli::CommandDraws(arguments)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        standardMessages = qInstallMessageHandler(DrawingMessages);
+        return std::make_unique<QApplication>(argc, argv);
+    }
+#endif
     const r310::cli::ParsedCommandLine parsed = r310::cli::ParseCommandLine(arguments);
     if (parsed.ok && !parsed.options.help && r310::cli::PrintsPdf(parsed.options.command)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -32,6 +32,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     CommandLine line;
     for (int i = 1; i < arguments.size() && line.error.isEmpty(); ++i) {
         const QString &argument = arguments.at(i);
+        QString viewFile;
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             line.help = true;
         } else if (argument == QLatin1String("--demo")) {
@@ -40,7 +41,11 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line.noRecords = true;
         } else if (TakeValue(arguments, i, QStringLiteral("--port"), line.port, line.error)
                    || TakeValue(arguments, i, QStringLiteral("--screenshot"), line.screenshotDir, line.error)
-                   || TakeValue(arguments, i, QStringLiteral("--records"), line.records, line.error)) {
+                   || TakeValue(arguments, i, QStringLiteral("--records"), line.records, line.error)
+                   || TakeValue(arguments, i, QStringLiteral("--levels"), line.levels, line.error)
+                   || TakeValue(arguments, i, QStringLiteral("--view"), viewFile, line.error)) {
+            if (!viewFile.isEmpty())
+                line.viewFiles.append(viewFile);
         } else if (argument.startsWith(QLatin1Char('-'))) {
             line.error = QStringLiteral("unknown option %1").arg(argument);
         } else if (i > 1) {
@@ -55,6 +60,7 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]\n"
+        "       R310Conf --view FILE [--view FILE] [--levels A1,A2,A3,STEL,TWA] [--screenshot DIR]\n"
         "\n"
         "The configurator window of the Lumo R310 portable gas detector.\n"
         "\n"
@@ -70,6 +76,12 @@ QString UsageText()
         "                    postgresql://USER@HOST:PORT/DB (default: $R310_RECORDS, else the\n"
         "                    setting, else records.sqlite in the program's data folder)\n"
         "  --no-records      record nothing this time\n"
+        "  --view FILE       open the log viewer with a data logger or event log export file\n"
+        "                    (chart, exposure figures, event table) instead of the window; a\n"
+        "                    second --view adds the other log (events marked on the chart);\n"
+        "                    --levels: the instrument's alarm levels (30,60,100,50,20);\n"
+        "                    with --screenshot DIR: save viewer-chart.png, viewer-zoomed.png and\n"
+        "                    viewer-events.png in DIR and exit\n"
         "  -h, --help        show this text\n"
         "\n"
         "The port opened last is remembered per user and preselected at the next start.\n");

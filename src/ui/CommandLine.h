@@ -1,5 +1,5 @@
 #pragma once
-// The program's command line: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR].
+// The program's command line: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR] [--view FILE].
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +12,10 @@ struct CommandLine {
     QString screenshotDir; // --screenshot DIR: one picture per tab, then exit
     QString records;       // --records URL: where the service records are kept
     bool noRecords = false; // --no-records: nothing is recorded this run
+    // --view FILE (once or twice: a data logger and an event log file): the
+    // log viewer with export files, without the main window.
+    QStringList viewFiles;
+    QString levels; // --levels A1,A2,A3,STEL,TWA for the viewer
     QString error;         // a usage error; empty when the line is good
 };
 

@@ -1,5 +1,6 @@
 #include "DataloggingTab.h"
 
+#include "LogViewer.h"
 #include "R310Cnf.h"
 
 #include <SessionRecorder.h>
@@ -36,6 +37,8 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
     connect(w_.Button8, &QPushButton::clicked, this, &DataloggingTab::Button8Click);
     connect(w_.Button10, &QPushButton::clicked, this, &DataloggingTab::Button10Click);
     connect(w_.Button11, &QPushButton::clicked, this, &DataloggingTab::Button11Click);
+    showButton_ = DownloadedLogs::MakeShowButton(w_.Button11, QStringLiteral("ButtonShowLogger"));
+    connect(showButton_, &QPushButton::clicked, this, [this] { DownloadedLogs::Of(window_).ShowLogger(); });
     window.SetLeaveHandler(InstrumentTab::Datalogging, [this] { return Leave(); });
     connect(&window, &TFo_R310::answerShown, this,
             [this](const DecodedAnswer &, const AnswerFrame &frame) { ShowAnswer(frame); });
@@ -227,7 +230,18 @@ void DataloggingTab::DownloadFinished()
         EndDownload();
         return;
     }
+    OfferToShow(*download);
     SaveDownload(download);
+}
+
+void DataloggingTab::OfferToShow(const logs::LoggerDownloadResult &download)
+{
+    auto log = std::make_shared<logs::LogFile>(logs::LoggerLogOfDownload(
+        download.data, ProposedFileName(window_.widgets().general.Edit_DevSn->text(), QDateTime::currentDateTime())));
+    const std::optional<RangeAlarmSettings> &range = window_.display().LastRange();
+    const logs::AlarmLevels levels = range ? logs::AlarmLevelsOf(*range, log->series) : logs::AlarmLevels{};
+    DownloadedLogs::Of(window_).SetLogger(window_.widgets().general.Edit_DevSn->text(), std::move(log), levels);
+    showButton_->setEnabled(true);
 }
 
 bool DataloggingTab::ClosedByUser(const logs::LoggerDownloadResult &download) const

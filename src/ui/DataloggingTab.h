@@ -62,6 +62,8 @@ private:
     void SetButtonsEnabled(bool enabled);
     void AddCancelButton();
     void CancelClick();
+    // Keeps a completed download for the log viewer and enables "Show...".
+    void OfferToShow(const logs::LoggerDownloadResult &download);
 
     TFo_R310 &window_;
     const LoggerWidgets &w_;
@@ -82,6 +84,7 @@ private:
     bool confirming_ = false;
     // A download was saved since the instrument was connected.
     bool savedThisSession_ = false;
+    QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
 };
 
 } // namespace r310::ui

@@ -1,5 +1,6 @@
 #include "EventPropertiesTab.h"
 
+#include "LogViewer.h"
 #include "R310Cnf.h"
 
 #include <SessionRecorder.h>
@@ -66,6 +67,8 @@ EventPropertiesTab::EventPropertiesTab(TFo_R310 &window)
 
     connect(w_.Button1, &QPushButton::clicked, this, &EventPropertiesTab::Button1Click);
     connect(w_.Button2, &QPushButton::clicked, this, &EventPropertiesTab::Button2Click);
+    showButton_ = DownloadedLogs::MakeShowButton(w_.Button2, QStringLiteral("ButtonShowEvents"));
+    connect(showButton_, &QPushButton::clicked, this, [this] { DownloadedLogs::Of(window_).ShowEvents(); });
     connect(&window, &TFo_R310::answerShown, this,
             [this](const DecodedAnswer &, const AnswerFrame &frame) { ShowAnswer(frame); });
     if (InstrumentConnection *connection = window.connection()) {
@@ -222,6 +225,11 @@ void EventPropertiesTab::DownloadFinished(JobOutcome outcome)
     }
     progressText_->setText(ReadSummary(*download));
     window_.recorder().RecordEvents(download->table);
+    // The log viewer shows the download whether or not it is saved.
+    DownloadedLogs::Of(window_).SetEvents(
+        window_.widgets().general.Edit_DevSn->text(),
+        std::make_shared<logs::LogFile>(logs::EventLogOfLines(download->lines, QLocale::system(), QStringLiteral("Events"))));
+    showButton_->setEnabled(true);
     AskWhereToSave(download);
 }
 

@@ -12,6 +12,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace r310::ui {
 
@@ -60,6 +61,7 @@ private:
     // The events were downloaded and saved since the instrument was connected.
     bool savedThisSession_ = false;
     std::shared_ptr<logs::EventDownload> download_;
+    QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
 };
 
 } // namespace r310::ui

@@ -125,6 +125,7 @@ void InstrumentDisplay::ResetResultBackground()
 
 void InstrumentDisplay::showRange(const RangeAlarmSettings &range)
 {
+    range_ = range;
     RangeWidgets &r = w_.range;
     r.Edit_NP->setText(range.zeroPointVoltageText);
     r.Edit_FS->setText(range.fullScaleVoltageText);
@@ -183,6 +184,7 @@ void InstrumentDisplay::showHardware(const HardwareSettings &hardware)
 
 void InstrumentDisplay::ClearInstrumentDisplay()
 {
+    range_.reset();
     const GeneralWidgets &g = w_.general;
     const RangeWidgets &r = w_.range;
     const SignalsWidgets &s = w_.signalTab;

@@ -7,6 +7,8 @@
 #include <DecodeAnswer.h>
 #include <InstrumentView.h>
 
+#include <optional>
+
 namespace r310::ui {
 
 class ChangeTracking;
@@ -32,6 +34,10 @@ public:
     void ResetResultBackground();
     StatusBackground ResultBackground() const { return resultBackground_; }
 
+    // The alarm settings last shown (the log viewer's alarm levels); empty
+    // while no instrument is connected.
+    const std::optional<RangeAlarmSettings> &LastRange() const { return range_; }
+
     // Shows or hides the log tabs and enables the gated options by the
     // instrument's software version.
     void ApplyFeatureGates(const FeatureGates &gates);
@@ -48,6 +54,7 @@ private:
     MainWidgets &w_;
     ChangeTracking &tracking_;
     StatusBackground resultBackground_ = StatusBackground::Window;
+    std::optional<RangeAlarmSettings> range_;
 };
 
 } // namespace r310::ui

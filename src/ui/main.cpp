@@ -3,6 +3,8 @@
 
 #include <QSettings>
 #include "Dialogs.h"
+#include "LogViewer.h"
+#include "LogViewerShots.h"
 #include "R310Cnf.h"
 #include "ScreenshotTour.h"
 
@@ -95,6 +97,8 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("R310Conf"));
+    if (!line.viewFiles.isEmpty())
+        return RunLogViewer(line.viewFiles, line.levels, line.screenshotDir);
     MessageBoxDialogs startDialogs;
 
     QString gasTableError;

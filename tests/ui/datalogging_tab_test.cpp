@@ -7,6 +7,8 @@
 #include <BuildPrograms.h>
 #include <DataloggingTab.h>
 #include <GasTable.h>
+#include <LogChart.h>
+#include <LogViewer.h>
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -437,4 +440,37 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
 int main(int argc, char **argv)
 {
     return uitest::RunWidgetTests(argc, argv);
+}
+
+TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)
+{
+    WindowRig rig(LoggerInstrument(24, 1));
+    ASSERT_TRUE(rig.Connect());
+    // The Range tab's limits become the chart's alarm levels.
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    auto *show = rig.window().findChild<QPushButton *>(QStringLiteral("ButtonShowLogger"));
+    ASSERT_NE(show, nullptr);
+    EXPECT_FALSE(show->isEnabled());
+    rig.dialogs.saveAnswer.clear(); // the viewer shows it also when it is not saved
+    rig.w().logger.Button8->click();
+    ASSERT_TRUE(DownloadEnded(rig));
+    ASSERT_TRUE(show->isEnabled());
+    show->click();
+    show->click(); // a second viewer of its own
+    const QList<LogViewer *> viewers = rig.window().findChildren<LogViewer *>();
+    ASSERT_EQ(viewers.size(), 2);
+    LogViewer &viewer = *viewers.front();
+    EXPECT_TRUE(viewer.isWindow());
+    EXPECT_TRUE(viewer.chart().HasData());
+    auto *exposure = viewer.findChild<QTableWidget *>(QStringLiteral("exposureTable"));
+    ASSERT_NE(exposure, nullptr);
+    ASSERT_EQ(exposure->rowCount(), 1);
+    EXPECT_EQ(exposure->item(0, 4)->text(), QStringLiteral("360")); // 24 blocks of 15 samples
+    EXPECT_EQ(exposure->item(0, 5)->text(), QStringLiteral("%1").arg(rig.w().logger.Edit13->text()));
+    QStringList names;
+    for (const QAbstractSeries *series : viewer.chart().series())
+        names.append(series->name());
+    EXPECT_TRUE(names.filter(QRegularExpression(QStringLiteral("^A1 "))).size() == 1) << names.join(u'|').toStdString();
+    EXPECT_TRUE(names.filter(QRegularExpression(QStringLiteral("^TWA "))).size() == 1) << names.join(u'|').toStdString();
 }

@@ -1,0 +1,150 @@
+// The log viewer with a full data logger: 40,000 blocks of four gases, 2.4
+// million samples. Prints the time to load the export file (read, series and
+// their min/max pyramids, chart lines) and the time of each redraw (new
+// decimated lines and a painted view) of the whole log, of 1 % of it, and
+// after a resize. Goals: load within 3 s, every redraw within 30 ms.
+//
+//   viewer_bench [BLOCKS] [--write-samples DIR]
+// --write-samples writes a small shift's logger and event files (as the
+// pictures in docs/screenshots use) into DIR and ends.
+#include <ChartExport.h>
+#include <LogChart.h>
+#include <LogChartView.h>
+#include <ShiftLog.h>
+
+#include <DataLoggerExport.h>
+#include <ExportFile.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+using namespace r310;
+
+double Milliseconds(const QElapsedTimer &timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
+
+struct Figures {
+    std::vector<double> runs;
+    double median() const
+    {
+        std::vector<double> sorted = runs;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    double worst() const { return *std::max_element(runs.begin(), runs.end()); }
+};
+
+template <typename Change>
+Figures Redraws(ui::LogChartView &view, Change change, int times = 7)
+{
+    Figures figures;
+    for (int i = 0; i < times; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        change(i);
+        QApplication::processEvents(); // the layout after a resize
+        view.viewport()->repaint();    // painted now, not later
+        figures.runs.push_back(Milliseconds(timer));
+    }
+    return figures;
+}
+
+int WriteSamples(const QString &dir)
+{
+    const QLocale locale(QLocale::English, QLocale::UnitedKingdom);
+    QDir().mkpath(dir);
+    const bool ok = logs::WriteLoggerExport(QDir(dir).filePath(QStringLiteral("Logger_shift.csv")),
+                                            r310test::ShiftLogger(40, 1, locale))
+                        .ok
+                 && logs::WriteExportFile(QDir(dir).filePath(QStringLiteral("Evt_shift.csv")),
+                                          r310test::ShiftEventLines(40, locale))
+                        .ok;
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QStringList arguments = QApplication::arguments();
+    const int writeAt = static_cast<int>(arguments.indexOf(QStringLiteral("--write-samples")));
+    if (writeAt > 0 && writeAt + 1 < arguments.size())
+        return WriteSamples(arguments.at(writeAt + 1));
+    const int blocks = arguments.size() > 1 ? std::max(1, arguments.at(1).toInt()) : 40000;
+    QTextStream out(stdout);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Logger.csv"));
+    QElapsedTimer timer;
+    timer.start();
+    const logs::LoggerExportData data = r310test::ShiftLogger(blocks, 4, QLocale(QLocale::German, QLocale::Germany));
+    if (!logs::WriteLoggerExport(path, data).ok) {
+        out << "cannot write " << path << Qt::endl;
+        return 1;
+    }
+    out << "file: " << blocks << " blocks, 4 gases, " << blocks * 60 << " samples, written in "
+        << QString::number(Milliseconds(timer), 'f', 0) << " ms" << Qt::endl;
+
+    ui::LogChart *chart = new ui::LogChart(QLocale(QLocale::German, QLocale::Germany));
+    ui::LogChartView view(chart);
+    view.resize(1200, 700);
+    view.show();
+    QApplication::processEvents();
+
+    timer.restart();
+    auto log = std::make_shared<logs::LogFile>(logs::ReadLogFile(path));
+    const double read = Milliseconds(timer);
+    chart->SetLogger(log);
+    QApplication::processEvents();
+    view.viewport()->repaint();
+    const double load = Milliseconds(timer);
+    out << "load: " << QString::number(load, 'f', 0) << " ms (reading the file " << QString::number(read, 'f', 0)
+        << " ms), goal 3000 ms" << Qt::endl;
+
+    const std::int64_t from = chart->WholeFrom(), span = chart->WholeTo() - chart->WholeFrom();
+    const Figures whole = Redraws(view, [&](int) { chart->ShowWhole(); });
+    const Figures percent = Redraws(view, [&](int i) {
+        const std::int64_t start = from + span * (10 + 10 * i) / 100;
+        chart->ShowTimes(start, start + span / 100);
+    });
+    chart->ShowWhole();
+    const Figures resize = Redraws(view, [&](int i) { view.resize(i % 2 ? 1200 : 1000, i % 2 ? 700 : 600); });
+    auto print = [&out](const char *name, const Figures &figures) {
+        out << "redraw " << name << ": median " << QString::number(figures.median(), 'f', 1) << " ms, worst "
+            << QString::number(figures.worst(), 'f', 1) << " ms, goal 30 ms" << Qt::endl;
+    };
+    print("whole log", whole);
+    print("1 % of it", percent);
+    print("after a resize", resize);
+    const Figures lines = Redraws(view, [&](int) { chart->Redraw(); });
+    print("of the lines alone (decimation and series, no layout change)", lines);
+    Figures computing;
+    for (int i = 0; i < 7; ++i) {
+        QElapsedTimer only;
+        only.start();
+        chart->Redraw();
+        computing.runs.push_back(Milliseconds(only));
+        QApplication::processEvents();
+    }
+    print("new points only (no painting)", computing);
+    Figures painting;
+    for (int i = 0; i < 7; ++i) {
+        QElapsedTimer only;
+        only.start();
+        view.viewport()->repaint();
+        painting.runs.push_back(Milliseconds(only));
+    }
+    print("painting only (unchanged points)", painting);
+    out << "points held by the chart: " << chart->PointCount() << " for " << static_cast<int>(chart->plotArea().width())
+        << " pixel columns" << Qt::endl;
+    return 0;
+}

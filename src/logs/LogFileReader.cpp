@@ -1,0 +1,577 @@
+#include "LogFileReader.h"
+
+#include "DataLoggerExport.h"
+#include "EventLog.h"
+
+#include <Formats.h>
+#include <SekDate.h>
+
+#include <QFile>
+#include <QHash>
+#include <QStringView>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace r310::logs {
+
+namespace {
+
+// Lines looked at to choose the regional settings.
+constexpr int kLocaleProbeLines = 50;
+
+QString PlainBlanks(QString text)
+{
+    for (QChar &c : text) {
+        if (c.isSpace())
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// Date-time and number texts of one regional setting, with caches: a log
+// repeats the same few dates and, at a fixed interval, the same times of day.
+class LocaleReader {
+public:
+    explicit LocaleReader(const QLocale &locale)
+        : locale_(locale), dateFormat_(PlainBlanks(ShortDateFormat(locale))),
+          timeFormat_(PlainBlanks(LongTimeFormat(locale))),
+          dateBlanks_(static_cast<int>(dateFormat_.count(QLatin1Char(' ')))),
+          decimal_(locale.decimalPoint()), minus_(locale.negativeSign())
+    {
+        // Numbers of the common settings are read from the bytes directly.
+        fastNumbers_ = decimal_.size() == 1 && decimal_.front().unicode() < 128 && minus_.size() == 1
+                    && minus_.front().unicode() < 128;
+        if (fastNumbers_) {
+            decimalByte_ = static_cast<char>(decimal_.front().unicode());
+            minusByte_ = static_cast<char>(minus_.front().unicode());
+        }
+    }
+
+    // The same for a field's bytes (Latin-1), with caches on the bytes: no
+    // text is made for a date or time seen before.
+    std::optional<std::int64_t> dateTime(std::string_view text)
+    {
+        std::size_t split = std::string_view::npos;
+        for (int blanks = 0; blanks <= dateBlanks_; ++blanks) {
+            split = text.find(' ', split == std::string_view::npos ? 0 : split + 1);
+            if (split == std::string_view::npos)
+                return std::nullopt;
+        }
+        const std::string_view datePart = text.substr(0, split);
+        if (datePart != lastDate_) {
+            const auto cached = dateBytes_.find(std::string(datePart));
+            std::optional<std::int64_t> day;
+            if (cached != dateBytes_.end())
+                day = cached->second;
+            else if ((day = date(QString::fromLatin1(datePart.data(), static_cast<qsizetype>(datePart.size())))))
+                dateBytes_.emplace(std::string(datePart), *day);
+            if (!day)
+                return std::nullopt;
+            lastDate_ = std::string(datePart);
+            lastDay_ = *day;
+        }
+        const std::string_view timePart = text.substr(split + 1);
+        std::string timeKey(timePart);
+        auto cachedTime = timeBytes_.find(timeKey);
+        if (cachedTime == timeBytes_.end()) {
+            const std::optional<int> second =
+                time(QString::fromLatin1(timePart.data(), static_cast<qsizetype>(timePart.size())));
+            if (!second)
+                return std::nullopt;
+            cachedTime = timeBytes_.emplace(std::move(timeKey), *second).first;
+        }
+        return lastDay_ * 86400 + cachedTime->second;
+    }
+
+    // A number and its decimals (digits after the separator, 0 in scientific notation).
+    std::optional<double> number(std::string_view text, int &decimals) const
+    {
+        while (!text.empty() && text.front() == ' ')
+            text.remove_prefix(1);
+        while (!text.empty() && text.back() == ' ')
+            text.remove_suffix(1);
+        constexpr std::size_t kLongest = 48;
+        if (text.empty())
+            return std::nullopt;
+        if (!fastNumbers_ || text.size() > kLongest) {
+            const QString slow = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+            decimals = this->decimals(slow);
+            return number(slow);
+        }
+        char buffer[kLongest];
+        std::size_t point = std::string_view::npos;
+        bool scientific = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            char c = text[i];
+            if (c == decimalByte_) {
+                c = '.';
+                point = i;
+            } else if (c == minusByte_) {
+                c = '-';
+            } else if (c == 'E' || c == 'e') {
+                scientific = true;
+            }
+            buffer[i] = c;
+        }
+        double value = 0;
+        const auto [end, error] = std::from_chars(buffer, buffer + text.size(), value);
+        if (error != std::errc() || end != buffer + text.size())
+            return std::nullopt;
+        decimals = point == std::string_view::npos || scientific ? 0 : static_cast<int>(text.size() - point - 1);
+        return value;
+    }
+
+    const QLocale &locale() const { return locale_; }
+
+    std::optional<std::int64_t> dateTime(QStringView text)
+    {
+        // The date has dateBlanks_ blanks of its own; one more parts it from the time.
+        qsizetype split = -1;
+        for (int blanks = 0; blanks <= dateBlanks_; ++blanks) {
+            split = text.indexOf(QLatin1Char(' '), split + 1);
+            if (split < 0)
+                return std::nullopt;
+        }
+        const std::optional<std::int64_t> day = date(text.left(split));
+        const std::optional<int> second = time(text.mid(split + 1));
+        if (!day || !second)
+            return std::nullopt;
+        return *day * 86400 + *second;
+    }
+
+    std::optional<double> number(QStringView text) const
+    {
+        QString plain = text.trimmed().toString();
+        if (plain.isEmpty())
+            return std::nullopt;
+        if (minus_ != QLatin1String("-"))
+            plain.replace(minus_, QStringLiteral("-"));
+        if (decimal_ != QLatin1String("."))
+            plain.replace(decimal_, QStringLiteral("."));
+        bool ok = false;
+        const double value = QLocale::c().toDouble(plain, &ok);
+        if (!ok)
+            return std::nullopt;
+        return value;
+    }
+
+    // Digits after the decimal separator of a fixed-point text.
+    int decimals(QStringView text) const
+    {
+        const qsizetype point = text.indexOf(decimal_);
+        if (point < 0 || text.contains(QLatin1Char('E'), Qt::CaseInsensitive))
+            return 0;
+        return static_cast<int>(text.size() - point - decimal_.size());
+    }
+
+private:
+    std::optional<std::int64_t> date(QStringView text)
+    {
+        const QString key = text.toString();
+        const auto cached = dates_.constFind(key);
+        if (cached != dates_.cend())
+            return *cached;
+        const QDate parsed = locale_.toDate(key, dateFormat_);
+        if (!parsed.isValid())
+            return std::nullopt;
+        const std::int64_t day = QDate(1970, 1, 1).daysTo(parsed);
+        dates_.insert(key, day);
+        return day;
+    }
+    std::optional<int> time(QStringView text)
+    {
+        const QString key = text.toString();
+        const auto cached = times_.constFind(key);
+        if (cached != times_.cend())
+            return *cached;
+        const QTime parsed = locale_.toTime(key, timeFormat_);
+        if (!parsed.isValid())
+            return std::nullopt;
+        const int second = parsed.msecsSinceStartOfDay() / 1000;
+        times_.insert(key, second);
+        return second;
+    }
+
+    QLocale locale_;
+    QString dateFormat_;
+    QString timeFormat_;
+    int dateBlanks_;
+    QString decimal_;
+    QString minus_;
+    QHash<QString, std::int64_t> dates_;
+    QHash<QString, int> times_;
+    bool fastNumbers_ = false;
+    char decimalByte_ = '.';
+    char minusByte_ = '-';
+    std::string lastDate_;
+    std::int64_t lastDay_ = 0;
+    std::unordered_map<std::string, std::int64_t> dateBytes_;
+    std::unordered_map<std::string, int> timeBytes_;
+};
+
+std::vector<QLocale> DefaultLocales()
+{
+    return {QLocale::system(), QLocale(QLocale::German, QLocale::Germany),
+            QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::English, QLocale::UnitedKingdom),
+            QLocale::c()};
+}
+
+// The lines of the file as bytes (without line ends), and as text where needed.
+struct Lines {
+    std::vector<std::string_view> raw;
+    std::size_t size() const { return raw.size(); }
+    QString text(std::size_t i) const
+    {
+        return QString::fromLatin1(raw[i].data(), static_cast<qsizetype>(raw[i].size()));
+    }
+};
+
+Lines SplitLines(const QByteArray &bytes)
+{
+    Lines lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        qsizetype stop = end;
+        if (stop > start && bytes.at(stop - 1) == '\r')
+            --stop;
+        lines.raw.emplace_back(bytes.constData() + start, static_cast<std::size_t>(stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+QString Quoted(const QString &line)
+{
+    constexpr int kShown = 60;
+    return u'"' + (line.size() > kShown ? line.left(kShown) + QStringLiteral("...") : line) + u'"';
+}
+
+// One data logger line: date-time, value, gas, alarm, and the empty field after the last ";".
+struct LoggerLine {
+    std::int64_t time = 0;
+    double value = 0;
+    std::string_view gas;
+    bool alarm = false;
+    int decimals = 0;
+};
+
+constexpr std::string_view kSeparatorBytes = " ; ; ; ;";
+
+std::optional<LoggerLine> ParseLoggerLine(std::string_view line, LocaleReader &reader)
+{
+    std::string_view fields[5];
+    std::size_t count = 0, start = 0;
+    for (;;) {
+        const std::size_t end = line.find(';', start);
+        if (count == 5)
+            return std::nullopt;
+        fields[count++] = line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    if (count != 5 || !fields[4].empty())
+        return std::nullopt;
+    LoggerLine parsed;
+    const std::optional<std::int64_t> time = reader.dateTime(fields[0]);
+    const std::optional<double> value = reader.number(fields[1], parsed.decimals);
+    if (!time || !value)
+        return std::nullopt;
+    const std::string_view alarm = fields[3];
+    if (alarm != "ALARM" && alarm != " ")
+        return std::nullopt;
+    parsed.time = *time;
+    parsed.value = *value;
+    parsed.gas = fields[2];
+    parsed.alarm = alarm == "ALARM";
+    return parsed;
+}
+
+bool KnownEventType(QStringView type)
+{
+    for (int t = 1; t <= 20; ++t) {
+        const QString text = EventTypeText(static_cast<std::uint8_t>(t));
+        if (!text.isEmpty() && type == text)
+            return true;
+    }
+    return false;
+}
+
+std::optional<EventEntry> ParseEventLine(QStringView line, LocaleReader &reader)
+{
+    const QList<QStringView> fields = line.split(QLatin1Char(';'));
+    if (fields.size() != 3 && fields.size() != 10)
+        return std::nullopt;
+    if (!fields.back().isEmpty())
+        return std::nullopt;
+    EventEntry entry;
+    bool ok = false;
+    entry.number = fields[0].toInt(&ok);
+    const std::optional<std::int64_t> time = reader.dateTime(fields[1]);
+    if (!ok || !time)
+        return std::nullopt;
+    entry.time = *time;
+    if (fields.size() == 3)
+        return entry;
+    if (!KnownEventType(fields[2]))
+        return std::nullopt;
+    entry.type = fields[2].toString();
+    entry.value = fields[3].toString();
+    entry.stel = fields[4].toString();
+    entry.twa = fields[5].toString();
+    entry.gas = fields[6].toString();
+    entry.battery = fields[7].toString();
+    entry.mk = fields[8].toString();
+    if (entry.isAlarm()) {
+        entry.valueNumber = reader.number(fields[3]);
+        if (!entry.valueNumber || !reader.number(fields[4]) || !reader.number(fields[5]))
+            return std::nullopt;
+    }
+    return entry;
+}
+
+// The regional settings that read the most of the first data lines.
+template <typename Parse>
+std::unique_ptr<LocaleReader> ChooseLocale(const Lines &lines, const std::vector<QLocale> &locales, Parse parse)
+{
+    std::unique_ptr<LocaleReader> best;
+    int bestCount = -1;
+    for (const QLocale &locale : locales) {
+        auto reader = std::make_unique<LocaleReader>(locale);
+        int count = 0;
+        int probed = 0;
+        for (std::size_t i = 1; i < lines.size() && probed < kLocaleProbeLines; ++i) {
+            if (lines.raw[i].find_first_not_of(" \t") == std::string_view::npos || lines.raw[i] == kSeparatorBytes)
+                continue;
+            ++probed;
+            if (parse(lines, i, *reader))
+                ++count;
+        }
+        if (count > bestCount) {
+            bestCount = count;
+            best = std::move(reader);
+        }
+    }
+    return best;
+}
+
+class ProblemCollector {
+public:
+    explicit ProblemCollector(LogFile &file) : file_(file) {}
+    void bad(std::size_t index, const QString &line, const QString &expected)
+    {
+        ++file_.badLines;
+        if (file_.firstBadLine != 0)
+            return;
+        file_.firstBadLine = static_cast<int>(index + 1);
+        file_.problem = QStringLiteral("%1: line %2 is not %3: %4")
+                            .arg(name_.isEmpty() ? QStringLiteral("file") : name_)
+                            .arg(index + 1)
+                            .arg(expected, Quoted(line));
+    }
+    void setName(const QString &name) { name_ = name; }
+    void finish()
+    {
+        if (file_.badLines > 1)
+            file_.problem += QStringLiteral(" (%1 lines could not be read)").arg(file_.badLines);
+    }
+
+private:
+    LogFile &file_;
+    QString name_;
+};
+
+void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, ProblemCollector &problems)
+{
+    std::map<QString, std::size_t> seriesOf;
+    std::size_t lastSeries = 0;
+    std::string lastGas;
+    int section = 0;
+    file.sections = 1;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view text = lines.raw[i];
+        if (text.empty() && i + 1 == lines.size())
+            continue;
+        if (text == kSeparatorBytes) {
+            ++section;
+            ++file.sections;
+            continue;
+        }
+        const std::optional<LoggerLine> line = ParseLoggerLine(text, reader);
+        if (!line) {
+            problems.bad(i, lines.text(i), QStringLiteral("a data logger line (date and time;value;gas;alarm;)"));
+            continue;
+        }
+        ++file.linesRead;
+        // Sets come 15 samples at a time, so the series of the line before is the likely one.
+        const auto goesOn = [&](std::size_t index) {
+            const LoggerSeries &candidate = file.series[index];
+            return candidate.runs.empty() || candidate.runs.back().section != section
+                || candidate.times.back() < line->time;
+        };
+        if (file.series.empty() || line->gas != lastGas || !goesOn(lastSeries)) {
+            lastGas = std::string(line->gas);
+            const QString gas = QString::fromLatin1(lastGas.data(), static_cast<qsizetype>(lastGas.size()));
+            // Two sets of one gas in a block repeat the block's times: the
+            // second set is a series of its own, "ppm CO (2)".
+            for (int lane = 1;; ++lane) {
+                const QString name = lane == 1 ? gas : QStringLiteral("%1 (%2)").arg(gas).arg(lane);
+                auto found = seriesOf.find(name);
+                if (found == seriesOf.end()) {
+                    found = seriesOf.emplace(name, file.series.size()).first;
+                    file.series.push_back(LoggerSeries{name, {}, {}, {}, {}, 0});
+                }
+                if (goesOn(found->second)) {
+                    lastSeries = found->second;
+                    break;
+                }
+            }
+        }
+        LoggerSeries &series = file.series[lastSeries];
+        if (series.runs.empty() || series.runs.back().section != section)
+            series.runs.push_back(LoggerSeries::Run{section, series.size(), series.size(), 0});
+        series.times.push_back(line->time);
+        series.values.push_back(line->value);
+        series.alarms.push_back(line->alarm ? 1 : 0);
+        series.decimals = std::max(series.decimals, line->decimals);
+        series.runs.back().end = series.size();
+    }
+    for (LoggerSeries &series : file.series) {
+        for (LoggerSeries::Run &run : series.runs)
+            run.interval = MostFrequentStep(series.times, run.begin, run.end);
+    }
+}
+
+void ReadEvents(const Lines &lines, LocaleReader &reader, LogFile &file, ProblemCollector &problems)
+{
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const QString text = lines.text(i);
+        if (text.isEmpty() && i + 1 == lines.size())
+            continue;
+        std::optional<EventEntry> entry = ParseEventLine(text, reader);
+        if (!entry) {
+            problems.bad(i, text, QStringLiteral("an event line (No;date and time;type;value;STEL;TWA;gas;battery;MK;)"));
+            continue;
+        }
+        ++file.linesRead;
+        file.events.push_back(std::move(*entry));
+    }
+}
+
+} // namespace
+
+std::int64_t WallClockSeconds(const QDateTime &dateTime)
+{
+    return QDate(1970, 1, 1).daysTo(dateTime.date()) * 86400 + dateTime.time().msecsSinceStartOfDay() / 1000;
+}
+
+QDateTime WallClockDateTime(std::int64_t seconds)
+{
+    const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const int second = static_cast<int>(seconds - days * 86400);
+    return QDateTime(QDate(1970, 1, 1).addDays(days), QTime::fromMSecsSinceStartOfDay(second * 1000));
+}
+
+std::int64_t MostFrequentStep(const std::vector<std::int64_t> &times, std::size_t begin, std::size_t end)
+{
+    std::map<std::int64_t, std::size_t> counts;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+        const std::int64_t step = times[i] - times[i - 1];
+        if (step > 0)
+            ++counts[step];
+    }
+    std::int64_t best = 0;
+    std::size_t bestCount = 0;
+    for (const auto &[step, count] : counts) {
+        if (count > bestCount) {
+            best = step;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+LogFile ReadLogFileBytes(const QByteArray &bytes, const QString &name, std::vector<QLocale> locales)
+{
+    LogFile file;
+    file.path = name;
+    ProblemCollector problems(file);
+    problems.setName(name);
+    const Lines lines = SplitLines(bytes);
+    const QString first = lines.size() == 0 ? QString() : lines.text(0);
+    if (locales.empty())
+        locales = DefaultLocales();
+    if (first == kLoggerHeaderLine) {
+        file.kind = LogFileKind::DataLogger;
+        auto reader = ChooseLocale(lines, locales, [](const Lines &all, std::size_t i, LocaleReader &r) {
+            return ParseLoggerLine(all.raw[i], r).has_value();
+        });
+        file.locale = reader->locale();
+        ReadLogger(lines, *reader, file, problems);
+    } else if (first == kEventHeaderLine) {
+        file.kind = LogFileKind::EventLog;
+        auto reader = ChooseLocale(lines, locales, [](const Lines &all, std::size_t i, LocaleReader &r) {
+            return ParseEventLine(all.text(i), r).has_value();
+        });
+        file.locale = reader->locale();
+        ReadEvents(lines, *reader, file, problems);
+    } else {
+        problems.bad(0, first,
+                     QStringLiteral("the first line of a data logger or event log export file (\"%1\" or \"%2\")")
+                         .arg(kLoggerHeaderLine, kEventHeaderLine));
+        return file;
+    }
+    problems.finish();
+    return file;
+}
+
+LogFile LoggerLogOfDownload(const LoggerExportData &data, const QString &name)
+{
+    std::vector<QLocale> locales = DefaultLocales();
+    locales.insert(locales.begin(), data.locale);
+    LogFile file = ReadLogFileBytes(EncodeExportLines(LoggerExportLines(data)), name, locales);
+    std::map<std::int64_t, std::int64_t> intervalAt; // first sample of a block -> its interval
+    for (const LoggerBlock &block : data.blocks) {
+        const QDateTime first = DateTimeFromDays(SekToDateTime(block.header.firstSampleTime));
+        if (first.isValid() && block.header.interval > 0)
+            intervalAt.emplace(WallClockSeconds(first), block.header.interval);
+    }
+    for (LoggerSeries &series : file.series) {
+        for (LoggerSeries::Run &run : series.runs) {
+            const auto found = run.begin < run.end ? intervalAt.find(series.times[run.begin]) : intervalAt.end();
+            if (found != intervalAt.end())
+                run.interval = found->second;
+        }
+    }
+    return file;
+}
+
+LogFile EventLogOfLines(const QStringList &lines, const QLocale &locale, const QString &name)
+{
+    std::vector<QLocale> locales = DefaultLocales();
+    locales.insert(locales.begin(), locale);
+    return ReadLogFileBytes(EncodeExportLines(lines), name, locales);
+}
+
+LogFile ReadLogFile(const QString &path, std::vector<QLocale> locales)
+{
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly)) {
+        LogFile file;
+        file.path = path;
+        file.problem = QStringLiteral("Cannot open file %1: %2").arg(path, source.errorString());
+        return file;
+    }
+    return ReadLogFileBytes(source.readAll(), path, std::move(locales));
+}
+
+} // namespace r310::logs

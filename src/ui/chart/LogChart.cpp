@@ -1,0 +1,392 @@
+#include "LogChart.h"
+
+#include <Formats.h>
+
+#include <QImage>
+#include <QLegendMarker>
+#include <QPainter>
+#include <QPen>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace r310::ui {
+
+namespace {
+
+// Colours of the series in turn; alarm marks are red, so no series is.
+const std::array<QColor, 6> kSeriesColours{QColor(0, 90, 180), QColor(0, 140, 60), QColor(120, 60, 160),
+                                           QColor(200, 120, 0), QColor(0, 150, 160), QColor(90, 90, 90)};
+const QColor kAlarmColour(220, 0, 0);
+
+// A mark drawn as a picture by its series: thousands of marks stay one
+// graphics item instead of one item each.
+QImage Mark(const QColor &colour, int size, bool triangle)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    if (triangle)
+        painter.drawPolygon(QPolygonF{QPointF(size / 2.0, 0), QPointF(size, size), QPointF(0, size)});
+    else
+        painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+    return image;
+}
+
+QString UnitOf(const QString &gasText)
+{
+    const qsizetype blank = gasText.indexOf(QLatin1Char(' '));
+    return blank < 0 ? gasText : gasText.left(blank);
+}
+
+} // namespace
+
+LogChart::LogChart(const QLocale &locale, QGraphicsItem *parent)
+    : QChart(parent), locale_(locale), timeAxis_(new QDateTimeAxis(this)), valueAxis_(new QValueAxis(this))
+{
+    setLocale(locale);
+    setLocalizeNumbers(true);
+    timeAxis_->setFormat(ShortDateFormat(locale) + QLatin1Char(' ') + LongTimeFormat(locale));
+    timeAxis_->setTitleText(QStringLiteral("Date/Time"));
+    valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
+    addAxis(timeAxis_, Qt::AlignBottom);
+    addAxis(valueAxis_, Qt::AlignLeft);
+    legend()->setAlignment(Qt::AlignBottom);
+    setMargins(QMargins(4, 4, 12, 4));
+    connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, &LogChart::AxisTimesChanged);
+    connect(valueAxis_, &QValueAxis::rangeChanged, this, [this](qreal low, qreal high) {
+        if (applying_)
+            return;
+        low_ = low;
+        high_ = high;
+        UpdateEventMarks(Columns());
+    });
+    connect(this, &QChart::plotAreaChanged, this, [this] { Redraw(); });
+
+    alarmEvents_ = new QScatterSeries(this);
+    alarmEvents_->setName(QStringLiteral("Alarm events"));
+    otherEvents_ = new QScatterSeries(this);
+    otherEvents_->setName(QStringLiteral("Other events"));
+    for (QScatterSeries *events : {alarmEvents_, otherEvents_}) {
+        events->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+        events->setMarkerSize(11);
+        const QColor colour = events == alarmEvents_ ? QColor(255, 140, 0) : QColor(60, 60, 60);
+        events->setColor(colour);
+        events->setBorderColor(Qt::transparent);
+        events->setLightMarker(Mark(colour, 11, true));
+        AttachSeries(events);
+    }
+    ShowEventLegend();
+}
+
+LogChart::~LogChart() = default;
+
+void LogChart::AttachSeries(QAbstractSeries *series)
+{
+    addSeries(series);
+    series->attachAxis(timeAxis_);
+    series->attachAxis(valueAxis_);
+}
+
+void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
+{
+    for (SeriesLines &lines : traces_) {
+        for (QLineSeries *run : lines.runs) {
+            removeSeries(run);
+            delete run;
+        }
+        removeSeries(lines.alarms);
+        delete lines.alarms;
+    }
+    traces_.clear();
+    logger_ = std::move(logger);
+    if (!logger_)
+        return;
+    bool anySample = false;
+    wholeFrom_ = wholeTo_ = 0;
+    wholeLow_ = wholeHigh_ = 0;
+    QStringList units;
+    for (const logs::LoggerSeries &series : logger_->series) {
+        SeriesLines lines;
+        lines.trace = std::make_unique<logs::SeriesTrace>(series);
+        lines.colour = kSeriesColours[traces_.size() % kSeriesColours.size()];
+        for (std::size_t r = 0; r < series.runs.size(); ++r) {
+            auto *line = new QLineSeries(this);
+            line->setName(series.gas);
+            line->setPen(QPen(lines.colour, 1.5));
+            AttachSeries(line);
+            if (r > 0) {
+                for (QLegendMarker *marker : legend()->markers(line))
+                    marker->setVisible(false);
+            }
+            lines.runs.push_back(line);
+        }
+        lines.alarms = new QScatterSeries(this);
+        lines.alarms->setName(series.gas + QStringLiteral(" in alarm"));
+        lines.alarms->setMarkerSize(7);
+        lines.alarms->setColor(kAlarmColour);
+        lines.alarms->setBorderColor(Qt::transparent);
+        lines.alarms->setLightMarker(Mark(kAlarmColour, 7, false));
+        AttachSeries(lines.alarms);
+        for (const logs::LoggerSeries::Run &run : series.runs) {
+            if (run.begin == run.end)
+                continue;
+            const std::int64_t first = series.times[run.begin], last = series.times[run.end - 1];
+            wholeFrom_ = anySample ? std::min(wholeFrom_, first) : first;
+            wholeTo_ = anySample ? std::max(wholeTo_, last) : last;
+            anySample = true;
+        }
+        if (!series.values.empty()) {
+            const auto [low, high] = std::minmax_element(series.values.begin(), series.values.end());
+            wholeLow_ = std::min({wholeLow_, *low, 0.0});
+            wholeHigh_ = std::max(wholeHigh_, *high);
+        }
+        if (!units.contains(UnitOf(series.gas)))
+            units.append(UnitOf(series.gas));
+        traces_.push_back(std::move(lines));
+    }
+    valueAxis_->setTitleText(units.join(QStringLiteral(", ")));
+    if (wholeTo_ <= wholeFrom_)
+        wholeTo_ = wholeFrom_ + 60;
+    zoneOffset_ = QDateTime(logs::WallClockDateTime(wholeFrom_).date(), logs::WallClockDateTime(wholeFrom_).time())
+                      .offsetFromUtc();
+    // The event marks and level lines go on top of the lines.
+    for (QAbstractSeries *onTop : {static_cast<QAbstractSeries *>(alarmEvents_), static_cast<QAbstractSeries *>(otherEvents_)}) {
+        removeSeries(onTop);
+        AttachSeries(onTop);
+    }
+    ShowEventLegend();
+    SetAlarmLevels(levels_);
+    ShowWhole();
+}
+
+void LogChart::ShowEventLegend()
+{
+    for (QScatterSeries *events : {alarmEvents_, otherEvents_}) {
+        const bool any = std::any_of(events_.begin(), events_.end(), [events, this](const logs::EventEntry &event) {
+            return event.isAlarm() == (events == alarmEvents_);
+        });
+        for (QLegendMarker *marker : legend()->markers(events))
+            marker->setVisible(any);
+    }
+}
+
+void LogChart::AddLevelLine(const QString &name, double level, const QColor &colour, Qt::PenStyle style)
+{
+    auto *line = new QLineSeries(this);
+    line->setName(QStringLiteral("%1 %2").arg(name, locale_.toString(level, 'g', 7)));
+    QPen pen(colour, 1.5, style);
+    line->setPen(pen);
+    AttachSeries(line);
+    levelLines_.emplace_back(line, level);
+    wholeHigh_ = std::max(wholeHigh_, level);
+}
+
+void LogChart::SetAlarmLevels(const logs::AlarmLevels &levels)
+{
+    for (auto &[line, level] : levelLines_) {
+        removeSeries(line);
+        delete line;
+    }
+    levelLines_.clear();
+    levels_ = levels;
+    if (levels.a1)
+        AddLevelLine(QStringLiteral("A1"), *levels.a1, QColor(240, 170, 0), Qt::SolidLine);
+    if (levels.a2)
+        AddLevelLine(QStringLiteral("A2"), *levels.a2, QColor(230, 90, 0), Qt::SolidLine);
+    if (levels.a3)
+        AddLevelLine(QStringLiteral("A3"), *levels.a3, QColor(170, 0, 0), Qt::SolidLine);
+    if (levels.stel)
+        AddLevelLine(QStringLiteral("STEL"), *levels.stel, QColor(150, 0, 150), Qt::DashLine);
+    if (levels.twa)
+        AddLevelLine(QStringLiteral("TWA"), *levels.twa, QColor(0, 110, 200), Qt::DashLine);
+    UpdateLevelLines();
+}
+
+void LogChart::SetEvents(const std::vector<logs::EventEntry> &events)
+{
+    events_ = events;
+    ShowEventLegend();
+    UpdateEventMarks(Columns());
+}
+
+void LogChart::ShowWhole()
+{
+    from_ = wholeFrom_;
+    to_ = wholeTo_;
+    if (wholeHigh_ <= wholeLow_)
+        wholeHigh_ = wholeLow_ + 1;
+    const double margin = (wholeHigh_ - wholeLow_) * 0.05;
+    low_ = wholeLow_ < 0 ? wholeLow_ - margin : 0;
+    high_ = wholeHigh_ + margin;
+    ApplyAxes();
+}
+
+void LogChart::ShowTimes(std::int64_t from, std::int64_t to)
+{
+    from_ = from;
+    to_ = std::max(to, from + 1);
+    ApplyAxes();
+}
+
+void LogChart::ShowValues(double low, double high)
+{
+    low_ = low;
+    high_ = high > low ? high : low + 1;
+    ApplyAxes();
+}
+
+void LogChart::ZoomTime(double factor, std::int64_t centre)
+{
+    if (centre < from_ || centre > to_)
+        centre = from_ + (to_ - from_) / 2;
+    const double before = static_cast<double>(centre - from_), after = static_cast<double>(to_ - centre);
+    const auto from = centre - static_cast<std::int64_t>(std::llround(before * factor));
+    const auto to = centre + static_cast<std::int64_t>(std::llround(after * factor));
+    // No closer than a minute across, no wider than the whole log twice over.
+    const std::int64_t wholeSpan = std::max<std::int64_t>(wholeTo_ - wholeFrom_, 60);
+    if (to - from < 60 || to - from > 2 * wholeSpan)
+        return;
+    ShowTimes(from, to);
+}
+
+void LogChart::PanTime(double fraction)
+{
+    const auto shift = static_cast<std::int64_t>(std::llround(static_cast<double>(to_ - from_) * fraction));
+    ShowTimes(from_ + shift, to_ + shift);
+}
+
+void LogChart::PanValue(double fraction)
+{
+    const double shift = (high_ - low_) * fraction;
+    ShowValues(low_ + shift, high_ + shift);
+}
+
+qreal LogChart::AxisTime(std::int64_t seconds) const
+{
+    return static_cast<qreal>(seconds - zoneOffset_) * 1000.0;
+}
+
+std::int64_t LogChart::WallClockOf(qreal axisTime) const
+{
+    return static_cast<std::int64_t>(std::llround(axisTime / 1000.0)) + zoneOffset_;
+}
+
+void LogChart::ApplyAxes()
+{
+    applying_ = true;
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(from_))),
+                        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(to_))));
+    valueAxis_->setRange(low_, high_);
+    applying_ = false;
+    Redraw();
+}
+
+void LogChart::AxisTimesChanged(const QDateTime &min, const QDateTime &max)
+{
+    if (applying_)
+        return;
+    from_ = WallClockOf(static_cast<qreal>(min.toMSecsSinceEpoch()));
+    to_ = WallClockOf(static_cast<qreal>(max.toMSecsSinceEpoch()));
+    Redraw();
+}
+
+int LogChart::Columns() const
+{
+    return std::max(1, static_cast<int>(plotArea().width()));
+}
+
+void LogChart::Redraw()
+{
+    const int columns = Columns();
+    const int ticks = std::clamp(columns / 170, 2, 12);
+    if (timeAxis_->tickCount() != ticks)
+        timeAxis_->setTickCount(ticks);
+    for (SeriesLines &lines : traces_) {
+        for (std::size_t r = 0; r < lines.runs.size(); ++r) {
+            const std::vector<logs::TracePoint> points = lines.trace->Points(r, from_, to_, columns);
+            QList<QPointF> shown;
+            shown.reserve(static_cast<qsizetype>(points.size()));
+            for (const logs::TracePoint &point : points)
+                shown.append(QPointF(AxisTime(point.time), point.value));
+            lines.runs[r]->replace(shown);
+        }
+        QList<QPointF> alarms;
+        for (const logs::TracePoint &point : lines.trace->AlarmPoints(from_, to_, columns))
+            alarms.append(QPointF(AxisTime(point.time), point.value));
+        lines.alarms->replace(alarms);
+    }
+    UpdateLevelLines();
+    UpdateEventMarks(columns);
+}
+
+void LogChart::UpdateLevelLines()
+{
+    for (auto &[line, level] : levelLines_)
+        line->replace(QList<QPointF>{QPointF(AxisTime(from_), level), QPointF(AxisTime(to_), level)});
+}
+
+void LogChart::UpdateEventMarks(int columns)
+{
+    QList<QPointF> alarms, others;
+    // One mark per pixel column and kind is all the axis can show.
+    int lastAlarmColumn = -1, lastOtherColumn = -1;
+    const double span = static_cast<double>(std::max<std::int64_t>(to_ - from_, 1));
+    for (const logs::EventEntry &event : events_) {
+        if (event.time < from_ || event.time > to_)
+            continue;
+        const int column = static_cast<int>(static_cast<double>(event.time - from_) / span * columns);
+        int &last = event.isAlarm() ? lastAlarmColumn : lastOtherColumn;
+        if (column == last)
+            continue;
+        last = column;
+        (event.isAlarm() ? alarms : others).append(QPointF(AxisTime(event.time), low_));
+    }
+    alarmEvents_->replace(alarms);
+    otherEvents_->replace(others);
+}
+
+int LogChart::PointCount() const
+{
+    int count = 0;
+    for (const SeriesLines &lines : traces_) {
+        for (const QLineSeries *run : lines.runs)
+            count += static_cast<int>(run->count());
+        count += static_cast<int>(lines.alarms->count());
+    }
+    return count + static_cast<int>(alarmEvents_->count() + otherEvents_->count());
+}
+
+std::int64_t LogChart::TimeAt(const QPointF &position) const
+{
+    // QChart::mapToValue changes nothing but is not declared const.
+    return WallClockOf(const_cast<LogChart *>(this)->mapToValue(position, alarmEvents_).x());
+}
+
+QString LogChart::ReadoutAt(const QPointF &position) const
+{
+    if (traces_.empty() || !plotArea().contains(position))
+        return QString();
+    const std::int64_t time = TimeAt(position);
+    QStringList parts;
+    std::int64_t shownTime = time;
+    for (const SeriesLines &lines : traces_) {
+        const logs::LoggerSeries &series = lines.trace->series();
+        const std::size_t nearest = lines.trace->Nearest(time);
+        if (nearest >= series.size())
+            continue;
+        shownTime = series.times[nearest];
+        parts.append(QStringLiteral("%1: %2%3")
+                         .arg(series.gas, locale_.toString(series.values[nearest], 'g', 7),
+                              series.alarms[nearest] ? QStringLiteral(" ALARM") : QString()));
+    }
+    return DateTimeText(logs::WallClockDateTime(shownTime), locale_) + QStringLiteral("   ")
+         + parts.join(QStringLiteral("   "));
+}
+
+} // namespace r310::ui

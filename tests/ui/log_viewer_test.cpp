@@ -1,0 +1,227 @@
+// The log viewer on export files, offscreen: the chart with its series,
+// alarm marks and events, the exposure table, the event table's sorting,
+// filter and colours, zoom and pan from mouse and keyboard with the lines
+// held to a few points per pixel, a damaged file's message, and the export
+// of what is shown.
+#include "UiRig.h"
+
+#include <ChartExport.h>
+#include <LogChart.h>
+#include <LogChartView.h>
+#include <LogViewer.h>
+#include <ShiftLog.h>
+
+#include <DataLoggerExport.h>
+#include <ExportFile.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace r310;
+using namespace r310::ui;
+using namespace uitest;
+
+const QLocale kGerman(QLocale::German, QLocale::Germany);
+
+class LogViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        logger_ = dir_.filePath(QStringLiteral("Logger.csv"));
+        events_ = dir_.filePath(QStringLiteral("Evt.csv"));
+        ASSERT_TRUE(logs::WriteLoggerExport(logger_, r310test::ShiftLogger(120, 2, kGerman)).ok);
+        ASSERT_TRUE(logs::WriteExportFile(events_, r310test::ShiftEventLines(120, kGerman)).ok);
+        viewer_ = std::make_unique<LogViewer>(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        viewer_->setAttribute(Qt::WA_DeleteOnClose, false);
+        viewer_->resize(1000, 700);
+        viewer_->show();
+    }
+    template <typename T>
+    T &Find(const char *name) const
+    {
+        T *found = viewer_->findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            throw std::runtime_error(name);
+        return *found;
+    }
+    QString EventCell(int row, int column) const
+    {
+        const QAbstractItemModel &model = *Find<QTableView>("eventTable").model();
+        return model.data(model.index(row, column)).toString();
+    }
+
+    QTemporaryDir dir_;
+    QString logger_, events_;
+    std::unique_ptr<LogViewer> viewer_;
+};
+
+TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
+{
+    ASSERT_TRUE(viewer_->OpenFile(logger_));
+    ASSERT_TRUE(viewer_->OpenFile(events_));
+    EXPECT_TRUE(viewer_->message().isEmpty()) << viewer_->message().toStdString();
+    EXPECT_TRUE(viewer_->windowTitle().contains(QStringLiteral("Logger.csv, Evt.csv")));
+    LogChart &chart = viewer_->chart();
+    ASSERT_TRUE(chart.HasData());
+    QStringList names;
+    for (const QAbstractSeries *series : chart.series())
+        names.append(series->name());
+    // Two sections a gas: a line each, named once in the legend.
+    EXPECT_EQ(names.count(QStringLiteral("ppm CO")), 2);
+    EXPECT_EQ(names.count(QStringLiteral("ppm H2S")), 2);
+    EXPECT_TRUE(names.contains(QStringLiteral("ppm CO in alarm")));
+
+    // Exposure: a row per gas and section.
+    const QTableWidget &exposure = Find<QTableWidget>("exposureTable");
+    ASSERT_EQ(exposure.rowCount(), 4);
+    EXPECT_EQ(exposure.item(0, 0)->text(), QStringLiteral("ppm CO"));
+    EXPECT_EQ(exposure.item(1, 1)->text(), QStringLiteral("2"));
+    EXPECT_EQ(exposure.item(0, 2)->text(), QStringLiteral("02/03/2026 06:00:00"));
+    EXPECT_EQ(exposure.item(0, 5)->text(), QStringLiteral("60"));
+    EXPECT_TRUE(exposure.item(0, 10)->text().isEmpty()); // no levels known from a file
+
+    // Levels typed into the viewer: drawn, and counted in the exposure table.
+    QLineEdit &levels = Find<QLineEdit>("viewerLevels");
+    levels.setText(QStringLiteral("30,60,100,50"));
+    emit levels.editingFinished();
+    EXPECT_TRUE(viewer_->message().isEmpty());
+    EXPECT_TRUE(exposure.item(0, 10)->text().contains(u':')) << exposure.item(0, 10)->text().toStdString();
+    EXPECT_NE(exposure.item(0, 10)->text(), QStringLiteral("0:00:00"));
+    EXPECT_EQ(exposure.item(0, 12)->text(), QStringLiteral("0:00:00"));
+    QStringList withLevels;
+    for (const QAbstractSeries *series : chart.series())
+        withLevels.append(series->name());
+    EXPECT_TRUE(withLevels.contains(QStringLiteral("A1 30")) && withLevels.contains(QStringLiteral("STEL 50")))
+        << withLevels.join(u'|').toStdString();
+    levels.setText(QStringLiteral("thirty"));
+    emit levels.editingFinished();
+    EXPECT_TRUE(viewer_->message().startsWith(QStringLiteral("Alarm levels"))) << viewer_->message().toStdString();
+
+    // Events: sortable, filtered by type, alarms coloured, marked on the chart.
+    QTableView &table = Find<QTableView>("eventTable");
+    const int all = table.model()->rowCount();
+    ASSERT_EQ(all, static_cast<int>(r310test::ShiftEventLines(120, kGerman).size()) - 1);
+    EXPECT_EQ(EventCell(0, 2), QStringLiteral("Dev-ON"));
+    table.sortByColumn(1, Qt::DescendingOrder);
+    EXPECT_EQ(EventCell(0, 2), QStringLiteral("Dev-OFF"));
+    table.sortByColumn(0, Qt::AscendingOrder);
+    Find<QComboBox>("eventTypeFilter").setCurrentText(QStringLiteral("A1 ON"));
+    ASSERT_GT(table.model()->rowCount(), 0);
+    ASSERT_LT(table.model()->rowCount(), all);
+    for (int row = 0; row < table.model()->rowCount(); ++row)
+        EXPECT_EQ(EventCell(row, 2), QStringLiteral("A1 ON"));
+    const QModelIndex alarm = table.model()->index(0, 3);
+    EXPECT_EQ(table.model()->data(alarm, Qt::BackgroundRole).value<QBrush>().color(), QColor(255, 190, 190));
+    EXPECT_TRUE(names.contains(QStringLiteral("Alarm events")));
+    int marks = 0;
+    for (QAbstractSeries *series : chart.series()) {
+        if (series->name().endsWith(QStringLiteral("events")))
+            marks += static_cast<int>(static_cast<QScatterSeries *>(series)->count());
+    }
+    // At most one mark a pixel column and kind.
+    EXPECT_GT(marks, 2);
+    EXPECT_LE(marks, all);
+}
+
+TEST_F(LogViewerTest, ZoomPanAndReadoutFromMouseAndKeyboard)
+{
+    ASSERT_TRUE(viewer_->OpenFile(logger_));
+    QApplication::processEvents();
+    LogChart &chart = viewer_->chart();
+    LogChartView &view = viewer_->chartView();
+    const std::int64_t whole = chart.ShownTo() - chart.ShownFrom();
+    EXPECT_EQ(chart.ShownFrom(), chart.WholeFrom());
+    // Few points a pixel column, whatever the zoom.
+    const int columns = static_cast<int>(chart.plotArea().width());
+    ASSERT_GT(columns, 100);
+    EXPECT_LE(chart.PointCount(), 4 * 2 * columns + 200);
+
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Plus);
+    EXPECT_NEAR(static_cast<double>(chart.ShownTo() - chart.ShownFrom()), whole / 2.0, 2);
+    const std::int64_t from = chart.ShownFrom();
+    QTest::keyClick(&view, Qt::Key_Right);
+    EXPECT_GT(chart.ShownFrom(), from);
+    QTest::keyClick(&view, Qt::Key_Minus);
+    QTest::keyClick(&view, Qt::Key_Home);
+    EXPECT_EQ(chart.ShownFrom(), chart.WholeFrom());
+    EXPECT_EQ(chart.ShownTo(), chart.WholeTo());
+
+    // The wheel zooms around the pointer: the time under it stays put.
+    const QPoint centre = view.mapFromScene(chart.mapToScene(chart.plotArea().center()));
+    const std::int64_t under = chart.TimeAt(chart.plotArea().center());
+    QWheelEvent wheel(centre, view.mapToGlobal(centre), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &wheel);
+    EXPECT_LT(chart.ShownTo() - chart.ShownFrom(), whole);
+    EXPECT_NEAR(static_cast<double>(chart.TimeAt(chart.plotArea().center())), static_cast<double>(under), whole / 100.0);
+
+    // A dragged rectangle zooms to it.
+    QTest::keyClick(&view, Qt::Key_Home);
+    const QRectF area = chart.plotArea();
+    const QPoint start = view.mapFromScene(chart.mapToScene(area.topLeft() + QPointF(area.width() * 0.4, 5)));
+    const QPoint end = view.mapFromScene(chart.mapToScene(area.bottomLeft() + QPointF(area.width() * 0.5, -5)));
+    QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::NoModifier, start);
+    QTest::mouseMove(view.viewport(), end);
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, end);
+    EXPECT_NEAR(static_cast<double>(chart.ShownTo() - chart.ShownFrom()), whole * 0.1, whole * 0.02);
+
+    // The readout names time, each series' value and the alarm.
+    QLabel &readout = Find<QLabel>("viewerReadout");
+    QTest::mouseMove(view.viewport(), centre);
+    EXPECT_TRUE(readout.text().contains(QStringLiteral("ppm CO: "))) << readout.text().toStdString();
+    EXPECT_TRUE(readout.text().contains(QStringLiteral("/03/2026"))) << readout.text().toStdString();
+}
+
+TEST_F(LogViewerTest, DamagedFileNamesItsFirstBadLineAndShowsTheRest)
+{
+    QStringList lines = logs::LoggerExportLines(r310test::ShiftLogger(4, 1, kGerman));
+    lines[7] = QStringLiteral("kaputt");
+    const QString damaged = dir_.filePath(QStringLiteral("damaged.csv"));
+    ASSERT_TRUE(logs::WriteExportFile(damaged, lines).ok);
+    EXPECT_TRUE(viewer_->OpenFile(damaged));
+    EXPECT_TRUE(viewer_->message().contains(QStringLiteral("line 8"))) << viewer_->message().toStdString();
+    EXPECT_TRUE(Find<QLabel>("viewerMessage").isVisible());
+    // The first section (blocks 0 to 2) less the damaged line.
+    EXPECT_EQ(Find<QTableWidget>("exposureTable").item(0, 4)->text(), QStringLiteral("44"));
+
+    const QString other = dir_.filePath(QStringLiteral("other.txt"));
+    ASSERT_TRUE(logs::WriteExportFile(other, {QStringLiteral("hello")}).ok);
+    EXPECT_FALSE(viewer_->OpenFile(other));
+    EXPECT_TRUE(viewer_->message().contains(QStringLiteral("line 1"))) << viewer_->message().toStdString();
+    EXPECT_TRUE(viewer_->chart().HasData()); // what was shown stays
+}
+
+TEST_F(LogViewerTest, ExportsWhatIsShown)
+{
+    ASSERT_TRUE(viewer_->OpenFile(logger_));
+    viewer_->chart().ZoomTime(0.25);
+    for (const char *name : {"shown.png", "shown.svg", "shown.pdf"}) {
+        const QString path = dir_.filePath(QString::fromLatin1(name));
+        const ChartFileResult written = WriteChartFile(viewer_->chart(), viewer_->chart().size().toSize(), path);
+        ASSERT_TRUE(written.ok) << written.message.toStdString();
+        EXPECT_GT(QFile(path).size(), 1000) << name;
+    }
+    const QImage picture(dir_.filePath(QStringLiteral("shown.png")));
+    EXPECT_EQ(picture.size(), viewer_->chart().size().toSize());
+    EXPECT_FALSE(WriteChartFile(viewer_->chart(), QSize(400, 300), dir_.filePath(QStringLiteral("no/dir/x.png"))).ok);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return uitest::RunWidgetTests(argc, argv);
+}
