@@ -23,6 +23,7 @@ sim::Scenario InstrumentA()
     sim::Scenario scenario = FastInstrument();
     scenario.serialNumber = 1111;
     scenario.exponent = -1; // tenths of a ppm
+    scenario.rangeEnd = 5000; // 0 to 500.0 ppm
     scenario.thresholds = {{305, 600, 1500, 1000, 300}};
     scenario.signalModes = 0xAA;
     scenario.bumpIntervalDays = 45;
@@ -37,6 +38,7 @@ sim::Scenario InstrumentB()
     sim::Scenario scenario = FastInstrument();
     scenario.serialNumber = 2222;
     scenario.exponent = -1;
+    scenario.rangeEnd = 5000;
     return scenario;
 }
 
