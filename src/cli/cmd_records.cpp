@@ -51,20 +51,6 @@ namespace {
 
 QString Usage() { return QStringLiteral("records needs instruments, history SERIAL, export SERIAL or verify (see r310ctl records --help)"); }
 
-std::unique_ptr<records::RecordStore> OpenStore(CtlContext &context, int *code)
-{
-    const records::RecordsChoice choice = records::ChooseRecords(context.options.records, false);
-    if (!choice.ok()) {
-        *code = context.Fail(kExitUsage, choice.error);
-        return nullptr;
-    }
-    QString error;
-    std::unique_ptr<records::RecordStore> store = records::RecordStore::Open(choice.target, &error);
-    if (!store)
-        *code = context.Fail(kExitFailure, QStringLiteral("cannot open the records %1: %2").arg(choice.target.text(), error));
-    return store;
-}
-
 void PrintJson(CtlContext &context, const QJsonValue &value)
 {
     const QJsonDocument document = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
@@ -181,7 +167,7 @@ int RunRecords(CtlContext &context)
         || !(withSerial || what == QLatin1String("instruments") || what == QLatin1String("verify")))
         return context.Fail(kExitUsage, Usage());
     int code = kExitOk;
-    std::unique_ptr<records::RecordStore> store = OpenStore(context, &code);
+    std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, &code);
     if (!store)
         return code;
     if (what == QLatin1String("instruments"))
