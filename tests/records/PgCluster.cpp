@@ -1,5 +1,7 @@
 #include "PgCluster.h"
 
+#include "TestApplication.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -105,6 +107,35 @@ QString PgCluster::Url(const QString &database) const
 r310::records::RecordsTarget PgCluster::Target(const QString &database) const
 {
     return r310::records::ParseRecordsUrl(Url(database)).target;
+}
+
+void StoreTest::SetUpTestSuite()
+{
+    r310test::EnsureApplication();
+    cluster_ = std::make_unique<PgCluster>();
+}
+
+void StoreTest::TearDownTestSuite()
+{
+    cluster_.reset();
+}
+
+void StoreTest::SetUp()
+{
+    r310::records::RecordsTarget target;
+    if (QLatin1String(GetParam()) == QLatin1String("postgresql")) {
+        if (!cluster_->problem().isEmpty())
+            GTEST_SKIP() << "no PostgreSQL server for this test: " << cluster_->problem().toStdString();
+        const QString name = QStringLiteral("records%1").arg(++databases_);
+        ASSERT_TRUE(cluster_->CreateDatabase(name));
+        target = cluster_->Target(name);
+    } else {
+        target = r310::records::ParseRecordsUrl(QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("records.sqlite")))
+                     .target;
+    }
+    QString error;
+    store_ = r310::records::RecordStore::Open(target, &error);
+    ASSERT_TRUE(store_) << error.toStdString();
 }
 
 } // namespace recordstest

@@ -4,11 +4,16 @@
 // (no TCP port), with one database, stopped and removed at the end. When
 // the tests run as root the server runs as the system user "postgres",
 // since PostgreSQL refuses to run as root.
+#include <RecordStore.h>
 #include <RecordsLocation.h>
 
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
 
 namespace recordstest {
 
@@ -34,6 +39,21 @@ private:
     QString bin_;
     bool started_ = false;
     QString problem_;
+};
+
+// A test of the record store, run once on an SQLite file (parameter
+// "sqlite") and once on a new database of the private PostgreSQL server
+// (parameter "postgresql", skipped where no server could be started).
+class StoreTest : public ::testing::TestWithParam<const char *> {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+    QTemporaryDir dir_;
+    std::unique_ptr<r310::records::RecordStore> store_;
+    static inline std::unique_ptr<PgCluster> cluster_;
+    static inline int databases_ = 0;
 };
 
 } // namespace recordstest

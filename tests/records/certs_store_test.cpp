@@ -35,37 +35,7 @@ Cylinder Co(const QString &lot, const QDate &expires)
 
 } // namespace
 
-class CertsStoreTest : public ::testing::TestWithParam<const char *> {
-protected:
-    static void SetUpTestSuite()
-    {
-        r310test::EnsureApplication();
-        cluster_ = std::make_unique<recordstest::PgCluster>();
-    }
-    static void TearDownTestSuite() { cluster_.reset(); }
-
-    void SetUp() override
-    {
-        RecordsTarget target;
-        if (QLatin1String(GetParam()) == QLatin1String("postgresql")) {
-            if (!cluster_->problem().isEmpty())
-                GTEST_SKIP() << "no PostgreSQL server for this test: " << cluster_->problem().toStdString();
-            const QString name = QStringLiteral("certs%1").arg(++databases_);
-            ASSERT_TRUE(cluster_->CreateDatabase(name));
-            target = cluster_->Target(name);
-        } else {
-            target = ParseRecordsUrl(QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("records.sqlite"))).target;
-        }
-        QString error;
-        store_ = RecordStore::Open(target, &error);
-        ASSERT_TRUE(store_) << error.toStdString();
-    }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<RecordStore> store_;
-    static inline std::unique_ptr<recordstest::PgCluster> cluster_;
-    static inline int databases_ = 0;
-};
+class CertsStoreTest : public recordstest::StoreTest {};
 
 TEST_P(CertsStoreTest, TheRegisterKeepsEachLotOnceAndOffersOnlyUsableCylinders)
 {

@@ -91,32 +91,8 @@ QStringList LoggerLines(const std::vector<logs::LoggerBlock> &blocks)
 
 } // namespace
 
-class RecordStoreTest : public ::testing::TestWithParam<const char *> {
+class RecordStoreTest : public recordstest::StoreTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        r310test::EnsureApplication();
-        cluster_ = std::make_unique<recordstest::PgCluster>();
-    }
-    static void TearDownTestSuite() { cluster_.reset(); }
-
-    void SetUp() override
-    {
-        RecordsTarget target;
-        if (QLatin1String(GetParam()) == QLatin1String("postgresql")) {
-            if (!cluster_->problem().isEmpty())
-                GTEST_SKIP() << "no PostgreSQL server for this test: " << cluster_->problem().toStdString();
-            const QString name = QStringLiteral("records%1").arg(++databases_);
-            ASSERT_TRUE(cluster_->CreateDatabase(name));
-            target = cluster_->Target(name);
-        } else {
-            target = ParseRecordsUrl(QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("records.sqlite"))).target;
-        }
-        QString error;
-        store_ = RecordStore::Open(target, &error);
-        ASSERT_TRUE(store_) << error.toStdString();
-    }
-
     // Runs `sql` in a transaction that is rolled back after the check.
     VerifyResult VerifyAfter(const QString &sql)
     {
@@ -150,10 +126,6 @@ protected:
         ASSERT_TRUE(store_->Append(QStringLiteral("00000007"), kind::kConnection, {}).ok);
     }
 
-    static inline std::unique_ptr<recordstest::PgCluster> cluster_;
-    static inline int databases_ = 0;
-    QTemporaryDir dir_;
-    std::unique_ptr<RecordStore> store_;
 };
 
 TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
