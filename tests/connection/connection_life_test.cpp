@@ -460,6 +460,11 @@ TEST_F(ConnectionLife, CancelsAndClosesBelongToTheJobsTheyWereMeantFor)
 
 TEST_F(ConnectionLife, ShutdownIsBoundedAndNamesTheJobThatDidNotStop)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // Stopping a thread where it stands unwinds its stack in a way
+    // AddressSanitizer cannot follow; the plain build runs this test.
+    GTEST_SKIP() << "a thread stopped by force is beyond AddressSanitizer";
+#endif
     static QStringList critical;
     critical.clear();
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &,
