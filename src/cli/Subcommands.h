@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace r310 {
@@ -15,6 +16,7 @@ class GasTable;
 }
 namespace r310::records {
 class RecordStore;
+struct InstrumentSummary;
 }
 
 namespace r310::cli {
@@ -116,6 +118,9 @@ extern const char *const kReportHelp;
 // The records of --records (or the default), for the commands that read or
 // keep them without an instrument; null after saying why, with *code.
 std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *code);
+// Every instrument on record, for due and the fleet report; empty after
+// saying why, with *code.
+std::optional<std::vector<records::InstrumentSummary>> InstrumentsOnRecord(CtlContext &context, int *code);
 // The commands that print PDFs need Qt's paint system (a GUI application).
 bool PrintsPdf(const QString &command);
 

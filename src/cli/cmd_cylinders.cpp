@@ -47,6 +47,20 @@ std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *
     return store;
 }
 
+std::optional<std::vector<records::InstrumentSummary>> InstrumentsOnRecord(CtlContext &context, int *code)
+{
+    const std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, code);
+    if (!store)
+        return std::nullopt;
+    QString error;
+    std::vector<records::InstrumentSummary> list = store->Instruments(&error);
+    if (!error.isEmpty()) {
+        *code = context.Fail(kExitFailure, error);
+        return std::nullopt;
+    }
+    return list;
+}
+
 namespace {
 
 int Add(CtlContext &context, records::CylinderRegister &cylinders)

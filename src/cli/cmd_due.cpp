@@ -36,13 +36,10 @@ int RunDue(CtlContext &context)
             return context.Fail(kExitUsage, QStringLiteral("--within needs a whole number of days from 0 to 36500"));
     }
     int code = kExitOk;
-    std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, &code);
-    if (!store)
+    const std::optional<std::vector<records::InstrumentSummary>> onRecord = InstrumentsOnRecord(context, &code);
+    if (!onRecord)
         return code;
-    QString error;
-    const std::vector<records::InstrumentSummary> list = store->Instruments(&error);
-    if (!error.isEmpty())
-        return context.Fail(kExitFailure, error);
+    const std::vector<records::InstrumentSummary> &list = *onRecord;
     const QDate today = QDate::currentDate();
     const std::vector<records::DueItem> items = records::DueItems(records::InstrumentRows(list, today), today, within);
     if (!o.csv.isEmpty()) {

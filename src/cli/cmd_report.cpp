@@ -27,15 +27,13 @@ int RunReport(CtlContext &context)
     if (o.operands != QStringList{QStringLiteral("fleet")} || o.out.isEmpty())
         return context.Fail(kExitUsage, QStringLiteral("report needs fleet and --out FILE.pdf (see r310ctl report --help)"));
     int code = kExitOk;
-    std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, &code);
-    if (!store)
+    const std::optional<std::vector<records::InstrumentSummary>> onRecord = InstrumentsOnRecord(context, &code);
+    if (!onRecord)
         return code;
-    QString error;
-    const std::vector<records::InstrumentSummary> list = store->Instruments(&error);
-    if (!error.isEmpty())
-        return context.Fail(kExitFailure, error);
+    const std::vector<records::InstrumentSummary> &list = *onRecord;
     const QDate today = QDate::currentDate();
     const std::vector<records::FleetRow> rows = records::FleetRows(list, today);
+    QString error;
     if (!records::SavePdf(records::FleetReportPdf(rows, today, QSysInfo::machineHostName()), o.out, &error))
         return context.Fail(kExitCannotWrite, QStringLiteral("cannot write %1: %2").arg(o.out, error));
     context.out() << "Fleet report of " << rows.size() << " instruments written to " << o.out << '\n';
