@@ -7,6 +7,7 @@
 //
 // WRITES defaults to 20.
 #include "AlarmSettings.h"
+#include "DemoInstrument.h"
 #include "InstrumentConnection.h"
 
 #include <QCoreApplication>
