@@ -1,9 +1,8 @@
 # The two commands a new user needs:
 #   make demo   installs what is missing, builds, starts the configurator on the simulated instrument
-#   make test   installs what is missing, builds, runs every test (plus the sanitizer build's tests)
+#   make test   installs what is missing, builds the test tree, runs every test under the sanitizers
 BUILD      ?= build
-ASAN_BUILD ?= build-asan
-FUZZ_BUILD ?= build-fuzz
+TEST_BUILD ?= build-test
 # Seconds each fuzz target runs in `make fuzz` (the test's smoke runs 3).
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
@@ -15,7 +14,7 @@ else
 WERROR     ?= OFF
 endif
 
-.PHONY: all setup build demo test test-fast test-sanitize sanitize-build sanitize-run soak fuzz fuzz-build fuzz-smoke bench package package-test clean
+.PHONY: all setup build demo test test-build test-run test-fast soak fuzz fuzz-smoke bench package package-test clean
 
 all: build
 
@@ -30,61 +29,53 @@ build: setup
 demo: build
 	@scripts/demo.sh $(BUILD)
 
-# Everything through CTest, then the core tests again under the sanitizers,
-# the fuzz targets briefly and a short soak; the time of each stage is
-# printed at the end (and when a stage fails).
-STAGE_LOG ?= $(BUILD)/stage-times.tsv
+# The test tree: every library, program and test compiled once, with clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer, without optimisation and
+# with line tables only (the cheapest build whose reports still name the
+# source line); the fuzz targets link the same libraries. The release tree
+# ($(BUILD)) is for the demo, the package and the benchmarks.
+TEST_FLAGS = -O0 -gline-tables-only
+test-build: setup
+	scripts/configure.sh $(TEST_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS_DEBUG=$(TEST_FLAGS)" "-DCMAKE_CXX_FLAGS_DEBUG=$(TEST_FLAGS)" \
+	  -DR310_FUZZ=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt
+
+test-run:
+	$(SANITIZER_ENV) ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS)
+
+# The test tree, every test, the fuzz targets briefly and a short soak; the
+# time of each stage is printed at the end (and when a stage fails).
+STAGE_LOG ?= $(TEST_BUILD)/stage-times.tsv
 STAGE     = scripts/stage.sh $(STAGE_LOG)
 test: setup
-	@mkdir -p $(BUILD) && rm -f $(STAGE_LOG)
-	@$(STAGE) "build" $(MAKE) --no-print-directory build
-	@$(STAGE) "tests" ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	@$(STAGE) "sanitizer build" $(MAKE) --no-print-directory sanitize-build
-	@$(STAGE) "sanitizer tests" $(MAKE) --no-print-directory sanitize-run
-	@$(STAGE) "fuzz build" $(MAKE) --no-print-directory fuzz-build
-	@$(STAGE) "fuzz smoke" scripts/fuzz.sh $(FUZZ_BUILD) 3
-	@$(STAGE) "soak (30 sessions)" $(ASAN_BUILD)/r310soak --sessions 30
-	@$(STAGE) "windows libraries" env R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test-if-wine
+	@mkdir -p $(TEST_BUILD) && rm -f $(STAGE_LOG)
+	@$(STAGE) "build" $(MAKE) --no-print-directory test-build
+	@$(STAGE) "tests" $(MAKE) --no-print-directory test-run
+	@$(STAGE) "fuzz smoke" scripts/fuzz.sh $(TEST_BUILD) 3
+	@$(STAGE) "soak (30 sessions)" env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions 30
 	@scripts/stage.sh --report $(STAGE_LOG)
 
+# The tests again on the release tree (quicker to rebuild after a change).
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-sanitize: sanitize-build
-	$(MAKE) --no-print-directory sanitize-run
-
-# The sanitizer tree builds what its tests (label core) and the soak run, no more.
-sanitize-build: setup
-	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target r310_core_tests r310soak
-
-sanitize-run:
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -L core
-
 # The fault soak: SOAK_SESSIONS complete r310ctl sessions against r310sim on
-# a pseudo-terminal with seeded faults, on the sanitizer build; each failed
-# session gets a line, then a table by fault and "N passed, M failed".
+# a pseudo-terminal with seeded faults, on the test tree; each failed session
+# gets a line, then a table by fault and "N passed, M failed".
 SOAK_SESSIONS ?= 1000
-soak: setup
-	scripts/configure.sh $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DR310_SANITIZE=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target r310soak
-	$(ASAN_BUILD)/r310soak --sessions $(SOAK_SESSIONS)
+soak: test-build
+	env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions $(SOAK_SESSIONS)
 
-# The fuzz targets (fuzz/) with clang, libFuzzer and the sanitizers, in a
-# tree of their own with only the core libraries; each target runs
-# FUZZ_SECONDS seconds and a finding fails the run.
-fuzz-build: setup
-	scripts/configure.sh $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DR310_FUZZ=ON -DR310_WERROR=$(WERROR)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target r310_fuzz_targets
+# Each fuzz target of the test tree for FUZZ_SECONDS seconds; a finding fails the run.
+fuzz: test-build
+	scripts/fuzz.sh $(TEST_BUILD) $(FUZZ_SECONDS)
 
-fuzz: fuzz-build
-	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
-
-# A few seconds per target: a parser that crashes on its seeds or near them fails the test.
-fuzz-smoke: fuzz-build
-	scripts/fuzz.sh $(FUZZ_BUILD) 3
+fuzz-smoke: test-build
+	scripts/fuzz.sh $(TEST_BUILD) 3
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target r310_benchmarks
@@ -117,4 +108,4 @@ windows-test:
 	R310_WERROR=$(WERROR) JOBS=$(JOBS) scripts/windows-libs.sh test
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD)
