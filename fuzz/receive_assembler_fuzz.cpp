@@ -14,10 +14,10 @@
 // same first answer as the assembler alone.
 #include "FuzzInput.h"
 
-#include <ApdComPort.h>
+#include <SerialPort.h>
 #include <Chksum.h>
 #include <DecodeAnswer.h>
-#include <LinkUi.h>
+#include <ExchangeReport.h>
 #include <R310_typ.h>
 #include <SerialBackend.h>
 #include <Transaction.h>
@@ -61,7 +61,7 @@ private:
     QByteArray pending_;
 };
 
-class NoScreen : public LinkUi {
+class NoScreen : public ExchangeReport {
 public:
     void setStatusText(int, const QString &) override {}
     void repaint() override {}
@@ -130,14 +130,14 @@ std::optional<FrameBytes> FirstAnswerOfOneAttempt(const std::vector<std::uint8_t
 std::optional<FrameBytes> TransactionAnswer(const std::vector<std::uint8_t> &stream, std::size_t chunk)
 {
     FuzzLine line;
-    ApdComPort port(line);
+    SerialPort port(line);
     NoScreen screen;
     Transaction transaction(port, screen);
     port.SetOpen(true);
     for (std::size_t at = 0; at < stream.size(); at += chunk) {
         const std::size_t n = std::min(chunk, stream.size() - at);
         line.deliver(QByteArray(reinterpret_cast<const char *>(stream.data() + at), static_cast<qsizetype>(n)));
-        FUZZ_CHECK(port.InBuffUsed() == 0); // every announced byte was taken
+        FUZZ_CHECK(port.BytesWaiting() == 0); // every announced byte was taken
     }
     if (transaction.Result().ResponseStatus != kAssembleGood)
         return std::nullopt;

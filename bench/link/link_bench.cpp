@@ -5,8 +5,8 @@
 // before answering) and their ratio.
 //
 //   link_bench [--reads N] [--sim PATH] [--turnaround-ms MS]
-#include "ApdComPort.h"
-#include "LinkUi.h"
+#include "SerialPort.h"
+#include "ExchangeReport.h"
 #include "R310_typ.h"
 #include "Transaction.h"
 
@@ -21,7 +21,7 @@ using namespace r310;
 namespace {
 
 // The benchmark shows nothing.
-class SilentUi : public LinkUi {
+class SilentUi : public ExchangeReport {
 public:
     void setStatusText(int, const QString &) override {}
     void repaint() override {}
@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     const QString device = QString::fromLocal8Bit(simulator.readLine()).trimmed();
 
     SilentUi ui;
-    ApdComPort port;
+    SerialPort port;
     Transaction transaction(port, ui);
     int answerLength = 0;
     int failures = 0;

@@ -120,7 +120,7 @@ int main(int argc, char **argv)
     SpinUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 5000);
     const double startSeconds = SecondsSinceProcessStart();
 
-    window.Button12Click();
+    window.OpenPort();
     if (!SpinUntil([&] { return window.connection()->phase() == ConnectionPhase::Connected; }, 10000)) {
         std::fprintf(stderr, "window_bench: the simulated instrument did not connect\n");
         return 1;

@@ -1,7 +1,7 @@
 // r310ctl doctor: the connect request on the line, every byte recorded.
 #include "DoctorSteps.h"
 
-#include "LinkUi.h"
+#include "ExchangeReport.h"
 #include "QSerialPortBackend.h"
 #include "R310_typ.h"
 #include "SignalWatcher.h"
@@ -14,10 +14,9 @@ namespace r310::cli::doctor {
 
 namespace {
 
-class QuietLinkUi : public LinkUi {
+class QuietReport : public ExchangeReport {
 public:
     void setStatusText(int, const QString &) override {}
-    void repaint() override {}
     void showError(const QString &text) override { message = text; }
 
     QString message;
@@ -74,8 +73,8 @@ ConnectOutcome SendConnectRequests(const CtlContext &context, const DoctorSystem
                                    LineRecord &record)
 {
     ConnectOutcome outcome;
-    QuietLinkUi ui;
-    ApdComPort port([&](const QString &name, const LineSettings &settings) {
+    QuietReport ui;
+    SerialPort port([&](const QString &name, const LineSettings &settings) {
         return std::make_unique<RecordedDevice>(MakeDevice(system, name, settings), record);
     });
     port.SetPortName(node);
@@ -87,7 +86,7 @@ ConnectOutcome SendConnectRequests(const CtlContext &context, const DoctorSystem
     }
     Transaction transaction(port, ui);
     transaction.SetTickLength(context.environment.tick);
-    QObject::connect(&port, &ApdComPort::PortFailed, &transaction, [&](const QString &message) {
+    QObject::connect(&port, &SerialPort::PortFailed, &transaction, [&](const QString &message) {
         outcome.portError = message;
         transaction.Cancel();
     });

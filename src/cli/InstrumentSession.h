@@ -33,7 +33,7 @@ struct CtlEnvironment {
     QTextStream &out;
     QTextStream &err;
     // The link of --demo; empty: the built-in simulated instrument with line pacing.
-    ApdComPort::BackendFactory demoLink;
+    SerialPort::BackendFactory demoLink;
     // Length of the 100 ms tick (tests shorten it).
     std::chrono::milliseconds tick{100};
     // Ctrl+C and SIGTERM cancel the wait (the program itself; not in tests).

@@ -4,7 +4,7 @@
 // permitted, port free, instrument answering) and says in plain words what
 // is wrong and what to do. Everything it looks at comes through DoctorSystem,
 // so a test can present a device tree, processes and a user of its own.
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "Subcommands.h"
 
 #include <QString>
@@ -39,7 +39,7 @@ struct DoctorSystem {
     // the node's owner, group and mode for the account above.
     std::function<bool(const QString &node)> mayOpen;
     // The device the connect request goes through; empty: the serial port.
-    ApdComPort::BackendFactory link;
+    SerialPort::BackendFactory link;
     qint64 ownProcessId = 0; // not counted as a program that holds the port
 };
 

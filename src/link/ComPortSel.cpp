@@ -1,6 +1,6 @@
 #include "ComPortSel.h"
 
-#include "ApdComPort.h"
+#include "SerialPort.h"
 
 #include <QSerialPortInfo>
 
@@ -128,7 +128,7 @@ ComPortSel::OpenResult ComPortSel::PortToOpen(int selectedIndex, const QString &
     return OpenResult::Opened;
 }
 
-void ComPortSel::OpenPort(ApdComPort &port, const QString &portName) const
+void ComPortSel::OpenPort(SerialPort &port, const QString &portName) const
 {
     port.SetPortName(portName);
     const LineSettings line;

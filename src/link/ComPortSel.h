@@ -11,7 +11,7 @@
 
 namespace r310 {
 
-class ApdComPort;
+class SerialPort;
 
 // The instrument's USB serial adapter: FTDI vendor 0403, product D189.
 constexpr quint16 kAdapterVendorId = 0x0403;
@@ -85,7 +85,7 @@ public:
     OpenResult PortToOpen(int selectedIndex, const QString &entryText, QString *portName) const;
     // Opens portName (from PortToOpen) with 9600 8N1. Throws PortError when
     // the port cannot be opened; it then stays closed.
-    void OpenPort(ApdComPort &port, const QString &portName) const;
+    void OpenPort(SerialPort &port, const QString &portName) const;
     // Remembers the entry of a port that was opened and stores it.
     void RememberPort(const QString &entryText);
 

@@ -1,7 +1,7 @@
 #include "Transaction.h"
 
-#include "ApdComPort.h"
-#include "LinkUi.h"
+#include "SerialPort.h"
+#include "ExchangeReport.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -27,25 +27,25 @@ QString SendText(std::uint8_t object, std::uint8_t flags)
 
 } // namespace
 
-Transaction::Transaction(ApdComPort &port, LinkUi &ui, QObject *parent)
+Transaction::Transaction(SerialPort &port, ExchangeReport &ui, QObject *parent)
     : QObject(parent), port_(port), ui_(ui)
 {
-    timer1_.setTimerType(Qt::PreciseTimer);
-    timer1_.setInterval(kDefaultTick);
-    connect(&timer1_, &QTimer::timeout, this, &Transaction::Timer1Timer);
-    connect(&port_, &ApdComPort::OnTriggerAvail, this, &Transaction::ApdComPort1TriggerAvail);
+    tickTimer_.setTimerType(Qt::PreciseTimer);
+    tickTimer_.setInterval(kDefaultTick);
+    connect(&tickTimer_, &QTimer::timeout, this, &Transaction::HandleTick);
+    connect(&port_, &SerialPort::BytesAvailable, this, &Transaction::HandleBytesAvailable);
 }
 
 Transaction::~Transaction() = default;
 
 void Transaction::SetTickLength(std::chrono::milliseconds tick)
 {
-    timer1_.setInterval(tick);
+    tickTimer_.setInterval(tick);
 }
 
 std::chrono::milliseconds Transaction::TickLength() const
 {
-    return timer1_.intervalAsDuration();
+    return tickTimer_.intervalAsDuration();
 }
 
 void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait, int maxAttempts)
@@ -80,7 +80,6 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait, 
     const std::uint8_t object = frame[kOffsetObject];
     const std::uint8_t flags = frame[kOffsetFlags];
     ui_.setStatusText(kStatusPanelExchange, SendText(object, flags));
-    ui_.repaint();
 
     const bool isWrite = (flags & kFlagWriteBit) != 0;
     const std::int32_t attemptTicks =
@@ -131,7 +130,6 @@ void Transaction::RunTransaction(const std::uint8_t *request, AttemptWait wait, 
         ui_.setStatusText(kStatusPanelExchange, kCancelledText);
     else if (result_.TimedOut)
         ui_.setStatusText(kStatusPanelExchange, kNoResponseText);
-    ui_.repaint();
 }
 
 bool Transaction::writeAllowed()
@@ -229,14 +227,14 @@ void Transaction::ArmResponseTimer(std::int32_t ticks)
 
 void Transaction::arm(std::int32_t ticks)
 {
-    timer1_.stop();
+    tickTimer_.stop();
     responseBudget_ = ticks;
     result_.TimedOut = (ticks == 0);
     reconnectTicks_ = kReconnectTicksArmed;
-    timer1_.start();
+    tickTimer_.start();
 }
 
-void Transaction::Timer1Timer()
+void Transaction::HandleTick()
 {
     if (responseBudget_ > 0)
         --responseBudget_;
@@ -249,10 +247,10 @@ void Transaction::Timer1Timer()
         --pollTicks_;
 }
 
-void Transaction::ApdComPort1TriggerAvail(quint16 count)
+void Transaction::HandleBytesAvailable(quint16 count)
 {
     quint16 i = 0;
-    for (; i < count && port_.InBuffUsed() > 0; ++i) {
+    for (; i < count && port_.BytesWaiting() > 0; ++i) {
         // Once the attempt has its answer, the bytes behind it in the same
         // notification belong to no request: fed on, 64 of them would reset
         // the buffer before the answer is taken. Answers still owed to an

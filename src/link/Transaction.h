@@ -2,7 +2,7 @@
 // One request, one answer: sends a finished request frame, waits for the
 // answer, sends the identical frame again when no valid answer comes, and
 // leaves the outcome in TransactionResult.
-// Also keeps the 100 ms tick Timer1 with the per-attempt time-out and the two
+// Also keeps the 100 ms tick with the per-attempt time-out and the two
 // slower countdowns the idle poll uses (PollTicks, ReconnectTicks).
 //
 // The wait runs the event loop of the thread the transaction lives on, which
@@ -24,8 +24,8 @@
 
 namespace r310 {
 
-class ApdComPort;
-class LinkUi;
+class SerialPort;
+class ExchangeReport;
 
 struct TransactionResult {
     // Last AssembleByte verdict: 0 no complete answer, 1 good answer in the
@@ -64,10 +64,10 @@ public:
     };
 
     // The port and the screen seam must outlive the transaction.
-    Transaction(ApdComPort &port, LinkUi &ui, QObject *parent = nullptr);
+    Transaction(SerialPort &port, ExchangeReport &ui, QObject *parent = nullptr);
     ~Transaction() override;
 
-    // Length of one Timer1 tick (100 ms in the product; tests use less).
+    // Length of one tick (100 ms in the product; tests use less).
     void SetTickLength(std::chrono::milliseconds tick);
     std::chrono::milliseconds TickLength() const;
 
@@ -104,12 +104,12 @@ public:
     void SetWriteCheck(WriteCheck check) { writeCheck_ = std::move(check); }
 
     // Sets ResponseBudget to ticks, TimedOut to (ticks == 0), ReconnectTicks to
-    // 10 and restarts Timer1 with a fresh period.
+    // 10 and restarts the tick with a fresh period.
     void ArmResponseTimer(std::int32_t ticks);
     // The tick handler: counts the countdowns down.
-    void Timer1Timer();
+    void HandleTick();
     // The port's notification: feeds count received bytes to the assembler.
-    void ApdComPort1TriggerAvail(quint16 count);
+    void HandleBytesAvailable(quint16 count);
 
     // The outcome of the last transaction (Cancelled as it stands now).
     TransactionResult Result() const;
@@ -137,10 +137,10 @@ public:
     std::int32_t PollTicks() const { return pollTicks_; }
     void SetPollTicks(std::int32_t ticks) { pollTicks_ = ticks; }
 
-    // Timer1 runs from the first ArmResponseTimer on; the search stops it when
+    // The tick runs from the first ArmResponseTimer on; the search stops it when
     // the user cancels, the window stops it at creation.
-    void StopTimer1() { timer1_.stop(); }
-    bool Timer1Active() const { return timer1_.isActive(); }
+    void StopTicking() { tickTimer_.stop(); }
+    bool Ticking() const { return tickTimer_.isActive(); }
 
 private:
     void arm(std::int32_t ticks);
@@ -152,9 +152,9 @@ private:
     void noteOwedAnswers(std::uint8_t object, int attempts, std::chrono::steady_clock::time_point firstSent,
                          std::chrono::steady_clock::time_point lastSent);
 
-    ApdComPort &port_;
-    LinkUi &ui_;
-    QTimer timer1_;
+    SerialPort &port_;
+    ExchangeReport &ui_;
+    QTimer tickTimer_;
     std::uint8_t lastRequestObject_ = 0;
     TransactionResult result_;
     ReceiveBuffer received_;

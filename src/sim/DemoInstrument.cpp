@@ -12,7 +12,7 @@ constexpr std::int32_t kDemoSoftwareVersion = kDisplayModeFromVersion;
 
 } // namespace
 
-ApdComPort::BackendFactory DemoInstrumentLink(bool paced)
+SerialPort::BackendFactory DemoInstrumentLink(bool paced)
 {
     return [paced](const QString &, const LineSettings &) {
         sim::Scenario scenario;

@@ -2,11 +2,11 @@
 // The built-in simulated instrument of --demo, for the window and r310ctl:
 // the simulator behind the serial port service, with the newest software
 // version the configurator knows so every tab and option has something to show.
-#include <ApdComPort.h>
+#include <SerialPort.h>
 
 namespace r310 {
 
 // paced: answers arrive as on a real 9600-baud line; unpaced at once.
-ApdComPort::BackendFactory DemoInstrumentLink(bool paced = true);
+SerialPort::BackendFactory DemoInstrumentLink(bool paced = true);
 
 } // namespace r310

@@ -20,8 +20,9 @@
 #include <QRegularExpressionValidator>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace r310::ui {
 
@@ -34,7 +35,6 @@ constexpr int kExchangePanelMinimumWidth = 50;
 constexpr int kPictureWidth = 83;
 constexpr int kPictureHeight = 71;
 constexpr int kTitlePixelSize = 24;
-constexpr int kTimer1Milliseconds = 100;
 constexpr int kCustomerIdTypedLength = 9;
 constexpr int kSectionSpacing = 12;
 // A gas value field holds the longest text a value can have: a sign, seven
@@ -121,6 +121,72 @@ QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)
     for (QWidget *button : buttons)
         row->addWidget(button);
     return row;
+}
+
+// Captioned fields, one a row: the caption, the field, and what stands
+// after the field (a button, a second field). column() starts a further
+// pair of columns at the top; the grid's last column takes the spare width.
+class FieldGrid {
+public:
+    explicit FieldGrid(PageBuilder &builder, QWidget *owner = nullptr)
+        : builder_(builder), grid_(new QGridLayout(owner))
+    {
+        grid_->setHorizontalSpacing(10);
+    }
+
+    FieldGrid &field(const QString &caption, QWidget *field, QWidget *after = nullptr)
+    {
+        grid_->addWidget(builder_.label(caption), row_, column_);
+        grid_->addWidget(field, row_, column_ + 1);
+        if (after)
+            grid_->addWidget(after, row_, column_ + 2);
+        lastColumn_ = std::max(lastColumn_, column_ + (after ? 2 : 1));
+        ++row_;
+        return *this;
+    }
+    FieldGrid &gap()
+    {
+        grid_->setRowMinimumHeight(row_++, kSectionSpacing);
+        return *this;
+    }
+    FieldGrid &column(int minimumGap)
+    {
+        grid_->setColumnMinimumWidth(lastColumn_ + 1, minimumGap);
+        column_ = lastColumn_ + 2;
+        row_ = 0;
+        return *this;
+    }
+    // Ends the grid: spare width to the right, spare height below (asked).
+    QGridLayout *done(bool stretchBelow = false)
+    {
+        grid_->setColumnStretch(lastColumn_ + 1, 1);
+        if (stretchBelow)
+            grid_->setRowStretch(row_, 1);
+        return grid_;
+    }
+
+private:
+    PageBuilder &builder_;
+    QGridLayout *grid_;
+    int row_ = 0;
+    int column_ = 0;
+    int lastColumn_ = 1;
+};
+
+// A command page: the fields, a gap, the buttons from the left, and the
+// spare height below them.
+QVBoxLayout *FieldsAndButtons(QWidget *page, QGridLayout *fields, std::initializer_list<QWidget *> buttons)
+{
+    auto *row = new QHBoxLayout;
+    for (QWidget *button : buttons)
+        row->addWidget(button);
+    row->addStretch(1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addLayout(fields);
+    layout->addSpacing(kSectionSpacing);
+    layout->addLayout(row);
+    layout->addStretch(1);
+    return layout;
 }
 
 void BuildHeader(QWidget &parent, HeaderWidgets &header)
@@ -218,26 +284,15 @@ void BuildGeneralTab(QTabWidget &tabs, GeneralWidgets &w)
     w.Edit4 = b.edit("Edit4", 22, true);
     w.ButtonTime = b.button("ButtonTime", QStringLiteral("Set &Time"));
 
-    auto *grid = new QGridLayout(b.page());
-    grid->setHorizontalSpacing(10);
-    int row = 0;
-    grid->addWidget(b.label(QStringLiteral("Serial Number:")), row, 0);
-    grid->addWidget(w.Edit_DevSn, row++, 1);
-    grid->addWidget(b.label(QStringLiteral("Software Vers.")), row, 0);
-    grid->addWidget(w.Edit_Sver, row++, 1);
-    grid->addWidget(b.label(QStringLiteral("Battery Check")), row, 0);
-    grid->addWidget(w.Edit_BatKap, row++, 1);
-    grid->addWidget(b.label(QStringLiteral("Customer ID:")), row, 0);
-    grid->addWidget(w.Edit_CostId, row, 1);
-    grid->addWidget(w.ButtonCostID, row++, 2);
-    grid->setRowMinimumHeight(row++, kSectionSpacing);
-    grid->addWidget(b.label(QStringLiteral("Pc-Time")), row, 0);
-    grid->addWidget(w.Edit3, row++, 1);
-    grid->addWidget(b.label(QStringLiteral("Time Date:")), row, 0);
-    grid->addWidget(w.Edit4, row, 1);
-    grid->addWidget(w.ButtonTime, row++, 2);
-    grid->setRowStretch(row, 1);
-    grid->setColumnStretch(3, 1);
+    FieldGrid(b, b.page())
+        .field(QStringLiteral("Serial Number:"), w.Edit_DevSn)
+        .field(QStringLiteral("Software Vers."), w.Edit_Sver)
+        .field(QStringLiteral("Battery Check"), w.Edit_BatKap)
+        .field(QStringLiteral("Customer ID:"), w.Edit_CostId, w.ButtonCostID)
+        .gap()
+        .field(QStringLiteral("Pc-Time"), w.Edit3)
+        .field(QStringLiteral("Time Date:"), w.Edit4, w.ButtonTime)
+        .done(true);
 }
 
 void BuildRangeTab(QTabWidget &tabs, RangeWidgets &w)
@@ -443,25 +498,9 @@ void BuildCalibrationTab(QTabWidget &tabs, CalibrationWidgets &w)
     w.Button6 = b.button("Button6", QStringLiteral("Horn Check"));
     w.Button7 = b.button("Button7", QStringLiteral("Start Zerro"));
 
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(10);
-    grid->addWidget(b.label(QStringLiteral("Gas concentration:")), 0, 0);
-    grid->addWidget(w.Edit5, 0, 1);
-    grid->addWidget(b.label(QStringLiteral("Result")), 1, 0);
-    grid->addWidget(w.Edit6, 1, 1);
-    grid->setColumnStretch(2, 1);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(w.Button5);
-    buttons->addWidget(w.Button6);
-    buttons->addWidget(w.Button7);
-    buttons->addStretch(1);
-
-    auto *page = new QVBoxLayout(b.page());
-    page->addLayout(grid);
-    page->addSpacing(kSectionSpacing);
-    page->addLayout(buttons);
-    page->addStretch(1);
+    FieldGrid grid(b);
+    grid.field(QStringLiteral("Gas concentration:"), w.Edit5).field(QStringLiteral("Result"), w.Edit6);
+    FieldsAndButtons(b.page(), grid.done(), {w.Button5, w.Button6, w.Button7});
 }
 
 void BuildSpecialFunctionTab(QTabWidget &tabs, SpecialFunctionWidgets &w)
@@ -494,27 +533,11 @@ void BuildEventTab(QTabWidget &tabs, EventWidgets &w)
     w.Button1 = b.button("Button1", QStringLiteral("Read"));
     w.Button2 = b.button("Button2", QStringLiteral("Clear"));
 
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(10);
-    grid->addWidget(b.label(QStringLiteral("Event Actuell")), 0, 0);
-    grid->addWidget(w.Edit1, 0, 1);
-    grid->addWidget(b.label(QStringLiteral("Event Count")), 1, 0);
-    grid->addWidget(w.Edit2, 1, 1);
-    grid->addWidget(w.Edit8, 1, 2);
-    grid->addWidget(b.label(QStringLiteral("Max Events")), 2, 0);
-    grid->addWidget(w.Edit9, 2, 1);
-    grid->setColumnStretch(3, 1);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(w.Button1);
-    buttons->addWidget(w.Button2);
-    buttons->addStretch(1);
-
-    auto *page = new QVBoxLayout(b.page());
-    page->addLayout(grid);
-    page->addSpacing(kSectionSpacing);
-    page->addLayout(buttons);
-    page->addStretch(1);
+    FieldGrid grid(b);
+    grid.field(QStringLiteral("Event Actuell"), w.Edit1)
+        .field(QStringLiteral("Event Count"), w.Edit2, w.Edit8)
+        .field(QStringLiteral("Max Events"), w.Edit9);
+    FieldsAndButtons(b.page(), grid.done(), {w.Button1, w.Button2});
 }
 
 void BuildLoggerTab(QTabWidget &tabs, LoggerWidgets &w)
@@ -537,37 +560,16 @@ void BuildLoggerTab(QTabWidget &tabs, LoggerWidgets &w)
     w.ProgressBar1->setValue(0);
     w.ProgressBar1->setTextVisible(false);
 
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(10);
-    grid->addWidget(b.label(QStringLiteral("DL Block")), 0, 0);
-    grid->addWidget(w.Edit10, 0, 1);
-    grid->addWidget(b.label(QStringLiteral("DL Block Cnt")), 1, 0);
-    grid->addWidget(w.Edit11, 1, 1);
-    grid->addWidget(b.label(QStringLiteral("Dl Block max:")), 2, 0);
-    grid->addWidget(w.Edit12, 2, 1);
-    grid->setColumnMinimumWidth(2, 3 * kSectionSpacing);
-    grid->addWidget(b.label(QStringLiteral("DL Intervall:")), 0, 3);
-    grid->addWidget(w.Edit13, 0, 4);
-    grid->addWidget(b.label(QStringLiteral("Obj1")), 1, 3);
-    grid->addWidget(w.Edit14, 1, 4);
-    grid->addWidget(b.label(QStringLiteral("Obj2")), 2, 3);
-    grid->addWidget(w.Edit15, 2, 4);
-    grid->addWidget(b.label(QStringLiteral("Obj3")), 3, 3);
-    grid->addWidget(w.Edit16, 3, 4);
-    grid->setColumnStretch(5, 1);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(w.Button8);
-    buttons->addWidget(w.Button10);
-    buttons->addWidget(w.Button11);
-    buttons->addStretch(1);
-
-    auto *page = new QVBoxLayout(b.page());
-    page->addLayout(grid);
-    page->addSpacing(kSectionSpacing);
-    page->addLayout(buttons);
-    page->addStretch(1);
-    page->addWidget(w.ProgressBar1);
+    FieldGrid grid(b);
+    grid.field(QStringLiteral("DL Block"), w.Edit10)
+        .field(QStringLiteral("DL Block Cnt"), w.Edit11)
+        .field(QStringLiteral("Dl Block max:"), w.Edit12)
+        .column(3 * kSectionSpacing)
+        .field(QStringLiteral("DL Intervall:"), w.Edit13)
+        .field(QStringLiteral("Obj1"), w.Edit14)
+        .field(QStringLiteral("Obj2"), w.Edit15)
+        .field(QStringLiteral("Obj3"), w.Edit16);
+    FieldsAndButtons(b.page(), grid.done(), {w.Button8, w.Button10, w.Button11})->addWidget(w.ProgressBar1);
 }
 
 void BuildStatusBar(QMainWindow &window, StatusWidgets &status)
@@ -632,10 +634,6 @@ MainWidgets BuildMainWidgets(QMainWindow &window)
     window.setCentralWidget(central);
 
     BuildStatusBar(window, w.status);
-
-    w.Timer1 = new QTimer(&window);
-    w.Timer1->setObjectName(QStringLiteral("Timer1"));
-    w.Timer1->setInterval(kTimer1Milliseconds);
     return w;
 }
 

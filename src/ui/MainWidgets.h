@@ -18,7 +18,6 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
-class QTimer;
 class QWidget;
 
 namespace r310::ui {
@@ -181,7 +180,6 @@ struct MainWidgets {
     EventWidgets events;
     LoggerWidgets logger;
     StatusWidgets status;
-    QTimer *Timer1 = nullptr;
 };
 
 // Builds every widget into window (as its central widget and status bar),

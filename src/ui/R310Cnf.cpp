@@ -80,7 +80,7 @@ const InstrumentTab kTabOrder[] = {
 
 // Real serial devices for the port list's entries, the simulated instrument
 // for its own entry.
-ApdComPort::BackendFactory LinkWithDemo(ApdComPort::BackendFactory ports, ApdComPort::BackendFactory demo)
+SerialPort::BackendFactory LinkWithDemo(SerialPort::BackendFactory ports, SerialPort::BackendFactory demo)
 {
     return [ports = std::move(ports), demo = std::move(demo)](const QString &name,
                                                                const LineSettings &line) -> std::unique_ptr<SerialBackend> {
@@ -158,7 +158,6 @@ void TFo_R310::FormCreate(const WindowSetup &setup)
     FillPortList(setup);
     w_.control.Button4->setVisible(FactorySetupRequested(setup.arguments));
     // The tick and the idle poll live in the connection's engine.
-    w_.Timer1->stop();
     Button_ClosePortClick();
     w_.PageControl1->setCurrentIndex(IndexOf(InstrumentTab::General));
     connection_->setShowingTab(InstrumentTab::General);
@@ -328,7 +327,7 @@ int TFo_R310::IndexOf(InstrumentTab tab) const
     return -1;
 }
 
-void TFo_R310::Button12Click()
+void TFo_R310::OpenPort()
 {
     if (!connection_)
         return;
@@ -397,7 +396,7 @@ void TFo_R310::SetPortControlsClosed()
     RefreshPortList();
 }
 
-void TFo_R310::Button_ClosePortClick()
+void TFo_R310::ClosePort()
 {
     if (connection_)
         connection_->closePort();

@@ -63,7 +63,7 @@ struct WindowSetup {
     ConnectionOptions connection;
     // The link of the built-in simulated instrument: when set, its entry is
     // added to the port list and preselected (--demo).
-    ApdComPort::BackendFactory demoLink;
+    SerialPort::BackendFactory demoLink;
     // Message boxes; null: window-modal message boxes over this window.
     Dialogs *dialogs = nullptr;
     // The header picture; empty: none.
@@ -114,9 +114,14 @@ public:
     void ShowHint(const QString &text);
     void ClearHint();
 
+    // "&Open Port": opens the port chosen in the list and searches for the
+    // instrument. "&Close Comport": ends what runs and closes the port.
+    void OpenPort();
+    void ClosePort();
+
     // The handlers of the window's buttons and page control.
-    void Button12Click();
-    void Button_ClosePortClick();
+    void Button12Click() { OpenPort(); }
+    void Button_ClosePortClick() { ClosePort(); }
     void Button3Click();
     bool PageControl1Changing(int from, int to);
     void PageControl1Change(int index);

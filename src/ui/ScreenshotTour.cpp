@@ -56,7 +56,7 @@ void ScreenshotTour::start()
         return;
     }
     step_ = Step::Connecting;
-    window_.Button12Click();
+    window_.OpenPort();
     if (!window_.connection()->busy()) {
         fail(QStringLiteral("no port is preselected; use --demo or --port DEVICE"));
         return;

@@ -62,7 +62,7 @@ void ServiceFunctionTab::JobFinished(JobId id)
     const std::shared_ptr<ServiceFunctionResult> result = std::move(serviceResult_);
     // The instrument went to its update mode: it answers no more requests.
     if (result && result->code == ServiceCode::Update && result->accepted())
-        window_.Button_ClosePortClick();
+        window_.ClosePort();
 }
 
 } // namespace r310::ui

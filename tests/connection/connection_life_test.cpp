@@ -68,7 +68,7 @@ class Shelf {
 public:
     explicit Shelf(std::vector<sim::Scenario> instruments) : instruments_(std::move(instruments)) {}
 
-    ApdComPort::BackendFactory link(const std::shared_ptr<Shelf> &self)
+    SerialPort::BackendFactory link(const std::shared_ptr<Shelf> &self)
     {
         return [self](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
             const sim::Scenario scenario =

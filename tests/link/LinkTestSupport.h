@@ -2,7 +2,7 @@
 // Helpers for the link tests: a scripted instrument on a pseudo-terminal, an
 // in-memory device and a recording screen seam, with the shared event-loop
 // waiting.
-#include "LinkUi.h"
+#include "ExchangeReport.h"
 #include "QStringPrinting.h"
 #include "SerialBackend.h"
 #include "TestApplication.h"
@@ -77,10 +77,9 @@ private:
 };
 
 // Screen seam that records what the link shows.
-class RecordingUi : public r310::LinkUi {
+class RecordingUi : public r310::ExchangeReport {
 public:
     void setStatusText(int panel, const QString &text) override;
-    void repaint() override { ++repaints; }
     void showError(const QString &text) override { errors.append(text); }
 
     QString panel(int index) const { return panels[index]; }
@@ -88,7 +87,6 @@ public:
     QString panels[2];
     QStringList exchangeHistory; // every text written to panel 1
     QStringList errors;
-    int repaints = 0;
 };
 
 // An in-memory device: the test feeds received bytes and inspects writes.

@@ -1,6 +1,6 @@
 // The serial port service: opening and its error texts, whole-block writes,
 // received-byte notifications, and RTS as a transmitter switch.
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "LinkTestSupport.h"
 #include "QSerialPortBackend.h"
 #include "Rs485Direction.h"
@@ -34,28 +34,28 @@ struct MemoryPort {
         port.SetPortName(QStringLiteral("ttyUSB0"));
     }
 
-    ApdComPort port;
+    SerialPort port;
     MemoryDevice *device = nullptr;
     bool refuseOpen = false;
 };
 
 // Reads every announced byte, the way the transaction's handler does.
 struct Reader {
-    explicit Reader(ApdComPort &port) : port(port)
+    explicit Reader(SerialPort &port) : port(port)
     {
-        QObject::connect(&port, &ApdComPort::OnTriggerAvail, [this](quint16 count) {
+        QObject::connect(&port, &SerialPort::BytesAvailable, [this](quint16 count) {
             counts.push_back(count);
             for (quint16 i = 0; i < std::min<quint16>(count, limit); ++i)
                 bytes.push_back(this->port.ReadByte());
         });
     }
-    ApdComPort &port;
+    SerialPort &port;
     quint16 limit = 0xFFFF;
     std::vector<quint16> counts;
     Bytes bytes;
 };
 
-QString OpenError(ApdComPort &port)
+QString OpenError(SerialPort &port)
 {
     try {
         port.SetOpen(true);
@@ -70,7 +70,7 @@ TEST(PortOpen, OneInjectedDeviceServesEveryOpenAndOutlivesThePort)
     EnsureApplication();
     MemoryDevice device;
     {
-        ApdComPort port(device);
+        SerialPort port(device);
         Reader reader(port);
         port.SetOpen(true);
         port.SetOpen(true); // opening an open port does nothing
@@ -96,7 +96,7 @@ TEST(PortOpen, RefusedDeviceRaisesItsMessageAndStaysClosed)
 TEST(PortOpen, MissingDeviceSaysSo)
 {
     EnsureApplication();
-    ApdComPort port;
+    SerialPort port;
     port.SetPortName(QStringLiteral("/dev/ttyR310-not-there"));
     EXPECT_EQ(OpenError(port), "Serial port /dev/ttyR310-not-there does not exist");
     EXPECT_FALSE(port.Open());
@@ -106,10 +106,10 @@ TEST(PortOpen, DeviceInUseSaysSo)
 {
     EnsureApplication();
     PtyInstrument instrument;
-    ApdComPort first;
+    SerialPort first;
     first.SetPortName(instrument.devicePath());
     first.SetOpen(true);
-    ApdComPort second;
+    SerialPort second;
     second.SetPortName(instrument.devicePath());
     EXPECT_EQ(OpenError(second), QStringLiteral("Serial port %1 is in use by another program").arg(instrument.devicePath()));
     EXPECT_FALSE(second.Open());
@@ -140,14 +140,14 @@ TEST(PortWrite, BlockIsQueuedWholeOrRefusedWhole)
     EXPECT_THROW(m.port.WriteBlock(Bytes(9).data(), 9), PortError) << "closed port";
     m.port.SetOpen(true);
 
-    const Bytes full(ApdComPort::kOutSize, 0x55);
+    const Bytes full(SerialPort::kOutSize, 0x55);
     m.port.WriteBlock(full.data(), static_cast<std::uint16_t>(full.size()));
     ASSERT_EQ(m.device->writes.size(), 1);
-    EXPECT_EQ(m.device->writes[0].size(), ApdComPort::kOutSize);
+    EXPECT_EQ(m.device->writes[0].size(), SerialPort::kOutSize);
 
-    const Bytes tooLong(ApdComPort::kOutSize + 1, 0x55);
+    const Bytes tooLong(SerialPort::kOutSize + 1, 0x55);
     EXPECT_THROW(m.port.WriteBlock(tooLong.data(), static_cast<std::uint16_t>(tooLong.size())), PortError);
-    m.device->unsent = ApdComPort::kOutSize - 8;
+    m.device->unsent = SerialPort::kOutSize - 8;
     const Bytes frame(9, 0xAA);
     EXPECT_THROW(m.port.WriteBlock(frame.data(), 9), PortError) << "8 bytes free for 9";
     EXPECT_EQ(m.device->writes.size(), 1) << "nothing of a refused block is queued";
@@ -172,7 +172,7 @@ TEST(PortReceive, EveryByteIsAnnouncedOnceAndReadInOrder)
     EXPECT_EQ(reader.counts, (std::vector<quint16>{3, 2, 65535, 70000 - 65535}));
     ASSERT_EQ(reader.bytes.size(), 5u + 70000u);
     EXPECT_EQ(Bytes(reader.bytes.begin(), reader.bytes.begin() + 5), (Bytes{'V', 'Y', 'K', '4', 2}));
-    EXPECT_EQ(m.port.InBuffUsed(), 0);
+    EXPECT_EQ(m.port.BytesWaiting(), 0);
     EXPECT_THROW(m.port.ReadByte(), PortError) << "nothing is waiting";
 }
 
@@ -188,17 +188,17 @@ TEST(PortReceive, BytesNotReadInTheirNotificationWaitAndCloseDiscardsThem)
 
     EXPECT_EQ(reader.counts, (std::vector<quint16>{3, 1})) << "old bytes are not announced again";
     EXPECT_EQ(reader.bytes, (Bytes{'a', 'b'}));
-    EXPECT_EQ(m.port.InBuffUsed(), 2);
+    EXPECT_EQ(m.port.BytesWaiting(), 2);
     EXPECT_EQ(m.port.ReadByte(), 'c');
     m.port.SetOpen(false);
-    EXPECT_EQ(m.port.InBuffUsed(), 0);
+    EXPECT_EQ(m.port.BytesWaiting(), 0);
 }
 
 TEST(PortReceive, BytesArrivingWhileTheOwnerIsBusyAreNotLost)
 {
     EnsureApplication();
     PtyInstrument instrument;
-    ApdComPort port;
+    SerialPort port;
     Reader reader(port);
     port.SetPortName(instrument.devicePath());
     port.SetOpen(true);
@@ -219,7 +219,7 @@ TEST(PortFailure, FailingDeviceClosesThePortAndReportsIt)
 {
     MemoryPort m;
     QString reported;
-    QObject::connect(&m.port, &ApdComPort::PortFailed, [&](const QString &text) { reported = text; });
+    QObject::connect(&m.port, &SerialPort::PortFailed, [&](const QString &text) { reported = text; });
     m.port.SetOpen(true);
 
     emit m.device->failed(QStringLiteral("Serial port ttyUSB0 failed: unplugged"));
@@ -233,9 +233,9 @@ TEST(PortFailure, DeviceThatGoesAwaySaysSoRatherThanALeftOverSystemError)
 {
     EnsureApplication();
     auto instrument = std::make_unique<PtyInstrument>();
-    ApdComPort port;
+    SerialPort port;
     QString reported;
-    QObject::connect(&port, &ApdComPort::PortFailed, [&](const QString &text) { reported = text; });
+    QObject::connect(&port, &SerialPort::PortFailed, [&](const QString &text) { reported = text; });
     port.SetPortName(instrument->devicePath());
     port.SetOpen(true);
     // Sending asks for RTS, which a pseudo-terminal refuses with a system error.

@@ -1,6 +1,6 @@
 // Port discovery and connection: the port list with its preselection, the
 // remembered port, the command-line switches and the open and close buttons.
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "ComPortSel.h"
 #include "LinkTestSupport.h"
 #include "PortOptions.h"
@@ -119,7 +119,7 @@ protected:
     {
     }
 
-    ApdComPort port;
+    SerialPort port;
     QStringList opened;
     LineSettings openedLine;
     bool refuse = false;

@@ -74,7 +74,7 @@ SequenceRig::SequenceRig(const sim::Scenario &s, std::chrono::milliseconds tick)
 SequenceRig::~SequenceRig()
 {
     poll.Uninstall();
-    transaction.StopTimer1();
+    transaction.StopTicking();
     port.SetOpen(false);
 }
 

@@ -3,7 +3,7 @@
 // hold it: port service, transaction, record, decoder and the read
 // sequences, with a view that records what it is told and a log of the
 // request frames the instrument heard.
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "InstrumentView.h"
 #include "QStringPrinting.h"
 #include "ReadSequences.h"
@@ -121,7 +121,7 @@ public:
     r310::sim::Scenario scenario;
     std::vector<HeardRequest> requests;
     RecordingView view;
-    r310::ApdComPort port;
+    r310::SerialPort port;
     r310::Transaction transaction;
     r310::InstrumentRecord record;
     r310::AnswerDecoder decoder;

@@ -122,7 +122,7 @@ void ConnectAndReadEveryTab(SequenceRig &rig)
     for (const InstrumentTab tab : {InstrumentTab::Range, InstrumentTab::Signals, InstrumentTab::Hardware,
                                     InstrumentTab::EventProperties, InstrumentTab::General}) {
         rig.view.tab = tab;
-        rig.sequences.PageControl1Change();
+        rig.sequences.ReadSelectedTab();
     }
 }
 

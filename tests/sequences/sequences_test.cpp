@@ -188,7 +188,7 @@ TEST_F(Sequences, TabReadsFollowTheTabInFront)
         // keeps the result field's colour.
         const int resets = rig.view.resultResets;
         rig.forgetHeard();
-        rig.sequences.PageControl1Change();
+        rig.sequences.ReadSelectedTab();
         EXPECT_EQ(rig.heard(), c.reads);
         EXPECT_EQ(rig.view.resultResets - resets, c.tab == InstrumentTab::Calibration ? 0 : 1);
     }
@@ -198,12 +198,12 @@ TEST_F(Sequences, TabChangeBeforeConnectingSendsNothing)
 {
     SequenceRig rig;
     rig.view.tab = InstrumentTab::Range;
-    rig.sequences.PageControl1Change(); // port closed
+    rig.sequences.ReadSelectedTab(); // port closed
     rig.Open();
-    rig.sequences.PageControl1Change(); // open, instrument not connected
+    rig.sequences.ReadSelectedTab(); // open, instrument not connected
     ASSERT_TRUE(rig.sequences.SearchInstrument());
     rig.forgetHeard();
-    rig.sequences.PageControl1Change(); // found, connect sequence not yet run
+    rig.sequences.ReadSelectedTab(); // found, connect sequence not yet run
     EXPECT_EQ(rig.heardCount(), 0u);
     EXPECT_TRUE(rig.view.errors.isEmpty());
     EXPECT_EQ(rig.view.resultResets, 1); // only the clearing before the search
@@ -315,7 +315,7 @@ TEST_F(Sequences, ClosingThePortOrPullingTheAdapterEndsTheSearch)
         rig.Open();
         QTimer::singleShot(100ms, [&] { rig.Close(); });
         EXPECT_FALSE(rig.sequences.SearchInstrument());
-        EXPECT_FALSE(rig.transaction.Timer1Active());
+        EXPECT_FALSE(rig.transaction.Ticking());
         EXPECT_EQ(rig.view.closePortCalls, 1);
         EXPECT_EQ(rig.view.panels[kStatusPanelPhase], QStringLiteral("Connect"));
     }

@@ -7,7 +7,7 @@
 // The simulator's headers come before every Qt header.
 #include <SimBackend.h>
 
-#include <ApdComPort.h>
+#include <SerialPort.h>
 #include <DecodedValues.h>
 #include <R310_typ.h>
 
@@ -206,7 +206,7 @@ struct SimulatedInstrument {
 
 // The link for ConnectionOptions::link (or r310ctl's demo link): a new
 // simulated instrument at each open, recorded on `line`.
-inline r310::ApdComPort::BackendFactory SimulatedLink(const SimulatedInstrument &instrument,
+inline r310::SerialPort::BackendFactory SimulatedLink(const SimulatedInstrument &instrument,
                                                       const std::shared_ptr<Line> &line)
 {
     return [instrument, line](const QString &, const r310::LineSettings &) -> std::unique_ptr<r310::SerialBackend> {

@@ -95,7 +95,7 @@ std::string RequestName(const sim::Bytes &frame)
     return ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
 }
 
-ApdComPort::BackendFactory SimulatedInstrument(const sim::Scenario &scenario, std::shared_ptr<RequestLog> log)
+SerialPort::BackendFactory SimulatedInstrument(const sim::Scenario &scenario, std::shared_ptr<RequestLog> log)
 {
     // Made on the connection's engine thread at each open.
     return [scenario, log](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
@@ -138,7 +138,7 @@ WindowRig::~WindowRig() = default;
 
 bool WindowRig::Connect()
 {
-    window_->Button12Click();
+    window_->OpenPort();
     return SpinUntil([this] {
         const InstrumentConnection *connection = window_->connection();
         return connection && connection->phase() == ConnectionPhase::Connected && !connection->busy();

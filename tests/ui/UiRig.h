@@ -102,7 +102,7 @@ struct RigOptions {
     bool idlePoll = true;
     QString picturePath;
     // Replaces the simulated instrument's link (e.g. a port that cannot open).
-    r310::ApdComPort::BackendFactory link;
+    r310::SerialPort::BackendFactory link;
     // The system's ports as read anew; empty: the list keeps its first filling.
     std::function<QList<r310::SerialPortDescription>()> listPorts;
     // The user's regional settings and the gas table; empty: "unit%1 gas%2".

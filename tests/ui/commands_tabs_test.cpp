@@ -354,7 +354,7 @@ TEST(FactorySetupDialog, MemoryMovesOnOnlyAfterTheInstrumentTookTheSetup)
     EXPECT_EQ(c.w().control.Shape1->brushColour(), kStatusRed);
     EXPECT_EQ(form.Memory().lastSerialNumber, 0);
     // A new connection opens a new instrument, without the fault.
-    c.window().Button_ClosePortClick();
+    c.window().ClosePort();
     ASSERT_TRUE(SpinUntil([&] { return !c.window().connection()->portOpen() && !c.window().connection()->busy(); }, 5s));
     ASSERT_TRUE(c.rig.Connect());
     c.w().control.Button4->click();

@@ -398,7 +398,7 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
     setup.dialogs = &dialogs;
     TFo_R310 window(std::move(setup));
     window.show();
-    window.Button12Click();
+    window.OpenPort();
     ASSERT_TRUE(SpinUntil([&window] {
         return window.connection()->phase() == ConnectionPhase::Connected && !window.connection()->busy();
     }, 10s));
@@ -409,7 +409,7 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
                           20s));
     ASSERT_EQ(dialogs.saveRequests.size(), 1) << dialogs.errors.join(u'\n').toStdString();
     // The line is r310ctl's now.
-    window.Button_ClosePortClick();
+    window.ClosePort();
     ASSERT_TRUE(SpinUntil([&window] { return !window.connection()->portOpen(); }, 10s));
 
     QProcess ctl;

@@ -42,7 +42,7 @@ sim::Scenario InstrumentB()
 // The port "sim": the first open meets A, every later one B. The link on
 // the port lives on the connection's engine thread.
 struct Cradle {
-    r310::ApdComPort::BackendFactory link()
+    r310::SerialPort::BackendFactory link()
     {
         return [this](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
             auto backend = std::make_unique<sim::SimBackend>(opens++ == 0 ? InstrumentA() : InstrumentB());

@@ -29,7 +29,7 @@ TEST(WindowShutdown, ClosingDuringTheSearch)
     RigOptions options;
     options.scenario.faults.noAnswer.probability = 1.0;
     WindowRig rig(options);
-    rig.window().Button12Click();
+    rig.window().OpenPort();
     ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= 3; }, 5s));
     EXPECT_EQ(rig.w().status.panels[0]->text(), QStringLiteral("Search"));
     rig.window().close();

@@ -108,7 +108,7 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
 
     for (const char *name :
          {"Panel1", "Panel2", "StaticText1", "Image1", "Shape1", "ComPortList", "Button12", "Button_ClosePort",
-          "Button3", "Button4", "PageControl1", "StatusBar1", "Timer1", "Edit_DevSn", "Edit_Sver", "Edit_BatKap",
+          "Button3", "Button4", "PageControl1", "StatusBar1", "Edit_DevSn", "Edit_Sver", "Edit_BatKap",
           "Edit_CostId", "ButtonCostID", "Edit3", "Edit4", "ButtonTime", "Edit_MKTyp", "Edit_MKSn", "Edit_MBE",
           "Edit_GEGA", "Edit_NP", "Edit_FS", "Edit7", "Edit_A1", "Edit_A2", "Edit_A3", "Edit_AS", "Edit_AT",
           "CheckBox_A1U", "CheckBox_A3S", "CheckBox_ATH", "Edit_Cal", "ButtonSetGW", "RadioGroup_Bsig",
@@ -162,9 +162,6 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
                              w.signalTab.EditBumpTests, w.calibration.Edit5, w.events.Edit9, w.logger.Edit13})
         EXPECT_FALSE(typed->isReadOnly()) << typed->objectName().toStdString();
 
-    const auto *timer = window.findChild<QTimer *>(QStringLiteral("Timer1"));
-    EXPECT_FALSE(timer->isActive());
-    EXPECT_EQ(timer->interval(), 100);
     EXPECT_EQ(w.logger.ProgressBar1->maximum(), 100);
     EXPECT_EQ(w.header.Image1->size(), QSize(83, 71));
 
@@ -583,7 +580,7 @@ TEST(WindowBusy, ALongJobShowsTheBusyCursorAndTheSearchDoesNot)
     RigOptions silent;
     silent.scenario.faults.noAnswer.probability = 1.0;
     WindowRig searching(silent);
-    searching.window().Button12Click();
+    searching.window().OpenPort();
     SpinFor(600ms);
     EXPECT_EQ(searching.w().status.panels[0]->text(), QStringLiteral("Search"));
     EXPECT_EQ(searching.window().cursor().shape(), Qt::ArrowCursor);
@@ -607,7 +604,7 @@ TEST(WindowMessages, APortThatDoesNotOpenIsReportedAndLeavesThePortControlsClose
     options.link = [](const QString &, const LineSettings &) { return std::make_unique<RefusingPort>(); };
     WindowRig rig(options);
     const MainWidgets &w = rig.w();
-    rig.window().Button12Click();
+    rig.window().OpenPort();
     ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 5s));
     ASSERT_TRUE(rig.Idle());
     EXPECT_TRUE(rig.dialogs.errors.first().contains(QStringLiteral("Permission denied")));
@@ -671,11 +668,11 @@ TEST(WindowDemo, TheSimulatedInstrumentIsPreselectedAndNotRemembered)
     EXPECT_EQ(window.widgets().control.ComPortList->currentText(), kDemoPortEntry);
     // The status bar says what the entry is; once open, the title says it.
     EXPECT_TRUE(window.widgets().status.StatusBar1->currentMessage().contains(QLatin1String("simulated instrument")));
-    window.Button12Click();
+    window.OpenPort();
     ASSERT_TRUE(SpinUntil([&] { return window.widgets().general.Edit_DevSn->text() == QLatin1String("00001234"); }, 5s));
     EXPECT_FALSE(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("Port")));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration – simulated instrument"));
-    window.Button_ClosePortClick();
+    window.ClosePort();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration"));
 }
 

@@ -157,7 +157,6 @@ public:
         engine_.post([o = &engine_.owner_, panel, text] { emit o->statusText(panel, text); });
     }
     // The front end paints on its own; nothing waits for it.
-    void repaint() override {}
     void showError(const QString &text) override { engine_.showError(text); }
     void ClearInstrumentDisplay() override
     {
@@ -221,7 +220,7 @@ private:
 // What a job sees: the engine's objects on the engine thread.
 class InstrumentConnection::Engine::Context : public JobContext {
 public:
-    Context(Engine &engine, ApdComPort &port, Transaction &transaction, InstrumentRecord &record,
+    Context(Engine &engine, SerialPort &port, Transaction &transaction, InstrumentRecord &record,
             AnswerDecoder &decoder, ReadSequences &sequences, View &view)
         : engine_(engine), port_(port), transaction_(transaction), record_(record), decoder_(decoder),
           sequences_(sequences), view_(view)
@@ -231,7 +230,7 @@ public:
     ReadSequences &sequences() override { return sequences_; }
     Transaction &transaction() override { return transaction_; }
     InstrumentRecord &record() override { return record_; }
-    ApdComPort &port() override { return port_; }
+    SerialPort &port() override { return port_; }
     AnswerDecoder &decoder() override { return decoder_; }
     InstrumentView &view() override { return view_; }
     View &engineView() { return view_; }
@@ -247,7 +246,7 @@ public:
 
 private:
     Engine &engine_;
-    ApdComPort &port_;
+    SerialPort &port_;
     Transaction &transaction_;
     InstrumentRecord &record_;
     AnswerDecoder &decoder_;
@@ -421,8 +420,8 @@ void InstrumentConnection::Engine::portFailed(const QString &message)
 
 void InstrumentConnection::Engine::run()
 {
-    std::unique_ptr<ApdComPort> port =
-        options_.link ? std::make_unique<ApdComPort>(options_.link) : std::make_unique<ApdComPort>();
+    std::unique_ptr<SerialPort> port =
+        options_.link ? std::make_unique<SerialPort>(options_.link) : std::make_unique<SerialPort>();
     InstrumentRecord record;
     View view(*this, record);
     Transaction transaction(*port, view);
@@ -437,7 +436,7 @@ void InstrumentConnection::Engine::run()
     Context context(*this, *port, transaction, record, decoder, sequences, view);
     transaction.SetWriteCheck([this, &context] { return confirmInstrument(context); });
 
-    QObject::connect(port.get(), &ApdComPort::PortFailed, port.get(),
+    QObject::connect(port.get(), &SerialPort::PortFailed, port.get(),
                      [this](const QString &message) { portFailed(message); });
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -593,16 +592,16 @@ void InstrumentConnection::Engine::runPoll(Context &context)
 
 void InstrumentConnection::Engine::closeNow(Context &context)
 {
-    ApdComPort &port = context.port();
+    SerialPort &port = context.port();
     // A request still leaving the transmitter goes out whole.
     QElapsedTimer draining;
     draining.start();
-    while (port.Open() && port.OutBuffUsed() > 0 && draining.elapsed() < kDrainMilliseconds)
+    while (port.Open() && port.BytesQueued() > 0 && draining.elapsed() < kDrainMilliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     // What the close shows belongs to it, not to the job it ended.
     postGeneration_ = closeGeneration_.load();
     context.transaction().Cancel();
-    context.transaction().StopTimer1();
+    context.transaction().StopTicking();
     context.sequences().ClearInstrumentDisplay();
     port.SetOpen(false);
     context.engineView().ShowPhase(ConnectionPhase::Closed);
@@ -707,7 +706,7 @@ JobId InstrumentConnection::readTab(InstrumentTab tab)
     Engine *engine = engine_.get();
     return submit(QStringLiteral("tab reads"), [engine, tab](JobContext &context) {
         engine->setShowingTab(tab);
-        context.sequences().PageControl1Change();
+        context.sequences().ReadSelectedTab();
     });
 }
 

@@ -29,7 +29,7 @@
 //
 // Only the engine changes the connection's state: what it posted before a
 // close (a record, a phase, the open port) is dropped when it arrives after it.
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "ComPortSel.h"
 #include "DecodeAnswer.h"
 #include "InstrumentRecord.h"
@@ -68,7 +68,7 @@ public:
     virtual ReadSequences &sequences() = 0;
     virtual Transaction &transaction() = 0;
     virtual InstrumentRecord &record() = 0;
-    virtual ApdComPort &port() = 0;
+    virtual SerialPort &port() = 0;
     virtual AnswerDecoder &decoder() = 0;
     // The engine's side of the view: status texts, lamp, answers.
     virtual InstrumentView &view() = 0;
@@ -88,7 +88,7 @@ using ConnectionJob = std::function<void(JobContext &)>;
 struct ConnectionOptions {
     // Makes the device for each open. Empty: real serial devices (and
     // pseudo-terminals) through QSerialPort.
-    ApdComPort::BackendFactory link;
+    SerialPort::BackendFactory link;
     // The user's regional settings, the gas table and the PC's clock for the decoder.
     DecodeEnvironment decoding;
     // Length of the 100 ms tick (tests shorten it).

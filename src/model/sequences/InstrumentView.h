@@ -1,10 +1,10 @@
 #pragma once
 // What the read sequences need from the front end that shows the instrument:
 // the main window implements it, so does the command-line tool, and tests
-// replace it. It extends the link's screen seam (status panels, repaint,
-// error message), so one object serves the transaction and the sequences.
+// replace it. It extends the link's screen seam (status panels, error
+// message), so one object serves the transaction and the sequences.
 #include "DecodeAnswer.h"
-#include "LinkUi.h"
+#include "ExchangeReport.h"
 
 namespace r310 {
 
@@ -20,7 +20,7 @@ enum class InstrumentTab {
     Datalogging,
 };
 
-// Brush of the connection lamp Shape1.
+// Brush of the connection lamp.
 enum class LampColour {
     Red,       // RGB 255, 0, 0: a failed exchange, no instrument
     LimeGreen, // RGB 0, 255, 0: the instrument was found
@@ -34,7 +34,7 @@ enum class ConnectionPhase {
     Lost,      // a connected instrument stopped answering; the search follows
 };
 
-class InstrumentView : public LinkUi {
+class InstrumentView : public ExchangeReport {
 public:
     ~InstrumentView() override;
 

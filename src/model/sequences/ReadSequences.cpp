@@ -1,6 +1,6 @@
 #include "ReadSequences.h"
 
-#include "ApdComPort.h"
+#include "SerialPort.h"
 #include "SekDate.h"
 #include "Transaction.h"
 
@@ -16,7 +16,7 @@ const QString kConnectText = QStringLiteral("Connect");
 
 } // namespace
 
-ReadSequences::ReadSequences(ApdComPort &port, Transaction &transaction, const AnswerDecoder &decoder,
+ReadSequences::ReadSequences(SerialPort &port, Transaction &transaction, const AnswerDecoder &decoder,
                              InstrumentRecord &record, InstrumentView &view)
     : port_(port), transaction_(transaction), decoder_(decoder), record_(record), view_(view),
       pcSeconds_(&SysTimeSek)
@@ -189,7 +189,7 @@ bool ReadSequences::SearchInstrument()
     }
     bool found = false;
     if (Cancelled()) {
-        transaction_.StopTimer1();
+        transaction_.StopTicking();
         view_.ClosePortAfterCancel();
     } else {
         view_.SetLamp(LampColour::LimeGreen);
@@ -224,11 +224,11 @@ bool ReadSequences::ConnectSequence()
     ReadClock();
     if (Cancelled())
         return false;
-    PageControl1Change();
+    ReadSelectedTab();
     return !Cancelled();
 }
 
-void ReadSequences::PageControl1Change()
+void ReadSequences::ReadSelectedTab()
 {
     if (!port_.Open() || !record_.InstrumentConnected)
         return;

@@ -14,7 +14,7 @@
 
 namespace r310 {
 
-class ApdComPort;
+class SerialPort;
 class Transaction;
 
 class ReadSequences {
@@ -28,7 +28,7 @@ public:
     static constexpr std::int32_t kReadArmTicks = 3;
 
     // All references must outlive the sequences.
-    ReadSequences(ApdComPort &port, Transaction &transaction, const AnswerDecoder &decoder,
+    ReadSequences(SerialPort &port, Transaction &transaction, const AnswerDecoder &decoder,
                   InstrumentRecord &record, InstrumentView &view);
 
     // The PC's local time as InstrumentSeconds, for the clock check and the
@@ -66,7 +66,7 @@ public:
     // front. Returns false when the connect request failed or the user cancelled.
     bool ConnectSequence();
     // The reads of the tab now in front, when connected.
-    void PageControl1Change();
+    void ReadSelectedTab();
     // Empties the instrument values of the record and the view, paints the
     // lamp red and disables the calibration buttons.
     void ClearInstrumentDisplay();
@@ -100,7 +100,7 @@ private:
     bool ExchangeFailed(bool cancelIsFailure) const;
     bool Cancelled() const;
 
-    ApdComPort &port_;
+    SerialPort &port_;
     Transaction &transaction_;
     const AnswerDecoder &decoder_;
     InstrumentRecord &record_;

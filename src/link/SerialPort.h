@@ -1,6 +1,6 @@
 #pragma once
 // The serial port service: the one port object of the main window
-// (ApdComPort1). A thin layer over a SerialBackend that keeps the line
+// (the port). A thin layer over a SerialBackend that keeps the line
 // settings, opens and closes the device, queues whole blocks for sending and
 // hands received bytes to its owner one notification at a time.
 #include "LineSettings.h"
@@ -30,7 +30,7 @@ private:
     QString message_;
 };
 
-class ApdComPort : public QObject {
+class SerialPort : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kInSize = 4096;  // receive buffer
@@ -41,14 +41,14 @@ public:
         std::function<std::unique_ptr<SerialBackend>(const QString &portName, const LineSettings &)>;
 
     // Opens real serial devices (QSerialPortBackend).
-    explicit ApdComPort(QObject *parent = nullptr);
+    explicit SerialPort(QObject *parent = nullptr);
     // Opens whatever the factory makes for each open.
-    explicit ApdComPort(BackendFactory factory, QObject *parent = nullptr);
+    explicit SerialPort(BackendFactory factory, QObject *parent = nullptr);
     // Opens this one device every time, whatever the port name, e.g. the
     // simulated instrument's in-process link, which keeps its state between
     // opens. The device must outlive the port; it is closed, not deleted.
-    explicit ApdComPort(SerialBackend &device, QObject *parent = nullptr);
-    ~ApdComPort() override;
+    explicit SerialPort(SerialBackend &device, QObject *parent = nullptr);
+    ~SerialPort() override;
 
     // The device to open: a name from the port list (ttyUSB0, COM3) or a
     // device path (/dev/pts/7). Takes effect at the next open.
@@ -84,14 +84,14 @@ public:
     // The next received byte. Throws PortError when none is waiting.
     std::uint8_t ReadByte();
     // Received bytes waiting to be read.
-    qint64 InBuffUsed() const { return received_.size() - readPosition_; }
+    qint64 BytesWaiting() const { return received_.size() - readPosition_; }
     // Bytes queued for sending that have not left yet.
-    qint64 OutBuffUsed() const;
+    qint64 BytesQueued() const;
 
 signals:
     // count received bytes are waiting and may be read with ReadByte now.
     // Every received byte is announced exactly once, on the owner's thread.
-    void OnTriggerAvail(quint16 count);
+    void BytesAvailable(quint16 count);
     // The open device failed (unplugged, I/O error). The port is closed by then.
     void PortFailed(const QString &message);
 

@@ -1,4 +1,4 @@
-#include "ApdComPort.h"
+#include "SerialPort.h"
 
 #include "QSerialPortBackend.h"
 
@@ -23,31 +23,31 @@ const QString kComPrefix = QStringLiteral("COM");
 
 } // namespace
 
-ApdComPort::ApdComPort(QObject *parent) : ApdComPort(MakeDeviceBackend, parent) {}
+SerialPort::SerialPort(QObject *parent) : SerialPort(MakeDeviceBackend, parent) {}
 
-ApdComPort::ApdComPort(BackendFactory factory, QObject *parent)
+SerialPort::SerialPort(BackendFactory factory, QObject *parent)
     : QObject(parent), factory_(std::move(factory))
 {
 }
 
-ApdComPort::ApdComPort(SerialBackend &device, QObject *parent) : QObject(parent), shared_(&device) {}
+SerialPort::SerialPort(SerialBackend &device, QObject *parent) : QObject(parent), shared_(&device) {}
 
-ApdComPort::~ApdComPort()
+SerialPort::~SerialPort()
 {
     release();
 }
 
-void ApdComPort::SetPortName(const QString &name)
+void SerialPort::SetPortName(const QString &name)
 {
     portName_ = name;
 }
 
-void ApdComPort::SetComNumber(int number)
+void SerialPort::SetComNumber(int number)
 {
     portName_ = kComPrefix + QString::number(number);
 }
 
-int ApdComPort::ComNumber() const
+int SerialPort::ComNumber() const
 {
     if (!portName_.startsWith(kComPrefix, Qt::CaseInsensitive))
         return 0;
@@ -56,17 +56,17 @@ int ApdComPort::ComNumber() const
     return ok ? number : 0;
 }
 
-bool ApdComPort::Open() const
+bool SerialPort::Open() const
 {
     return backend_ && backend_->isOpen();
 }
 
-qint64 ApdComPort::OutBuffUsed() const
+qint64 SerialPort::BytesQueued() const
 {
     return backend_ ? backend_->bytesToWrite() : 0;
 }
 
-void ApdComPort::SetOpen(bool open)
+void SerialPort::SetOpen(bool open)
 {
     if (open == Open())
         return;
@@ -85,16 +85,16 @@ void ApdComPort::SetOpen(bool open)
         throw PortError(tr("Serial port %1 cannot be used").arg(portName_));
     if (!device->open())
         throw PortError(device->errorString());
-    connect(device, &SerialBackend::readyRead, this, &ApdComPort::takeReceivedBytes);
-    connect(device, &SerialBackend::failed, this, &ApdComPort::deviceFailed);
+    connect(device, &SerialBackend::readyRead, this, &SerialPort::takeReceivedBytes);
+    connect(device, &SerialBackend::failed, this, &SerialPort::deviceFailed);
     owned_ = std::move(made);
     backend_ = device;
     // Bytes that were waiting before the connection was made are announced too.
     if (backend_->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &ApdComPort::takeReceivedBytes, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &SerialPort::takeReceivedBytes, Qt::QueuedConnection);
 }
 
-void ApdComPort::release(bool deferDelete)
+void SerialPort::release(bool deferDelete)
 {
     received_.clear();
     readPosition_ = 0;
@@ -109,7 +109,7 @@ void ApdComPort::release(bool deferDelete)
         owned_.reset();
 }
 
-void ApdComPort::WriteBlock(const std::uint8_t *data, std::uint16_t length)
+void SerialPort::WriteBlock(const std::uint8_t *data, std::uint16_t length)
 {
     if (!Open())
         throw PortError(tr("Serial port %1 is not open").arg(portName_));
@@ -124,14 +124,14 @@ void ApdComPort::WriteBlock(const std::uint8_t *data, std::uint16_t length)
         throw PortError(tr("Writing to serial port %1 failed: %2").arg(portName_, backend_->errorString()));
 }
 
-std::uint8_t ApdComPort::ReadByte()
+std::uint8_t SerialPort::ReadByte()
 {
-    if (InBuffUsed() <= 0)
+    if (BytesWaiting() <= 0)
         throw PortError(tr("No received byte is waiting on serial port %1").arg(portName_));
     return static_cast<std::uint8_t>(received_.at(readPosition_++));
 }
 
-void ApdComPort::takeReceivedBytes()
+void SerialPort::takeReceivedBytes()
 {
     if (!Open())
         return;
@@ -148,11 +148,11 @@ void ApdComPort::takeReceivedBytes()
     while (unannounced > 0 && Open()) {
         const auto count = static_cast<quint16>(std::min(unannounced, kMaxAnnounce));
         unannounced -= count;
-        emit OnTriggerAvail(count);
+        emit BytesAvailable(count);
     }
 }
 
-void ApdComPort::deviceFailed(const QString &message)
+void SerialPort::deviceFailed(const QString &message)
 {
     release(true);
     emit PortFailed(message);

@@ -1,8 +1,0 @@
-#include "LinkUi.h"
-
-
-namespace r310 {
-
-LinkUi::~LinkUi() = default;
-
-} // namespace r310
