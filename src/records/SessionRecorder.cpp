@@ -10,8 +10,6 @@ namespace r310::records {
 
 namespace {
 
-const std::uint8_t kSettingsObjects[] = {kObjectRange, kObjectSignals, kObjectHardware};
-
 bool IsSettingsObject(std::uint8_t object)
 {
     return object == kObjectRange || object == kObjectSignals || object == kObjectHardware;
