@@ -15,9 +15,6 @@ CalibrationTab::CalibrationTab(TFo_R310 &window, const QLocale &locale)
     connect(c.Button5, &QPushButton::clicked, this, &CalibrationTab::Button5Click);
     connect(c.Button7, &QPushButton::clicked, this, &CalibrationTab::Button7Click);
     connect(c.Button6, &QPushButton::clicked, this, &CalibrationTab::Button6Click);
-    if (InstrumentConnection *connection = window.connection())
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
     window.SetLeaveHandler(InstrumentTab::Calibration, [this] { return LeaveCalibration(); });
 }
 
@@ -44,30 +41,26 @@ void CalibrationTab::Button6Click()
 bool CalibrationTab::LeaveCalibration() const
 {
     const InstrumentConnection *connection = window_.connection();
-    return startJob_ == 0 && !(connection && connection->record().CalibrationRunning);
+    return !starting_ && !(connection && connection->record().CalibrationRunning);
 }
 
 void CalibrationTab::Start(CalibrationRequest request)
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || startJob_ != 0)
+    if (!connection || starting_)
         return;
     // No second start while this one is on its way; the idle poll keeps the
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
-    startResult_ = std::make_shared<CalibrationStartResult>();
-    startJob_ = connection->submit(QStringLiteral("calibration start"),
-                                   CalibrationStartJob(std::move(request), startResult_));
+    starting_ = true;
+    auto result = std::make_shared<CalibrationStartResult>();
+    connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(std::move(request), result), this,
+                       [this, result](JobOutcome) { StartFinished(result); });
 }
 
-void CalibrationTab::JobFinished(JobId id)
+void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartResult> &result)
 {
-    if (id == 0 || id != startJob_)
-        return;
-    startJob_ = 0;
-    const std::shared_ptr<CalibrationStartResult> result = std::move(startResult_);
-    if (!result)
-        return;
+    starting_ = false;
     if (result->sent()) {
         // The result field starts empty in the window colour; the status
         // reads of the idle poll follow this in order.

@@ -33,13 +33,13 @@ public:
 
 private:
     void Start(CalibrationRequest request);
-    void JobFinished(JobId id);
+    void StartFinished(const std::shared_ptr<const CalibrationStartResult> &result);
     void SetButtonsEnabled(bool enabled);
 
     TFo_R310 &window_;
     const QLocale locale_;
-    JobId startJob_ = 0;
-    std::shared_ptr<CalibrationStartResult> startResult_;
+    // A start is on its way to the instrument.
+    bool starting_ = false;
 };
 
 } // namespace r310::ui
