@@ -32,20 +32,27 @@ demo: build
 # The test tree: every library, program and test compiled once, with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer, without optimisation and
 # with line tables only (the cheapest build whose reports still name the
-# source line); the fuzz targets link the same libraries. The release tree
-# ($(BUILD)) is for the demo, the package and the benchmarks.
+# source line); the fuzz targets link the same libraries. LLVM's linker
+# links the many test programs several times faster than the system's. The
+# release tree ($(BUILD)) is for the demo, the package and the benchmarks.
 TEST_FLAGS = -O0 -gline-tables-only
 test-build: setup
 	scripts/configure.sh $(TEST_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS_DEBUG=$(TEST_FLAGS)" "-DCMAKE_CXX_FLAGS_DEBUG=$(TEST_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld \
 	  -DR310_FUZZ=ON -DR310_BENCHMARKS=OFF -DR310_WERROR=$(WERROR)
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt
 
+# Most tests wait on their simulated 9600-baud lines, so twice as many run as
+# there are cores.
 test-run:
-	$(SANITIZER_ENV) ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(TEST_BUILD) --output-on-failure -j $$(( $(JOBS) * 2 ))
+
+# Sessions of the soak at a time: each mostly waits for its 9600-baud line.
+SOAK_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
 
 # The test tree, every test, the fuzz targets briefly and a short soak; the
 # time of each stage is printed at the end (and when a stage fails).
@@ -56,7 +63,7 @@ test: setup
 	@$(STAGE) "build" $(MAKE) --no-print-directory test-build
 	@$(STAGE) "tests" $(MAKE) --no-print-directory test-run
 	@$(STAGE) "fuzz smoke" scripts/fuzz.sh $(TEST_BUILD) 3
-	@$(STAGE) "soak (30 sessions)" env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions 30
+	@$(STAGE) "soak (30 sessions)" env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions 30 --jobs $(SOAK_JOBS)
 	@scripts/stage.sh --report $(STAGE_LOG)
 
 # The tests again on the release tree (quicker to rebuild after a change).
@@ -68,7 +75,7 @@ test-fast: build
 # gets a line, then a table by fault and "N passed, M failed".
 SOAK_SESSIONS ?= 1000
 soak: test-build
-	env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions $(SOAK_SESSIONS)
+	env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions $(SOAK_SESSIONS) --jobs $(SOAK_JOBS)
 
 # Each fuzz target of the test tree for FUZZ_SECONDS seconds; a finding fails the run.
 fuzz: test-build

@@ -24,9 +24,9 @@ packages=(
   # package-test) checks it with lintian and the menu entry with
   # desktop-file-validate
   dpkg-dev file lintian desktop-file-utils
-  # the fuzz targets (make fuzz, and the test's fuzz smoke): clang, and
-  # libFuzzer with clang's sanitizer runtimes, which Debian packages apart
-  clang libclang-rt-14-dev
+  # the test tree (make test) and its fuzz targets: clang, libFuzzer with
+  # clang's sanitizer runtimes, which Debian packages apart, and LLVM's linker
+  clang libclang-rt-14-dev lld
   # the service records: Qt SQL's SQLite and PostgreSQL drivers, and the
   # PostgreSQL server the record tests start as a private cluster
   libqt6sql6-sqlite libqt6sql6-psql postgresql
