@@ -162,7 +162,8 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
     QJsonObject gotJson = QJsonDocument::fromJson(got.out.toUtf8()).object();
     ASSERT_FALSE(gotJson.isEmpty());
     for (const char *key : {"identity", "range", "signals", "hardware", "settings"})
-        EXPECT_EQ(gotJson.value(QLatin1String(key)), expectedJson.value(QLatin1String(key))) << key;
+        EXPECT_EQ(gotJson.value(QLatin1String(key)), expectedJson.value(QLatin1String(key)))
+            << key << "\nfilled: " << got.out.toStdString() << "\nplain:  " << expected.out.toStdString();
 }
 
 TEST(CtlHostile, AClockAtZeroIsShownAndWrittenThreeTimesAtMost)

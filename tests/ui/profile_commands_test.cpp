@@ -81,7 +81,10 @@ TEST(ProfileCommands, SavedProfileAndAnAppliedOneAfterTheQuestion)
 
 TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
 {
-    WindowRig rig;
+    // No poll between the steps: what the line hears is the profile's doing.
+    RigOptions quiet;
+    quiet.idlePoll = false;
+    WindowRig rig(quiet);
     ASSERT_TRUE(rig.Connect());
     QTemporaryDir folder;
     const ControlWidgets &control = rig.w().control;
