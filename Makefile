@@ -46,10 +46,8 @@ test-build: setup
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt
 
-# Most tests wait on their simulated 9600-baud lines, so twice as many run as
-# there are cores.
 test-run:
-	$(SANITIZER_ENV) ctest --test-dir $(TEST_BUILD) --output-on-failure -j $$(( $(JOBS) * 2 ))
+	$(SANITIZER_ENV) ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS)
 
 # Sessions of the soak at a time: each mostly waits for its 9600-baud line.
 SOAK_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
@@ -62,8 +60,8 @@ test: setup
 	@mkdir -p $(TEST_BUILD) && rm -f $(STAGE_LOG)
 	@$(STAGE) "build" $(MAKE) --no-print-directory test-build
 	@$(STAGE) "tests" $(MAKE) --no-print-directory test-run
-	@$(STAGE) "fuzz smoke" scripts/fuzz.sh $(TEST_BUILD) 3
-	@$(STAGE) "soak (30 sessions)" env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions 30 --jobs $(SOAK_JOBS)
+	@$(STAGE) "fuzz smoke, soak (30 sessions)" scripts/together.sh "scripts/fuzz.sh $(TEST_BUILD) 3" \
+	  "env $(SANITIZER_ENV) $(TEST_BUILD)/r310soak --sessions 30 --jobs $(SOAK_JOBS)"
 	@scripts/stage.sh --report $(STAGE_LOG)
 
 # The tests again on the release tree (quicker to rebuild after a change).
