@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -37,8 +39,11 @@ void CalibrationTab::Button7Click()
 
 void CalibrationTab::Button6Click()
 {
-    if (InstrumentConnection *connection = window_.connection())
-        connection->submit(QStringLiteral("horn check"), HornCheckJob());
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || hornJob_ != 0)
+        return;
+    hornResult_ = std::make_shared<HornCheckResult>();
+    hornJob_ = connection->submit(QStringLiteral("horn check"), HornCheckJob(hornResult_));
 }
 
 bool CalibrationTab::LeaveCalibration() const
@@ -56,18 +61,28 @@ void CalibrationTab::Start(CalibrationRequest request)
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
     startResult_ = std::make_shared<CalibrationStartResult>();
+    startRequest_ = request;
+    asFound_ = window_.recorder().lastValue();
     startJob_ = connection->submit(QStringLiteral("calibration start"),
                                    CalibrationStartJob(std::move(request), startResult_));
 }
 
 void CalibrationTab::JobFinished(JobId id)
 {
+    if (id != 0 && id == hornJob_) {
+        hornJob_ = 0;
+        if (const std::shared_ptr<HornCheckResult> horn = std::move(hornResult_))
+            window_.recorder().RecordHornCheck(*horn);
+        return;
+    }
     if (id == 0 || id != startJob_)
         return;
     startJob_ = 0;
     const std::shared_ptr<CalibrationStartResult> result = std::move(startResult_);
     if (!result)
         return;
+    // The recorder keeps the calibration when the instrument reports its end.
+    window_.recorder().CalibrationStarted(startRequest_, *result, asFound_);
     if (result->sent()) {
         // The result field starts empty in the window colour; the status
         // reads of the idle poll follow this in order.

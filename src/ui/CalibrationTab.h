@@ -12,6 +12,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace r310::ui {
 
@@ -40,6 +41,10 @@ private:
     const QLocale locale_;
     JobId startJob_ = 0;
     std::shared_ptr<CalibrationStartResult> startResult_;
+    CalibrationRequest startRequest_;
+    std::optional<double> asFound_; // the reading just before the start
+    JobId hornJob_ = 0;
+    std::shared_ptr<HornCheckResult> hornResult_;
 };
 
 } // namespace r310::ui

@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace r310::ui {
 
@@ -174,8 +175,10 @@ void DataloggingTab::Button11Click()
     case logs::LoggerIntervalInput::Refusal::None:
         break;
     }
-    connection->submit(QStringLiteral("data logger interval"),
-                       logs::SetLoggerIntervalJob(*input.seconds, std::make_shared<logs::LoggerCommandResult>()));
+    interval_ = IntervalWrite{info_ ? std::optional<int>(info_->interval()) : std::nullopt, *input.seconds,
+                              std::make_shared<logs::LoggerCommandResult>()};
+    intervalJob_ = connection->submit(QStringLiteral("data logger interval"),
+                                      logs::SetLoggerIntervalJob(*input.seconds, interval_.result));
 }
 
 void DataloggingTab::JobStarted(JobId id)
@@ -198,6 +201,13 @@ void DataloggingTab::Progress(int done, int total)
 
 void DataloggingTab::JobFinished(JobId id, JobOutcome)
 {
+    if (id != 0 && id == intervalJob_) {
+        intervalJob_ = 0;
+        const IntervalWrite write = std::exchange(interval_, IntervalWrite{});
+        if (write.result)
+            window_.recorder().RecordLoggerInterval(write.before, write.seconds, *write.result);
+        return;
+    }
     if (id == 0 || id != downloadJob_)
         return;
     downloadStarted_ = false;

@@ -72,6 +72,15 @@ private:
     // typed interval is refused.
     std::optional<logs::LoggerInfo> info_;
 
+    // The interval write under way, for the records.
+    struct IntervalWrite {
+        std::optional<int> before;
+        std::uint16_t seconds = 0;
+        std::shared_ptr<logs::LoggerCommandResult> result;
+    };
+    IntervalWrite interval_;
+    JobId intervalJob_ = 0;
+
     std::shared_ptr<logs::LoggerDownloadResult> download_;
     JobId downloadJob_ = 0;
     bool downloadStarted_ = false;

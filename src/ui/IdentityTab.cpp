@@ -2,8 +2,12 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <utility>
 
 namespace r310::ui {
 
@@ -32,7 +36,8 @@ void IdentityTab::ButtonCostIDClick()
         window_.dialogs().showError(payload.refusal);
         return;
     }
-    connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload));
+    customerId_ = CustomerIdWrite{payload, window_.recorder().HeldSettings(), std::make_shared<CustomerIdResult>()};
+    customerIdJob_ = connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload, customerId_.result));
 }
 
 bool IdentityTab::LeaveGeneral()
@@ -56,6 +61,7 @@ void IdentityTab::StartFactorySetup()
     if (!connection || !form1_)
         return;
     factoryEntries_ = form1_->Entries();
+    factoryBefore_ = window_.recorder().identity();
     factoryResult_ = std::make_shared<FactorySetupResult>();
     factoryJob_ = connection->submit(QStringLiteral("factory setup"),
                                      FactorySetupJob(factoryEntries_, factoryResult_, clock_));
@@ -63,12 +69,21 @@ void IdentityTab::StartFactorySetup()
 
 void IdentityTab::JobFinished(JobId id)
 {
+    if (id != 0 && id == customerIdJob_) {
+        customerIdJob_ = 0;
+        const CustomerIdWrite write = std::exchange(customerId_, CustomerIdWrite{});
+        if (write.result)
+            window_.recorder().RecordSettingsWrite(CustomerIdSettingsGroup(), write.before,
+                                                   SettingsResultOf(write.payload, *write.result));
+        return;
+    }
     if (id == 0 || id != factoryJob_)
         return;
     factoryJob_ = 0;
     const std::shared_ptr<FactorySetupResult> result = std::move(factoryResult_);
     if (!result)
         return;
+    window_.recorder().RecordFactorySetup(factoryBefore_, factoryEntries_, *result);
     if (!result->refusal.isEmpty())
         window_.dialogs().showError(result->refusal);
     // Only a setup the instrument took uses the serial number up.

@@ -8,11 +8,13 @@
 
 #include <CustomerId.h>
 #include <FactorySetup.h>
+#include <SettingsKeys.h>
 
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 namespace r310::ui {
 
@@ -45,6 +47,15 @@ private:
     QPointer<TForm1> form1_;
     std::function<std::int32_t()> clock_;
     JobId factoryJob_ = 0;
+    std::optional<IdentityValues> factoryBefore_; // the identity before the setup, for the records
+    // The customer ID write under way: what was sent over which settings.
+    struct CustomerIdWrite {
+        CommandPayload payload;
+        SettingsDraft before;
+        std::shared_ptr<CustomerIdResult> result;
+    };
+    JobId customerIdJob_ = 0;
+    CustomerIdWrite customerId_;
     FactorySetupEntries factoryEntries_;
     std::shared_ptr<FactorySetupResult> factoryResult_;
 };

@@ -3,6 +3,8 @@
 #include "R310Cnf.h"
 #include "RadioGroup.h"
 
+#include <SessionRecorder.h>
+
 #include <QPointer>
 #include <QPushButton>
 
@@ -60,6 +62,8 @@ void ServiceFunctionTab::JobFinished(JobId id)
         return;
     serviceJob_ = 0;
     const std::shared_ptr<ServiceFunctionResult> result = std::move(serviceResult_);
+    if (result)
+        window_.recorder().RecordServiceFunction(static_cast<int>(result->code), *result);
     // The instrument went to its update mode: it answers no more requests.
     if (result && result->code == ServiceCode::Update && result->accepted())
         window_.ClosePort();

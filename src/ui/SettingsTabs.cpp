@@ -4,6 +4,7 @@
 #include "R310Cnf.h"
 #include "RadioGroup.h"
 
+#include <SessionRecorder.h>
 #include <SetClock.h>
 
 #include <QCheckBox>
@@ -75,7 +76,7 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
     InstrumentConnection *connection = window_.connection();
     if (!connection)
         return;
-    pending_[group] = PendingWrite{connection->submit(name, std::move(job)), result};
+    pending_[group] = PendingWrite{connection->submit(name, std::move(job)), result, window_.recorder().HeldSettings()};
 }
 
 void SettingsTabs::JobFinished(JobId id)
@@ -90,7 +91,11 @@ void SettingsTabs::JobFinished(JobId id)
         if (it->second.job != id)
             continue;
         const std::shared_ptr<SettingsWriteResult> result = it->second.result;
+        const SettingsDraft before = std::move(it->second.before);
+        const SettingsGroupCommand *group = FindSettingsGroup(it->first);
         pending_.erase(it);
+        if (result && group)
+            window_.recorder().RecordSettingsWrite(*group, before, *result);
         // What keeps a write off the wire is said; the link's own failures
         // show as the lamp, the status bar and its messages.
         if (result && result->outcome == SettingsWriteOutcome::Refused && !result->refusal.isEmpty())
@@ -334,6 +339,7 @@ void SettingsTabs::ButtonTimeClick()
         return;
     clockNotTaken_ = false;
     clockResult_ = std::make_shared<SetClockResult>();
+    clockOffsetBefore_ = window_.recorder().clockOffset();
     clockJob_ = connection->submit(QStringLiteral("Set Time"), SetClockJob(clockResult_));
 }
 
@@ -341,6 +347,8 @@ void SettingsTabs::ClockWriteFinished()
 {
     clockJob_ = 0;
     const std::shared_ptr<SetClockResult> result = std::move(clockResult_);
+    if (result)
+        window_.recorder().RecordClockWrite(clockOffsetBefore_, *result, clockNotTaken_);
     // Answered every time, yet the clock still differs: say so, or the user
     // would take the instrument's time for set.
     if (clockNotTaken_ && result && result->succeeded)

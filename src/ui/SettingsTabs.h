@@ -7,6 +7,7 @@
 #include <AlarmSettings.h>
 #include <HardwareSettings.h>
 #include <SetClock.h>
+#include <SettingsKeys.h>
 #include <SignalSettings.h>
 
 #include <QLocale>
@@ -86,10 +87,12 @@ private:
     JobId clockJob_ = 0;
     bool clockNotTaken_ = false;
     std::shared_ptr<SetClockResult> clockResult_;
+    std::optional<std::int64_t> clockOffsetBefore_;
     // Writes on their way, by group, with their results.
     struct PendingWrite {
         JobId job = 0;
         std::shared_ptr<SettingsWriteResult> result;
+        SettingsDraft before; // the instrument's settings when the write was sent, for the records
     };
     std::map<SettingsGroup, PendingWrite> pending_;
     // A failed interval check asked for the signals to be read again: until
