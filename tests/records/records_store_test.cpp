@@ -230,6 +230,7 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
         "UPDATE r310_sample SET added_seq = 1 WHERE time = 5000",
         "UPDATE r310_instrument SET serial = '99999999' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET last_calibration = NULL",
+        "UPDATE r310_instrument SET facts = replace(facts, 'OK', 'Error') WHERE serial = '00001234'",
         "UPDATE r310_instrument SET head_seq = head_seq - 1 WHERE serial = '00001234'",
     };
     for (const char *sql : tampering) {
@@ -254,9 +255,9 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         ASSERT_TRUE(store);
         store->Append(kSerial, kind::kConnection, {});
         store->Append(kSerial, kind::kCalibration, {{QStringLiteral("outcome"), QStringLiteral("Error")}});
-        // Back to the first schema: no latest-record columns.
+        // Back to the first schema: no latest-record columns or facts.
         QSqlDatabase db = store->database();
-        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump"})
+        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump", "facts"})
             ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(QLatin1String(column))));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_cylinder")));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
