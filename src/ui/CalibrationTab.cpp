@@ -17,9 +17,6 @@ CalibrationTab::CalibrationTab(TFo_R310 &window, const QLocale &locale)
     connect(c.Button5, &QPushButton::clicked, this, &CalibrationTab::Button5Click);
     connect(c.Button7, &QPushButton::clicked, this, &CalibrationTab::Button7Click);
     connect(c.Button6, &QPushButton::clicked, this, &CalibrationTab::Button6Click);
-    if (InstrumentConnection *connection = window.connection())
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
     window.SetLeaveHandler(InstrumentTab::Calibration, [this] { return LeaveCalibration(); });
 }
 
@@ -40,49 +37,42 @@ void CalibrationTab::Button7Click()
 void CalibrationTab::Button6Click()
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || hornJob_ != 0)
+    if (!connection)
         return;
-    hornResult_ = std::make_shared<HornCheckResult>();
-    hornJob_ = connection->submit(QStringLiteral("horn check"), HornCheckJob(hornResult_));
+    auto result = std::make_shared<HornCheckResult>();
+    connection->submit(QStringLiteral("horn check"), HornCheckJob(result), this,
+                       [this, result](JobOutcome) { window_.recorder().RecordHornCheck(*result); });
 }
 
 bool CalibrationTab::LeaveCalibration() const
 {
     const InstrumentConnection *connection = window_.connection();
-    return startJob_ == 0 && !(connection && connection->record().CalibrationRunning);
+    return !starting_ && !(connection && connection->record().CalibrationRunning);
 }
 
 void CalibrationTab::Start(CalibrationRequest request)
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || startJob_ != 0)
+    if (!connection || starting_)
         return;
     // No second start while this one is on its way; the idle poll keeps the
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
-    startResult_ = std::make_shared<CalibrationStartResult>();
-    startRequest_ = request;
-    asFound_ = window_.recorder().lastValue();
-    startJob_ = connection->submit(QStringLiteral("calibration start"),
-                                   CalibrationStartJob(std::move(request), startResult_));
+    starting_ = true;
+    auto result = std::make_shared<CalibrationStartResult>();
+    // The recorder keeps the calibration with the reading just before the
+    // start, and its end when the instrument reports it.
+    const std::optional<double> asFound = window_.recorder().lastValue();
+    connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(request, result), this,
+                       [this, result, request, asFound](JobOutcome) {
+                           window_.recorder().CalibrationStarted(request, *result, asFound);
+                           StartFinished(result);
+                       });
 }
 
-void CalibrationTab::JobFinished(JobId id)
+void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartResult> &result)
 {
-    if (id != 0 && id == hornJob_) {
-        hornJob_ = 0;
-        if (const std::shared_ptr<HornCheckResult> horn = std::move(hornResult_))
-            window_.recorder().RecordHornCheck(*horn);
-        return;
-    }
-    if (id == 0 || id != startJob_)
-        return;
-    startJob_ = 0;
-    const std::shared_ptr<CalibrationStartResult> result = std::move(startResult_);
-    if (!result)
-        return;
-    // The recorder keeps the calibration when the instrument reports its end.
-    window_.recorder().CalibrationStarted(startRequest_, *result, asFound_);
+    starting_ = false;
     if (result->sent()) {
         // The result field starts empty in the window colour; the status
         // reads of the idle poll follow this in order.

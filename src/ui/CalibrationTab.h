@@ -12,7 +12,6 @@
 #include <QObject>
 
 #include <memory>
-#include <optional>
 
 namespace r310::ui {
 
@@ -34,17 +33,13 @@ public:
 
 private:
     void Start(CalibrationRequest request);
-    void JobFinished(JobId id);
+    void StartFinished(const std::shared_ptr<const CalibrationStartResult> &result);
     void SetButtonsEnabled(bool enabled);
 
     TFo_R310 &window_;
     const QLocale locale_;
-    JobId startJob_ = 0;
-    std::shared_ptr<CalibrationStartResult> startResult_;
-    CalibrationRequest startRequest_;
-    std::optional<double> asFound_; // the reading just before the start
-    JobId hornJob_ = 0;
-    std::shared_ptr<HornCheckResult> hornResult_;
+    // A start is on its way to the instrument.
+    bool starting_ = false;
 };
 
 } // namespace r310::ui

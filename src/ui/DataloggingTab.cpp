@@ -15,7 +15,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <utility>
 
 namespace r310::ui {
 
@@ -50,7 +49,6 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
     connect(connection, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
     connect(connection, &InstrumentConnection::progress, this,
             [this](int done, int total, const QString &) { Progress(done, total); });
-    connect(connection, &InstrumentConnection::jobFinished, this, &DataloggingTab::JobFinished);
     connect(connection, &InstrumentConnection::displayCleared, this, [this] { info_.reset(); });
     connect(connection, &InstrumentConnection::portError, this, [this](const QString &message) {
         if (DownloadRunning() && portError_.isEmpty())
@@ -126,7 +124,11 @@ void DataloggingTab::Button8Click()
     portError_.clear();
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
-    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_));
+    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_),
+                                      this, [this](JobOutcome) {
+                                          downloadStarted_ = false;
+                                          DownloadFinished();
+                                      });
 }
 
 void DataloggingTab::Button10Click()
@@ -175,10 +177,13 @@ void DataloggingTab::Button11Click()
     case logs::LoggerIntervalInput::Refusal::None:
         break;
     }
-    interval_ = IntervalWrite{info_ ? std::optional<int>(info_->interval()) : std::nullopt, *input.seconds,
-                              std::make_shared<logs::LoggerCommandResult>()};
-    intervalJob_ = connection->submit(QStringLiteral("data logger interval"),
-                                      logs::SetLoggerIntervalJob(*input.seconds, interval_.result));
+    auto result = std::make_shared<logs::LoggerCommandResult>();
+    const std::optional<int> before = info_ ? std::optional<int>(info_->interval()) : std::nullopt;
+    const std::uint16_t seconds = *input.seconds;
+    connection->submit(QStringLiteral("data logger interval"), logs::SetLoggerIntervalJob(seconds, result), this,
+                       [this, result, before, seconds](JobOutcome) {
+                           window_.recorder().RecordLoggerInterval(before, seconds, *result);
+                       });
 }
 
 void DataloggingTab::JobStarted(JobId id)
@@ -197,21 +202,6 @@ void DataloggingTab::Progress(int done, int total)
     w_.ProgressBar1->setMaximum(std::max(total, 1));
     w_.ProgressBar1->setValue(std::clamp(done, 0, std::max(total, 1)));
     w_.ProgressBar1->setFormat(logs::LoggerProgressText(done, total));
-}
-
-void DataloggingTab::JobFinished(JobId id, JobOutcome)
-{
-    if (id != 0 && id == intervalJob_) {
-        intervalJob_ = 0;
-        const IntervalWrite write = std::exchange(interval_, IntervalWrite{});
-        if (write.result)
-            window_.recorder().RecordLoggerInterval(write.before, write.seconds, *write.result);
-        return;
-    }
-    if (id == 0 || id != downloadJob_)
-        return;
-    downloadStarted_ = false;
-    DownloadFinished();
 }
 
 void DataloggingTab::DownloadFinished()

@@ -54,7 +54,6 @@ private:
     void ShowAnswer(const AnswerFrame &frame);
     void JobStarted(JobId id);
     void Progress(int done, int total);
-    void JobFinished(JobId id, JobOutcome outcome);
     void DownloadFinished();
     bool ClosedByUser(const logs::LoggerDownloadResult &download) const;
     void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);
@@ -71,15 +70,6 @@ private:
     // The logger information last shown; its interval refills Edit13 when a
     // typed interval is refused.
     std::optional<logs::LoggerInfo> info_;
-
-    // The interval write under way, for the records.
-    struct IntervalWrite {
-        std::optional<int> before;
-        std::uint16_t seconds = 0;
-        std::shared_ptr<logs::LoggerCommandResult> result;
-    };
-    IntervalWrite interval_;
-    JobId intervalJob_ = 0;
 
     std::shared_ptr<logs::LoggerDownloadResult> download_;
     JobId downloadJob_ = 0;

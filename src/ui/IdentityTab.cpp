@@ -7,8 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <utility>
-
 namespace r310::ui {
 
 IdentityTab::IdentityTab(TFo_R310 &window)
@@ -19,9 +17,6 @@ IdentityTab::IdentityTab(TFo_R310 &window)
     connect(w.general.ButtonCostID, &QPushButton::clicked, this, &IdentityTab::ButtonCostIDClick);
     connect(w.control.Button4, &QPushButton::clicked, this, &IdentityTab::Button4Click);
     connect(form1_, &QDialog::accepted, this, &IdentityTab::StartFactorySetup);
-    if (InstrumentConnection *connection = window.connection())
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
     window.SetLeaveHandler(InstrumentTab::General, [this] { return LeaveGeneral(); });
 }
 
@@ -36,8 +31,13 @@ void IdentityTab::ButtonCostIDClick()
         window_.dialogs().showError(payload.refusal);
         return;
     }
-    customerId_ = CustomerIdWrite{payload, window_.recorder().HeldSettings(), std::make_shared<CustomerIdResult>()};
-    customerIdJob_ = connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload, customerId_.result));
+    // On record with the settings as they were before the write.
+    auto result = std::make_shared<CustomerIdResult>();
+    connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload, result), this,
+                       [this, payload, result, before = window_.recorder().HeldSettings()](JobOutcome) {
+                           window_.recorder().RecordSettingsWrite(CustomerIdSettingsGroup(), before,
+                                                                  SettingsResultOf(payload, *result));
+                       });
 }
 
 bool IdentityTab::LeaveGeneral()
@@ -60,35 +60,17 @@ void IdentityTab::StartFactorySetup()
     InstrumentConnection *connection = window_.connection();
     if (!connection || !form1_)
         return;
-    factoryEntries_ = form1_->Entries();
-    factoryBefore_ = window_.recorder().identity();
-    factoryResult_ = std::make_shared<FactorySetupResult>();
-    factoryJob_ = connection->submit(QStringLiteral("factory setup"),
-                                     FactorySetupJob(factoryEntries_, factoryResult_, clock_));
-}
-
-void IdentityTab::JobFinished(JobId id)
-{
-    if (id != 0 && id == customerIdJob_) {
-        customerIdJob_ = 0;
-        const CustomerIdWrite write = std::exchange(customerId_, CustomerIdWrite{});
-        if (write.result)
-            window_.recorder().RecordSettingsWrite(CustomerIdSettingsGroup(), write.before,
-                                                   SettingsResultOf(write.payload, *write.result));
-        return;
-    }
-    if (id == 0 || id != factoryJob_)
-        return;
-    factoryJob_ = 0;
-    const std::shared_ptr<FactorySetupResult> result = std::move(factoryResult_);
-    if (!result)
-        return;
-    window_.recorder().RecordFactorySetup(factoryBefore_, factoryEntries_, *result);
-    if (!result->refusal.isEmpty())
-        window_.dialogs().showError(result->refusal);
-    // Only a setup the instrument took uses the serial number up.
-    if (result->accepted() && form1_)
-        form1_->Confirm(factoryEntries_);
+    const FactorySetupEntries entries = form1_->Entries();
+    auto result = std::make_shared<FactorySetupResult>();
+    connection->submit(QStringLiteral("factory setup"), FactorySetupJob(entries, result, clock_), this,
+                       [this, entries, result, before = window_.recorder().identity()](JobOutcome) {
+                           window_.recorder().RecordFactorySetup(before, entries, *result);
+                           if (!result->refusal.isEmpty())
+                               window_.dialogs().showError(result->refusal);
+                           // Only a setup the instrument took uses the serial number up.
+                           if (result->accepted() && form1_)
+                               form1_->Confirm(entries);
+                       });
 }
 
 } // namespace r310::ui

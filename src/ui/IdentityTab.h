@@ -8,13 +8,11 @@
 
 #include <CustomerId.h>
 #include <FactorySetup.h>
-#include <SettingsKeys.h>
 
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
-#include <optional>
 
 namespace r310::ui {
 
@@ -41,23 +39,10 @@ public:
 
 private:
     void StartFactorySetup();
-    void JobFinished(JobId id);
 
     TFo_R310 &window_;
     QPointer<TForm1> form1_;
     std::function<std::int32_t()> clock_;
-    JobId factoryJob_ = 0;
-    std::optional<IdentityValues> factoryBefore_; // the identity before the setup, for the records
-    // The customer ID write under way: what was sent over which settings.
-    struct CustomerIdWrite {
-        CommandPayload payload;
-        SettingsDraft before;
-        std::shared_ptr<CustomerIdResult> result;
-    };
-    JobId customerIdJob_ = 0;
-    CustomerIdWrite customerId_;
-    FactorySetupEntries factoryEntries_;
-    std::shared_ptr<FactorySetupResult> factoryResult_;
 };
 
 } // namespace r310::ui

@@ -50,10 +50,8 @@ SettingsTabs::SettingsTabs(TFo_R310 &window, const QLocale &locale)
         // Another instrument may answer after the display was cleared: its
         // due dates are not the ones read before.
         connect(connection, &InstrumentConnection::displayCleared, this, [this] { lastSignals_.reset(); });
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
         connect(connection, &InstrumentConnection::clockNotTaken, this, [this] {
-            if (clockJob_ != 0)
+            if (clockWriting_)
                 clockNotTaken_ = true;
         });
     }
@@ -76,32 +74,18 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
     InstrumentConnection *connection = window_.connection();
     if (!connection)
         return;
-    pending_[group] = PendingWrite{connection->submit(name, std::move(job)), result, window_.recorder().HeldSettings()};
-}
-
-void SettingsTabs::JobFinished(JobId id)
-{
-    if (id != 0 && id == clockJob_) {
-        ClockWriteFinished();
-        return;
-    }
-    if (id == discardingSignals_)
-        discardingSignals_ = 0;
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->second.job != id)
-            continue;
-        const std::shared_ptr<SettingsWriteResult> result = it->second.result;
-        const SettingsDraft before = std::move(it->second.before);
-        const SettingsGroupCommand *group = FindSettingsGroup(it->first);
-        pending_.erase(it);
-        if (result && group)
-            window_.recorder().RecordSettingsWrite(*group, before, *result);
+    pending_.insert(group);
+    // On record with the settings as they were before the write.
+    connection->submit(name, std::move(job), this,
+                       [this, group, result, before = window_.recorder().HeldSettings()](JobOutcome) {
+        pending_.erase(group);
+        if (const SettingsGroupCommand *command = FindSettingsGroup(group); command && result)
+            window_.recorder().RecordSettingsWrite(*command, before, *result);
         // What keeps a write off the wire is said; the link's own failures
         // show as the lamp, the status bar and its messages.
         if (result && result->outcome == SettingsWriteOutcome::Refused && !result->refusal.isEmpty())
             window_.dialogs().showError(result->refusal);
-        return;
-    }
+    });
 }
 
 // Range tab ---------------------------------------------------------------
@@ -207,7 +191,7 @@ void SettingsTabs::WriteSignals()
 {
     // A failed interval check has discarded the tab's changes: the read
     // that restores the instrument's values is on its way.
-    if (WritePending(SettingsGroup::Signals) || discardingSignals_ != 0 || !window_.connection())
+    if (WritePending(SettingsGroup::Signals) || discardingSignals_ || !window_.connection())
         return;
     const std::optional<SignalSettingsValues> values = SignalValuesFromTab();
     if (!values)
@@ -267,9 +251,12 @@ void SettingsTabs::IntervalExit(const IntervalField &field)
         return;
     window_.dialogs().showMessage(field.message);
     // The instrument's values replace every field of the tab.
-    if (InstrumentConnection *connection = window_.connection())
-        discardingSignals_ = connection->submit(QStringLiteral("ReadSignals"),
-                                                [](JobContext &job) { job.sequences().ReadSignals(); });
+    if (InstrumentConnection *connection = window_.connection()) {
+        discardingSignals_ = true;
+        connection->submit(
+            QStringLiteral("ReadSignals"), [](JobContext &job) { job.sequences().ReadSignals(); }, this,
+            [this](JobOutcome) { discardingSignals_ = false; });
+    }
 }
 
 void SettingsTabs::ExitFocusedIntervalField()
@@ -335,27 +322,28 @@ bool SettingsTabs::LeaveHardware()
 void SettingsTabs::ButtonTimeClick()
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || clockJob_ != 0)
+    if (!connection || clockWriting_)
         return;
     clockNotTaken_ = false;
-    clockResult_ = std::make_shared<SetClockResult>();
-    clockOffsetBefore_ = window_.recorder().clockOffset();
-    clockJob_ = connection->submit(QStringLiteral("Set Time"), SetClockJob(clockResult_));
+    clockWriting_ = true;
+    auto result = std::make_shared<SetClockResult>();
+    connection->submit(QStringLiteral("Set Time"), SetClockJob(result), this,
+                       [this, result, offsetBefore = window_.recorder().clockOffset()](JobOutcome) {
+                           window_.recorder().RecordClockWrite(offsetBefore, *result, clockNotTaken_);
+                           ClockWriteFinished(*result);
+                       });
 }
 
-void SettingsTabs::ClockWriteFinished()
+void SettingsTabs::ClockWriteFinished(const SetClockResult &result)
 {
-    clockJob_ = 0;
-    const std::shared_ptr<SetClockResult> result = std::move(clockResult_);
-    if (result)
-        window_.recorder().RecordClockWrite(clockOffsetBefore_, *result, clockNotTaken_);
+    clockWriting_ = false;
     // Answered every time, yet the clock still differs: say so, or the user
     // would take the instrument's time for set.
-    if (clockNotTaken_ && result && result->succeeded)
+    if (clockNotTaken_ && result.succeeded)
         window_.dialogs().showMessage(
             QStringLiteral("The instrument did not take the time: after %1 writes its clock still differs from "
                            "the PC's. It keeps its own time.")
-                .arg(result->clockWrites));
+                .arg(result.clockWrites));
     clockNotTaken_ = false;
 }
 
