@@ -244,7 +244,12 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
     });
 }
 
-RecordsCommands::~RecordsCommands() { recorder_->Finish(); }
+RecordsCommands::~RecordsCommands()
+{
+    // The window's widgets may be gone already: what is kept now is no more shown.
+    recorder_->disconnect(this);
+    recorder_->Finish();
+}
 
 void RecordsCommands::OpenRecordsWindow()
 {
