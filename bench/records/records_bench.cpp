@@ -5,15 +5,18 @@
 // second into SQLite; the list within 100 ms.
 #include "PgCluster.h"
 
+#include <RecordSchema.h>
 #include <RecordStore.h>
 #include <RecordViews.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <ctime>
 
 using namespace r310;
 using namespace r310::records;
@@ -65,8 +68,8 @@ void StoreDownload(const char *name, const RecordsTarget &target, const std::vec
 }
 
 // 10,000 instruments, 100 records each; each instrument's latest connection,
-// settings and calibration named in its row.
-void FleetList(const RecordsTarget &target)
+// settings and calibration named in its row, with their facts.
+void MakeFleet(const RecordsTarget &target)
 {
     QString error;
     auto store = RecordStore::Open(target, &error);
@@ -82,7 +85,7 @@ void FleetList(const RecordsTarget &target)
                                   "'2026-01-01T00:00:00.000Z', 'bench', 'bench', 'r310ctl', '0', ?, x'', '', '')"));
     QSqlQuery instrument(db);
     instrument.prepare(QStringLiteral("INSERT INTO r310_instrument (id, serial, head_seq, head_hash, last_connection, "
-                                      "last_settings, last_calibration) VALUES (?, ?, 100, '', ?, ?, ?)"));
+                                      "last_settings, last_calibration, facts) VALUES (?, ?, 100, '', ?, ?, ?, ?)"));
     const QString kinds[] = {QStringLiteral("connection"), QStringLiteral("settings"), QStringLiteral("calibration"),
                              QStringLiteral("write")};
     const QString bodies[] = {
@@ -107,20 +110,45 @@ void FleetList(const RecordsTarget &target)
         }
         instrument.bindValue(0, i);
         instrument.bindValue(1, QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0')));
-        for (int k = 0; k < 3; ++k)
+        // The latest records' facts, as an append keeps them.
+        QJsonObject facts;
+        for (int k = 0; k < 3; ++k) {
             instrument.bindValue(2 + k, latest[k]);
+            facts.insert(kinds[k], LatestFact(latest[k], QStringLiteral("2026-01-01T00:00:00.000Z"), bodies[k]));
+        }
+        instrument.bindValue(5, QString::fromUtf8(QJsonDocument(facts).toJson(QJsonDocument::Compact)));
         instrument.exec();
     }
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    // Written back from the write-ahead log into the file, as SQLite does on
+    // its own after ordinary appends.
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
     std::printf("fleet        %lld records of 10000 instruments made in %.1f s\n", static_cast<long long>(id),
                 static_cast<double>(timer.elapsed()) / 1000.0);
+}
+
+void FleetList(const RecordsTarget &target)
+{
+    MakeFleet(target);
+    QString error;
+    QElapsedTimer timer;
+    // As `r310ctl records instruments` does it: the store opened, the list read.
     for (int run = 0; run < 3; ++run) {
         timer.restart();
-        const std::vector<InstrumentSummary> list = store->Instruments();
-        const qint64 read = timer.elapsed();
+        const std::clock_t cpu = std::clock();
+        const auto opened = RecordStore::Open(target, &error);
+        if (!opened)
+            return;
+        const qint64 open = timer.elapsed();
+        const std::vector<InstrumentSummary> list = opened->Instruments();
+        const qint64 read = timer.elapsed() - open;
         const std::vector<InstrumentRow> rows = InstrumentRows(list, QDate::currentDate());
-        std::printf("records instruments: %zu instruments in %lld ms (goal 100 ms; %lld ms reading the records)\n",
-                    rows.size(), static_cast<long long>(timer.elapsed()), static_cast<long long>(read));
+        // The processor time too: on a busy machine the elapsed time counts other programs' turns.
+        const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+        std::printf("records instruments: %zu instruments in %lld ms, %.0f ms of processor time (goal 100 ms; "
+                    "opening %lld ms, reading the records %lld ms)\n",
+                    rows.size(), static_cast<long long>(timer.elapsed()), cpuMs, static_cast<long long>(open),
+                    static_cast<long long>(read));
     }
 }
 

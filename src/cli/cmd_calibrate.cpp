@@ -132,9 +132,9 @@ int Follow(InstrumentSession &session, std::chrono::milliseconds period)
 }
 
 // The calibration on record: its outcome from the exit code and, after an
-// end the instrument reported, the reading as left.
-int RecordCalibration(InstrumentSession &session, const CalibrationRequest &request, std::optional<double> asFound,
-                      int code, const QJsonObject &cylinder)
+// end the instrument reported, the reading as left (the recorder keeps it
+// with the instrument's own report when that arrived).
+int RecordCalibration(InstrumentSession &session, int code)
 {
     QString outcome = QStringLiteral("no answer");
     std::optional<double> asLeft;
@@ -153,10 +153,7 @@ int RecordCalibration(InstrumentSession &session, const CalibrationRequest &requ
     } else if (code == kExitInterrupted) {
         outcome = QStringLiteral("cancelled");
     }
-    session.recorder().RecordCalibration(request.kind == CalibrationKind::Zero ? QStringLiteral("zero")
-                                                                               : QStringLiteral("span"),
-                                         request.kind == CalibrationKind::Span ? request.concentration : QString(),
-                                         asFound, outcome, asLeft, cylinder);
+    session.recorder().CalibrationEnded(outcome, asLeft);
     return code;
 }
 
@@ -237,20 +234,20 @@ int RunCalibrate(CtlContext &context)
     const std::optional<double> asFound = session.recorder().lastValue();
     auto start = std::make_shared<CalibrationStartResult>();
     const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
+    session.recorder().CalibrationStarted(request, *start, asFound, cylinder);
     if (session.Interrupted())
-        return start->accepted() ? RecordCalibration(session, request, asFound, Interrupted(session), cylinder)
+        return start->accepted() ? RecordCalibration(session, Interrupted(session))
                                  : session.Fail(kExitInterrupted,
                                                 QStringLiteral("interrupted before the instrument confirmed the start"));
     if (ran != kExitOk)
         return ran;
     if (!start->accepted()) {
         const int code = StartFailed(session, *start);
-        return start->sent() ? RecordCalibration(session, request, asFound, code, cylinder) : code;
+        return code;
     }
     session.out() << StartText(request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
                   << Qt::endl;
-    return RecordCalibration(session, request, asFound,
-                             Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend), cylinder);
+    return RecordCalibration(session, Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend));
 }
 
 } // namespace r310::cli

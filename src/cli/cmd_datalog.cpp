@@ -270,8 +270,10 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
         return PrintIntervalDryRun(session, *input.seconds, context.options.json);
 
     auto result = std::make_shared<logs::LoggerCommandResult>();
-    if (const int code = session.Run(logs::SetLoggerIntervalJob(*input.seconds, result)))
-        return code;
+    const int ran = session.Run(logs::SetLoggerIntervalJob(*input.seconds, result));
+    session.recorder().RecordLoggerInterval(std::nullopt, *input.seconds, *result);
+    if (ran != kExitOk)
+        return ran;
     if (!result->accepted())
         return CommandFailure(session, *result, kIntervalKey);
     if (!result->infoAfter)
@@ -279,9 +281,6 @@ int RunSetLoggerInterval(CtlContext &context, const QString &word)
                                                               "read back")
                                                    .arg(kIntervalKey));
     const int held = result->infoAfter->interval();
-    session.recorder().RecordWrite(QStringLiteral("data logger"),
-                                   {{kIntervalKey, QString(), QString::number(*input.seconds), QString::number(held)}},
-                                   held == *input.seconds ? records::kReadBackEqual : records::kReadBackDifferent);
     if (context.options.json) {
         const QJsonObject write{{QStringLiteral("group"), QStringLiteral("data logger")},
                                 {QStringLiteral("object"), kObjectLoggerInfo},

@@ -56,13 +56,7 @@ int RunFactorySetup(CtlContext &context)
     const std::optional<IdentityValues> before = session.view().identity;
     if (const int code = session.Run(FactorySetupJob(entries, result)))
         return code;
-    session.recorder().RecordWrite(
-        QStringLiteral("factory setup"),
-        {{QStringLiteral("serial"), before ? before->serialNumberText : QString(), FormatSerialNumber(entries.serialNumber),
-          QString()},
-         {QStringLiteral("customer-id"), before ? before->customerId : QString(), entries.customerId, QString()}},
-        result->accepted() ? QStringLiteral("accepted")
-                           : session.view().errorReports.empty() ? records::kNoAnswer : records::kErrorReport);
+    session.recorder().RecordFactorySetup(before, entries, *result);
     if (const int code = session.Verdict(true))
         return code;
     if (!result->accepted())

@@ -84,11 +84,7 @@ int RunFunction(CtlContext &context)
     auto result = std::make_shared<ServiceFunctionResult>();
     if (const int failed = session.Run(ServiceFunctionJob(function->code, result)))
         return failed;
-    session.recorder().RecordWrite(QStringLiteral("service function"),
-                                   {{QStringLiteral("function"), QString(), QString::number(code), QString()}},
-                                   result->accepted()                    ? QStringLiteral("accepted")
-                                   : session.view().errorReports.empty() ? records::kNoAnswer
-                                                                         : records::kErrorReport);
+    session.recorder().RecordServiceFunction(code, *result);
     if (const int failed = session.Verdict(true))
         return failed;
     if (!result->accepted())

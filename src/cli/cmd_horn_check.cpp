@@ -27,9 +27,7 @@ int RunHornCheck(CtlContext &context)
         return session.Fail(kExitInterrupted, QStringLiteral("interrupted; the horn may still be on"));
     if (ran != kExitOk)
         return ran;
-    session.recorder().RecordHornCheck(result->accepted()                  ? QStringLiteral("horn switched on and off")
-                                       : session.view().errorReports.empty() ? records::kNoAnswer
-                                                                              : records::kErrorReport);
+    session.recorder().RecordHornCheck(*result);
     if (const int code = session.Verdict(true))
         return code;
     if (!result->accepted()) {

@@ -4,11 +4,13 @@
 #include "Report.h"
 #include "Subcommands.h"
 
+#include <SessionRecorder.h>
 #include <SettingsProfile.h>
 
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -120,8 +122,8 @@ struct InstrumentOutcome {
 
 class ProfileApply {
 public:
-    ProfileApply(CtlContext &context, SettingsProfile profile)
-        : context_(context), profile_(std::move(profile)),
+    ProfileApply(CtlContext &context, SettingsProfile profile, const QString &path)
+        : context_(context), profile_(std::move(profile)), profileName_(QFileInfo(path).fileName()),
           session_(context.options, context.environment, *context.gasTable)
     {
     }
@@ -174,8 +176,10 @@ private:
     InstrumentOutcome Write(const ProfilePlan &plan, InstrumentOutcome &outcome)
     {
         auto applied = std::make_shared<ProfileApplyResult>();
-        if (const int code = session_.Run(ApplyProfileJob(plan, applied)))
-            return Ended(outcome, code, QStringLiteral("interrupted"));
+        const int ran = session_.Run(ApplyProfileJob(plan, applied));
+        session_.recorder().RecordProfileApply(profileName_, plan, *applied);
+        if (ran != kExitOk)
+            return Ended(outcome, ran, QStringLiteral("interrupted"));
         outcome.groups = applied->writtenTitles();
         QTextStream &out = session_.out();
         for (const QString &title : outcome.groups)
@@ -302,6 +306,7 @@ private:
 
     CtlContext &context_;
     const SettingsProfile profile_;
+    const QString profileName_; // the profile file's name, for the records
     InstrumentSession session_;
 };
 
@@ -334,7 +339,7 @@ int RunProfile(CtlContext &context)
             context.err() << "r310ctl: " << VisibleText(line) << Qt::endl;
         return kExitUsage;
     }
-    ProfileApply apply(context, std::move(*parsed.profile));
+    ProfileApply apply(context, std::move(*parsed.profile), path);
     return apply.Run();
 }
 

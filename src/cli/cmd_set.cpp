@@ -159,7 +159,7 @@ private:
             session_.connection().waitFor(
                 session_.connection().submit(QStringLiteral("set %1").arg(group->title), group->write(draft, result)));
             if (!result->done()) {
-                Record(*group, draft, nullptr, *result);
+                Record(*group, draft, *result);
                 return WriteFailure(session_, *group, *result);
             }
 
@@ -168,7 +168,7 @@ private:
             held.Take(group->object, result->readBackPayload);
             written.Take(group->object, WrittenObject(*group, result->sent, result->readBackPayload));
             const bool differs = WrittenObject(*group, result->sent, result->readBackPayload) != result->readBackPayload;
-            Record(*group, draft, &held, *result);
+            Record(*group, draft, *result);
             if (context_.options.json) {
                 writes.append(QJsonObject{{QStringLiteral("group"), group->title},
                                           {QStringLiteral("object"), group->object},
@@ -206,20 +206,9 @@ private:
     }
 
     // The write with each key's value before, as written and as read back.
-    void Record(const SettingsGroupCommand &group, const SettingsDraft &written, const SettingsDraft *held,
-                const SettingsWriteResult &result)
+    void Record(const SettingsGroupCommand &group, const SettingsDraft &written, const SettingsWriteResult &result)
     {
-        QString outcome = records::kNoAnswer;
-        if (result.done())
-            outcome = WrittenObject(group, result.sent, result.readBackPayload) != result.readBackPayload
-                          ? records::kReadBackDifferent
-                          : records::kReadBackEqual;
-        else if (result.outcome == SettingsWriteOutcome::Refused)
-            outcome = records::kRefused;
-        else if (result.outcome == SettingsWriteOutcome::ErrorReport)
-            outcome = records::kErrorReport;
-        session_.recorder().RecordWrite(group.title, records::SettingsWriteChanges(group.group, before_, written, held),
-                                        outcome, result.refusal);
+        session_.recorder().RecordSettingsWrite(group, before_, written, result);
     }
 
     CtlContext &context_;
@@ -260,12 +249,7 @@ int RunSetTime(CtlContext &context)
     if (const int code = session.Run(SetClockJob(result)))
         return code;
     const TerminalView &view = session.view();
-    session.recorder().RecordWrite(QStringLiteral("clock"),
-                                   {{QStringLiteral("clock-offset-s"), QString::number(offsetBefore), QStringLiteral("0"),
-                                     result->succeeded ? QString::number(view.clockDifference) : QString()}},
-                                   result->succeeded ? (view.clockNotTaken ? records::kReadBackDifferent
-                                                                           : records::kReadBackEqual)
-                                                     : records::kNoAnswer);
+    session.recorder().RecordClockWrite(offsetBefore, *result, view.clockNotTaken);
     if (!result->succeeded || !view.clock)
         return session.Verdict(false);
     if (context.options.json) {

@@ -1,8 +1,11 @@
 #include "RecordSchema.h"
 
+#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
+
+#include <vector>
 
 namespace r310::records {
 
@@ -81,6 +84,54 @@ QStringList VersionThree(bool postgres)
                 .arg(real)};
 }
 
+// Each instrument's latest facts in its own row (its latest connection,
+// settings, calibration and bump test: id, time and body), so the instrument
+// list reads one row per instrument; filled from the records already kept.
+bool VersionFour(QSqlDatabase &db, QString *error)
+{
+    if (!ExecAll(db, {QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN facts TEXT")}, error))
+        return false;
+    QSqlQuery instruments(db);
+    if (!instruments.exec(QStringLiteral("SELECT id, last_connection, last_settings, last_calibration, last_bump "
+                                         "FROM r310_instrument"))) {
+        *error = instruments.lastError().text();
+        return false;
+    }
+    std::vector<std::pair<qint64, QString>> filled;
+    const char *const kinds[] = {"connection", "settings", "calibration", "bump-test"};
+    while (instruments.next()) {
+        QJsonObject facts;
+        for (int n = 0; n < 4; ++n) {
+            if (instruments.isNull(1 + n))
+                continue;
+            QSqlQuery record(db);
+            record.prepare(QStringLiteral("SELECT id, recorded_at, body FROM r310_record WHERE id = ?"));
+            record.addBindValue(instruments.value(1 + n).toLongLong());
+            if (!record.exec() || !record.next()) {
+                *error = record.lastError().text();
+                return false;
+            }
+            facts.insert(QLatin1String(kinds[n]), LatestFact(record.value(0).toLongLong(), record.value(1).toString(),
+                                                              record.value(2).toString()));
+        }
+        if (!facts.isEmpty())
+            filled.emplace_back(instruments.value(0).toLongLong(),
+                                QString::fromUtf8(QJsonDocument(facts).toJson(QJsonDocument::Compact)));
+    }
+    instruments.finish();
+    for (const auto &[id, text] : filled) {
+        QSqlQuery update(db);
+        update.prepare(QStringLiteral("UPDATE r310_instrument SET facts = ? WHERE id = ?"));
+        update.addBindValue(text);
+        update.addBindValue(id);
+        if (!update.exec()) {
+            *error = update.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
 bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 {
     QSqlQuery query(db);
@@ -94,6 +145,13 @@ bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 }
 
 } // namespace
+
+QJsonObject LatestFact(qint64 id, const QString &recordedAt, const QString &bodyText)
+{
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("at"), recordedAt},
+            {QStringLiteral("body"), QJsonDocument::fromJson(bodyText.toUtf8()).object()}};
+}
 
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error)
 {
@@ -124,6 +182,10 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
     }
     if (from < 3) {
         if (!ExecAll(db, VersionThree(postgres), error) || !NoteVersion(db, 3, error))
+            return false;
+    }
+    if (from < 4) {
+        if (!VersionFour(db, error) || !NoteVersion(db, 4, error))
             return false;
     }
     return true;

@@ -371,7 +371,8 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                                         "ON CONFLICT (serial) DO NOTHING"),
                  {serial});
             QSqlQuery head = Exec(db, pg,
-                                  QStringLiteral("SELECT id, head_seq, head_hash FROM r310_instrument WHERE serial = ?")
+                                  QStringLiteral("SELECT id, head_seq, head_hash, facts FROM r310_instrument "
+                                                 "WHERE serial = ?")
                                       + (pg ? QStringLiteral(" FOR UPDATE") : QString()),
                                   {serial});
             if (!head.next())
@@ -380,6 +381,7 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
             pending.instrumentId = head.value(0).toLongLong();
             pending.seq = head.value(1).toLongLong() + 1;
             const QString previous = head.value(2).toString();
+            const QString factsBefore = head.value(3).toString();
             head.finish();
             if (details)
                 details(pending);
@@ -409,10 +411,20 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
             result.id = inserted.value(0).toLongLong();
             inserted.finish();
             const char *latest = LatestColumn(kind);
-            Exec(db, pg,
-                 QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ?%1 WHERE id = ?")
-                     .arg(latest ? QStringLiteral(", %1 = %2").arg(QLatin1String(latest)).arg(result.id) : QString()),
-                 {pending.seq, hash, pending.instrumentId});
+            if (latest) {
+                // The instrument's latest facts follow the record.
+                QJsonObject facts = QJsonDocument::fromJson(factsBefore.toUtf8()).object();
+                facts.insert(kind, LatestFact(result.id, r.recordedAt, bodyText));
+                Exec(db, pg,
+                     QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ?, %1 = ?, facts = ? "
+                                    "WHERE id = ?")
+                         .arg(QLatin1String(latest)),
+                     {pending.seq, hash, result.id,
+                      QString::fromUtf8(QJsonDocument(facts).toJson(QJsonDocument::Compact)), pending.instrumentId});
+            } else {
+                Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ? WHERE id = ?"),
+                     {pending.seq, hash, pending.instrumentId});
+            }
             transaction.Commit();
             result.ok = true;
             result.seq = pending.seq;
@@ -702,34 +714,31 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
 {
     std::vector<InstrumentSummary> list;
     QSqlDatabase db = database();
-    // Only what the list shows: each latest record's time and body.
-    QString columns;
-    QString joins;
-    const char *const aliases[] = {"c", "s", "k", "b"};
-    const char *const latest[] = {"last_connection", "last_settings", "last_calibration", "last_bump"};
+    // One row per instrument: its latest records' facts are kept in it.
     const QString *kinds[] = {&kind::kConnection, &kind::kSettings, &kind::kCalibration, &kind::kBumpTest};
-    for (int n = 0; n < 4; ++n) {
-        const QString a = QLatin1String(aliases[n]);
-        columns += QStringLiteral(", %1.id, %1.recorded_at, %1.body").arg(a);
-        joins += QStringLiteral(" LEFT JOIN r310_record %1 ON %1.id = i.%2").arg(a, QLatin1String(latest[n]));
-    }
     try {
         QSqlQuery q = Exec(db, postgres(),
-                           QStringLiteral("SELECT i.serial%1 FROM r310_instrument i%2 ORDER BY i.serial").arg(columns, joins));
+                           postgres() ? QStringLiteral("SELECT serial, facts FROM r310_instrument")
+                                      : QStringLiteral("SELECT serial, CAST(facts AS BLOB) FROM r310_instrument"));
         while (q.next()) {
             InstrumentSummary s;
             s.serial = q.value(0).toString();
+            const QVariant text = q.value(1);
+            const QJsonObject facts =
+                QJsonDocument::fromJson(text.typeId() == QMetaType::QByteArray ? text.toByteArray()
+                                                                              : text.toString().toUtf8())
+                    .object();
             std::optional<StoredRecord> *targets[] = {&s.connection, &s.settings, &s.calibration, &s.bumpTest};
             for (int n = 0; n < 4; ++n) {
-                const int first = 1 + 3 * n;
-                if (q.isNull(first))
+                const QJsonObject fact = facts.value(*kinds[n]).toObject();
+                if (fact.isEmpty())
                     continue;
                 StoredRecord r;
-                r.id = q.value(first).toLongLong();
+                r.id = fact.value(QStringLiteral("id")).toInteger();
                 r.serial = s.serial;
                 r.kind = *kinds[n];
-                r.recordedAt = q.value(first + 1).toString();
-                r.body = QJsonDocument::fromJson(q.value(first + 2).toString().toUtf8()).object();
+                r.recordedAt = fact.value(QStringLiteral("at")).toString();
+                r.body = fact.value(QStringLiteral("body")).toObject();
                 *targets[n] = std::move(r);
             }
             list.push_back(std::move(s));
@@ -738,6 +747,9 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
         if (error)
             *error = failure.text;
     }
+    // Sorted here: the table read in its own order costs less than through the serial's index.
+    std::sort(list.begin(), list.end(),
+              [](const InstrumentSummary &a, const InstrumentSummary &b) { return a.serial < b.serial; });
     return list;
 }
 
@@ -897,7 +909,7 @@ VerifyResult RecordStore::Verify()
         }
         orphans.finish();
         QSqlQuery instruments = Exec(db, pg, QStringLiteral("SELECT id, serial, head_seq, head_hash, last_connection, "
-                                                            "last_settings, last_calibration, last_bump "
+                                                            "last_settings, last_calibration, last_bump, facts "
                                                             "FROM r310_instrument ORDER BY id"));
         struct Head {
             qint64 id;
@@ -905,11 +917,13 @@ VerifyResult RecordStore::Verify()
             qint64 seq;
             QString hash;
             qint64 latest[4];
+            QString facts;
         };
         std::vector<Head> heads;
         while (instruments.next()) {
             Head h{instruments.value(0).toLongLong(), instruments.value(1).toString(),
-                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {}};
+                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {},
+                   instruments.value(8).toString()};
             for (int n = 0; n < 4; ++n)
                 h.latest[n] = instruments.isNull(4 + n) ? 0 : instruments.value(4 + n).toLongLong();
             heads.push_back(h);
@@ -952,6 +966,7 @@ VerifyResult RecordStore::Verify()
             QString previous;
             qint64 expected = 1;
             std::map<QString, qint64> newest;
+            QJsonObject facts; // the latest records' facts as the instrument's row must keep them
             std::set<qint64> downloads;
             while (records.next()) {
                 const qint64 id = records.value(0).toLongLong();
@@ -993,6 +1008,8 @@ VerifyResult RecordStore::Verify()
                     return result;
                 }
                 newest[r.kind] = id;
+                if (LatestColumn(r.kind))
+                    facts.insert(r.kind, LatestFact(id, r.recordedAt, body));
                 previous = hash;
                 ++expected;
                 ++result.checked;
@@ -1020,6 +1037,12 @@ VerifyResult RecordStore::Verify()
                                          .arg(*kinds[n], who);
                     return result;
                 }
+            }
+            if (QJsonDocument::fromJson(h.facts.toUtf8()).object() != facts) {
+                result.problem = QStringLiteral("the latest records %1 keeps in its row differ from its records "
+                                                "(changed)")
+                                     .arg(who);
+                return result;
             }
         }
         result.ok = true;

@@ -33,7 +33,7 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 // Who made the records of a program run.
 struct RecordOrigin {

@@ -31,6 +31,34 @@ double Scaled(std::int32_t raw, std::int8_t exponent)
     return value;
 }
 
+QString OutcomeOf(WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WriteOutcome::Accepted:
+        return QStringLiteral("accepted");
+    case WriteOutcome::ErrorReport:
+        return kErrorReport;
+    case WriteOutcome::Cancelled:
+        return QStringLiteral("cancelled");
+    default:
+        return kNoAnswer;
+    }
+}
+
+QString OutcomeOf(SettingsWriteOutcome outcome)
+{
+    switch (outcome) {
+    case SettingsWriteOutcome::Refused:
+        return kRefused;
+    case SettingsWriteOutcome::ErrorReport:
+        return kErrorReport;
+    case SettingsWriteOutcome::Cancelled:
+        return QStringLiteral("cancelled");
+    default:
+        return kNoAnswer;
+    }
+}
+
 } // namespace
 
 std::vector<WriteChange> SettingsWriteChanges(SettingsGroup group, const SettingsDraft &before,
@@ -144,6 +172,9 @@ void SessionRecorder::TakeAnswer(const DecodedAnswer &answer, const AnswerFrame 
             }
         }
     }
+    if ((IsSettingsObject(frame.object) || frame.object == kObjectIdentity) && !frame.payload.empty())
+        held_[frame.object] = frame.payload;
+    TakeCalibrationAnswer(answer);
     if (IsSettingsObject(frame.object) && identity_) {
         // The same object read again: what was read before is a state of its own.
         if (settingsRead_.count(frame.object) && settingsRead_[frame.object] != frame.payload)
@@ -319,6 +350,175 @@ void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks
                              blocks));
 }
 
+SettingsDraft SessionRecorder::HeldSettings() const
+{
+    SettingsDraft draft = SettingsDraft::FromDecoded(identity_ ? identity_->softwareVersion : 0, nullptr, nullptr,
+                                                     nullptr);
+    for (const auto &[object, payload] : held_)
+        draft.Take(object, payload);
+    return draft;
+}
+
+void SessionRecorder::RecordSettingsWrite(const SettingsGroupCommand &group, const SettingsDraft &before,
+                                          const SettingsDraft &written, const SettingsWriteResult &result)
+{
+    if (result.outcome == SettingsWriteOutcome::NotRun || result.outcome == SettingsWriteOutcome::PortClosed)
+        return; // nothing reached the instrument
+    if (!result.done()) {
+        RecordWrite(group.title, SettingsWriteChanges(group.group, before, written, nullptr),
+                    OutcomeOf(result.outcome), result.refusal);
+        return;
+    }
+    SettingsDraft held = written;
+    held.Take(group.object, result.readBackPayload);
+    const bool differs = WrittenObject(group, result.sent, result.readBackPayload) != result.readBackPayload;
+    RecordWrite(group.title, SettingsWriteChanges(group.group, before, written, &held),
+                differs ? kReadBackDifferent : kReadBackEqual, result.refusal);
+}
+
+void SessionRecorder::RecordSettingsWrite(const SettingsGroupCommand &group, const SettingsDraft &before,
+                                          const SettingsWriteResult &result)
+{
+    SettingsDraft written = before;
+    if (!result.sent.empty())
+        written.Take(group.object, WrittenObject(group, result.sent, result.readBackPayload.empty()
+                                                                         ? held_[group.object]
+                                                                         : result.readBackPayload));
+    RecordSettingsWrite(group, before, written, result);
+}
+
+void SessionRecorder::RecordClockWrite(std::optional<std::int64_t> offsetBefore, const SetClockResult &result,
+                                       bool clockNotTaken)
+{
+    if (!result.ran)
+        return;
+    const auto text = [](std::optional<std::int64_t> offset) {
+        return offset ? QString::number(*offset) : QString();
+    };
+    RecordWrite(QStringLiteral("clock"),
+                {{QStringLiteral("clock-offset-s"), text(offsetBefore), QStringLiteral("0"),
+                  result.succeeded ? text(clockOffset_) : QString()}},
+                result.succeeded ? (clockNotTaken ? kReadBackDifferent : kReadBackEqual) : kNoAnswer);
+}
+
+void SessionRecorder::RecordLoggerInterval(std::optional<int> before, std::uint16_t seconds,
+                                           const logs::LoggerCommandResult &result)
+{
+    if (result.outcome == WriteOutcome::NotRun || result.outcome == WriteOutcome::PortClosed)
+        return;
+    const QString key = QStringLiteral("logger-interval");
+    const QString old = before ? QString::number(*before) : QString();
+    if (!result.accepted() || !result.infoAfter) {
+        RecordWrite(QStringLiteral("data logger"), {{key, old, QString::number(seconds), QString()}},
+                    result.accepted() ? kNoAnswer : OutcomeOf(result.outcome));
+        return;
+    }
+    const int held = result.infoAfter->interval();
+    RecordWrite(QStringLiteral("data logger"), {{key, old, QString::number(seconds), QString::number(held)}},
+                held == seconds ? kReadBackEqual : kReadBackDifferent);
+}
+
+void SessionRecorder::RecordFactorySetup(const std::optional<IdentityValues> &before,
+                                         const FactorySetupEntries &entries, const FactorySetupResult &result)
+{
+    if (result.write == WriteOutcome::NotRun || result.write == WriteOutcome::PortClosed)
+        return;
+    RecordWrite(QStringLiteral("factory setup"),
+                {{QStringLiteral("serial"), before ? before->serialNumberText : QString(),
+                  FormatSerialNumber(entries.serialNumber), QString()},
+                 {QStringLiteral("customer-id"), before ? before->customerId : QString(), entries.customerId,
+                  QString()}},
+                OutcomeOf(result.write));
+}
+
+void SessionRecorder::RecordServiceFunction(int code, const ServiceFunctionResult &result)
+{
+    if (result.outcome == WriteOutcome::NotRun || result.outcome == WriteOutcome::PortClosed)
+        return;
+    RecordWrite(QStringLiteral("service function"),
+                {{QStringLiteral("function"), QString(), QString::number(code), QString()}},
+                OutcomeOf(result.outcome));
+}
+
+void SessionRecorder::RecordHornCheck(const HornCheckResult &result)
+{
+    if (result.hornOn == WriteOutcome::NotRun || result.hornOn == WriteOutcome::PortClosed)
+        return;
+    RecordHornCheck(result.accepted() ? QStringLiteral("horn switched on and off")
+                    : result.hornOn == WriteOutcome::ErrorReport || result.hornOff == WriteOutcome::ErrorReport
+                        ? kErrorReport
+                        : kNoAnswer);
+}
+
+void SessionRecorder::RecordProfileApply(const QString &profile, const ProfilePlan &plan,
+                                         const ProfileApplyResult &result)
+{
+    if (result.writes.empty())
+        return;
+    std::map<QString, QString> mismatched;
+    for (const ProfileDifference &m : result.mismatches)
+        mismatched[m.key] = m.instrument;
+    std::vector<WriteChange> changes;
+    for (const ProfileDifference &d : plan.differences) {
+        QString after;
+        if (result.written())
+            after = mismatched.count(d.key) ? mismatched[d.key] : d.profile;
+        changes.push_back({d.key, d.instrument, d.profile, after});
+    }
+    QString outcome = result.matches() ? kReadBackEqual : result.written() ? kReadBackDifferent : kNoAnswer;
+    if (!result.written()) {
+        const SettingsWriteOutcome last = result.writes.back().outcome;
+        outcome = result.interrupted ? QStringLiteral("cancelled")
+                  : last == SettingsWriteOutcome::Done ? kNoAnswer
+                                                       : OutcomeOf(last);
+    }
+    QString detail = result.failure;
+    if (!result.written() || !result.mismatches.empty()) {
+        QStringList titles = result.writtenTitles();
+        detail = QStringLiteral("%1%2written: %3")
+                     .arg(detail, detail.isEmpty() ? QString() : QStringLiteral("; "),
+                          titles.isEmpty() ? QStringLiteral("nothing") : titles.join(QStringLiteral(", ")));
+    }
+    RecordWrite(QStringLiteral("profile %1").arg(profile), changes, outcome, detail);
+}
+
+void SessionRecorder::CalibrationStarted(const CalibrationRequest &request, const CalibrationStartResult &start,
+                                         std::optional<double> asFound, const QJsonObject &cylinder)
+{
+    if (!start.sent())
+        return;
+    calibration_ = RunningCalibration{request.kind == CalibrationKind::Zero ? QStringLiteral("zero")
+                                                                            : QStringLiteral("span"),
+                                      request.kind == CalibrationKind::Span ? request.concentration : QString(),
+                                      asFound, cylinder, QString()};
+    if (!start.accepted())
+        CalibrationEnded(start.outcome == WriteOutcome::Cancelled ? QStringLiteral("cancelled") : kNoAnswer);
+}
+
+void SessionRecorder::CalibrationEnded(const QString &outcome, std::optional<double> asLeft)
+{
+    if (!calibration_)
+        return;
+    const QString ended = outcome; // may be the running calibration's own
+    const RunningCalibration c = std::move(*calibration_);
+    calibration_.reset();
+    RecordCalibration(c.kind, c.concentration, c.asFound, ended, asLeft, c.cylinder);
+}
+
+void SessionRecorder::TakeCalibrationAnswer(const DecodedAnswer &answer)
+{
+    if (!calibration_)
+        return;
+    if (answer.calibrationState && calibration_->outcome.isEmpty()
+        && CalibrationStateOf(*answer.calibrationState) != CalibrationState::Running)
+        calibration_->outcome = CalibrationStateOf(*answer.calibrationState) == CalibrationState::Succeeded
+                                    ? QStringLiteral("OK")
+                                    : QStringLiteral("Error");
+    // The first reading after the reported end is the one as left.
+    else if (answer.value && !calibration_->outcome.isEmpty())
+        CalibrationEnded(calibration_->outcome, answer.value->value);
+}
+
 void SessionRecorder::Flush()
 {
     if (identity_) {
@@ -329,7 +529,10 @@ void SessionRecorder::Flush()
 
 void SessionRecorder::Finish()
 {
+    if (calibration_)
+        CalibrationEnded(calibration_->outcome.isEmpty() ? kNoAnswer : calibration_->outcome);
     Flush();
+    held_.clear();
     identity_.reset();
     clockOffset_.reset();
     lastValue_.reset();

@@ -11,9 +11,18 @@
 #include "RecordStore.h"
 #include "RecordsLocation.h"
 
+#include <Calibration.h>
+#include <CustomerId.h>
 #include <DecodeAnswer.h>
+#include <FactorySetup.h>
+#include <HornCheck.h>
 #include <InstrumentConnection.h>
+#include <LoggerSettings.h>
+#include <ServiceFunction.h>
+#include <SetClock.h>
 #include <SettingsKeys.h>
+#include <SettingsProfile.h>
+#include <SettingsWrite.h>
 
 #include <QJsonObject>
 #include <QObject>
@@ -58,6 +67,10 @@ public:
     bool enabled() const { return choice_.target.enabled(); }
     // The serial number of the instrument now connected; empty before its identity.
     QString serial() const { return identity_ ? identity_->serialNumberText : QString(); }
+    // The identity of the instrument now connected.
+    const std::optional<IdentityValues> &identity() const { return identity_; }
+    // The instrument clock's offset from the PC as last read, in seconds.
+    std::optional<std::int64_t> clockOffset() const { return clockOffset_; }
     // The latest live value in the instrument's unit.
     std::optional<double> lastValue() const { return lastValue_; }
     // Why the latest record could not be kept; empty while all were kept.
@@ -75,6 +88,40 @@ public:
                            std::optional<double> asFound, const QString &outcome, std::optional<double> asLeft,
                            const QJsonObject &cylinder = {});
     void RecordHornCheck(const QString &outcome);
+
+    // What each instrument command did, kept the same way whichever front
+    // end ran it: each key's value before, as written and as read back, and
+    // the outcome text.
+
+    // The settings as the instrument last reported them (objects 4, 31, 33
+    // and the customer ID of the identity): the "before" of a write.
+    SettingsDraft HeldSettings() const;
+    // A settings group's write of `written` over `before`.
+    void RecordSettingsWrite(const SettingsGroupCommand &group, const SettingsDraft &before,
+                             const SettingsDraft &written, const SettingsWriteResult &result);
+    // The same, for a write whose draft is the sent payload laid over `before`.
+    void RecordSettingsWrite(const SettingsGroupCommand &group, const SettingsDraft &before,
+                             const SettingsWriteResult &result);
+    // "Set Time": the clock's offset before; after it, the offset the check read.
+    void RecordClockWrite(std::optional<std::int64_t> offsetBefore, const SetClockResult &result, bool clockNotTaken);
+    void RecordLoggerInterval(std::optional<int> before, std::uint16_t seconds, const logs::LoggerCommandResult &result);
+    void RecordFactorySetup(const std::optional<IdentityValues> &before, const FactorySetupEntries &entries,
+                            const FactorySetupResult &result);
+    void RecordServiceFunction(int code, const ServiceFunctionResult &result);
+    void RecordHornCheck(const HornCheckResult &result);
+    // A profile's apply: each key the plan changes, with the instrument's
+    // value, the profile's, and what the read-back showed.
+    void RecordProfileApply(const QString &profile, const ProfilePlan &plan, const ProfileApplyResult &result);
+
+    // A calibration start that went out: refused or unanswered starts are
+    // kept at once; an accepted one is kept when the instrument reports its
+    // end (the reading after it as left), or with CalibrationEnded.
+    void CalibrationStarted(const CalibrationRequest &request, const CalibrationStartResult &start,
+                            std::optional<double> asFound, const QJsonObject &cylinder = {});
+    // The running calibration ended without the instrument reporting it
+    // ("cancelled", "no answer"), or with its report ("OK", "Error") and the
+    // reading as left already read. Nothing when no calibration is running.
+    void CalibrationEnded(const QString &outcome, std::optional<double> asLeft = std::nullopt);
     // A complete download.
     void RecordEvents(const logs::EventTable &table);
     void RecordDatalog(const std::vector<logs::LoggerBlock> &blocks);
@@ -100,6 +147,16 @@ private:
     void FlushPending();
     QJsonObject SettingsBody() const;
     void Fail(const QString &reason);
+    void TakeCalibrationAnswer(const DecodedAnswer &answer);
+
+    // An accepted calibration start waiting for its end.
+    struct RunningCalibration {
+        QString kind;
+        QString concentration;
+        std::optional<double> asFound;
+        QJsonObject cylinder;
+        QString outcome; // the end the instrument reported; empty while it runs
+    };
 
     RecordsChoice choice_;
     QString program_;
@@ -118,6 +175,9 @@ private:
     std::map<std::uint8_t, std::vector<std::uint8_t>> settingsRead_;
     std::optional<QJsonObject> lastSettings_; // the instrument's latest settings on record
     std::optional<QJsonObject> lastBump_;
+    // The settings objects and identity as last reported, for a write's "before".
+    std::map<std::uint8_t, std::vector<std::uint8_t>> held_;
+    std::optional<RunningCalibration> calibration_;
 };
 
 } // namespace r310::records

@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -34,8 +36,12 @@ void CalibrationTab::Button7Click()
 
 void CalibrationTab::Button6Click()
 {
-    if (InstrumentConnection *connection = window_.connection())
-        connection->submit(QStringLiteral("horn check"), HornCheckJob());
+    InstrumentConnection *connection = window_.connection();
+    if (!connection)
+        return;
+    auto result = std::make_shared<HornCheckResult>();
+    connection->submit(QStringLiteral("horn check"), HornCheckJob(result), this,
+                       [this, result](JobOutcome) { window_.recorder().RecordHornCheck(*result); });
 }
 
 bool CalibrationTab::LeaveCalibration() const
@@ -54,8 +60,14 @@ void CalibrationTab::Start(CalibrationRequest request)
     SetButtonsEnabled(false);
     starting_ = true;
     auto result = std::make_shared<CalibrationStartResult>();
-    connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(std::move(request), result), this,
-                       [this, result](JobOutcome) { StartFinished(result); });
+    // The recorder keeps the calibration with the reading just before the
+    // start, and its end when the instrument reports it.
+    const std::optional<double> asFound = window_.recorder().lastValue();
+    connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(request, result), this,
+                       [this, result, request, asFound](JobOutcome) {
+                           window_.recorder().CalibrationStarted(request, *result, asFound);
+                           StartFinished(result);
+                       });
 }
 
 void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartResult> &result)

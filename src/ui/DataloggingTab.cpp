@@ -177,8 +177,13 @@ void DataloggingTab::Button11Click()
     case logs::LoggerIntervalInput::Refusal::None:
         break;
     }
-    connection->submit(QStringLiteral("data logger interval"),
-                       logs::SetLoggerIntervalJob(*input.seconds, std::make_shared<logs::LoggerCommandResult>()));
+    auto result = std::make_shared<logs::LoggerCommandResult>();
+    const std::optional<int> before = info_ ? std::optional<int>(info_->interval()) : std::nullopt;
+    const std::uint16_t seconds = *input.seconds;
+    connection->submit(QStringLiteral("data logger interval"), logs::SetLoggerIntervalJob(seconds, result), this,
+                       [this, result, before, seconds](JobOutcome) {
+                           window_.recorder().RecordLoggerInterval(before, seconds, *result);
+                       });
 }
 
 void DataloggingTab::JobStarted(JobId id)

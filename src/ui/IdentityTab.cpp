@@ -2,6 +2,8 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -29,7 +31,13 @@ void IdentityTab::ButtonCostIDClick()
         window_.dialogs().showError(payload.refusal);
         return;
     }
-    connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload));
+    // On record with the settings as they were before the write.
+    auto result = std::make_shared<CustomerIdResult>();
+    connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload, result), this,
+                       [this, payload, result, before = window_.recorder().HeldSettings()](JobOutcome) {
+                           window_.recorder().RecordSettingsWrite(CustomerIdSettingsGroup(), before,
+                                                                  SettingsResultOf(payload, *result));
+                       });
 }
 
 bool IdentityTab::LeaveGeneral()
@@ -55,7 +63,8 @@ void IdentityTab::StartFactorySetup()
     const FactorySetupEntries entries = form1_->Entries();
     auto result = std::make_shared<FactorySetupResult>();
     connection->submit(QStringLiteral("factory setup"), FactorySetupJob(entries, result, clock_), this,
-                       [this, entries, result](JobOutcome) {
+                       [this, entries, result, before = window_.recorder().identity()](JobOutcome) {
+                           window_.recorder().RecordFactorySetup(before, entries, *result);
                            if (!result->refusal.isEmpty())
                                window_.dialogs().showError(result->refusal);
                            // Only a setup the instrument took uses the serial number up.

@@ -2,6 +2,9 @@
 
 #include "R310Cnf.h"
 
+#include <SessionRecorder.h>
+
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -133,6 +136,7 @@ void ProfileCommands::AskProfileFile()
             return;
         }
         profile_ = std::move(parsed.profile);
+        profileName_ = QFileInfo(path).fileName();
         step_ = Step::ReadingForApply;
         read_ = std::make_shared<InstrumentSettingsRead>();
         Submit(QStringLiteral("read settings for a profile"), ReadInstrumentSettingsJob(read_));
@@ -204,6 +208,7 @@ void ProfileCommands::Confirm(const ProfilePlan &plan, const QString &serialNumb
             return;
         step_ = Step::Writing;
         applied_ = std::make_shared<ProfileApplyResult>();
+        plan_ = plan;
         Submit(QStringLiteral("apply profile"), ApplyProfileJob(plan, applied_));
     });
 }
@@ -213,6 +218,7 @@ void ProfileCommands::ApplyFinished()
     const std::shared_ptr<ProfileApplyResult> applied = std::move(applied_);
     if (!applied)
         return;
+    window_.recorder().RecordProfileApply(profileName_, plan_, *applied);
     if (!applied->written()) {
         if (!applied->interrupted)
             window_.dialogs().showError(QStringLiteral("The profile was not written whole: %1").arg(applied->failure));

@@ -51,6 +51,8 @@ private:
     JobId job_ = 0;
     QString savePath_;
     std::optional<SettingsProfile> profile_;
+    QString profileName_; // the profile file's name, for the records
+    ProfilePlan plan_;    // the plan being written
     std::shared_ptr<InstrumentSettingsRead> read_;
     std::shared_ptr<ProfileApplyResult> applied_;
 };

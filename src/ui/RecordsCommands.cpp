@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "R310Cnf.h"
+#include "RecordsLogs.h"
 
 #include <GasTable.h>
 #include <RecordExport.h>
@@ -73,6 +74,9 @@ RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasT
     save_ = new QPushButton(QStringLiteral("Save export file…"), this);
     save_->setObjectName(QStringLiteral("RecordsSaveExport"));
     save_->setEnabled(false);
+    show_ = new QPushButton(QStringLiteral("Show…"), this);
+    show_->setObjectName(QStringLiteral("RecordsShowLog"));
+    show_->setEnabled(false);
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("RecordsProblem"));
     problem_->setWordWrap(true);
@@ -83,6 +87,7 @@ RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasT
     layout->addWidget(history_, 3);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(problem_, 1);
+    buttons->addWidget(show_);
     buttons->addWidget(save_);
     layout->addLayout(buttons);
     resize(900, 600);
@@ -93,6 +98,14 @@ RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasT
         const QTableWidgetItem *item = history_->currentItem();
         const QString kind = item ? history_->item(item->row(), 1)->text() : QString();
         save_->setEnabled(kind == records::kind::kEvents || kind == records::kind::kDatalog);
+        show_->setEnabled(save_->isEnabled());
+    });
+    connect(show_, &QPushButton::clicked, this, [this] {
+        QString error;
+        if (store_ && history_->currentItem()
+            && !ShowRecordedLog(*store_, history_->item(history_->currentItem()->row(), 2)->data(Qt::UserRole).toLongLong(),
+                                gasTable_, window_, &error))
+            window_.dialogs().showError(error);
     });
     connect(save_, &QPushButton::clicked, this, [this] {
         window_.dialogs().askSaveFileName(QStringLiteral("Save export file"), QStringLiteral("csv"), QString(),
@@ -155,6 +168,7 @@ void RecordsWindow::ShowHistory()
 {
     history_->setRowCount(0);
     save_->setEnabled(false);
+    show_->setEnabled(false);
     const QTableWidgetItem *item = instruments_->currentItem();
     if (!item || !store_)
         return;
@@ -203,6 +217,12 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
     button_->setObjectName(QStringLiteral("ButtonRecords"));
     button_->setAutoDefault(false);
     button_->setEnabled(choice_.target.enabled());
+    if (!choice_.ok())
+        button_->setToolTip(QStringLiteral("No service records: %1").arg(choice_.error));
+    else if (!choice_.target.enabled())
+        button_->setToolTip(QStringLiteral("No service records: this run was started with --no-records"));
+    else
+        button_->setToolTip(QStringLiteral("The service records in %1").arg(choice_.target.text()));
     if (auto *layout = qobject_cast<QVBoxLayout *>(w.control.Panel1->layout()))
         layout->insertWidget(layout->indexOf(w.control.ButtonApplyProfile) + 1, button_);
     connect(button_, &QPushButton::clicked, this, &RecordsCommands::OpenRecordsWindow);
@@ -224,7 +244,12 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
     });
 }
 
-RecordsCommands::~RecordsCommands() { recorder_->Finish(); }
+RecordsCommands::~RecordsCommands()
+{
+    // The window's widgets may be gone already: what is kept now is no more shown.
+    recorder_->disconnect(this);
+    recorder_->Finish();
+}
 
 void RecordsCommands::OpenRecordsWindow()
 {

@@ -52,6 +52,7 @@ private:
     QTableWidget *instruments_ = nullptr;
     QTableWidget *history_ = nullptr;
     QPushButton *save_ = nullptr;
+    QPushButton *show_ = nullptr; // the selected download in a log viewer
     QLabel *problem_ = nullptr;
 };
 

@@ -3,6 +3,8 @@
 #include "R310Cnf.h"
 #include "RadioGroup.h"
 
+#include <SessionRecorder.h>
+
 #include <QPointer>
 #include <QPushButton>
 
@@ -50,6 +52,7 @@ void ServiceFunctionTab::Send(ServiceCode code)
     auto result = std::make_shared<ServiceFunctionResult>();
     connection->submit(QStringLiteral("service function"), ServiceFunctionJob(code, result), this,
                        [this, result](JobOutcome) {
+                           window_.recorder().RecordServiceFunction(static_cast<int>(result->code), *result);
                            // The instrument went to its update mode: it answers no more requests.
                            if (result->code == ServiceCode::Update && result->accepted())
                                window_.ClosePort();

@@ -4,6 +4,7 @@
 #include "R310Cnf.h"
 #include "RadioGroup.h"
 
+#include <SessionRecorder.h>
 #include <SetClock.h>
 
 #include <QCheckBox>
@@ -74,8 +75,12 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
     if (!connection)
         return;
     pending_.insert(group);
-    connection->submit(name, std::move(job), this, [this, group, result](JobOutcome) {
+    // On record with the settings as they were before the write.
+    connection->submit(name, std::move(job), this,
+                       [this, group, result, before = window_.recorder().HeldSettings()](JobOutcome) {
         pending_.erase(group);
+        if (const SettingsGroupCommand *command = FindSettingsGroup(group); command && result)
+            window_.recorder().RecordSettingsWrite(*command, before, *result);
         // What keeps a write off the wire is said; the link's own failures
         // show as the lamp, the status bar and its messages.
         if (result && result->outcome == SettingsWriteOutcome::Refused && !result->refusal.isEmpty())
@@ -323,7 +328,10 @@ void SettingsTabs::ButtonTimeClick()
     clockWriting_ = true;
     auto result = std::make_shared<SetClockResult>();
     connection->submit(QStringLiteral("Set Time"), SetClockJob(result), this,
-                       [this, result](JobOutcome) { ClockWriteFinished(*result); });
+                       [this, result, offsetBefore = window_.recorder().clockOffset()](JobOutcome) {
+                           window_.recorder().RecordClockWrite(offsetBefore, *result, clockNotTaken_);
+                           ClockWriteFinished(*result);
+                       });
 }
 
 void SettingsTabs::ClockWriteFinished(const SetClockResult &result)

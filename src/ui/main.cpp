@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -122,9 +123,15 @@ int main(int argc, char **argv)
         setup.demoLink = DemoInstrumentLink(true);
     setup.picturePath = HeaderPicturePath();
     // The service records: --records, R310_RECORDS, the window's setting, the
-    // default file; pictures of the window record nothing.
-    setup.records = records::ChooseRecords(line.records, line.noRecords || !line.screenshotDir.isEmpty(),
-                                           QSettings().value(QStringLiteral("records/url")).toString());
+    // default file. Pictures of the window keep their records in a file of
+    // their own that goes with the run, so the user's records stay as they are.
+    QTemporaryDir pictureRecords;
+    const bool pictures = !line.screenshotDir.isEmpty();
+    setup.records = records::ChooseRecords(
+        pictures && line.records.isEmpty() && !line.noRecords ? pictureRecords.filePath(QStringLiteral("records.sqlite"))
+                                                               : line.records,
+        line.noRecords || (pictures && !pictureRecords.isValid()),
+        QSettings().value(QStringLiteral("records/url")).toString());
 
     TFo_R310 window(std::move(setup));
     window.show();

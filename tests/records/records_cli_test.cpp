@@ -64,7 +64,10 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
     ASSERT_FALSE(sim.device().isEmpty());
     const QString url = QStringLiteral("sqlite:") + file(QStringLiteral("records.sqlite"));
     for (const QStringList &arguments :
-         {QStringList{QStringLiteral("get")}, QStringList{QStringLiteral("set"), QStringLiteral("a1=25")},
+         {QStringList{QStringLiteral("get")},
+          QStringList{QStringLiteral("profile"), QStringLiteral("save"), file(QStringLiteral("before.json"))},
+          QStringList{QStringLiteral("set"), QStringLiteral("a1=25")},
+          QStringList{QStringLiteral("profile"), QStringLiteral("apply"), file(QStringLiteral("before.json"))},
           QStringList{QStringLiteral("calibrate"), QStringLiteral("span"), QStringLiteral("50")},
           QStringList{QStringLiteral("events"), QStringLiteral("--out"), file(QStringLiteral("events.csv"))},
           QStringList{QStringLiteral("datalog"), QStringLiteral("--out"), file(QStringLiteral("datalog.csv"))},
@@ -86,14 +89,25 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
     std::map<QString, std::vector<QJsonObject>> byKind;
     for (const QJsonValue &v : json(url, {QStringLiteral("history"), QStringLiteral("00004711")}))
         byKind[v[QStringLiteral("kind")].toString()].push_back(v[QStringLiteral("record")].toObject());
-    EXPECT_EQ(byKind[QStringLiteral("connection")].size(), 6u);
-    ASSERT_EQ(byKind[QStringLiteral("write")].size(), 1u);
-    const QJsonObject change = byKind[QStringLiteral("write")][0][QStringLiteral("changes")][0].toObject();
+    EXPECT_EQ(byKind[QStringLiteral("connection")].size(), 8u);
+    // The write, then the profile's apply that takes a1 back, each key with
+    // its old and new value and the read-back.
+    const std::vector<QJsonObject> &writes = byKind[QStringLiteral("write")];
+    ASSERT_EQ(writes.size(), 2u);
+    const QJsonObject change = writes[0][QStringLiteral("changes")][0].toObject();
     EXPECT_EQ(change[QStringLiteral("key")].toString(), QStringLiteral("a1"));
     EXPECT_TRUE(change[QStringLiteral("old")].isDouble());
     EXPECT_NE(change[QStringLiteral("old")].toDouble(), 25.0);
     EXPECT_EQ(change[QStringLiteral("new")].toDouble(), 25.0);
-    EXPECT_EQ(byKind[QStringLiteral("write")][0][QStringLiteral("outcome")].toString(), QStringLiteral("read back equal"));
+    EXPECT_EQ(writes[0][QStringLiteral("outcome")].toString(), QStringLiteral("read back equal"));
+    EXPECT_EQ(writes[1][QStringLiteral("what")].toString(), QStringLiteral("profile before.json"));
+    const QJsonArray applied = writes[1][QStringLiteral("changes")].toArray();
+    ASSERT_EQ(applied.size(), 1) << QJsonDocument(writes[1]).toJson().toStdString();
+    EXPECT_EQ(applied[0][QStringLiteral("key")].toString(), QStringLiteral("a1"));
+    EXPECT_EQ(applied[0][QStringLiteral("old")].toDouble(), 25.0);
+    EXPECT_EQ(applied[0][QStringLiteral("new")].toDouble(), change[QStringLiteral("old")].toDouble());
+    EXPECT_EQ(applied[0][QStringLiteral("readBack")].toDouble(), change[QStringLiteral("old")].toDouble());
+    EXPECT_EQ(writes[1][QStringLiteral("outcome")].toString(), QStringLiteral("read back equal"));
     ASSERT_EQ(byKind[QStringLiteral("calibration")].size(), 1u);
     const QJsonObject calibration = byKind[QStringLiteral("calibration")][0];
     EXPECT_EQ(calibration[QStringLiteral("outcome")].toString(), QStringLiteral("OK"));

@@ -1,6 +1,7 @@
 // The record store on SQLite and on a real PostgreSQL server: every kind of
 // record in its chain, downloads kept once and written out again, tampering
-// found, the first schema migrated and a newer one refused.
+// found, the first schema migrated and a newer one refused, and a program
+// killed while it stores a download leaving the file whole.
 #include "PgCluster.h"
 #include "QStringPrinting.h"
 #include "TestApplication.h"
@@ -9,9 +10,12 @@
 #include <RecordSchema.h>
 #include <RecordStore.h>
 #include <RecordViews.h>
+#include <RecordedLogs.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -114,8 +118,11 @@ protected:
                                     {QStringLiteral("softwareVersion"), QStringLiteral("2.21")}})
                         .ok);
         ASSERT_TRUE(store_->Append(kSerial, kind::kSettings,
-                                   {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("a1"), QStringLiteral("20")}}},
+                                   {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("a1"), QStringLiteral("20")},
+                                                                             {QStringLiteral("stel"), QStringLiteral("2.5")}}},
                                     {QStringLiteral("gasUnit"), QStringLiteral("ppm CO")},
+                                    {QStringLiteral("gasCode"), 1},
+                                    {QStringLiteral("unitCode"), 1},
                                     {QStringLiteral("nextCalibration"), QStringLiteral("2001-02-03")},
                                     {QStringLiteral("nextBumpTest"), QStringLiteral("2999-01-01")}})
                         .ok);
@@ -164,6 +171,22 @@ TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
     ASSERT_TRUE(storedBlocks);
     EXPECT_EQ(LoggerLines(*storedBlocks), LoggerLines(blocks));
 
+    // The download as the log viewer shows it: a series per gas, the logging
+    // interval of its blocks, the alarm levels of the settings on record.
+    QString error;
+    const std::optional<RecordedLog> shown = RecordedLogOf(
+        *store_, *store_->Record(logger.id), QLocale::c(),
+        [](std::uint8_t, std::uint8_t gas) { return gas == 1 ? QStringLiteral("ppm CO") : QStringLiteral("ppm H2S"); },
+        &error);
+    ASSERT_TRUE(shown) << error.toStdString();
+    ASSERT_EQ(shown->log->series.size(), 2u);
+    EXPECT_EQ(shown->log->series[0].size(), 40u * 15);
+    EXPECT_EQ(shown->log->series[0].runs[0].interval, 60);
+    EXPECT_EQ(shown->levels.a1, 20.0);
+    EXPECT_EQ(shown->levels.stel, 2.5);
+    EXPECT_FALSE(shown->levels.a2 || shown->levels.a3 || shown->levels.twa);
+    EXPECT_FALSE(AlarmLevelsOfSettings(store_->History(kSerial, {})[1].body, 2, 1).any()); // another gas
+
     QStringList kinds;
     for (const StoredRecord &r : store_->History(kSerial, {}))
         kinds.append(r.kind);
@@ -207,6 +230,7 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
         "UPDATE r310_sample SET added_seq = 1 WHERE time = 5000",
         "UPDATE r310_instrument SET serial = '99999999' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET last_calibration = NULL",
+        "UPDATE r310_instrument SET facts = replace(facts, 'OK', 'Error') WHERE serial = '00001234'",
         "UPDATE r310_instrument SET head_seq = head_seq - 1 WHERE serial = '00001234'",
     };
     for (const char *sql : tampering) {
@@ -231,9 +255,9 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         ASSERT_TRUE(store);
         store->Append(kSerial, kind::kConnection, {});
         store->Append(kSerial, kind::kCalibration, {{QStringLiteral("outcome"), QStringLiteral("Error")}});
-        // Back to the first schema: no latest-record columns.
+        // Back to the first schema: no latest-record columns or facts.
         QSqlDatabase db = store->database();
-        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump"})
+        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump", "facts"})
             ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(QLatin1String(column))));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_cylinder")));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
@@ -253,4 +277,47 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
     }
     EXPECT_FALSE(RecordStore::Open(target, &error));
     EXPECT_TRUE(error.contains(QLatin1String("newer"))) << error.toStdString();
+}
+
+TEST(RecordStoreKilled, AProgramKilledWhileItStoresADownloadLeavesItWholeOrAbsentAndTheChainsVerified)
+{
+    r310test::EnsureApplication();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("killed.sqlite"));
+    constexpr int kLargeBlocks = 40000; // 1.2 million samples: seconds of storing
+    QProcess child;
+    child.start(QString::fromUtf8(R310_STORE_CHILD), {path, QString::number(kLargeBlocks)});
+    ASSERT_TRUE(child.waitForStarted());
+    QByteArray said;
+    while (!said.contains("storing\n") && child.waitForReadyRead(30000))
+        said += child.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("stored\nstoring\n")) << said.toStdString();
+    // Killed once the transaction's pages spill into the write-ahead log, or
+    // a second into the seconds the large download takes.
+    const QString wal = path + QStringLiteral("-wal");
+    const qint64 walBefore = QFileInfo(wal).size();
+    for (int waited = 0; waited < 1000 && QFileInfo(wal).size() <= walBefore; waited += 10)
+        child.waitForFinished(10);
+    child.kill(); // SIGKILL
+    ASSERT_TRUE(child.waitForFinished());
+    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the large download was stored before the kill";
+
+    QString error;
+    auto store = RecordStore::Open(ParseRecordsUrl(path).target, &error);
+    ASSERT_TRUE(store) << error.toStdString();
+    const VerifyResult verified = store->Verify();
+    EXPECT_TRUE(verified.ok) << verified.problem.toStdString();
+    QSqlQuery samples(store->database());
+    ASSERT_TRUE(samples.exec(QStringLiteral("SELECT COALESCE(SUM(count), 0) FROM r310_sample")) && samples.next());
+    const qint64 stored = samples.value(0).toLongLong();
+    std::vector<qint64> added;
+    for (const StoredRecord &record : store->History(QStringLiteral("00000042"), {}))
+        if (record.kind == kind::kDatalog)
+            added.push_back(record.body.value(QStringLiteral("added")).toInteger());
+    ASSERT_FALSE(added.empty());
+    EXPECT_EQ(added[0], 3 * 30);
+    if (added.size() == 1)
+        EXPECT_EQ(stored, 3 * 30); // absent
+    else
+        EXPECT_EQ(stored, 3 * 30 + kLargeBlocks * 30); // whole
 }
