@@ -1,6 +1,10 @@
 #include "CalibrationTab.h"
 
+#include "CertificateCommands.h"
 #include "R310Cnf.h"
+
+#include <ReadSequences.h>
+#include <SessionRecorder.h>
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,9 +19,20 @@ CalibrationTab::CalibrationTab(TFo_R310 &window, const QLocale &locale)
     connect(c.Button5, &QPushButton::clicked, this, &CalibrationTab::Button5Click);
     connect(c.Button7, &QPushButton::clicked, this, &CalibrationTab::Button7Click);
     connect(c.Button6, &QPushButton::clicked, this, &CalibrationTab::Button6Click);
-    if (InstrumentConnection *connection = window.connection())
+    if (InstrumentConnection *connection = window.connection()) {
         connect(connection, &InstrumentConnection::jobFinished, this,
                 [this](JobId id, JobOutcome) { JobFinished(id); });
+        // The instrument is gone before it reported the end: on record
+        // without an answer (before the records close its session).
+        connect(connection, &InstrumentConnection::displayCleared, this, [this] {
+            if (underway_ && accepted_ && asLeftJob_ == 0)
+                Record(QStringLiteral("no answer"), std::nullopt);
+        });
+    }
+    connect(&window, &TFo_R310::answerShown, this, [this](const DecodedAnswer &answer, const AnswerFrame &) {
+        if (answer.calibrationState && *answer.calibrationState != 0)
+            Ended(*answer.calibrationState);
+    });
     window.SetLeaveHandler(InstrumentTab::Calibration, [this] { return LeaveCalibration(); });
 }
 
@@ -27,7 +42,10 @@ void CalibrationTab::Button5Click()
     request.kind = CalibrationKind::Span;
     request.concentration = window_.widgets().calibration.Edit5->text();
     request.locale = locale_;
-    Start(std::move(request));
+    QJsonObject cylinder;
+    if (!window_.certificates().TakeCylinder(request, &cylinder))
+        return;
+    Start(std::move(request), std::move(cylinder));
 }
 
 void CalibrationTab::Button7Click()
@@ -47,11 +65,23 @@ bool CalibrationTab::LeaveCalibration() const
     return startJob_ == 0 && !(connection && connection->record().CalibrationRunning);
 }
 
-void CalibrationTab::Start(CalibrationRequest request)
+void CalibrationTab::Start(CalibrationRequest request, QJsonObject cylinder)
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || startJob_ != 0)
+    if (!connection || startJob_ != 0 || asLeftJob_ != 0)
         return;
+    Underway underway;
+    underway.kind = request.kind == CalibrationKind::Zero ? QStringLiteral("zero") : QStringLiteral("span");
+    if (request.kind == CalibrationKind::Span) {
+        bool number = false;
+        const double value = locale_.toDouble(request.concentration.trimmed(), &number);
+        if (number)
+            underway.concentration = QString::number(value, 'g', 12);
+    }
+    underway.asFound = window_.recorder().lastValue();
+    underway.cylinder = std::move(cylinder);
+    underway_ = std::move(underway);
+    accepted_ = false;
     // No second start while this one is on its way; the idle poll keeps the
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
@@ -62,6 +92,11 @@ void CalibrationTab::Start(CalibrationRequest request)
 
 void CalibrationTab::JobFinished(JobId id)
 {
+    if (id != 0 && id == asLeftJob_) {
+        asLeftJob_ = 0;
+        Record(outcome_, window_.recorder().lastValue());
+        return;
+    }
     if (id == 0 || id != startJob_)
         return;
     startJob_ = 0;
@@ -76,6 +111,12 @@ void CalibrationTab::JobFinished(JobId id)
         window_.display().ResetResultBackground();
         edit6.repaint();
     }
+    accepted_ = result->accepted();
+    // A start the instrument did not take goes on record only once it was sent.
+    if (!accepted_ && underway_ && result->sent())
+        Record(QStringLiteral("no answer"), std::nullopt);
+    else if (!accepted_)
+        underway_.reset();
     if (result->noCalibrationGas)
         window_.dialogs().showMessage(kNoCalibrationGasText);
     else if (result->refused() && result->outcome != WriteOutcome::PortClosed)
@@ -84,6 +125,40 @@ void CalibrationTab::JobFinished(JobId id)
     const bool connected = connection && connection->portOpen() && connection->record().InstrumentConnected;
     if (!result->accepted() && connected && !connection->record().CalibrationRunning)
         SetButtonsEnabled(true);
+}
+
+void CalibrationTab::Ended(std::int8_t state)
+{
+    if (!underway_ || !accepted_ || asLeftJob_ != 0)
+        return;
+    outcome_ = state > 0 ? QStringLiteral("OK") : QStringLiteral("Error");
+    InstrumentConnection *connection = window_.connection();
+    if (!connection || !window_.recorder().enabled()) {
+        Record(outcome_, std::nullopt);
+        return;
+    }
+    // The reading as left, and the due dates the instrument holds now (a
+    // calibration may move the next one), for the record and the certificate.
+    asLeftJob_ = connection->submit(QStringLiteral("calibration as left"), [](JobContext &job) {
+        job.sequences().ReadValue();
+        job.sequences().ReadSignals();
+    });
+}
+
+void CalibrationTab::Record(const QString &outcome, std::optional<double> asLeft)
+{
+    if (!underway_)
+        return;
+    const Underway done = std::move(*underway_);
+    underway_.reset();
+    accepted_ = false;
+    records::SessionRecorder &recorder = window_.recorder();
+    const QString serial = recorder.serial();
+    recorder.RecordCalibration(done.kind, done.concentration, done.asFound, outcome, asLeft, done.cylinder);
+    recorder.Flush();
+    const bool ended = outcome == QLatin1String("OK") || outcome == QLatin1String("Error");
+    if (ended && recorder.enabled() && recorder.failure().isEmpty() && !serial.isEmpty())
+        window_.certificates().OfferCertificate(serial);
 }
 
 void CalibrationTab::SetButtonsEnabled(bool enabled)

@@ -5,13 +5,20 @@
 // Edit6 ("Running" blinking, "OK", "Error"). While a start is under way or
 // the calibration runs, the three buttons stay disabled and the tab cannot
 // be left.
+//
+// Each calibration the window starts goes on the service records: the
+// concentration, the reading before the start (as found), the cylinder of
+// the test gas chosen beside "Start Cal", the outcome the instrument
+// reports and the reading after it (as left); then a certificate is offered.
 #include <Calibration.h>
 #include <HornCheck.h>
 
+#include <QJsonObject>
 #include <QLocale>
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace r310::ui {
 
@@ -32,14 +39,29 @@ public:
     bool LeaveCalibration() const;
 
 private:
-    void Start(CalibrationRequest request);
+    // A calibration on its way to the records.
+    struct Underway {
+        QString kind; // "zero", "span"
+        QString concentration; // as sent, "." as decimal point
+        std::optional<double> asFound;
+        QJsonObject cylinder;
+    };
+
+    void Start(CalibrationRequest request, QJsonObject cylinder = {});
     void JobFinished(JobId id);
     void SetButtonsEnabled(bool enabled);
+    // The instrument reported the end (state > 0 "OK", < 0 "Error").
+    void Ended(std::int8_t state);
+    void Record(const QString &outcome, std::optional<double> asLeft);
 
     TFo_R310 &window_;
     const QLocale locale_;
     JobId startJob_ = 0;
     std::shared_ptr<CalibrationStartResult> startResult_;
+    std::optional<Underway> underway_; // from the start until it is on record
+    bool accepted_ = false;            // the instrument runs it
+    JobId asLeftJob_ = 0;
+    QString outcome_;
 };
 
 } // namespace r310::ui
