@@ -63,6 +63,8 @@ CertificateCommands::CertificateCommands(TFo_R310 &window, records::RecordsTarge
     cylinders_ = new QPushButton(QStringLiteral("Cylinders…"), c.TabSheet5);
     cylinders_->setObjectName(QStringLiteral("ButtonCylinders"));
     cylinders_->setAutoDefault(false);
+    // Without records there is no register to choose from.
+    choice_->setEnabled(target_.enabled());
     cylinders_->setEnabled(target_.enabled());
     // Beside "Start Cal": the test gas first, then the start.
     if (QBoxLayout *row = LayoutHolding(c.TabSheet5->layout(), c.Button5)) {
@@ -256,7 +258,9 @@ CertificateBar::CertificateBar(CertificateCommands &commands, QWidget *parent) :
     auto *label = new QLabel(QStringLiteral("&Technician:"), this);
     label->setBuddy(technician_);
     layout->addWidget(label);
+    technician_->setMinimumWidth(technician_->fontMetrics().averageCharWidth() * 28);
     layout->addWidget(technician_);
+    layout->addStretch(1);
     layout->addWidget(certificate_);
     layout->addWidget(fleet);
 
