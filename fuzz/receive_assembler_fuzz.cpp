@@ -64,7 +64,6 @@ private:
 class NoScreen : public ExchangeReport {
 public:
     void setStatusText(int, const QString &) override {}
-    void repaint() override {}
     void showError(const QString &) override {}
 };
 

@@ -24,7 +24,6 @@ namespace {
 class SilentUi : public ExchangeReport {
 public:
     void setStatusText(int, const QString &) override {}
-    void repaint() override {}
     void showError(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
 };
 

@@ -1,11 +1,10 @@
 // r310ctl doctor: the connect request on the line, every byte recorded.
 #include "DoctorSteps.h"
 
-#include "ExchangeReport.h"
+#include "InstrumentConnection.h"
 #include "QSerialPortBackend.h"
 #include "R310_typ.h"
 #include "SignalWatcher.h"
-#include "Transaction.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -13,14 +12,6 @@
 namespace r310::cli::doctor {
 
 namespace {
-
-class QuietReport : public ExchangeReport {
-public:
-    void setStatusText(int, const QString &) override {}
-    void showError(const QString &text) override { message = text; }
-
-    QString message;
-};
 
 // The port under the serial port service, with every byte recorded.
 class RecordedDevice : public SerialBackend {
@@ -68,61 +59,68 @@ std::unique_ptr<SerialBackend> MakeDevice(const DoctorSystem &system, const QStr
 }
 
 // Repeats the connect request, as the search does, until the instrument
-// answers, the time-out ends it, Ctrl+C or the port fails.
+// answers, the time-out ends it, Ctrl+C or the port fails. The requests go
+// through the connection engine, one job that opens the port itself (no
+// search, no connect sequence: the doctor wants the raw first answer).
 ConnectOutcome SendConnectRequests(const CtlContext &context, const DoctorSystem &system, const QString &node,
                                    LineRecord &record)
 {
-    ConnectOutcome outcome;
-    QuietReport ui;
-    SerialPort port([&](const QString &name, const LineSettings &settings) {
+    ConnectionOptions options;
+    options.link = [&system, &record](const QString &name, const LineSettings &settings) {
         return std::make_unique<RecordedDevice>(MakeDevice(system, name, settings), record);
-    });
-    port.SetPortName(node);
-    try {
-        port.SetOpen(true);
-    } catch (const PortError &error) {
-        outcome.portError = error.message();
-        return outcome;
-    }
-    Transaction transaction(port, ui);
-    transaction.SetTickLength(context.environment.tick);
-    QObject::connect(&port, &SerialPort::PortFailed, &transaction, [&](const QString &message) {
-        outcome.portError = message;
-        transaction.Cancel();
-    });
+    };
+    options.tick = context.environment.tick;
+    options.idlePoll = false;
+    InstrumentConnection connection(options);
+
+    // Filled by the job on the engine's thread, read once it has ended.
+    ConnectOutcome outcome;
+    QString portFailure;
+    QObject::connect(&connection, &InstrumentConnection::portError, &connection,
+                     [&portFailure](const QString &message) { portFailure = message; });
     QTimer bound;
     bound.setSingleShot(true);
     bound.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&bound, &QTimer::timeout, &transaction, &Transaction::Cancel);
+    QObject::connect(&bound, &QTimer::timeout, &connection, &InstrumentConnection::cancel);
     if (context.options.timeoutSeconds > 0)
         bound.start(std::chrono::seconds(context.options.timeoutSeconds));
+    bool interrupted = false;
     std::unique_ptr<SignalWatcher> interruption;
     if (context.environment.handleSignals) {
         interruption = std::make_unique<SignalWatcher>();
-        QObject::connect(interruption.get(), &SignalWatcher::signalled, &transaction, [&] {
-            outcome.interrupted = true;
-            transaction.Cancel();
+        QObject::connect(interruption.get(), &SignalWatcher::signalled, &connection, [&] {
+            interrupted = true;
+            connection.cancel();
         });
     }
 
-    RequestBuffer request{};
-    BuildConnectRequest(request);
-    while (!transaction.Cancelled() && port.Open()) {
-        transaction.ArmResponseTimer(kConnectArmTicks);
+    connection.runAndWait(QStringLiteral("doctor connect requests"), [node, &outcome](JobContext &job) {
+        SerialPort &port = job.port();
+        port.SetPortName(node);
         try {
-            transaction.RunTransaction(request);
+            port.SetOpen(true);
         } catch (const PortError &error) {
             outcome.portError = error.message();
-            break;
+            return;
         }
-        if (transaction.Result().ResponseStatus == kAssembleGood) {
-            outcome.answered = true;
-            outcome.errorReport = transaction.Received().bytes[kOffsetObject] == kObjectErrorReport;
-            break;
+        Transaction &transaction = job.transaction();
+        RequestBuffer request{};
+        BuildConnectRequest(request);
+        while (!job.cancelled() && port.Open()) {
+            transaction.ArmResponseTimer(kConnectArmTicks);
+            transaction.RunTransaction(request);
+            if (transaction.Result().ResponseStatus == kAssembleGood) {
+                outcome.answered = true;
+                outcome.errorReport = transaction.Received().bytes[kOffsetObject] == kObjectErrorReport;
+                break;
+            }
         }
-    }
+        port.SetOpen(false);
+    });
+    if (outcome.portError.isEmpty())
+        outcome.portError = portFailure;
+    outcome.interrupted = interrupted;
     outcome.seconds = record.Seconds();
-    port.SetOpen(false);
     return outcome;
 }
 

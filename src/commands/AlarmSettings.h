@@ -75,7 +75,7 @@ std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values
 
 // Writes the values and reads object 4 back, in the running job.
 SettingsWriteResult WriteAlarmSettings(JobContext &job, const AlarmSettingsValues &values);
-// The same as a job; the result lands in *result (read it after jobFinished).
+// The same as a job; the result lands in *result (read it when the job has ended).
 ConnectionJob AlarmSettingsJob(const AlarmSettingsValues &values, std::shared_ptr<SettingsWriteResult> result);
 
 } // namespace r310

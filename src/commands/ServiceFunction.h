@@ -54,7 +54,7 @@ struct ServiceFunctionResult {
 WriteOutcome RunServiceFunction(JobContext &job, ServiceCode code);
 
 // The same as a job for InstrumentConnection::submit; the outcome lands in
-// *result (read it after jobFinished). "Update" is followed by closing the
+// *result (read it when the job has ended). "Update" is followed by closing the
 // port, which the caller does as "&Close Comport" does, once the instrument
 // accepted it.
 ConnectionJob ServiceFunctionJob(ServiceCode code, std::shared_ptr<ServiceFunctionResult> result = {});

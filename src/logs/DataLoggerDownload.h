@@ -6,7 +6,7 @@
 // stops at the first read that fails (after the transaction's own attempts),
 // at an error report or a wrong answer, and when the connection is cancelled
 // (closing the port or the window, Ctrl+C). It writes no file: the front end
-// reads the shared result after jobFinished and writes the export there.
+// reads the shared result when the job has ended and writes the export there.
 #include "DataLoggerExport.h"
 #include "LoggerRecords.h"
 
@@ -57,7 +57,7 @@ struct LoggerDownloadResult {
     QString failureText(const QString &reason = {}) const;
 };
 
-// The job; result is filled as it runs and read after jobFinished.
+// The job; result is filled as it runs and read when the job has ended.
 ConnectionJob DataLoggerDownloadJob(std::shared_ptr<LoggerDownloadResult> result);
 
 // "Block 17 of 300".

@@ -3,7 +3,7 @@
 // download of every event ("Read") and the emptying of the log ("Clear").
 //
 // A job hands its outcome back through a result object it shares with the
-// front end; the front end reads it after jobFinished. The download formats
+// front end; the front end reads it when the job has ended. The download formats
 // the export lines on the engine with the connection's regional settings and
 // gas table, the same that made the window's date and value texts, so the
 // window and r310ctl get the same lines; the front end writes the file.
@@ -77,7 +77,7 @@ struct EventDownload {
         PortClosed // the port was not open
     };
 
-    // Filled by the job; read by the front end after jobFinished.
+    // Filled by the job; read by the front end when the job has ended.
     End end = End::Cancelled;
     int count = 0;        // events asked for
     int lastAsked = 0;    // number of the last event asked for

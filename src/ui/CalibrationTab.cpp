@@ -19,16 +19,13 @@ CalibrationTab::CalibrationTab(TFo_R310 &window, const QLocale &locale)
     connect(c.Button5, &QPushButton::clicked, this, &CalibrationTab::Button5Click);
     connect(c.Button7, &QPushButton::clicked, this, &CalibrationTab::Button7Click);
     connect(c.Button6, &QPushButton::clicked, this, &CalibrationTab::Button6Click);
-    if (InstrumentConnection *connection = window.connection()) {
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
-        // The instrument is gone before it reported the end: on record
-        // without an answer (before the records close its session).
+    // The instrument is gone before it reported the end: on record without
+    // an answer (before the records close its session).
+    if (InstrumentConnection *connection = window.connection())
         connect(connection, &InstrumentConnection::displayCleared, this, [this] {
-            if (underway_ && accepted_ && asLeftJob_ == 0)
+            if (underway_ && accepted_ && !readingAsLeft_)
                 Record(QStringLiteral("no answer"), std::nullopt);
         });
-    }
     connect(&window, &TFo_R310::answerShown, this, [this](const DecodedAnswer &answer, const AnswerFrame &) {
         if (answer.calibrationState && *answer.calibrationState != 0)
             Ended(*answer.calibrationState);
@@ -62,13 +59,13 @@ void CalibrationTab::Button6Click()
 bool CalibrationTab::LeaveCalibration() const
 {
     const InstrumentConnection *connection = window_.connection();
-    return startJob_ == 0 && !(connection && connection->record().CalibrationRunning);
+    return !starting_ && !(connection && connection->record().CalibrationRunning);
 }
 
 void CalibrationTab::Start(CalibrationRequest request, QJsonObject cylinder)
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || startJob_ != 0 || asLeftJob_ != 0)
+    if (!connection || starting_ || readingAsLeft_)
         return;
     Underway underway;
     underway.kind = request.kind == CalibrationKind::Zero ? QStringLiteral("zero") : QStringLiteral("span");
@@ -85,24 +82,15 @@ void CalibrationTab::Start(CalibrationRequest request, QJsonObject cylinder)
     // No second start while this one is on its way; the idle poll keeps the
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
-    startResult_ = std::make_shared<CalibrationStartResult>();
-    startJob_ = connection->submit(QStringLiteral("calibration start"),
-                                   CalibrationStartJob(std::move(request), startResult_));
+    starting_ = true;
+    auto result = std::make_shared<CalibrationStartResult>();
+    connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(std::move(request), result), this,
+                       [this, result](JobOutcome) { StartFinished(result); });
 }
 
-void CalibrationTab::JobFinished(JobId id)
+void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartResult> &result)
 {
-    if (id != 0 && id == asLeftJob_) {
-        asLeftJob_ = 0;
-        Record(outcome_, window_.recorder().lastValue());
-        return;
-    }
-    if (id == 0 || id != startJob_)
-        return;
-    startJob_ = 0;
-    const std::shared_ptr<CalibrationStartResult> result = std::move(startResult_);
-    if (!result)
-        return;
+    starting_ = false;
     if (result->sent()) {
         // The result field starts empty in the window colour; the status
         // reads of the idle poll follow this in order.
@@ -129,20 +117,28 @@ void CalibrationTab::JobFinished(JobId id)
 
 void CalibrationTab::Ended(std::int8_t state)
 {
-    if (!underway_ || !accepted_ || asLeftJob_ != 0)
+    if (!underway_ || !accepted_ || readingAsLeft_)
         return;
-    outcome_ = state > 0 ? QStringLiteral("OK") : QStringLiteral("Error");
+    const QString outcome = state > 0 ? QStringLiteral("OK") : QStringLiteral("Error");
     InstrumentConnection *connection = window_.connection();
     if (!connection || !window_.recorder().enabled()) {
-        Record(outcome_, std::nullopt);
+        Record(outcome, std::nullopt);
         return;
     }
     // The reading as left, and the due dates the instrument holds now (a
     // calibration may move the next one), for the record and the certificate.
-    asLeftJob_ = connection->submit(QStringLiteral("calibration as left"), [](JobContext &job) {
-        job.sequences().ReadValue();
-        job.sequences().ReadSignals();
-    });
+    readingAsLeft_ = true;
+    connection->submit(
+        QStringLiteral("calibration as left"),
+        [](JobContext &job) {
+            job.sequences().ReadValue();
+            job.sequences().ReadSignals();
+        },
+        this,
+        [this, outcome](JobOutcome) {
+            readingAsLeft_ = false;
+            Record(outcome, window_.recorder().lastValue());
+        });
 }
 
 void CalibrationTab::Record(const QString &outcome, std::optional<double> asLeft)

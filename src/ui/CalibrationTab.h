@@ -48,7 +48,7 @@ private:
     };
 
     void Start(CalibrationRequest request, QJsonObject cylinder = {});
-    void JobFinished(JobId id);
+    void StartFinished(const std::shared_ptr<const CalibrationStartResult> &result);
     void SetButtonsEnabled(bool enabled);
     // The instrument reported the end (state > 0 "OK", < 0 "Error").
     void Ended(std::int8_t state);
@@ -56,12 +56,11 @@ private:
 
     TFo_R310 &window_;
     const QLocale locale_;
-    JobId startJob_ = 0;
-    std::shared_ptr<CalibrationStartResult> startResult_;
+    // A start is on its way to the instrument.
+    bool starting_ = false;
     std::optional<Underway> underway_; // from the start until it is on record
     bool accepted_ = false;            // the instrument runs it
-    JobId asLeftJob_ = 0;
-    QString outcome_;
+    bool readingAsLeft_ = false;       // the reads after the end are on their way
 };
 
 } // namespace r310::ui

@@ -49,7 +49,6 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
     connect(connection, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
     connect(connection, &InstrumentConnection::progress, this,
             [this](int done, int total, const QString &) { Progress(done, total); });
-    connect(connection, &InstrumentConnection::jobFinished, this, &DataloggingTab::JobFinished);
     connect(connection, &InstrumentConnection::displayCleared, this, [this] { info_.reset(); });
     connect(connection, &InstrumentConnection::portError, this, [this](const QString &message) {
         if (DownloadRunning() && portError_.isEmpty())
@@ -125,7 +124,11 @@ void DataloggingTab::Button8Click()
     portError_.clear();
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
-    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_));
+    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_),
+                                      this, [this](JobOutcome) {
+                                          downloadStarted_ = false;
+                                          DownloadFinished();
+                                      });
 }
 
 void DataloggingTab::Button10Click()
@@ -194,14 +197,6 @@ void DataloggingTab::Progress(int done, int total)
     w_.ProgressBar1->setMaximum(std::max(total, 1));
     w_.ProgressBar1->setValue(std::clamp(done, 0, std::max(total, 1)));
     w_.ProgressBar1->setFormat(logs::LoggerProgressText(done, total));
-}
-
-void DataloggingTab::JobFinished(JobId id, JobOutcome)
-{
-    if (id == 0 || id != downloadJob_)
-        return;
-    downloadStarted_ = false;
-    DownloadFinished();
 }
 
 void DataloggingTab::DownloadFinished()

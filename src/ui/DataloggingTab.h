@@ -54,7 +54,6 @@ private:
     void ShowAnswer(const AnswerFrame &frame);
     void JobStarted(JobId id);
     void Progress(int done, int total);
-    void JobFinished(JobId id, JobOutcome outcome);
     void DownloadFinished();
     bool ClosedByUser(const logs::LoggerDownloadResult &download) const;
     void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);

@@ -73,7 +73,6 @@ EventPropertiesTab::EventPropertiesTab(TFo_R310 &window)
             [this](const DecodedAnswer &, const AnswerFrame &frame) { ShowAnswer(frame); });
     if (InstrumentConnection *connection = window.connection()) {
         connect(connection, &InstrumentConnection::progress, this, &EventPropertiesTab::ShowProgress);
-        connect(connection, &InstrumentConnection::jobFinished, this, &EventPropertiesTab::JobFinished);
     }
     window.SetLeaveHandler(InstrumentTab::EventProperties, [this] { return !Busy(); });
     // Another instrument, or the same one after a new connect: nothing of
@@ -116,7 +115,11 @@ void EventPropertiesTab::Button1Click()
     download_ = std::make_shared<logs::EventDownload>();
     const int total = std::min(*count.value, logs::EventTable::kMaxEntries);
     ShowProgress(0, total, QStringLiteral("Reading event 1 of %1").arg(total));
-    downloadJob_ = connection->submit(QStringLiteral("event download"), logs::EventDownloadJob(total, download_));
+    downloadJob_ = connection->submit(QStringLiteral("event download"), logs::EventDownloadJob(total, download_), this,
+                                      [this](JobOutcome outcome) {
+                                          downloadJob_ = 0;
+                                          DownloadFinished(outcome);
+                                      });
 }
 
 void EventPropertiesTab::Button2Click()
@@ -161,7 +164,12 @@ void EventPropertiesTab::Clear(std::uint16_t maxEvents)
     SetRunning(true);
     progressText_->clear();
     clearJob_ = connection->submit(QStringLiteral("event clear"),
-                                   logs::EventClearJob(maxEvents, std::make_shared<logs::EventClear>()));
+                                   logs::EventClearJob(maxEvents, std::make_shared<logs::EventClear>()), this,
+                                   [this](JobOutcome) {
+                                       // The counters came with the read-back; a failure shows on the lamp.
+                                       clearJob_ = 0;
+                                       SetRunning(false);
+                                   });
 }
 
 void EventPropertiesTab::ShowProgress(int done, int total, const QString &text)
@@ -174,20 +182,6 @@ void EventPropertiesTab::ShowProgress(int done, int total, const QString &text)
     progress_->setFormat(text);
     progress_->show();
     progressText_->setText(text);
-}
-
-void EventPropertiesTab::JobFinished(JobId id, JobOutcome outcome)
-{
-    if (id == 0)
-        return;
-    if (id == clearJob_) {
-        // The counters came with the read-back; a failure shows on the lamp.
-        clearJob_ = 0;
-        SetRunning(false);
-    } else if (id == downloadJob_) {
-        downloadJob_ = 0;
-        DownloadFinished(outcome);
-    }
 }
 
 void EventPropertiesTab::DownloadFinished(JobOutcome outcome)

@@ -41,7 +41,6 @@ public:
 private:
     void ShowAnswer(const AnswerFrame &frame);
     void ShowProgress(int done, int total, const QString &text);
-    void JobFinished(JobId id, JobOutcome outcome);
     void DownloadFinished(JobOutcome outcome);
     void AskWhereToSave(std::shared_ptr<logs::EventDownload> download);
     void Save(const QString &path, const logs::EventDownload &download);

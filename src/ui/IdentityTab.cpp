@@ -15,9 +15,6 @@ IdentityTab::IdentityTab(TFo_R310 &window)
     connect(w.general.ButtonCostID, &QPushButton::clicked, this, &IdentityTab::ButtonCostIDClick);
     connect(w.control.Button4, &QPushButton::clicked, this, &IdentityTab::Button4Click);
     connect(form1_, &QDialog::accepted, this, &IdentityTab::StartFactorySetup);
-    if (InstrumentConnection *connection = window.connection())
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
     window.SetLeaveHandler(InstrumentTab::General, [this] { return LeaveGeneral(); });
 }
 
@@ -55,25 +52,16 @@ void IdentityTab::StartFactorySetup()
     InstrumentConnection *connection = window_.connection();
     if (!connection || !form1_)
         return;
-    factoryEntries_ = form1_->Entries();
-    factoryResult_ = std::make_shared<FactorySetupResult>();
-    factoryJob_ = connection->submit(QStringLiteral("factory setup"),
-                                     FactorySetupJob(factoryEntries_, factoryResult_, clock_));
-}
-
-void IdentityTab::JobFinished(JobId id)
-{
-    if (id == 0 || id != factoryJob_)
-        return;
-    factoryJob_ = 0;
-    const std::shared_ptr<FactorySetupResult> result = std::move(factoryResult_);
-    if (!result)
-        return;
-    if (!result->refusal.isEmpty())
-        window_.dialogs().showError(result->refusal);
-    // Only a setup the instrument took uses the serial number up.
-    if (result->accepted() && form1_)
-        form1_->Confirm(factoryEntries_);
+    const FactorySetupEntries entries = form1_->Entries();
+    auto result = std::make_shared<FactorySetupResult>();
+    connection->submit(QStringLiteral("factory setup"), FactorySetupJob(entries, result, clock_), this,
+                       [this, entries, result](JobOutcome) {
+                           if (!result->refusal.isEmpty())
+                               window_.dialogs().showError(result->refusal);
+                           // Only a setup the instrument took uses the serial number up.
+                           if (result->accepted() && form1_)
+                               form1_->Confirm(entries);
+                       });
 }
 
 } // namespace r310::ui

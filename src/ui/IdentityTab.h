@@ -39,14 +39,10 @@ public:
 
 private:
     void StartFactorySetup();
-    void JobFinished(JobId id);
 
     TFo_R310 &window_;
     QPointer<TForm1> form1_;
     std::function<std::int32_t()> clock_;
-    JobId factoryJob_ = 0;
-    FactorySetupEntries factoryEntries_;
-    std::shared_ptr<FactorySetupResult> factoryResult_;
 };
 
 } // namespace r310::ui

@@ -40,7 +40,6 @@ ProfileCommands::ProfileCommands(TFo_R310 &window, const GasTable *gasTable)
     connect(control.ButtonSaveProfile, &QPushButton::clicked, this, &ProfileCommands::SaveProfileClick);
     connect(control.ButtonApplyProfile, &QPushButton::clicked, this, &ProfileCommands::ApplyProfileClick);
     if (InstrumentConnection *connection = window.connection()) {
-        connect(connection, &InstrumentConnection::jobFinished, this, [this](JobId id, JobOutcome) { JobFinished(id); });
         connect(connection, &InstrumentConnection::recordChanged, this, &ProfileCommands::UpdateButtons);
         connect(connection, &InstrumentConnection::phaseChanged, this, &ProfileCommands::UpdateButtons);
     }
@@ -64,7 +63,7 @@ JobId ProfileCommands::Submit(const QString &name, ConnectionJob job)
         step_ = Step::Idle;
         return 0;
     }
-    job_ = connection->submit(name, std::move(job));
+    job_ = connection->submit(name, std::move(job), this, [this](JobOutcome) { JobFinished(); });
     UpdateButtons();
     return job_;
 }
@@ -140,10 +139,8 @@ void ProfileCommands::AskProfileFile()
     });
 }
 
-void ProfileCommands::JobFinished(JobId id)
+void ProfileCommands::JobFinished()
 {
-    if (id == 0 || id != job_)
-        return;
     job_ = 0;
     const Step finished = step_;
     step_ = Step::Idle;

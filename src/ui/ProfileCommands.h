@@ -41,7 +41,7 @@ private:
     void Confirm(const ProfilePlan &plan, const QString &serialNumber);
     void ApplyFinished();
     JobId Submit(const QString &name, ConnectionJob job);
-    void JobFinished(JobId id);
+    void JobFinished();
 
     enum class Step { Idle, ReadingForSave, ReadingForApply, Writing };
 

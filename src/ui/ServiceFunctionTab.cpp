@@ -12,9 +12,6 @@ ServiceFunctionTab::ServiceFunctionTab(TFo_R310 &window) : QObject(&window), win
 {
     setObjectName(QStringLiteral("ServiceFunctionTab"));
     connect(window.widgets().special.Button9, &QPushButton::clicked, this, &ServiceFunctionTab::Button9Click);
-    if (InstrumentConnection *connection = window.connection())
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
 }
 
 void ServiceFunctionTab::Button9Click()
@@ -50,19 +47,13 @@ void ServiceFunctionTab::Send(ServiceCode code)
     InstrumentConnection *connection = window_.connection();
     if (!connection)
         return;
-    serviceResult_ = std::make_shared<ServiceFunctionResult>();
-    serviceJob_ = connection->submit(QStringLiteral("service function"), ServiceFunctionJob(code, serviceResult_));
-}
-
-void ServiceFunctionTab::JobFinished(JobId id)
-{
-    if (id == 0 || id != serviceJob_)
-        return;
-    serviceJob_ = 0;
-    const std::shared_ptr<ServiceFunctionResult> result = std::move(serviceResult_);
-    // The instrument went to its update mode: it answers no more requests.
-    if (result && result->code == ServiceCode::Update && result->accepted())
-        window_.ClosePort();
+    auto result = std::make_shared<ServiceFunctionResult>();
+    connection->submit(QStringLiteral("service function"), ServiceFunctionJob(code, result), this,
+                       [this, result](JobOutcome) {
+                           // The instrument went to its update mode: it answers no more requests.
+                           if (result->code == ServiceCode::Update && result->accepted())
+                               window_.ClosePort();
+                       });
 }
 
 } // namespace r310::ui

@@ -23,13 +23,10 @@ public:
 
 private:
     void Send(ServiceCode code);
-    void JobFinished(JobId id);
 
     TFo_R310 &window_;
-    JobId serviceJob_ = 0;
     // The question before "Reset" or "Default" is open.
     bool confirming_ = false;
-    std::shared_ptr<ServiceFunctionResult> serviceResult_;
 };
 
 } // namespace r310::ui

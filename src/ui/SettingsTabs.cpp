@@ -49,10 +49,8 @@ SettingsTabs::SettingsTabs(TFo_R310 &window, const QLocale &locale)
         // Another instrument may answer after the display was cleared: its
         // due dates are not the ones read before.
         connect(connection, &InstrumentConnection::displayCleared, this, [this] { lastSignals_.reset(); });
-        connect(connection, &InstrumentConnection::jobFinished, this,
-                [this](JobId id, JobOutcome) { JobFinished(id); });
         connect(connection, &InstrumentConnection::clockNotTaken, this, [this] {
-            if (clockJob_ != 0)
+            if (clockWriting_)
                 clockNotTaken_ = true;
         });
     }
@@ -75,28 +73,14 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
     InstrumentConnection *connection = window_.connection();
     if (!connection)
         return;
-    pending_[group] = PendingWrite{connection->submit(name, std::move(job)), result};
-}
-
-void SettingsTabs::JobFinished(JobId id)
-{
-    if (id != 0 && id == clockJob_) {
-        ClockWriteFinished();
-        return;
-    }
-    if (id == discardingSignals_)
-        discardingSignals_ = 0;
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->second.job != id)
-            continue;
-        const std::shared_ptr<SettingsWriteResult> result = it->second.result;
-        pending_.erase(it);
+    pending_.insert(group);
+    connection->submit(name, std::move(job), this, [this, group, result](JobOutcome) {
+        pending_.erase(group);
         // What keeps a write off the wire is said; the link's own failures
         // show as the lamp, the status bar and its messages.
         if (result && result->outcome == SettingsWriteOutcome::Refused && !result->refusal.isEmpty())
             window_.dialogs().showError(result->refusal);
-        return;
-    }
+    });
 }
 
 // Range tab ---------------------------------------------------------------
@@ -202,7 +186,7 @@ void SettingsTabs::WriteSignals()
 {
     // A failed interval check has discarded the tab's changes: the read
     // that restores the instrument's values is on its way.
-    if (WritePending(SettingsGroup::Signals) || discardingSignals_ != 0 || !window_.connection())
+    if (WritePending(SettingsGroup::Signals) || discardingSignals_ || !window_.connection())
         return;
     const std::optional<SignalSettingsValues> values = SignalValuesFromTab();
     if (!values)
@@ -262,9 +246,12 @@ void SettingsTabs::IntervalExit(const IntervalField &field)
         return;
     window_.dialogs().showMessage(field.message);
     // The instrument's values replace every field of the tab.
-    if (InstrumentConnection *connection = window_.connection())
-        discardingSignals_ = connection->submit(QStringLiteral("ReadSignals"),
-                                                [](JobContext &job) { job.sequences().ReadSignals(); });
+    if (InstrumentConnection *connection = window_.connection()) {
+        discardingSignals_ = true;
+        connection->submit(
+            QStringLiteral("ReadSignals"), [](JobContext &job) { job.sequences().ReadSignals(); }, this,
+            [this](JobOutcome) { discardingSignals_ = false; });
+    }
 }
 
 void SettingsTabs::ExitFocusedIntervalField()
@@ -330,24 +317,25 @@ bool SettingsTabs::LeaveHardware()
 void SettingsTabs::ButtonTimeClick()
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || clockJob_ != 0)
+    if (!connection || clockWriting_)
         return;
     clockNotTaken_ = false;
-    clockResult_ = std::make_shared<SetClockResult>();
-    clockJob_ = connection->submit(QStringLiteral("Set Time"), SetClockJob(clockResult_));
+    clockWriting_ = true;
+    auto result = std::make_shared<SetClockResult>();
+    connection->submit(QStringLiteral("Set Time"), SetClockJob(result), this,
+                       [this, result](JobOutcome) { ClockWriteFinished(*result); });
 }
 
-void SettingsTabs::ClockWriteFinished()
+void SettingsTabs::ClockWriteFinished(const SetClockResult &result)
 {
-    clockJob_ = 0;
-    const std::shared_ptr<SetClockResult> result = std::move(clockResult_);
+    clockWriting_ = false;
     // Answered every time, yet the clock still differs: say so, or the user
     // would take the instrument's time for set.
-    if (clockNotTaken_ && result && result->succeeded)
+    if (clockNotTaken_ && result.succeeded)
         window_.dialogs().showMessage(
             QStringLiteral("The instrument did not take the time: after %1 writes its clock still differs from "
                            "the PC's. It keeps its own time.")
-                .arg(result->clockWrites));
+                .arg(result.clockWrites));
     clockNotTaken_ = false;
 }
 

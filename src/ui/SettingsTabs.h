@@ -13,7 +13,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include <map>
+#include <set>
 #include <memory>
 #include <optional>
 
@@ -51,7 +51,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void ClockWriteFinished();
+    void ClockWriteFinished(const SetClockResult &result);
     struct IntervalField {
         QLineEdit *edit;
         std::int32_t fallback;
@@ -73,7 +73,6 @@ private:
     void Submit(SettingsGroup group, const QString &name, ConnectionJob job,
                 const std::shared_ptr<SettingsWriteResult> &result);
     bool WritePending(SettingsGroup group) const;
-    void JobFinished(JobId id);
     void ShowAnswer(const DecodedAnswer &answer);
 
     TFo_R310 &window_;
@@ -83,18 +82,13 @@ private:
     // back as the instrument's day counts, never parsed from their text.
     std::optional<SignalSettings> lastSignals_;
     // "Set &Time" under way, and whether the instrument kept its own time.
-    JobId clockJob_ = 0;
+    bool clockWriting_ = false;
     bool clockNotTaken_ = false;
-    std::shared_ptr<SetClockResult> clockResult_;
-    // Writes on their way, by group, with their results.
-    struct PendingWrite {
-        JobId job = 0;
-        std::shared_ptr<SettingsWriteResult> result;
-    };
-    std::map<SettingsGroup, PendingWrite> pending_;
+    // The groups with a write on its way.
+    std::set<SettingsGroup> pending_;
     // A failed interval check asked for the signals to be read again: until
     // that read is done the tab's changes count as discarded.
-    JobId discardingSignals_ = 0;
+    bool discardingSignals_ = false;
     // An interval field whose exit check ran before a tab change; its
     // focus-out that follows the change is not checked again.
     QPointer<QLineEdit> exitChecked_;

@@ -6,6 +6,7 @@
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
 #include "SimulatedInstrument.h"
+#include "TestApplication.h"
 
 #include "CliProcess.h"
 #include "ExitCodes.h"
@@ -29,22 +30,13 @@ using namespace std::chrono_literals;
 namespace {
 
 using r310test::KnownEvents;
+using r310test::ReadAll;
+using r310test::Entries;
 
 const QByteArray kHeader = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n";
 const QByteArray kAlarmLine = "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;ppm CO;85%; ;\r\n";
 const QByteArray kDeviceLine = "1;24.12.2008 14:00:00;Dev-OFF; ; ; ; ;80%;001-23 4711;\r\n";
 const QByteArray kOddLine = "2;25.12.2008 08:00:01;\r\n";
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QStringList Entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 // r310ctl in-process on the built-in instrument's place: a simulated R310
 // holding the given events, whose requests are recorded.

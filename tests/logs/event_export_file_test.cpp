@@ -1,6 +1,7 @@
 // The export writer shared by the event log and the data logger: the bytes of
 // the file and what a failure or a cancel leaves on disk.
 #include "ExportFile.h"
+#include "TestApplication.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,8 @@ using r310::logs::EncodeExportLine;
 using r310::logs::EncodeExportLines;
 using r310::logs::ExportFile;
 using r310::logs::WriteExportFile;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
-
-QStringList Entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
+using r310test::ReadAll;
+using r310test::Entries;
 
 TEST(ExportEncoding, EveryLineEndsInCrLfWithoutByteOrderMark)
 {

@@ -4,6 +4,7 @@
 // file that costs one line, and two processes recording two instruments at
 // once into one SQLite file and one PostgreSQL database.
 #include "CliProcess.h"
+#include "TestApplication.h"
 #include "PgCluster.h"
 
 #include <QDate>
@@ -20,6 +21,7 @@
 
 using namespace clitest;
 using namespace std::chrono_literals;
+using r310test::ReadAll;
 
 QT_BEGIN_NAMESPACE
 inline std::ostream &operator<<(std::ostream &out, const QString &text) { return out << text.toStdString(); }
@@ -28,12 +30,6 @@ QT_END_NAMESPACE
 namespace {
 
 constexpr int kExitTampered = 10;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 class CtlRecords : public ::testing::Test {
 protected:

@@ -1,7 +1,9 @@
 #include "TestApplication.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 namespace r310test {
@@ -42,6 +44,17 @@ bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
 void SpinFor(std::chrono::milliseconds time)
 {
     SpinUntil([] { return false; }, time);
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList Entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 } // namespace r310test

@@ -1,6 +1,10 @@
 #pragma once
 // The application object and its event loop, as tests need them for timers,
 // notifications and queued calls.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
 #include <chrono>
 #include <functional>
 
@@ -17,5 +21,10 @@ bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
 
 // Runs the event loop for the given time.
 void SpinFor(std::chrono::milliseconds time);
+
+// A file's bytes; "<unreadable>" when it cannot be read.
+QByteArray ReadAll(const QString &path);
+// What a folder holds, hidden entries too.
+QStringList Entries(const QString &directory);
 
 } // namespace r310test

@@ -3,6 +3,7 @@
 // file, "No Data", a download cut short, "Set Paramet" and "Clear"; and the
 // file the window writes compared byte for byte with r310ctl's.
 #include "UiRig.h"
+#include "TestApplication.h"
 
 #include <BuildPrograms.h>
 #include <DataloggingTab.h>
@@ -34,6 +35,8 @@ using namespace r310;
 using namespace r310::ui;
 using namespace uitest;
 using Requests = std::vector<std::string>;
+using r310test::ReadAll;
+using r310test::Entries;
 
 RigOptions LoggerInstrument(int blocks, std::uint8_t sets = 1)
 {
@@ -42,17 +45,6 @@ RigOptions LoggerInstrument(int blocks, std::uint8_t sets = 1)
     options.scenario.loggerSets = sets;
     options.idlePoll = false;
     return options;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QStringList Entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 bool TransferButtonsEnabled(const LoggerWidgets &l)

@@ -4,6 +4,7 @@
 // goes away, "Clear" before and from 2.11; and the file the window writes
 // compared byte for byte with the one r310ctl writes in German settings.
 #include "UiRig.h"
+#include "TestApplication.h"
 
 #include <SimulatedInstrument.h>
 
@@ -36,6 +37,8 @@ using Bytes = std::vector<std::uint8_t>;
 using r310test::KnownEvents;
 using r310test::Names;
 using Wire = r310test::Line;
+using r310test::ReadAll;
+using r310test::Entries;
 
 // The file of KnownEvents() in German settings with the rig's gas texts.
 const QByteArray kKnownEventsFile =
@@ -58,17 +61,6 @@ RigOptions EventInstrument(const Instrument &instrument, const std::shared_ptr<W
         options.tick = 100ms;
     options.link = r310test::SimulatedLink({instrument.scenario, instrument.events}, wire);
     return options;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QStringList Entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 bool ButtonsEnabled(const EventWidgets &e)

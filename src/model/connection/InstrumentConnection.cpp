@@ -655,6 +655,15 @@ JobId InstrumentConnection::submit(const QString &name, ConnectionJob job)
     return submitJob(name, std::move(job), false);
 }
 
+JobId InstrumentConnection::submit(const QString &name, ConnectionJob job, QObject *context, JobDone done)
+{
+    requireOwnerThread("submit");
+    const JobId id = submitJob(name, std::move(job), false);
+    // Kept before the job can end: its end is applied on this thread, later.
+    pendingDone_[id] = PendingDone{QPointer<QObject>(context), std::move(done)};
+    return id;
+}
+
 JobId InstrumentConnection::open(const QString &portName)
 {
     requireOwnerThread("open");
@@ -727,6 +736,8 @@ void InstrumentConnection::setIdlePollEnabled(bool enabled)
 
 JobOutcome InstrumentConnection::waitFor(JobId id)
 {
+    if (const auto ended = endedOutcomes_.find(id); ended != endedOutcomes_.end())
+        return ended->second;
     QEventLoop loop;
     std::optional<JobOutcome> outcome;
     const QMetaObject::Connection finished =
@@ -769,6 +780,16 @@ void InstrumentConnection::applyPortOpen(bool open, const QString &name)
 
 void InstrumentConnection::applyJobFinished(JobId id, JobOutcome outcome)
 {
+    constexpr std::size_t kOutcomesKept = 64;
+    endedOutcomes_[id] = outcome;
+    if (endedOutcomes_.size() > kOutcomesKept)
+        endedOutcomes_.erase(endedOutcomes_.begin());
+    if (const auto waiting = pendingDone_.find(id); waiting != pendingDone_.end()) {
+        const PendingDone pending = std::move(waiting->second);
+        pendingDone_.erase(waiting);
+        if (pending.context && pending.done)
+            pending.done(outcome);
+    }
     emit jobFinished(id, outcome);
     if (jobsPending_ > 0 && --jobsPending_ == 0)
         emit busyChanged(false);

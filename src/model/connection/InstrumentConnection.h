@@ -29,20 +29,22 @@
 //
 // Only the engine changes the connection's state: what it posted before a
 // close (a record, a phase, the open port) is dropped when it arrives after it.
-#include "SerialPort.h"
 #include "ComPortSel.h"
 #include "DecodeAnswer.h"
 #include "InstrumentRecord.h"
 #include "InstrumentView.h"
 #include "ReadSequences.h"
+#include "SerialPort.h"
 #include "Transaction.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -84,6 +86,11 @@ public:
 };
 
 using ConnectionJob = std::function<void(JobContext &)>;
+
+// What the submitter hears when its job has ended (run, refused, or dropped
+// by a close or cancel), on the connection's thread, after the record and
+// phase the job left behind were applied.
+using JobDone = std::function<void(JobOutcome)>;
 
 struct ConnectionOptions {
     // Makes the device for each open. Empty: real serial devices (and
@@ -131,6 +138,21 @@ public:
     // open, closePort, cancel and submit belong to the thread that created
     // the connection; a call from another thread ends the program.
     JobId submit(const QString &name, ConnectionJob job);
+    // The same, and done is called once when the job has ended, unless
+    // context is gone by then.
+    JobId submit(const QString &name, ConnectionJob job, QObject *context, JobDone done);
+    // A job with a result of its own: job fills it on the engine's thread,
+    // done receives it when the job has ended (empty-handed as the job left
+    // it when the job was dropped or refused).
+    template <typename Result>
+    JobId submitFor(const QString &name, std::function<void(JobContext &, Result &)> job, QObject *context,
+                    std::function<void(JobOutcome, Result)> done)
+    {
+        auto result = std::make_shared<Result>();
+        return submit(
+            name, [job = std::move(job), result](JobContext &c) { job(c, *result); }, context,
+            [done = std::move(done), result](JobOutcome outcome) { done(outcome, std::move(*result)); });
+    }
     // The reads of a tab that came to the front, as a job: the tab counts as
     // showing from the moment the job runs.
     JobId readTab(InstrumentTab tab);
@@ -152,8 +174,9 @@ public:
     QString portName() const { return portName_; }
 
     // For front ends without a window (r310ctl): runs this thread's event loop
-    // until the job, submitted just before, has finished. Never call these
-    // from a window.
+    // until the job has finished, or returns its outcome at once when it has
+    // finished already (one of the last 64). A window never waits: it passes
+    // a JobDone to submit.
     JobOutcome waitFor(JobId id);
     JobOutcome runAndWait(const QString &name, ConnectionJob job) { return waitFor(submit(name, std::move(job))); }
 
@@ -213,6 +236,13 @@ private:
     bool portOpen_ = false;
     int jobsPending_ = 0;
     QString portName_;
+    struct PendingDone {
+        QPointer<QObject> context;
+        JobDone done;
+    };
+    std::map<JobId, PendingDone> pendingDone_;
+    // The outcomes of the last jobs that ended, for waitFor.
+    std::map<JobId, JobOutcome> endedOutcomes_;
 };
 
 } // namespace r310
