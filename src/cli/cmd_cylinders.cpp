@@ -67,32 +67,21 @@ int Add(CtlContext &context, records::CylinderRegister &cylinders)
 {
     const CtlOptions &o = context.options;
     const GasTable &table = *context.gasTable;
-    records::Cylinder c;
-    c.lot = o.lot.trimmed();
-    if (c.lot.isEmpty() || o.gas.isEmpty() || o.unit.isEmpty() || o.concentration.isEmpty() || o.expires.isEmpty())
+    const records::CylinderCheck check = records::CheckCylinderEntry(
+        {o.lot, o.gas, o.unit, o.concentration, o.expires, o.balance, o.supplier},
+        [&table](std::uint8_t code) { return table.GasNameText(code); },
+        [&table](std::uint8_t code) { return table.GasUnitText(code); });
+    if (!check.cylinder && check.field.isEmpty())
         return context.Fail(kExitUsage, QStringLiteral("cylinders add needs --lot, --gas, --unit, --concentration and "
                                                        "--expires (see r310ctl cylinders --help)"));
-    const auto gas = records::CodeNamed(o.gas, [&table](std::uint8_t code) { return table.GasNameText(code); });
-    const auto unit = records::CodeNamed(o.unit, [&table](std::uint8_t code) { return table.GasUnitText(code); });
-    if (!gas)
-        return context.Fail(kExitUsage, QStringLiteral("--gas %1: the gas table names no such gas").arg(o.gas));
-    if (!unit)
-        return context.Fail(kExitUsage, QStringLiteral("--unit %1: the gas table names no such unit").arg(o.unit));
-    c.gasCode = *gas;
-    c.unitCode = *unit;
-    c.gas = table.GasNameText(*gas).trimmed();
-    c.unit = table.GasUnitText(*unit).trimmed();
-    bool number = false;
-    c.concentration = o.concentration.trimmed().toDouble(&number);
-    if (!number || !(c.concentration > 0))
-        return context.Fail(kExitUsage, QStringLiteral("--concentration %1: a number above 0 is needed (\".\" is the "
-                                                       "decimal point)")
-                                            .arg(o.concentration));
-    c.expires = QDate::fromString(o.expires.trimmed(), Qt::ISODate);
-    if (!c.expires.isValid())
-        return context.Fail(kExitUsage, QStringLiteral("--expires %1: a date YYYY-MM-DD is needed").arg(o.expires));
-    c.balance = o.balance.trimmed();
-    c.supplier = o.supplier.trimmed();
+    if (!check.cylinder) {
+        const QString given = check.field == QLatin1String("gas")             ? o.gas
+                              : check.field == QLatin1String("unit")          ? o.unit
+                              : check.field == QLatin1String("concentration") ? o.concentration
+                                                                              : o.expires;
+        return context.Fail(kExitUsage, QStringLiteral("--%1 %2: %3").arg(check.field, given, check.problem));
+    }
+    const records::Cylinder &c = *check.cylinder;
     QString error;
     if (cylinders.Find(c.lot, &error))
         return context.Fail(kExitUsage, QStringLiteral("cylinder %1 is already in the register").arg(c.lot));

@@ -64,6 +64,47 @@ QString CylinderText(const Cylinder &c)
         .arg(c.gas, Number(c.concentration), c.unit, c.lot, c.expires.toString(Qt::ISODate));
 }
 
+CylinderCheck CheckCylinderEntry(const CylinderEntry &entry, const std::function<QString(std::uint8_t)> &gasText,
+                                 const std::function<QString(std::uint8_t)> &unitText)
+{
+    CylinderCheck check;
+    Cylinder c;
+    c.lot = entry.lot.trimmed();
+    if (c.lot.isEmpty() || entry.gas.trimmed().isEmpty() || entry.unit.trimmed().isEmpty() ||
+        entry.concentration.trimmed().isEmpty() || entry.expires.trimmed().isEmpty()) {
+        check.problem = QStringLiteral("needs its lot, gas, unit, certified concentration and expiry date");
+        return check;
+    }
+    const auto gas = CodeNamed(entry.gas, gasText);
+    const auto unit = CodeNamed(entry.unit, unitText);
+    bool number = false;
+    c.concentration = entry.concentration.trimmed().toDouble(&number);
+    c.expires = QDate::fromString(entry.expires.trimmed(), Qt::ISODate);
+    if (!gas) {
+        check.field = QStringLiteral("gas");
+        check.problem = QStringLiteral("the gas table names no such gas");
+    } else if (!unit) {
+        check.field = QStringLiteral("unit");
+        check.problem = QStringLiteral("the gas table names no such unit");
+    } else if (!number || !(c.concentration > 0)) {
+        check.field = QStringLiteral("concentration");
+        check.problem = QStringLiteral("a number above 0 is needed (\".\" is the decimal point)");
+    } else if (!c.expires.isValid()) {
+        check.field = QStringLiteral("expires");
+        check.problem = QStringLiteral("a date YYYY-MM-DD is needed");
+    }
+    if (!check.problem.isEmpty())
+        return check;
+    c.gasCode = *gas;
+    c.unitCode = *unit;
+    c.gas = gasText(*gas).trimmed();
+    c.unit = unitText(*unit).trimmed();
+    c.balance = entry.balance.trimmed();
+    c.supplier = entry.supplier.trimmed();
+    check.cylinder = c;
+    return check;
+}
+
 std::optional<std::uint8_t> CodeNamed(const QString &word, const std::function<QString(std::uint8_t)> &textOf)
 {
     const QString wanted = word.trimmed();

@@ -40,6 +40,34 @@ QString CylinderText(const Cylinder &cylinder);
 // code as a number. Empty when no code of the table has that text.
 std::optional<std::uint8_t> CodeNamed(const QString &word, const std::function<QString(std::uint8_t)> &textOf);
 
+// A cylinder as the user enters it, every field as typed: the gas and unit
+// as the gas table's texts or codes, the concentration with "." as decimal
+// point, the expiry date as YYYY-MM-DD.
+struct CylinderEntry {
+    QString lot;
+    QString gas;
+    QString unit;
+    QString concentration;
+    QString expires;
+    QString balance;
+    QString supplier;
+};
+
+// The entry checked: every field but balance and supplier given, gas and
+// unit known to the gas table (named by gasText and unitText, as they name
+// a code), a concentration above 0, a valid date. On a fault, the cylinder
+// is empty and `field` names the entry's field ("lot", "gas", "unit",
+// "concentration", "expires") and `problem` says what is wrong with its
+// value; when a field is missing, `field` is empty and `problem` says what a
+// cylinder needs.
+struct CylinderCheck {
+    std::optional<Cylinder> cylinder;
+    QString field;
+    QString problem;
+};
+CylinderCheck CheckCylinderEntry(const CylinderEntry &entry, const std::function<QString(std::uint8_t)> &gasText,
+                                 const std::function<QString(std::uint8_t)> &unitText);
+
 // Why the cylinder cannot be used today on an instrument of gasCode and
 // unitCode; empty when it can. `lot` names a cylinder that was not found.
 QString CylinderRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, std::uint8_t gasCode,

@@ -1,7 +1,9 @@
 #include "CalibrationTab.h"
 
+#include "CertificateCommands.h"
 #include "R310Cnf.h"
 
+#include <ReadSequences.h>
 #include <SessionRecorder.h>
 
 #include <QLineEdit>
@@ -17,6 +19,14 @@ CalibrationTab::CalibrationTab(TFo_R310 &window, const QLocale &locale)
     connect(c.Button5, &QPushButton::clicked, this, &CalibrationTab::Button5Click);
     connect(c.Button7, &QPushButton::clicked, this, &CalibrationTab::Button7Click);
     connect(c.Button6, &QPushButton::clicked, this, &CalibrationTab::Button6Click);
+    // The instrument is gone before it reported the end; the recorder keeps
+    // the calibration without an answer when the session ends.
+    if (InstrumentConnection *connection = window.connection())
+        connect(connection, &InstrumentConnection::displayCleared, this, [this] { running_ = false; });
+    connect(&window, &TFo_R310::answerShown, this, [this](const DecodedAnswer &answer, const AnswerFrame &) {
+        if (answer.calibrationState && *answer.calibrationState != 0)
+            Ended(*answer.calibrationState);
+    });
     window.SetLeaveHandler(InstrumentTab::Calibration, [this] { return LeaveCalibration(); });
 }
 
@@ -26,7 +36,10 @@ void CalibrationTab::Button5Click()
     request.kind = CalibrationKind::Span;
     request.concentration = window_.widgets().calibration.Edit5->text();
     request.locale = locale_;
-    Start(std::move(request));
+    QJsonObject cylinder;
+    if (!window_.certificates().TakeCylinder(request, &cylinder))
+        return;
+    Start(std::move(request), std::move(cylinder));
 }
 
 void CalibrationTab::Button7Click()
@@ -50,11 +63,12 @@ bool CalibrationTab::LeaveCalibration() const
     return !starting_ && !(connection && connection->record().CalibrationRunning);
 }
 
-void CalibrationTab::Start(CalibrationRequest request)
+void CalibrationTab::Start(CalibrationRequest request, QJsonObject cylinder)
 {
     InstrumentConnection *connection = window_.connection();
-    if (!connection || starting_)
+    if (!connection || starting_ || readingAsLeft_)
         return;
+    running_ = false;
     // No second start while this one is on its way; the idle poll keeps the
     // buttons disabled once the calibration runs.
     SetButtonsEnabled(false);
@@ -64,8 +78,8 @@ void CalibrationTab::Start(CalibrationRequest request)
     // start, and its end when the instrument reports it.
     const std::optional<double> asFound = window_.recorder().lastValue();
     connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(request, result), this,
-                       [this, result, request, asFound](JobOutcome) {
-                           window_.recorder().CalibrationStarted(request, *result, asFound);
+                       [this, result, request, asFound, cylinder](JobOutcome) {
+                           window_.recorder().CalibrationStarted(request, *result, asFound, cylinder);
                            StartFinished(result);
                        });
 }
@@ -81,6 +95,7 @@ void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartR
         window_.display().ResetResultBackground();
         edit6.repaint();
     }
+    running_ = result->accepted();
     if (result->noCalibrationGas)
         window_.dialogs().showMessage(kNoCalibrationGasText);
     else if (result->refused() && result->outcome != WriteOutcome::PortClosed)
@@ -89,6 +104,36 @@ void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartR
     const bool connected = connection && connection->portOpen() && connection->record().InstrumentConnected;
     if (!result->accepted() && connected && !connection->record().CalibrationRunning)
         SetButtonsEnabled(true);
+}
+
+void CalibrationTab::Ended(std::int8_t)
+{
+    if (!running_ || readingAsLeft_)
+        return;
+    running_ = false;
+    InstrumentConnection *connection = window_.connection();
+    records::SessionRecorder &recorder = window_.recorder();
+    if (!connection || !recorder.enabled())
+        return;
+    // The reading as left (which puts the calibration on record) and the due
+    // dates the instrument holds now (a calibration may move the next one),
+    // for the record and the certificate.
+    readingAsLeft_ = true;
+    connection->submit(
+        QStringLiteral("calibration as left"),
+        [](JobContext &job) {
+            job.sequences().ReadValue();
+            job.sequences().ReadSignals();
+        },
+        this,
+        [this](JobOutcome) {
+            readingAsLeft_ = false;
+            records::SessionRecorder &recorder = window_.recorder();
+            recorder.Flush();
+            const QString serial = recorder.serial();
+            if (recorder.enabled() && recorder.failure().isEmpty() && !serial.isEmpty())
+                window_.certificates().OfferCertificate(serial);
+        });
 }
 
 void CalibrationTab::SetButtonsEnabled(bool enabled)

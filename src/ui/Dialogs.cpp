@@ -84,9 +84,19 @@ void MessageBoxDialogs::askOpenFileName(const QString &title, const QString &fil
 
 void MessageBoxDialogs::askQuestion(const QString &text, std::function<void(bool yes)> answered)
 {
+    Ask(text, false, std::move(answered));
+}
+
+void MessageBoxDialogs::askQuestionYesFirst(const QString &text, std::function<void(bool yes)> answered)
+{
+    Ask(text, true, std::move(answered));
+}
+
+void MessageBoxDialogs::Ask(const QString &text, bool yesFirst, std::function<void(bool yes)> answered)
+{
     auto *box = new QMessageBox(QMessageBox::Question, kApplicationTitle, text, QMessageBox::Yes | QMessageBox::No,
                                 parent_);
-    box->setDefaultButton(QMessageBox::No);
+    box->setDefaultButton(yesFirst ? QMessageBox::Yes : QMessageBox::No);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // finished comes once, for either button and for the window's close box.
     QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)](int) {

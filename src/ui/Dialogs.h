@@ -40,6 +40,12 @@ public:
     // A question with "Yes" and "No" (the text may be rich text); answered is
     // called once with true for "Yes"; never when the window goes away first.
     virtual void askQuestion(const QString &text, std::function<void(bool yes)> answered) = 0;
+    // The same question with "Yes" as the default button, for the step the
+    // user nearly always takes next (a certificate after a calibration).
+    virtual void askQuestionYesFirst(const QString &text, std::function<void(bool yes)> answered)
+    {
+        askQuestion(text, std::move(answered));
+    }
 };
 
 // Window-modal message boxes over the main window. They open without a
@@ -57,8 +63,11 @@ public:
     void askOpenFileName(const QString &title, const QString &filter,
                          std::function<void(const QString &path)> chosen) override;
     void askQuestion(const QString &text, std::function<void(bool yes)> answered) override;
+    void askQuestionYesFirst(const QString &text, std::function<void(bool yes)> answered) override;
 
 private:
+    void Ask(const QString &text, bool yesFirst, std::function<void(bool yes)> answered);
+
     QPointer<QWidget> parent_;
 };
 

@@ -6,6 +6,7 @@
 #include "EventPropertiesTab.h"
 #include "IdentityTab.h"
 #include "ProfileCommands.h"
+#include "CertificateCommands.h"
 #include "RecordsCommands.h"
 #include "SettingsTabs.h"
 #include "ServiceFunctionTab.h"
@@ -142,6 +143,9 @@ TFo_R310::TFo_R310(WindowSetup setup, QWidget *parent)
     eventPropertiesTab_ = new EventPropertiesTab(*this);
     profileCommands_ = new ProfileCommands(*this, setup.gasTable);
     recordsCommands_ = new RecordsCommands(*this, setup.records, setup.gasTable);
+    certificateCommands_ = new CertificateCommands(*this, setup.records.ok() ? setup.records.target
+                                                                              : records::RecordsTarget{},
+                                                   setup.gasTable, setup.connection.decoding.locale);
 }
 
 records::SessionRecorder &TFo_R310::recorder() { return recordsCommands_->recorder(); }

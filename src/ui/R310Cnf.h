@@ -42,6 +42,7 @@ class CalibrationTab;
 class ServiceFunctionTab;
 class ProfileCommands;
 class RecordsCommands;
+class CertificateCommands;
 
 // The entry of the built-in simulated instrument in the port list (--demo).
 inline const QString kDemoPortEntry = QStringLiteral("Demo R310");
@@ -100,6 +101,8 @@ public:
     TabChangeGuard &tabGuard() { return *guard_; }
     // Keeps the service records of the instruments this window works with.
     records::SessionRecorder &recorder();
+    // The test gas cylinders, certificates and fleet report of the records.
+    CertificateCommands &certificates() { return *certificateCommands_; }
 
     // The job of the last tab change's reads (0 before the first).
     JobId LastTabRead() const { return lastTabRead_; }
@@ -190,6 +193,7 @@ private:
     EventPropertiesTab *eventPropertiesTab_ = nullptr;
     ProfileCommands *profileCommands_ = nullptr;
     RecordsCommands *recordsCommands_ = nullptr;
+    CertificateCommands *certificateCommands_ = nullptr;
 };
 
 } // namespace r310::ui

@@ -1,5 +1,6 @@
 #include "RecordsCommands.h"
 
+#include "CertificateCommands.h"
 #include "Dialogs.h"
 #include "R310Cnf.h"
 #include "RecordsLogs.h"
@@ -90,15 +91,20 @@ RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasT
     buttons->addWidget(show_);
     buttons->addWidget(save_);
     layout->addLayout(buttons);
+    auto *certificates = new CertificateBar(window_.certificates(), this);
+    layout->addWidget(certificates);
     resize(900, 600);
 
     connect(filter_, &QLineEdit::textChanged, this, &RecordsWindow::Filter);
     connect(instruments_, &QTableWidget::itemSelectionChanged, this, &RecordsWindow::ShowHistory);
-    connect(history_, &QTableWidget::itemSelectionChanged, this, [this] {
+    connect(history_, &QTableWidget::itemSelectionChanged, this, [this, certificates] {
         const QTableWidgetItem *item = history_->currentItem();
         const QString kind = item ? history_->item(item->row(), 1)->text() : QString();
         save_->setEnabled(kind == records::kind::kEvents || kind == records::kind::kDatalog);
         show_->setEnabled(save_->isEnabled());
+        const QTableWidgetItem *instrument = instruments_->currentItem();
+        certificates->Select(instrument ? instruments_->item(instrument->row(), 0)->text() : QString(),
+                             item ? history_->item(item->row(), 2)->data(Qt::UserRole).toLongLong() : 0, kind);
     });
     connect(show_, &QPushButton::clicked, this, [this] {
         QString error;

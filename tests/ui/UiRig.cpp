@@ -1,5 +1,7 @@
 #include "UiRig.h"
 
+#include <GasTable.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTabWidget>
@@ -126,6 +128,13 @@ WindowRig::WindowRig(RigOptions options)
     setup.connection.decoding.gasTexts = options.gasTexts ? options.gasTexts : [](std::uint8_t unit, std::uint8_t gas) {
         return QStringLiteral("unit%1 gas%2").arg(unit).arg(gas);
     };
+    if (const GasTable *table = options.gasTable) {
+        setup.gasTable = table;
+        if (!options.gasTexts)
+            setup.connection.decoding.gasTexts = [table](std::uint8_t unit, std::uint8_t gas) {
+                return table->GasTexts(unit, gas);
+            };
+    }
     setup.dialogs = &dialogs;
     setup.listPorts = options.listPorts;
     setup.picturePath = options.picturePath;

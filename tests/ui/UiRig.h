@@ -108,6 +108,9 @@ struct RigOptions {
     // The user's regional settings and the gas table; empty: "unit%1 gas%2".
     QLocale locale = QLocale::c();
     r310::GasTextLookup gasTexts;
+    // The gas table the window names gases and units with; null: none (and
+    // gasTexts as above).
+    const r310::GasTable *gasTable = nullptr;
     // Where the window keeps its service records; none by default.
     r310::records::RecordsChoice records;
 };

@@ -1,15 +1,26 @@
 // The service records in the window, offscreen, against the simulated
 // instrument: a connection and its settings on record, the records window's
 // list, filter and history, a download saved again, and a records file that
-// cannot be written said once and kept in the status bar.
+// cannot be written said once and kept in the status bar; the test gas
+// cylinders, a span calibration with one, its certificate and the fleet
+// report, read back as text.
 #include "UiRig.h"
 
+#include <BuildPrograms.h>
+#include <Certificate.h>
+#include <Cylinders.h>
+#include <GasTable.h>
 #include <LogChart.h>
 #include <LogViewer.h>
 #include <RecordStore.h>
 #include <RecordsCommands.h>
 
+#include <QComboBox>
+#include <QDateEdit>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,6 +33,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace r310;
@@ -32,6 +45,24 @@ RigOptions WithRecords(const QString &path)
     RigOptions options;
     options.records = records::ParseRecordsUrl(QStringLiteral("sqlite:") + path);
     return options;
+}
+
+// The PDF's text as pdftotext reads it.
+QString PdfText(const QString &path)
+{
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!pdftotext.waitForFinished(30000) || pdftotext.exitCode() != 0)
+        return QStringLiteral("<pdftotext failed on %1>").arg(path);
+    return QString::fromUtf8(pdftotext.readAllStandardOutput());
+}
+
+template <typename T>
+T *Find(QWidget &parent, const char *name)
+{
+    T *widget = parent.findChild<T *>(QString::fromLatin1(name));
+    EXPECT_TRUE(widget) << name;
+    return widget;
 }
 
 } // namespace
@@ -162,3 +193,164 @@ TEST(RecordsWindow, TheWindowsWritesCalibrationsAndHornChecksAreOnRecordAsR310ct
 }
 
 int main(int argc, char **argv) { return RunWidgetTests(argc, argv); }
+TEST(Certificates, ACylinderCalibrationIsRecordedAndCertifiedAndTheFleetReported)
+{
+    QTemporaryDir folder;
+    const std::unique_ptr<GasTable> gasTable =
+        GasTable::Load({QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath()});
+    ASSERT_TRUE(gasTable) << "KALTEX32 of this build is missing";
+    const QString recordsFile = folder.filePath(QStringLiteral("records.sqlite"));
+    RigOptions options = WithRecords(recordsFile);
+    options.gasTable = gasTable.get();
+    options.scenario.exponent = -1;
+    options.scenario.calibrationReads = 3;
+    WindowRig rig(std::move(options));
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Calibration));
+    ui::TFo_R310 &window = rig.window();
+    const ui::CalibrationWidgets &cal = rig.w().calibration;
+
+    // The register: what r310ctl refuses is refused here too, with its reason.
+    Find<QPushButton>(window, "ButtonCylinders")->click();
+    auto *dialog = Find<QDialog>(window, "CylindersDialog");
+    ASSERT_TRUE(dialog);
+    auto *gas = Find<QComboBox>(*dialog, "CylinderGas");
+    const QDate today = QDate::currentDate();
+    struct Entry {
+        const char *lot, *gas, *concentration;
+        QDate expires;
+        const char *refusal; // empty: added
+    };
+    const Entry entries[] = {
+        {"", "CO", "50", today.addYears(1), "needs its lot"},
+        {"L9", "XYZ", "50", today.addYears(1), "no such gas"},
+        {"L9", "CO", "0", today.addYears(1), "above 0"},
+        {"L1", "CO", "50", today.addYears(1), ""},
+        {"L1", "CO", "60", today.addYears(1), "already in the register"},
+        {"L2", "CO", "50", today.addDays(-1), ""},  // expired
+        {"L3", "H2S", "25", today.addYears(1), ""}, // another gas
+        {"L4", "1", "40", today.addYears(1), ""},   // gas by its code, retired below
+        {"L5", "CO", "45", today.addYears(1), ""},  // retired elsewhere once chosen
+    };
+    for (const Entry &e : entries) {
+        Find<QLineEdit>(*dialog, "CylinderLot")->setText(QString::fromLatin1(e.lot));
+        gas->setEditText(QString::fromLatin1(e.gas));
+        Find<QComboBox>(*dialog, "CylinderUnit")->setEditText(QStringLiteral("ppm"));
+        Find<QLineEdit>(*dialog, "CylinderConcentration")->setText(QString::fromLatin1(e.concentration));
+        Find<QDateEdit>(*dialog, "CylinderExpires")->setDate(e.expires);
+        Find<QLineEdit>(*dialog, "CylinderBalance")->setText(QStringLiteral("synthetic air"));
+        rig.dialogs.errors.clear();
+        Find<QPushButton>(*dialog, "CylinderAdd")->click();
+        const QString refusal = QString::fromLatin1(e.refusal);
+        EXPECT_TRUE(rig.dialogs.errors.join(u'\n').contains(refusal)) << e.lot << ": " << e.refusal;
+        EXPECT_EQ(rig.dialogs.errors.isEmpty(), refusal.isEmpty()) << e.lot << rig.dialogs.errors.join(u'\n').toStdString();
+    }
+    auto *table = Find<QTableWidget>(*dialog, "CylindersTable");
+    ASSERT_EQ(table->rowCount(), 5);
+    table->selectRow(3);
+    ASSERT_EQ(table->item(3, 0)->text(), QStringLiteral("L4"));
+    rig.dialogs.questionAnswer = true;
+    Find<QPushButton>(*dialog, "CylinderRetire")->click();
+    EXPECT_EQ(table->item(3, 6)->text(), QStringLiteral("retired"));
+    EXPECT_EQ(table->item(1, 6)->text(), QStringLiteral("expired"));
+    dialog->close();
+
+    // Beside "Start Cal": what may be used today; once the instrument's gas
+    // and unit are read, only what this instrument may use.
+    auto *choice = Find<QComboBox>(window, "CylinderChoice");
+    const auto offered = [choice] {
+        QStringList lots;
+        for (int i = 1; i < choice->count(); ++i)
+            lots.append(choice->itemData(i).toString());
+        return lots.join(u' ');
+    };
+    EXPECT_EQ(offered(), QStringLiteral("L1 L3 L5"));
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Calibration));
+    EXPECT_EQ(offered(), QStringLiteral("L1 L5"));
+
+    // A cylinder retired at another workstation after it was chosen: refused, nothing sent.
+    choice->setCurrentIndex(2);
+    emit choice->activated(2);
+    EXPECT_EQ(cal.Edit5->text(), QStringLiteral("45"));
+    {
+        QString error;
+        const auto store = records::RecordStore::Open(records::ParseRecordsUrl(recordsFile).target, &error);
+        ASSERT_TRUE(store && records::CylinderRegister(*store).Retire(QStringLiteral("L5"), &error));
+    }
+    rig.dialogs.errors.clear();
+    std::size_t before = rig.log->size();
+    cal.Button5->click();
+    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.dialogs.errors.join(u'\n').contains(QLatin1String("retired")))
+        << rig.dialogs.errors.join(u'\n').toStdString();
+    for (const std::string &request : rig.heard(before))
+        EXPECT_NE(request, "W9");
+    rig.dialogs.errors.clear();
+
+    // With L1: the certified concentration goes out, the record names the
+    // cylinder, and the certificate is offered once the instrument reports OK.
+    choice->setCurrentIndex(choice->findData(QStringLiteral("L1")));
+    emit choice->activated(choice->currentIndex());
+    EXPECT_EQ(cal.Edit5->text(), QStringLiteral("50"));
+    records::SetTechnicianName(QStringLiteral("Jana Novakova"));
+    rig.dialogs.questions.clear();
+    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("after.pdf"));
+    before = rig.log->size();
+    cal.Button5->click();
+    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.questions.isEmpty(); }, 10s)) << "no certificate offered";
+    EXPECT_TRUE(rig.dialogs.questions[0].contains(QLatin1String("Save a calibration certificate?")));
+    const std::vector<std::string> heard = rig.heard(before);
+    EXPECT_NE(std::find(heard.begin(), heard.end(), "W9"), heard.end());
+    const QString certificate = PdfText(rig.dialogs.saveAnswer);
+    for (const char *text : {"00001234", "L1", "synthetic air", "passed", "Jana Novakova", "span"})
+        EXPECT_TRUE(certificate.contains(QLatin1String(text))) << text << "\n" << certificate.toStdString();
+    EXPECT_TRUE(certificate.contains(today.addYears(1).toString(Qt::ISODate))) << certificate.toStdString();
+
+    // The records window: the same certificate from the history, the
+    // technician's name set there, and the fleet report.
+    Find<QPushButton>(window, "ButtonRecords")->click();
+    auto *records = Find<QDialog>(window, "RecordsWindow");
+    ASSERT_TRUE(records);
+    auto *instruments = Find<QTableWidget>(*records, "RecordsInstruments");
+    auto *history = Find<QTableWidget>(*records, "RecordsHistory");
+    auto *certify = Find<QPushButton>(*records, "RecordsCertificate");
+    instruments->selectRow(0);
+    EXPECT_FALSE(certify->isEnabled());
+    int calibrationRow = -1;
+    for (int r = 0; r < history->rowCount(); ++r) {
+        if (history->item(r, 1)->text() == records::kind::kCalibration)
+            calibrationRow = r;
+    }
+    ASSERT_GE(calibrationRow, 0);
+    history->selectRow(calibrationRow);
+    EXPECT_TRUE(certify->isEnabled());
+    auto *technician = Find<QLineEdit>(*records, "RecordsTechnician");
+    EXPECT_EQ(technician->text(), QStringLiteral("Jana Novakova"));
+    technician->setText(QStringLiteral("Petr Svoboda"));
+    emit technician->editingFinished();
+    EXPECT_EQ(records::TechnicianName(QString()), QStringLiteral("Petr Svoboda"));
+    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("history.pdf"));
+    certify->click();
+    const QString again = PdfText(rig.dialogs.saveAnswer);
+    EXPECT_TRUE(again.contains(QLatin1String("Petr Svoboda"))) << again.toStdString();
+    const QRegularExpression number(QStringLiteral("R310-00001234-\\d+-[0-9A-F]{8}"));
+    EXPECT_TRUE(certificate.contains(number));
+    EXPECT_EQ(number.match(again).captured(), number.match(certificate).captured())
+        << "the same record keeps its certificate number";
+
+    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("fleet.pdf"));
+    Find<QPushButton>(*records, "RecordsFleetReport")->click();
+    const QString fleet = PdfText(rig.dialogs.saveAnswer);
+    EXPECT_TRUE(fleet.contains(QLatin1String("00001234")) && fleet.contains(QLatin1String("span OK")))
+        << fleet.toStdString();
+    EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
+}
+
+int main(int argc, char **argv)
+{
+    // The technician's name goes to the programs' settings: a folder of this run's own.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+    return RunWidgetTests(argc, argv);
+}
