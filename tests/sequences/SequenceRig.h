@@ -33,7 +33,6 @@ using SteadyClock = std::chrono::steady_clock;
 class RecordingView : public r310::InstrumentView {
 public:
     void setStatusText(int panel, const QString &text) override;
-    void repaint() override {}
     void showError(const QString &text) override { errors.append(text); }
     void ClearInstrumentDisplay() override { ++clears; }
     void SetLamp(r310::LampColour colour) override { lamp = colour; }
