@@ -45,6 +45,7 @@ public:
           decimal_(locale.decimalPoint()), minus_(locale.negativeSign())
     {
         // Numbers of the common settings are read from the bytes directly.
+        fixedTime_ = timeFormat_ == QLatin1String("HH:mm:ss") || timeFormat_ == QLatin1String("hh:mm:ss");
         fastNumbers_ = decimal_.size() == 1 && decimal_.front().unicode() < 128 && minus_.size() == 1
                     && minus_.front().unicode() < 128;
         if (fastNumbers_) {
@@ -77,6 +78,8 @@ public:
             lastDay_ = *day;
         }
         const std::string_view timePart = text.substr(split + 1);
+        if (const std::optional<int> second = fixedTime_ ? FixedTime(timePart) : std::nullopt)
+            return lastDay_ * 86400 + *second;
         std::string timeKey(timePart);
         auto cachedTime = timeBytes_.find(timeKey);
         if (cachedTime == timeBytes_.end()) {
@@ -171,6 +174,23 @@ public:
     }
 
 private:
+    // A 24-hour "13:45:00" read digit by digit; anything else is left to the
+    // regional settings.
+    static std::optional<int> FixedTime(std::string_view text)
+    {
+        if (text.size() != 8 || text[2] != ':' || text[5] != ':')
+            return std::nullopt;
+        int fields[3];
+        for (int f = 0; f < 3; ++f) {
+            const char tens = text[static_cast<std::size_t>(f * 3)], ones = text[static_cast<std::size_t>(f * 3 + 1)];
+            if (tens < '0' || tens > '9' || ones < '0' || ones > '9')
+                return std::nullopt;
+            fields[f] = (tens - '0') * 10 + (ones - '0');
+        }
+        if (fields[0] > 23 || fields[1] > 59 || fields[2] > 59)
+            return std::nullopt;
+        return fields[0] * 3600 + fields[1] * 60 + fields[2];
+    }
     std::optional<std::int64_t> date(QStringView text)
     {
         const QString key = text.toString();
@@ -207,6 +227,7 @@ private:
     QHash<QString, std::int64_t> dates_;
     QHash<QString, int> times_;
     bool fastNumbers_ = false;
+    bool fixedTime_ = false;
     char decimalByte_ = '.';
     char minusByte_ = '-';
     std::string lastDate_;
@@ -235,6 +256,7 @@ struct Lines {
 Lines SplitLines(const QByteArray &bytes)
 {
     Lines lines;
+    lines.raw.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     qsizetype start = 0;
     while (start < bytes.size()) {
         qsizetype end = bytes.indexOf('\n', start);
@@ -570,6 +592,17 @@ LogFile ReadLogFile(const QString &path, std::vector<QLocale> locales)
         file.path = path;
         file.problem = QStringLiteral("Cannot open file %1: %2").arg(path, source.errorString());
         return file;
+    }
+    // Read in place where the file can be mapped into memory: no copy of a
+    // hundred megabytes first. The lines are read before the file closes.
+    const qint64 size = source.size();
+    if (size > 0) {
+        if (uchar *mapped = source.map(0, size)) {
+            const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size);
+            LogFile file = ReadLogFileBytes(bytes, path, std::move(locales));
+            source.unmap(mapped);
+            return file;
+        }
     }
     return ReadLogFileBytes(source.readAll(), path, std::move(locales));
 }

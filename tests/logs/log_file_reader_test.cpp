@@ -8,6 +8,8 @@
 
 #include <ExportFile.h>
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -91,14 +93,25 @@ TEST(LogFileReader, NamesTheFirstBadLineAndKeepsTheOthers)
     QStringList lines = LoggerExportLines(r310test::ShiftLogger(2, 1, kGerman));
     lines[2] = QStringLiteral("02.03.2026 06:01:00;1x;ppm CO; ;");  // line 3
     lines[5] = QStringLiteral("02.03.2026 06:04:00;4;ppm CO;");     // line 6: a field short
+    lines[7] = QStringLiteral("02.03.2026 06:06:60;6;ppm CO; ;");   // line 8: no such second
     lines.insert(9, QStringLiteral("garbage"));                     // line 10
     const LogFile file = ReadLogFileBytes(Bytes(lines), QStringLiteral("shift.csv"));
     EXPECT_EQ(file.kind, LogFileKind::DataLogger);
     EXPECT_EQ(file.firstBadLine, 3);
-    EXPECT_EQ(file.badLines, 3);
+    EXPECT_EQ(file.badLines, 4);
     EXPECT_TRUE(file.problem.startsWith(QStringLiteral("shift.csv: line 3 is not a data logger line"))) << file.problem.toStdString();
     EXPECT_TRUE(file.problem.contains(QStringLiteral("1x"))) << file.problem.toStdString();
-    EXPECT_EQ(file.series.at(0).size(), 30u - 2);
+    EXPECT_EQ(file.series.at(0).size(), 30u - 3);
+    // The same read from a file on disk.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("shift.csv"));
+    ASSERT_TRUE(WriteExportFile(path, lines).ok);
+    const LogFile fromDisk = ReadLogFile(path);
+    EXPECT_EQ(fromDisk.firstBadLine, 3);
+    EXPECT_EQ(fromDisk.badLines, 4);
+    ASSERT_EQ(fromDisk.series.size(), 1u);
+    EXPECT_EQ(fromDisk.series[0].values, file.series[0].values);
+    EXPECT_EQ(fromDisk.series[0].times, file.series[0].times);
 
     struct Case {
         QByteArray bytes;

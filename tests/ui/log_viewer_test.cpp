@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -79,9 +80,15 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     for (const QAbstractSeries *series : chart.series())
         names.append(series->name());
     // Two sections a gas: a line each, named once in the legend.
-    EXPECT_EQ(names.count(QStringLiteral("ppm CO")), 2);
-    EXPECT_EQ(names.count(QStringLiteral("ppm H2S")), 2);
-    EXPECT_TRUE(names.contains(QStringLiteral("ppm CO in alarm")));
+    const QStringList drawn = chart.DrawnNames();
+    EXPECT_EQ(drawn.count(QStringLiteral("ppm CO")), 2);
+    EXPECT_EQ(drawn.count(QStringLiteral("ppm H2S")), 2);
+    EXPECT_TRUE(drawn.contains(QStringLiteral("ppm CO in alarm")));
+    QStringList legend;
+    for (const QLegendMarker *marker : chart.legend()->markers())
+        legend.append(marker->label());
+    EXPECT_EQ(legend.count(QStringLiteral("ppm CO")), 1) << legend.join(u'|').toStdString();
+    EXPECT_TRUE(legend.contains(QStringLiteral("ppm CO in alarm"))) << legend.join(u'|').toStdString();
 
     // Exposure: a row per gas and section.
     const QTableWidget &exposure = Find<QTableWidget>("exposureTable");

@@ -20,6 +20,9 @@ namespace {
 const std::array<QColor, 6> kSeriesColours{QColor(0, 90, 180), QColor(0, 140, 60), QColor(120, 60, 160),
                                            QColor(200, 120, 0), QColor(0, 150, 160), QColor(90, 90, 90)};
 const QColor kAlarmColour(220, 0, 0);
+// Above the grid and axes, below the level lines and event marks of Qt Charts
+// (which stack their series from 5 upwards).
+constexpr qreal kTraceZ = 4.5;
 
 // A mark drawn as a picture by its series: thousands of marks stay one
 // graphics item instead of one item each.
@@ -38,6 +41,13 @@ QImage Mark(const QColor &colour, int size, bool triangle)
     return image;
 }
 
+// Qt Charts lays a series out anew on every replace, even by the same points.
+void ReplaceIfChanged(QXYSeries &series, const QList<QPointF> &points)
+{
+    if (series.points() != points)
+        series.replace(points);
+}
+
 QString UnitOf(const QString &gasText)
 {
     const qsizetype blank = gasText.indexOf(QLatin1Char(' '));
@@ -47,8 +57,10 @@ QString UnitOf(const QString &gasText)
 } // namespace
 
 LogChart::LogChart(const QLocale &locale, QGraphicsItem *parent)
-    : QChart(parent), locale_(locale), timeAxis_(new QDateTimeAxis(this)), valueAxis_(new QValueAxis(this))
+    : QChart(parent), locale_(locale), timeAxis_(new QDateTimeAxis(this)), valueAxis_(new QValueAxis(this)),
+      traceItem_(new TraceItem(this))
 {
+    traceItem_->setZValue(kTraceZ);
     setLocale(locale);
     setLocalizeNumbers(true);
     timeAxis_->setFormat(ShortDateFormat(locale) + QLatin1Char(' ') + LongTimeFormat(locale));
@@ -64,6 +76,7 @@ LogChart::LogChart(const QLocale &locale, QGraphicsItem *parent)
             return;
         low_ = low;
         high_ = high;
+        UpdateTraceView();
         UpdateEventMarks(Columns());
     });
     connect(this, &QChart::plotAreaChanged, this, [this] { Redraw(); });
@@ -96,14 +109,14 @@ void LogChart::AttachSeries(QAbstractSeries *series)
 void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
 {
     for (SeriesLines &lines : traces_) {
-        for (QLineSeries *run : lines.runs) {
-            removeSeries(run);
-            delete run;
+        for (QAbstractSeries *legendOnly : {static_cast<QAbstractSeries *>(lines.legendLine),
+                                            static_cast<QAbstractSeries *>(lines.legendAlarms)}) {
+            removeSeries(legendOnly);
+            delete legendOnly;
         }
-        removeSeries(lines.alarms);
-        delete lines.alarms;
     }
     traces_.clear();
+    traceItem_->SetContent({}, {});
     logger_ = std::move(logger);
     if (!logger_)
         return;
@@ -114,25 +127,18 @@ void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
     for (const logs::LoggerSeries &series : logger_->series) {
         SeriesLines lines;
         lines.trace = std::make_unique<logs::SeriesTrace>(series);
-        lines.colour = kSeriesColours[traces_.size() % kSeriesColours.size()];
-        for (std::size_t r = 0; r < series.runs.size(); ++r) {
-            auto *line = new QLineSeries(this);
-            line->setName(series.gas);
-            line->setPen(QPen(lines.colour, 1.5));
-            AttachSeries(line);
-            if (r > 0) {
-                for (QLegendMarker *marker : legend()->markers(line))
-                    marker->setVisible(false);
-            }
-            lines.runs.push_back(line);
-        }
-        lines.alarms = new QScatterSeries(this);
-        lines.alarms->setName(series.gas + QStringLiteral(" in alarm"));
-        lines.alarms->setMarkerSize(7);
-        lines.alarms->setColor(kAlarmColour);
-        lines.alarms->setBorderColor(Qt::transparent);
-        lines.alarms->setLightMarker(Mark(kAlarmColour, 7, false));
-        AttachSeries(lines.alarms);
+        lines.pen = QPen(kSeriesColours[traces_.size() % kSeriesColours.size()], 1.5);
+        lines.alarmMark = Mark(kAlarmColour, 7, false);
+        lines.legendLine = new QLineSeries(this);
+        lines.legendLine->setName(series.gas);
+        lines.legendLine->setPen(lines.pen);
+        AttachSeries(lines.legendLine);
+        lines.legendAlarms = new QScatterSeries(this);
+        lines.legendAlarms->setName(series.gas + QStringLiteral(" in alarm"));
+        lines.legendAlarms->setMarkerSize(7);
+        lines.legendAlarms->setColor(kAlarmColour);
+        lines.legendAlarms->setBorderColor(Qt::transparent);
+        AttachSeries(lines.legendAlarms);
         for (const logs::LoggerSeries::Run &run : series.runs) {
             if (run.begin == run.end)
                 continue;
@@ -307,28 +313,30 @@ void LogChart::Redraw()
     const int ticks = std::clamp(columns / 170, 2, 12);
     if (timeAxis_->tickCount() != ticks)
         timeAxis_->setTickCount(ticks);
-    for (SeriesLines &lines : traces_) {
-        for (std::size_t r = 0; r < lines.runs.size(); ++r) {
-            const std::vector<logs::TracePoint> points = lines.trace->Points(r, from_, to_, columns);
-            QList<QPointF> shown;
-            shown.reserve(static_cast<qsizetype>(points.size()));
-            for (const logs::TracePoint &point : points)
-                shown.append(QPointF(AxisTime(point.time), point.value));
-            lines.runs[r]->replace(shown);
-        }
-        QList<QPointF> alarms;
-        for (const logs::TracePoint &point : lines.trace->AlarmPoints(from_, to_, columns))
-            alarms.append(QPointF(AxisTime(point.time), point.value));
-        lines.alarms->replace(alarms);
+    std::vector<TraceItem::Line> runs;
+    std::vector<TraceItem::Marks> marks;
+    for (const SeriesLines &lines : traces_) {
+        const logs::LoggerSeries &series = lines.trace->series();
+        for (std::size_t r = 0; r < series.runs.size(); ++r)
+            runs.push_back({series.gas, lines.pen, lines.trace->Points(r, from_, to_, columns)});
+        marks.push_back({series.gas + QStringLiteral(" in alarm"), lines.alarmMark,
+                         lines.trace->AlarmPoints(from_, to_, columns)});
     }
+    traceItem_->SetContent(std::move(runs), std::move(marks));
+    UpdateTraceView();
     UpdateLevelLines();
     UpdateEventMarks(columns);
+}
+
+void LogChart::UpdateTraceView()
+{
+    traceItem_->SetView({plotArea(), from_, to_, low_, high_});
 }
 
 void LogChart::UpdateLevelLines()
 {
     for (auto &[line, level] : levelLines_)
-        line->replace(QList<QPointF>{QPointF(AxisTime(from_), level), QPointF(AxisTime(to_), level)});
+        ReplaceIfChanged(*line, QList<QPointF>{QPointF(AxisTime(from_), level), QPointF(AxisTime(to_), level)});
 }
 
 void LogChart::UpdateEventMarks(int columns)
@@ -347,19 +355,23 @@ void LogChart::UpdateEventMarks(int columns)
         last = column;
         (event.isAlarm() ? alarms : others).append(QPointF(AxisTime(event.time), low_));
     }
-    alarmEvents_->replace(alarms);
-    otherEvents_->replace(others);
+    ReplaceIfChanged(*alarmEvents_, alarms);
+    ReplaceIfChanged(*otherEvents_, others);
 }
 
 int LogChart::PointCount() const
 {
-    int count = 0;
-    for (const SeriesLines &lines : traces_) {
-        for (const QLineSeries *run : lines.runs)
-            count += static_cast<int>(run->count());
-        count += static_cast<int>(lines.alarms->count());
-    }
-    return count + static_cast<int>(alarmEvents_->count() + otherEvents_->count());
+    return traceItem_->PointCount() + static_cast<int>(alarmEvents_->count() + otherEvents_->count());
+}
+
+QStringList LogChart::DrawnNames() const
+{
+    QStringList names;
+    for (const TraceItem::Line &line : traceItem_->lines())
+        names.append(line.name);
+    for (const TraceItem::Marks &marks : traceItem_->marks())
+        names.append(marks.name);
+    return names;
 }
 
 std::int64_t LogChart::TimeAt(const QPointF &position) const

@@ -4,13 +4,21 @@
 // alarm marked; the alarm levels A1, A2, A3 as lines and STEL, TWA as dashed
 // lines; events as marks on the time axis. Lines hold only what the plot
 // area's pixel columns can show (see Decimation.h), recomputed on every
-// change of the shown range or size.
+// change of the shown times or width.
+//
+// Qt Charts gives the axes, grid, legend, level lines and event marks; the
+// sample lines and their alarm marks are painted by a TraceItem of our own
+// over the plot area, since Qt Charts' series cost far more to refill than
+// the few thousand points they would hold. Each gas keeps an empty series
+// for its entry in the legend.
 //
 // The viewer window shows it in a LogChartView; "r310ctl plot" renders it
 // without a display (ChartExport.h).
 #include <Decimation.h>
 #include <Exposure.h>
 #include <LogFileReader.h>
+
+#include "TraceItem.h"
 
 #include <QChart>
 #include <QDateTimeAxis>
@@ -58,6 +66,9 @@ public:
     void Redraw();
     // Points the lines and marks hold now (for the benchmark).
     int PointCount() const;
+    // What is painted over the plot area: a line per run of each series and
+    // a set of marks per series' alarm samples, by name.
+    QStringList DrawnNames() const;
 
     // Time and value under a position in chart coordinates, and the
     // readout there: "24.12.2008 13:45:00  ppm CO 20.5 ALARM".
@@ -71,14 +82,17 @@ public:
 private:
     struct SeriesLines {
         std::unique_ptr<logs::SeriesTrace> trace;
-        QColor colour;
-        std::vector<QLineSeries *> runs; // one per run, owned by the chart
-        QScatterSeries *alarms = nullptr;
+        QPen pen;
+        QImage alarmMark;
+        // Empty series, owned by the chart, for the legend only.
+        QLineSeries *legendLine = nullptr;
+        QScatterSeries *legendAlarms = nullptr;
     };
     void AxisTimesChanged(const QDateTime &min, const QDateTime &max);
     void AddLevelLine(const QString &name, double level, const QColor &colour, Qt::PenStyle style);
     void AttachSeries(QAbstractSeries *series);
     void UpdateLevelLines();
+    void UpdateTraceView();
     void UpdateEventMarks(int columns);
     void ShowEventLegend();
     void ApplyAxes();
@@ -94,6 +108,7 @@ private:
     QScatterSeries *otherEvents_ = nullptr;
     QDateTimeAxis *timeAxis_ = nullptr;
     QValueAxis *valueAxis_ = nullptr;
+    TraceItem *traceItem_ = nullptr; // a child item of the chart
 
     std::int64_t wholeFrom_ = 0, wholeTo_ = 0;
     double wholeLow_ = 0, wholeHigh_ = 1;
