@@ -192,7 +192,7 @@ TEST(RecordsWindow, TheWindowsWritesCalibrationsAndHornChecksAreOnRecordAsR310ct
     EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
 }
 
-int main(int argc, char **argv) { return RunWidgetTests(argc, argv); }
+
 TEST(Certificates, ACylinderCalibrationIsRecordedAndCertifiedAndTheFleetReported)
 {
     QTemporaryDir folder;
