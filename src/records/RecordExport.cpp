@@ -14,6 +14,16 @@ std::optional<QStringList> DownloadExportLines(RecordStore &store, const StoredR
             return std::nullopt;
         return logs::EventExportLines(*table, logs::EventLineFormat{locale, gasTexts});
     }
+    const std::optional<logs::LoggerExportData> data = DownloadLoggerData(store, record, locale, gasTexts, error);
+    if (!data)
+        return std::nullopt;
+    return logs::LoggerExportLines(*data);
+}
+
+std::optional<logs::LoggerExportData> DownloadLoggerData(RecordStore &store, const StoredRecord &record,
+                                                         const QLocale &locale, const GasTextLookup &gasTexts,
+                                                         QString *error)
+{
     if (record.kind != kind::kDatalog) {
         *error = QStringLiteral("record %1 is no download").arg(record.id);
         return std::nullopt;
@@ -31,7 +41,7 @@ std::optional<QStringList> DownloadExportLines(RecordStore &store, const StoredR
                                       gasTexts ? gasTexts(set.unitCode, set.gasCode) : QString());
         }
     }
-    return logs::LoggerExportLines(data);
+    return data;
 }
 
 } // namespace r310::records

@@ -4,6 +4,7 @@
 // the given regional settings.
 #include "RecordStore.h"
 
+#include <DataLoggerExport.h>
 #include <DecodeAnswer.h>
 
 #include <QLocale>
@@ -17,5 +18,13 @@ namespace r310::records {
 // *error when its rows are not all on record.
 std::optional<QStringList> DownloadExportLines(RecordStore &store, const StoredRecord &record, const QLocale &locale,
                                                const GasTextLookup &gasTexts, QString *error);
+
+// The blocks of the data logger download `record`, with the gas texts of
+// their sample sets, as its export and the log viewer take them; empty with
+// *error when the record is no data logger download or its rows are not all
+// on record.
+std::optional<logs::LoggerExportData> DownloadLoggerData(RecordStore &store, const StoredRecord &record,
+                                                         const QLocale &locale, const GasTextLookup &gasTexts,
+                                                         QString *error);
 
 } // namespace r310::records

@@ -59,28 +59,17 @@ std::optional<RecordedLog> RecordedLogOf(RecordStore &store, const StoredRecord 
         recorded.log = std::make_shared<logs::LogFile>(logs::EventLogOfLines(*lines, locale, LogName(record)));
         return recorded;
     }
-    if (record.kind != kind::kDatalog) {
-        *error = QStringLiteral("record %1 is no download").arg(record.id);
+    const std::optional<logs::LoggerExportData> data = DownloadLoggerData(store, record, locale, gasTexts, error);
+    if (!data)
         return std::nullopt;
-    }
-    std::optional<std::vector<logs::LoggerBlock>> blocks = store.LoggerDownload(record.id, error);
-    if (!blocks)
-        return std::nullopt;
-    logs::LoggerExportData data;
-    data.blocks = std::move(*blocks);
-    data.locale = locale;
     std::optional<std::pair<int, int>> firstSet; // gas and unit
-    for (const logs::LoggerBlock &block : data.blocks) {
+    for (const logs::LoggerBlock &block : data->blocks) {
         for (const logs::LoggerSampleSet &set : block.sets) {
-            if (!set.valid())
-                continue;
-            data.gasTexts.emplace(logs::GasTextKey(set.unitCode, set.gasCode),
-                                  gasTexts ? gasTexts(set.unitCode, set.gasCode) : QString());
-            if (!firstSet)
+            if (set.valid() && !firstSet)
                 firstSet = std::pair<int, int>(set.gasCode, set.unitCode);
         }
     }
-    recorded.log = std::make_shared<logs::LogFile>(logs::LoggerLogOfDownload(data, LogName(record)));
+    recorded.log = std::make_shared<logs::LogFile>(logs::LoggerLogOfDownload(*data, LogName(record)));
     QString settingsError;
     if (const std::optional<StoredRecord> settings = SettingsBefore(store, record, &settingsError);
         settings && firstSet)
