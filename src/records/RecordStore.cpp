@@ -734,11 +734,11 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
                 if (fact.isEmpty())
                     continue;
                 StoredRecord r;
-                r.id = fact.value(QStringLiteral("id")).toInteger();
+                r.id = fact.value(QLatin1String("id")).toInteger();
                 r.serial = s.serial;
                 r.kind = *kinds[n];
-                r.recordedAt = fact.value(QStringLiteral("at")).toString();
-                r.body = fact.value(QStringLiteral("body")).toObject();
+                r.recordedAt = fact.value(QLatin1String("at")).toString();
+                r.body = fact.value(QLatin1String("body")).toObject();
                 *targets[n] = std::move(r);
             }
             list.push_back(std::move(s));
