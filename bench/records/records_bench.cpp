@@ -3,6 +3,7 @@
 // started for the run), and how long the instrument list takes over 10,000
 // instruments with a million records. Goals: at least 500,000 samples a
 // second into SQLite; the list within 100 ms.
+#include "LoggerBlocks.h"
 #include "PgCluster.h"
 
 #include <RecordSchema.h>
@@ -27,24 +28,7 @@ constexpr int kBlocks = 40000;
 
 std::vector<logs::LoggerBlock> FullLogger()
 {
-    std::vector<logs::LoggerBlock> blocks;
-    blocks.reserve(kBlocks);
-    for (int b = 0; b < kBlocks; ++b) {
-        logs::LoggerBlock block;
-        block.header = {logs::kValidState, 400000000 + b * 15 * 30, 30, 15, 4};
-        for (std::uint8_t gas = 1; gas <= 4; ++gas) {
-            logs::LoggerSampleSet set;
-            set.state = logs::kValidState;
-            set.gasCode = gas;
-            set.unitCode = 1;
-            set.exponent = -1;
-            for (int i = 0; i < logs::kSamplesPerSet; ++i)
-                set.samples[static_cast<std::size_t>(i)] = static_cast<std::int16_t>((b * 7 + i * 13 + gas) % 3000);
-            block.sets.push_back(set);
-        }
-        blocks.push_back(std::move(block));
-    }
-    return blocks;
+    return recordstest::LoggerBlocks(kBlocks, 400000000, 4);
 }
 
 void StoreDownload(const char *name, const RecordsTarget &target, const std::vector<logs::LoggerBlock> &blocks)
