@@ -151,10 +151,10 @@ int main(int argc, char *argv[])
     const bool peakReset = ResetPeakMemory();
     auto result = std::make_shared<logs::LoggerDownloadResult>();
     const auto start = std::chrono::steady_clock::now();
-    const JobOutcome outcome = connection.runAndWait(QStringLiteral("download"), logs::DataLoggerDownloadJob(result));
+    const Outcome outcome = connection.runAndWait(QStringLiteral("download"), logs::DataLoggerDownloadJob(result));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peakAfter = StatusKilobytes("VmHWM");
-    if (outcome != JobOutcome::Done || !result->completed()) {
+    if (outcome != Outcome::Done || !result->completed()) {
         std::fprintf(stderr, "%s\n", qPrintable(result->failureText()));
         return 1;
     }

@@ -1,5 +1,7 @@
 #pragma once
 // Exit codes of r310ctl; scripts rely on them, so their values never change.
+#include "Outcome.h"
+
 namespace r310::cli {
 
 enum ExitCode : int {
@@ -17,5 +19,33 @@ enum ExitCode : int {
     kExitSomethingDue = 10,     // due: a calibration or bump test falls due
     kExitInterrupted = 130,     // Ctrl+C ended a wait (128 + SIGINT)
 };
+
+// The exit code of a job, command or download that ended as `outcome`: the
+// one place r310ctl turns an ending into a code.
+constexpr int ExitCodeOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Done:
+        return kExitOk;
+    case Outcome::Cancelled:
+        return kExitInterrupted;
+    case Outcome::PortError:
+    case Outcome::PortClosed:
+        return kExitPortUnavailable;
+    case Outcome::InstrumentChanged:
+    case Outcome::Refused:
+        return kExitUsage;
+    case Outcome::ErrorReport:
+        return kExitInstrumentError;
+    case Outcome::NotRun:
+    case Outcome::NoAnswer:
+    case Outcome::WrongAnswer:
+    case Outcome::Damaged:
+    case Outcome::ReadBackFailed:
+    case Outcome::LineLost:
+        break;
+    }
+    return kExitNoInstrument;
+}
 
 } // namespace r310::cli

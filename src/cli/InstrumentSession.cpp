@@ -218,6 +218,12 @@ int InstrumentSession::Verdict(bool complete)
     return kExitOk;
 }
 
+int InstrumentSession::DownloadStopped(Outcome outcome, const QString &where)
+{
+    return Fail(ExitCodeOf(outcome), QStringLiteral("%1 at %2 on %3; nothing was written")
+                                         .arg(OutcomeText(outcome), where, PortLabel()));
+}
+
 void InstrumentSession::Interrupt()
 {
     if (interrupted_)

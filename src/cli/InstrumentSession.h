@@ -80,6 +80,10 @@ public:
     bool Interrupted() const { return interrupted_; }
     // Writes "r310ctl: message" to standard error and returns code.
     int Fail(int code, const QString &message);
+    // A download that did not end as Done: the exit code of its outcome and
+    // one line, "the instrument stopped answering at event 5 of 30 on
+    // /dev/ttyUSB0; nothing was written".
+    int DownloadStopped(Outcome outcome, const QString &where);
 
     // "/dev/ttyUSB0", or the simulated instrument's description.
     QString PortLabel() const;

@@ -98,9 +98,9 @@ int StartFailed(InstrumentSession &session, const CalibrationStartResult &start)
         return code;
     if (start.refused())
         return session.Fail(kExitNoInstrument, start.refusal);
-    return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 did not answer the calibration "
-                                                          "start (%2)")
-                                               .arg(session.PortLabel(), WriteOutcomeText(start.outcome)));
+    return session.Fail(ExitCodeOf(start.outcome), QStringLiteral("the instrument on %1 did not answer the calibration "
+                                                                   "start (%2)")
+                                               .arg(session.PortLabel(), OutcomeText(start.outcome)));
 }
 
 // Reads object 10 about once a second until the calibration ends.
@@ -113,13 +113,13 @@ int Follow(InstrumentSession &session, std::chrono::milliseconds period)
         session.Run([&status](JobContext &job) { status = ReadCalibrationStatus(job); });
         if (session.Aborted())
             break;
-        if (status.outcome == WriteOutcome::ErrorReport)
+        if (status.outcome == Outcome::ErrorReport)
             return session.Verdict(true);
         if (!status.state)
-            return session.Fail(kExitNoInstrument,
+            return session.Fail(ExitCodeOf(status.outcome == Outcome::Done ? Outcome::WrongAnswer : status.outcome),
                                 QStringLiteral("the instrument on %1 stopped answering during the calibration (%2); "
                                                "it may still be calibrating")
-                                    .arg(session.PortLabel(), WriteOutcomeText(status.outcome)));
+                                    .arg(session.PortLabel(), OutcomeText(status.outcome)));
         session.err() << "calibration state: " << status.text << Qt::endl;
         if (*status.state == CalibrationState::Running)
             continue;

@@ -76,35 +76,6 @@ QString Where(const logs::LoggerDownloadResult &download)
     return QStringLiteral("block %1 of %2").arg(download.currentBlock).arg(download.blockCount);
 }
 
-int DownloadFailure(InstrumentSession &session, const logs::LoggerDownloadResult &download)
-{
-    const QString port = session.PortLabel();
-    const QString where = Where(download);
-    switch (download.failure) {
-    case logs::LoggerReadFailure::ErrorReport:
-        return session.Fail(kExitInstrumentError, QStringLiteral("the instrument on %1 answered the request for %2 "
-                                                                 "with an error report; nothing was written")
-                                                      .arg(port, where));
-    case logs::LoggerReadFailure::WrongAnswer:
-        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 sent an incomplete answer for %2; "
-                                                              "nothing was written")
-                                                   .arg(port, where));
-    case logs::LoggerReadFailure::PortClosed:
-        return session.Fail(kExitPortUnavailable, QStringLiteral("the port %1 is not open; nothing was written").arg(port));
-    case logs::LoggerReadFailure::Cancelled:
-        return session.Fail(kExitInterrupted, QStringLiteral("the download was cancelled; nothing was written"));
-    case logs::LoggerReadFailure::Damaged:
-        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
-                                                              "(checksum) at %2; nothing was written")
-                                                   .arg(port, where));
-    case logs::LoggerReadFailure::NoAnswer:
-    case logs::LoggerReadFailure::None:
-        break;
-    }
-    return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering at %2; nothing "
-                                                          "was written")
-                                               .arg(port, where));
-}
 
 // The export bytes to standard output, unchanged by any text encoding.
 int WriteToStandardOutput(QTextStream &out, const logs::LoggerExportData &data)
@@ -140,12 +111,9 @@ int CommandFailure(InstrumentSession &session, const logs::LoggerCommandResult &
 {
     if (session.Aborted())
         return session.Verdict(true);
-    const bool refused = result.outcome == WriteOutcome::ErrorReport
-                      || result.infoRead == logs::LoggerReadFailure::ErrorReport;
-    const bool closed = result.outcome == WriteOutcome::PortClosed
-                     || result.infoRead == logs::LoggerReadFailure::PortClosed;
-    const int code = refused ? kExitInstrumentError : closed ? kExitPortUnavailable : kExitNoInstrument;
-    return session.Fail(code, result.failureText(command));
+    // The read before the write, when it failed; else the write.
+    const Outcome ended = result.infoRead != Outcome::Done ? result.infoRead : result.outcome;
+    return session.Fail(ExitCodeOf(ended == Outcome::Done ? Outcome::NoAnswer : ended), result.failureText(command));
 }
 
 // The interval write as --dry-run shows it: read the record, print the request.
@@ -201,7 +169,7 @@ int RunDatalog(CtlContext &context)
     if (session.Aborted())
         return session.Verdict(true);
     if (!download->completed())
-        return DownloadFailure(session, *download);
+        return session.DownloadStopped(download->outcome, Where(*download));
     session.recorder().RecordDatalog(download->data.blocks);
     if (!logs::HasLoggerExportLines(download->data)) {
         session.err() << "r310ctl: No Data (the data logger holds no block); nothing was written" << Qt::endl;

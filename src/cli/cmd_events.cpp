@@ -71,32 +71,6 @@ int WriteEvents(CtlContext &context, const logs::EventDownload &download)
     return kExitOk;
 }
 
-int DownloadEnd(InstrumentSession &session, const logs::EventDownload &download)
-{
-    using End = logs::EventDownload::End;
-    switch (download.end) {
-    case End::Complete:
-        return kExitOk;
-    case End::LineLost:
-        if (download.damaged)
-            return session.Fail(kExitNoInstrument, QStringLiteral("the instrument's answers on %1 arrived damaged "
-                                                                  "(checksum) at event %2 of %3; nothing was written")
-                                                       .arg(session.PortLabel())
-                                                       .arg(download.lastAsked)
-                                                       .arg(download.count));
-        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 stopped answering at event %2 "
-                                                              "of %3; nothing was written")
-                                                   .arg(session.PortLabel())
-                                                   .arg(download.lastAsked)
-                                                   .arg(download.count));
-    case End::PortClosed:
-        return session.Fail(kExitPortUnavailable, QStringLiteral("the port %1 is not open; nothing was written")
-                                                      .arg(session.PortLabel()));
-    case End::Cancelled:
-        break;
-    }
-    return session.Fail(kExitInterrupted, QStringLiteral("the download was cancelled; nothing was written"));
-}
 
 } // namespace
 
@@ -121,8 +95,9 @@ int RunEvents(CtlContext &context)
     progress.Clear();
     if (session.Aborted())
         return session.Verdict(true);
-    if (const int code = DownloadEnd(session, *download))
-        return code;
+    if (download->outcome != Outcome::Done)
+        return session.DownloadStopped(download->outcome,
+                                       QStringLiteral("event %1 of %2").arg(download->lastAsked).arg(download->count));
     session.recorder().RecordEvents(download->table);
 
     if (const int code = WriteEvents(context, *download))

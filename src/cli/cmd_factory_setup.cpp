@@ -60,8 +60,8 @@ int RunFactorySetup(CtlContext &context)
     if (const int code = session.Verdict(true))
         return code;
     if (!result->accepted())
-        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 did not answer the factory setup (%2)")
-                                                   .arg(session.PortLabel(), WriteOutcomeText(result->write)));
+        return session.Fail(ExitCodeOf(result->write), QStringLiteral("the instrument on %1 did not answer the factory setup (%2)")
+                                                   .arg(session.PortLabel(), OutcomeText(result->write)));
     const TerminalView &view = session.view();
     if (!result->reconnected || !view.identity)
         return session.Fail(kExitNoInstrument, QStringLiteral("the factory setup was written, but the instrument on %1 "

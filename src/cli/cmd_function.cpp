@@ -88,10 +88,10 @@ int RunFunction(CtlContext &context)
     if (const int failed = session.Verdict(true))
         return failed;
     if (!result->accepted())
-        return session.Fail(kExitNoInstrument, QStringLiteral("the instrument on %1 did not answer service function %2 (%3)")
+        return session.Fail(ExitCodeOf(result->outcome), QStringLiteral("the instrument on %1 did not answer service function %2 (%3)")
                                                    .arg(session.PortLabel())
                                                    .arg(code)
-                                                   .arg(WriteOutcomeText(result->outcome)));
+                                                   .arg(OutcomeText(result->outcome)));
     session.out() << "Service function " << code << " (\"" << ItemText(function->code) << "\") accepted";
     if (function->code == ServiceCode::Update) {
         // As "&Close Comport" after "Update" in the window.

@@ -23,7 +23,7 @@ int RunHornCheck(CtlContext &context)
         return code;
     auto result = std::make_shared<HornCheckResult>();
     const int ran = session.Run([result](JobContext &job) { RunHornCheck(job, *result); });
-    if (session.Interrupted() && result->hornOff == WriteOutcome::NotRun)
+    if (session.Interrupted() && result->hornOff == Outcome::NotRun)
         return session.Fail(kExitInterrupted, QStringLiteral("interrupted; the horn may still be on"));
     if (ran != kExitOk)
         return ran;

@@ -48,17 +48,8 @@ int WriteFailure(InstrumentSession &session, const SettingsGroupCommand &group, 
 {
     if (session.Aborted() || !session.view().errorReports.empty())
         return session.Verdict(true);
-    const QString what = QStringLiteral("%1: %2").arg(group.title);
-    switch (result.outcome) {
-    case SettingsWriteOutcome::Refused:
-        return session.Fail(kExitNoInstrument, what.arg(result.refusal));
-    case SettingsWriteOutcome::PortClosed:
-        return session.Fail(kExitPortUnavailable, what.arg(SettingsWriteOutcomeText(result.outcome)));
-    case SettingsWriteOutcome::ErrorReport:
-        return session.Fail(kExitInstrumentError, what.arg(SettingsWriteOutcomeText(result.outcome)));
-    default:
-        return session.Fail(kExitNoInstrument, what.arg(SettingsWriteOutcomeText(result.outcome)));
-    }
+    const QString why = result.refusal.isEmpty() ? OutcomeText(result.outcome) : result.refusal;
+    return session.Fail(ExitCodeOf(result.outcome), QStringLiteral("%1: %2").arg(group.title, why));
 }
 
 class SetCommand {

@@ -22,7 +22,7 @@ bool IsNumber(const QString &text, const std::optional<QLocale> &locale)
 }
 
 // Reads object 4 so that the record holds the instrument's exponent.
-WriteOutcome ReadAlarmSettings(JobContext &job, bool *decoded, std::optional<RangeAlarmSettings> *range = nullptr)
+Outcome ReadAlarmSettings(JobContext &job, bool *decoded, std::optional<RangeAlarmSettings> *range = nullptr)
 {
     CommandRequest request;
     request.object = kObjectRange;
@@ -30,8 +30,8 @@ WriteOutcome ReadAlarmSettings(JobContext &job, bool *decoded, std::optional<Ran
     request.armTicks = ReadSequences::kReadArmTicks;
     request.wait = Transaction::AttemptWait::Standard;
     DecodedAnswer answer;
-    const WriteOutcome outcome = RunCommandRequest(job, request, &answer);
-    *decoded = outcome == WriteOutcome::Accepted && answer.range.has_value();
+    const Outcome outcome = RunCommandRequest(job, request, &answer);
+    *decoded = outcome == Outcome::Done && answer.range.has_value();
     if (range && *decoded)
         *range = answer.range;
     return outcome;
@@ -83,13 +83,13 @@ void RunCalibrationStart(JobContext &job, const CalibrationRequest &request, Cal
             result.alarmSettingsRead = true;
             bool decoded = false;
             std::optional<RangeAlarmSettings> range;
-            const WriteOutcome read = ReadAlarmSettings(job, &decoded, &range);
+            const Outcome read = ReadAlarmSettings(job, &decoded, &range);
             if (!decoded) {
                 result.alarmSettingsMissing = true;
-                result.outcome = read == WriteOutcome::PortClosed ? read : WriteOutcome::NotRun;
+                result.outcome = read == Outcome::PortClosed ? read : Outcome::NotRun;
                 result.refusal = QStringLiteral("The instrument's alarm settings could not be read (%1), so the "
                                                 "calibration gas cannot be scaled; nothing was sent")
-                                     .arg(WriteOutcomeText(read));
+                                     .arg(OutcomeText(read));
                 return;
             }
             if (request.testGas && (range->gasCode != request.testGas->gasCode
@@ -147,7 +147,7 @@ CalibrationStatusRead ReadCalibrationStatus(JobContext &job)
     DecodedAnswer answer;
     CalibrationStatusRead status;
     status.outcome = RunCommandRequest(job, request, &answer);
-    if (status.outcome == WriteOutcome::Accepted && answer.calibrationState) {
+    if (status.outcome == Outcome::Done && answer.calibrationState) {
         status.value = *answer.calibrationState;
         status.state = CalibrationStateOf(status.value);
         if (answer.status)

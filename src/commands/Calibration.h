@@ -58,7 +58,7 @@ bool AlarmSettingsKnown(const InstrumentRecord &record);
 
 struct CalibrationStartResult {
     // The start write; NotRun when it was refused before sending.
-    WriteOutcome outcome = WriteOutcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     // Why nothing was sent; empty when the start went to the instrument.
     QString refusal;
     // The refusal is "Kein Cal Gas" (shown in a box with an OK button).
@@ -72,8 +72,8 @@ struct CalibrationStartResult {
 
     bool refused() const { return !refusal.isEmpty(); }
     // The write went to the transaction (whatever became of it).
-    bool sent() const { return outcome != WriteOutcome::NotRun && outcome != WriteOutcome::PortClosed; }
-    bool accepted() const { return outcome == WriteOutcome::Accepted; }
+    bool sent() const { return outcome != Outcome::NotRun && outcome != Outcome::PortClosed; }
+    bool accepted() const { return outcome == Outcome::Done; }
 };
 
 // Sends the start in the running job. A span calibration first makes sure
@@ -94,7 +94,7 @@ enum class CalibrationState {
 CalibrationState CalibrationStateOf(std::int8_t value);
 
 struct CalibrationStatusRead {
-    WriteOutcome outcome = WriteOutcome::NotRun; // Accepted: object 10 arrived
+    Outcome outcome = Outcome::NotRun; // Accepted: object 10 arrived
     std::optional<CalibrationState> state;       // empty unless object 10 was decoded
     std::int8_t value = 0;
     QString text; // "Running", "OK", "Error" as the result field shows it

@@ -16,26 +16,7 @@ RequestBuffer BuildRequest(const CommandRequest &request)
 
 } // namespace
 
-QString WriteOutcomeText(WriteOutcome outcome)
-{
-    switch (outcome) {
-    case WriteOutcome::NotRun:
-        return QStringLiteral("the request was not sent");
-    case WriteOutcome::PortClosed:
-        return QStringLiteral("the port is not open; nothing was sent");
-    case WriteOutcome::NoAnswer:
-        return QStringLiteral("the instrument did not answer");
-    case WriteOutcome::Cancelled:
-        return QStringLiteral("cancelled before the instrument answered");
-    case WriteOutcome::ErrorReport:
-        return QStringLiteral("the instrument answered with an error report");
-    case WriteOutcome::Accepted:
-        return QStringLiteral("the instrument accepted it");
-    }
-    return {};
-}
-
-WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer,
+Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer,
                                std::vector<std::uint8_t> *answerPayload)
 {
     const RequestBuffer frame = BuildRequest(request);
@@ -46,14 +27,14 @@ WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, D
     transaction.ArmResponseTimer(request.armTicks);
     transaction.RunTransaction(frame, request.wait, request.attempts);
     const TransactionResult result = transaction.Result();
-    WriteOutcome outcome = WriteOutcome::Accepted;
+    Outcome outcome = Outcome::Done;
     if (!portOpen)
-        outcome = WriteOutcome::PortClosed;
+        outcome = Outcome::PortClosed;
     else if (result.Cancelled)
-        outcome = WriteOutcome::Cancelled;
+        outcome = Outcome::Cancelled;
     else if (result.Failed())
-        outcome = WriteOutcome::NoAnswer;
-    if (outcome != WriteOutcome::Accepted) {
+        outcome = Outcome::NoAnswer;
+    if (outcome != Outcome::Done) {
         job.view().SetLamp(LampColour::Red);
         return outcome;
     }
@@ -62,7 +43,7 @@ WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, D
     const DecodedAnswer decoded = job.sequences().DecodeAnswer();
     if (answer)
         *answer = decoded;
-    return decoded.errorReport ? WriteOutcome::ErrorReport : WriteOutcome::Accepted;
+    return decoded.errorReport ? Outcome::ErrorReport : Outcome::Done;
 }
 
 } // namespace r310

@@ -11,25 +11,6 @@
 
 namespace r310 {
 
-// What became of one request of a command.
-enum class WriteOutcome {
-    NotRun,      // the job never got to send it (dropped from the queue, a port error)
-    PortClosed,  // the port was not open: "Comport nicht geöffnet!" was shown, nothing sent
-    NoAnswer,    // no valid answer after every attempt: the lamp is red
-    Cancelled,   // the port was closed or the job cancelled during the wait: the lamp is red
-    ErrorReport, // the instrument answered with an error report: it did not take the request
-    Accepted,    // the instrument answered with the object's data answer
-};
-
-// The instrument answered (a data answer or an error report), so the line works.
-constexpr bool Answered(WriteOutcome outcome)
-{
-    return outcome == WriteOutcome::Accepted || outcome == WriteOutcome::ErrorReport;
-}
-
-// One line for a terminal or a message: "the instrument did not answer", ...
-QString WriteOutcomeText(WriteOutcome outcome);
-
 // A command's payload, or why it cannot be sent (then nothing is sent).
 struct CommandPayload {
     std::vector<std::uint8_t> bytes;
@@ -63,7 +44,7 @@ struct CommandRequest {
 // report) is handed to the decoder and, when asked for, returned in *answer
 // and its payload bytes as received in *answerPayload.
 // A port that refuses the frame throws PortError, which ends the job.
-WriteOutcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer = nullptr,
+Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer = nullptr,
                                std::vector<std::uint8_t> *answerPayload = nullptr);
 
 } // namespace r310

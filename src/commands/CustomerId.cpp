@@ -24,25 +24,6 @@ QString CheckCustomerId(const QString &value)
     return {};
 }
 
-SettingsWriteOutcome SettingsOutcomeOf(WriteOutcome outcome)
-{
-    switch (outcome) {
-    case WriteOutcome::NotRun:
-        return SettingsWriteOutcome::NotRun;
-    case WriteOutcome::PortClosed:
-        return SettingsWriteOutcome::PortClosed;
-    case WriteOutcome::NoAnswer:
-        return SettingsWriteOutcome::NoAnswer;
-    case WriteOutcome::Cancelled:
-        return SettingsWriteOutcome::Cancelled;
-    case WriteOutcome::ErrorReport:
-        return SettingsWriteOutcome::ErrorReport;
-    case WriteOutcome::Accepted:
-        return SettingsWriteOutcome::Done;
-    }
-    return SettingsWriteOutcome::NotRun;
-}
-
 } // namespace
 
 TypedCharacter CharacterAt(const QString &text, qsizetype index)
@@ -99,9 +80,9 @@ void RunCustomerIdWrite(JobContext &job, const CommandPayload &payload, Customer
     write.payload = payload.bytes;
     write.armTicks = kWriteArmTicks;
     result.write = RunCommandRequest(job, write);
-    if (result.write != WriteOutcome::PortClosed)
+    if (result.write != Outcome::PortClosed)
         result.sent = payload.bytes;
-    if (result.write != WriteOutcome::Accepted)
+    if (result.write != Outcome::Done)
         return;
 
     CommandRequest readBack;
@@ -111,9 +92,9 @@ void RunCustomerIdWrite(JobContext &job, const CommandPayload &payload, Customer
     readBack.wait = Transaction::AttemptWait::Standard;
     DecodedAnswer answer;
     result.readBack = RunCommandRequest(job, readBack, &answer, &result.readBackPayload);
-    if (result.readBack == WriteOutcome::Accepted && !answer.identity)
-        result.readBack = WriteOutcome::NoAnswer; // an answer without the identity in it
-    if (result.readBack == WriteOutcome::Accepted) {
+    if (result.readBack == Outcome::Done && !answer.identity)
+        result.readBack = Outcome::NoAnswer; // an answer without the identity in it
+    if (result.readBack == Outcome::Done) {
         result.customerId = answer.identity->customerId;
         result.readBackAnswer = answer;
     }
@@ -159,20 +140,20 @@ SettingsWriteResult SettingsResultOf(const CommandPayload &payload, const Custom
 {
     SettingsWriteResult settings;
     if (!payload.ok()) {
-        settings.outcome = SettingsWriteOutcome::Refused;
+        settings.outcome = Outcome::Refused;
         settings.refusal = payload.refusal;
         return settings;
     }
     settings.sent = result.sent;
-    settings.outcome = SettingsOutcomeOf(result.write);
-    if (result.write != WriteOutcome::Accepted)
+    settings.outcome = result.write;
+    if (result.write != Outcome::Done)
         return settings;
-    if (result.readBack == WriteOutcome::Accepted) {
+    if (result.readBack == Outcome::Done) {
         settings.readBack = result.readBackAnswer;
         settings.readBackPayload = result.readBackPayload;
     } else {
-        settings.outcome = result.readBack == WriteOutcome::NoAnswer ? SettingsWriteOutcome::ReadBackFailed
-                                                                     : SettingsOutcomeOf(result.readBack);
+        settings.outcome = result.readBack == Outcome::NoAnswer ? Outcome::ReadBackFailed
+                                                                     : result.readBack;
     }
     return settings;
 }

@@ -43,17 +43,17 @@ std::optional<TypedCharacter> FirstCharacterBeyondOneByte(const QString &text);
 CommandPayload CustomerIdPayload(const QString &customerId);
 
 struct CustomerIdResult {
-    WriteOutcome write = WriteOutcome::NotRun;
-    WriteOutcome readBack = WriteOutcome::NotRun;
+    Outcome write = Outcome::NotRun;
+    Outcome readBack = Outcome::NotRun;
     // The ID the instrument reported in the read-back.
     QString customerId;
     // The payload written, and the read-back as decoded and as received.
     std::vector<std::uint8_t> sent;
     std::optional<DecodedAnswer> readBackAnswer;
     std::vector<std::uint8_t> readBackPayload;
-    bool accepted() const { return write == WriteOutcome::Accepted; }
+    bool accepted() const { return write == Outcome::Done; }
     // The write was taken and the read-back showed the ID.
-    bool confirmed() const { return accepted() && readBack == WriteOutcome::Accepted; }
+    bool confirmed() const { return accepted() && readBack == Outcome::Done; }
 };
 
 // Writes the payload (20 ticks armed, each attempt waiting them), then reads

@@ -68,13 +68,13 @@ std::optional<QString> FactoryCustomerIdFromText(const QString &text, QString *r
 CommandPayload FactorySetupPayload(const FactorySetupEntries &entries, std::int32_t instrumentSeconds);
 
 struct FactorySetupResult {
-    WriteOutcome write = WriteOutcome::NotRun;
+    Outcome write = Outcome::NotRun;
     // Why nothing was sent; empty when the write went out.
     QString refusal;
     // The connect sequence after the write read the identity again.
     bool reconnected = false;
     // The instrument took the write: only then is the serial number used up.
-    bool accepted() const { return write == WriteOutcome::Accepted; }
+    bool accepted() const { return write == Outcome::Done; }
 };
 
 // Sends the factory setup in the running job: 20 ticks per attempt, or 150

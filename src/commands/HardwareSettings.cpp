@@ -65,7 +65,7 @@ std::optional<HardwareCalibration> ReadHardwareCalibration(JobContext &job)
     RequestBuffer read{};
     BuildReadRequest(kObjectHardware, read);
     if (RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard)
-        != ExchangeOutcome::Answered)
+        != Outcome::Done)
         return std::nullopt;
     const AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());
     const bool hardwareData = frame.intact && frame.object == kObjectHardware && frame.flags == kFlagsDataAnswer
@@ -90,12 +90,12 @@ SettingsWriteResult WriteHardwareSettings(JobContext &job, const HardwareOptions
     const bool portOpen = job.port().Open();
     const std::optional<HardwareCalibration> calibration = ReadHardwareCalibration(job);
     if (!portOpen) {
-        result.outcome = SettingsWriteOutcome::PortClosed;
+        result.outcome = Outcome::PortClosed;
         return result;
     }
     if (!calibration) {
-        result.outcome = job.transaction().Result().Cancelled ? SettingsWriteOutcome::Cancelled
-                                                              : SettingsWriteOutcome::Refused;
+        result.outcome = job.transaction().Result().Cancelled ? Outcome::Cancelled
+                                                              : Outcome::Refused;
         result.refusal = kCalibrationUnread;
         return result;
     }

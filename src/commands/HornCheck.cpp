@@ -4,7 +4,7 @@ namespace r310 {
 
 namespace {
 
-WriteOutcome SwitchHorn(JobContext &job, bool on)
+Outcome SwitchHorn(JobContext &job, bool on)
 {
     CommandRequest request;
     request.object = kObjectHorn;
@@ -25,7 +25,7 @@ void RunHornCheck(JobContext &job, HornCheckResult &result)
 {
     result = HornCheckResult{};
     result.hornOn = SwitchHorn(job, true);
-    if (result.hornOn == WriteOutcome::PortClosed || result.hornOn == WriteOutcome::Cancelled)
+    if (result.hornOn == Outcome::PortClosed || result.hornOn == Outcome::Cancelled)
         return;
     result.hornOff = SwitchHorn(job, false);
 }

@@ -14,9 +14,9 @@ namespace r310 {
 std::vector<std::uint8_t> HornPayload(bool on);
 
 struct HornCheckResult {
-    WriteOutcome hornOn = WriteOutcome::NotRun;
-    WriteOutcome hornOff = WriteOutcome::NotRun;
-    bool accepted() const { return hornOn == WriteOutcome::Accepted && hornOff == WriteOutcome::Accepted; }
+    Outcome hornOn = Outcome::NotRun;
+    Outcome hornOff = Outcome::NotRun;
+    bool accepted() const { return hornOn == Outcome::Done && hornOff == Outcome::Done; }
 };
 
 // Both requests with the transaction's standard wait. Each answer that

@@ -29,7 +29,7 @@ std::vector<std::uint8_t> ServiceFunctionPayload(ServiceCode code)
     return {static_cast<std::uint8_t>(code)};
 }
 
-WriteOutcome RunServiceFunction(JobContext &job, ServiceCode code)
+Outcome RunServiceFunction(JobContext &job, ServiceCode code)
 {
     CommandRequest request;
     request.object = kObjectSpecialFunction;

@@ -45,13 +45,13 @@ std::vector<std::uint8_t> ServiceFunctionPayload(ServiceCode code);
 
 struct ServiceFunctionResult {
     ServiceCode code = ServiceCode::Off;
-    WriteOutcome outcome = WriteOutcome::NotRun;
-    bool accepted() const { return outcome == WriteOutcome::Accepted; }
+    Outcome outcome = Outcome::NotRun;
+    bool accepted() const { return outcome == Outcome::Done; }
 };
 
 // Sends the service function in the running job (5 ticks armed, each
 // attempt waiting them) and decodes the answer that arrived.
-WriteOutcome RunServiceFunction(JobContext &job, ServiceCode code);
+Outcome RunServiceFunction(JobContext &job, ServiceCode code);
 
 // The same as a job for InstrumentConnection::submit; the outcome lands in
 // *result (read it when the job has ended). "Update" is followed by closing the

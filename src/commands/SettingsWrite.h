@@ -28,28 +28,14 @@ struct SettingsPayload {
     static SettingsPayload Refused(QString why) { return {{}, std::move(why)}; }
 };
 
-enum class SettingsWriteOutcome {
-    NotRun,         // the job never ran (dropped from the queue)
-    Refused,        // the values do not fit, or what the write needs could not be read; nothing written
-    PortClosed,     // "Comport nicht geöffnet!" was shown; nothing sent
-    Cancelled,      // the port was closed or the job cancelled during a wait; lamp red
-    NoAnswer,       // the instrument did not answer the write; lamp red, no read-back
-    ErrorReport,    // the instrument answered the write with an error report; no read-back
-    ReadBackFailed, // written, but the read-back brought no data answer
-    Done,           // written and read back
-};
-
-// One line for a terminal or a message box.
-QString SettingsWriteOutcomeText(SettingsWriteOutcome outcome);
-
 struct SettingsWriteResult {
-    SettingsWriteOutcome outcome = SettingsWriteOutcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     QString refusal;                          // why, for Refused
     std::vector<std::uint8_t> sent;           // the payload written; empty when nothing was sent
     std::optional<DecodedAnswer> readBack;    // the decoded read-back (Done)
     std::vector<std::uint8_t> readBackPayload; // its payload bytes as received
 
-    bool done() const { return outcome == SettingsWriteOutcome::Done; }
+    bool done() const { return outcome == Outcome::Done; }
 };
 
 // Ticks each attempt of a read-back waits (as every read does).
@@ -60,20 +46,17 @@ constexpr std::int32_t kReadBackArmTicks = 3;
 SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const std::vector<std::uint8_t> &payload,
                                      std::int32_t armTicks);
 
-// How one exchange inside a command ended.
-enum class ExchangeOutcome { PortClosed, Cancelled, NoAnswer, Answered };
-
 // Sends the finished frame (arming armTicks, waiting as `wait` says) and
 // tests the outcome; anything but Answered paints the lamp red. Nothing is
 // decoded here.
-ExchangeOutcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
+Outcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
                                     Transaction::AttemptWait wait);
 
 // One read inside a command: how the exchange ended and, when the
 // instrument answered with the object asked for, the decoded answer and
 // its payload as received. The answer is shown like every read's.
 struct ObjectRead {
-    ExchangeOutcome outcome = ExchangeOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     std::optional<DecodedAnswer> answer;
     std::vector<std::uint8_t> payload;
 };

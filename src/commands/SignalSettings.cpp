@@ -123,7 +123,7 @@ SettingsWriteResult WriteSignalSettings(JobContext &job, const SignalSettingsVal
     const SettingsPayload payload = SignalSettingsPayload(values);
     if (!payload.ok()) {
         SettingsWriteResult refused;
-        refused.outcome = SettingsWriteOutcome::Refused;
+        refused.outcome = Outcome::Refused;
         refused.refusal = payload.refusal;
         return refused;
     }

@@ -52,20 +52,20 @@ LoggerAnswer Exchange(JobContext &job, const RequestBuffer &request, std::uint8_
     const TransactionResult result = transaction.Result();
     if (!portOpen || result.Cancelled || result.Failed()) {
         job.view().SetLamp(LampColour::Red);
-        answer.failure = !portOpen ? LoggerReadFailure::PortClosed
-                       : result.Cancelled ? LoggerReadFailure::Cancelled
-                       : result.ResponseStatus == kAssembleBadCrc ? LoggerReadFailure::Damaged
-                                          : LoggerReadFailure::NoAnswer;
+        answer.failure = !portOpen ? Outcome::PortClosed
+                       : result.Cancelled ? Outcome::Cancelled
+                       : result.ResponseStatus == kAssembleBadCrc ? Outcome::Damaged
+                                          : Outcome::NoAnswer;
         return answer;
     }
     answer.frame = AnswerFrameFromBuffer(transaction.Received());
     const DecodedAnswer decoded = job.sequences().DecodeAnswer();
     LetLateAnswerPass(job, took.elapsed());
     if (decoded.errorReport)
-        answer.failure = LoggerReadFailure::ErrorReport;
+        answer.failure = Outcome::ErrorReport;
     else if (answer.frame.object != object || answer.frame.flags != kFlagsDataAnswer
              || answer.frame.payload.size() < payloadSize)
-        answer.failure = LoggerReadFailure::WrongAnswer;
+        answer.failure = Outcome::WrongAnswer;
     return answer;
 }
 
@@ -101,13 +101,13 @@ public:
         for (int b = 1; b <= result_.blockCount; ++b) {
             result_.currentBlock = b;
             if (job_.cancelled()) {
-                fail(LoggerReadFailure::Cancelled);
+                fail(Outcome::Cancelled);
                 return;
             }
             if (!readBlock(b))
                 return;
         }
-        result_.outcome = LoggerDownloadResult::Outcome::Completed;
+        result_.outcome = Outcome::Done;
     }
 
 private:
@@ -133,10 +133,9 @@ private:
         return true;
     }
 
-    bool fail(LoggerReadFailure failure)
+    bool fail(Outcome failure)
     {
-        result_.outcome = LoggerDownloadResult::Outcome::Failed;
-        result_.failure = failure;
+        result_.outcome = failure;
         // Nothing of a failed download is kept for saving.
         result_.data.blocks.clear();
         result_.data.blocks.shrink_to_fit();
@@ -149,35 +148,14 @@ private:
 
 } // namespace
 
-QString LoggerReadFailureText(LoggerReadFailure failure)
-{
-    switch (failure) {
-    case LoggerReadFailure::NoAnswer:
-        return QStringLiteral("the instrument did not answer");
-    case LoggerReadFailure::ErrorReport:
-        return QStringLiteral("the instrument answered with an error report");
-    case LoggerReadFailure::WrongAnswer:
-        return QStringLiteral("the instrument's answer was incomplete");
-    case LoggerReadFailure::Cancelled:
-        return QStringLiteral("the connection was closed");
-    case LoggerReadFailure::PortClosed:
-        return QStringLiteral("the port is not open");
-    case LoggerReadFailure::Damaged:
-        return QStringLiteral("the instrument's answers arrived damaged (checksum)");
-    case LoggerReadFailure::None:
-        break;
-    }
-    return QStringLiteral("the connection ended");
-}
-
 QString LoggerDownloadResult::failureText(const QString &givenReason) const
 {
     const QString where = currentBlock == 0 ? QStringLiteral("reading the logger information")
                                             : QStringLiteral("at block %1 of %2").arg(currentBlock).arg(blockCount);
     const QString reason = !givenReason.isEmpty() ? givenReason
-                         : LoggerReadFailureText(outcome == Outcome::Failed ? failure : LoggerReadFailure::None);
+                         : OutcomeText(outcome);
     // Damaged answers are no silence: the line works, but not well enough.
-    if (givenReason.isEmpty() && outcome == Outcome::Failed && failure == LoggerReadFailure::Damaged)
+    if (givenReason.isEmpty() && outcome == Outcome::Damaged)
         return QStringLiteral("Data logger download stopped: %1 %2. Nothing was saved").arg(reason, where);
     return QStringLiteral("Data logger download stopped %1: %2. Nothing was saved").arg(where, reason);
 }

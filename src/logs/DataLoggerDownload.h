@@ -19,28 +19,11 @@
 
 namespace r310::logs {
 
-// Why a logger read did not give its answer.
-enum class LoggerReadFailure {
-    None,
-    NoAnswer,    // no valid answer within the transaction's attempts
-    ErrorReport, // the instrument answered with an error report
-    WrongAnswer, // an answer of the wrong kind or too short
-    Cancelled,   // the connection was cancelled (port or window closed, Ctrl+C)
-    PortClosed,  // the port was not open
-    Damaged,     // answers came, but with a wrong checksum, within every attempt
-};
-
-// "the instrument did not answer", ...; for None: "the connection ended".
-QString LoggerReadFailureText(LoggerReadFailure failure);
-
 struct LoggerDownloadResult {
-    enum class Outcome {
-        NotRun,    // the job never ran or ended by a port error
-        Completed, // every block was read (possibly none: "No Data")
-        Failed,    // a read failed; see failure and currentBlock
-    };
+    // Done: every block was read (possibly none: "No Data"). NotRun: the job
+    // never ran or ended by a port error. Anything else: why a read failed;
+    // currentBlock says which.
     Outcome outcome = Outcome::NotRun;
-    LoggerReadFailure failure = LoggerReadFailure::None;
     // The block being read (its header or one of its sets); 0 while the
     // logger information is read. After a failure: where it stopped.
     int currentBlock = 0;
@@ -50,7 +33,7 @@ struct LoggerDownloadResult {
     int blockCount = 0;
     LoggerExportData data;
 
-    bool completed() const { return outcome == Outcome::Completed; }
+    bool completed() const { return outcome == Outcome::Done; }
     // What to tell the user when the download did not complete: which read
     // failed and why (or the reason given, when the front end knows better,
     // as after a port failure), and that nothing was saved.
@@ -69,9 +52,9 @@ QString LoggerProgressText(int block, int blocks);
 // turns red. Returns the answer frame when it is a data answer of the object
 // with its full payload.
 struct LoggerAnswer {
-    LoggerReadFailure failure = LoggerReadFailure::None;
+    Outcome failure = Outcome::Done;
     AnswerFrame frame;
-    bool ok() const { return failure == LoggerReadFailure::None; }
+    bool ok() const { return failure == Outcome::Done; }
 };
 LoggerAnswer ReadLoggerInfo(JobContext &job);
 LoggerAnswer ReadLoggerBlock(JobContext &job, std::uint16_t block);

@@ -69,7 +69,7 @@ QString ProgressText(int number, int count)
 
 void FinishDownload(JobContext &job, EventDownload &result)
 {
-    result.end = EventDownload::End::Complete;
+    result.outcome = Outcome::Done;
     result.missing = result.table.MissingIndices();
     const DecodeEnvironment &environment = job.decoder().environment();
     result.lines = EventExportLines(result.table, EventLineFormat{environment.locale, environment.gasTexts});
@@ -96,30 +96,31 @@ void RunDownload(JobContext &job, EventDownload &result, int count)
     const auto answered = [&unanswered](bool yes) { unanswered = yes ? 0 : unanswered + 1; };
     for (int number = 1; number <= result.count; ++number) {
         if (job.cancelled()) {
-            result.end = EventDownload::End::Cancelled;
+            result.outcome = Outcome::Cancelled;
             return;
         }
         job.reportProgress(number - 1, result.count, ProgressText(number, result.count));
         result.lastAsked = number;
         const EventRead read = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
-        if (read.outcome == EventReadOutcome::NotSent) {
-            result.end = EventDownload::End::PortClosed;
+        if (read.outcome == Outcome::PortClosed) {
+            result.outcome = Outcome::PortClosed;
             return;
         }
         // A refused event is missing, but the instrument is there.
-        answered(read.outcome != EventReadOutcome::NoAnswer);
-        result.damaged = read.outcome == EventReadOutcome::NoAnswer
-                      && job.transaction().Result().ResponseStatus == kAssembleBadCrc;
-        if (read.outcome == EventReadOutcome::Refused)
+        answered(read.outcome != Outcome::NoAnswer);
+        // Answers with a wrong checksum are no silence: the line works, but not well enough.
+        const bool damaged = read.outcome == Outcome::NoAnswer
+                          && job.transaction().Result().ResponseStatus == kAssembleBadCrc;
+        if (read.outcome == Outcome::ErrorReport)
             result.refusals = true;
         if (read.answerMayFollow && unanswered < kMaxConsecutiveUnanswered && !job.cancelled())
             answered(LetLateAnswersPass(job));
         if (job.cancelled()) {
-            result.end = EventDownload::End::Cancelled;
+            result.outcome = Outcome::Cancelled;
             return;
         }
         if (unanswered >= kMaxConsecutiveUnanswered) {
-            result.end = EventDownload::End::LineLost;
+            result.outcome = damaged ? Outcome::Damaged : Outcome::LineLost;
             return;
         }
     }
@@ -210,14 +211,14 @@ EventRead ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &c
     bool resent = false;
     switch (RunExchange(job, request, kEventReadTicks, Transaction::AttemptWait::Standard, &resent)) {
     case Exchange::NotSent:
-        return {EventReadOutcome::NotSent, false};
+        return {Outcome::PortClosed, false};
     case Exchange::NoAnswer:
-        return {EventReadOutcome::NoAnswer, true};
+        return {Outcome::NoAnswer, true};
     case Exchange::Answered:
         break;
     }
     job.sequences().DecodeAnswer();
-    return {capture.Stored() ? EventReadOutcome::Stored : EventReadOutcome::Refused, resent};
+    return {capture.Stored() ? Outcome::Done : Outcome::ErrorReport, resent};
 }
 
 ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result)

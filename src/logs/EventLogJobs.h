@@ -44,16 +44,8 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// How one event read went.
-enum class EventReadOutcome {
-    Stored,   // the event is in its entry
-    Refused,  // the instrument answered, but with an error report or no whole event
-    NoAnswer, // no valid answer after the transaction's attempts
-    NotSent,  // the port was not open ("Comport nicht geöffnet!" was shown)
-};
-
 struct EventRead {
-    EventReadOutcome outcome = EventReadOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     // The request went out more than once, or its answer never came: an
     // answer to it may still arrive and must not be taken for the next event.
     bool answerMayFollow = false;
@@ -70,15 +62,12 @@ EventRead ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &c
 constexpr int kMaxConsecutiveUnanswered = 3;
 
 struct EventDownload {
-    enum class End {
-        Complete,  // every event was asked for
-        Cancelled, // "&Close Comport", closing the window, Ctrl+C
-        LineLost,  // kMaxConsecutiveUnanswered exchanges in a row went unanswered
-        PortClosed // the port was not open
-    };
-
     // Filled by the job; read by the front end when the job has ended.
-    End end = End::Cancelled;
+    // Done: every event was asked for. Cancelled: "&Close Comport", closing
+    // the window, Ctrl+C. LineLost: kMaxConsecutiveUnanswered exchanges in a
+    // row went unanswered; Damaged when the last of them brought answers with
+    // a wrong checksum, not silence. PortClosed: the port was not open.
+    Outcome outcome = Outcome::Cancelled;
     int count = 0;        // events asked for
     int lastAsked = 0;    // number of the last event asked for
     EventTable table;
@@ -88,9 +77,6 @@ struct EventDownload {
     std::vector<int> missing;
     // Some events were refused by the instrument (error report).
     bool refusals = false;
-    // LineLost: the last exchanges brought answers with a wrong checksum,
-    // not silence.
-    bool damaged = false;
 };
 
 // Downloads events 1 to count (at most EventTable::kMaxEntries), reporting

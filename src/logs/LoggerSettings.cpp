@@ -40,12 +40,12 @@ QString LoggerCommandResult::failureText(const QString &command) const
 {
     if (intervalRefused)
         return QStringLiteral("%1: %2").arg(command, kLoggerIntervalRangeMessage);
-    if (infoRead != LoggerReadFailure::None)
+    if (infoRead != Outcome::Done)
         return QStringLiteral("%1: nothing was sent, the logger information could not be read (%2)")
-            .arg(command, LoggerReadFailureText(infoRead));
+            .arg(command, OutcomeText(infoRead));
     if (accepted())
         return {};
-    return QStringLiteral("%1: %2").arg(command, WriteOutcomeText(outcome));
+    return QStringLiteral("%1: %2").arg(command, OutcomeText(outcome));
 }
 
 ConnectionJob SetLoggerIntervalJob(std::uint16_t seconds, std::shared_ptr<LoggerCommandResult> result)

@@ -48,15 +48,15 @@ struct LoggerCommandResult {
     // Set interval only: an interval outside 30 to 300 is refused, nothing is sent.
     bool intervalRefused = false;
     // Set interval only: the read of the logger information before the write.
-    LoggerReadFailure infoRead = LoggerReadFailure::None;
+    Outcome infoRead = Outcome::Done;
     // The write (interval or erase); NotRun when nothing was sent.
-    WriteOutcome outcome = WriteOutcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     // Set interval only: the logger information as written, once sent.
     std::vector<std::uint8_t> sent;
     // The logger information read back after the instrument answered.
     std::optional<LoggerInfo> infoAfter;
 
-    bool accepted() const { return outcome == WriteOutcome::Accepted; }
+    bool accepted() const { return outcome == Outcome::Done; }
     // For the user when the command did not go through; empty when it did.
     QString failureText(const QString &command) const;
 };

@@ -31,28 +31,17 @@ double Scaled(std::int32_t raw, std::int8_t exponent)
     return value;
 }
 
-QString OutcomeOf(WriteOutcome outcome)
+// The word a record keeps for how a write ended.
+QString OutcomeOf(Outcome outcome)
 {
     switch (outcome) {
-    case WriteOutcome::Accepted:
+    case Outcome::Done:
         return QStringLiteral("accepted");
-    case WriteOutcome::ErrorReport:
+    case Outcome::ErrorReport:
         return kErrorReport;
-    case WriteOutcome::Cancelled:
-        return QStringLiteral("cancelled");
-    default:
-        return kNoAnswer;
-    }
-}
-
-QString OutcomeOf(SettingsWriteOutcome outcome)
-{
-    switch (outcome) {
-    case SettingsWriteOutcome::Refused:
+    case Outcome::Refused:
         return kRefused;
-    case SettingsWriteOutcome::ErrorReport:
-        return kErrorReport;
-    case SettingsWriteOutcome::Cancelled:
+    case Outcome::Cancelled:
         return QStringLiteral("cancelled");
     default:
         return kNoAnswer;
@@ -362,7 +351,7 @@ SettingsDraft SessionRecorder::HeldSettings() const
 void SessionRecorder::RecordSettingsWrite(const SettingsGroupCommand &group, const SettingsDraft &before,
                                           const SettingsDraft &written, const SettingsWriteResult &result)
 {
-    if (result.outcome == SettingsWriteOutcome::NotRun || result.outcome == SettingsWriteOutcome::PortClosed)
+    if (result.outcome == Outcome::NotRun || result.outcome == Outcome::PortClosed)
         return; // nothing reached the instrument
     if (!result.done()) {
         RecordWrite(group.title, SettingsWriteChanges(group.group, before, written, nullptr),
@@ -404,7 +393,7 @@ void SessionRecorder::RecordClockWrite(std::optional<std::int64_t> offsetBefore,
 void SessionRecorder::RecordLoggerInterval(std::optional<int> before, std::uint16_t seconds,
                                            const logs::LoggerCommandResult &result)
 {
-    if (result.outcome == WriteOutcome::NotRun || result.outcome == WriteOutcome::PortClosed)
+    if (result.outcome == Outcome::NotRun || result.outcome == Outcome::PortClosed)
         return;
     const QString key = QStringLiteral("logger-interval");
     const QString old = before ? QString::number(*before) : QString();
@@ -421,7 +410,7 @@ void SessionRecorder::RecordLoggerInterval(std::optional<int> before, std::uint1
 void SessionRecorder::RecordFactorySetup(const std::optional<IdentityValues> &before,
                                          const FactorySetupEntries &entries, const FactorySetupResult &result)
 {
-    if (result.write == WriteOutcome::NotRun || result.write == WriteOutcome::PortClosed)
+    if (result.write == Outcome::NotRun || result.write == Outcome::PortClosed)
         return;
     RecordWrite(QStringLiteral("factory setup"),
                 {{QStringLiteral("serial"), before ? before->serialNumberText : QString(),
@@ -433,7 +422,7 @@ void SessionRecorder::RecordFactorySetup(const std::optional<IdentityValues> &be
 
 void SessionRecorder::RecordServiceFunction(int code, const ServiceFunctionResult &result)
 {
-    if (result.outcome == WriteOutcome::NotRun || result.outcome == WriteOutcome::PortClosed)
+    if (result.outcome == Outcome::NotRun || result.outcome == Outcome::PortClosed)
         return;
     RecordWrite(QStringLiteral("service function"),
                 {{QStringLiteral("function"), QString(), QString::number(code), QString()}},
@@ -442,10 +431,10 @@ void SessionRecorder::RecordServiceFunction(int code, const ServiceFunctionResul
 
 void SessionRecorder::RecordHornCheck(const HornCheckResult &result)
 {
-    if (result.hornOn == WriteOutcome::NotRun || result.hornOn == WriteOutcome::PortClosed)
+    if (result.hornOn == Outcome::NotRun || result.hornOn == Outcome::PortClosed)
         return;
     RecordHornCheck(result.accepted() ? QStringLiteral("horn switched on and off")
-                    : result.hornOn == WriteOutcome::ErrorReport || result.hornOff == WriteOutcome::ErrorReport
+                    : result.hornOn == Outcome::ErrorReport || result.hornOff == Outcome::ErrorReport
                         ? kErrorReport
                         : kNoAnswer);
 }
@@ -467,9 +456,9 @@ void SessionRecorder::RecordProfileApply(const QString &profile, const ProfilePl
     }
     QString outcome = result.matches() ? kReadBackEqual : result.written() ? kReadBackDifferent : kNoAnswer;
     if (!result.written()) {
-        const SettingsWriteOutcome last = result.writes.back().outcome;
+        const Outcome last = result.writes.back().outcome;
         outcome = result.interrupted ? QStringLiteral("cancelled")
-                  : last == SettingsWriteOutcome::Done ? kNoAnswer
+                  : last == Outcome::Done ? kNoAnswer
                                                        : OutcomeOf(last);
     }
     QString detail = result.failure;
@@ -492,7 +481,7 @@ void SessionRecorder::CalibrationStarted(const CalibrationRequest &request, cons
                                       request.kind == CalibrationKind::Span ? request.concentration : QString(),
                                       asFound, cylinder, QString()};
     if (!start.accepted())
-        CalibrationEnded(start.outcome == WriteOutcome::Cancelled ? QStringLiteral("cancelled") : kNoAnswer);
+        CalibrationEnded(start.outcome == Outcome::Cancelled ? QStringLiteral("cancelled") : kNoAnswer);
 }
 
 void SessionRecorder::CalibrationEnded(const QString &outcome, std::optional<double> asLeft)

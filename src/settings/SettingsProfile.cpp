@@ -219,19 +219,12 @@ void PlanLoggerInterval(const ProfileSetting &setting, const InstrumentSettings 
     plan.loggerInterval = *input.seconds;
 }
 
-QString ReadFailure(ExchangeOutcome outcome, const QString &what)
+// "the alarm settings: the instrument did not answer"
+QString ReadFailure(Outcome outcome, const QString &what)
 {
-    switch (outcome) {
-    case ExchangeOutcome::PortClosed:
-        return QStringLiteral("the port is not open");
-    case ExchangeOutcome::Cancelled:
-        return QStringLiteral("cancelled");
-    case ExchangeOutcome::NoAnswer:
-        return QStringLiteral("the instrument did not answer the read of its %1").arg(what);
-    case ExchangeOutcome::Answered:
-        break;
-    }
-    return QStringLiteral("the instrument did not report its %1").arg(what);
+    // Answered, but not with the object asked for.
+    const Outcome why = outcome == Outcome::Done ? Outcome::WrongAnswer : outcome;
+    return QStringLiteral("the %1: %2").arg(what, OutcomeText(why));
 }
 
 void ReadSettings(JobContext &job, InstrumentSettingsRead &result)
@@ -240,8 +233,8 @@ void ReadSettings(JobContext &job, InstrumentSettingsRead &result)
         ObjectRead answer = ReadObjectAnswer(job, object);
         if (!answer.answer) {
             result.failure = ReadFailure(answer.outcome, what);
-            result.interrupted = answer.outcome == ExchangeOutcome::PortClosed
-                              || answer.outcome == ExchangeOutcome::Cancelled;
+            result.interrupted = answer.outcome == Outcome::PortClosed
+                              || answer.outcome == Outcome::Cancelled;
         }
         return answer;
     };
@@ -265,9 +258,7 @@ void ReadSettings(JobContext &job, InstrumentSettingsRead &result)
     const logs::LoggerAnswer logger = logs::ReadLoggerInfo(job);
     const std::optional<logs::LoggerInfo> info = logger.ok() ? logs::LoggerInfoFromAnswer(logger.frame) : std::nullopt;
     if (!info) {
-        result.failure = QStringLiteral("the data logger's information: %1")
-                             .arg(logs::LoggerReadFailureText(logger.ok() ? logs::LoggerReadFailure::WrongAnswer
-                                                                          : logger.failure));
+        result.failure = ReadFailure(logger.failure, QStringLiteral("data logger's information"));
         return;
     }
     settings.loggerInterval = info->interval();
@@ -281,7 +272,7 @@ bool WriteLoggerInterval(JobContext &job, std::uint16_t seconds, ProfileApplyRes
     auto written = std::make_shared<logs::LoggerCommandResult>();
     logs::SetLoggerIntervalJob(seconds, written)(job);
     const bool readBack = written->accepted() && written->infoAfter.has_value();
-    result.writes.push_back({title, readBack ? SettingsWriteOutcome::Done : SettingsWriteOutcome::NoAnswer, {}});
+    result.writes.push_back({title, readBack ? Outcome::Done : Outcome::NoAnswer, {}});
     if (!written->accepted()) {
         result.failure = written->failureText(kLoggerIntervalKey);
         return false;
@@ -307,9 +298,9 @@ void ApplyPlan(JobContext &job, const ProfilePlan &plan, ProfileApplyResult &res
         group->write(plan.target, written)(job);
         result.writes.push_back({group->title, written->outcome, written->sent});
         if (!written->done()) {
-            result.interrupted = written->outcome == SettingsWriteOutcome::PortClosed
-                              || written->outcome == SettingsWriteOutcome::Cancelled;
-            const QString why = written->refusal.isEmpty() ? SettingsWriteOutcomeText(written->outcome)
+            result.interrupted = written->outcome == Outcome::PortClosed
+                              || written->outcome == Outcome::Cancelled;
+            const QString why = written->refusal.isEmpty() ? OutcomeText(written->outcome)
                                                            : written->refusal;
             result.failure = QStringLiteral("%1: %2").arg(group->title, why);
             return;
@@ -553,7 +544,7 @@ QStringList ProfileApplyResult::writtenTitles() const
 {
     QStringList titles;
     for (const ProfileGroupWrite &write : writes) {
-        if (write.outcome == SettingsWriteOutcome::Done)
+        if (write.outcome == Outcome::Done)
             titles.append(write.title);
     }
     return titles;

@@ -150,7 +150,7 @@ ProfilePlan PlanProfile(const SettingsProfile &profile, const InstrumentSettings
 // One group's write.
 struct ProfileGroupWrite {
     QString title;
-    SettingsWriteOutcome outcome = SettingsWriteOutcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     std::vector<std::uint8_t> sent;
 };
 

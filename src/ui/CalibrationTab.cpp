@@ -54,7 +54,7 @@ void CalibrationTab::Button6Click()
         return;
     auto result = std::make_shared<HornCheckResult>();
     connection->submit(QStringLiteral("horn check"), HornCheckJob(result), this,
-                       [this, result](JobOutcome) { window_.recorder().RecordHornCheck(*result); });
+                       [this, result](Outcome) { window_.recorder().RecordHornCheck(*result); });
 }
 
 bool CalibrationTab::LeaveCalibration() const
@@ -78,7 +78,7 @@ void CalibrationTab::Start(CalibrationRequest request, QJsonObject cylinder)
     // start, and its end when the instrument reports it.
     const std::optional<double> asFound = window_.recorder().lastValue();
     connection->submit(QStringLiteral("calibration start"), CalibrationStartJob(request, result), this,
-                       [this, result, request, asFound, cylinder](JobOutcome) {
+                       [this, result, request, asFound, cylinder](Outcome) {
                            window_.recorder().CalibrationStarted(request, *result, asFound, cylinder);
                            StartFinished(result);
                        });
@@ -98,7 +98,7 @@ void CalibrationTab::StartFinished(const std::shared_ptr<const CalibrationStartR
     running_ = result->accepted();
     if (result->noCalibrationGas)
         window_.dialogs().showMessage(kNoCalibrationGasText);
-    else if (result->refused() && result->outcome != WriteOutcome::PortClosed)
+    else if (result->refused() && result->outcome != Outcome::PortClosed)
         window_.dialogs().showError(result->refusal);
     const InstrumentConnection *connection = window_.connection();
     const bool connected = connection && connection->portOpen() && connection->record().InstrumentConnected;
@@ -126,7 +126,7 @@ void CalibrationTab::Ended(std::int8_t)
             job.sequences().ReadSignals();
         },
         this,
-        [this](JobOutcome) {
+        [this](Outcome) {
             readingAsLeft_ = false;
             records::SessionRecorder &recorder = window_.recorder();
             recorder.Flush();

@@ -125,7 +125,7 @@ void DataloggingTab::Button8Click()
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
     downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_),
-                                      this, [this](JobOutcome) {
+                                      this, [this](Outcome) {
                                           downloadStarted_ = false;
                                           DownloadFinished();
                                       });
@@ -181,7 +181,7 @@ void DataloggingTab::Button11Click()
     const std::optional<int> before = info_ ? std::optional<int>(info_->interval()) : std::nullopt;
     const std::uint16_t seconds = *input.seconds;
     connection->submit(QStringLiteral("data logger interval"), logs::SetLoggerIntervalJob(seconds, result), this,
-                       [this, result, before, seconds](JobOutcome) {
+                       [this, result, before, seconds](Outcome) {
                            window_.recorder().RecordLoggerInterval(before, seconds, *result);
                        });
 }
@@ -211,9 +211,9 @@ void DataloggingTab::DownloadFinished()
         // Closing the port or Cancel was the user's own doing, a closed port
         // has had its message from the link, and a port that failed has had
         // its one message from the connection; anything else is told.
-        const bool portWasClosed = download->failure == logs::LoggerReadFailure::PortClosed;
+        const bool portWasClosed = download->outcome == Outcome::PortClosed;
         const bool cancelled = cancelledByUser_ && portError_.isEmpty()
-                            && download->failure == logs::LoggerReadFailure::Cancelled;
+                            && download->outcome == Outcome::Cancelled;
         if (cancelled) {
             window_.ShowNotice(QStringLiteral("Data logger download cancelled at block %1 of %2; nothing was saved")
                                    .arg(download->currentBlock)
@@ -249,8 +249,7 @@ bool DataloggingTab::ClosedByUser(const logs::LoggerDownloadResult &download) co
     // "&Close Comport" puts the connection into its closed phase at once; a
     // failing port closes it only after the job has ended, and reports first.
     const InstrumentConnection *connection = window_.connection();
-    const bool cancelled = download.outcome == logs::LoggerDownloadResult::Outcome::NotRun
-                        || download.failure == logs::LoggerReadFailure::Cancelled;
+    const bool cancelled = download.outcome == Outcome::NotRun || download.outcome == Outcome::Cancelled;
     return cancelled && portError_.isEmpty() && connection && connection->phase() == ConnectionPhase::Closed;
 }
 

@@ -24,16 +24,12 @@ namespace {
 const QString kSaveTitle = QStringLiteral("Save Event");
 const QString kFileSuffix = QStringLiteral("csv");
 
+// "The instrument stopped answering at event 4 of 24. No file was saved"
 QString LineLostText(const logs::EventDownload &download)
 {
-    if (download.damaged)
-        return QStringLiteral("The instrument's answers arrived damaged (checksum) at event %1 of %2. "
-                              "No file was saved")
-            .arg(download.lastAsked)
-            .arg(download.count);
-    return QStringLiteral("The instrument stopped answering at event %1 of %2. No file was saved")
-        .arg(download.lastAsked)
-        .arg(download.count);
+    QString why = OutcomeText(download.outcome);
+    why[0] = why[0].toUpper();
+    return QStringLiteral("%1 at event %2 of %3. No file was saved").arg(why).arg(download.lastAsked).arg(download.count);
 }
 
 QString NothingReadText(const logs::EventDownload &download)
@@ -116,7 +112,7 @@ void EventPropertiesTab::Button1Click()
     const int total = std::min(*count.value, logs::EventTable::kMaxEntries);
     ShowProgress(0, total, QStringLiteral("Reading event 1 of %1").arg(total));
     downloadJob_ = connection->submit(QStringLiteral("event download"), logs::EventDownloadJob(total, download_), this,
-                                      [this](JobOutcome outcome) {
+                                      [this](Outcome outcome) {
                                           downloadJob_ = 0;
                                           DownloadFinished(outcome);
                                       });
@@ -165,7 +161,7 @@ void EventPropertiesTab::Clear(std::uint16_t maxEvents)
     progressText_->clear();
     clearJob_ = connection->submit(QStringLiteral("event clear"),
                                    logs::EventClearJob(maxEvents, std::make_shared<logs::EventClear>()), this,
-                                   [this](JobOutcome) {
+                                   [this](Outcome) {
                                        // The counters came with the read-back; a failure shows on the lamp.
                                        clearJob_ = 0;
                                        SetRunning(false);
@@ -184,33 +180,33 @@ void EventPropertiesTab::ShowProgress(int done, int total, const QString &text)
     progressText_->setText(text);
 }
 
-void EventPropertiesTab::DownloadFinished(JobOutcome outcome)
+void EventPropertiesTab::DownloadFinished(Outcome outcome)
 {
     const std::shared_ptr<logs::EventDownload> download = std::move(download_);
     progress_->hide();
-    using End = logs::EventDownload::End;
     const QString stopped = QStringLiteral("Event download stopped; no file was saved");
     // A failed port has shown its own message.
-    if (outcome == JobOutcome::PortError) {
+    if (outcome == Outcome::PortError) {
         Finish(stopped);
         return;
     }
-    switch (download->end) {
-    case End::Cancelled:
+    switch (download->outcome) {
+    case Outcome::Cancelled:
         Finish(QStringLiteral("Event download cancelled; no file was saved"));
         return;
-    case End::LineLost:
+    case Outcome::LineLost:
+    case Outcome::Damaged:
         Finish(QStringLiteral("Event download stopped at event %1 of %2; no file was saved")
                    .arg(download->lastAsked)
                    .arg(download->count));
         window_.dialogs().showError(LineLostText(*download));
         return;
-    case End::PortClosed:
-        // "Comport nicht geöffnet!" was shown once.
+    case Outcome::Done:
+        break;
+    default:
+        // PortClosed: "Comport nicht geöffnet!" was shown once.
         Finish(stopped);
         return;
-    case End::Complete:
-        break;
     }
     if (download->table.filledCount() == 0) {
         Finish(ReadSummary(*download));

@@ -41,7 +41,7 @@ public:
 private:
     void ShowAnswer(const AnswerFrame &frame);
     void ShowProgress(int done, int total, const QString &text);
-    void DownloadFinished(JobOutcome outcome);
+    void DownloadFinished(Outcome outcome);
     void AskWhereToSave(std::shared_ptr<logs::EventDownload> download);
     void Save(const QString &path, const logs::EventDownload &download);
     void Clear(std::uint16_t maxEvents);

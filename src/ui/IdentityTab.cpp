@@ -34,7 +34,7 @@ void IdentityTab::ButtonCostIDClick()
     // On record with the settings as they were before the write.
     auto result = std::make_shared<CustomerIdResult>();
     connection->submit(QStringLiteral("customer ID"), CustomerIdJob(payload, result), this,
-                       [this, payload, result, before = window_.recorder().HeldSettings()](JobOutcome) {
+                       [this, payload, result, before = window_.recorder().HeldSettings()](Outcome) {
                            window_.recorder().RecordSettingsWrite(CustomerIdSettingsGroup(), before,
                                                                   SettingsResultOf(payload, *result));
                        });
@@ -63,7 +63,7 @@ void IdentityTab::StartFactorySetup()
     const FactorySetupEntries entries = form1_->Entries();
     auto result = std::make_shared<FactorySetupResult>();
     connection->submit(QStringLiteral("factory setup"), FactorySetupJob(entries, result, clock_), this,
-                       [this, entries, result, before = window_.recorder().identity()](JobOutcome) {
+                       [this, entries, result, before = window_.recorder().identity()](Outcome) {
                            window_.recorder().RecordFactorySetup(before, entries, *result);
                            if (!result->refusal.isEmpty())
                                window_.dialogs().showError(result->refusal);

@@ -66,7 +66,7 @@ JobId ProfileCommands::Submit(const QString &name, ConnectionJob job)
         step_ = Step::Idle;
         return 0;
     }
-    job_ = connection->submit(name, std::move(job), this, [this](JobOutcome) { JobFinished(); });
+    job_ = connection->submit(name, std::move(job), this, [this](Outcome) { JobFinished(); });
     UpdateButtons();
     return job_;
 }

@@ -290,7 +290,7 @@ void TFo_R310::ConnectInstrument()
     connect(c, &InstrumentConnection::instrumentChanged, this,
             [this](const QString &text) { dialogs_->showError(text); });
     connect(c, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
-    connect(c, &InstrumentConnection::jobFinished, this, [this](JobId id, JobOutcome) { JobFinished(id); });
+    connect(c, &InstrumentConnection::jobFinished, this, [this](JobId id, Outcome) { JobFinished(id); });
 }
 
 void TFo_R310::LoadHeaderPicture(const QString &path)

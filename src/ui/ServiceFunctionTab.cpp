@@ -51,7 +51,7 @@ void ServiceFunctionTab::Send(ServiceCode code)
         return;
     auto result = std::make_shared<ServiceFunctionResult>();
     connection->submit(QStringLiteral("service function"), ServiceFunctionJob(code, result), this,
-                       [this, result](JobOutcome) {
+                       [this, result](Outcome) {
                            window_.recorder().RecordServiceFunction(static_cast<int>(result->code), *result);
                            // The instrument went to its update mode: it answers no more requests.
                            if (result->code == ServiceCode::Update && result->accepted())

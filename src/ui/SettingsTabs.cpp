@@ -77,13 +77,13 @@ void SettingsTabs::Submit(SettingsGroup group, const QString &name, ConnectionJo
     pending_.insert(group);
     // On record with the settings as they were before the write.
     connection->submit(name, std::move(job), this,
-                       [this, group, result, before = window_.recorder().HeldSettings()](JobOutcome) {
+                       [this, group, result, before = window_.recorder().HeldSettings()](Outcome) {
         pending_.erase(group);
         if (const SettingsGroupCommand *command = FindSettingsGroup(group); command && result)
             window_.recorder().RecordSettingsWrite(*command, before, *result);
         // What keeps a write off the wire is said; the link's own failures
         // show as the lamp, the status bar and its messages.
-        if (result && result->outcome == SettingsWriteOutcome::Refused && !result->refusal.isEmpty())
+        if (result && result->outcome == Outcome::Refused && !result->refusal.isEmpty())
             window_.dialogs().showError(result->refusal);
     });
 }
@@ -255,7 +255,7 @@ void SettingsTabs::IntervalExit(const IntervalField &field)
         discardingSignals_ = true;
         connection->submit(
             QStringLiteral("ReadSignals"), [](JobContext &job) { job.sequences().ReadSignals(); }, this,
-            [this](JobOutcome) { discardingSignals_ = false; });
+            [this](Outcome) { discardingSignals_ = false; });
     }
 }
 
@@ -328,7 +328,7 @@ void SettingsTabs::ButtonTimeClick()
     clockWriting_ = true;
     auto result = std::make_shared<SetClockResult>();
     connection->submit(QStringLiteral("Set Time"), SetClockJob(result), this,
-                       [this, result, offsetBefore = window_.recorder().clockOffset()](JobOutcome) {
+                       [this, result, offsetBefore = window_.recorder().clockOffset()](Outcome) {
                            window_.recorder().RecordClockWrite(offsetBefore, *result, clockNotTaken_);
                            ClockWriteFinished(*result);
                        });

@@ -205,7 +205,7 @@ TEST_F(CtlDatalog, ALostInstrumentExitsWithThreeAndLeavesTheOldFile)
                             QStringLiteral("--out"), path});
     EXPECT_EQ(run.exitCode, kExitNoInstrument);
     // 36, then blocks 1 to 4 with their set: block 5's header is the first lost.
-    EXPECT_EQ(run.err, QStringLiteral("r310ctl: the instrument on %1 stopped answering at block 5 of 20; nothing "
+    EXPECT_EQ(run.err, QStringLiteral("r310ctl: the instrument did not answer at block 5 of 20 on %1; nothing "
                                       "was written\n")
                            .arg(instrument.device()));
     EXPECT_EQ(ReadAll(path), QByteArray(kOldContent));

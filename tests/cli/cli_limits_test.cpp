@@ -76,7 +76,7 @@ TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
     scenario.faults.objects = {kObjectLoggerBlock};
     const CtlResult result = CtlBench(scenario).Run(arguments);
     EXPECT_EQ(result.code, cli::kExitNoInstrument) << Describe(arguments, result);
-    EXPECT_TRUE(result.err.contains(QLatin1String("arrived damaged (checksum) at block 1 of 6; nothing was written")))
+    EXPECT_TRUE(result.err.contains(QLatin1String("arrived damaged (checksum) at block 1 of 6 on ")))
         << Describe(arguments, result);
 }
 

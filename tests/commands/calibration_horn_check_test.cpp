@@ -59,8 +59,8 @@ TEST(HornCheck, TheHornOffRequestGoesOutWhenTheFirstIsUnanswered)
     for (std::size_t i = 0; i < 5; ++i)
         EXPECT_EQ(heard[i].payload, Bytes{1});
     EXPECT_EQ(heard[5].payload, Bytes{0});
-    EXPECT_EQ(result->hornOn, WriteOutcome::NoAnswer);
-    EXPECT_EQ(result->hornOff, WriteOutcome::Accepted);
+    EXPECT_EQ(result->hornOn, Outcome::NoAnswer);
+    EXPECT_EQ(result->hornOff, Outcome::Done);
     EXPECT_EQ(rig.lamp, LampColour::Red);
     // Only the answer that arrived was decoded: the horn-off answer.
     ASSERT_EQ(rig.answers.size(), answers + 1);
@@ -74,8 +74,8 @@ TEST(HornCheck, ClosedPortSendsNothingAndSaysItOnce)
     auto result = std::make_shared<HornCheckResult>();
     rig.Run(HornCheckJob(result));
     rig.Settle();
-    EXPECT_EQ(result->hornOn, WriteOutcome::PortClosed);
-    EXPECT_EQ(result->hornOff, WriteOutcome::NotRun);
+    EXPECT_EQ(result->hornOn, Outcome::PortClosed);
+    EXPECT_EQ(result->hornOff, Outcome::NotRun);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
     EXPECT_EQ(rig.HeardCount(), 0U);
 }

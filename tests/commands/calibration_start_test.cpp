@@ -130,7 +130,7 @@ TEST(CalibrationStart, RefusalsSendNoStart)
         rig.Run(CalibrationStartJob(Span(c.text), result));
         EXPECT_TRUE(result->refused()) << c.text.toStdString();
         EXPECT_EQ(result->noCalibrationGas, c.noGas) << c.text.toStdString();
-        EXPECT_EQ(result->outcome, WriteOutcome::NotRun);
+        EXPECT_EQ(result->outcome, Outcome::NotRun);
     }
     rig.Settle();
     for (const Heard &heard : rig.HeardSince(0))
@@ -178,7 +178,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
     refusing.objects = {kObjectCalibrationStart};
     rig.SetFaults(refusing);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
-    EXPECT_EQ(result->outcome, WriteOutcome::ErrorReport);
+    EXPECT_EQ(result->outcome, Outcome::ErrorReport);
     rig.Settle();
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
 
@@ -187,7 +187,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
     silent.objects = {kObjectCalibrationStart};
     rig.SetFaults(silent);
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
-    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_TRUE(result->sent());
     rig.Settle();
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
@@ -204,7 +204,7 @@ std::vector<CalibrationState> FollowToTheEnd(Rig &rig)
     for (int i = 0; i < 20; ++i) {
         CalibrationStatusRead status;
         rig.Run([&status](JobContext &job) { status = ReadCalibrationStatus(job); });
-        EXPECT_EQ(status.outcome, WriteOutcome::Accepted);
+        EXPECT_EQ(status.outcome, Outcome::Done);
         if (!status.state)
             break;
         states.push_back(*status.state);

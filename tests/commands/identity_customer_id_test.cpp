@@ -98,8 +98,8 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
     auto closed = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("X")), closed));
     rig.Settle();
-    EXPECT_EQ(closed->write, WriteOutcome::PortClosed);
-    EXPECT_EQ(closed->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(closed->write, Outcome::PortClosed);
+    EXPECT_EQ(closed->readBack, Outcome::NotRun);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
     EXPECT_EQ(rig.HeardCount(), 0U);
 
@@ -108,7 +108,7 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
     std::size_t before = rig.HeardCount();
     auto refused = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("\u4E2D")), refused));
-    EXPECT_EQ(refused->write, WriteOutcome::NotRun);
+    EXPECT_EQ(refused->write, Outcome::NotRun);
     EXPECT_EQ(rig.HeardCount(), before);
 
     // No answer: the identity read before the write gets none in five
@@ -122,8 +122,8 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
     auto unanswered = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("Y")), unanswered));
     rig.Settle();
-    EXPECT_EQ(unanswered->write, WriteOutcome::NoAnswer);
-    EXPECT_EQ(unanswered->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(unanswered->write, Outcome::NoAnswer);
+    EXPECT_EQ(unanswered->readBack, Outcome::NotRun);
     EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "R2"));
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answers);
@@ -144,11 +144,11 @@ TEST(CustomerIdJob, AnErrorReportEndsTheWriteWithoutReadBack)
         job.prepareWritesFor(std::nullopt);
         write(job);
     });
-    EXPECT_EQ(result->write, WriteOutcome::ErrorReport);
-    EXPECT_EQ(result->readBack, WriteOutcome::NotRun);
+    EXPECT_EQ(result->write, Outcome::ErrorReport);
+    EXPECT_EQ(result->readBack, Outcome::NotRun);
     EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>{"W2"});
     EXPECT_EQ(SettingsResultOf(CustomerIdPayload(QStringLiteral("Q")), *result).outcome,
-              SettingsWriteOutcome::ErrorReport);
+              Outcome::ErrorReport);
 }
 
 TEST(CustomerIdSetting, TheKeyTakesWhatTheWindowLetsOneTypeAndTheGroupWritesIt)
@@ -176,7 +176,7 @@ TEST(CustomerIdSetting, TheKeyTakesWhatTheWindowLetsOneTypeAndTheGroupWritesIt)
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(group->write(draft, result));
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->sent, IdentityWrite("ABC"));
     ASSERT_EQ(result->readBackPayload.size(), 21U);
     EXPECT_EQ(WrittenObject(*group, result->sent, result->readBackPayload), result->readBackPayload);

@@ -130,7 +130,7 @@ TEST(FactorySetupJob, RefusedEntriesSendNothing)
     auto result = std::make_shared<FactorySetupResult>();
     rig.Run(FactorySetupJob(FactorySetupEntries{}, result));
     EXPECT_FALSE(result->refusal.isEmpty());
-    EXPECT_EQ(result->write, WriteOutcome::NotRun);
+    EXPECT_EQ(result->write, Outcome::NotRun);
     EXPECT_EQ(rig.HeardCount(), before);
 }
 
@@ -155,7 +155,7 @@ TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
     rig.Run(FactorySetupJob(entries, result));
     // Two sends of 150 ticks each (5 ms ticks in this rig).
     EXPECT_GE(clock.elapsed(), 2 * 150 * 5 - 5);
-    EXPECT_EQ(result->write, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->write, Outcome::NoAnswer);
     EXPECT_FALSE(result->reconnected);
     EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W30", "R2", "W30"}));
 

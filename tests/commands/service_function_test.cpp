@@ -30,8 +30,8 @@ TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
     ASSERT_TRUE(rig.Connect());
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<ServiceFunctionResult>();
-    EXPECT_EQ(rig.Run(ServiceFunctionJob(ServiceCode::Reset, result)), JobOutcome::Done);
-    EXPECT_EQ(result->outcome, WriteOutcome::Accepted);
+    EXPECT_EQ(rig.Run(ServiceFunctionJob(ServiceCode::Reset, result)), Outcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_TRUE(result->accepted());
     const std::vector<Heard> heard = rig.HeardSince(before);
     ASSERT_EQ(heard.size(), 2U);
@@ -59,7 +59,7 @@ TEST(CommandRequest, ClosedPortSendsNothingAndSaysSo)
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Lock, result));
     rig.Settle();
-    EXPECT_EQ(result->outcome, WriteOutcome::PortClosed);
+    EXPECT_EQ(result->outcome, Outcome::PortClosed);
     EXPECT_EQ(rig.HeardCount(), 0U);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
     EXPECT_EQ(rig.lamp, LampColour::Red);
@@ -82,7 +82,7 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Unlock, result));
     rig.Settle();
-    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answersBefore);
     EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127",
@@ -101,7 +101,7 @@ TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Default, result));
     rig.Settle();
-    EXPECT_EQ(result->outcome, WriteOutcome::ErrorReport);
+    EXPECT_EQ(result->outcome, Outcome::ErrorReport);
     EXPECT_FALSE(result->accepted());
     ASSERT_FALSE(rig.answers.empty());
     EXPECT_TRUE(rig.answers.back().errorReport);
@@ -120,7 +120,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
     slow.objects = {kObjectSpecialFunction};
     rig.SetFaults(slow);
     const std::size_t before = rig.HeardCount();
-    WriteOutcome outcome = WriteOutcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     rig.Run([&outcome](JobContext &job) {
         CommandRequest request;
         request.object = kObjectSpecialFunction;
@@ -128,7 +128,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
         request.armTicks = 20;
         outcome = RunCommandRequest(job, request);
     });
-    EXPECT_EQ(outcome, WriteOutcome::Accepted);
+    EXPECT_EQ(outcome, Outcome::Done);
     EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127"}));
 }
 
@@ -141,8 +141,8 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     silent.objects = {kObjectSpecialFunction};
     rig.SetFaults(silent);
     const std::size_t before = rig.HeardCount();
-    WriteOutcome limited = WriteOutcome::NotRun;
-    WriteOutcome next = WriteOutcome::NotRun;
+    Outcome limited = Outcome::NotRun;
+    Outcome next = Outcome::NotRun;
     rig.Run([&](JobContext &job) {
         CommandRequest request;
         request.object = kObjectSpecialFunction;
@@ -155,8 +155,8 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
         next = RunCommandRequest(job, request);
     });
     rig.Settle();
-    EXPECT_EQ(limited, WriteOutcome::NoAnswer);
-    EXPECT_EQ(next, WriteOutcome::Accepted);
+    EXPECT_EQ(limited, Outcome::NoAnswer);
+    EXPECT_EQ(next, Outcome::Done);
     EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127"}));
 }
 
@@ -168,7 +168,7 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
     silent.noAnswer.probability = 1.0;
     rig.SetFaults(silent);
     const std::size_t before = rig.HeardCount();
-    auto outcome = std::make_shared<WriteOutcome>(WriteOutcome::NotRun);
+    auto outcome = std::make_shared<Outcome>(Outcome::NotRun);
     const JobId id = rig.connection.submit(QStringLiteral("limited"), [outcome](JobContext &job) {
         CommandRequest request;
         request.object = kObjectSpecialFunction;
@@ -179,8 +179,8 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
     });
     ASSERT_TRUE(r310test::SpinUntil([&] { return rig.HeardCount() > before; }, 2s));
     rig.connection.closePort();
-    EXPECT_EQ(rig.connection.waitFor(id), JobOutcome::Cancelled);
-    EXPECT_EQ(*outcome, WriteOutcome::Cancelled);
+    EXPECT_EQ(rig.connection.waitFor(id), Outcome::Cancelled);
+    EXPECT_EQ(*outcome, Outcome::Cancelled);
     EXPECT_EQ(rig.HeardCount(), before + 1);
 }
 

@@ -84,7 +84,7 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     const std::size_t before = rig.line->size();
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();
-    EXPECT_EQ(rig.Run(AlarmSettingsJob(values, result)), JobOutcome::Done);
+    EXPECT_EQ(rig.Run(AlarmSettingsJob(values, result)), Outcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
     // The identity is read first: the instrument is still the one.
@@ -100,7 +100,7 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(line[5].payload[9], 0x08);
     EXPECT_EQ(static_cast<std::int8_t>(line[5].payload[7]), -2);
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->sent, AlarmSettingsPayload(values));
     ASSERT_TRUE(result->readBack && result->readBack->range);
     EXPECT_EQ(result->readBack->range->limits[kAlarmA1].raw, 2050);
@@ -131,7 +131,7 @@ TEST(AlarmWrite, AClosedPortSendsNothingAndSaysSoOnce)
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::PortClosed);
+    EXPECT_EQ(result->outcome, Outcome::PortClosed);
     EXPECT_TRUE(result->sent.empty());
     EXPECT_EQ(rig.line->size(), before);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
@@ -152,7 +152,7 @@ TEST(AlarmWrite, AnUnansweredWriteStopsWithoutReadBackAndDecodesNothing)
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     std::vector<LineFrame> line = rig.line->since(before);
     // Five attempts of the write, each after the identity was read again
     // and matched, then nothing: no read-back.
@@ -181,7 +181,7 @@ TEST(AlarmWrite, AReadBackThatFailsLeavesTheLampRedAndShowsNothing)
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("21")), 0), result));
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::ReadBackFailed);
+    EXPECT_EQ(result->outcome, Outcome::ReadBackFailed);
     EXPECT_FALSE(result->readBack);
     EXPECT_EQ(Names(rig.line->since(before)),
               (std::vector<std::string>{"R2", "A2", "W4", "A4", "R4", "R4", "R4", "R4", "R4"}));
@@ -204,7 +204,7 @@ TEST(AlarmWrite, AnErrorReportToTheWriteEndsTheCommandWithoutReadBack)
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("22")), 0), result));
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::ErrorReport);
+    EXPECT_EQ(result->outcome, Outcome::ErrorReport);
     EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"R2", "A2", "W4", "AF0"}));
     // The error report itself is shown (it counts); no settings answer is.
     ASSERT_EQ(rig.answers.size(), answersBefore + 1);

@@ -54,13 +54,13 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     ASSERT_TRUE(rig.Connect());
     // The sensor electronics change after the tab was last read: the write
     // must carry what the instrument holds now.
-    ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadHardware(); }), JobOutcome::Done);
+    ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadHardware(); }), Outcome::Done);
     rig.OnInstrument([](sim::Device &device) { device.state().hardware.gain = 455; });
 
     const std::size_t before = rig.line->size();
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();
-    EXPECT_EQ(rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result)), JobOutcome::Done);
+    EXPECT_EQ(rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result)), Outcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
     // The identity is read just before the write.
@@ -70,7 +70,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     EXPECT_EQ(line[4].payload, expected);
     EXPECT_EQ(line[7].payload[7], 0xA0);
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     // The read before the write is not shown: only the read-back is.
     const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectHardware, answersBefore);
     ASSERT_EQ(shown.size(), 1u);
@@ -118,7 +118,7 @@ TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Refused);
+    EXPECT_EQ(result->outcome, Outcome::Refused);
     EXPECT_EQ(result->refusal, "the instrument's zero point, gain and reference voltage could not be read; "
                                "the hardware settings were not written");
     EXPECT_TRUE(result->sent.empty());
@@ -133,7 +133,7 @@ TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
     rig.SetFaults(refusing);
     const std::size_t again = rig.line->size();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Refused);
+    EXPECT_EQ(result->outcome, Outcome::Refused);
     EXPECT_EQ(Names(rig.line->since(again)), (std::vector<std::string>{"R33", "AF0"}));
 }
 
@@ -147,7 +147,7 @@ TEST(HardwareWrite, AfterADisconnectNothingReachesTheWire)
     const std::size_t before = rig.line->size();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::PortClosed);
+    EXPECT_EQ(result->outcome, Outcome::PortClosed);
     EXPECT_EQ(rig.line->size(), before);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
 }

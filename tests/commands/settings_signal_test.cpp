@@ -121,7 +121,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadSignals(); }), JobOutcome::Done);
+    ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadSignals(); }), Outcome::Done);
     const std::vector<DecodedAnswer> read = rig.AnswersOf(kObjectSignals);
     ASSERT_EQ(read.size(), 1u);
     SignalSettingsValues values = SignalSettingsValues::FromDecoded(*read[0].signalSettings);
@@ -140,7 +140,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     const std::size_t before = rig.line->size();
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();
-    EXPECT_EQ(rig.Run(SignalSettingsJob(values, result)), JobOutcome::Done);
+    EXPECT_EQ(rig.Run(SignalSettingsJob(values, result)), Outcome::Done);
 
     const std::vector<LineFrame> line = rig.line->since(before);
     // The identity is read first: the instrument is still the one.
@@ -155,7 +155,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(line[5].payload[0], 0xCE);
     EXPECT_EQ(line[5].payload[2], 0x59);
 
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectSignals, answersBefore);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].unchangedGroup, SettingsGroup::Signals);
@@ -177,7 +177,7 @@ TEST(SignalWrite, ARefusedPayloadSendsNothing)
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(SignalSettingsJob(values, result));
-    EXPECT_EQ(result->outcome, SettingsWriteOutcome::Refused);
+    EXPECT_EQ(result->outcome, Outcome::Refused);
     EXPECT_EQ(result->refusal, "Delta Bump Days: 400 is outside the allowed range 2 to 365");
     EXPECT_TRUE(result->sent.empty());
     EXPECT_EQ(rig.line->size(), before);

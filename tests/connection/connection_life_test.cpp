@@ -157,7 +157,7 @@ struct Told {
         QObject::connect(&connection, &InstrumentConnection::statusText, c,
                          [this](int panel, const QString &text) { panels[panel] = text; });
         QObject::connect(&connection, &InstrumentConnection::jobFinished, c,
-                         [this](JobId id, JobOutcome how) { outcomes[id] = how; });
+                         [this](JobId id, Outcome how) { outcomes[id] = how; });
     }
     bool finished(JobId id) const { return outcomes.count(id) > 0; }
 
@@ -165,7 +165,7 @@ struct Told {
     int closed = 0;
     std::vector<ConnectionPhase> phases;
     QString panels[2];
-    std::map<JobId, JobOutcome> outcomes;
+    std::map<JobId, Outcome> outcomes;
 };
 
 class ConnectionLife : public ::testing::Test {
@@ -256,7 +256,7 @@ TEST_F(ConnectionLife, PortThatCannotBeOpenedGivesExactlyOneMessage)
     SpinFor(100ms);
 
     EXPECT_EQ(told.messages.size(), 1) << told.messages.join(" | ").toStdString();
-    EXPECT_EQ(told.outcomes[id], JobOutcome::PortError);
+    EXPECT_EQ(told.outcomes[id], Outcome::PortError);
     EXPECT_EQ(told.closed, 0) << "a port that never opened is not reported closed";
 }
 
@@ -336,13 +336,13 @@ TEST_F(ConnectionLife, WritePreparedForOneInstrumentNeverReachesTheNextOnTheSame
         const JobId swap = connection->submit("swap", [this](JobContext &) { shelf->swapTo(InstrumentB()); });
         const JobId write = connection->submit(c.name, c.job());
         ASSERT_TRUE(SpinUntil([&] { return told.finished(write) && !connection->busy(); }, 5s));
-        ASSERT_EQ(told.outcomes[swap], JobOutcome::Done);
+        ASSERT_EQ(told.outcomes[swap], Outcome::Done);
 
         const Names afterSwap = shelf->heardAfterSwap();
         EXPECT_FALSE(Writes(afterSwap)) << "B heard a write";
         ASSERT_FALSE(afterSwap.empty());
         EXPECT_EQ(afterSwap.front(), "R2") << "the identity is read before the write";
-        EXPECT_EQ(told.outcomes[write], JobOutcome::InstrumentChanged);
+        EXPECT_EQ(told.outcomes[write], Outcome::InstrumentChanged);
         EXPECT_EQ(told.messages, QStringList{QString::fromUtf8(
                                      "The instrument changed (serial 1234 → 5678); nothing was written.")});
         EXPECT_TRUE(ConnectedTo(*connection, kSerialB)) << "B is read as after a connect";
@@ -386,13 +386,13 @@ TEST_F(ConnectionLife, UnansweredWriteIsRepeatedOnlyToTheInstrumentItWasMadeFor)
         armed.erase(armed.begin(), std::find(armed.begin(), armed.end(), "armed") + 1);
         if (!swapped) {
             EXPECT_EQ(armed, (Names{"R2", "W4", "R2", "W4", "R4"}));
-            EXPECT_EQ(told.outcomes[write], JobOutcome::Done);
+            EXPECT_EQ(told.outcomes[write], Outcome::Done);
             EXPECT_TRUE(result->done());
             continue;
         }
         EXPECT_EQ(std::count(armed.begin(), armed.end(), "W4"), 1) << "only A's unanswered write";
         EXPECT_FALSE(Writes(shelf->heardAfterSwap()));
-        EXPECT_EQ(told.outcomes[write], JobOutcome::InstrumentChanged);
+        EXPECT_EQ(told.outcomes[write], Outcome::InstrumentChanged);
         EXPECT_TRUE(ConnectedTo(*connection, kSerialB));
         EXPECT_EQ(shelf->backend()->device().state().range.thresholds[1], 600);
     }
@@ -440,7 +440,7 @@ TEST_F(ConnectionLife, CancelsAndClosesBelongToTheJobsTheyWereMeantFor)
         connection->cancel();
         const JobId next = connection->readTab(InstrumentTab::Signals);
         ASSERT_TRUE(SpinUntil([&] { return told.finished(next); }, 2s));
-        EXPECT_EQ(told.outcomes[next], JobOutcome::Done) << "round " << round;
+        EXPECT_EQ(told.outcomes[next], Outcome::Done) << "round " << round;
     }
     connection->closePort();
     ASSERT_TRUE(SpinUntil([&] { return !connection->portOpen() && !connection->busy(); }, 2s));

@@ -100,18 +100,18 @@ struct Screen {
         QObject::connect(&connection, &InstrumentConnection::errorMessage, &connection,
                          [this](const QString &text) { messages.append(text); });
         QObject::connect(&connection, &InstrumentConnection::jobFinished, &connection,
-                         [this](JobId id, JobOutcome outcome) { finished.push_back({id, outcome}); });
+                         [this](JobId id, Outcome outcome) { finished.push_back({id, outcome}); });
         QObject::connect(&connection, &InstrumentConnection::busyChanged, &connection,
                          [this](bool busy) { busyChanges.push_back(busy); });
     }
 
-    JobOutcome outcomeOf(JobId id) const
+    Outcome outcomeOf(JobId id) const
     {
         for (const auto &[finishedId, outcome] : finished)
             if (finishedId == id)
                 return outcome;
         ADD_FAILURE() << "job " << id << " never finished";
-        return JobOutcome::Cancelled;
+        return Outcome::Cancelled;
     }
     bool hasFinished(JobId id) const
     {
@@ -126,7 +126,7 @@ struct Screen {
     std::vector<std::uint8_t> answers;
     QStringList portErrors;
     QStringList messages;
-    std::vector<std::pair<JobId, JobOutcome>> finished;
+    std::vector<std::pair<JobId, Outcome>> finished;
     std::vector<bool> busyChanges;
 };
 
@@ -152,7 +152,7 @@ TEST_F(Connection, OpensSearchesAndConnectsOnTheEngineInTheOrderOfTheConnectTabl
     const JobId id = connection.open(QStringLiteral("sim"));
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(id); }, 5s));
 
-    EXPECT_EQ(screen.outcomeOf(id), JobOutcome::Done);
+    EXPECT_EQ(screen.outcomeOf(id), Outcome::Done);
     EXPECT_EQ(wire->names(), (Names{"C1", "C1", "R2", "R3", "R7", "R2"}));
     EXPECT_TRUE(connection.portOpen());
     EXPECT_TRUE(connection.record().InstrumentConnected) << "the mirror follows the engine's record";
@@ -198,8 +198,8 @@ TEST_F(Connection, CloseDuringTheSearchEndsItAtOnceDropsQueuedJobsAndClosesThePo
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(search) && !connection.portOpen(); }, 2s));
 
     EXPECT_LT(closing.elapsed(), 500) << "the search ended within half a second";
-    EXPECT_EQ(screen.outcomeOf(search), JobOutcome::Cancelled);
-    EXPECT_EQ(screen.outcomeOf(queued), JobOutcome::Cancelled);
+    EXPECT_EQ(screen.outcomeOf(search), Outcome::Cancelled);
+    EXPECT_EQ(screen.outcomeOf(queued), Outcome::Cancelled);
     const std::size_t heard = wire->count();
     SpinFor(300ms);
     EXPECT_EQ(wire->count(), heard) << "nothing is sent after the close";
@@ -229,14 +229,14 @@ TEST_F(Connection, CloseSendsNothingOfTheJobsQueuedBehindTheRunningOne)
         // finish a job or two before the cancel comes; beyond those, only the
         // job running at the cancel may have reached the wire.
         const auto done = static_cast<std::size_t>(std::count_if(
-            std::begin(jobs), std::end(jobs), [&](JobId job) { return screen.outcomeOf(job) == JobOutcome::Done; }));
+            std::begin(jobs), std::end(jobs), [&](JobId job) { return screen.outcomeOf(job) == Outcome::Done; }));
         EXPECT_LE(wire->count(), done + 1) << "round " << round << ": a queued read reached the wire after the cancel";
     }
     // A cancel ends what ran; the next job is sent again.
     wire->forget();
     const JobId after = connection.readTab(InstrumentTab::Signals);
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(after); }, 2s));
-    EXPECT_EQ(screen.outcomeOf(after), JobOutcome::Done);
+    EXPECT_EQ(screen.outcomeOf(after), Outcome::Done);
     EXPECT_EQ(wire->names(), Names{"R31"});
 }
 
@@ -264,7 +264,7 @@ TEST_F(Connection, CloseDuringARetryLeavesCancelByUserAfterThePanelsWereEmptied)
 
     EXPECT_LT(closing.elapsed(), 500);
     EXPECT_LT(wire->count(), 5u) << "no further attempt after the close";
-    EXPECT_EQ(screen.outcomeOf(read), JobOutcome::Cancelled);
+    EXPECT_EQ(screen.outcomeOf(read), Outcome::Cancelled);
     EXPECT_EQ(screen.panels[kStatusPanelExchange], "Cancel by User");
     EXPECT_FALSE(connection.record().InstrumentConnected);
 }
@@ -293,8 +293,8 @@ TEST_F(Connection, CancelEndsALongJobWithinHalfASecond)
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(download); }, 2s));
 
     EXPECT_LT(cancelling.elapsed(), 500);
-    EXPECT_EQ(screen.outcomeOf(download), JobOutcome::Cancelled);
-    EXPECT_EQ(screen.outcomeOf(after), JobOutcome::Cancelled) << "the queued read was dropped";
+    EXPECT_EQ(screen.outcomeOf(download), Outcome::Cancelled);
+    EXPECT_EQ(screen.outcomeOf(after), Outcome::Cancelled) << "the queued read was dropped";
 }
 
 TEST_F(Connection, JobThatMeetsAPortErrorEndsCleanlyAndTheNextJobRuns)
@@ -313,9 +313,9 @@ TEST_F(Connection, JobThatMeetsAPortErrorEndsCleanlyAndTheNextJobRuns)
     const JobId next = connection.readTab(InstrumentTab::Signals);
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(next); }, 5s));
 
-    EXPECT_EQ(screen.outcomeOf(failing), JobOutcome::PortError);
+    EXPECT_EQ(screen.outcomeOf(failing), Outcome::PortError);
     EXPECT_EQ(screen.portErrors, QStringList{"Transmit buffer of serial port sim is full"});
-    EXPECT_EQ(screen.outcomeOf(next), JobOutcome::Done);
+    EXPECT_EQ(screen.outcomeOf(next), Outcome::Done);
     EXPECT_EQ(wire->names(), Names{"R31"});
 }
 
@@ -337,7 +337,7 @@ TEST_F(Connection, PortThatCannotBeOpenedIsReportedAndNothingIsSearched)
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(id); }, 3s));
 
     EXPECT_FALSE(failure.isEmpty());
-    EXPECT_EQ(screen.outcomeOf(id), JobOutcome::PortError);
+    EXPECT_EQ(screen.outcomeOf(id), Outcome::PortError);
     EXPECT_FALSE(connection.portOpen());
     EXPECT_EQ(connection.phase(), ConnectionPhase::Closed);
 }
@@ -420,14 +420,14 @@ TEST_F(Connection, EveryWayOfHearingAJobsEndComesAfterEverySignalOfItsJob)
     connection.waitFor(connection.open(QStringLiteral("sim")));
     screen.answers.clear();
 
-    const JobOutcome outcome =
+    const Outcome outcome =
         connection.runAndWait(QStringLiteral("identity"), [](JobContext &job) { job.sequences().ReadIdentity(); });
-    EXPECT_EQ(outcome, JobOutcome::Done);
+    EXPECT_EQ(outcome, Outcome::Done);
     EXPECT_EQ(screen.answers, std::vector<std::uint8_t>{kObjectIdentity});
 
     // A job's own result reaches its submitter alone, after the answers it
     // decoded; a submitter that is gone hears nothing.
-    std::vector<std::pair<JobOutcome, std::int32_t>> heard;
+    std::vector<std::pair<Outcome, std::int32_t>> heard;
     auto listener = std::make_unique<QObject>();
     const JobId typed = connection.submitFor<std::int32_t>(
         QStringLiteral("serial"),
@@ -435,24 +435,24 @@ TEST_F(Connection, EveryWayOfHearingAJobsEndComesAfterEverySignalOfItsJob)
             job.sequences().ReadIdentity();
             serial = job.record().SerialNumber;
         },
-        listener.get(), [&](JobOutcome how, std::int32_t serial) {
+        listener.get(), [&](Outcome how, std::int32_t serial) {
             EXPECT_EQ(screen.answers.size(), 2u) << "the answer came before the end";
             heard.emplace_back(how, serial);
         });
     auto gone = std::make_unique<QObject>();
     bool goneHeard = false;
     connection.submit(QStringLiteral("identity"), [](JobContext &job) { job.sequences().ReadIdentity(); }, gone.get(),
-                      [&](JobOutcome) { goneHeard = true; });
+                      [&](Outcome) { goneHeard = true; });
     gone.reset();
     const JobId last = connection.readTab(InstrumentTab::Range);
     ASSERT_TRUE(SpinUntil([&] { return screen.hasFinished(last); }, 5s));
     ASSERT_EQ(heard.size(), 1u);
-    EXPECT_EQ(heard[0].first, JobOutcome::Done);
+    EXPECT_EQ(heard[0].first, Outcome::Done);
     EXPECT_EQ(heard[0].second, connection.record().SerialNumber);
     EXPECT_NE(heard[0].second, 0);
     EXPECT_FALSE(goneHeard);
     // Waiting for a job that has ended already returns its outcome at once.
-    EXPECT_EQ(connection.waitFor(typed), JobOutcome::Done);
+    EXPECT_EQ(connection.waitFor(typed), Outcome::Done);
 }
 
 } // namespace

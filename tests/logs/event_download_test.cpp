@@ -10,10 +10,10 @@ using namespace eventtest;
 
 namespace {
 
-std::shared_ptr<EventDownload> Download(Rig &rig, int count, JobOutcome *outcome = nullptr)
+std::shared_ptr<EventDownload> Download(Rig &rig, int count, Outcome *outcome = nullptr)
 {
     auto result = std::make_shared<EventDownload>();
-    const JobOutcome o = rig.Run(EventDownloadJob(count, result));
+    const Outcome o = rig.Run(EventDownloadJob(count, result));
     if (outcome)
         *outcome = o;
     return result;
@@ -35,7 +35,7 @@ TEST(EventDownloads, ReadsEveryEventInOrderAndFormatsItsLines)
 
     EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R34", "R34", "R34"}));
     EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->lines, KnownEventLines());
     EXPECT_TRUE(result->missing.empty());
     EXPECT_FALSE(result->refusals);
@@ -58,7 +58,7 @@ TEST(EventDownloads, CountOfZeroAsksForNothing)
     const std::size_t before = rig.HeardCount();
     const auto result = Download(rig, 0);
     EXPECT_TRUE(rig.HeardSince(before).empty());
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->lines, QStringList{kEventHeaderLine});
 }
 
@@ -67,7 +67,7 @@ TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     auto result = std::make_shared<EventDownload>();
-    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), JobOutcome::Done);
+    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), Outcome::Done);
     ASSERT_EQ(result->lines, KnownEventLines());
 
     // The first event goes unanswered through all five attempts; the others come.
@@ -75,13 +75,13 @@ TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
     plan.noAnswer.next = 5;
     rig.SetFaults(plan);
     const std::size_t before = rig.HeardCount();
-    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), JobOutcome::Done);
+    ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), Outcome::Done);
 
     EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 1, 1, 1, 1, 2, 3}));
     // The counters are read after the unanswered event, so a late answer to it passes.
     EXPECT_EQ(Names(rig.HeardSince(before)),
               (std::vector<std::string>{"R34", "R34", "R34", "R34", "R34", "R35", "R34", "R34"}));
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->missing, std::vector<int>{0});
     EXPECT_EQ(result->lines, (QStringList{KnownEventLines().at(0), KnownEventLines().at(2), KnownEventLines().at(3)}));
     EXPECT_EQ(rig.lamp, LampColour::Red);
@@ -93,7 +93,7 @@ TEST(EventDownloads, EventsTheInstrumentRefusesAreMissingAndTheDownloadGoesOn)
     ASSERT_TRUE(rig.Connect());
     // Five asked for, three stored: the instrument answers 4 and 5 with error reports.
     const auto result = Download(rig, 5);
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_TRUE(result->refusals);
     EXPECT_EQ(result->missing, (std::vector<int>{3, 4}));
     EXPECT_EQ(result->lines, KnownEventLines());
@@ -113,7 +113,7 @@ TEST(EventDownloads, LineThatGoesAwayEndsTheDownloadWithoutLines)
     const auto result = Download(rig, 20);
 
     // Event 3 unanswered, the counters read after it unanswered, event 4 unanswered.
-    EXPECT_EQ(result->end, EventDownload::End::LineLost);
+    EXPECT_EQ(result->outcome, Outcome::LineLost);
     EXPECT_EQ(result->lastAsked, 4);
     EXPECT_TRUE(result->lines.isEmpty());
     const std::vector<Heard> heard = rig.HeardSince(before);
@@ -145,10 +145,10 @@ TEST(EventDownloads, CloseComportEndsTheDownloadAtOnce)
             rig.connection.closePort();
         }
     };
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const auto result = Download(rig, 200, &outcome);
-    EXPECT_EQ(outcome, JobOutcome::Cancelled);
-    EXPECT_EQ(result->end, EventDownload::End::Cancelled);
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(result->lines.isEmpty());
     EXPECT_LT(result->lastAsked, 200);
     // Nothing goes out after the click but what was already under way.
@@ -163,7 +163,7 @@ TEST(EventDownloads, ClosedPortShowsItsMessageOnceAndSendsNothing)
     const auto result = Download(rig, 50);
     r310test::SpinFor(20ms);
     EXPECT_EQ(rig.HeardCount(), 0u);
-    EXPECT_EQ(result->end, EventDownload::End::PortClosed);
+    EXPECT_EQ(result->outcome, Outcome::PortClosed);
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht ge\u00f6ffnet!")});
     EXPECT_TRUE(result->lines.isEmpty());
 }
@@ -178,7 +178,7 @@ TEST(EventDownloads, AfterCloseComportADownloadEndsBeforeItAsks)
     const auto result = Download(rig, 50);
     r310test::SpinFor(20ms);
     EXPECT_TRUE(rig.HeardSince(before).empty());
-    EXPECT_EQ(result->end, EventDownload::End::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(rig.messages.isEmpty());
 }
 
@@ -191,7 +191,7 @@ TEST(EventDownloads, MoreEventsThanTheProductsLogSizeAreAllRead)
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
     const auto result = Download(rig, 600);
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->table.size(), 600);
     EXPECT_EQ(result->table.filledCount(), 600);
     ASSERT_EQ(result->lines.size(), 601);
@@ -205,7 +205,7 @@ TEST(EventClears, WritesTheMaximumThenReadsBothLogsCountersBack)
     ASSERT_TRUE(rig.Connect());
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<EventClear>();
-    ASSERT_EQ(rig.Run(EventClearJob(300, result)), JobOutcome::Done);
+    ASSERT_EQ(rig.Run(EventClearJob(300, result)), Outcome::Done);
 
     const std::vector<Heard> heard = rig.HeardSince(before);
     // The identity is read first: the instrument is still the one.
@@ -274,7 +274,7 @@ TEST(EventDownloads, LateAnswersNeverPutOneEventInAnothersPlace)
     plan.lateMillis = 45;
     rig.SetFaults(plan);
     const auto result = Download(rig, 20);
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     for (const QString &line : result->lines)
         EXPECT_TRUE(reference->lines.contains(line)) << line.toStdString();
     EXPECT_GT(result->table.filledCount(), 0);

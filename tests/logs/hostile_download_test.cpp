@@ -46,19 +46,19 @@ void ExpectCleanLines(const QStringList &lines)
     }
 }
 
-std::shared_ptr<EventDownload> DownloadEvents(Rig &rig, int count, JobOutcome *outcome = nullptr)
+std::shared_ptr<EventDownload> DownloadEvents(Rig &rig, int count, Outcome *outcome = nullptr)
 {
     auto result = std::make_shared<EventDownload>();
-    const JobOutcome ended = rig.Run(EventDownloadJob(count, result));
+    const Outcome ended = rig.Run(EventDownloadJob(count, result));
     if (outcome)
         *outcome = ended;
     return result;
 }
 
-std::shared_ptr<LoggerDownloadResult> DownloadLogger(Rig &rig, JobOutcome *outcome = nullptr)
+std::shared_ptr<LoggerDownloadResult> DownloadLogger(Rig &rig, Outcome *outcome = nullptr)
 {
     auto result = std::make_shared<LoggerDownloadResult>();
-    const JobOutcome ended = rig.Run(DataLoggerDownloadJob(result));
+    const Outcome ended = rig.Run(DataLoggerDownloadJob(result));
     if (outcome)
         *outcome = ended;
     return result;
@@ -66,7 +66,7 @@ std::shared_ptr<LoggerDownloadResult> DownloadLogger(Rig &rig, JobOutcome *outco
 
 // Runs `job` and cancels the connection once progress reached `at`; returns
 // how long the job took from the cancel to its end.
-qint64 CancelAtProgress(Rig &rig, ConnectionJob job, int at, JobOutcome *outcome)
+qint64 CancelAtProgress(Rig &rig, ConnectionJob job, int at, Outcome *outcome)
 {
     QElapsedTimer sinceCancel;
     rig.onProgress = [&rig, &sinceCancel, at](int done, int) {
@@ -86,7 +86,7 @@ TEST(HostileEventLog, CountersAt65535AreShownAndTheDownloadCanBeFollowedAndCance
 {
     Rig rig(Hostile("software = 221\nevents = 5\nevent_counters = 65535,65535,65535,65535"));
     ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.Run([](JobContext &job) { job.sequences().ReadEventProperties(); }) == JobOutcome::Done);
+    ASSERT_TRUE(rig.Run([](JobContext &job) { job.sequences().ReadEventProperties(); }) == Outcome::Done);
     r310test::SpinFor(20ms);
     ASSERT_TRUE(rig.eventProperties.has_value());
     const EventPropertiesTexts texts = EventPropertiesText(*rig.eventProperties);
@@ -98,10 +98,10 @@ TEST(HostileEventLog, CountersAt65535AreShownAndTheDownloadCanBeFollowedAndCance
     // The count asks for 65535 events: the first five are stored, the rest refused.
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<EventDownload>();
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const qint64 afterCancel = CancelAtProgress(rig, EventDownloadJob(rig.eventProperties->count, result), 40, &outcome);
-    EXPECT_EQ(outcome, JobOutcome::Cancelled);
-    EXPECT_EQ(result->end, EventDownload::End::Cancelled);
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_EQ(result->count, 65535);
     EXPECT_EQ(result->table.size(), 65535) << "one entry per event asked for, never more";
     EXPECT_TRUE(result->lines.isEmpty());
@@ -131,7 +131,7 @@ TEST(HostileEventLog, RefusedEventsBeyondTheStoredOnesLeaveOnlyTheStoredLines)
     Rig rig(Hostile("software = 221\nevents = 5\nevent_counters = 0,300,0,300"));
     ASSERT_TRUE(rig.Connect());
     const auto result = DownloadEvents(rig, 300);
-    EXPECT_EQ(result->end, EventDownload::End::Complete);
+    EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_TRUE(result->refusals);
     EXPECT_EQ(result->table.filledCount(), 5);
     EXPECT_EQ(result->missing.size(), 295u);
@@ -157,7 +157,7 @@ TEST(HostileEventLog, EventsAtTheEdgesOfTheirFieldsGiveLinesOfSensibleNumbers)
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
     const auto result = DownloadEvents(rig, 7);
-    ASSERT_EQ(result->end, EventDownload::End::Complete);
+    ASSERT_EQ(result->outcome, Outcome::Done);
     ExpectCleanLines(result->lines);
     ASSERT_EQ(result->lines.size(), 8);
     EXPECT_EQ(result->lines.at(1), QStringLiteral("0;01.01.1980 00:00:00;A1 ON;0,000000000;0,000000000;0,000000000;ppm CO;255%; ;"));
@@ -176,7 +176,7 @@ TEST(HostileEventLog, ShortEventAnswersAreMissingAndLongOnesReadAsTheEvent)
         Rig rig(Hostile("software = 221\nevents = 6\nshort_answer = 3\nfault_objects = 34"));
         ASSERT_TRUE(rig.Connect());
         const auto result = DownloadEvents(rig, 6);
-        EXPECT_EQ(result->end, EventDownload::End::Complete);
+        EXPECT_EQ(result->outcome, Outcome::Done);
         EXPECT_EQ(result->missing, (std::vector<int>{0, 1, 2}));
         EXPECT_EQ(result->lines.size(), 4);
         ExpectCleanLines(result->lines);
@@ -187,7 +187,7 @@ TEST(HostileEventLog, ShortEventAnswersAreMissingAndLongOnesReadAsTheEvent)
     ASSERT_TRUE(filled.Connect());
     const auto expected = DownloadEvents(plain, 6);
     const auto got = DownloadEvents(filled, 6);
-    EXPECT_EQ(got->end, EventDownload::End::Complete);
+    EXPECT_EQ(got->outcome, Outcome::Done);
     EXPECT_TRUE(got->missing.empty());
     EXPECT_EQ(got->lines, expected->lines);
 }
@@ -197,8 +197,7 @@ TEST(HostileDataLogger, ReportedBlocksBeyondTheStoredOnesEndTheDownloadSayingWhe
     Rig rig(Hostile("software = 221\nlogger_blocks = 3\nlogger_counters = 65535,65535,65535"));
     ASSERT_TRUE(rig.Connect());
     const auto result = DownloadLogger(rig);
-    EXPECT_EQ(result->outcome, LoggerDownloadResult::Outcome::Failed);
-    EXPECT_EQ(result->failure, LoggerReadFailure::ErrorReport);
+    EXPECT_EQ(result->outcome, Outcome::ErrorReport);
     EXPECT_EQ(result->blockCount, 65535);
     EXPECT_EQ(result->currentBlock, 4);
     EXPECT_TRUE(result->data.blocks.empty()) << "nothing of a failed download is kept";
@@ -221,10 +220,10 @@ TEST(HostileDataLogger, FortyThousandBlocksAreFollowedAndACancelEndsThemAtOnce)
     Rig rig(Hostile("software = 221\nlogger_blocks = 40000\nlogger_sets = 4"));
     ASSERT_TRUE(rig.Connect());
     auto result = std::make_shared<LoggerDownloadResult>();
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const qint64 afterCancel = CancelAtProgress(rig, DataLoggerDownloadJob(result), 25, &outcome);
-    EXPECT_EQ(outcome, JobOutcome::Cancelled);
-    EXPECT_EQ(result->failure, LoggerReadFailure::Cancelled);
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_EQ(result->blockCount, 40000);
     EXPECT_GE(afterCancel, 0);
     EXPECT_LT(afterCancel, 5000);
@@ -286,8 +285,7 @@ TEST(HostileDataLogger, ShortLoggerAnswersEndTheDownloadAndLongOnesReadAsTheObje
                         + object));
         ASSERT_TRUE(rig.Connect());
         const auto result = DownloadLogger(rig);
-        EXPECT_EQ(result->outcome, LoggerDownloadResult::Outcome::Failed) << object;
-        EXPECT_EQ(result->failure, LoggerReadFailure::WrongAnswer) << object;
+        EXPECT_EQ(result->outcome, Outcome::WrongAnswer) << object;
         EXPECT_EQ(result->currentBlock, QByteArray(object) == "36" ? 0 : 1) << object;
         EXPECT_TRUE(result->failureText().endsWith(
             QStringLiteral("the instrument's answer was incomplete. Nothing was saved")))

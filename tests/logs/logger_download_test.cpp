@@ -20,7 +20,6 @@ using actiontest::Heard;
 using actiontest::Names;
 using actiontest::Rig;
 using actiontest::RigOptions;
-using Outcome = LoggerDownloadResult::Outcome;
 
 namespace {
 
@@ -80,10 +79,10 @@ void ExpectSameAsInstrument(const LoggerDownloadResult &result, const sim::DataL
     }
 }
 
-std::shared_ptr<LoggerDownloadResult> Download(Rig &rig, JobOutcome *outcome = nullptr)
+std::shared_ptr<LoggerDownloadResult> Download(Rig &rig, Outcome *outcome = nullptr)
 {
     auto result = std::make_shared<LoggerDownloadResult>();
-    const JobOutcome ended = rig.Run(DataLoggerDownloadJob(result));
+    const Outcome ended = rig.Run(DataLoggerDownloadJob(result));
     if (outcome)
         *outcome = ended;
     return result;
@@ -91,7 +90,7 @@ std::shared_ptr<LoggerDownloadResult> Download(Rig &rig, JobOutcome *outcome = n
 
 // Starts the download and calls `during` once it has reported `blocks` blocks.
 std::shared_ptr<LoggerDownloadResult> DownloadAndInterrupt(Rig &rig, int blocks, const std::function<void()> &during,
-                                                           JobOutcome *outcome)
+                                                           Outcome *outcome)
 {
     auto result = std::make_shared<LoggerDownloadResult>();
     int reported = 0;
@@ -100,7 +99,7 @@ std::shared_ptr<LoggerDownloadResult> DownloadAndInterrupt(Rig &rig, int blocks,
     bool finished = false;
     const JobId id = rig.connection.submit(QStringLiteral("download"), DataLoggerDownloadJob(result));
     const auto end = QObject::connect(&rig.connection, &InstrumentConnection::jobFinished, &rig.connection,
-                                      [&, id](JobId ended, JobOutcome how) {
+                                      [&, id](JobId ended, Outcome how) {
                                           if (ended == id) {
                                               finished = true;
                                               *outcome = how;
@@ -131,10 +130,10 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
                      [&progress](int done, int total, const QString &) { progress.push_back({done, total}); });
 
     const std::size_t before = rig.HeardCount();
-    JobOutcome outcome = JobOutcome::Cancelled;
+    Outcome outcome = Outcome::Cancelled;
     const auto result = Download(rig, &outcome);
     rig.Settle();
-    EXPECT_EQ(outcome, JobOutcome::Done);
+    EXPECT_EQ(outcome, Outcome::Done);
     ASSERT_TRUE(result->completed()) << result->failureText().toStdString();
     EXPECT_EQ(result->blockCount, 5);
 
@@ -185,15 +184,14 @@ TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
     std::vector<Progress> progress;
     QObject::connect(&rig.connection, &InstrumentConnection::progress, &rig.connection,
                      [&progress](int done, int total, const QString &) { progress.push_back({done, total}); });
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 3, [&rig] { rig.connection.cancel(); }, &outcome);
     EXPECT_EQ(result->blockCount, 40000);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.front(), (Progress{0, 40000}));
     EXPECT_GE(progress.back().done, 3);
-    EXPECT_EQ(outcome, JobOutcome::Cancelled);
-    EXPECT_EQ(result->outcome, Outcome::Failed);
-    EXPECT_EQ(result->failure, LoggerReadFailure::Cancelled);
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(result->data.blocks.empty());
 
     // Block numbers beyond the signed range go out as the unsigned 16 bits they are.
@@ -228,12 +226,11 @@ TEST(LoggerDownload, ALostInstrumentEndsTheDownloadAndSaysWhere)
     options.scenario.faults.lineDropAfter = 5; // 36, 37, 38, 37, 38 answered
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
-    JobOutcome outcome = JobOutcome::Cancelled;
+    Outcome outcome = Outcome::Cancelled;
     const auto result = Download(rig, &outcome);
     rig.Settle();
-    EXPECT_EQ(outcome, JobOutcome::Done);
-    EXPECT_EQ(result->outcome, Outcome::Failed);
-    EXPECT_EQ(result->failure, LoggerReadFailure::NoAnswer);
+    EXPECT_EQ(outcome, Outcome::Done);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_EQ(result->currentBlock, 3);
     EXPECT_TRUE(result->data.blocks.empty());
     EXPECT_EQ(rig.lamp, LampColour::Red);
@@ -251,7 +248,7 @@ TEST(LoggerDownload, AnInformationReadThatFailsReadsNoBlock)
     rig.SetFaults(silentInfo);
     const std::size_t before = rig.HeardCount();
     const auto result = Download(rig);
-    EXPECT_EQ(result->outcome, Outcome::Failed);
+    EXPECT_FALSE(result->completed());
     EXPECT_EQ(result->currentBlock, 0);
     for (const Heard &h : rig.HeardSince(before))
         EXPECT_EQ(h.object, kObjectLoggerInfo);
@@ -268,8 +265,7 @@ TEST(LoggerDownload, AnErrorReportEndsIt)
     refuseSet.objects = {kObjectLoggerSampleSet};
     rig.SetFaults(refuseSet);
     const auto refused = Download(rig);
-    EXPECT_EQ(refused->outcome, Outcome::Failed);
-    EXPECT_EQ(refused->failure, LoggerReadFailure::ErrorReport);
+    EXPECT_EQ(refused->outcome, Outcome::ErrorReport);
     EXPECT_EQ(refused->currentBlock, 1);
 
     // A block the instrument no longer has (erased meanwhile) is refused the same way.
@@ -277,7 +273,7 @@ TEST(LoggerDownload, AnErrorReportEndsIt)
     LoggerAnswer gone;
     rig.OnInstrument([](sim::Device &device) { device.state().logger.blocks.clear(); });
     rig.Run([&gone](JobContext &job) { gone = ReadLoggerBlock(job, 1); });
-    EXPECT_EQ(gone.failure, LoggerReadFailure::ErrorReport);
+    EXPECT_EQ(gone.failure, Outcome::ErrorReport);
 }
 
 TEST(LoggerDownload, ALateAnswerIsNotTakenForTheNextSet)
@@ -311,11 +307,10 @@ TEST(LoggerDownload, CancellingEndsItAtOnceAndKeepsNothing)
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
     const std::size_t before = rig.HeardCount();
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 2, [&rig] { rig.connection.cancel(); }, &outcome);
-    EXPECT_EQ(outcome, JobOutcome::Cancelled);
-    EXPECT_EQ(result->outcome, Outcome::Failed);
-    EXPECT_EQ(result->failure, LoggerReadFailure::Cancelled);
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(result->data.blocks.empty());
     // Nothing more went out after the cancel than the request waiting then.
     rig.Settle();
@@ -329,13 +324,13 @@ TEST(LoggerDownload, PullingTheAdapterEndsIt)
 {
     Rig rig(Logger(50, 4));
     ASSERT_TRUE(rig.Connect());
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     const std::shared_ptr<actiontest::Wire> wire = rig.wire;
     const auto result = DownloadAndInterrupt(
         rig, 2,
         [wire] { QMetaObject::invokeMethod(wire->backend, [wire] { wire->backend->unplug(); }); }, &outcome);
     rig.Settle();
-    EXPECT_NE(outcome, JobOutcome::Done);
+    EXPECT_NE(outcome, Outcome::Done);
     EXPECT_FALSE(result->completed());
     EXPECT_TRUE(result->data.blocks.empty());
     EXPECT_FALSE(rig.portErrors.isEmpty());

@@ -142,8 +142,8 @@ TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
     const auto result = SetInterval(rig, 120);
     for (const Heard &h : rig.HeardSince(before))
         EXPECT_FALSE(h.write()) << h.name();
-    EXPECT_EQ(result->infoRead, LoggerReadFailure::NoAnswer);
-    EXPECT_EQ(result->outcome, WriteOutcome::NotRun);
+    EXPECT_EQ(result->infoRead, Outcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NotRun);
     EXPECT_EQ(result->failureText(QStringLiteral("Set Paramet")),
               QStringLiteral("Set Paramet: nothing was sent, the logger information could not be read "
                              "(the instrument did not answer)"));
@@ -175,7 +175,7 @@ TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
     const std::size_t before = rig.HeardCount();
     const auto result = SetInterval(rig, 120);
     rig.Settle();
-    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_FALSE(result->infoAfter.has_value());
     EXPECT_EQ(rig.lamp, LampColour::Red);
     const std::vector<std::string> names = Names(rig.HeardSince(before));
@@ -219,6 +219,6 @@ TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
     // Nobody answers the identity read, so nothing is written either.
     for (const Heard &h : rig.HeardSince(before))
         EXPECT_EQ(h.name(), "R2");
-    EXPECT_EQ(result->outcome, WriteOutcome::NoAnswer);
+    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_EQ(result->failureText(QStringLiteral("Clear")), QStringLiteral("Clear: the instrument did not answer"));
 }

@@ -70,9 +70,9 @@ public:
         return SpinUntil([this] { return connection.phase() == r310::ConnectionPhase::Connected; }, 5s);
     }
 
-    r310::JobOutcome Run(r310::ConnectionJob job)
+    r310::Outcome Run(r310::ConnectionJob job)
     {
-        const r310::JobOutcome outcome = connection.runAndWait(QStringLiteral("test"), std::move(job));
+        const r310::Outcome outcome = connection.runAndWait(QStringLiteral("test"), std::move(job));
         if (settleAfterRun_.count() > 0)
             SpinFor(settleAfterRun_);
         return outcome;

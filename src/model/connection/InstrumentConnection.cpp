@@ -339,7 +339,7 @@ void InstrumentConnection::Engine::dropQueued()
 void InstrumentConnection::Engine::reportDropped(const std::deque<QueuedJob> &dropped)
 {
     for (const QueuedJob &job : dropped)
-        post([o = &owner_, id = job.id] { o->applyJobFinished(id, JobOutcome::Cancelled); });
+        post([o = &owner_, id = job.id] { o->applyJobFinished(id, Outcome::Cancelled); });
 }
 
 std::optional<InstrumentConnection::Engine::QueuedJob> InstrumentConnection::Engine::takeJob(Transaction &transaction)
@@ -483,23 +483,23 @@ void InstrumentConnection::Engine::runJob(Context &context, QueuedJob &job)
     post([o = &owner_, id = job.id, name = job.name] { emit o->jobStarted(id, name); });
     preparedFor_ = job.preparedFor;
     instrumentChange_.clear();
-    JobOutcome outcome = JobOutcome::Done;
+    Outcome outcome = Outcome::Done;
     try {
         job.job(context);
         if (context.cancelled())
-            outcome = JobOutcome::Cancelled;
+            outcome = Outcome::Cancelled;
     } catch (const OpenFailure &) {
-        outcome = JobOutcome::PortError;
+        outcome = Outcome::PortError;
     } catch (const PortError &error) {
         postPortError(error.message());
-        outcome = JobOutcome::PortError;
+        outcome = Outcome::PortError;
     } catch (const std::exception &error) {
         showError(QString::fromLocal8Bit(error.what()));
-        outcome = JobOutcome::PortError;
+        outcome = Outcome::PortError;
     }
     preparedFor_.reset();
     if (!instrumentChange_.isEmpty()) {
-        outcome = JobOutcome::InstrumentChanged;
+        outcome = Outcome::InstrumentChanged;
         readChangedInstrument(context);
     }
     if (context.engineView().closeRequestedBySearch) {
@@ -734,14 +734,14 @@ void InstrumentConnection::setIdlePollEnabled(bool enabled)
     engine_->setIdlePollEnabled(enabled);
 }
 
-JobOutcome InstrumentConnection::waitFor(JobId id)
+Outcome InstrumentConnection::waitFor(JobId id)
 {
     if (const auto ended = endedOutcomes_.find(id); ended != endedOutcomes_.end())
         return ended->second;
     QEventLoop loop;
-    std::optional<JobOutcome> outcome;
+    std::optional<Outcome> outcome;
     const QMetaObject::Connection finished =
-        connect(this, &InstrumentConnection::jobFinished, &loop, [&](JobId ended, JobOutcome how) {
+        connect(this, &InstrumentConnection::jobFinished, &loop, [&](JobId ended, Outcome how) {
             if (ended != id)
                 return;
             outcome = how;
@@ -750,7 +750,7 @@ JobOutcome InstrumentConnection::waitFor(JobId id)
     if (!outcome)
         loop.exec();
     disconnect(finished);
-    return outcome.value_or(JobOutcome::Cancelled);
+    return outcome.value_or(Outcome::Cancelled);
 }
 
 void InstrumentConnection::applyRecord(const InstrumentRecord &record)
@@ -778,7 +778,7 @@ void InstrumentConnection::applyPortOpen(bool open, const QString &name)
     }
 }
 
-void InstrumentConnection::applyJobFinished(JobId id, JobOutcome outcome)
+void InstrumentConnection::applyJobFinished(JobId id, Outcome outcome)
 {
     constexpr std::size_t kOutcomesKept = 64;
     endedOutcomes_[id] = outcome;

@@ -33,6 +33,7 @@
 #include "DecodeAnswer.h"
 #include "InstrumentRecord.h"
 #include "InstrumentView.h"
+#include "Outcome.h"
 #include "ReadSequences.h"
 #include "SerialPort.h"
 #include "Transaction.h"
@@ -49,16 +50,6 @@
 #include <optional>
 
 namespace r310 {
-
-// How a job ended.
-enum class JobOutcome {
-    Done,      // ran to its end (its exchanges may still have failed: the lamp says so)
-    Cancelled, // cancel() or closePort() ended it, or it was dropped from the queue unrun
-    PortError, // the port failed or refused a write; portError() carried the text
-    // Another instrument than the one the job was prepared for is on the
-    // port: nothing was written; instrumentChanged() carried the text.
-    InstrumentChanged,
-};
 
 using JobId = std::uint64_t;
 
@@ -90,7 +81,7 @@ using ConnectionJob = std::function<void(JobContext &)>;
 // What the submitter hears when its job has ended (run, refused, or dropped
 // by a close or cancel), on the connection's thread, after the record and
 // phase the job left behind were applied.
-using JobDone = std::function<void(JobOutcome)>;
+using JobDone = std::function<void(Outcome)>;
 
 struct ConnectionOptions {
     // Makes the device for each open. Empty: real serial devices (and
@@ -146,12 +137,12 @@ public:
     // it when the job was dropped or refused).
     template <typename Result>
     JobId submitFor(const QString &name, std::function<void(JobContext &, Result &)> job, QObject *context,
-                    std::function<void(JobOutcome, Result)> done)
+                    std::function<void(Outcome, Result)> done)
     {
         auto result = std::make_shared<Result>();
         return submit(
             name, [job = std::move(job), result](JobContext &c) { job(c, *result); }, context,
-            [done = std::move(done), result](JobOutcome outcome) { done(outcome, std::move(*result)); });
+            [done = std::move(done), result](Outcome outcome) { done(outcome, std::move(*result)); });
     }
     // The reads of a tab that came to the front, as a job: the tab counts as
     // showing from the moment the job runs.
@@ -177,8 +168,8 @@ public:
     // until the job has finished, or returns its outcome at once when it has
     // finished already (one of the last 64). A window never waits: it passes
     // a JobDone to submit.
-    JobOutcome waitFor(JobId id);
-    JobOutcome runAndWait(const QString &name, ConnectionJob job) { return waitFor(submit(name, std::move(job))); }
+    Outcome waitFor(JobId id);
+    Outcome runAndWait(const QString &name, ConnectionJob job) { return waitFor(submit(name, std::move(job))); }
 
 signals:
     void statusText(int panel, const QString &text);
@@ -217,7 +208,7 @@ signals:
     // request for requestObject.
     void errorReportReceived(quint8 requestObject, const QByteArray &payload);
     void jobStarted(r310::JobId id, const QString &name);
-    void jobFinished(r310::JobId id, r310::JobOutcome outcome);
+    void jobFinished(r310::JobId id, r310::Outcome outcome);
 
 private:
     class Engine;
@@ -228,7 +219,7 @@ private:
     void applyRecord(const InstrumentRecord &record);
     void applyPhase(ConnectionPhase phase);
     void applyPortOpen(bool open, const QString &name);
-    void applyJobFinished(JobId id, JobOutcome outcome);
+    void applyJobFinished(JobId id, Outcome outcome);
 
     std::unique_ptr<Engine> engine_;
     InstrumentRecord record_;
@@ -242,13 +233,13 @@ private:
     };
     std::map<JobId, PendingDone> pendingDone_;
     // The outcomes of the last jobs that ended, for waitFor.
-    std::map<JobId, JobOutcome> endedOutcomes_;
+    std::map<JobId, Outcome> endedOutcomes_;
 };
 
 } // namespace r310
 
 Q_DECLARE_METATYPE(r310::ConnectionPhase)
-Q_DECLARE_METATYPE(r310::JobOutcome)
+Q_DECLARE_METATYPE(r310::Outcome)
 Q_DECLARE_METATYPE(r310::LampColour)
 Q_DECLARE_METATYPE(r310::DecodedAnswer)
 Q_DECLARE_METATYPE(r310::AnswerFrame)
