@@ -142,10 +142,7 @@ TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
 {
     Rig rig(InstrumentWithExponent(-1));
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan noRange;
-    noRange.noAnswer.probability = 1.0;
-    noRange.objects = {kObjectRange};
-    rig.SetFaults(noRange);
+    rig.Silence({kObjectRange});
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<CalibrationStartResult>();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
@@ -182,10 +179,7 @@ TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
     rig.Settle();
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
 
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectCalibrationStart};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectCalibrationStart});
     rig.Run(CalibrationStartJob(CalibrationRequest{}, result));
     EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_TRUE(result->sent());

@@ -113,9 +113,7 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
 
     // No answer: the identity read before the write gets none in five
     // sends, so nothing is written; no read-back, the lamp red, nothing decoded.
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    rig.SetFaults(silent);
+    rig.Silence();
     rig.Settle();
     const std::size_t answers = rig.answers.size();
     before = rig.HeardCount();

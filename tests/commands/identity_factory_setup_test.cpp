@@ -141,10 +141,7 @@ TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
     // The setup goes unheard; the identity read before each send is answered.
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectFactorySetup};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectFactorySetup});
     FactorySetupEntries entries;
     entries.serialNumber = 9;
     entries.updateLimitList = true;

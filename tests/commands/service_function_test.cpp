@@ -73,10 +73,7 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
     rig.Settle();
     ASSERT_EQ(rig.lamp, LampColour::LimeGreen);
     // The write goes unheard; the identity read before each send is answered.
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectSpecialFunction};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectSpecialFunction});
     const std::size_t answersBefore = rig.answers.size();
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<ServiceFunctionResult>();
@@ -164,9 +161,7 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    rig.SetFaults(silent);
+    rig.Silence();
     const std::size_t before = rig.HeardCount();
     auto outcome = std::make_shared<Outcome>(Outcome::NotRun);
     const JobId id = rig.connection.submit(QStringLiteral("limited"), [outcome](JobContext &job) {

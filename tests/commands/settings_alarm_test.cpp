@@ -143,10 +143,7 @@ TEST(AlarmWrite, AnUnansweredWriteStopsWithoutReadBackAndDecodesNothing)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectRange};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectRange});
     const std::size_t before = rig.line->size();
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();

@@ -109,10 +109,7 @@ TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectHardware};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectHardware});
     const std::size_t before = rig.line->size();
     const std::size_t answersBefore = rig.answers.size();
     auto result = std::make_shared<SettingsWriteResult>();

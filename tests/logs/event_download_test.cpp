@@ -238,10 +238,7 @@ TEST(EventClears, RefusedOrUnansweredWriteIsReported)
     EXPECT_TRUE(refused->refused);
     EXPECT_EQ(rig.InstrumentState().events.records.size(), KnownEvents().size());
 
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    silent.objects = {kObjectEventProperties};
-    rig.SetFaults(silent);
+    rig.Silence({kObjectEventProperties});
     const std::size_t before = rig.HeardCount();
     auto unanswered = std::make_shared<EventClear>();
     rig.Run(EventClearJob(192, unanswered));

@@ -242,10 +242,7 @@ TEST(LoggerDownload, AnInformationReadThatFailsReadsNoBlock)
 {
     Rig rig(Logger(3));
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silentInfo;
-    silentInfo.noAnswer.probability = 1.0;
-    silentInfo.objects = {kObjectLoggerInfo};
-    rig.SetFaults(silentInfo);
+    rig.Silence({kObjectLoggerInfo});
     const std::size_t before = rig.HeardCount();
     const auto result = Download(rig);
     EXPECT_FALSE(result->completed());

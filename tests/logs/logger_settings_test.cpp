@@ -134,10 +134,7 @@ TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silentInfo;
-    silentInfo.noAnswer.probability = 1.0;
-    silentInfo.objects = {kObjectLoggerInfo};
-    rig.SetFaults(silentInfo);
+    rig.Silence({kObjectLoggerInfo});
     const std::size_t before = rig.HeardCount();
     const auto result = SetInterval(rig, 120);
     for (const Heard &h : rig.HeardSince(before))
@@ -210,9 +207,7 @@ TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan silent;
-    silent.noAnswer.probability = 1.0;
-    rig.SetFaults(silent);
+    rig.Silence();
     const std::size_t before = rig.HeardCount();
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));

@@ -88,6 +88,15 @@ public:
     {
         OnInstrument([plan](r310::sim::Device &device) { device.setFaults(plan); });
     }
+    // Every request of these objects (of every object when none is named)
+    // goes unanswered from now on.
+    void Silence(const std::vector<std::uint8_t> &objects = {})
+    {
+        r310::sim::FaultPlan silent;
+        silent.noAnswer.probability = 1.0;
+        silent.objects = objects;
+        SetFaults(silent);
+    }
     r310::sim::DeviceState InstrumentState()
     {
         r310::sim::DeviceState state;
