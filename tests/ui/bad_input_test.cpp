@@ -197,8 +197,7 @@ TEST(WindowBadInput, WholeNumbersRefuseWhatIsNoWholeNumberOrOutsideTheirRange)
 TEST(WindowBadInput, IntervalFieldsTakeTheirDefaultForWhatIsNoNumberAndRefuseWhatIsOutOfRange)
 {
     Bench bench(kGerman);
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Signals));
     const SignalsWidgets &s = bench.w().signalTab;
     struct Interval {
         QLineEdit *edit;
