@@ -1,9 +1,10 @@
 #pragma once
-// r310ctl in-process on a fast simulated instrument of any scenario, with
-// every request the instrument heard, for the hostile instrument and bad
-// input tests. The simulator's headers use the word "signals" as a name,
-// which Qt defines as a keyword: they come before every Qt header.
-#include "SimBackend.h"
+// r310ctl in-process in the demo instrument's place: a fast simulated R310 of
+// any scenario (no line pacing, a 10 ms tick, the build's gas table), with
+// every frame on the line recorded as the instrument heard and sent it.
+// The simulator's headers use the word "signals" as a name, which Qt
+// defines as a keyword: they come before every Qt header.
+#include "SimulatedInstrument.h"
 
 #include "CliProcess.h"
 #include "ExitCodes.h"
@@ -12,128 +13,74 @@
 #include <QLocale>
 #include <QString>
 #include <QStringList>
-#include <QTextStream>
 
-#include <chrono>
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace hostiletest {
+namespace clitest {
 
-// A request as the instrument heard it.
-struct HeardRequest {
-    std::uint8_t object = 0;
-    std::uint8_t flags = 0;
+using r310test::LineFrame;
+using Names = std::vector<std::string>;
 
-    // The connect request carries the write flags too; it writes nothing.
-    bool write() const { return object != r310::kObjectConnect && (flags & r310::kFlagWriteBit) != 0; }
-};
-
-class Wire {
-public:
-    void add(const HeardRequest &request)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        heard_.push_back(request);
-    }
-    std::vector<HeardRequest> heard() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return heard_;
-    }
-    void forget()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        heard_.clear();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<HeardRequest> heard_;
-};
-
+// What one run gave.
 struct CtlResult {
     int code = -1;
     QString out;
     QString err;
-    std::vector<HeardRequest> heard;
+    std::vector<LineFrame> heard; // the requests of this run
 
-    int writes() const
-    {
-        int n = 0;
-        for (const HeardRequest &h : heard)
-            n += h.write() ? 1 : 0;
-        return n;
-    }
+    // The requests of this run that wrote (the connect request writes nothing).
+    int writes() const;
     QStringList errLines() const { return err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-// Runs r310ctl with --demo on the scenario's instrument, no line pacing and a
-// 10 ms tick, in the regional settings `locale`.
 class CtlBench {
 public:
-    explicit CtlBench(r310::sim::Scenario scenario = Scenario221()) : scenario_(std::move(scenario))
-    {
-        clitest::EnsureApplication();
-        scenario_.pacing = false;
-    }
+    explicit CtlBench(r310::sim::Scenario scenario = r310test::FastInstrument(221));
 
-    static r310::sim::Scenario Scenario221()
+    // `r310ctl --demo arguments` (demo false: the arguments name the port) in
+    // the regional settings `locale`.
+    CtlResult Run(QStringList arguments, const QLocale &locale = QLocale::c(), bool demo = true) const;
+    // The same with onTrace called for this run.
+    using TraceHook = std::function<void(r310::sim::Device &, const r310::sim::TraceEntry &)>;
+    CtlResult Run(QStringList arguments, TraceHook hook)
     {
-        r310::sim::Scenario scenario;
-        scenario.softwareVersion = 221;
-        return scenario;
-    }
-
-    // demo: the scenario's instrument (--demo); without it, the arguments name the port.
-    CtlResult Run(QStringList arguments, const QLocale &locale = QLocale::c(), bool demo = true) const
-    {
-        QString output;
-        QString errors;
-        QTextStream out(&output);
-        QTextStream err(&errors);
-        r310::cli::CtlEnvironment environment(out, err);
-        environment.tick = std::chrono::milliseconds(10);
-        environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
-        const auto wire = std::make_shared<Wire>();
-        const r310::sim::Scenario scenario = scenario_;
-        environment.demoLink = [wire, scenario](const QString &, const r310::LineSettings &) {
-            auto link = std::make_unique<r310::sim::SimBackend>(scenario);
-            link->setPacing(false);
-            link->device().setTrace([wire](const r310::sim::TraceEntry &entry) {
-                if (entry.kind == r310::sim::TraceEntry::Kind::Request
-                    && entry.bytes.size() >= static_cast<std::size_t>(r310::kFrameOverhead))
-                    wire->add({entry.bytes[r310::kOffsetObject], entry.bytes[r310::kOffsetFlags]});
-            });
-            return link;
-        };
-        if (demo)
-            arguments.prepend(QStringLiteral("--demo"));
-        arguments.prepend(QStringLiteral("r310ctl"));
-        const QLocale before;
-        QLocale::setDefault(locale);
-        CtlResult result;
-        result.code = r310::cli::RunCtl(arguments, environment);
-        QLocale::setDefault(before);
-        out.flush();
-        err.flush();
-        result.out = output;
-        result.err = errors;
-        result.heard = wire->heard();
+        onTrace = std::move(hook);
+        CtlResult result = Run(std::move(arguments));
+        onTrace = nullptr;
         return result;
     }
 
+    // The output and errors of the last run.
+    const QString &output() const { return last_.out; }
+    const QString &errors() const { return last_.err; }
+    QStringList errLines() const { return last_.errLines(); }
+
+    // Every frame since the bench was made or last forgot.
+    std::vector<LineFrame> line() const { return line_->since(0); }
+    Names requests() const;
+    // Requests that wrote, without the connect request.
+    std::vector<LineFrame> writes() const;
+    std::vector<LineFrame> named(const std::string &name) const;
+    void forget() { line_ = std::make_shared<r310test::Line>(); }
+
+    r310::sim::Scenario scenario;
+    // Replaces the instrument's generated event log.
+    std::optional<std::vector<r310::sim::EventRecord>> events;
+    bool recordAnswers = false;
+    // Ctrl+C reaches the command (raised by a test).
+    bool handleSignals = false;
+    // Called with every trace entry, on the engine thread.
+    TraceHook onTrace;
+
 private:
-    r310::sim::Scenario scenario_;
+    std::shared_ptr<r310test::Line> line_ = std::make_shared<r310test::Line>();
+    mutable CtlResult last_; // what output() and errors() show
 };
 
-inline std::string Describe(const QStringList &arguments, const CtlResult &result)
-{
-    return ("r310ctl " + arguments.join(QLatin1Char(' ')) + "\n  exit " + QString::number(result.code) + "\n  err: "
-            + result.err + "  out: " + result.out.left(400))
-        .toStdString();
-}
+std::string Describe(const QStringList &arguments, const CtlResult &result);
 
-} // namespace hostiletest
+} // namespace clitest
