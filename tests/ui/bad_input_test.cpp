@@ -292,8 +292,3 @@ TEST(WindowBadInput, TheSetupDialogRefusesWhatItCannotSendInsideItself)
     EXPECT_TRUE(bench.rig.heard(heard).empty());
     EXPECT_TRUE(bench.rig.dialogs.errors.isEmpty());
 }
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

@@ -385,11 +385,6 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
     EXPECT_TRUE(QString::fromLatin1(fromWindow).contains(germanSample));
 }
 
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}
-
 TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)
 {
     WindowRig rig(LoggerInstrument(24, 1));

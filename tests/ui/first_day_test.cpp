@@ -302,8 +302,3 @@ TEST(FirstDay, ThePortListIsReadAgainWhenClosedAndWhenOpened)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

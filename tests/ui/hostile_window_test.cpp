@@ -214,8 +214,3 @@ TEST(HostileWindow, ShortAnswersShowNothingOfThemAndLongOnesShowTheObject)
         EXPECT_EQ(filledFields[i]->text(), plainFields[i]->text()) << filledFields[i]->objectName().toStdString();
     }
 }
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

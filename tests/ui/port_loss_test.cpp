@@ -155,8 +155,3 @@ TEST(InstrumentSwap, LimitsTypedForOneInstrumentAreNotWrittenToTheNextOnTheSameP
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

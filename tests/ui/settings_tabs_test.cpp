@@ -429,8 +429,3 @@ TEST(GeneralTab, SetTimeWritesTheClockAndChecksIt)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}
