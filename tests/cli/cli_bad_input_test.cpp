@@ -3,16 +3,16 @@
 // beyond Latin-1: each is refused with exit code 2 and one line on standard
 // error, and the instrument hears no write (nor anything at all when the
 // value can be judged without it).
-#include "HostileCtlBench.h"
+#include "CtlBench.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
 using namespace r310;
-using hostiletest::CtlBench;
-using hostiletest::CtlResult;
-using hostiletest::Describe;
+using clitest::CtlBench;
+using clitest::CtlResult;
+using clitest::Describe;
 
 namespace {
 
@@ -86,7 +86,7 @@ void ExpectRefused(const CtlBench &bench, const Argument &argument, const QStrin
 void ExpectAllRefused(const std::vector<Argument> &arguments, const QStringList &values,
                       const std::vector<QLocale> &locales = {kEnglish})
 {
-    const CtlBench bench;
+    CtlBench bench;
     for (const Argument &argument : arguments) {
         for (const QString &value : values) {
             for (const QLocale &locale : locales)
@@ -121,7 +121,7 @@ TEST(CtlBadInput, TheCalibrationGasTakesOnlyADecimalNumberWithAPoint)
     ExpectAllRefused({span}, kNotANumber, {kEnglish, kGerman});
     // A negative number is no word of a command; the message says so.
     for (const QString &negative : {QStringLiteral("-1"), QStringLiteral("-0.5"), QStringLiteral("-.5")}) {
-        const CtlBench bench;
+        CtlBench bench;
         const CtlResult result = bench.Run(WithValue(span.words, negative));
         EXPECT_EQ(result.code, cli::kExitUsage);
         EXPECT_EQ(result.err, QStringLiteral("r310ctl: \"%1\" is read as an option: a negative number cannot be "
@@ -130,7 +130,7 @@ TEST(CtlBadInput, TheCalibrationGasTakesOnlyADecimalNumberWithAPoint)
         EXPECT_TRUE(result.heard.empty());
     }
     // "." is the decimal point in every regional setting; the message says so.
-    const CtlBench bench;
+    CtlBench bench;
     const CtlResult german = bench.Run({QStringLiteral("calibrate"), QStringLiteral("span"), QStringLiteral("1,5")},
                                        kGerman);
     EXPECT_EQ(german.err,
@@ -152,7 +152,7 @@ TEST(CtlBadInput, WordsThatNameNothingAreRefused)
     // As the command itself (an empty one shows the overview besides).
     ExpectAllRefused({{{QStringLiteral("%1")}, Wire::Nothing}}, words.mid(2));
     // Options without their value, or empty.
-    const CtlBench bench;
+    CtlBench bench;
     for (const QStringList &arguments :
          {QStringList{QStringLiteral("info"), QStringLiteral("--timeout-s")},
           QStringList{QStringLiteral("events"), QStringLiteral("--out"), QString()},
@@ -173,7 +173,7 @@ TEST(CtlBadInput, FactoryCustomerIdsOfOtherCharactersNameTheWholeCharacter)
     ExpectAllRefused({id}, {QStringLiteral("\u20AC"), QStringLiteral("\U0001F600"), QStringLiteral("\u00E4"),
                             QStringLiteral("\u0663"), QStringLiteral("A;B"), QStringLiteral("ABCDEFGHIJ"),
                             QStringLiteral("A\nB"), QString(5000, u'A')});
-    const CtlBench bench;
+    CtlBench bench;
     const CtlResult emoji = bench.Run(WithValue(id.words, QStringLiteral("AB\U0001F600")));
     EXPECT_EQ(emoji.err, QStringLiteral("r310ctl: The customer ID \"AB\U0001F600\" holds \"\U0001F600\": only A to "
                                         "Z, 0 to 9, blank, comma, hyphen and full stop are taken\n"));
@@ -202,7 +202,7 @@ TEST(CtlBadInput, SettingsValuesAreRefusedBeforeAnythingIsWritten)
     ExpectAllRefused({{{QStringLiteral("set"), QStringLiteral("customer-id=%1")}, Wire::NoWrites}},
                      {QStringLiteral("\u20AC"), QStringLiteral("\U0001F600"), QStringLiteral("\u0663"),
                       QStringLiteral("ABCDEFGHIJ"), QString(5000, u'A')});
-    const CtlBench bench;
+    CtlBench bench;
     const CtlResult emoji = bench.Run({QStringLiteral("set"), QStringLiteral("customer-id=\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")});
     EXPECT_EQ(emoji.code, cli::kExitUsage);
     EXPECT_TRUE(emoji.err.contains(QStringLiteral("\"\U0001F600\" (U+1f600) is not a character of one byte")))
@@ -211,7 +211,7 @@ TEST(CtlBadInput, SettingsValuesAreRefusedBeforeAnythingIsWritten)
 
 TEST(CtlBadInput, PortNamesThatNameNoPortAndFilesThatCannotBeWrittenEndWithTheirCodes)
 {
-    const CtlBench bench;
+    CtlBench bench;
     // A name that is no serial port: 4, as for a port that cannot be opened.
     for (const QString &port : {QStringLiteral("\U0001F600"), QString(300, u'x'), QStringLiteral("COM999"),
                                 QStringLiteral("-1"), QStringLiteral("a\nb"), QStringLiteral("/")}) {

@@ -2,10 +2,7 @@
 // simulated instrument: what each sends (payloads as the instrument heard
 // them), the calibration followed to "OK" and "Error" with its exit codes,
 // Ctrl+C leaving the calibration running, and the refusals that send nothing.
-#include "CliProcess.h"
-#include "ExitCodes.h"
-#include "SimBackend.h"
-#include "Subcommands.h"
+#include "CtlBench.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -13,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <mutex>
 
 using namespace r310;
 using namespace std::chrono_literals;
@@ -21,42 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-struct Heard {
-    std::string name;
-    Bytes payload;
-};
-
-// The requests the instrument heard, written on the engine thread.
-class Wire {
-public:
-    void add(const sim::Bytes &frame)
-    {
-        const std::uint8_t object = frame[kOffsetObject];
-        Heard heard;
-        heard.name = object == kObjectConnect ? "C1"
-                                              : ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
-        heard.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        heard_.push_back(std::move(heard));
-    }
-    std::vector<Heard> all() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return heard_;
-    }
-    std::vector<Heard> named(const std::string &name) const
-    {
-        std::vector<Heard> found;
-        for (const Heard &h : all())
-            if (h.name == name)
-                found.push_back(h);
-        return found;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Heard> heard_;
-};
+using clitest::LineFrame;
+using clitest::Names;
 
 sim::Scenario Instrument()
 {
@@ -69,39 +31,18 @@ sim::Scenario Instrument()
 
 class Ctl : public ::testing::Test {
 protected:
-    void SetUp() override { clitest::EnsureApplication(); }
-
     int run(QStringList arguments, const sim::Scenario &scenario = Instrument(), bool handleSignals = false)
     {
-        output.clear();
-        errors.clear();
-        QTextStream out(&output);
-        QTextStream err(&errors);
-        cli::CtlEnvironment environment(out, err);
-        environment.tick = 10ms;
-        environment.handleSignals = handleSignals;
-        environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
-        std::shared_ptr<Wire> w = wire;
-        environment.demoLink = [w, scenario](const QString &, const LineSettings &) {
-            auto link = std::make_unique<sim::SimBackend>(scenario);
-            link->setPacing(false);
-            link->device().setTrace([w](const sim::TraceEntry &entry) {
-                if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kFrameOverhead)
-                    w->add(entry.bytes);
-            });
-            return link;
-        };
-        arguments.prepend(QStringLiteral("--demo"));
-        arguments.prepend(QStringLiteral("r310ctl"));
-        const int code = cli::RunCtl(arguments, environment);
-        out.flush();
-        err.flush();
-        return code;
+        bench.scenario = scenario;
+        bench.handleSignals = handleSignals;
+        const clitest::CtlResult result = bench.Run(std::move(arguments));
+        output = result.out;
+        errors = result.err;
+        return result.code;
     }
+    QStringList errLines() const { return bench.errLines(); }
 
-    QStringList errLines() const { return errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-
-    std::shared_ptr<Wire> wire = std::make_shared<Wire>();
+    clitest::CtlBench bench;
     QString output;
     QString errors;
 };
@@ -122,10 +63,8 @@ TEST_F(Ctl, CalibrateSpanIsScaledAndFollowedToOk)
     scenario.exponent = -1;
     const int code = run(Args({"calibrate", "span", "50"}), scenario);
     ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
-    const std::vector<Heard> heard = wire->all();
-    std::vector<std::string> names;
-    for (const Heard &h : heard)
-        names.push_back(h.name);
+    const std::vector<LineFrame> heard = bench.line();
+    const std::vector<std::string> names = bench.requests();
     const auto start = std::find(names.begin(), names.end(), "W9");
     ASSERT_NE(start, names.end());
     // The exponent is read before the start (the connect sequence did not
@@ -148,10 +87,10 @@ TEST_F(Ctl, CalibrateZeroThatFailsExitsWithEight)
     sim::Scenario scenario = Instrument();
     scenario.calibrationFails = true;
     EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitCalibrationFailed);
-    const std::vector<Heard> starts = wire->named("W9");
+    const std::vector<LineFrame> starts = bench.named("W9");
     ASSERT_EQ(starts.size(), 1U);
     EXPECT_EQ(starts[0].payload, (Bytes{0x00, 0x00}));
-    EXPECT_TRUE(wire->named("R4").empty()) << "a zero calibration needs no exponent";
+    EXPECT_TRUE(bench.named("R4").empty()) << "a zero calibration needs no exponent";
     EXPECT_TRUE(output.endsWith(QStringLiteral("Result: Error\n")));
     EXPECT_EQ(errLines().last(), QStringLiteral("r310ctl: the instrument reported the calibration as failed"));
 }
@@ -162,19 +101,19 @@ TEST_F(Ctl, CalibrateRefusesConcentrationsThatDoNotFitWithNothingStarted)
     scenario.exponent = -1;
     // Not a number: refused before connecting.
     EXPECT_EQ(run(Args({"calibrate", "span", "5,0"}), scenario), cli::kExitUsage);
-    EXPECT_TRUE(wire->all().empty());
+    EXPECT_TRUE(bench.line().empty());
     EXPECT_TRUE(errors.contains(QStringLiteral("'5,0' is not a valid floating point value")));
     for (const char *bad : {"0", "0.04", "-5", "4000"}) {
         EXPECT_EQ(run(Args({"calibrate", "span", bad}), scenario), cli::kExitUsage) << bad;
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
     }
-    EXPECT_TRUE(wire->named("W9").empty());
+    EXPECT_TRUE(bench.named("W9").empty());
     EXPECT_EQ(run(Args({"calibrate", "span", "0"}), scenario), cli::kExitUsage);
     EXPECT_EQ(errors, QStringLiteral("r310ctl: Kein Cal Gas\n"));
     EXPECT_EQ(run(Args({"calibrate"}), scenario), cli::kExitUsage);
     EXPECT_EQ(run(Args({"calibrate", "span"}), scenario), cli::kExitUsage);
     EXPECT_EQ(run(Args({"calibrate", "zero", "1"}), scenario), cli::kExitUsage);
-    EXPECT_TRUE(wire->named("W9").empty());
+    EXPECT_TRUE(bench.named("W9").empty());
 }
 
 TEST_F(Ctl, CalibrateExitsWithThreeWhenTheInstrumentStopsAnswering)
@@ -183,8 +122,8 @@ TEST_F(Ctl, CalibrateExitsWithThreeWhenTheInstrumentStopsAnswering)
     scenario.faults.noAnswer.probability = 1.0;
     scenario.faults.objects = {kObjectCalibrationState};
     EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitNoInstrument);
-    EXPECT_EQ(wire->named("W9").size(), 1U);
-    EXPECT_EQ(wire->named("R10").size(), 5U);
+    EXPECT_EQ(bench.named("W9").size(), 1U);
+    EXPECT_EQ(bench.named("R10").size(), 5U);
     EXPECT_TRUE(errors.contains(QStringLiteral("stopped answering during the calibration"))) << errors.toStdString();
 }
 
@@ -196,7 +135,7 @@ TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
     QTimer script;
     bool raised = false;
     script.callOnTimeout([&] {
-        if (!raised && wire->named("R10").size() >= 3) {
+        if (!raised && bench.named("R10").size() >= 3) {
             raised = true;
             std::raise(SIGINT);
         }
@@ -209,9 +148,9 @@ TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
     EXPECT_TRUE(errLines().last().contains(QStringLiteral("the calibration was left running in the instrument")))
         << errors.toStdString();
     // The port is closed: nothing more goes out.
-    const std::size_t heard = wire->all().size();
+    const std::size_t heard = bench.line().size();
     r310test::SpinFor(150ms);
-    EXPECT_EQ(wire->all().size(), heard);
+    EXPECT_EQ(bench.line().size(), heard);
 }
 
 // ---- horn-check ----------------------------------------------------------------
@@ -219,7 +158,7 @@ TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
 TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
 {
     EXPECT_EQ(run(Args({"horn-check"})), cli::kExitOk) << errors.toStdString();
-    std::vector<Heard> horn = wire->named("W8");
+    std::vector<LineFrame> horn = bench.named("W8");
     ASSERT_EQ(horn.size(), 2U);
     EXPECT_EQ(horn[0].payload, Bytes{1});
     EXPECT_EQ(horn[1].payload, Bytes{0});
@@ -227,9 +166,9 @@ TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
     sim::Scenario deaf = Instrument();
     deaf.faults.noAnswer.probability = 1.0;
     deaf.faults.objects = {kObjectHorn};
-    wire = std::make_shared<Wire>();
+    bench.forget();
     EXPECT_EQ(run(Args({"horn-check"}), deaf), cli::kExitNoInstrument);
-    horn = wire->named("W8");
+    horn = bench.named("W8");
     ASSERT_EQ(horn.size(), 10U);
     EXPECT_EQ(horn[4].payload, Bytes{1});
     EXPECT_EQ(horn[5].payload, Bytes{0});
@@ -244,29 +183,29 @@ TEST_F(Ctl, FunctionsThatChangeTheInstrumentNeedYes)
         EXPECT_TRUE(errors.contains(QStringLiteral("add --yes"))) << errors.toStdString();
         EXPECT_EQ(errLines().size(), 1);
     }
-    EXPECT_TRUE(wire->all().empty()) << "nothing is sent without --yes";
+    EXPECT_TRUE(bench.line().empty()) << "nothing is sent without --yes";
     EXPECT_TRUE(errors.contains(QStringLiteral("update mode")));
 
     EXPECT_EQ(run(Args({"function", "reset", "--yes"})), cli::kExitOk) << errors.toStdString();
-    std::vector<Heard> sent = wire->named("W127");
+    std::vector<LineFrame> sent = bench.named("W127");
     ASSERT_EQ(sent.size(), 1U);
     EXPECT_EQ(sent[0].payload, Bytes{3});
     EXPECT_TRUE(output.contains(QStringLiteral("Service function 3 (\"Reset\") accepted.")));
 
     EXPECT_EQ(run(Args({"function", "unlock"})), cli::kExitOk);
     EXPECT_EQ(run(Args({"function", "off"})), cli::kExitOk);
-    sent = wire->named("W127");
+    sent = bench.named("W127");
     ASSERT_EQ(sent.size(), 3U);
     EXPECT_EQ(sent[1].payload, Bytes{6});
     EXPECT_EQ(sent[2].payload, Bytes{1});
 
     EXPECT_EQ(run(Args({"function", "update", "--yes"})), cli::kExitOk);
-    EXPECT_EQ(wire->named("W127").back().payload, Bytes{5});
+    EXPECT_EQ(bench.named("W127").back().payload, Bytes{5});
     EXPECT_TRUE(output.contains(QStringLiteral("the port was closed")));
 
     EXPECT_EQ(run(Args({"function", "explode", "--yes"})), cli::kExitUsage);
     EXPECT_EQ(run(Args({"function"})), cli::kExitUsage);
-    EXPECT_EQ(wire->named("W127").size(), 4U);
+    EXPECT_EQ(bench.named("W127").size(), 4U);
 }
 
 // ---- factory-setup -------------------------------------------------------------
@@ -276,9 +215,9 @@ TEST_F(Ctl, FactorySetupWritesAndShowsTheNewIdentity)
     const int code = run(Args({"factory-setup", "--serial", "42", "--customer-id", "lumo-7", "--update-limit-list",
                                "--yes"}));
     ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
-    const std::vector<Heard> heard = wire->all();
+    const std::vector<LineFrame> heard = bench.line();
     std::size_t at = 0;
-    while (at < heard.size() && heard[at].name != "W30")
+    while (at < heard.size() && heard[at].name() != "W30")
         ++at;
     ASSERT_LT(at + 3, heard.size());
     const Bytes &payload = heard[at].payload;
@@ -287,8 +226,7 @@ TEST_F(Ctl, FactorySetupWritesAndShowsTheNewIdentity)
     EXPECT_EQ(Bytes(payload.begin() + 8, payload.begin() + 18), (Bytes{'L', 'U', 'M', 'O', '-', '7', 0, 0, 0, 0}));
     EXPECT_EQ(payload[18], 0xAA);
     EXPECT_EQ(Bytes(payload.begin() + 19, payload.end()), Bytes(9, 0));
-    EXPECT_EQ(heard[at + 1].name, "C1");
-    EXPECT_EQ(heard[at + 2].name, "R2");
+    EXPECT_EQ((Names{heard[at + 1].name(), heard[at + 2].name()}), (Names{"C1", "R2"}));
     EXPECT_TRUE(output.contains(QStringLiteral("00000042"))) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("LUMO-7")));
 }
@@ -303,7 +241,7 @@ TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
         EXPECT_EQ(run(arguments), cli::kExitUsage) << arguments.join(' ').toStdString();
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
     }
-    EXPECT_TRUE(wire->all().empty());
+    EXPECT_TRUE(bench.line().empty());
     EXPECT_EQ(run(Args({"factory-setup", "--serial", "42"})), cli::kExitUsage);
     EXPECT_TRUE(errors.contains(QStringLiteral("would write serial number 00000042"))) << errors.toStdString();
 }
@@ -313,12 +251,10 @@ TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
 TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
 {
     ASSERT_EQ(run(Args({"set", "customer-id=ABC"})), cli::kExitOk) << errors.toStdString();
-    const std::vector<Heard> writes = wire->named("W2");
+    const std::vector<LineFrame> writes = bench.named("W2");
     ASSERT_EQ(writes.size(), 1U);
     Bytes expected(21, 0);
-    expected[10] = 0x41;
-    expected[11] = 0x42;
-    expected[12] = 0x43;
+    std::copy_n("ABC", 3, expected.begin() + 10);
     EXPECT_EQ(writes[0].payload, expected);
     EXPECT_TRUE(output.contains(QStringLiteral("customer-id:  ABC"))) << output.toStdString();
 
@@ -327,7 +263,7 @@ TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
         EXPECT_TRUE(errors.contains(QStringLiteral("customer-id"))) << errors.toStdString();
     }
-    EXPECT_EQ(wire->named("W2").size(), 1U);
+    EXPECT_EQ(bench.named("W2").size(), 1U);
 }
 
 TEST_F(Ctl, OptionsOfOneCommandAreRefusedByTheOthers)
@@ -335,7 +271,7 @@ TEST_F(Ctl, OptionsOfOneCommandAreRefusedByTheOthers)
     EXPECT_EQ(run(Args({"horn-check", "--yes"})), cli::kExitUsage);
     EXPECT_EQ(run(Args({"info", "--serial", "4"})), cli::kExitUsage);
     EXPECT_EQ(run(Args({"horn-check", "now"})), cli::kExitUsage);
-    EXPECT_TRUE(wire->all().empty());
+    EXPECT_TRUE(bench.line().empty());
 }
 
 } // namespace

@@ -5,12 +5,8 @@
 // interrupted by Ctrl+C in the middle of a download.
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
-#include "SimulatedInstrument.h"
+#include "CtlBench.h"
 #include "TestApplication.h"
-
-#include "CliProcess.h"
-#include "ExitCodes.h"
-#include "Subcommands.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -47,30 +43,25 @@ struct Instrument {
 
 class Ctl {
 public:
-    explicit Ctl(Instrument instrument = Instrument()) : environment_(out_, err_)
+    explicit Ctl(const Instrument &instrument = Instrument()) : bench_(instrument.scenario)
     {
-        clitest::EnsureApplication();
-        environment_.tick = 10ms;
-        environment_.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
-        instrument.scenario.pacing = false;
-        environment_.demoLink = r310test::SimulatedLink({instrument.scenario, instrument.events}, line_);
+        bench_.events = instrument.events;
     }
 
+    // In the regional settings of the test program.
     int Run(QStringList arguments)
     {
-        arguments.prepend(QStringLiteral("--demo"));
-        arguments.prepend(QStringLiteral("r310ctl"));
-        const int code = cli::RunCtl(arguments, environment_);
-        out_.flush();
-        err_.flush();
-        return code;
+        const clitest::CtlResult result = bench_.Run(std::move(arguments), QLocale());
+        output += result.out;
+        errors += result.err;
+        return result.code;
     }
 
     // The requests of an object, with their payloads.
     std::vector<std::vector<std::uint8_t>> Requests(std::uint8_t object, bool writes) const
     {
         std::vector<std::vector<std::uint8_t>> found;
-        for (const r310test::LineFrame &frame : line_->since(0)) {
+        for (const r310test::LineFrame &frame : bench_.line()) {
             if (frame.object == object && frame.write() == writes)
                 found.push_back(frame.payload);
         }
@@ -81,10 +72,7 @@ public:
     QString errors;
 
 private:
-    QTextStream out_{&output};
-    QTextStream err_{&errors};
-    cli::CtlEnvironment environment_;
-    std::shared_ptr<r310test::Line> line_ = std::make_shared<r310test::Line>();
+    clitest::CtlBench bench_;
 };
 
 TEST(CtlEvents, WritesTheKnownEventsAsTheWindowDoes)

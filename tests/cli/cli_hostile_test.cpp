@@ -5,7 +5,7 @@
 // playing the shipped hostile scenarios. Each run ends with its documented
 // exit code, prints only printable text of sensible width and writes no file
 // it should not; r310sim refuses scenario files that are no scenario.
-#include "HostileCtlBench.h"
+#include "CtlBench.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +20,9 @@
 
 using namespace r310;
 using namespace std::chrono_literals;
-using hostiletest::CtlBench;
-using hostiletest::CtlResult;
-using hostiletest::Describe;
+using clitest::CtlBench;
+using clitest::CtlResult;
+using clitest::Describe;
 
 namespace {
 
@@ -68,7 +68,7 @@ CtlResult RunClean(const CtlBench &bench, const QStringList &arguments, int expe
 
 TEST(CtlHostile, ValuesAtTheEdgesOfTheirFieldsPrintAsSensibleText)
 {
-    const CtlBench bench(ShippedScenario("hostile-values.txt"));
+    CtlBench bench(ShippedScenario("hostile-values.txt"));
     const CtlResult info = RunClean(bench, {QStringLiteral("info")}, cli::kExitOk);
     EXPECT_TRUE(info.out.contains(QStringLiteral("Serial number:     -2147483648\n"))) << info.out.toStdString();
     // Control bytes of the customer ID as \xHH, and only its ten characters.
@@ -144,7 +144,7 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
          QStringLiteral("object 2 with 20 of its 21 bytes")},
     };
     for (const Case &c : cases) {
-        const CtlBench bench(With(CtlBench::Scenario221(), std::string("short_answer = always\nfault_objects = ") + c.object));
+        CtlBench bench(With(r310test::FastInstrument(), std::string("short_answer = always\nfault_objects = ") + c.object));
         const CtlResult result = RunClean(bench, c.arguments, cli::kExitNoInstrument);
         EXPECT_EQ(result.errLines().size(), 1) << Describe(c.arguments, result);
         EXPECT_TRUE(result.err.contains(c.message)) << Describe(c.arguments, result);
@@ -153,7 +153,7 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
     }
     EXPECT_FALSE(QFile::exists(QStringLiteral("never-written.json")));
     // Filled up to 64 bytes: the same as the plain instrument shows.
-    const sim::Scenario plain = With(CtlBench::Scenario221(), "value_swing = 0\nvalue = 100");
+    const sim::Scenario plain = With(r310test::FastInstrument(), "value_swing = 0\nvalue = 100");
     const CtlBench plainBench(plain);
     const CtlBench filledBench(With(plain, "long_answer = always\nlong_answer_fill = 0xFF"));
     const CtlResult expected = RunClean(plainBench, {QStringLiteral("--json"), QStringLiteral("get")}, cli::kExitOk);
@@ -168,7 +168,7 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
 
 TEST(CtlHostile, AClockAtZeroIsShownAndWrittenThreeTimesAtMost)
 {
-    const CtlBench bench(With(CtlBench::Scenario221(), "clock_stopped_at = 0"));
+    CtlBench bench(With(r310test::FastInstrument(), "clock_stopped_at = 0"));
     const CtlResult info = RunClean(bench, {QStringLiteral("info")}, cli::kExitOk);
     EXPECT_TRUE(info.out.contains(QStringLiteral("Instrument time:   1 Jan 1980 00:00:00\n"))) << info.out.toStdString();
     EXPECT_EQ(info.writes(), 3);

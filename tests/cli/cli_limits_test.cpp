@@ -3,7 +3,7 @@
 // exit 2 before anything is written (by set and by a profile alike), and a
 // logger download says where it saved the file, or, spoilt by damaged
 // answers, says so instead of "did not answer". In-process on the simulated instrument (0 to 500 ppm, exponent 0).
-#include "HostileCtlBench.h"
+#include "CtlBench.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 using namespace r310;
-using hostiletest::CtlBench;
-using hostiletest::CtlResult;
-using hostiletest::Describe;
+using clitest::CtlBench;
+using clitest::CtlResult;
+using clitest::Describe;
 
 namespace {
 
@@ -31,7 +31,7 @@ TEST(CtlLimits, LimitsOutsideTheRangeOrTheScaleExitTwoAndWriteNothing)
         {{QStringLiteral("set"), QStringLiteral("a1=35.5")},
          "r310ctl: a1: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36\n"},
     };
-    const CtlBench bench;
+    CtlBench bench;
     for (const Case &c : cases) {
         const CtlResult result = bench.Run(c.arguments);
         EXPECT_EQ(result.code, cli::kExitUsage) << Describe(c.arguments, result);
@@ -71,7 +71,7 @@ TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
     EXPECT_EQ(saved.code, cli::kExitOk) << Describe(arguments, saved);
     EXPECT_EQ(saved.err, QStringLiteral("r310ctl: 6 data logger blocks read; saved to %1\n").arg(path));
 
-    sim::Scenario scenario = CtlBench::Scenario221();
+    sim::Scenario scenario = r310test::FastInstrument();
     scenario.faults.badCrc.probability = 1.0;
     scenario.faults.objects = {kObjectLoggerBlock};
     const CtlResult result = CtlBench(scenario).Run(arguments);

@@ -61,6 +61,16 @@ protected:
     QTemporaryDir config_;
 };
 
+// Nothing but line ends of the C0 and C1 control characters reaches the terminal.
+void ExpectNoControlCharacters(const QString &output, const char *where)
+{
+    for (const QChar c : output) {
+        const char16_t code = c.unicode();
+        EXPECT_FALSE(code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F)))
+            << "control character " << int(code) << " reached the terminal " << where;
+    }
+}
+
 // The instrument of the worked examples: serial 00001234, version 2.10,
 // MK type 123-45, range 0 to 100 with one decimal and a value of 1.2.
 const QStringList kExampleInstrument{
@@ -447,22 +457,14 @@ TEST_F(Ctl, InstrumentTextShowsItsControlCharacters)
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
     EXPECT_TRUE(text.out.contains(QStringLiteral(R"(Customer ID:       \x1b[J\\x1b\x0a\x7f\x9b)" "\n")))
         << text.out.toStdString();
-    for (const QChar c : text.out) {
-        const char16_t code = c.unicode();
-        EXPECT_FALSE(code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F)))
-            << "control character " << int(code) << " reached the terminal";
-    }
+    ExpectNoControlCharacters(text.out, "in text");
 
     // JSON carries the text itself, its control characters escaped by JSON.
     const CtlRun json = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("info")});
     ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
     EXPECT_EQ(Json(json).value(QStringLiteral("identity")).toObject().value(QStringLiteral("customerId")).toString(),
               customerId);
-    for (const QChar character : json.out) {
-        const char16_t code = character.unicode();
-        EXPECT_FALSE(code != u'\n' && (code < 0x20 || (code >= 0x7F && code <= 0x9F)))
-            << "control character " << int(code) << " reached the terminal in JSON";
-    }
+    ExpectNoControlCharacters(json.out, "in JSON");
 }
 
 namespace {

@@ -3,11 +3,7 @@
 // and as a process against the simulator program on a pseudo-terminal.
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
-#include "SimBackend.h"
-
-#include "CliProcess.h"
-#include "ExitCodes.h"
-#include "Subcommands.h"
+#include "CtlBench.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,126 +26,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 
-struct LineFrame {
-    bool request = true;
-    std::uint8_t object = 0;
-    std::uint8_t flags = 0;
-    Bytes payload;
+using clitest::LineFrame;
 
-    // The connect request carries the write flags too; it writes nothing.
-    bool write() const { return request && object != kObjectConnect && (flags & kFlagWriteBit) != 0; }
-    std::string name() const
-    {
-        if (!request)
-            return object == kObjectErrorReport ? "AF0" : "A" + std::to_string(object);
-        if (object == kObjectConnect)
-            return "C1";
-        return (write() ? "W" : "R") + std::to_string(object);
-    }
-};
-
-// r310ctl in-process on a fast simulated instrument.
-class CtlBench {
-public:
-    explicit CtlBench(sim::Scenario scenario) : scenario_(std::move(scenario)), out_(&output_), err_(&errors_)
-    {
-        clitest::EnsureApplication();
-        scenario_.pacing = false;
-    }
-
-    // Runs with the device's trace also calling onTrace (on the engine thread).
-    int Run(QStringList arguments, std::function<void(sim::Device &, const sim::TraceEntry &)> onTrace = {})
-    {
-        output_.clear();
-        errors_.clear();
-        cli::CtlEnvironment environment(out_, err_);
-        environment.tick = 10ms;
-        environment.handleSignals = handleSignals;
-        environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
-        environment.demoLink = [this, onTrace](const QString &, const LineSettings &) {
-            auto link = std::make_unique<sim::SimBackend>(scenario_);
-            link->setPacing(false);
-            sim::Device *device = &link->device();
-            device->setTrace([this, device, onTrace](const sim::TraceEntry &entry) {
-                Record(entry);
-                if (onTrace)
-                    onTrace(*device, entry);
-            });
-            return link;
-        };
-        arguments.prepend(QStringLiteral("--demo"));
-        arguments.prepend(QStringLiteral("r310ctl"));
-        const int code = cli::RunCtl(arguments, environment);
-        out_.flush();
-        err_.flush();
-        return code;
-    }
-
-    std::vector<LineFrame> line() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return frames_;
-    }
-    Names requests() const
-    {
-        Names names;
-        for (const LineFrame &f : line())
-            if (f.request)
-                names.push_back(f.name());
-        return names;
-    }
-    std::vector<LineFrame> writes() const
-    {
-        std::vector<LineFrame> found;
-        for (const LineFrame &f : line())
-            if (f.write())
-                found.push_back(f);
-        return found;
-    }
-    // The frame that follows the first request called `name`.
-    std::optional<LineFrame> after(const std::string &name) const
-    {
-        const std::vector<LineFrame> frames = line();
-        for (std::size_t i = 0; i + 1 < frames.size(); ++i)
-            if (frames[i].name() == name)
-                return frames[i + 1];
-        return std::nullopt;
-    }
-    void forget()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        frames_.clear();
-    }
-
-    const QString &output() const { return output_; }
-    const QString &errors() const { return errors_; }
-    // Ctrl+C reaches the command (raised by a test).
-    bool handleSignals = false;
-
-private:
-    void Record(const sim::TraceEntry &entry)
-    {
-        using Kind = sim::TraceEntry::Kind;
-        if ((entry.kind != Kind::Request && entry.kind != Kind::Answer)
-            || entry.bytes.size() < static_cast<std::size_t>(kFrameOverhead))
-            return;
-        LineFrame f;
-        f.request = entry.kind == Kind::Request;
-        f.object = entry.bytes[kOffsetObject];
-        f.flags = entry.bytes[kOffsetFlags];
-        f.payload.assign(entry.bytes.begin() + kOffsetPayload,
-                         entry.bytes.begin() + kOffsetPayload + entry.bytes[kOffsetLength]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        frames_.push_back(std::move(f));
-    }
-
-    sim::Scenario scenario_;
-    QString output_;
-    QString errors_;
-    QTextStream out_;
-    QTextStream err_;
-    mutable std::mutex mutex_;
-    std::vector<LineFrame> frames_;
+// r310ctl in-process with the instrument's answers recorded too.
+struct CtlBench : clitest::CtlBench {
+    explicit CtlBench(sim::Scenario scenario) : clitest::CtlBench(std::move(scenario)) { recordAnswers = true; }
 };
 
 sim::Scenario Instrument(std::uint16_t softwareVersion = 221)
@@ -180,7 +61,7 @@ TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
                                 QStringLiteral("warm-up=optical"), QStringLiteral("date-format=dd/mm/yy"),
                                 QStringLiteral("wake-up=quick"), QStringLiteral("time-12h=on"),
                                 QStringLiteral("show-time=off"), QStringLiteral("show-seconds=on"),
-                                QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")});
+                                QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")}).code;
     ASSERT_EQ(code, cli::kExitOk) << bench.errors().toStdString();
 
     Names requests = bench.requests();
@@ -226,7 +107,7 @@ TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
 TEST(CtlSet, DryRunPrintsTheRequestAndWritesNothing)
 {
     CtlBench bench(Instrument());
-    ASSERT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("--dry-run"), QStringLiteral("a1=20.5")}), cli::kExitOk)
+    ASSERT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("--dry-run"), QStringLiteral("a1=20.5")}).code, cli::kExitOk)
         << bench.errors().toStdString();
     EXPECT_TRUE(bench.writes().empty());
     EXPECT_TRUE(bench.output().contains(QStringLiteral("alarm limits: would write object 4")));
@@ -235,7 +116,7 @@ TEST(CtlSet, DryRunPrintsTheRequestAndWritesNothing)
     EXPECT_TRUE(bench.output().contains(QStringLiteral("nothing was written (--dry-run)")));
 
     ASSERT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("--dry-run"), QStringLiteral("--json"),
-                         QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")}),
+                         QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")}).code,
               cli::kExitOk);
     const QJsonObject json = QJsonDocument::fromJson(bench.output().toUtf8()).object();
     EXPECT_TRUE(json.value(QStringLiteral("dryRun")).toBool());
@@ -276,7 +157,7 @@ TEST(CtlSet, RefusalsNameTheKeyExitTwoAndSendNothing)
     };
     for (const Case &c : cases) {
         CtlBench bench(Instrument(c.version));
-        const int code = bench.Run(QStringList{QStringLiteral("set")} + c.words);
+        const int code = bench.Run(QStringList{QStringLiteral("set")} + c.words).code;
         EXPECT_EQ(code, cli::kExitUsage) << c.line;
         EXPECT_EQ(bench.errors(), QString::fromUtf8(c.line));
         EXPECT_TRUE(bench.writes().empty()) << c.line;
@@ -293,7 +174,7 @@ TEST(CtlSet, AReadBackThatDiffersExitsSevenAndShowsBoth)
                                    if (entry.kind == sim::TraceEntry::Kind::Answer
                                        && entry.bytes[kOffsetObject] == kObjectRange)
                                        device.state().range.thresholds[0] = 999;
-                               });
+                               }).code;
     EXPECT_EQ(code, cli::kExitReadBackDiffers);
     EXPECT_EQ(bench.errors(), QStringLiteral("r310ctl: alarm limits: the instrument does not hold what was written: "
                                              "a1 written 20.50, instrument holds 9.99\n"));
@@ -307,7 +188,7 @@ TEST(CtlSet, AWriteTheInstrumentDoesNotTakeEndsWithoutReadBack)
     refusing.faults.errorReport.probability = 1.0;
     refusing.faults.objects = {kObjectSignals};
     CtlBench bench(refusing);
-    EXPECT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("bump-alarm=off")}), cli::kExitInstrumentError);
+    EXPECT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("bump-alarm=off")}).code, cli::kExitInstrumentError);
     EXPECT_TRUE(bench.errors().contains(QStringLiteral("error report"))) << bench.errors().toStdString();
     EXPECT_TRUE(bench.writes().empty()); // the read before already got the error report
 
@@ -324,7 +205,7 @@ TEST(CtlSet, AWriteTheInstrumentDoesNotTakeEndsWithoutReadBack)
                                       plan.objects = {kObjectSignals};
                                       device.setFaults(plan);
                                   }
-                              });
+                              }).code;
     EXPECT_EQ(code, cli::kExitInstrumentError);
     const Names requests = late.requests();
     EXPECT_EQ(requests.back(), "W31");
@@ -334,7 +215,7 @@ TEST(CtlSet, SetTimeWritesTheClockAndShowsBothClocks)
 {
     sim::Scenario scenario = Instrument();
     CtlBench bench(scenario);
-    ASSERT_EQ(bench.Run({QStringLiteral("set-time")}), cli::kExitOk) << bench.errors().toStdString();
+    ASSERT_EQ(bench.Run({QStringLiteral("set-time")}).code, cli::kExitOk) << bench.errors().toStdString();
     const Names requests = bench.requests();
     const auto write = std::find(requests.begin(), requests.end(), "W3");
     ASSERT_NE(write, requests.end());
@@ -347,7 +228,7 @@ TEST(CtlSet, SetTimeWritesTheClockAndShowsBothClocks)
 TEST(CtlGet, TheSettingsObjectCarriesEveryKeyAsSetTakesIt)
 {
     CtlBench bench(Instrument(219));
-    ASSERT_EQ(bench.Run({QStringLiteral("--json"), QStringLiteral("get")}), cli::kExitOk)
+    ASSERT_EQ(bench.Run({QStringLiteral("--json"), QStringLiteral("get")}).code, cli::kExitOk)
         << bench.errors().toStdString();
     const QJsonObject settings =
         QJsonDocument::fromJson(bench.output().toUtf8()).object().value(QStringLiteral("settings")).toObject();
@@ -447,7 +328,7 @@ TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
     const QString path = WriteFile(folder, QStringLiteral("shelf.json"), kShelfProfile);
 
     CtlBench dry(Instrument());
-    ASSERT_EQ(dry.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--dry-run"), path}),
+    ASSERT_EQ(dry.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--dry-run"), path}).code,
               cli::kExitOk)
         << dry.errors().toStdString();
     EXPECT_TRUE(dry.writes().empty());
@@ -456,7 +337,7 @@ TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
     EXPECT_TRUE(dry.output().contains(QLatin1String("nothing was written (--dry-run)")));
 
     CtlBench apply(Instrument());
-    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}), cli::kExitOk)
+    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}).code, cli::kExitOk)
         << apply.errors().toStdString();
     EXPECT_TRUE(apply.output().contains(QLatin1String("the instrument now holds the profile")));
 
@@ -464,12 +345,12 @@ TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
     CtlBench set(Instrument());
     ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("a1=12.5"), QStringLiteral("a1-latching=on"),
                        QStringLiteral("bleep=louder"), QStringLiteral("bump-interval=60"),
-                       QStringLiteral("service-keyboard=on"), QStringLiteral("customer-id=SHELF")}),
+                       QStringLiteral("service-keyboard=on"), QStringLiteral("customer-id=SHELF")}).code,
               cli::kExitOk)
         << set.errors().toStdString();
     std::vector<LineFrame> expected = set.writes();
     set.forget();
-    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("logger-interval=90")}), cli::kExitOk);
+    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("logger-interval=90")}).code, cli::kExitOk);
     for (const LineFrame &w : set.writes())
         expected.push_back(w);
 
@@ -489,12 +370,12 @@ TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
     source.thresholds = {1250, 2500, 3000, 1500, 500};
     source.signalModes = 0x00;
     CtlBench save(source);
-    ASSERT_EQ(save.Run({QStringLiteral("profile"), QStringLiteral("save"), path}), cli::kExitOk)
+    ASSERT_EQ(save.Run({QStringLiteral("profile"), QStringLiteral("save"), path}).code, cli::kExitOk)
         << save.errors().toStdString();
     EXPECT_TRUE(save.writes().empty());
 
     CtlBench apply(Instrument());
-    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}), cli::kExitOk)
+    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}).code, cli::kExitOk)
         << apply.errors().toStdString();
     EXPECT_EQ(apply.writes().size(), 2u) << "alarm limits and signals differ";
 
@@ -503,7 +384,7 @@ TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
         WriteFile(folder, QStringLiteral("invalid.json"),
                   R"({"format": "r310conf-settings-profile", "version": 1, "settings": {"a1": "x", "horn": true}})");
     CtlBench refused(Instrument());
-    EXPECT_EQ(refused.Run({QStringLiteral("profile"), QStringLiteral("apply"), invalid}), cli::kExitUsage);
+    EXPECT_EQ(refused.Run({QStringLiteral("profile"), QStringLiteral("apply"), invalid}).code, cli::kExitUsage);
     EXPECT_TRUE(refused.line().empty());
     EXPECT_TRUE(refused.errors().contains(QLatin1String("unknown setting \"horn\"")));
     EXPECT_TRUE(refused.errors().contains(QLatin1String("a1: a number is expected")));
@@ -514,7 +395,7 @@ TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
     QByteArray otherGas = saved.readAll().replace("\"gasCode\": 1", "\"gasCode\": 4");
     CtlBench gas(Instrument());
     EXPECT_EQ(gas.Run({QStringLiteral("profile"), QStringLiteral("apply"),
-                       WriteFile(folder, QStringLiteral("gas.json"), otherGas)}),
+                       WriteFile(folder, QStringLiteral("gas.json"), otherGas)}).code,
               cli::kExitUsage);
     EXPECT_TRUE(gas.writes().empty());
     EXPECT_TRUE(gas.errors().contains(QLatin1String("the profile is for the gas"))) << gas.errors().toStdString();
@@ -556,7 +437,7 @@ TEST(CtlProfile, EachAppliesToEveryInstrumentOnThePortUntilCtrlC)
                                        interrupted = true;
                                        std::raise(SIGINT);
                                    }
-                               });
+                               }).code;
     EXPECT_EQ(code, cli::kExitOk) << bench.errors().toStdString();
     EXPECT_TRUE(interrupted);
     const QStringList summaries = bench.output().split(u'\n').filter(QRegularExpression(QStringLiteral("^== ")));
@@ -595,7 +476,7 @@ TEST(CtlSet, AnInstrumentSwappedBeforeTheWriteGetsNothingAndExitsTwo)
                                        swapped = true;
                                        device.state() = sim::Device(second).state();
                                    }
-                               });
+                               }).code;
 
     EXPECT_EQ(code, 2);
     EXPECT_TRUE(swapped);

@@ -8,7 +8,10 @@
 
 #include <R310_typ.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -25,6 +28,25 @@ inline std::uint32_t U32(const Bytes &p, std::size_t at)
 {
     return static_cast<std::uint32_t>(U16(p, at)) | (static_cast<std::uint32_t>(U16(p, at + 2)) << 16);
 }
+
+// A payload field: how it is read, its offset, and the value it must hold.
+struct Field {
+    std::int64_t (*read)(const Bytes &, std::size_t);
+    std::size_t at;
+    std::int64_t value;
+};
+constexpr auto kU8 = +[](const Bytes &p, std::size_t at) -> std::int64_t { return U8(p, at); };
+constexpr auto kS8 = +[](const Bytes &p, std::size_t at) -> std::int64_t { return S8(p, at); };
+constexpr auto kU16 = +[](const Bytes &p, std::size_t at) -> std::int64_t { return U16(p, at); };
+constexpr auto kS16 = +[](const Bytes &p, std::size_t at) -> std::int64_t { return S16(p, at); };
+constexpr auto kU32 = +[](const Bytes &p, std::size_t at) -> std::int64_t { return U32(p, at); };
+// Each field checked on its own, named by its offset where it differs.
+inline void ExpectFields(const Bytes &payload, std::initializer_list<Field> fields)
+{
+    for (const Field &f : fields)
+        EXPECT_EQ(f.read(payload, f.at), f.value) << "field at offset " << f.at;
+}
+
 inline Bytes Le16(int v) { return {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>((v >> 8) & 0xFF)}; }
 
 // A scenario without line timing, for exchanges that only look at contents.

@@ -62,10 +62,8 @@ TEST(SimHostile, ReportedCountersStandUntilTheLogIsCleared)
     EXPECT_EQ(h.read(34, Le16(65535)).object, 0xF0);
 
     const Bytes logger = h.read(36).payload;
-    EXPECT_EQ(U16(logger, 0), 65535);
-    EXPECT_EQ(U16(logger, 2), 40000);
-    EXPECT_EQ(U16(logger, 4), 65535);
-    EXPECT_EQ(U16(logger, 12), 60) << "the rest of the record is the logger's own";
+    ExpectFields(logger, {{kU16, 0, 65535}, {kU16, 2, 40000}, {kU16, 4, 65535},
+                          {kU16, 12, 60} /* the rest of the record is the logger's own */});
     EXPECT_EQ(h.read(37, Le16(2)).object, 37);
     EXPECT_EQ(h.read(37, Le16(3)).object, 0xF0);
 
@@ -82,9 +80,7 @@ TEST(SimHostile, ReportedCountersStandUntilTheLogIsCleared)
     EXPECT_EQ(U16(cleared, 6), 100);
     EXPECT_EQ(h.write(127, Bytes{7}).flags, kData);
     const Bytes erased = h.read(36).payload;
-    EXPECT_EQ(U16(erased, 0), 0);
-    EXPECT_EQ(U16(erased, 2), 0);
-    EXPECT_EQ(U16(erased, 4), 500);
+    ExpectFields(erased, {{kU16, 0, 0}, {kU16, 2, 0}, {kU16, 4, 500}});
 }
 
 TEST(SimHostile, ShortAndLongAnswersChangeOnlyTheLengthOfDataAnswers)

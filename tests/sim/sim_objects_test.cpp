@@ -60,10 +60,7 @@ TEST(SimObjects, DefaultIdentityAtItsOffsets)
 {
     Harness h;
     const Bytes p = h.read(2).payload;
-    EXPECT_EQ(U32(p, 0), 1234u);
-    EXPECT_EQ(U16(p, 4), 10301);
-    EXPECT_EQ(U16(p, 6), 4711);
-    EXPECT_EQ(U16(p, 8), 210);
+    ExpectFields(p, {{kU32, 0, 1234}, {kU16, 4, 10301}, {kU16, 6, 4711}, {kU16, 8, 210}});
     EXPECT_EQ(std::string(p.begin() + 10, p.begin() + 14), "DEMO");
     EXPECT_TRUE(std::all_of(p.begin() + 14, p.begin() + 20, [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(U8(p, 20), 87);
@@ -79,9 +76,7 @@ TEST(SimObjects, CustomerIdWriteTakesOnlyTheIdField)
     const r310::Frame answer = h.write(2, payload);
     EXPECT_EQ(answer.flags, kData);
     const Bytes p = h.read(2).payload;
-    EXPECT_EQ(U32(p, 0), 1234u);
-    EXPECT_EQ(U16(p, 8), 210);
-    EXPECT_EQ(U8(p, 20), 87);
+    ExpectFields(p, {{kU32, 0, 1234}, {kU16, 8, 210}, {kU8, 20, 87}});
     EXPECT_EQ(std::string(p.begin() + 10, p.begin() + 13), "ABC");
     EXPECT_TRUE(std::all_of(p.begin() + 13, p.begin() + 20, [](std::uint8_t b) { return b == 0; }));
 
@@ -115,20 +110,9 @@ TEST(SimObjects, RangeWriteChangesOnlyLimitsOptionsAndCalibrationGas)
 {
     Harness h;
     const Bytes before = h.read(4).payload;
-    EXPECT_EQ(S16(before, 1), 0);
-    EXPECT_EQ(S16(before, 3), 500);
-    EXPECT_EQ(U8(before, 5), 1);
-    EXPECT_EQ(U8(before, 6), 0) << "ppm";
-    EXPECT_EQ(S8(before, 7), 0);
-    EXPECT_EQ(S16(before, 8), 30);
-    EXPECT_EQ(S16(before, 10), 60);
-    EXPECT_EQ(S16(before, 12), 150);
-    EXPECT_EQ(S16(before, 14), 100);
-    EXPECT_EQ(S16(before, 16), 30);
-    EXPECT_EQ(U8(before, 18), 0x04);
-    EXPECT_EQ(S16(before, 23), 100);
-    EXPECT_EQ(S16(before, 25), 52);
-    EXPECT_EQ(S16(before, 27), 1240);
+    ExpectFields(before, {{kS16, 1, 0}, {kS16, 3, 500}, {kU8, 5, 1}, {kU8, 6, 0} /* ppm */, {kS8, 7, 0},
+                          {kS16, 8, 30}, {kS16, 10, 60}, {kS16, 12, 150}, {kS16, 14, 100}, {kS16, 16, 30},
+                          {kU8, 18, 0x04}, {kS16, 23, 100}, {kS16, 25, 52}, {kS16, 27, 1240}});
 
     Bytes w(29, 0x77); // garbage where the write carries nothing
     const int limits[] = {25, -3, 300, 90, 20};
@@ -155,26 +139,15 @@ TEST(SimObjects, SignalsWriteReadsBackWithDueDatesFromToday)
 {
     Harness h;
     const Bytes p = h.read(31).payload;
-    EXPECT_EQ(U8(p, 0), 0x95);
-    EXPECT_EQ(U8(p, 1), 30);
-    EXPECT_EQ(U8(p, 2), 0x21);
-    EXPECT_EQ(S16(p, 3), Today(h) + 12);
-    EXPECT_EQ(S16(p, 5), Today(h) + 150);
-    EXPECT_EQ(S16(p, 7), 30);
-    EXPECT_EQ(S16(p, 9), 180);
-    EXPECT_EQ(U8(p, 11), 0x05);
+    ExpectFields(p, {{kU8, 0, 0x95}, {kU8, 1, 30}, {kU8, 2, 0x21}, {kS16, 3, Today(h) + 12},
+                     {kS16, 5, Today(h) + 150}, {kS16, 7, 30}, {kS16, 9, 180}, {kU8, 11, 0x05}});
 
     const Bytes w = {0xCE, 45, 0xD9, 0x89, 0x1C, 0x10, 0x27, 14, 0, 0xDA, 0x02, 0xF6, 9, 9, 9, 9};
     h.write(31, w);
     const Bytes r = h.read(31).payload;
-    EXPECT_EQ(U8(r, 0), 0xCE);
-    EXPECT_EQ(U8(r, 1), 45);
-    EXPECT_EQ(U8(r, 2), 0x59) << "bit 7 of the display byte does not exist";
-    EXPECT_EQ(S16(r, 3), 7305);
-    EXPECT_EQ(S16(r, 5), 10000);
-    EXPECT_EQ(S16(r, 7), 14);
-    EXPECT_EQ(S16(r, 9), 730);
-    EXPECT_EQ(U8(r, 11), 0x06) << "bits 4 to 7 of the service byte do not exist";
+    ExpectFields(r, {{kU8, 0, 0xCE}, {kU8, 1, 45}, {kU8, 2, 0x59} /* bit 7 of the display byte does not exist */,
+                     {kS16, 3, 7305}, {kS16, 5, 10000}, {kS16, 7, 14}, {kS16, 9, 730},
+                     {kU8, 11, 0x06} /* bits 4 to 7 of the service byte do not exist */});
     EXPECT_TRUE(std::all_of(r.begin() + 12, r.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
@@ -191,12 +164,8 @@ TEST(SimObjects, HardwareOptionsFollowTheSoftwareVersion)
         Bytes w = {0xAA, 0x19, 0x05, 0xEE, 0x02, 0x33, 0x4A, 0xFF, 0xAA, 0xAA};
         h.write(33, w);
         const Bytes r = h.read(33).payload;
-        EXPECT_EQ(U8(r, 0), 0);
-        EXPECT_EQ(S16(r, 1), 1305);
-        EXPECT_EQ(S16(r, 3), 750);
-        EXPECT_EQ(S16(r, 5), 18995);
-        EXPECT_EQ(U8(r, 7), mask) << "as written";
-        EXPECT_EQ(U16(r, 8), 0);
+        ExpectFields(r, {{kU8, 0, 0}, {kS16, 1, 1305}, {kS16, 3, 750}, {kS16, 5, 18995},
+                         {kU8, 7, mask} /* as written */, {kU16, 8, 0}});
     }
 }
 
@@ -379,9 +348,7 @@ TEST(SimObjects, EventLogHoldsRealisticEventsBeyondTheTableSize)
             EXPECT_EQ(U16(p, 11), 4711);
         } else {
             ASSERT_TRUE((type >= 1 && type <= 5) || (type >= 9 && type <= 13)) << type;
-            EXPECT_EQ(U8(p, 8), 1);
-            EXPECT_EQ(U8(p, 9), 0) << "ppm";
-            EXPECT_EQ(S8(p, 10), 0);
+            ExpectFields(p, {{kU8, 8, 1}, {kU8, 9, 0} /* ppm */, {kS8, 10, 0}});
             EXPECT_GT(U8(p, 17), 0) << "battery at byte 17";
             if (type == 1) {
                 EXPECT_GT(S16(p, 11), 30) << "A1 goes on above its limit";
@@ -411,11 +378,7 @@ TEST(SimObjects, LoggerIntervalWriteAcceptsThirtyToThreeHundredSeconds)
 {
     Harness h;
     const Bytes info = h.read(36).payload;
-    EXPECT_EQ(U16(info, 0), 6);
-    EXPECT_EQ(U16(info, 2), 6);
-    EXPECT_EQ(U16(info, 4), 500);
-    EXPECT_EQ(U8(info, 6), 1);
-    EXPECT_EQ(U16(info, 12), 60);
+    ExpectFields(info, {{kU16, 0, 6}, {kU16, 2, 6}, {kU16, 4, 500}, {kU8, 6, 1}, {kU16, 12, 60}});
     for (const int interval : {30, 300}) {
         Bytes w = info;
         w[12] = static_cast<std::uint8_t>(interval & 0xFF);
@@ -443,20 +406,14 @@ TEST(SimObjects, DefaultLoggerBlocksAreContiguousWithOneGasPeak)
     for (int b = 1; b <= 6; ++b) {
         const Bytes head = h.read(37, Le16(b)).payload;
         ASSERT_EQ(head.size(), 17u);
-        EXPECT_EQ(U16(head, 0), 1);
-        EXPECT_EQ(U16(head, 13), 60);
-        EXPECT_EQ(U8(head, 15), 15);
-        EXPECT_EQ(U8(head, 16), 1);
+        ExpectFields(head, {{kU16, 0, 1}, {kU16, 13, 60}, {kU8, 15, 15}, {kU8, 16, 1}});
         if (b > 1) {
             EXPECT_EQ(U32(head, 9), expectedStart);
         }
         expectedStart = U32(head, 9) + 15 * 60;
         const Bytes set = h.read(38, {1}).payload;
         ASSERT_EQ(set.size(), 39u);
-        EXPECT_EQ(U8(set, 0), 1);
-        EXPECT_EQ(U8(set, 1), 1);
-        EXPECT_EQ(U8(set, 2), 0) << "ppm";
-        EXPECT_EQ(S8(set, 3), 0);
+        ExpectFields(set, {{kU8, 0, 1}, {kU8, 1, 1}, {kU8, 2, 0} /* ppm */, {kS8, 3, 0}});
         const int alarms = U16(set, 4);
         for (int i = 0; i < 15; ++i) {
             const int sample = S16(set, 8 + 2 * i);

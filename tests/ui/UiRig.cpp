@@ -1,10 +1,16 @@
 #include "UiRig.h"
 
+#include <BuildPrograms.h>
 #include <GasTable.h>
+#include <QSerialPortBackend.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -87,6 +93,48 @@ sim::Scenario ExponentMinusTwoScenario()
     return scenario;
 }
 
+void Type(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+void ExpectTexts(std::initializer_list<std::pair<const QLineEdit *, const char *>> expected)
+{
+    for (const auto &[field, text] : expected)
+        EXPECT_EQ(field->text(), QString::fromUtf8(text)) << field->objectName().toStdString();
+}
+
+void ExpectEnabled(std::initializer_list<const QWidget *> widgets, bool enabled)
+{
+    for (const QWidget *widget : widgets)
+        EXPECT_EQ(widget->isEnabled(), enabled) << widget->objectName().toStdString();
+}
+
+std::vector<std::string> FrameNames(const std::vector<r310test::LineFrame> &frames, std::size_t count)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < frames.size() && i < count; ++i)
+        names.push_back(frames[i].name());
+    return names;
+}
+
+std::vector<std::string> RequestNames(const std::vector<r310test::LineFrame> &frames)
+{
+    return FrameNames(r310test::Requests(frames));
+}
+
+std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> &frames, const std::string &name)
+{
+    for (const r310test::LineFrame &f : frames) {
+        if (f.name() == name)
+            return f;
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 std::string RequestName(const sim::Bytes &frame)
@@ -97,31 +145,75 @@ std::string RequestName(const sim::Bytes &frame)
     return ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
 }
 
-SerialPort::BackendFactory SimulatedInstrument(const sim::Scenario &scenario, std::shared_ptr<RequestLog> log)
+SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::shared_ptr<RequestLog> log,
+                                               std::shared_ptr<r310test::Line> line)
 {
     // Made on the connection's engine thread at each open.
-    return [scenario, log](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
+    return [scenario = options.scenario, events = options.events, answers = options.recordAnswers, log,
+            line](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
         auto link = std::make_unique<sim::SimBackend>(scenario);
         link->setPacing(scenario.pacing);
-        link->device().setTrace([log](const sim::TraceEntry &entry) {
+        if (events) {
+            sim::EventLog &eventLog = link->device().state().events;
+            eventLog.records = *events;
+            eventLog.position = static_cast<std::uint16_t>(events->size());
+        }
+        link->device().setTrace([log, line, answers](const sim::TraceEntry &entry) {
+            line->record(entry, answers);
             if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
                 log->add(RequestName(entry.bytes));
         });
+        line->backend = link.get();
         return link;
     };
 }
 
 } // namespace
 
+RigOptions SerialPortInGerman(const QString &device, const GasTable &table)
+{
+    RigOptions options;
+    options.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--port"), device};
+    options.tick = 100ms;
+    options.idlePoll = false;
+    options.locale = QLocale(QLocale::German, QLocale::Germany);
+    options.gasTexts = [&table](std::uint8_t unit, std::uint8_t gas) { return table.GasTexts(unit, gas); };
+    options.link = [](const QString &name, const LineSettings &line) -> std::unique_ptr<SerialBackend> {
+        return std::make_unique<QSerialPortBackend>(name, line);
+    };
+    return options;
+}
+
+CtlRun RunR310ctlInGerman(const QStringList &arguments, const QString &configHome)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
+            environment.remove(name);
+    }
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    QProcess ctl;
+    ctl.setProcessEnvironment(environment);
+    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")), arguments);
+    CtlRun run;
+    run.finished = ctl.waitForFinished(60000);
+    run.exitCode = ctl.exitCode();
+    run.errors = ctl.readAllStandardError().toStdString();
+    return run;
+}
+
 WindowRig::WindowRig(RigOptions options)
 {
     EnsureWidgetApplication();
+    if (options.line)
+        line = options.line;
     ui::WindowSetup setup;
     setup.arguments = options.arguments;
     setup.portSettings =
         std::make_unique<QSettings>(directory_.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
     setup.naming = PortNaming::DeviceNames;
-    setup.connection.link = options.link ? options.link : SimulatedInstrument(options.scenario, log);
+    setup.connection.link = options.link ? options.link : SimulatedInstrument(options, log, line);
     setup.connection.tick = options.tick;
     setup.connection.idlePoll = options.idlePoll;
     setup.connection.decoding.locale = options.locale;

@@ -6,9 +6,11 @@
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
 #include <SimBackend.h>
+#include <SimulatedInstrument.h>
 
 #include <R310Cnf.h>
 
+#include <QLineEdit>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -16,8 +18,10 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -95,8 +99,30 @@ r310::sim::Scenario FastScenario(std::uint16_t softwareVersion = 221);
 // calibration gas 50.00, so the fields take and show two decimals.
 r310::sim::Scenario ExponentMinusTwoScenario();
 
+// Types into the field as the user does, replacing its text.
+void Type(QLineEdit *edit, const QString &text);
+
+// Each field shows its text; a field that differs is named.
+void ExpectTexts(std::initializer_list<std::pair<const QLineEdit *, const char *>> expected);
+// Each widget is enabled (or not); a widget that differs is named.
+void ExpectEnabled(std::initializer_list<const QWidget *> widgets, bool enabled);
+
+// The names of the frames ("R4", "W4", "A4"), of the first `count` only when given.
+std::vector<std::string> FrameNames(const std::vector<r310test::LineFrame> &frames,
+                                    std::size_t count = static_cast<std::size_t>(-1));
+// The requests among the frames, by name.
+std::vector<std::string> RequestNames(const std::vector<r310test::LineFrame> &frames);
+// The first frame of that name, if any.
+std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> &frames, const std::string &name);
+
 struct RigOptions {
     r310::sim::Scenario scenario = FastScenario();
+    // Replaces the simulated instrument's generated event log.
+    std::optional<std::vector<r310::sim::EventRecord>> events;
+    // The rig's line keeps the instrument's answers too.
+    bool recordAnswers = false;
+    // The line the rig records on; empty: a line of its own.
+    std::shared_ptr<r310test::Line> line;
     QStringList arguments{QStringLiteral("R310Conf"), QStringLiteral("--port"), QStringLiteral("sim")};
     std::chrono::milliseconds tick = 10ms;
     bool idlePoll = true;
@@ -115,6 +141,19 @@ struct RigOptions {
     r310::records::RecordsChoice records;
 };
 
+// The window on a real serial port (the simulator program's pseudo-terminal)
+// with the product's tick, in German regional settings, gases named by `table`.
+RigOptions SerialPortInGerman(const QString &device, const r310::GasTable &table);
+
+// r310ctl of this build run to its end in German regional settings, its
+// per-user files under configHome.
+struct CtlRun {
+    bool finished = false;
+    int exitCode = -1;
+    std::string errors; // what it wrote to stderr
+};
+CtlRun RunR310ctlInGerman(const QStringList &arguments, const QString &configHome);
+
 class WindowRig {
 public:
     explicit WindowRig(RigOptions options = {});
@@ -125,6 +164,8 @@ public:
 
     // "&Open Port", then waits for the connect sequence and every job to end.
     bool Connect();
+    // Connects, then brings the tab to the front and waits for its reads.
+    bool ConnectOn(r310::InstrumentTab tab) { return Connect() && ShowTab(tab); }
     // Waits until no job runs or waits.
     bool Idle();
     // Brings a tab to the front as a click on it would, and waits for its reads.
@@ -136,6 +177,9 @@ public:
 
     RecordingDialogs dialogs;
     std::shared_ptr<RequestLog> log = std::make_shared<RequestLog>();
+    // Every frame with its payload, as the simulated instrument saw it (not
+    // filled when RigOptions::link replaces the instrument).
+    std::shared_ptr<r310test::Line> line = std::make_shared<r310test::Line>();
 
 private:
     QTemporaryDir directory_;

@@ -197,8 +197,7 @@ TEST(WindowBadInput, WholeNumbersRefuseWhatIsNoWholeNumberOrOutsideTheirRange)
 TEST(WindowBadInput, IntervalFieldsTakeTheirDefaultForWhatIsNoNumberAndRefuseWhatIsOutOfRange)
 {
     Bench bench(kGerman);
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Signals));
     const SignalsWidgets &s = bench.w().signalTab;
     struct Interval {
         QLineEdit *edit;
@@ -292,9 +291,4 @@ TEST(WindowBadInput, TheSetupDialogRefusesWhatItCannotSendInsideItself)
     EXPECT_TRUE(bench.rig.Idle());
     EXPECT_TRUE(bench.rig.heard(heard).empty());
     EXPECT_TRUE(bench.rig.dialogs.errors.isEmpty());
-}
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
 }

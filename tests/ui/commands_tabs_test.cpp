@@ -31,90 +31,33 @@ using namespace r310::ui;
 using namespace uitest;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Heard {
-    std::string name; // "W2", "R4", "C1"
-    Bytes payload;
-};
+using Heard = r310test::LineFrame;
+using Names = std::vector<std::string>;
 
-// Every request with its payload, recorded on the engine thread.
-class Wire {
-public:
-    void add(const sim::Bytes &frame)
-    {
-        const std::uint8_t object = frame[kOffsetObject];
-        Heard heard;
-        heard.name = object == kObjectConnect ? "C1"
-                                              : ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
-        heard.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        heard_.push_back(std::move(heard));
-    }
-    std::vector<Heard> since(std::size_t from) const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return from < heard_.size() ? std::vector<Heard>(heard_.begin() + static_cast<std::ptrdiff_t>(from), heard_.end())
-                                    : std::vector<Heard>{};
-    }
-    std::size_t size() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return heard_.size();
-    }
-    std::vector<std::string> namesSince(std::size_t from) const
-    {
-        std::vector<std::string> names;
-        for (const Heard &h : since(from))
-            names.push_back(h.name);
-        return names;
-    }
-    bool heardWrite(std::size_t from, const std::string &name) const
-    {
-        for (const Heard &h : since(from))
-            if (h.name == name)
-                return true;
-        return false;
-    }
-    // The instrument behind the link opened last; touched on the engine thread only.
-    sim::SimBackend *backend = nullptr;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Heard> heard_;
-};
-
+// The window on a simulated instrument whose requests the test reads with
+// their payloads.
 class CommandsRig {
 public:
     explicit CommandsRig(sim::Scenario scenario = FastScenario(), QStringList arguments = {})
-        : rig(Options(scenario, arguments, wire))
+        : rig(Options(std::move(scenario), std::move(arguments)))
     {
     }
 
-    static RigOptions Options(const sim::Scenario &scenario, const QStringList &arguments,
-                              const std::shared_ptr<Wire> &wire)
+    static RigOptions Options(sim::Scenario scenario, QStringList arguments)
     {
         RigOptions options;
-        options.scenario = scenario;
+        options.scenario = std::move(scenario);
         if (!arguments.isEmpty())
-            options.arguments = arguments;
-        options.link = [scenario, wire](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
-            auto link = std::make_unique<sim::SimBackend>(scenario);
-            link->setPacing(false);
-            link->device().setTrace([wire](const sim::TraceEntry &entry) {
-                if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kFrameOverhead)
-                    wire->add(entry.bytes);
-            });
-            wire->backend = link.get();
-            return link;
-        };
+            options.arguments = std::move(arguments);
         return options;
     }
 
     // Changes the simulated instrument on its own thread.
     void OnInstrument(const std::function<void(sim::Device &)> &f)
     {
-        std::shared_ptr<Wire> w = wire;
+        std::shared_ptr<r310test::Line> line = wire;
         rig.window().connection()->runAndWait(QStringLiteral("test"),
-                                              [w, f](JobContext &) { f(w->backend->device()); });
+                                              [line, f](JobContext &) { f(line->backend->device()); });
     }
     // The instrument of the open port (closing the port ends it).
     sim::DeviceState State()
@@ -123,14 +66,17 @@ public:
         OnInstrument([&state](sim::Device &device) { state = device.state(); });
         return state;
     }
+    // Whether a request of that name was heard since `from`.
+    bool Heard(std::size_t from, const std::string &name) const { return First(wire->since(from), name).has_value(); }
+    Names NamesSince(std::size_t from) const { return FrameNames(wire->since(from)); }
 
     const MainWidgets &w() const { return rig.w(); }
     TFo_R310 &window() { return rig.window(); }
     TForm1 &form1() { return window().findChild<IdentityTab *>()->SetupDialog(); }
     int CurrentTab() const { return rig.w().PageControl1->currentIndex(); }
 
-    std::shared_ptr<Wire> wire = std::make_shared<Wire>();
     WindowRig rig;
+    std::shared_ptr<r310test::Line> wire = rig.line;
 };
 
 Bytes IdentityWrite(const std::string &id)
@@ -154,7 +100,7 @@ TEST(CustomerIdWrite, ButtonWritesTheTypedIdAndTheReadBackLeavesTheGroupClean)
     c.w().general.ButtonCostID->click();
     ASSERT_TRUE(c.rig.Idle());
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_EQ(c.wire->namesSince(before), (std::vector<std::string>{"R2", "W2", "R2"}));
+    ASSERT_EQ(c.NamesSince(before), (Names{"R2", "W2", "R2"}));
     EXPECT_EQ(heard[1].payload, IdentityWrite("ABC"));
     EXPECT_EQ(edit.text(), QStringLiteral("ABC"));
     EXPECT_FALSE(c.w().general.ButtonCostID->isEnabled());
@@ -168,12 +114,8 @@ TEST(CustomerIdWrite, LeavingGeneralWritesAChangedIdBeforeTheNextTabsReads)
     const std::size_t before = c.wire->size();
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Range));
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_GE(heard.size(), 4U);
-    EXPECT_EQ(heard[0].name, "R2");
-    EXPECT_EQ(heard[1].name, "W2");
+    ASSERT_EQ(FrameNames(heard, 4), (Names{"R2", "W2", "R2", "R4"}));
     EXPECT_EQ(heard[1].payload, IdentityWrite("DEMO7"));
-    EXPECT_EQ(heard[2].name, "R2");
-    EXPECT_EQ(heard[3].name, "R4");
     EXPECT_EQ(c.CurrentTab(), c.window().IndexOf(InstrumentTab::Range));
     EXPECT_FALSE(c.w().general.ButtonCostID->isEnabled());
 
@@ -181,7 +123,7 @@ TEST(CustomerIdWrite, LeavingGeneralWritesAChangedIdBeforeTheNextTabsReads)
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::General));
     const std::size_t again = c.wire->size();
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Signals));
-    EXPECT_FALSE(c.wire->heardWrite(again, "W2"));
+    EXPECT_FALSE(c.Heard(again, "W2"));
 }
 
 TEST(CustomerIdWrite, ATenCharacterIdShowsWholeAndGoesBackUnchanged)
@@ -210,14 +152,14 @@ TEST(CustomerIdWrite, ACharacterBeyondOneByteIsRefusedWithNothingSent)
     const std::size_t before = c.wire->size();
     c.w().general.ButtonCostID->click();
     ASSERT_TRUE(c.rig.Idle());
-    EXPECT_FALSE(c.wire->heardWrite(before, "W2"));
+    EXPECT_FALSE(c.Heard(before, "W2"));
     ASSERT_EQ(c.rig.dialogs.errors.size(), 1);
     EXPECT_TRUE(c.rig.dialogs.errors.first().contains(QStringLiteral("U+20ac")));
     EXPECT_TRUE(c.w().general.ButtonCostID->isEnabled());
     // Leaving the tab tries the write, says why not, and lets the user go.
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Range));
     EXPECT_EQ(c.rig.dialogs.errors.size(), 2);
-    EXPECT_FALSE(c.wire->heardWrite(before, "W2"));
+    EXPECT_FALSE(c.Heard(before, "W2"));
 }
 
 // ---- Factory setup -----------------------------------------------------------
@@ -264,7 +206,7 @@ TEST(FactorySetupDialog, CaptionsButtonsAndKeyFilters)
     EXPECT_TRUE(form.isHidden());
     EXPECT_EQ(form.result(), QDialog::Rejected);
     ASSERT_TRUE(c.rig.Idle());
-    EXPECT_FALSE(c.wire->heardWrite(before, "W30"));
+    EXPECT_FALSE(c.Heard(before, "W30"));
 }
 
 TEST(FactorySetupDialog, OkWritesSetupThenConnectsAndTheNextUseProposesTheNextNumber)
@@ -281,23 +223,14 @@ TEST(FactorySetupDialog, OkWritesSetupThenConnectsAndTheNextUseProposesTheNextNu
     QTest::keyClick(form.Edit1, Qt::Key_Return); // the default button
     EXPECT_TRUE(form.isHidden());
     ASSERT_TRUE(c.rig.Idle());
-    std::vector<Heard> heard = c.wire->since(before);
+    const std::vector<Heard> heard = c.wire->since(before);
     ASSERT_GE(heard.size(), 5U);
-    EXPECT_EQ(heard[0].name, "R2");
-    heard.erase(heard.begin());
-    EXPECT_EQ(heard[0].name, "W30");
-    Bytes expected(28, 0);
-    expected[0] = 41;
-    expected[4] = 0x80;
-    expected[5] = 0x9D;
-    expected[6] = 0x9E;
-    expected[7] = 0x25;
-    const std::string id = "LUMO 7";
-    std::copy(id.begin(), id.end(), expected.begin() + 8);
+    ASSERT_EQ(FrameNames(heard, 4), (Names{"R2", "W30", "C1", "R2"}));
+    // Serial number 41, the clock, "LUMO 7" and the limit list update flag.
+    Bytes expected{41, 0, 0, 0, 0x80, 0x9D, 0x9E, 0x25, 'L', 'U', 'M', 'O', ' ', '7'};
+    expected.resize(28, 0);
     expected[18] = 0xAA;
-    EXPECT_EQ(heard[0].payload, expected);
-    EXPECT_EQ(heard[1].name, "C1");
-    EXPECT_EQ(heard[2].name, "R2");
+    EXPECT_EQ(heard[1].payload, expected);
     EXPECT_EQ(c.w().general.Edit_DevSn->text(), QStringLiteral("00000041"));
     EXPECT_EQ(c.w().general.Edit_CostId->text(), QStringLiteral("LUMO 7"));
 
@@ -332,7 +265,7 @@ TEST(FactorySetupDialog, EntriesThatCannotBeSentAreRefusedInTheDialog)
     form.Button2->click();
     EXPECT_TRUE(form.isHidden());
     ASSERT_TRUE(c.rig.Idle());
-    EXPECT_FALSE(c.wire->heardWrite(before, "W30"));
+    EXPECT_FALSE(c.Heard(before, "W30"));
 }
 
 TEST(FactorySetupDialog, MemoryMovesOnOnlyAfterTheInstrumentTookTheSetup)
@@ -349,7 +282,7 @@ TEST(FactorySetupDialog, MemoryMovesOnOnlyAfterTheInstrumentTookTheSetup)
     c.OnInstrument([silent](sim::Device &device) { device.setFaults(silent); });
     const std::size_t before = c.wire->size();
     form.Button1->click();
-    ASSERT_TRUE(SpinUntil([&] { return c.wire->heardWrite(before, "W30"); }, 5s));
+    ASSERT_TRUE(SpinUntil([&] { return c.Heard(before, "W30"); }, 5s));
     ASSERT_TRUE(c.rig.Idle());
     EXPECT_EQ(c.w().control.Shape1->brushColour(), kStatusRed);
     EXPECT_EQ(form.Memory().lastSerialNumber, 0);
@@ -403,8 +336,7 @@ QColor ResultColour(const MainWidgets &w)
 TEST(CalibrationTab, SpanBeforeTheRangeTabRunsScaledToOkWithTheTabHeld)
 {
     CommandsRig c(CalibratingInstrument(false));
-    ASSERT_TRUE(c.rig.Connect());
-    ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Calibration));
+    ASSERT_TRUE(c.rig.ConnectOn(InstrumentTab::Calibration));
     const CalibrationWidgets &cal = c.w().calibration;
     cal.Edit5->setText(QStringLiteral("50"));
     const std::size_t before = c.wire->size();
@@ -412,17 +344,12 @@ TEST(CalibrationTab, SpanBeforeTheRangeTabRunsScaledToOkWithTheTabHeld)
     EXPECT_FALSE(cal.Button5->isEnabled());
     ASSERT_TRUE(SpinUntil([&] { return c.window().connection()->record().CalibrationRunning; }, 5s));
     std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_GE(heard.size(), 2U);
-    ASSERT_GE(heard.size(), 3U);
-    EXPECT_EQ(heard[0].name, "R4");
-    EXPECT_EQ(heard[1].name, "R2");
-    EXPECT_EQ(heard[2].name, "W9");
+    ASSERT_EQ(FrameNames(heard, 3), (Names{"R4", "R2", "W9"}));
     EXPECT_EQ(heard[2].payload, (Bytes{0xF4, 0x01}));
 
     // Running: the buttons stay disabled and the tab stays in front.
     ASSERT_TRUE(SpinUntil([&] { return cal.Edit6->text() == QStringLiteral("Running"); }, 5s));
-    for (QPushButton *button : {cal.Button5, cal.Button6, cal.Button7})
-        EXPECT_FALSE(button->isEnabled());
+    ExpectEnabled({cal.Button5, cal.Button6, cal.Button7}, false);
     const int calibrationTab = c.window().IndexOf(InstrumentTab::Calibration);
     EXPECT_FALSE(c.window().tabGuard().requestTab(c.window().IndexOf(InstrumentTab::General)));
     EXPECT_EQ(c.CurrentTab(), calibrationTab);
@@ -446,17 +373,14 @@ TEST(CalibrationTab, SpanBeforeTheRangeTabRunsScaledToOkWithTheTabHeld)
 TEST(CalibrationTab, ZeroRunsToErrorOnRed)
 {
     CommandsRig c(CalibratingInstrument(true));
-    ASSERT_TRUE(c.rig.Connect());
-    ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Calibration));
+    ASSERT_TRUE(c.rig.ConnectOn(InstrumentTab::Calibration));
     const CalibrationWidgets &cal = c.w().calibration;
     const std::size_t before = c.wire->size();
     cal.Button7->click();
     ASSERT_TRUE(SpinUntil([&] { return cal.Edit6->text() == QStringLiteral("Error"); }, 5s));
     EXPECT_EQ(ResultColour(c.w()), kStatusRed);
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_GE(heard.size(), 2U);
-    EXPECT_EQ(heard[0].name, "R2");
-    EXPECT_EQ(heard[1].name, "W9");
+    ASSERT_EQ(FrameNames(heard, 2), (Names{"R2", "W9"}));
     EXPECT_EQ(heard[1].payload, (Bytes{0x00, 0x00}));
     EXPECT_FALSE(c.window().connection()->record().CalibrationRunning);
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Range));
@@ -465,8 +389,7 @@ TEST(CalibrationTab, ZeroRunsToErrorOnRed)
 TEST(CalibrationTab, RefusedConcentrationsShowTheirMessageAndSendNoStart)
 {
     CommandsRig c(CalibratingInstrument(false));
-    ASSERT_TRUE(c.rig.Connect());
-    ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(c.rig.ConnectOn(InstrumentTab::Range));
     ASSERT_TRUE(c.rig.ShowTab(InstrumentTab::Calibration));
     const CalibrationWidgets &cal = c.w().calibration;
     const std::size_t before = c.wire->size();
@@ -498,7 +421,7 @@ TEST(CalibrationTab, RefusedConcentrationsShowTheirMessageAndSendNoStart)
         }
         EXPECT_TRUE(cal.Button5->isEnabled()) << k.text.toStdString();
     }
-    EXPECT_FALSE(c.wire->heardWrite(before, "W9"));
+    EXPECT_FALSE(c.Heard(before, "W9"));
     EXPECT_TRUE(c.rig.ShowTab(InstrumentTab::General)) << "a refused start does not hold the tab";
 }
 
@@ -510,7 +433,7 @@ TEST(CalibrationTab, HornCheckSendsOnThenOff)
     c.w().calibration.Button6->click();
     ASSERT_TRUE(c.rig.Idle());
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_EQ(c.wire->namesSince(before), (std::vector<std::string>{"R2", "W8", "R2", "W8"}));
+    ASSERT_EQ(c.NamesSince(before), (Names{"R2", "W8", "R2", "W8"}));
     EXPECT_EQ(heard[1].payload, Bytes{1});
     EXPECT_EQ(heard[3].payload, Bytes{0});
 }
@@ -526,7 +449,7 @@ TEST(ServiceFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
     std::size_t before = c.wire->size();
     s.Button9->click();
     ASSERT_TRUE(c.rig.Idle());
-    EXPECT_FALSE(c.wire->heardWrite(before, "W127"));
+    EXPECT_FALSE(c.Heard(before, "W127"));
 
     c.rig.dialogs.questionAnswer = true; // "Reset" asks first
     s.Funktion->item(2)->click(); // "Reset"
@@ -534,9 +457,7 @@ TEST(ServiceFunctionTab, StartSendsTheSelectedCodeAndNothingWithoutSelection)
     s.Button9->click();
     ASSERT_TRUE(c.rig.Idle());
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_GE(heard.size(), 2U);
-    EXPECT_EQ(heard[0].name, "R2");
-    EXPECT_EQ(heard[1].name, "W127");
+    ASSERT_EQ(FrameNames(heard, 2), (Names{"R2", "W127"}));
     EXPECT_EQ(heard[1].payload, Bytes{3});
     EXPECT_TRUE(c.window().connection()->portOpen());
 }
@@ -551,9 +472,7 @@ TEST(ServiceFunctionTab, UpdateDisconnectsTheWindow)
     s.Button9->click();
     ASSERT_TRUE(SpinUntil([&] { return !c.window().connection()->portOpen() && !c.window().connection()->busy(); }, 5s));
     const std::vector<Heard> heard = c.wire->since(before);
-    ASSERT_GE(heard.size(), 2U);
-    EXPECT_EQ(heard[0].name, "R2");
-    EXPECT_EQ(heard[1].name, "W127");
+    ASSERT_EQ(FrameNames(heard, 2), (Names{"R2", "W127"}));
     EXPECT_EQ(heard[1].payload, Bytes{5});
     EXPECT_TRUE(c.w().control.Button12->isEnabled());
     EXPECT_TRUE(c.w().control.ComPortList->isEnabled());

@@ -15,12 +15,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -87,15 +84,10 @@ TEST(DataloggingTab, ShowsTheLoggerInformationInTheOrderOfItsFields)
     options.scenario.loggerMaxBlocks = 480;
     options.scenario.loggerInterval = 90;
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     const LoggerWidgets &l = rig.w().logger;
-    EXPECT_EQ(l.Edit10->text(), QStringLiteral("7"));
-    EXPECT_EQ(l.Edit11->text(), QStringLiteral("7"));
-    EXPECT_EQ(l.Edit12->text(), QStringLiteral("480"));
-    EXPECT_EQ(l.Edit13->text(), QStringLiteral("90"));
-    EXPECT_EQ(l.Edit14->text(), QStringLiteral("3"));
-    EXPECT_EQ(l.Edit15->text(), QStringLiteral("4"));
+    ExpectTexts({{l.Edit10, "7"}, {l.Edit11, "7"}, {l.Edit12, "480"}, {l.Edit13, "90"}, {l.Edit14, "3"},
+                 {l.Edit15, "4"}});
     // Obj3 is byte 9; byte 8 is kept but not shown.
     EXPECT_EQ(l.Edit16->text(), QStringLiteral("6"));
     // Obj1 to Obj3 go back to the instrument as read: nothing to type there.
@@ -107,8 +99,7 @@ TEST(DataloggingTab, ShowsTheLoggerInformationInTheOrderOfItsFields)
 TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
 {
     WindowRig rig(LoggerInstrument(24, 2));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("logger.csv"));
@@ -175,8 +166,7 @@ TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
 TEST(DataloggingTab, AnEmptyLoggerSaysNoDataAndOpensNoDialog)
 {
     WindowRig rig(LoggerInstrument(0));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     rig.w().logger.Button8->click();
     ASSERT_TRUE(DownloadEnded(rig));
     EXPECT_EQ(rig.dialogs.messages, QStringList{QStringLiteral("No Data")});
@@ -187,8 +177,7 @@ TEST(DataloggingTab, AnEmptyLoggerSaysNoDataAndOpensNoDialog)
 TEST(DataloggingTab, ACancelledDialogOrAnUnwritableFileWritesNothing)
 {
     WindowRig rig(LoggerInstrument(3));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
 
@@ -212,8 +201,7 @@ TEST(DataloggingTab, ALostInstrumentLeavesTheExistingFileAndSaysWhy)
     RigOptions options = LoggerInstrument(20, 2);
     options.scenario.faults.lineDropAfter = 12;
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging)); // reads 35 and 36: two of the twelve
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging)); // reads 35 and 36: two of the twelve
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     const QString path = directory.filePath(QStringLiteral("logger.csv"));
@@ -250,8 +238,7 @@ TEST(DataloggingTab, ClosingThePortEndsTheDownloadWithoutAFileOrAQuestion)
 {
     RigOptions options = SlowLoggerInstrument();
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("logger.csv"));
@@ -280,8 +267,7 @@ TEST(DataloggingTab, ReadWithThePortClosedSaysOnlyWhatTheLinkSays)
 TEST(DataloggingTab, ClosingTheWindowDuringADownloadEndsIt)
 {
     auto rig = std::make_unique<WindowRig>(SlowLoggerInstrument());
-    ASSERT_TRUE(rig->Connect());
-    ASSERT_TRUE(rig->ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig->ConnectOn(InstrumentTab::Datalogging));
     const LoggerWidgets &l = rig->w().logger;
     l.Button8->click();
     ASSERT_TRUE(SpinUntil([&l] { return l.ProgressBar1->value() >= 1; }, 10s));
@@ -295,8 +281,7 @@ TEST(DataloggingTab, ClosingTheWindowDuringADownloadEndsIt)
 TEST(DataloggingTab, SetParametRefusesWithoutSendingAndWritesTheStoredRecord)
 {
     WindowRig rig(LoggerInstrument(5));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     const LoggerWidgets &l = rig.w().logger;
     ASSERT_EQ(l.Edit13->text(), QStringLiteral("60"));
 
@@ -331,8 +316,7 @@ TEST(DataloggingTab, SetParametRefusesWithoutSendingAndWritesTheStoredRecord)
 TEST(DataloggingTab, ClearErasesAndShowsTheNewCount)
 {
     WindowRig rig(LoggerInstrument(9));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     const LoggerWidgets &l = rig.w().logger;
     ASSERT_EQ(l.Edit11->text(), QStringLiteral("9"));
     const std::size_t before = rig.log->size();
@@ -374,52 +358,24 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
 
-    RecordingDialogs dialogs;
-    dialogs.saveAnswer = directory.filePath(QStringLiteral("window.csv"));
-    WindowSetup setup;
-    setup.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--port"), instrument.device()};
-    setup.portSettings =
-        std::make_unique<QSettings>(directory.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
-    setup.naming = PortNaming::DeviceNames;
-    setup.connection.idlePoll = false;
-    setup.connection.decoding.locale = QLocale(QLocale::German, QLocale::Germany);
-    const GasTable *table = gasTable.get();
-    setup.connection.decoding.gasTexts = [table](std::uint8_t unit, std::uint8_t gas) {
-        return table->GasTexts(unit, gas);
-    };
-    setup.dialogs = &dialogs;
-    TFo_R310 window(std::move(setup));
-    window.show();
-    window.OpenPort();
-    ASSERT_TRUE(SpinUntil([&window] {
-        return window.connection()->phase() == ConnectionPhase::Connected && !window.connection()->busy();
-    }, 10s));
-    ASSERT_TRUE(window.tabGuard().requestTab(window.IndexOf(InstrumentTab::Datalogging)));
-    ASSERT_TRUE(SpinUntil([&window] { return !window.connection()->busy(); }, 10s));
-    window.widgets().logger.Button8->click();
-    ASSERT_TRUE(SpinUntil([&] { return TransferButtonsEnabled(window.widgets().logger) && !window.connection()->busy(); },
-                          20s));
-    ASSERT_EQ(dialogs.saveRequests.size(), 1) << dialogs.errors.join(u'\n').toStdString();
+    WindowRig rig(SerialPortInGerman(instrument.device(), *gasTable));
+    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("window.csv"));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
+    rig.w().logger.Button8->click();
+    ASSERT_TRUE(DownloadEnded(rig));
+    ASSERT_EQ(rig.dialogs.saveRequests.size(), 1) << rig.dialogs.errors.join(u'\n').toStdString();
     // The line is r310ctl's now.
-    window.ClosePort();
-    ASSERT_TRUE(SpinUntil([&window] { return !window.connection()->portOpen(); }, 10s));
+    rig.window().ClosePort();
+    ASSERT_TRUE(SpinUntil([&rig] { return !rig.window().connection()->portOpen(); }, 10s));
 
-    QProcess ctl;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), directory.path());
-    ctl.setProcessEnvironment(environment);
     const QString ctlFile = directory.filePath(QStringLiteral("r310ctl.csv"));
-    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
-              {QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"), QStringLiteral("--out"), ctlFile});
-    ASSERT_TRUE(ctl.waitForFinished(30000));
-    ASSERT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    const CtlRun ctl = RunR310ctlInGerman(
+        {QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"), QStringLiteral("--out"), ctlFile},
+        directory.path());
+    ASSERT_TRUE(ctl.finished);
+    ASSERT_EQ(ctl.exitCode, 0) << ctl.errors;
 
-    const QByteArray fromWindow = ReadAll(dialogs.saveAnswer);
+    const QByteArray fromWindow = ReadAll(rig.dialogs.saveAnswer);
     EXPECT_EQ(fromWindow, ReadAll(ctlFile));
     // What the comparison covered: sections, alarms, German decimals, gas texts.
     EXPECT_EQ(fromWindow.count(" ; ; ; ;\r\n"), 2);
@@ -427,11 +383,6 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
     EXPECT_TRUE(fromWindow.contains(";ppm CO; ;\r\n"));
     const QRegularExpression germanSample(QStringLiteral("\\.\\d{4} \\d\\d:\\d\\d:\\d\\d;-?\\d+,\\d\\d;"));
     EXPECT_TRUE(QString::fromLatin1(fromWindow).contains(germanSample));
-}
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
 }
 
 TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)

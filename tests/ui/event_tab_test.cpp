@@ -11,7 +11,6 @@
 #include <BuildPrograms.h>
 #include <EventPropertiesTab.h>
 #include <GasTable.h>
-#include <QSerialPortBackend.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -19,7 +18,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
@@ -59,7 +57,8 @@ RigOptions EventInstrument(const Instrument &instrument, const std::shared_ptr<W
     // A paced line needs the product's tick for its answers to arrive in time.
     if (instrument.scenario.pacing)
         options.tick = 100ms;
-    options.link = r310test::SimulatedLink({instrument.scenario, instrument.events}, wire);
+    options.events = instrument.events;
+    options.line = wire;
     return options;
 }
 
@@ -98,13 +97,9 @@ TEST_F(EventTab, ShowsTheCountersAndMaxEventsIsEditableFrom211)
     Instrument instrument;
     instrument.scenario.maxEvents = 300;
     WindowRig rig(EventInstrument(instrument, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
-    EXPECT_EQ(e.Edit1->text(), QStringLiteral("3"));
-    EXPECT_EQ(e.Edit2->text(), QStringLiteral("3"));
-    EXPECT_EQ(e.Edit8->text(), QStringLiteral("0"));
-    EXPECT_EQ(e.Edit9->text(), QStringLiteral("300"));
+    ExpectTexts({{e.Edit1, "3"}, {e.Edit2, "3"}, {e.Edit8, "0"}, {e.Edit9, "300"}});
     EXPECT_FALSE(e.Edit9->isReadOnly());
     EXPECT_TRUE(ButtonsEnabled(e));
 
@@ -112,8 +107,7 @@ TEST_F(EventTab, ShowsTheCountersAndMaxEventsIsEditableFrom211)
     older.scenario = FastScenario(210);
     auto olderWire = std::make_shared<Wire>();
     WindowRig olderRig(EventInstrument(older, olderWire));
-    ASSERT_TRUE(olderRig.Connect());
-    ASSERT_TRUE(olderRig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(olderRig.ConnectOn(InstrumentTab::EventProperties));
     EXPECT_EQ(olderRig.w().events.Edit9->text(), QStringLiteral("192"));
     EXPECT_TRUE(olderRig.w().events.Edit9->isReadOnly());
 }
@@ -121,8 +115,7 @@ TEST_F(EventTab, ShowsTheCountersAndMaxEventsIsEditableFrom211)
 TEST_F(EventTab, ReadDownloadsAndWritesTheFileTheUserChose)
 {
     WindowRig rig(EventInstrument({}, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     // An existing file is replaced (the dialog has asked before).
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
@@ -161,8 +154,7 @@ TEST_F(EventTab, CountOfZeroSendsNothingAndOpensNoDialog)
     Instrument empty;
     empty.events = std::vector<sim::EventRecord>{};
     WindowRig rig(EventInstrument(empty, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     ASSERT_EQ(e.Edit2->text(), QStringLiteral("0"));
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
@@ -189,8 +181,7 @@ TEST_F(EventTab, CountOfZeroSendsNothingAndOpensNoDialog)
 TEST_F(EventTab, CancellingTheDialogWritesNothing)
 {
     WindowRig rig(EventInstrument({}, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     rig.dialogs.saveAnswer.clear();
     rig.w().events.Button1->click();
     ASSERT_TRUE(Done(rig));
@@ -204,8 +195,7 @@ TEST_F(EventTab, CancellingTheDialogWritesNothing)
 TEST_F(EventTab, FileThatCannotBeCreatedIsSaidAndTheButtonsComeBack)
 {
     WindowRig rig(EventInstrument({}, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("no such folder/events.csv"));
     rig.w().events.Button1->click();
     ASSERT_TRUE(Done(rig));
@@ -222,8 +212,7 @@ TEST_F(EventTab, EventsThatCouldNotBeReadAreLeftOutAndNamed)
     instrument.scenario.faults.errorReport.next = 1;
     instrument.scenario.faults.objects = {kObjectEventRecord};
     WindowRig rig(EventInstrument(instrument, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
     rig.w().events.Button1->click();
     ASSERT_TRUE(Done(rig));
@@ -242,8 +231,7 @@ TEST_F(EventTab, TabIsHeldDuringATransferAndCloseComportEndsItWithoutAFile)
     slow.events.reset();
     slow.scenario.events = 60;
     WindowRig rig(EventInstrument(slow, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
     e.Button1->click();
@@ -282,8 +270,7 @@ TEST_F(EventTab, ClosingTheWindowDuringATransferWritesNothingAndAsksNothing)
     slow.events.reset();
     slow.scenario.events = 60;
     auto rig = std::make_unique<WindowRig>(EventInstrument(slow, wire));
-    ASSERT_TRUE(rig->Connect());
-    ASSERT_TRUE(rig->ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig->ConnectOn(InstrumentTab::EventProperties));
     rig->dialogs.saveAnswer = directory.filePath(QStringLiteral("events.csv"));
     rig->w().events.Button1->click();
     QProgressBar &bar = *Tab(*rig).progressBar();
@@ -307,8 +294,7 @@ TEST_F(EventTab, LineGoneMidwayLeavesAnExistingFileUntouchedWithOneMessage)
     instrument.scenario.events = 24;
     instrument.scenario.faults.lineDropAfter = 4; // the log answers four requests, then nothing
     WindowRig rig(EventInstrument(instrument, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties)); // reads 35 and 36: two of the four
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties)); // reads 35 and 36: two of the four
     const QString path = directory.filePath(QStringLiteral("events.csv"));
     {
         QFile old(path);
@@ -330,8 +316,7 @@ TEST_F(EventTab, LineGoneMidwayLeavesAnExistingFileUntouchedWithOneMessage)
 TEST_F(EventTab, ClearSendsTheTypedMaximumFrom211AndRefusesWhatCannotBeHeld)
 {
     WindowRig rig(EventInstrument({}, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     rig.dialogs.questionAnswer = true;
 
@@ -369,8 +354,7 @@ TEST_F(EventTab, ClearBefore211Sends192WhateverMaxEventsShows)
     Instrument older;
     older.scenario = FastScenario(210);
     WindowRig rig(EventInstrument(older, wire));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const EventWidgets &e = rig.w().events;
     ASSERT_TRUE(e.Edit9->isReadOnly());
     rig.dialogs.questionAnswer = true;
@@ -379,9 +363,7 @@ TEST_F(EventTab, ClearBefore211Sends192WhateverMaxEventsShows)
     e.Button2->click();
     ASSERT_TRUE(Done(rig));
     const auto heard = wire->since(before);
-    ASSERT_GE(heard.size(), 2U);
-    EXPECT_EQ(heard[0].name(), "R2");
-    EXPECT_EQ(heard[1].name(), "W35");
+    ASSERT_EQ(FrameNames(heard, 2), (std::vector<std::string>{"R2", "W35"}));
     EXPECT_EQ(heard[1].payload, (Bytes{0, 0, 0, 0, 0, 0, 192, 0, 0, 0, 0, 0}));
     EXPECT_EQ(e.Edit9->text(), QStringLiteral("192"));
 }
@@ -400,18 +382,8 @@ TEST(EventTabAcceptance, WindowAndR310ctlWriteTheSameBytesInGermanSettings)
     const QString windowFile = directory.filePath(QStringLiteral("window.csv"));
     const QString ctlFile = directory.filePath(QStringLiteral("r310ctl.csv"));
     {
-        RigOptions options;
-        options.arguments = {QStringLiteral("R310Conf"), QStringLiteral("--port"), simulator.device()};
-        options.tick = 100ms;
-        options.idlePoll = false;
-        options.locale = QLocale(QLocale::German, QLocale::Germany);
-        options.gasTexts = [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable->GasTexts(unit, gas); };
-        options.link = [](const QString &name, const LineSettings &line) -> std::unique_ptr<SerialBackend> {
-            return std::make_unique<QSerialPortBackend>(name, line);
-        };
-        WindowRig rig(options);
-        ASSERT_TRUE(rig.Connect());
-        ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+        WindowRig rig(SerialPortInGerman(simulator.device(), *gasTable));
+        ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
         ASSERT_EQ(rig.w().events.Edit2->text(), QStringLiteral("30"));
         rig.dialogs.saveAnswer = windowFile;
         rig.w().events.Button1->click();
@@ -422,19 +394,11 @@ TEST(EventTabAcceptance, WindowAndR310ctlWriteTheSameBytesInGermanSettings)
     }
 
     QTemporaryDir configHome;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
-    QProcess ctl;
-    ctl.setProcessEnvironment(environment);
-    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
-              {QStringLiteral("--port"), simulator.device(), QStringLiteral("events"), QStringLiteral("--out"), ctlFile});
-    ASSERT_TRUE(ctl.waitForFinished(60000));
-    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    const CtlRun ctl = RunR310ctlInGerman(
+        {QStringLiteral("--port"), simulator.device(), QStringLiteral("events"), QStringLiteral("--out"), ctlFile},
+        configHome.path());
+    ASSERT_TRUE(ctl.finished);
+    EXPECT_EQ(ctl.exitCode, 0) << ctl.errors;
 
     const QByteArray fromWindow = ReadAll(windowFile);
     const QByteArray fromCtl = ReadAll(ctlFile);

@@ -37,19 +37,10 @@ QString Notice(WindowRig &rig)
     return rig.w().status.StatusBar1->currentMessage();
 }
 
-void Type(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-}
-
 TEST(FirstDay, LimitsOutsideTheRangeOrBetweenScaleStepsAreRefusedAndNothingIsSent)
 {
     WindowRig rig; // 0 to 500 ppm, exponent 0
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     const RangeWidgets &r = rig.w().range;
     struct Case {
         QLineEdit *field;
@@ -169,8 +160,7 @@ TEST(FirstDay, ALoggerDownloadShowsBlockOfCountWithCancelBesideIt)
     options.scenario.pacing = true;
     options.tick = 100ms;
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     const LoggerWidgets &l = rig.w().logger;
     auto *cancel = rig.window().findChild<QPushButton *>(QStringLiteral("ButtonCancelDownload"));
     ASSERT_NE(cancel, nullptr);
@@ -201,8 +191,7 @@ TEST(FirstDay, DamagedAnswersAreNamedAsSuch)
     options.scenario.faults.badCrc.probability = 1.0;
     options.scenario.faults.objects = {kObjectLoggerBlock};
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     rig.w().logger.Button8->click();
     ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 10s));
     EXPECT_EQ(rig.dialogs.errors, QStringList{QStringLiteral(
@@ -232,8 +221,7 @@ TEST(FirstDay, DamagedEventAnswersAreNamedAsSuch)
         return link;
     };
     WindowRig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     rig.w().events.Button1->click();
     ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.errors.isEmpty(); }, 10s));
     EXPECT_TRUE(rig.dialogs.errors.front().startsWith(
@@ -314,8 +302,3 @@ TEST(FirstDay, ThePortListIsReadAgainWhenClosedAndWhenOpened)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

@@ -90,10 +90,8 @@ TEST(HostileWindow, ValuesAtTheEdgesShowAsSensibleTextAndAreNotSentBackUnasked)
     EXPECT_FALSE(HasWrite(rig.heard(connected))) << "visiting every tab writes nothing";
 
     const MainWidgets &w = rig.w();
-    EXPECT_EQ(w.general.Edit_DevSn->text(), QStringLiteral("-2147483648"));
-    EXPECT_EQ(w.general.Edit4->text(), QStringLiteral("31.12.1979 23:59:59"));
-    EXPECT_EQ(w.range.alarms[0].edit->text(), QStringLiteral("0,000000000"));
-    EXPECT_EQ(w.range.Edit_Cal->text(), QStringLiteral("0,000000000"));
+    ExpectTexts({{w.general.Edit_DevSn, "-2147483648"}, {w.general.Edit4, "31.12.1979 23:59:59"},
+                 {w.range.alarms[0].edit, "0,000000000"}, {w.range.Edit_Cal, "0,000000000"}});
     for (QLineEdit *counter : {w.events.Edit1, w.events.Edit2, w.events.Edit8, w.events.Edit9, w.logger.Edit10,
                                w.logger.Edit11, w.logger.Edit12, w.logger.Edit13})
         EXPECT_EQ(counter->text(), QStringLiteral("65535")) << counter->objectName().toStdString();
@@ -123,8 +121,7 @@ TEST(HostileWindow, ValuesAtTheEdgesShowAsSensibleTextAndAreNotSentBackUnasked)
 TEST(HostileWindow, TheLargestExponentShowsInScientificNotation)
 {
     WindowRig rig(Options(Shipped("hostile-values.txt", "exponent = 127\nrange_end = 30000\nvalue = 30000")));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     ExpectCleanFields(rig);
     EXPECT_EQ(rig.w().range.alarms[0].edit->text(), QStringLiteral("-3,276800E+131"));
     EXPECT_EQ(rig.w().range.alarms[1].edit->text(), QStringLiteral("3,276700E+131"));
@@ -134,8 +131,7 @@ TEST(HostileWindow, TheLargestExponentShowsInScientificNotation)
 TEST(HostileWindow, AnEventDownloadOf65535IsFollowedAndEndedByCloseComport)
 {
     WindowRig rig(Options(Shipped("hostile-values.txt")));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::EventProperties));
     const MainWidgets &w = rig.w();
     auto *progress = rig.window().findChild<QProgressBar *>(QStringLiteral("EventProgress"));
     ASSERT_NE(progress, nullptr);
@@ -159,8 +155,7 @@ TEST(HostileWindow, LoggerDownloadsOfBlocksItCannotReadOrOfFortyThousandBlocksEn
     {
         // 65535 blocks reported, 3 stored: where and why it stopped, nothing to save.
         WindowRig rig(Options(Shipped("hostile-values.txt")));
-        ASSERT_TRUE(rig.Connect());
-        ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+        ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
         rig.w().logger.Button8->click();
         ASSERT_TRUE(SpinUntil([&rig] { return rig.w().logger.Button8->isEnabled(); }, 20s));
         ASSERT_EQ(rig.dialogs.errors.size(), 1);
@@ -172,8 +167,7 @@ TEST(HostileWindow, LoggerDownloadsOfBlocksItCannotReadOrOfFortyThousandBlocksEn
     }
     {
         WindowRig rig(Options(Shipped("hostile-logs.txt", "events = 10")));
-        ASSERT_TRUE(rig.Connect());
-        ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+        ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
         QProgressBar *bar = rig.w().logger.ProgressBar1;
         rig.w().logger.Button8->click();
         ASSERT_TRUE(SpinUntil([bar] { return bar->value() >= 20; }, 20s));
@@ -219,9 +213,4 @@ TEST(HostileWindow, ShortAnswersShowNothingOfThemAndLongOnesShowTheObject)
             continue;
         EXPECT_EQ(filledFields[i]->text(), plainFields[i]->text()) << filledFields[i]->objectName().toStdString();
     }
-}
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
 }

@@ -117,8 +117,7 @@ TEST(PortLoss, PulledDuringALoggerDownloadGivesOneMessage)
 {
     Cradle cradle;
     WindowRig rig(OnCradle(cradle));
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
     int blockReads = 0;
     cradle.onRequest = [&cradle, &blockReads](std::uint8_t object) {
         if (object == kObjectLoggerBlock && ++blockReads == 10)
@@ -134,18 +133,14 @@ TEST(InstrumentSwap, LimitsTypedForOneInstrumentAreNotWrittenToTheNextOnTheSameP
     Cradle cradle;
     WindowRig rig(OnCradle(cradle));
     const MainWidgets &w = rig.w();
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     ASSERT_EQ(w.range.alarms[1].edit->text(), QStringLiteral("60"));
 
     // B is put on the cradle; the window still shows A.
     cradle.onEngine([](sim::SimBackend &link) { link.device().state() = sim::Device(InstrumentB()).state(); });
     SpinFor(50ms);
     QLineEdit *a2 = w.range.alarms[1].edit;
-    a2->setFocus();
-    a2->selectAll();
-    QTest::keyClick(a2, Qt::Key_Backspace);
-    QTest::keyClicks(a2, QStringLiteral("61"));
+    Type(a2, QStringLiteral("61"));
     const int writesBefore = cradle.writes.load();
     w.range.ButtonSetGW->click();
     ASSERT_TRUE(SpinUntil([&] { return rig.Idle() && !rig.dialogs.errors.isEmpty(); }, 5s));
@@ -160,8 +155,3 @@ TEST(InstrumentSwap, LimitsTypedForOneInstrumentAreNotWrittenToTheNextOnTheSameP
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

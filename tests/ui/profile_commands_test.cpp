@@ -124,8 +124,3 @@ TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
     EXPECT_TRUE(rig.heard(from).empty());
     EXPECT_TRUE(rig.window().changes().Changed(SettingsGroup::Limits));
 }
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

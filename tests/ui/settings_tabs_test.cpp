@@ -28,64 +28,7 @@ using namespace uitest;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 
-// One frame on the line: a request the instrument heard or its answer.
-struct LineFrame {
-    bool request = true;
-    std::uint8_t object = 0;
-    std::uint8_t flags = 0;
-    Bytes payload;
-
-    std::string name() const
-    {
-        if (!request)
-            return "A" + std::to_string(object);
-        if (object == kObjectConnect)
-            return "C1";
-        return ((flags & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
-    }
-};
-
-// Filled on the connection's engine thread.
-class Line {
-public:
-    void add(bool request, const sim::Bytes &frame)
-    {
-        LineFrame f;
-        f.request = request;
-        f.object = frame[kOffsetObject];
-        f.flags = frame[kOffsetFlags];
-        f.payload.assign(frame.begin() + kOffsetPayload, frame.begin() + kOffsetPayload + frame[kOffsetLength]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        frames_.push_back(std::move(f));
-    }
-    std::vector<LineFrame> since(std::size_t from) const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return from >= frames_.size() ? std::vector<LineFrame>{}
-                                      : std::vector<LineFrame>(frames_.begin() + static_cast<std::ptrdiff_t>(from),
-                                                               frames_.end());
-    }
-    std::size_t size() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return frames_.size();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<LineFrame> frames_;
-};
-
-// The requests among the frames, by name.
-Names RequestNames(const std::vector<LineFrame> &frames)
-{
-    Names names;
-    for (const LineFrame &f : frames) {
-        if (f.request)
-            names.push_back(f.name());
-    }
-    return names;
-}
+using r310test::LineFrame;
 
 // The requests without the idle poll's clock and value reads.
 Names CommandRequests(const std::vector<LineFrame> &frames)
@@ -98,38 +41,19 @@ Names CommandRequests(const std::vector<LineFrame> &frames)
     return names;
 }
 
-std::optional<LineFrame> First(const std::vector<LineFrame> &frames, const std::string &name)
-{
-    for (const LineFrame &f : frames) {
-        if (f.name() == name)
-            return f;
-    }
-    return std::nullopt;
-}
-
 struct Bench {
-    explicit Bench(sim::Scenario scenario = FastScenario(221), bool idlePoll = false) : rig(Options(scenario, line, idlePoll))
+    explicit Bench(sim::Scenario scenario = FastScenario(221), bool idlePoll = false) : rig(Options(scenario, idlePoll))
     {
         rig.window().activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&rig.window()));
     }
 
-    static RigOptions Options(const sim::Scenario &scenario, const std::shared_ptr<Line> &line, bool idlePoll)
+    static RigOptions Options(const sim::Scenario &scenario, bool idlePoll)
     {
         RigOptions options;
         options.scenario = scenario;
         options.idlePoll = idlePoll;
-        options.link = [scenario, line](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
-            auto link = std::make_unique<sim::SimBackend>(scenario);
-            link->setPacing(false);
-            link->device().setTrace([line](const sim::TraceEntry &entry) {
-                using Kind = sim::TraceEntry::Kind;
-                if ((entry.kind == Kind::Request || entry.kind == Kind::Answer)
-                    && entry.bytes.size() >= static_cast<std::size_t>(kFrameOverhead))
-                    line->add(entry.kind == Kind::Request, entry.bytes);
-            });
-            return link;
-        };
+        options.recordAnswers = true;
         return options;
     }
 
@@ -148,14 +72,6 @@ struct Bench {
         SpinFor(150ms);
         EXPECT_TRUE(rig.Idle());
     }
-    // Types into the field as the user does, replacing its text.
-    static void Type(QLineEdit *edit, const QString &text)
-    {
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, text);
-    }
     void Click(QAbstractButton *button)
     {
         QTest::mouseClick(button, Qt::LeftButton);
@@ -169,20 +85,19 @@ struct Bench {
     void Select(RadioGroup *group, int item) { Tick(group->item(item)); }
     bool Showing(InstrumentTab tab) { return w().PageControl1->currentIndex() == rig.window().IndexOf(tab); }
 
-    std::shared_ptr<Line> line = std::make_shared<Line>();
     WindowRig rig;
+    std::shared_ptr<r310test::Line> line = rig.line;
 };
 
 TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31IsRead)
 {
     Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Range));
     ASSERT_EQ(w.range.alarms[0].edit->text(), QStringLiteral("10.00"));
     ASSERT_FALSE(w.range.ButtonSetGW->isEnabled());
 
-    Bench::Type(w.range.alarms[0].edit, QStringLiteral("20.5"));
+    Type(w.range.alarms[0].edit, QStringLiteral("20.5"));
     // STEL is latching already; "allowed honk off" is added.
     QTest::mouseClick(w.range.alarms[3].hornOff, Qt::LeftButton);
     ASSERT_TRUE(w.range.ButtonSetGW->isEnabled());
@@ -190,10 +105,7 @@ TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31Is
     bench.ClickTab(InstrumentTab::Signals);
 
     const std::vector<LineFrame> line = bench.line->since(before);
-    Names names;
-    for (const LineFrame &f : line)
-        names.push_back(f.name());
-    EXPECT_EQ(names, (Names{"R2", "A2", "W4", "A4", "R4", "A4", "R31", "A31"}));
+    EXPECT_EQ(FrameNames(line), (Names{"R2", "A2", "W4", "A4", "R4", "A4", "R31", "A31"}));
     ASSERT_EQ(line.size(), 8u);
     EXPECT_EQ(line[2].flags, 0x60);
     ASSERT_EQ(line[2].payload.size(), 29u);
@@ -216,10 +128,9 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 {
     Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Range));
 
-    Bench::Type(w.range.Edit_Cal, QStringLiteral("50.00")); // 5000
+    Type(w.range.Edit_Cal, QStringLiteral("50.00")); // 5000
     std::size_t before = bench.line->size();
     bench.Press(Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W4", "R4", "R33"}));
@@ -231,7 +142,7 @@ TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 
     bench.Press(Qt::Key_R, Qt::AltModifier);
     ASSERT_TRUE(bench.Showing(InstrumentTab::Range));
-    Bench::Type(w.range.alarms[1].edit, QStringLiteral("1.25"));
+    Type(w.range.alarms[1].edit, QStringLiteral("1.25"));
     before = bench.line->size();
     bench.Press(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W4", "R4", "R31"}));
@@ -248,18 +159,17 @@ TEST(RangeTab, InputThatDoesNotConvertOrFitIsRefusedWithNothingOnTheWire)
     Bench bench(ExponentMinusTwoScenario());
     const MainWidgets &w = bench.w();
     RecordingDialogs &dialogs = bench.rig.dialogs;
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Range));
 
     const std::size_t before = bench.line->size();
-    Bench::Type(w.range.alarms[0].edit, QStringLiteral("abc"));
+    Type(w.range.alarms[0].edit, QStringLiteral("abc"));
     bench.Click(w.range.ButtonSetGW);
-    Bench::Type(w.range.alarms[0].edit, QStringLiteral("400"));
+    Type(w.range.alarms[0].edit, QStringLiteral("400"));
     bench.Click(w.range.ButtonSetGW);
-    Bench::Type(w.range.alarms[0].edit, QStringLiteral("1,000"));
+    Type(w.range.alarms[0].edit, QStringLiteral("1,000"));
     bench.Click(w.range.ButtonSetGW);
-    Bench::Type(w.range.alarms[0].edit, QStringLiteral("20"));
-    Bench::Type(w.range.Edit_Cal, QString());
+    Type(w.range.alarms[0].edit, QStringLiteral("20"));
+    Type(w.range.Edit_Cal, QString());
     bench.Click(w.range.ButtonSetGW);
     EXPECT_EQ(dialogs.errors, (QStringList{QStringLiteral("'abc' is not a valid floating point value"),
                                             QStringLiteral("A1: 400 is outside the allowed range -327.68 to 327.67"),
@@ -330,17 +240,16 @@ TEST(SignalsTab, IntervalFieldsAreCheckedWhenTheFocusLeavesThem)
     Bench bench;
     const SignalsWidgets &s = bench.w().signalTab;
     RecordingDialogs &dialogs = bench.rig.dialogs;
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Signals));
     const QString instrumentBump = s.Edit_DeltaBumpDay->text();
     ASSERT_EQ(instrumentBump, QStringLiteral("30"));
 
     // Empty or no number: the default, without a message, and the tab counts as changed.
     std::size_t before = bench.line->size();
-    Bench::Type(s.Edit_DeltaBumpDay, QString());
+    Type(s.Edit_DeltaBumpDay, QString());
     QTest::keyClick(s.Edit_DeltaBumpDay, Qt::Key_Tab);
     EXPECT_EQ(s.Edit_DeltaBumpDay->text(), QStringLiteral("14"));
-    Bench::Type(s.Edit_DeltaCalDay, QStringLiteral("abc"));
+    Type(s.Edit_DeltaCalDay, QStringLiteral("abc"));
     QTest::keyClick(s.Edit_DeltaCalDay, Qt::Key_Tab);
     EXPECT_EQ(s.Edit_DeltaCalDay->text(), QStringLiteral("60"));
     EXPECT_TRUE(dialogs.messages.isEmpty());
@@ -348,7 +257,7 @@ TEST(SignalsTab, IntervalFieldsAreCheckedWhenTheFocusLeavesThem)
     EXPECT_TRUE(CommandRequests(bench.line->since(before)).empty());
 
     // Outside the range: the message, then the instrument's values again.
-    Bench::Type(s.Edit_DeltaBumpDay, QStringLiteral("1"));
+    Type(s.Edit_DeltaBumpDay, QStringLiteral("1"));
     QTest::keyClick(s.Edit_DeltaBumpDay, Qt::Key_Tab);
     ASSERT_TRUE(bench.rig.Idle());
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Error! from 2 to 365 allowed!")});
@@ -358,20 +267,20 @@ TEST(SignalsTab, IntervalFieldsAreCheckedWhenTheFocusLeavesThem)
     EXPECT_FALSE(s.ButtonSetSig->isEnabled());
 
     dialogs.messages.clear();
-    Bench::Type(s.Edit_DeltaCalDay, QStringLiteral("4"));
+    Type(s.Edit_DeltaCalDay, QStringLiteral("4"));
     QTest::keyClick(s.Edit_DeltaCalDay, Qt::Key_Tab);
     ASSERT_TRUE(bench.rig.Idle());
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Error! from 5 to 730 allowed!")});
     for (const char *edge : {"5", "730"}) {
         dialogs.messages.clear();
         before = bench.line->size();
-        Bench::Type(s.Edit_DeltaCalDay, QString::fromLatin1(edge));
+        Type(s.Edit_DeltaCalDay, QString::fromLatin1(edge));
         QTest::keyClick(s.Edit_DeltaCalDay, Qt::Key_Tab);
         ASSERT_TRUE(bench.rig.Idle());
         EXPECT_TRUE(dialogs.messages.isEmpty()) << edge;
         EXPECT_TRUE(CommandRequests(bench.line->since(before)).empty()) << edge;
     }
-    Bench::Type(s.Edit_DeltaBumpDay, QStringLiteral("366"));
+    Type(s.Edit_DeltaBumpDay, QStringLiteral("366"));
     QTest::keyClick(s.Edit_DeltaBumpDay, Qt::Key_Tab);
     ASSERT_TRUE(bench.rig.Idle());
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Error! from 2 to 365 allowed!")});
@@ -383,11 +292,10 @@ TEST(SignalsTab, AnIntervalStillInItsFieldIsCheckedByTheCommandToo)
     Bench bench;
     const SignalsWidgets &s = bench.w().signalTab;
     RecordingDialogs &dialogs = bench.rig.dialogs;
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Signals));
 
     // The accelerator clicks "Set S&ignals" while the focus stays in the field.
-    Bench::Type(s.Edit_DeltaBumpDay, QStringLiteral("400"));
+    Type(s.Edit_DeltaBumpDay, QStringLiteral("400"));
     std::size_t before = bench.line->size();
     bench.Press(Qt::Key_I, Qt::AltModifier);
     EXPECT_TRUE(s.Edit_DeltaBumpDay->hasFocus());
@@ -408,7 +316,7 @@ TEST(SignalsTab, AnIntervalStillInItsFieldIsCheckedByTheCommandToo)
 
     // An invalid interval becomes its default on leaving, and is written.
     ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
-    Bench::Type(s.Edit_DeltaCalDay, QStringLiteral("x"));
+    Type(s.Edit_DeltaCalDay, QStringLiteral("x"));
     before = bench.line->size();
     bench.Press(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(CommandRequests(bench.line->since(before)), (Names{"R2", "W31", "R31", "R33"}));
@@ -429,7 +337,7 @@ TEST(SignalsTab, NothingReadMeansNoSelectionAndNoWrite)
     // The signals never answer: the groups have no selection.
     ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Signals));
     ASSERT_EQ(s.RadioGroup_Bsig->itemIndex(), -1);
-    Bench::Type(s.Edit_BeepTime, QStringLiteral("30"));
+    Type(s.Edit_BeepTime, QStringLiteral("30"));
     const std::size_t before = bench.line->size();
     bench.Click(s.ButtonSetSig);
     EXPECT_EQ(bench.rig.dialogs.errors,
@@ -452,8 +360,7 @@ TEST(HardwareTab, SetSendsTheInstrumentsOwnValuesWithTheTickedOptions)
 {
     Bench bench(OwnSensorValues());
     const HardwareWidgets &h = bench.w().hardware;
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Hardware));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Hardware));
     EXPECT_TRUE(h.Edit_hwzpt->isReadOnly() && h.Edit_hwSpan->isReadOnly() && h.Edit_hwUref->isReadOnly());
     ASSERT_EQ(h.Edit_hwzpt->text(), QStringLiteral("111.1"));
 
@@ -476,8 +383,7 @@ TEST(HardwareTab, LeavingWritesFirstAndAfterADisconnectNothingReachesTheWire)
     Bench bench;
     const MainWidgets &w = bench.w();
     const HardwareWidgets &h = w.hardware;
-    ASSERT_TRUE(bench.rig.Connect());
-    ASSERT_TRUE(bench.rig.ShowTab(InstrumentTab::Hardware));
+    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Hardware));
 
     QTest::mouseClick(h.CheckBoxonlybat, Qt::LeftButton);
     std::size_t before = bench.line->size();
@@ -523,8 +429,3 @@ TEST(GeneralTab, SetTimeWritesTheClockAndChecksIt)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

@@ -141,12 +141,9 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
     EXPECT_TRUE(w.control.Button4->isHidden());
     EXPECT_EQ(Lamp(w), kStatusRed);
 
-    for (QPushButton *set : {w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig,
-                             w.hardware.ButtonHWSet, w.calibration.Button5, w.calibration.Button6,
-                             w.calibration.Button7})
-        EXPECT_FALSE(set->isEnabled()) << set->objectName().toStdString();
-    for (QCheckBox *gated : {w.hardware.CheckBoxSafety, w.hardware.CheckBoxBestRes, w.hardware.CheckBoxDspMode})
-        EXPECT_FALSE(gated->isEnabled());
+    ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig, w.hardware.ButtonHWSet,
+                    w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, false);
+    ExpectEnabled({w.hardware.CheckBoxSafety, w.hardware.CheckBoxBestRes, w.hardware.CheckBoxDspMode}, false);
     EXPECT_TRUE(w.signalTab.CheckBoxCalAlarm->isHidden());
     EXPECT_EQ(w.special.Funktion->itemIndex(), -1);
     EXPECT_EQ(w.special.Funktion->count(), 6);
@@ -204,12 +201,8 @@ TEST(WindowConnection, OpenPortShowsIdentityClocksLampAndClearSetButtons)
     ASSERT_GE(heard.size(), 6u);
     EXPECT_EQ(Requests(heard.begin(), heard.begin() + 6), (Requests{"C1", "C1", "R2", "R3", "R7", "R2"}));
 
-    EXPECT_EQ(Text(w.general.Edit_DevSn), QStringLiteral("00001234"));
-    EXPECT_EQ(Text(w.general.Edit_Sver), QStringLiteral("2.21"));
-    EXPECT_EQ(Text(w.general.Edit_BatKap), QStringLiteral("87"));
-    EXPECT_EQ(Text(w.general.Edit_CostId), QStringLiteral("DEMO"));
-    EXPECT_EQ(Text(w.range.Edit_MKTyp), QStringLiteral("103-01"));
-    EXPECT_EQ(Text(w.range.Edit_MKSn), QStringLiteral("4711"));
+    ExpectTexts({{w.general.Edit_DevSn, "00001234"}, {w.general.Edit_Sver, "2.21"}, {w.general.Edit_BatKap, "87"},
+                 {w.general.Edit_CostId, "DEMO"}, {w.range.Edit_MKTyp, "103-01"}, {w.range.Edit_MKSn, "4711"}});
     EXPECT_FALSE(Text(w.general.Edit3).isEmpty());
     EXPECT_FALSE(Text(w.general.Edit4).isEmpty());
     EXPECT_FALSE(Text(w.range.Edit7).isEmpty());
@@ -217,8 +210,7 @@ TEST(WindowConnection, OpenPortShowsIdentityClocksLampAndClearSetButtons)
     EXPECT_EQ(w.status.panels[0]->text(), QStringLiteral("Connect"));
 
     EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
-    for (QPushButton *calibration : {w.calibration.Button5, w.calibration.Button6, w.calibration.Button7})
-        EXPECT_TRUE(calibration->isEnabled());
+    ExpectEnabled({w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, true);
     EXPECT_FALSE(w.control.ComPortList->isEnabled());
     EXPECT_FALSE(w.control.Button12->isEnabled());
     EXPECT_TRUE(w.control.Button_ClosePort->isEnabled());
@@ -236,8 +228,7 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
 {
     WindowRig rig;
     const MainWidgets &w = rig.w();
-    ASSERT_TRUE(rig.Connect());
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
+    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Signals));
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Hardware));
     ASSERT_EQ(Text(w.hardware.Edit_hwzpt), QStringLiteral("130.5"));
@@ -259,16 +250,11 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
         EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
     for (RadioGroup *group : ClearedGroups(w))
         EXPECT_EQ(group->itemIndex(), -1) << group->objectName().toStdString();
-    EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
-    EXPECT_FALSE(w.range.ButtonSetGW->isEnabled());
-    EXPECT_FALSE(w.signalTab.ButtonSetSig->isEnabled());
+    ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig}, false);
     EXPECT_TRUE(w.hardware.ButtonHWSet->isEnabled());
-    for (QPushButton *calibration : {w.calibration.Button5, w.calibration.Button6, w.calibration.Button7})
-        EXPECT_FALSE(calibration->isEnabled());
+    ExpectEnabled({w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, false);
     EXPECT_EQ(Lamp(w), kStatusRed);
-    EXPECT_TRUE(w.control.ComPortList->isEnabled());
-    EXPECT_TRUE(w.control.Button12->isEnabled());
-    EXPECT_TRUE(w.control.Button_ClosePort->isEnabled());
+    ExpectEnabled({w.control.ComPortList, w.control.Button12, w.control.Button_ClosePort}, true);
     EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
     EXPECT_TRUE(w.status.panels[1]->text().isEmpty()
                 || w.status.panels[1]->text() == QStringLiteral("Cancel by User"));
@@ -317,11 +303,8 @@ TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
     }
 
     const RangeWidgets &r = w.range;
-    EXPECT_EQ(Text(r.Edit_MBE), QStringLiteral("500"));
-    EXPECT_EQ(Text(r.Edit_GEGA), QStringLiteral("unit0 gas1"));
-    EXPECT_EQ(Text(r.Edit_NP), QStringLiteral("0.52"));
-    EXPECT_EQ(Text(r.Edit_FS), QStringLiteral("12.40"));
-    EXPECT_EQ(Text(r.Edit_Cal), QStringLiteral("100"));
+    ExpectTexts({{r.Edit_MBE, "500"}, {r.Edit_GEGA, "unit0 gas1"}, {r.Edit_NP, "0.52"}, {r.Edit_FS, "12.40"},
+                 {r.Edit_Cal, "100"}});
     const char *const limits[] = {"30", "60", "150", "100", "30"};
     for (std::size_t i = 0; i < r.alarms.size(); ++i)
         EXPECT_EQ(Text(r.alarms[i].edit), QString::fromLatin1(limits[i]));
@@ -340,23 +323,18 @@ TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
     EXPECT_EQ(Text(s.Edit_BeepTime), QStringLiteral("30"));
     EXPECT_TRUE(s.CheckBoxShowTime->isChecked());
     EXPECT_FALSE(s.CheckBox12h->isChecked());
-    EXPECT_EQ(Text(s.Edit_DeltaBumpDay), QStringLiteral("30"));
-    EXPECT_EQ(Text(s.Edit_DeltaCalDay), QStringLiteral("180"));
-    EXPECT_EQ(Text(s.EditBumpTests), QStringLiteral("1"));
+    ExpectTexts({{s.Edit_DeltaBumpDay, "30"}, {s.Edit_DeltaCalDay, "180"}, {s.EditBumpTests, "1"}});
     EXPECT_TRUE(s.CheckBoxBumpAlarm->isChecked());
     EXPECT_FALSE(Text(s.Edit_NextBumpDate).isEmpty());
 
     const HardwareWidgets &h = w.hardware;
-    EXPECT_EQ(Text(h.Edit_hwzpt), QStringLiteral("130.5"));
-    EXPECT_EQ(Text(h.Edit_hwSpan), QStringLiteral("7.50"));
-    EXPECT_EQ(Text(h.Edit_hwUref), QStringLiteral("1899.5"));
+    ExpectTexts({{h.Edit_hwzpt, "130.5"}, {h.Edit_hwSpan, "7.50"}, {h.Edit_hwUref, "1899.5"}});
     EXPECT_TRUE(h.CheckBox_KeyServ->isChecked());
     EXPECT_FALSE(h.CheckBoxNoVib->isChecked());
 
     // Each read left its group clean.
-    for (QPushButton *set : {w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig,
-                             w.hardware.ButtonHWSet})
-        EXPECT_FALSE(set->isEnabled()) << set->objectName().toStdString();
+    ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig,
+                   w.hardware.ButtonHWSet}, false);
 }
 
 TEST(WindowTabs, SoftwareVersionGatesTabsFieldsAndOptions)
