@@ -215,6 +215,7 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
     store_->AppendEvents(kSerial, {}, Events(4, {0, 1, 2, 3}));
     store_->AppendLogger(kSerial, {}, Blocks(3, 5000));
     store_->Append(kSerial, kind::kHornCheck, {{QStringLiteral("outcome"), QStringLiteral("OK")}});
+    store_->Append(kSerial, kind::kBumpTest, {{QStringLiteral("a1"), 1}}); // no A2 or T50 reported
     const char *const tampering[] = {
         "UPDATE r310_record SET body = body || ' ' WHERE seq = 2",
         "UPDATE r310_record SET recorded_at = '2000-01-01T00:00:00.000Z' WHERE seq = 3",
@@ -234,6 +235,7 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
         "UPDATE r310_instrument SET calibration_outcome = 'Error' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET customer_id = 'Site 9' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET bump_a1 = 2 WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET bump_t50 = 0 WHERE serial = '00001234'",
         "UPDATE r310_instrument SET head_seq = head_seq - 1 WHERE serial = '00001234'",
     };
     for (const char *sql : tampering) {
