@@ -161,7 +161,7 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     const bool listOnly = args.contains(QStringLiteral("--list"));
     const qsizetype fleetAt = args.indexOf(QStringLiteral("--fleet"));
-    if (args.size() != (listOnly ? 1 : 0) + (fleetAt >= 0 ? 2 : 0) || fleetAt + 1 == args.size()) {
+    if (args.size() != (listOnly ? 1 : 0) + (fleetAt >= 0 ? 2 : 0) || (fleetAt >= 0 && fleetAt + 1 == args.size())) {
         std::fprintf(stderr, "usage: records_bench [--list] [--fleet FILE]\n");
         return 2;
     }

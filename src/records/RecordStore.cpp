@@ -296,8 +296,9 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
             // A read-only file keeps its journal mode: reading still works.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-            // Lists over a large fleet read the file through memory, not a page at a time.
-            QSqlQuery(db).exec(QStringLiteral("PRAGMA mmap_size=1073741824"));
+            // A page cache large enough for a fleet's instrument rows and a
+            // download's samples. Pages are read, not mapped: mapping the few
+            // scattered pages the instrument list needs costs more than reading them.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size=-65536"));
         }
         int version = SchemaVersion(db, error);
@@ -704,6 +705,10 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             columns.append(QLatin1String(field.column));
     }
     try {
+        QSqlQuery count = Exec(db, postgres(), QStringLiteral("SELECT COUNT(*) FROM r310_instrument"));
+        if (count.next())
+            list.reserve(static_cast<std::size_t>(count.value(0).toLongLong()));
+        count.finish();
         QSqlQuery q = Exec(db, postgres(), QStringLiteral("SELECT %1 FROM r310_instrument").arg(columns.join(u',')));
         while (q.next()) {
             // In the order of LatestKinds().
