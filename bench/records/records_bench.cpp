@@ -3,6 +3,12 @@
 // started for the run), and how long the instrument list takes over 10,000
 // instruments with a million records. Goals: at least 500,000 samples a
 // second into SQLite; the list within 100 ms.
+//
+//   records_bench [--list] [--fleet FILE]
+//
+// --list measures only the instrument list. --fleet keeps the fleet in FILE:
+// made there when FILE does not exist, else reused as it is (a fleet made by
+// an older build is updated to this schema when it is opened).
 #include "LoggerBlocks.h"
 #include "PgCluster.h"
 
@@ -12,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -52,7 +59,7 @@ void StoreDownload(const char *name, const RecordsTarget &target, const std::vec
 }
 
 // 10,000 instruments, 100 records each; each instrument's latest connection,
-// settings and calibration named in its row, with their facts.
+// settings and calibration named in its row, with the fields the list shows.
 void MakeFleet(const RecordsTarget &target)
 {
     QString error;
@@ -67,9 +74,17 @@ void MakeFleet(const RecordsTarget &target)
     record.prepare(QStringLiteral("INSERT INTO r310_record (id, instrument_id, seq, kind, recorded_at, host, os_user, "
                                   "program, version, body, detail, prev_hash, hash) VALUES (?, ?, ?, ?, "
                                   "'2026-01-01T00:00:00.000Z', 'bench', 'bench', 'r310ctl', '0', ?, x'', '', '')"));
+    QStringList columns{QStringLiteral("id"), QStringLiteral("serial"), QStringLiteral("head_seq"),
+                        QStringLiteral("head_hash")};
+    for (int k = 0; k < 3; ++k) {
+        const LatestKind &latest = LatestKinds()[static_cast<std::size_t>(k)];
+        columns.append(QLatin1String(latest.idColumn));
+        for (const LatestField &field : latest.fields)
+            columns.append(QLatin1String(field.column));
+    }
     QSqlQuery instrument(db);
-    instrument.prepare(QStringLiteral("INSERT INTO r310_instrument (id, serial, head_seq, head_hash, last_connection, "
-                                      "last_settings, last_calibration, facts) VALUES (?, ?, 100, '', ?, ?, ?, ?)"));
+    instrument.prepare(QStringLiteral("INSERT INTO r310_instrument (%1) VALUES (%2)")
+                           .arg(columns.join(u','), QStringList(columns.size(), QStringLiteral("?")).join(u',')));
     const QString kinds[] = {QStringLiteral("connection"), QStringLiteral("settings"), QStringLiteral("calibration"),
                              QStringLiteral("write")};
     const QString bodies[] = {
@@ -92,15 +107,16 @@ void MakeFleet(const RecordsTarget &target)
             if (k < 3)
                 latest[k] = id;
         }
-        instrument.bindValue(0, i);
-        instrument.bindValue(1, QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0')));
-        // The latest records' facts, as an append keeps them.
-        QJsonObject facts;
+        // The latest records' fields, as an append keeps them.
+        QVariantList values{i, QStringLiteral("%1").arg(i, 8, 10, QLatin1Char('0')), 100, QStringLiteral("")};
         for (int k = 0; k < 3; ++k) {
-            instrument.bindValue(2 + k, latest[k]);
-            facts.insert(kinds[k], LatestFact(latest[k], QStringLiteral("2026-01-01T00:00:00.000Z"), bodies[k]));
+            values.append(latest[k]);
+            values += LatestValues(LatestKinds()[static_cast<std::size_t>(k)],
+                                   QStringLiteral("2026-01-01T00:00:00.000Z"),
+                                   QJsonDocument::fromJson(bodies[k].toUtf8()).object());
         }
-        instrument.bindValue(5, QString::fromUtf8(QJsonDocument(facts).toJson(QJsonDocument::Compact)));
+        for (int n = 0; n < values.size(); ++n)
+            instrument.bindValue(n, values.at(n));
         instrument.exec();
     }
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
@@ -113,7 +129,8 @@ void MakeFleet(const RecordsTarget &target)
 
 void FleetList(const RecordsTarget &target)
 {
-    MakeFleet(target);
+    if (!QFileInfo::exists(target.path))
+        MakeFleet(target);
     QString error;
     QElapsedTimer timer;
     // As `r310ctl records instruments` does it: the store opened, the list read.
@@ -141,7 +158,19 @@ void FleetList(const RecordsTarget &target)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const bool listOnly = args.contains(QStringLiteral("--list"));
+    const qsizetype fleetAt = args.indexOf(QStringLiteral("--fleet"));
+    if (args.size() != (listOnly ? 1 : 0) + (fleetAt >= 0 ? 2 : 0) || (fleetAt >= 0 && fleetAt + 1 == args.size())) {
+        std::fprintf(stderr, "usage: records_bench [--list] [--fleet FILE]\n");
+        return 2;
+    }
     QTemporaryDir dir;
+    const QString fleet = fleetAt >= 0 ? args.at(fleetAt + 1) : dir.filePath(QStringLiteral("fleet.sqlite"));
+    if (listOnly) {
+        FleetList(ParseRecordsUrl(fleet).target);
+        return 0;
+    }
     const std::vector<logs::LoggerBlock> blocks = FullLogger();
     std::printf("a logger download of %d blocks, 4 sets of 15 samples each: %d samples (goal into SQLite: 500000/s)\n",
                 kBlocks, kBlocks * 60);
@@ -153,6 +182,6 @@ int main(int argc, char *argv[])
         else
             std::printf("PostgreSQL   not measured: %s\n", qPrintable(cluster.problem()));
     }
-    FleetList(ParseRecordsUrl(dir.filePath(QStringLiteral("fleet.sqlite"))).target);
+    FleetList(ParseRecordsUrl(fleet).target);
     return 0;
 }

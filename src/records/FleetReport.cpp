@@ -87,9 +87,11 @@ std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instrument
     std::vector<FleetRow> fleet;
     for (std::size_t n = 0; n < rows.size(); ++n) {
         FleetRow row{rows[n], {}, {}};
-        if (const auto &bump = instruments[n].bumpTest) {
-            row.lastBumpDate = bump->recordedAt.left(10);
-            row.lastBumpResult = HistorySummary(*bump);
+        const InstrumentSummary &s = instruments[n];
+        if (!s.bumpTestedAt.isEmpty()) {
+            const auto value = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+            row.lastBumpDate = s.bumpTestedAt.left(10);
+            row.lastBumpResult = BumpTestText(value(s.bumpA1), value(s.bumpA2), value(s.bumpT50));
         }
         fleet.push_back(std::move(row));
     }

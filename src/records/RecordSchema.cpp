@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVariant>
 #include <QStringList>
 
 #include <vector>
@@ -84,6 +85,15 @@ QStringList VersionThree(bool postgres)
                 .arg(real)};
 }
 
+// One entry of an instrument's facts: a latest record's id, time and body
+// (as stored, parsed).
+QJsonObject LatestFact(qint64 id, const QString &recordedAt, const QString &bodyText)
+{
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("at"), recordedAt},
+            {QStringLiteral("body"), QJsonDocument::fromJson(bodyText.toUtf8()).object()}};
+}
+
 // Each instrument's latest facts in its own row (its latest connection,
 // settings, calibration and bump test: id, time and body), so the instrument
 // list reads one row per instrument; filled from the records already kept.
@@ -132,6 +142,59 @@ bool VersionFour(QSqlDatabase &db, QString *error)
     return true;
 }
 
+// The fields the instrument list shows of each latest record, in columns of
+// their own instead of the facts, filled from them.
+bool VersionFive(QSqlDatabase &db, bool postgres, QString *error)
+{
+    QStringList added;
+    for (const LatestKind &latest : LatestKinds()) {
+        for (const LatestField &field : latest.fields)
+            added.append(QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN %1 %2")
+                             .arg(QLatin1String(field.column),
+                                  !field.number ? QStringLiteral("TEXT")
+                                  : postgres    ? QStringLiteral("DOUBLE PRECISION")
+                                                : QStringLiteral("REAL")));
+    }
+    if (!ExecAll(db, added, error))
+        return false;
+    QSqlQuery instruments(db);
+    instruments.setForwardOnly(true);
+    if (!instruments.exec(QStringLiteral("SELECT id, facts FROM r310_instrument WHERE facts IS NOT NULL"))) {
+        *error = instruments.lastError().text();
+        return false;
+    }
+    std::vector<std::pair<qint64, QJsonObject>> facts;
+    while (instruments.next())
+        facts.emplace_back(instruments.value(0).toLongLong(),
+                           QJsonDocument::fromJson(instruments.value(1).toString().toUtf8()).object());
+    instruments.finish();
+    for (const LatestKind &latest : LatestKinds()) {
+        QStringList assignments;
+        for (const LatestField &field : latest.fields)
+            assignments.append(QLatin1String(field.column) + QStringLiteral(" = ?"));
+        QSqlQuery update(db);
+        if (!update.prepare(QStringLiteral("UPDATE r310_instrument SET %1 WHERE id = ?").arg(assignments.join(u',')))) {
+            *error = update.lastError().text();
+            return false;
+        }
+        for (const auto &[id, kept] : facts) {
+            const QJsonObject fact = kept.value(latest.kind).toObject();
+            if (fact.isEmpty())
+                continue;
+            const QVariantList values = LatestValues(latest, fact.value(QLatin1String("at")).toString(),
+                                                     fact.value(QLatin1String("body")).toObject());
+            for (int n = 0; n < values.size(); ++n)
+                update.bindValue(n, values.at(n));
+            update.bindValue(static_cast<int>(values.size()), id);
+            if (!update.exec()) {
+                *error = update.lastError().text();
+                return false;
+            }
+        }
+    }
+    return ExecAll(db, {QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN facts")}, error);
+}
+
 bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 {
     QSqlQuery query(db);
@@ -146,11 +209,72 @@ bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 
 } // namespace
 
-QJsonObject LatestFact(qint64 id, const QString &recordedAt, const QString &bodyText)
+const std::vector<LatestKind> &LatestKinds()
 {
-    return {{QStringLiteral("id"), id},
-            {QStringLiteral("at"), recordedAt},
-            {QStringLiteral("body"), QJsonDocument::fromJson(bodyText.toUtf8()).object()}};
+    static const std::vector<LatestKind> kinds{
+        {QStringLiteral("connection"),
+         "last_connection",
+         {{"seen_at", nullptr, false},
+          {"customer_id", "customerId", false},
+          {"software_version", "softwareVersion", false},
+          {"connection_gas_unit", "gasUnit", false}}},
+        {QStringLiteral("settings"),
+         "last_settings",
+         {{"settings_gas_unit", "gasUnit", false},
+          {"next_calibration", "nextCalibration", false},
+          {"next_bump_test", "nextBumpTest", false}}},
+        {QStringLiteral("calibration"),
+         "last_calibration",
+         {{"calibrated_at", nullptr, false},
+          {"calibration_kind", "calibration", false},
+          {"calibration_outcome", "outcome", false}}},
+        {QStringLiteral("bump-test"),
+         "last_bump",
+         {{"bump_tested_at", nullptr, false}, {"bump_a1", "a1", true}, {"bump_a2", "a2", true}, {"bump_t50", "t50", true}}},
+    };
+    return kinds;
+}
+
+const LatestKind *FindLatestKind(const QString &kind)
+{
+    for (const LatestKind &latest : LatestKinds()) {
+        if (latest.kind == kind)
+            return &latest;
+    }
+    return nullptr;
+}
+
+QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body)
+{
+    QVariantList values;
+    for (const LatestField &field : latest.fields) {
+        if (!field.key) {
+            values.append(recordedAt);
+            continue;
+        }
+        const QJsonValue value = body.value(QLatin1String(field.key));
+        if (!field.number)
+            values.append(value.isString() ? value.toString() : QStringLiteral(""));
+        else
+            values.append(value.isDouble() ? QVariant(value.toDouble()) : QVariant(QMetaType::fromType<double>()));
+    }
+    return values;
+}
+
+bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, const QVariantList &expected)
+{
+    if (stored.size() != expected.size() || stored.size() != static_cast<qsizetype>(latest.fields.size()))
+        return false;
+    for (qsizetype n = 0; n < stored.size(); ++n) {
+        const QVariant &a = stored.at(n);
+        const QVariant &b = expected.at(n);
+        const bool same = latest.fields[static_cast<std::size_t>(n)].number
+                              ? a.isNull() == b.isNull() && (a.isNull() || a.toDouble() == b.toDouble())
+                              : a.toString() == b.toString();
+        if (!same)
+            return false;
+    }
+    return true;
 }
 
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error)
@@ -186,6 +310,10 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
     }
     if (from < 4) {
         if (!VersionFour(db, error) || !NoteVersion(db, 4, error))
+            return false;
+    }
+    if (from < 5) {
+        if (!VersionFive(db, postgres, error) || !NoteVersion(db, 5, error))
             return false;
     }
     return true;

@@ -5,14 +5,45 @@
 // so the instrument list reads one row per instrument; version 3 adds the
 // register of test-gas cylinders; version 4 keeps those latest records'
 // times and bodies in the instrument's row too (its "facts"), so the list
-// reads nothing else.
+// reads nothing else; version 5 keeps instead only the fields the list shows
+// of them, each in a column of its own, so the list parses nothing.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <vector>
 
 namespace r310::records {
 
-// Creates the tables of `version` (1 to 4) in an empty database and notes
+// A field of an instrument's row that follows its latest record of a kind.
+struct LatestField {
+    const char *column;
+    const char *key; // in the record's body; null for the record's time
+    bool number;     // a number (or none), else text
+};
+
+// What an instrument's row keeps of its latest record of a kind: the
+// record's id, and the fields the instrument list shows.
+struct LatestKind {
+    QString kind;
+    const char *idColumn;
+    std::vector<LatestField> fields;
+};
+
+// The connection, settings, calibration and bump test, in this order, each
+// with its fields in the order the instrument list reads them.
+const std::vector<LatestKind> &LatestKinds();
+// The entry of `kind`; null for the kinds an instrument's row does not follow.
+const LatestKind *FindLatestKind(const QString &kind);
+// The fields' values for a record of the kind: its time, the body's text
+// (empty when it holds no text there), or its number (null when none).
+QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body);
+// Whether the values read from an instrument's row are those of `expected`.
+bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, const QVariantList &expected);
+
+// Creates the tables of `version` (1 to 5) in an empty database and notes
 // the version; false with *error on failure. Runs inside the caller's
 // transaction.
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);
@@ -20,9 +51,5 @@ bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);
 int SchemaVersion(QSqlDatabase &db, QString *error);
 // Takes the tables from `from` to the newest version, step by step.
 bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error);
-
-// One entry of an instrument's facts: a latest record's id, time and body
-// (as stored, parsed).
-QJsonObject LatestFact(qint64 id, const QString &recordedAt, const QString &bodyText);
 
 } // namespace r310::records

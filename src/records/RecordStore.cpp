@@ -154,19 +154,6 @@ QByteArray SampleRunBytes(int gas, int unit, std::int32_t time, int step, int co
     return row;
 }
 
-const char *LatestColumn(const QString &kind)
-{
-    if (kind == kind::kConnection)
-        return "last_connection";
-    if (kind == kind::kSettings)
-        return "last_settings";
-    if (kind == kind::kCalibration)
-        return "last_calibration";
-    if (kind == kind::kBumpTest)
-        return "last_bump";
-    return nullptr;
-}
-
 const QString kRecordColumns = QStringLiteral(
     "r.id, r.seq, i.serial, r.kind, r.recorded_at, r.host, r.os_user, r.program, r.version, r.body, r.hash");
 
@@ -309,8 +296,9 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
             // A read-only file keeps its journal mode: reading still works.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
             QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-            // Lists over a large fleet read the file through memory, not a page at a time.
-            QSqlQuery(db).exec(QStringLiteral("PRAGMA mmap_size=1073741824"));
+            // A page cache large enough for a fleet's instrument rows and a
+            // download's samples. Pages are read, not mapped: mapping the few
+            // scattered pages the instrument list needs costs more than reading them.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size=-65536"));
         }
         int version = SchemaVersion(db, error);
@@ -371,8 +359,7 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                                         "ON CONFLICT (serial) DO NOTHING"),
                  {serial});
             QSqlQuery head = Exec(db, pg,
-                                  QStringLiteral("SELECT id, head_seq, head_hash, facts FROM r310_instrument "
-                                                 "WHERE serial = ?")
+                                  QStringLiteral("SELECT id, head_seq, head_hash FROM r310_instrument WHERE serial = ?")
                                       + (pg ? QStringLiteral(" FOR UPDATE") : QString()),
                                   {serial});
             if (!head.next())
@@ -381,7 +368,6 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
             pending.instrumentId = head.value(0).toLongLong();
             pending.seq = head.value(1).toLongLong() + 1;
             const QString previous = head.value(2).toString();
-            const QString factsBefore = head.value(3).toString();
             head.finish();
             if (details)
                 details(pending);
@@ -410,17 +396,15 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                 throw SqlFailure{QStringLiteral("the record's row cannot be read back")};
             result.id = inserted.value(0).toLongLong();
             inserted.finish();
-            const char *latest = LatestColumn(kind);
-            if (latest) {
-                // The instrument's latest facts follow the record.
-                QJsonObject facts = QJsonDocument::fromJson(factsBefore.toUtf8()).object();
-                facts.insert(kind, LatestFact(result.id, r.recordedAt, bodyText));
-                Exec(db, pg,
-                     QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ?, %1 = ?, facts = ? "
-                                    "WHERE id = ?")
-                         .arg(QLatin1String(latest)),
-                     {pending.seq, hash, result.id,
-                      QString::fromUtf8(QJsonDocument(facts).toJson(QJsonDocument::Compact)), pending.instrumentId});
+            if (const LatestKind *latest = FindLatestKind(kind)) {
+                // The instrument's row follows its latest record of the kind.
+                QString assignments = QStringLiteral("head_seq = ?, head_hash = ?, %1 = ?").arg(QLatin1String(latest->idColumn));
+                for (const LatestField &field : latest->fields)
+                    assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(field.column));
+                QVariantList values{pending.seq, hash, result.id};
+                values += LatestValues(*latest, r.recordedAt, full);
+                values.append(pending.instrumentId);
+                Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET %1 WHERE id = ?").arg(assignments), values);
             } else {
                 Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ? WHERE id = ?"),
                      {pending.seq, hash, pending.instrumentId});
@@ -714,33 +698,42 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
 {
     std::vector<InstrumentSummary> list;
     QSqlDatabase db = database();
-    // One row per instrument: its latest records' facts are kept in it.
-    const QString *kinds[] = {&kind::kConnection, &kind::kSettings, &kind::kCalibration, &kind::kBumpTest};
+    // One row per instrument: the fields of its latest records are columns of it.
+    QStringList columns{QStringLiteral("serial")};
+    for (const LatestKind &latest : LatestKinds()) {
+        for (const LatestField &field : latest.fields)
+            columns.append(QLatin1String(field.column));
+    }
     try {
-        QSqlQuery q = Exec(db, postgres(),
-                           postgres() ? QStringLiteral("SELECT serial, facts FROM r310_instrument")
-                                      : QStringLiteral("SELECT serial, CAST(facts AS BLOB) FROM r310_instrument"));
+        QSqlQuery count = Exec(db, postgres(), QStringLiteral("SELECT COUNT(*) FROM r310_instrument"));
+        if (count.next())
+            list.reserve(static_cast<std::size_t>(count.value(0).toLongLong()));
+        count.finish();
+        QSqlQuery q = Exec(db, postgres(), QStringLiteral("SELECT %1 FROM r310_instrument").arg(columns.join(u',')));
         while (q.next()) {
+            // In the order of LatestKinds().
+            int column = 0;
+            const auto text = [&q, &column] { return q.value(column++).toString(); };
+            const auto number = [&q, &column]() -> std::optional<double> {
+                const QVariant value = q.value(column++);
+                return value.isNull() ? std::nullopt : std::optional<double>(value.toDouble());
+            };
             InstrumentSummary s;
-            s.serial = q.value(0).toString();
-            const QVariant text = q.value(1);
-            const QJsonObject facts =
-                QJsonDocument::fromJson(text.typeId() == QMetaType::QByteArray ? text.toByteArray()
-                                                                              : text.toString().toUtf8())
-                    .object();
-            std::optional<StoredRecord> *targets[] = {&s.connection, &s.settings, &s.calibration, &s.bumpTest};
-            for (int n = 0; n < 4; ++n) {
-                const QJsonObject fact = facts.value(*kinds[n]).toObject();
-                if (fact.isEmpty())
-                    continue;
-                StoredRecord r;
-                r.id = fact.value(QLatin1String("id")).toInteger();
-                r.serial = s.serial;
-                r.kind = *kinds[n];
-                r.recordedAt = fact.value(QLatin1String("at")).toString();
-                r.body = fact.value(QLatin1String("body")).toObject();
-                *targets[n] = std::move(r);
-            }
+            s.serial = text();
+            s.lastSeen = text();
+            s.customerId = text();
+            s.softwareVersion = text();
+            s.connectionGasUnit = text();
+            s.settingsGasUnit = text();
+            s.nextCalibration = text();
+            s.nextBumpTest = text();
+            s.calibratedAt = text();
+            s.calibrationKind = text();
+            s.calibrationOutcome = text();
+            s.bumpTestedAt = text();
+            s.bumpA1 = number();
+            s.bumpA2 = number();
+            s.bumpT50 = number();
             list.push_back(std::move(s));
         }
     } catch (const SqlFailure &failure) {
@@ -908,25 +901,39 @@ VerifyResult RecordStore::Verify()
             return result;
         }
         orphans.finish();
-        QSqlQuery instruments = Exec(db, pg, QStringLiteral("SELECT id, serial, head_seq, head_hash, last_connection, "
-                                                            "last_settings, last_calibration, last_bump, facts "
-                                                            "FROM r310_instrument ORDER BY id"));
+        // The instrument's row: its chain's head, then for each kind it follows
+        // the latest record's id and fields.
+        QStringList columns{QStringLiteral("id"), QStringLiteral("serial"), QStringLiteral("head_seq"),
+                            QStringLiteral("head_hash")};
+        for (const LatestKind &latest : LatestKinds()) {
+            columns.append(QLatin1String(latest.idColumn));
+            for (const LatestField &field : latest.fields)
+                columns.append(QLatin1String(field.column));
+        }
+        QSqlQuery instruments =
+            Exec(db, pg, QStringLiteral("SELECT %1 FROM r310_instrument ORDER BY id").arg(columns.join(u',')));
         struct Head {
             qint64 id;
             QString serial;
             qint64 seq;
             QString hash;
-            qint64 latest[4];
-            QString facts;
+            std::vector<qint64> latest;       // by LatestKinds(); 0 for none
+            std::vector<QVariantList> fields; // by LatestKinds()
         };
         std::vector<Head> heads;
         while (instruments.next()) {
             Head h{instruments.value(0).toLongLong(), instruments.value(1).toString(),
-                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {},
-                   instruments.value(8).toString()};
-            for (int n = 0; n < 4; ++n)
-                h.latest[n] = instruments.isNull(4 + n) ? 0 : instruments.value(4 + n).toLongLong();
-            heads.push_back(h);
+                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {}, {}};
+            int column = 4;
+            for (const LatestKind &latest : LatestKinds()) {
+                h.latest.push_back(instruments.isNull(column) ? 0 : instruments.value(column).toLongLong());
+                ++column;
+                QVariantList values;
+                for (std::size_t n = 0; n < latest.fields.size(); ++n)
+                    values.append(instruments.value(column++));
+                h.fields.push_back(values);
+            }
+            heads.push_back(std::move(h));
         }
         instruments.finish();
         for (const Head &h : heads) {
@@ -965,8 +972,8 @@ VerifyResult RecordStore::Verify()
                                      {h.id});
             QString previous;
             qint64 expected = 1;
-            std::map<QString, qint64> newest;
-            QJsonObject facts; // the latest records' facts as the instrument's row must keep them
+            // The newest record of each kind the row follows: its id, time and body.
+            std::map<QString, std::tuple<qint64, QString, QString>> newest;
             std::set<qint64> downloads;
             while (records.next()) {
                 const qint64 id = records.value(0).toLongLong();
@@ -1007,9 +1014,8 @@ VerifyResult RecordStore::Verify()
                                          .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt);
                     return result;
                 }
-                newest[r.kind] = id;
-                if (LatestColumn(r.kind))
-                    facts.insert(r.kind, LatestFact(id, r.recordedAt, body));
+                if (FindLatestKind(r.kind))
+                    newest[r.kind] = {id, r.recordedAt, body};
                 previous = hash;
                 ++expected;
                 ++result.checked;
@@ -1029,20 +1035,25 @@ VerifyResult RecordStore::Verify()
                                      .arg(who).arg(expected - 1).arg(h.seq);
                 return result;
             }
-            const QString *kinds[] = {&kind::kConnection, &kind::kSettings, &kind::kCalibration, &kind::kBumpTest};
-            for (int n = 0; n < 4; ++n) {
-                const auto found = newest.find(*kinds[n]);
-                if ((found == newest.end() ? 0 : found->second) != h.latest[n]) {
+            for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
+                const LatestKind &latest = LatestKinds()[n];
+                const auto found = newest.find(latest.kind);
+                if ((found == newest.end() ? 0 : std::get<0>(found->second)) != h.latest[n]) {
                     result.problem = QStringLiteral("the latest %1 record that %2 names is not its newest (changed)")
-                                         .arg(*kinds[n], who);
+                                         .arg(latest.kind, who);
                     return result;
                 }
-            }
-            if (QJsonDocument::fromJson(h.facts.toUtf8()).object() != facts) {
-                result.problem = QStringLiteral("the latest records %1 keeps in its row differ from its records "
-                                                "(changed)")
-                                     .arg(who);
-                return result;
+                const QVariantList wanted =
+                    found == newest.end()
+                        ? QVariantList(static_cast<qsizetype>(latest.fields.size()))
+                        : LatestValues(latest, std::get<1>(found->second),
+                                       QJsonDocument::fromJson(std::get<2>(found->second).toUtf8()).object());
+                if (!SameLatestValues(latest, h.fields[n], wanted)) {
+                    result.problem = QStringLiteral("what %1 keeps in its row of its latest %2 record differs from "
+                                                    "that record (changed)")
+                                         .arg(who, latest.kind);
+                    return result;
+                }
             }
         }
         result.ok = true;

@@ -8,9 +8,11 @@
 // (UTC), the workstation, the operating-system user, the program and its
 // version, and a body of JSON. Each instrument's records form a chain: a
 // record carries the hash of its content and of the record before it, and
-// the instrument's row holds the chain's head. Downloaded events and logger
-// samples are kept once per instrument, each row tagged with the download
-// that first brought it; that download's hash covers them.
+// the instrument's row holds the chain's head and what the instrument list
+// shows of its latest connection, settings, calibration and bump test, each
+// field in a column of its own (records verify checks both). Downloaded
+// events and logger samples are kept once per instrument, each row tagged
+// with the download that first brought it; that download's hash covers them.
 //
 // Appending takes the chain's head under a lock (a write transaction in
 // SQLite, SELECT ... FOR UPDATE in PostgreSQL) and retries on a conflict,
@@ -33,7 +35,7 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 
 // Who made the records of a program run.
 struct RecordOrigin {
@@ -82,13 +84,29 @@ struct StoredRecord {
     QString hash;
 };
 
-// One line of the instrument list: the latest records of each kind.
+// One line of the instrument list: what its latest records of each kind
+// say, as the instrument's row keeps it (empty text, no number, where no
+// such record is on record).
 struct InstrumentSummary {
     QString serial;
-    std::optional<StoredRecord> connection;
-    std::optional<StoredRecord> settings;
-    std::optional<StoredRecord> calibration;
-    std::optional<StoredRecord> bumpTest;
+    // The latest connection: its time (ISO 8601, UTC) and what the instrument told.
+    QString lastSeen;
+    QString customerId;
+    QString softwareVersion;
+    QString connectionGasUnit; // "ppm CO"
+    // The latest settings.
+    QString settingsGasUnit;
+    QString nextCalibration; // YYYY-MM-DD
+    QString nextBumpTest;
+    // The latest calibration: its time, "zero" or "span", "OK", "Error", ...
+    QString calibratedAt;
+    QString calibrationKind;
+    QString calibrationOutcome;
+    // The latest bump test: its time and the results the instrument reported.
+    QString bumpTestedAt;
+    std::optional<double> bumpA1;
+    std::optional<double> bumpA2;
+    std::optional<double> bumpT50;
 };
 
 // How the chains were found.

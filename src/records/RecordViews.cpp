@@ -10,11 +10,6 @@ namespace r310::records {
 
 namespace {
 
-QString Text(const std::optional<StoredRecord> &record, const char *key)
-{
-    return record ? record->body.value(QLatin1String(key)).toString() : QString();
-}
-
 QString Number(const QJsonValue &value)
 {
     return value.isDouble() ? QString::number(value.toDouble(), 'g', 12) : value.toString();
@@ -45,20 +40,15 @@ std::vector<InstrumentRow> InstrumentRows(const std::vector<InstrumentSummary> &
     for (const InstrumentSummary &s : instruments) {
         InstrumentRow row;
         row.serial = s.serial;
-        row.customerId = Text(s.connection, "customerId");
-        row.softwareVersion = Text(s.connection, "softwareVersion");
-        row.gasUnit = Text(s.settings, "gasUnit");
-        if (row.gasUnit.isEmpty())
-            row.gasUnit = Text(s.connection, "gasUnit");
-        if (s.connection)
-            row.lastSeen = s.connection->recordedAt;
-        if (s.calibration) {
-            row.lastCalibrationDate = s.calibration->recordedAt.left(10);
-            row.lastCalibrationKind = Text(s.calibration, "calibration");
-            row.lastCalibrationOutcome = Text(s.calibration, "outcome");
-        }
-        row.nextCalibration = Text(s.settings, "nextCalibration");
-        row.nextBumpTest = Text(s.settings, "nextBumpTest");
+        row.customerId = s.customerId;
+        row.softwareVersion = s.softwareVersion;
+        row.gasUnit = s.settingsGasUnit.isEmpty() ? s.connectionGasUnit : s.settingsGasUnit;
+        row.lastSeen = s.lastSeen;
+        row.lastCalibrationDate = s.calibratedAt.left(10);
+        row.lastCalibrationKind = s.calibrationKind;
+        row.lastCalibrationOutcome = s.calibrationOutcome;
+        row.nextCalibration = s.nextCalibration;
+        row.nextBumpTest = s.nextBumpTest;
         const QDate calibration = QDate::fromString(row.nextCalibration, Qt::ISODate);
         const QDate bump = QDate::fromString(row.nextBumpTest, Qt::ISODate);
         row.calibrationOverdue = calibration.isValid() && calibration < today;
@@ -125,6 +115,11 @@ QStringList InstrumentLines(const std::vector<InstrumentRow> &rows)
     return lines;
 }
 
+QString BumpTestText(const QJsonValue &a1, const QJsonValue &a2, const QJsonValue &t50)
+{
+    return QStringLiteral("A1 %1, A2 %2, T50 %3").arg(Number(a1), Number(a2), Number(t50));
+}
+
 QString HistorySummary(const StoredRecord &record)
 {
     const QJsonObject &b = record.body;
@@ -161,9 +156,7 @@ QString HistorySummary(const StoredRecord &record)
     if (record.kind == kind::kHornCheck)
         return b.value(QStringLiteral("outcome")).toString();
     if (record.kind == kind::kBumpTest)
-        return QStringLiteral("A1 %1, A2 %2, T50 %3")
-            .arg(Number(b.value(QStringLiteral("a1"))), Number(b.value(QStringLiteral("a2"))),
-                 Number(b.value(QStringLiteral("t50"))));
+        return BumpTestText(b.value(QStringLiteral("a1")), b.value(QStringLiteral("a2")), b.value(QStringLiteral("t50")));
     if (record.kind == kind::kEvents)
         return QStringLiteral("%1 of %2 events read, %3 new (record %4)")
             .arg(Number(b.value(QStringLiteral("read"))), Number(b.value(QStringLiteral("count"))),

@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +39,8 @@ QStringList InstrumentLines(const std::vector<InstrumentRow> &rows);
 
 // One record: "2026-12-09T21:40:00.123Z  settings  a1=20 ...".
 QString HistoryLine(const StoredRecord &record);
+// A bump test's results: "A1 1, A2 1, T50 12".
+QString BumpTestText(const QJsonValue &a1, const QJsonValue &a2, const QJsonValue &t50);
 // What a record says, in a few words, without time and kind.
 QString HistorySummary(const StoredRecord &record);
 QJsonObject HistoryJson(const StoredRecord &record);

@@ -7,6 +7,7 @@
 #include "TestApplication.h"
 
 #include <DataLoggerExport.h>
+#include <FleetReport.h>
 #include <RecordSchema.h>
 #include <RecordStore.h>
 #include <RecordViews.h>
@@ -214,6 +215,7 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
     store_->AppendEvents(kSerial, {}, Events(4, {0, 1, 2, 3}));
     store_->AppendLogger(kSerial, {}, Blocks(3, 5000));
     store_->Append(kSerial, kind::kHornCheck, {{QStringLiteral("outcome"), QStringLiteral("OK")}});
+    store_->Append(kSerial, kind::kBumpTest, {{QStringLiteral("a1"), 1}}); // no A2 or T50 reported
     const char *const tampering[] = {
         "UPDATE r310_record SET body = body || ' ' WHERE seq = 2",
         "UPDATE r310_record SET recorded_at = '2000-01-01T00:00:00.000Z' WHERE seq = 3",
@@ -230,7 +232,10 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
         "UPDATE r310_sample SET added_seq = 1 WHERE time = 5000",
         "UPDATE r310_instrument SET serial = '99999999' WHERE serial = '00001234'",
         "UPDATE r310_instrument SET last_calibration = NULL",
-        "UPDATE r310_instrument SET facts = replace(facts, 'OK', 'Error') WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET calibration_outcome = 'Error' WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET customer_id = 'Site 9' WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET bump_a1 = 2 WHERE serial = '00001234'",
+        "UPDATE r310_instrument SET bump_t50 = 0 WHERE serial = '00001234'",
         "UPDATE r310_instrument SET head_seq = head_seq - 1 WHERE serial = '00001234'",
     };
     for (const char *sql : tampering) {
@@ -241,35 +246,42 @@ TEST_P(RecordStoreTest, VerifyNamesTheRecordOfAnyChangedRemovedOrReorderedRow)
     EXPECT_TRUE(store_->Verify().ok);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, RecordStoreTest, ::testing::Values("sqlite", "postgresql"),
-                         [](const auto &info) { return std::string(info.param); });
-
-TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
+TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
 {
-    r310test::EnsureApplication();
-    QTemporaryDir dir;
-    const RecordsTarget target = ParseRecordsUrl(dir.filePath(QStringLiteral("r.sqlite"))).target;
+    const RecordsTarget target = store_->target();
     QString error;
     {
-        auto store = RecordStore::Open(target, &error);
-        ASSERT_TRUE(store);
-        store->Append(kSerial, kind::kConnection, {});
-        store->Append(kSerial, kind::kCalibration, {{QStringLiteral("outcome"), QStringLiteral("Error")}});
-        // Back to the first schema: no latest-record columns or facts.
+        const std::unique_ptr<RecordStore> store = std::move(store_);
+        store->Append(kSerial, kind::kConnection, {{QStringLiteral("customerId"), QStringLiteral("Site 4")}});
+        store->Append(kSerial, kind::kCalibration,
+                      {{QStringLiteral("calibration"), QStringLiteral("zero")}, {QStringLiteral("outcome"), QStringLiteral("Error")}});
+        store->Append(kSerial, kind::kBumpTest, {{QStringLiteral("a1"), 1}, {QStringLiteral("t50"), 12}});
+        // Back to the first schema: no latest-record columns.
         QSqlDatabase db = store->database();
-        for (const char *column : {"last_connection", "last_settings", "last_calibration", "last_bump", "facts"})
-            ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(QLatin1String(column))));
+        QStringList columns;
+        for (const LatestKind &latest : LatestKinds()) {
+            columns.append(QLatin1String(latest.idColumn));
+            for (const LatestField &field : latest.fields)
+                columns.append(QLatin1String(field.column));
+        }
+        for (const QString &column : columns)
+            ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(column)));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_cylinder")));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
     }
     {
+        // Through every version: each latest record's fields in the instrument's row again.
         auto store = RecordStore::Open(target, &error);
         ASSERT_TRUE(store) << error.toStdString();
-        EXPECT_TRUE(QFile::exists(target.path + QStringLiteral(".schema1")));
+        if (target.kind == RecordsTarget::Kind::Sqlite) {
+            EXPECT_TRUE(QFile::exists(target.path + QStringLiteral(".schema1")));
+        }
         const std::vector<InstrumentSummary> list = store->Instruments();
         ASSERT_EQ(list.size(), 1u);
-        ASSERT_TRUE(list[0].calibration);
-        EXPECT_EQ(list[0].calibration->body.value(QStringLiteral("outcome")).toString(), QStringLiteral("Error"));
+        const QString today = QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate);
+        EXPECT_EQ(FleetCells(FleetRows(list, QDate::currentDate()).at(0)),
+                  QStringList({kSerial, QStringLiteral("Site 4"), QStringLiteral("-"), today + QStringLiteral(" zero Error"),
+                               today + QStringLiteral(" A1 1, A2 , T50 12"), QStringLiteral("-"), QStringLiteral("-")}));
         EXPECT_TRUE(store->Verify().ok);
         QSqlDatabase db = store->database();
         EXPECT_TRUE(db.tables().contains(QStringLiteral("r310_cylinder"))); // the register came with the update
@@ -278,6 +290,9 @@ TEST(RecordSchemaTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
     EXPECT_FALSE(RecordStore::Open(target, &error));
     EXPECT_TRUE(error.contains(QLatin1String("newer"))) << error.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Databases, RecordStoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto &info) { return std::string(info.param); });
 
 TEST(RecordStoreKilled, AProgramKilledWhileItStoresADownloadLeavesItWholeOrAbsentAndTheChainsVerified)
 {
