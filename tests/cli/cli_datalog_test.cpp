@@ -6,7 +6,6 @@
 // send.
 #include "CliProcess.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,6 +24,7 @@
 
 using namespace clitest;
 using namespace std::chrono_literals;
+using r310test::ReadAll;
 
 namespace {
 
@@ -63,16 +63,7 @@ protected:
 
     QString file(const QString &name) const { return files_.filePath(name); }
 
-    QStringList entries() const
-    {
-        return QDir(files_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    }
-
-    static QByteArray ReadAll(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-    }
+    QStringList entries() const { return r310test::Entries(files_.path()); }
 
     void WriteOldFile(const QString &path)
     {

@@ -19,6 +19,9 @@ namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The flags of a data answer.
+constexpr std::uint8_t kData = 0xC0;
+
 // Little-endian reads written apart from the simulator's own helpers.
 inline int U8(const Bytes &p, std::size_t at) { return p.at(at); }
 inline int S8(const Bytes &p, std::size_t at) { return static_cast<std::int8_t>(p.at(at)); }

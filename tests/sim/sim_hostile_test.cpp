@@ -15,8 +15,6 @@ using namespace r310::sim;
 
 namespace {
 
-constexpr std::uint8_t kData = 0xC0;
-
 Scenario With(const std::string &text)
 {
     Scenario s = Quiet();

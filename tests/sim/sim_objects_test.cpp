@@ -12,8 +12,6 @@ using namespace r310::sim;
 
 namespace {
 
-constexpr std::uint8_t kData = 0xC0;
-
 std::int64_t Today(const Harness &h) { return static_cast<std::int64_t>(h.device.instrumentSeconds()) / 86400; }
 
 void ExpectErrorReport(const r310::Frame &answer, std::uint8_t object, ErrorReason reason)
