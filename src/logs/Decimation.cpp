@@ -6,9 +6,48 @@
 
 namespace r310::logs {
 
+namespace {
+
+// The lower of two extremes; the earlier one on a tie.
+struct Lower {
+    template <typename E>
+    bool operator()(const E &a, const E &b) const
+    {
+        return a.value < b.value || (a.value == b.value && a.index < b.index);
+    }
+};
+// The higher of two extremes; the earlier one on a tie.
+struct Higher {
+    template <typename E>
+    bool operator()(const E &a, const E &b) const
+    {
+        return a.value > b.value || (a.value == b.value && a.index < b.index);
+    }
+};
+
+// The first index in [begin, end) whose time is not before t: a search
+// outwards from begin, since the next pixel column's end is near.
+std::size_t FirstNotBefore(const std::vector<std::int64_t> &times, std::size_t begin, std::size_t end,
+                           std::int64_t t)
+{
+    std::size_t step = 1;
+    std::size_t low = begin;
+    while (low + step < end && times[low + step] < t) {
+        low += step;
+        step *= 2;
+    }
+    const std::size_t high = std::min(end, low + step);
+    return static_cast<std::size_t>(std::lower_bound(times.begin() + static_cast<std::ptrdiff_t>(low),
+                                                     times.begin() + static_cast<std::ptrdiff_t>(high), t)
+                                    - times.begin());
+}
+
+} // namespace
+
 MinMaxPyramid::MinMaxPyramid(const std::vector<double> *values) : values_(values)
 {
-    std::size_t count = values->size();
+    const std::vector<double> &v = *values;
+    std::size_t count = v.size();
     const Level *below = nullptr;
     while (count > 1) {
         const std::size_t entries = (count + kFactor - 1) / kFactor;
@@ -16,19 +55,18 @@ MinMaxPyramid::MinMaxPyramid(const std::vector<double> *values) : values_(values
         level.low.resize(entries);
         level.high.resize(entries);
         for (std::size_t e = 0; e < entries; ++e) {
-            std::size_t low = 0, high = 0;
-            bool first = true;
-            for (std::size_t k = e * kFactor; k < std::min(count, (e + 1) * kFactor); ++k) {
-                const std::size_t kl = below ? below->low[k] : k;
-                const std::size_t kh = below ? below->high[k] : k;
-                if (first || (*values_)[kl] < (*values_)[low])
-                    low = kl;
-                if (first || (*values_)[kh] > (*values_)[high])
-                    high = kh;
-                first = false;
+            const std::size_t first = e * kFactor, last = std::min(count, first + kFactor);
+            Extreme low{}, high{};
+            for (std::size_t k = first; k < last; ++k) {
+                const Extreme l = below ? below->low[k] : Extreme{v[k], static_cast<std::uint32_t>(k)};
+                const Extreme h = below ? below->high[k] : l;
+                if (k == first || Lower()(l, low))
+                    low = l;
+                if (k == first || Higher()(h, high))
+                    high = h;
             }
-            level.low[e] = static_cast<std::uint32_t>(low);
-            level.high[e] = static_cast<std::uint32_t>(high);
+            level.low[e] = low;
+            level.high[e] = high;
         }
         levels_.push_back(std::move(level));
         below = &levels_.back();
@@ -36,37 +74,34 @@ MinMaxPyramid::MinMaxPyramid(const std::vector<double> *values) : values_(values
     }
 }
 
-void MinMaxPyramid::Take(std::size_t index, std::size_t &low, std::size_t &high) const
-{
-    const double value = (*values_)[index];
-    if (value < (*values_)[low] || (value == (*values_)[low] && index < low))
-        low = index;
-    if (value > (*values_)[high] || (value == (*values_)[high] && index < high))
-        high = index;
-}
-
-void MinMaxPyramid::TakeLevel(const Level &level, std::size_t entry, std::size_t &low, std::size_t &high) const
-{
-    const std::size_t l = level.low[entry];
-    const std::size_t h = level.high[entry];
-    if ((*values_)[l] < (*values_)[low] || ((*values_)[l] == (*values_)[low] && l < low))
-        low = l;
-    if ((*values_)[h] > (*values_)[high] || ((*values_)[h] == (*values_)[high] && h < high))
-        high = h;
-}
-
 std::pair<std::size_t, std::size_t> MinMaxPyramid::MinMax(std::size_t begin, std::size_t end) const
 {
-    std::size_t low = begin, high = begin;
+    const std::vector<double> &v = *values_;
+    struct Best {
+        double value;
+        std::size_t index;
+    };
+    Best low{v[begin], begin}, high = low;
     // Walk up: at each height take the ragged ends one by one, then go on
     // with the whole entries of the level above.
     std::size_t b = begin, e = end; // in units of the current height
     std::size_t height = 0;         // 0: samples, h: levels_[h - 1]
     auto take = [&](std::size_t unit) {
-        if (height == 0)
-            Take(unit, low, high);
-        else
-            TakeLevel(levels_[height - 1], unit, low, high);
+        if (height == 0) {
+            const Best sample{v[unit], unit};
+            if (Lower()(sample, low))
+                low = sample;
+            if (Higher()(sample, high))
+                high = sample;
+            return;
+        }
+        const Level &level = levels_[height - 1];
+        const Best l{level.low[unit].value, level.low[unit].index};
+        const Best h{level.high[unit].value, level.high[unit].index};
+        if (Lower()(l, low))
+            low = l;
+        if (Higher()(h, high))
+            high = h;
     };
     while (b < e) {
         if (height == levels_.size() || e - b < kFactor) {
@@ -82,7 +117,7 @@ std::pair<std::size_t, std::size_t> MinMaxPyramid::MinMax(std::size_t begin, std
         e /= kFactor;
         ++height;
     }
-    return {low, high};
+    return {low.index, high.index};
 }
 
 std::vector<TracePoint> DecimatedPoints(const std::vector<std::int64_t> &times, const std::vector<double> &values,
@@ -107,13 +142,22 @@ std::vector<TracePoint> DecimatedPoints(const std::vector<std::int64_t> &times, 
         return points;
     }
     points.reserve(static_cast<std::size_t>(columns) * 2 + 2);
+    // Columns of many samples end on a whole entry of a pyramid level that
+    // holds at most an eighth of a column: the pyramid then answers from
+    // that level alone, reading memory in order. A sample counts at most an
+    // eighth of a pixel off its own column.
+    const std::size_t perColumn = (hi - lo) / static_cast<std::size_t>(columns);
+    std::size_t unit = 1;
+    while (unit * MinMaxPyramid::kFactor * MinMaxPyramid::kFactor <= perColumn)
+        unit *= MinMaxPyramid::kFactor;
     const double span = static_cast<double>(std::max<std::int64_t>(to - from, 1));
     std::size_t start = lo;
     for (int c = 1; c <= columns && start < hi; ++c) {
         const auto columnEnd = c == columns ? std::numeric_limits<std::int64_t>::max()
                                             : from + static_cast<std::int64_t>(span * c / columns);
-        const std::size_t stop =
-            static_cast<std::size_t>(std::lower_bound(first + start, first + hi, columnEnd) - first);
+        std::size_t stop = FirstNotBefore(times, start, hi, columnEnd);
+        if (stop < hi)
+            stop -= stop % unit;
         if (stop > start) {
             const auto [low, high] = pyramid.MinMax(start, stop);
             const std::size_t a = std::min(low, high), b = std::max(low, high);

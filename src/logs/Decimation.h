@@ -2,9 +2,12 @@
 // Drawing millions of samples: what a chart of a given width needs of a
 // series is, per pixel column, the column's lowest and highest sample and
 // every column's samples taken in alarm. A min/max pyramid built once (each
-// level keeps the indices of the lowest and highest sample of 8 entries of
-// the level below) answers each column in a few steps, so any zoom costs
-// O(columns), never O(samples). Peaks survive every zoom.
+// level keeps the index and value of the lowest and highest sample of 8
+// entries of the level below) answers each column in a few steps, so any
+// zoom costs O(columns), never O(samples). Peaks survive every zoom. A
+// column of many samples ends on a whole entry of a level (a sample counts
+// at most an eighth of a pixel off its own column), so the pyramid answers
+// it from that level, reading memory in order.
 //
 // The chart and "r310ctl plot" draw from the same points.
 #include "LogFileReader.h"
@@ -29,13 +32,20 @@ public:
     // the earlier one on a tie.
     std::pair<std::size_t, std::size_t> MinMax(std::size_t begin, std::size_t end) const;
 
-private:
+    // Each level reduces the one below by this factor; a range that begins
+    // and ends on a multiple of kFactor^k is answered from level k upwards.
     static constexpr std::size_t kFactor = 8;
-    struct Level {
-        std::vector<std::uint32_t> low, high;
+
+private:
+    // An entry's lowest and highest sample, by index and value: the values
+    // kept beside the indices spare a look-up far away in the samples.
+    struct Extreme {
+        double value;
+        std::uint32_t index;
     };
-    void Take(std::size_t index, std::size_t &low, std::size_t &high) const;
-    void TakeLevel(const Level &level, std::size_t entry, std::size_t &low, std::size_t &high) const;
+    struct Level {
+        std::vector<Extreme> low, high;
+    };
 
     const std::vector<double> *values_ = nullptr;
     std::vector<Level> levels_; // levels_[0] reduces the samples by kFactor

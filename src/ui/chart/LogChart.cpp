@@ -117,6 +117,7 @@ void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
     }
     traces_.clear();
     traceItem_->SetContent({}, {});
+    drawn_ = Drawn();
     logger_ = std::move(logger);
     if (!logger_)
         return;
@@ -313,16 +314,20 @@ void LogChart::Redraw()
     const int ticks = std::clamp(columns / 170, 2, 12);
     if (timeAxis_->tickCount() != ticks)
         timeAxis_->setTickCount(ticks);
-    std::vector<TraceItem::Line> runs;
-    std::vector<TraceItem::Marks> marks;
-    for (const SeriesLines &lines : traces_) {
-        const logs::LoggerSeries &series = lines.trace->series();
-        for (std::size_t r = 0; r < series.runs.size(); ++r)
-            runs.push_back({series.gas, lines.pen, lines.trace->Points(r, from_, to_, columns)});
-        marks.push_back({series.gas + QStringLiteral(" in alarm"), lines.alarmMark,
-                         lines.trace->AlarmPoints(from_, to_, columns)});
+    const Drawn drawn{from_, to_, columns};
+    if (drawn != drawn_) {
+        std::vector<TraceItem::Line> runs;
+        std::vector<TraceItem::Marks> marks;
+        for (const SeriesLines &lines : traces_) {
+            const logs::LoggerSeries &series = lines.trace->series();
+            for (std::size_t r = 0; r < series.runs.size(); ++r)
+                runs.push_back({series.gas, lines.pen, lines.trace->Points(r, from_, to_, columns)});
+            marks.push_back({series.gas + QStringLiteral(" in alarm"), lines.alarmMark,
+                             lines.trace->AlarmPoints(from_, to_, columns)});
+        }
+        traceItem_->SetContent(std::move(runs), std::move(marks));
+        drawn_ = drawn;
     }
-    traceItem_->SetContent(std::move(runs), std::move(marks));
     UpdateTraceView();
     UpdateLevelLines();
     UpdateEventMarks(columns);

@@ -62,7 +62,8 @@ public:
     void PanTime(double fraction);
     void PanValue(double fraction);
 
-    // Fills the lines anew from the shown range and the plot area's width.
+    // Fills the lines from the shown range and the plot area's width (the
+    // points are kept while neither changes) and places them.
     void Redraw();
     // Points the lines and marks hold now (for the benchmark).
     int PointCount() const;
@@ -114,6 +115,16 @@ private:
     double wholeLow_ = 0, wholeHigh_ = 1;
     std::int64_t from_ = 0, to_ = 0;
     double low_ = 0, high_ = 1;
+    // The times and pixel columns the lines hold points for.
+    struct Drawn {
+        std::int64_t from = 0, to = 0;
+        int columns = 0; // none yet
+        bool operator!=(const Drawn &other) const
+        {
+            return from != other.from || to != other.to || columns != other.columns;
+        }
+    };
+    Drawn drawn_;
     // Seconds between the wall clock and UTC at the log's start: the
     // date-time axis shows times in the system's zone.
     std::int64_t zoneOffset_ = 0;

@@ -13,6 +13,7 @@ void TraceItem::SetView(const View &view)
     if (view.area != view_.area)
         prepareGeometryChange();
     view_ = view;
+    pixelLinesValid_ = false;
     update();
 }
 
@@ -20,6 +21,7 @@ void TraceItem::SetContent(std::vector<Line> lines, std::vector<Marks> marks)
 {
     lines_ = std::move(lines);
     marks_ = std::move(marks);
+    pixelLinesValid_ = false;
     update();
 }
 
@@ -48,11 +50,61 @@ void TraceItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidg
         return;
     painter->save();
     painter->setClipRect(view_.area, Qt::IntersectClip);
-    // Pixels are drawn with a one-pixel pen, the only width the raster
-    // painter strokes without building an outline of every up-and-down of
-    // the column extremes (a wider one costs it a hundred times as long);
-    // SVG and PDF keep the series' own pen.
-    const bool pixels = painter->paintEngine() && painter->paintEngine()->type() == QPaintEngine::Raster;
+    if (painter->paintEngine() && painter->paintEngine()->type() == QPaintEngine::Raster)
+        PaintPixels(*painter);
+    else
+        PaintVectors(*painter);
+    for (const Marks &marks : marks_) {
+        const QPointF centre(marks.mark.width() / 2.0, marks.mark.height() / 2.0);
+        for (const logs::TracePoint &point : marks.points)
+            painter->drawImage(Position(point) - centre, marks.mark);
+    }
+    painter->restore();
+}
+
+void TraceItem::MakePixelLines() const
+{
+    pixelLines_.clear();
+    for (const Line &line : lines_) {
+        if (line.points.empty())
+            continue;
+        PixelLine pixels;
+        pixels.pen = QPen(line.pen.color(), 1);
+        pixels.pen.setCosmetic(true);
+        pixels.points.reserve(static_cast<qsizetype>(line.points.size()));
+        for (const logs::TracePoint &point : line.points)
+            pixels.points.append(Position(point));
+        const double columns = pixels.points.back().x() - pixels.points.front().x();
+        pixels.dense = static_cast<double>(pixels.points.size()) > columns;
+        pixelLines_.push_back(std::move(pixels));
+    }
+    pixelLinesValid_ = true;
+}
+
+void TraceItem::PaintPixels(QPainter &painter) const
+{
+    // One pixel wide: the only width the raster painter strokes without
+    // building an outline of every up-and-down of the column extremes (a
+    // wider one costs it a hundred times as long). A line with more points
+    // than pixel columns goes up and down across each column; smoothing its
+    // edges changes nothing one can see there and costs twice the time.
+    if (!pixelLinesValid_)
+        MakePixelLines();
+    const bool smooth = painter.testRenderHint(QPainter::Antialiasing);
+    for (const PixelLine &line : pixelLines_) {
+        painter.setRenderHint(QPainter::Antialiasing, smooth && !line.dense);
+        painter.setPen(line.pen);
+        if (line.points.size() == 1)
+            painter.drawPoint(line.points.front());
+        else
+            painter.drawPolyline(line.points);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, smooth);
+}
+
+void TraceItem::PaintVectors(QPainter &painter) const
+{
+    // Vector pictures keep each series' own pen.
     QPolygonF polyline;
     for (const Line &line : lines_) {
         if (line.points.empty())
@@ -60,23 +112,12 @@ void TraceItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidg
         polyline.resize(static_cast<qsizetype>(line.points.size()));
         for (std::size_t i = 0; i < line.points.size(); ++i)
             polyline[static_cast<qsizetype>(i)] = Position(line.points[i]);
-        QPen pen = line.pen;
-        if (pixels) {
-            pen.setWidth(1);
-            pen.setCosmetic(true);
-        }
-        painter->setPen(pen);
+        painter.setPen(line.pen);
         if (polyline.size() == 1)
-            painter->drawPoint(polyline.front());
+            painter.drawPoint(polyline.front());
         else
-            painter->drawPolyline(polyline);
+            painter.drawPolyline(polyline);
     }
-    for (const Marks &marks : marks_) {
-        const QPointF centre(marks.mark.width() / 2.0, marks.mark.height() / 2.0);
-        for (const logs::TracePoint &point : marks.points)
-            painter->drawImage(Position(point) - centre, marks.mark);
-    }
-    painter->restore();
 }
 
 } // namespace r310::ui

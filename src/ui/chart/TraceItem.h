@@ -7,12 +7,14 @@
 // the shown times; the item maps them to pixels as it paints, so a change of
 // the shown values alone costs a repaint and nothing more. On screen and in
 // PNG pictures the lines are one pixel wide (the width the raster painter
-// draws fastest by far); SVG and PDF get the series' own pen.
+// draws fastest by far), and those with more points than pixel columns are
+// drawn without smoothed edges; SVG and PDF get the series' own pen.
 #include <Decimation.h>
 
 #include <QGraphicsItem>
 #include <QImage>
 #include <QPen>
+#include <QPolygonF>
 #include <QString>
 
 #include <cstdint>
@@ -53,11 +55,24 @@ public:
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
 
 private:
+    // A line in the plot area's pixels, as the screen and PNG pictures draw it.
+    struct PixelLine {
+        QPen pen;
+        QPolygonF points;
+        bool dense = false; // more points than pixel columns
+    };
     QPointF Position(const logs::TracePoint &point) const;
+    void MakePixelLines() const;
+    void PaintPixels(QPainter &painter) const;
+    void PaintVectors(QPainter &painter) const;
 
     View view_;
     std::vector<Line> lines_;
     std::vector<Marks> marks_;
+    // Made on the first painting after a change of view or content; a
+    // repaint alone (an uncovered window, the zoom rectangle) reuses them.
+    mutable std::vector<PixelLine> pixelLines_;
+    mutable bool pixelLinesValid_ = false;
 };
 
 } // namespace r310::ui
