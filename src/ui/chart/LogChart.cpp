@@ -20,9 +20,9 @@ namespace {
 const std::array<QColor, 6> kSeriesColours{QColor(0, 90, 180), QColor(0, 140, 60), QColor(120, 60, 160),
                                            QColor(200, 120, 0), QColor(0, 150, 160), QColor(90, 90, 90)};
 const QColor kAlarmColour(220, 0, 0);
-// Above the grid and axes, below the level lines and event marks of Qt Charts
-// (which stack their series from 5 upwards).
-constexpr qreal kTraceZ = 4.5;
+// Above the grid (2) and axes (3), below the level lines (line series at 4)
+// and event marks of Qt Charts, so a dense log never hides a level line.
+constexpr qreal kTraceZ = 3.5;
 
 // A mark drawn as a picture by its series: thousands of marks stay one
 // graphics item instead of one item each.
