@@ -1,10 +1,11 @@
 #include "RecordSchema.h"
+#include "RecordStore.h"
 
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QVariant>
 #include <QStringList>
+#include <QVariant>
 
 #include <vector>
 
@@ -212,23 +213,23 @@ bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 const std::vector<LatestKind> &LatestKinds()
 {
     static const std::vector<LatestKind> kinds{
-        {QStringLiteral("connection"),
+        {kind::kConnection,
          "last_connection",
          {{"seen_at", nullptr, false},
           {"customer_id", "customerId", false},
           {"software_version", "softwareVersion", false},
           {"connection_gas_unit", "gasUnit", false}}},
-        {QStringLiteral("settings"),
+        {kind::kSettings,
          "last_settings",
          {{"settings_gas_unit", "gasUnit", false},
           {"next_calibration", "nextCalibration", false},
           {"next_bump_test", "nextBumpTest", false}}},
-        {QStringLiteral("calibration"),
+        {kind::kCalibration,
          "last_calibration",
          {{"calibrated_at", nullptr, false},
           {"calibration_kind", "calibration", false},
           {"calibration_outcome", "outcome", false}}},
-        {QStringLiteral("bump-test"),
+        {kind::kBumpTest,
          "last_bump",
          {{"bump_tested_at", nullptr, false}, {"bump_a1", "a1", true}, {"bump_a2", "a2", true}, {"bump_t50", "t50", true}}},
     };
