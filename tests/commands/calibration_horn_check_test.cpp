@@ -17,10 +17,10 @@ TEST(HornCheck, SwitchesTheHornOnThenOff)
     EXPECT_EQ(HornPayload(false), Bytes{0});
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<HornCheckResult>();
     rig.Run(HornCheckJob(result));
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     // Each write follows a read of the identity: the instrument is still the one.
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W8", "R2", "W8"}));
     EXPECT_EQ(heard[1].payload, Bytes{1});
@@ -44,12 +44,12 @@ TEST(HornCheck, TheHornOffRequestGoesOutWhenTheFirstIsUnanswered)
     rig.SetFaults(lost);
     rig.Settle();
     const std::size_t answers = rig.answers.size();
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<HornCheckResult>();
     rig.Run(HornCheckJob(result));
     rig.Settle();
     // Each send follows an identity read, which the instrument answers.
-    std::vector<Heard> heard = rig.HeardSince(before);
+    std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(heard.size(), 12U);
     for (std::size_t i = 0; i < heard.size(); i += 2)
         EXPECT_EQ(heard[i].name(), "R2");

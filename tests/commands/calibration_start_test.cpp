@@ -76,10 +76,10 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
     ASSERT_TRUE(rig.Connect());
     rig.Settle();
     ASSERT_FALSE(AlarmSettingsKnown(rig.connection.record()));
-    std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CalibrationStartResult>();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
-    std::vector<Heard> heard = rig.HeardSince(before);
+    std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R4", "R2", "W9"}));
     EXPECT_EQ(heard[2].payload, (Bytes{0xF4, 0x01}));
     EXPECT_TRUE(result->alarmSettingsRead);
@@ -91,9 +91,9 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
     EXPECT_EQ(rig.InstrumentState().calibration.gas, 500);
 
     // Known now: the next start reads nothing first.
-    before = rig.HeardCount();
+    rig.Mark();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("25.5")), result));
-    heard = rig.HeardSince(before);
+    heard = rig.Heard();
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W9"}));
     EXPECT_EQ(heard[1].payload, (Bytes{0xFF, 0x00}));
     EXPECT_FALSE(result->alarmSettingsRead);
@@ -103,12 +103,12 @@ TEST(CalibrationStart, ZeroSendsZeroWithoutReadingAnything)
 {
     Rig rig(InstrumentWithExponent(-2));
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CalibrationStartResult>();
     CalibrationRequest zero;
     zero.concentration = QStringLiteral("not read");
     rig.Run(CalibrationStartJob(zero, result));
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W9"}));
     EXPECT_EQ(heard[1].payload, (Bytes{0x00, 0x00}));
     EXPECT_TRUE(result->accepted());
@@ -143,13 +143,13 @@ TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
     Rig rig(InstrumentWithExponent(-1));
     ASSERT_TRUE(rig.Connect());
     rig.Silence({kObjectRange});
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CalibrationStartResult>();
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
     EXPECT_TRUE(result->refused());
     EXPECT_TRUE(result->refusal.contains(QStringLiteral("alarm settings"))) << result->refusal.toStdString();
     EXPECT_TRUE(result->alarmSettingsMissing);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "R4"));
+    EXPECT_EQ(rig.HeardNames(), std::vector<std::string>(5, "R4"));
     rig.Settle();
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
@@ -161,7 +161,7 @@ TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
     rig.SetFaults(refusing);
     rig.Run(CalibrationStartJob(Span(QStringLiteral("50")), result));
     EXPECT_TRUE(result->refused());
-    for (const Heard &heard : rig.HeardSince(before))
+    for (const Heard &heard : rig.Heard())
         EXPECT_NE(heard.name(), "W9");
 }
 
@@ -242,7 +242,7 @@ TEST(CalibrationFollow, TheIdlePollFollowsAnAcceptedStart)
     options.idlePoll = true;
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const std::size_t answersBefore = rig.answers.size();
     rig.Run(CalibrationStartJob(CalibrationRequest{}, nullptr));
     ASSERT_TRUE(r310test::SpinUntil([&] {
@@ -252,7 +252,7 @@ TEST(CalibrationFollow, TheIdlePollFollowsAnAcceptedStart)
         return false;
     }, 5s));
     EXPECT_FALSE(rig.connection.record().CalibrationRunning);
-    std::vector<std::string> heard = Names(rig.HeardSince(before));
+    std::vector<std::string> heard = rig.HeardNames();
     ASSERT_GE(heard.size(), 6U);
     EXPECT_EQ(std::vector<std::string>(heard.begin(), heard.begin() + 6),
               (std::vector<std::string>{"R2", "W9", "R10", "R10", "R10", "R10"}));

@@ -54,10 +54,10 @@ TEST(CustomerIdJob, WritesTheIdAndReadsTheIdentityBack)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("ABC")), result));
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     // The identity is read before the write, and back after it.
     ASSERT_EQ(Names(heard), (std::vector<std::string>{"R2", "W2", "R2"}));
     EXPECT_EQ(heard[1].flags, kFlagsWrite);
@@ -81,10 +81,10 @@ TEST(CustomerIdJob, TenCharactersReadFromTheInstrumentGoBackUnchanged)
         if (answer.identity)
             shown = answer.identity->customerId;
     ASSERT_EQ(shown, QStringLiteral("ABCDEFGHIJ"));
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(shown), result));
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_GE(heard.size(), 2U);
     EXPECT_EQ(heard[1].name(), "W2");
     EXPECT_EQ(heard[1].payload, IdentityWrite("ABCDEFGHIJ"));
@@ -105,24 +105,24 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
 
     ASSERT_TRUE(rig.Connect());
     // A refused payload: nothing sent at all.
-    std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto refused = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("\u4E2D")), refused));
     EXPECT_EQ(refused->write, Outcome::NotRun);
-    EXPECT_EQ(rig.HeardCount(), before);
+    EXPECT_TRUE(rig.Heard().empty());
 
     // No answer: the identity read before the write gets none in five
     // sends, so nothing is written; no read-back, the lamp red, nothing decoded.
     rig.Silence();
     rig.Settle();
     const std::size_t answers = rig.answers.size();
-    before = rig.HeardCount();
+    rig.Mark();
     auto unanswered = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("Y")), unanswered));
     rig.Settle();
     EXPECT_EQ(unanswered->write, Outcome::NoAnswer);
     EXPECT_EQ(unanswered->readBack, Outcome::NotRun);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>(5, "R2"));
+    EXPECT_EQ(rig.HeardNames(), std::vector<std::string>(5, "R2"));
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answers);
 }
@@ -134,7 +134,7 @@ TEST(CustomerIdJob, AnErrorReportEndsTheWriteWithoutReadBack)
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
     rig.SetFaults(refusing);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<CustomerIdResult>();
     // Written without the identity check, so the error report meets the write.
     const ConnectionJob write = CustomerIdJob(CustomerIdPayload(QStringLiteral("Q")), result);
@@ -144,7 +144,7 @@ TEST(CustomerIdJob, AnErrorReportEndsTheWriteWithoutReadBack)
     });
     EXPECT_EQ(result->write, Outcome::ErrorReport);
     EXPECT_EQ(result->readBack, Outcome::NotRun);
-    EXPECT_EQ(Names(rig.HeardSince(before)), std::vector<std::string>{"W2"});
+    EXPECT_EQ(rig.HeardNames(), std::vector<std::string>{"W2"});
     EXPECT_EQ(SettingsResultOf(CustomerIdPayload(QStringLiteral("Q")), *result).outcome,
               Outcome::ErrorReport);
 }
@@ -171,14 +171,14 @@ TEST(CustomerIdSetting, TheKeyTakesWhatTheWindowLetsOneTypeAndTheGroupWritesIt)
 
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(group->write(draft, result));
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->sent, IdentityWrite("ABC"));
     ASSERT_EQ(result->readBackPayload.size(), 21U);
     EXPECT_EQ(WrittenObject(*group, result->sent, result->readBackPayload), result->readBackPayload);
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W2", "R2"}));
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W2", "R2"}));
 }
 
 } // namespace

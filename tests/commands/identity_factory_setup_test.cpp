@@ -89,7 +89,7 @@ TEST(FactorySetupJob, WritesThenRunsTheConnectSequence)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     FactorySetupEntries entries;
     entries.serialNumber = 42;
     entries.customerId = QStringLiteral("LUMO-7");
@@ -98,7 +98,7 @@ TEST(FactorySetupJob, WritesThenRunsTheConnectSequence)
     rig.Run(FactorySetupJob(entries, result, [] { return 631152000; }));
     EXPECT_TRUE(result->accepted());
     EXPECT_TRUE(result->reconnected);
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_GE(heard.size(), 5U);
     EXPECT_EQ(heard[0].name(), "R2") << "the identity is read before the write";
     EXPECT_EQ(heard[1].name(), "W30");
@@ -126,12 +126,12 @@ TEST(FactorySetupJob, RefusedEntriesSendNothing)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<FactorySetupResult>();
     rig.Run(FactorySetupJob(FactorySetupEntries{}, result));
     EXPECT_FALSE(result->refusal.isEmpty());
     EXPECT_EQ(result->write, Outcome::NotRun);
-    EXPECT_EQ(rig.HeardCount(), before);
+    EXPECT_TRUE(rig.Heard().empty());
 }
 
 TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
@@ -145,7 +145,7 @@ TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
     FactorySetupEntries entries;
     entries.serialNumber = 9;
     entries.updateLimitList = true;
-    std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<FactorySetupResult>();
     QElapsedTimer clock;
     clock.start();
@@ -154,13 +154,13 @@ TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
     EXPECT_GE(clock.elapsed(), 2 * 150 * 5 - 5);
     EXPECT_EQ(result->write, Outcome::NoAnswer);
     EXPECT_FALSE(result->reconnected);
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W30", "R2", "W30"}));
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W30", "R2", "W30"}));
 
     // Without the update the write waits 20 ticks per send, five sends.
     entries.updateLimitList = false;
-    before = rig.HeardCount();
+    rig.Mark();
     rig.Run(FactorySetupJob(entries, result));
-    EXPECT_EQ(Names(rig.HeardSince(before)),
+    EXPECT_EQ(rig.HeardNames(),
               (std::vector<std::string>{"R2", "W30", "R2", "W30", "R2", "W30", "R2", "W30", "R2", "W30"}));
 }
 

@@ -28,12 +28,12 @@ TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<ServiceFunctionResult>();
     EXPECT_EQ(rig.Run(ServiceFunctionJob(ServiceCode::Reset, result)), Outcome::Done);
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_TRUE(result->accepted());
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(heard.size(), 2U);
     EXPECT_EQ(heard[0].name(), "R2") << "the identity is read before the write";
     EXPECT_EQ(heard[1].name(), "W127");
@@ -75,14 +75,14 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
     // The write goes unheard; the identity read before each send is answered.
     rig.Silence({kObjectSpecialFunction});
     const std::size_t answersBefore = rig.answers.size();
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Unlock, result));
     rig.Settle();
     EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_EQ(rig.lamp, LampColour::Red);
     EXPECT_EQ(rig.answers.size(), answersBefore);
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127",
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127",
                                                                        "R2", "W127", "R2", "W127"}));
     EXPECT_EQ(rig.panels[kStatusPanelExchange], QStringLiteral("No Response from device"));
 }
@@ -116,7 +116,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
     slow.lateMillis = 120;
     slow.objects = {kObjectSpecialFunction};
     rig.SetFaults(slow);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     Outcome outcome = Outcome::NotRun;
     rig.Run([&outcome](JobContext &job) {
         CommandRequest request;
@@ -126,7 +126,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
         outcome = RunCommandRequest(job, request);
     });
     EXPECT_EQ(outcome, Outcome::Done);
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127"}));
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W127"}));
 }
 
 TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterwards)
@@ -137,7 +137,7 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     silent.noAnswer.next = 2;
     silent.objects = {kObjectSpecialFunction};
     rig.SetFaults(silent);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     Outcome limited = Outcome::NotRun;
     Outcome next = Outcome::NotRun;
     rig.Run([&](JobContext &job) {
@@ -154,7 +154,7 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     rig.Settle();
     EXPECT_EQ(limited, Outcome::NoAnswer);
     EXPECT_EQ(next, Outcome::Done);
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127"}));
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W127", "R2", "W127", "R2", "W127"}));
 }
 
 TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
@@ -162,7 +162,7 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     rig.Silence();
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto outcome = std::make_shared<Outcome>(Outcome::NotRun);
     const JobId id = rig.connection.submit(QStringLiteral("limited"), [outcome](JobContext &job) {
         CommandRequest request;
@@ -172,11 +172,11 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
         request.attempts = 1;
         *outcome = RunCommandRequest(job, request);
     });
-    ASSERT_TRUE(r310test::SpinUntil([&] { return rig.HeardCount() > before; }, 2s));
+    ASSERT_TRUE(r310test::SpinUntil([&] { return !rig.Heard().empty(); }, 2s));
     rig.connection.closePort();
     EXPECT_EQ(rig.connection.waitFor(id), Outcome::Cancelled);
     EXPECT_EQ(*outcome, Outcome::Cancelled);
-    EXPECT_EQ(rig.HeardCount(), before + 1);
+    EXPECT_EQ(rig.Heard().size(), 1u);
 }
 
 } // namespace

@@ -81,12 +81,11 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     texts.flags[kAlarmStel] = AlarmFlags{false, true, true};
     const AlarmSettingsValues values = Typed(texts, -2);
 
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     EXPECT_EQ(rig.Run(AlarmSettingsJob(values, result)), Outcome::Done);
 
-    const std::vector<LineFrame> line = rig.line->since(before);
+    const std::vector<LineFrame> line = rig.Heard();
     // The identity is read first: the instrument is still the one.
     ASSERT_EQ(Names(line), (std::vector<std::string>{"R2", "A2", "W4", "A4", "R4", "A4"}));
     EXPECT_EQ(line[2].flags, 0x60);
@@ -106,7 +105,7 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(result->readBack->range->limits[kAlarmA1].raw, 2050);
     EXPECT_EQ(result->readBack->unchangedGroup, SettingsGroup::Limits);
     // Only the read-back was shown, not the answer to the write.
-    const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectRange, answersBefore);
+    const std::vector<DecodedAnswer> shown = rig.ShownOf(kObjectRange);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].range->limits[kAlarmA1].text, "20.50");
     EXPECT_EQ(shown[0].range->limits[kAlarmStel].flags.toByte(), 0x06);
@@ -119,94 +118,60 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(rig.lamp, LampColour::LimeGreen);
 }
 
-TEST(AlarmWrite, AClosedPortSendsNothingAndSaysSoOnce)
+// Every way the write stops without a read-back: nothing stale is shown and
+// the lamp is red. A closed port sends nothing and says so once; an unanswered
+// write is sent five times, each after the identity was read again, each
+// waiting its 20 ticks (10 ms here) rather than the 3 of a read; a read-back
+// that fails and an error report to the write end it too.
+TEST(AlarmWrite, EveryStopWithoutReadBack)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
-    rig.connection.closePort();
-    r310test::SpinFor(30ms);
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
-    rig.messages.clear();
-    auto result = std::make_shared<SettingsWriteResult>();
-    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
-
-    EXPECT_EQ(result->outcome, Outcome::PortClosed);
-    EXPECT_TRUE(result->sent.empty());
-    EXPECT_EQ(rig.line->size(), before);
-    EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
-    EXPECT_EQ(rig.answers.size(), answersBefore);
-    EXPECT_EQ(rig.lamp, LampColour::Red);
-}
-
-TEST(AlarmWrite, AnUnansweredWriteStopsWithoutReadBackAndDecodesNothing)
-{
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
-    rig.Silence({kObjectRange});
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
-    auto result = std::make_shared<SettingsWriteResult>();
-    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("20")), 0), result));
-
-    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
-    std::vector<LineFrame> line = rig.line->since(before);
-    // Five attempts of the write, each after the identity was read again
-    // and matched, then nothing: no read-back.
-    std::vector<std::string> expected;
+    struct Case {
+        const char *name;
+        std::function<void(Rig &)> fault;
+        Outcome outcome;
+        std::vector<std::string> heard;
+        std::size_t shown; // answers shown: the error report counts
+    };
+    std::vector<std::string> fiveAttempts;
     for (int attempt = 0; attempt < 5; ++attempt)
-        expected.insert(expected.end(), {"R2", "A2", "W4"});
-    EXPECT_EQ(Names(line), expected);
-    line.erase(std::remove_if(line.begin(), line.end(), [](const LineFrame &f) { return f.name() != "W4"; }),
-               line.end());
-    EXPECT_EQ(rig.answers.size(), answersBefore);
-    EXPECT_EQ(rig.lamp, LampColour::Red);
+        fiveAttempts.insert(fiveAttempts.end(), {"R2", "A2", "W4"});
+    const Case cases[] = {
+        {"closed port", [](Rig &rig) { rig.Close(); }, Outcome::PortClosed, {}, 0},
+        {"no answer", [](Rig &rig) { rig.Silence({kObjectRange}); }, Outcome::NoAnswer, fiveAttempts, 0},
+        {"read-back fails", [](Rig &rig) { rig.SilenceAfterWriteOf(kObjectRange); }, Outcome::ReadBackFailed,
+         {"R2", "A2", "W4", "A4", "R4", "R4", "R4", "R4", "R4"}, 0},
+        {"error report", [](Rig &rig) { rig.Refuse({kObjectRange}); }, Outcome::ErrorReport,
+         {"R2", "A2", "W4", "AF0"}, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ASSERT_TRUE(rig.Connect());
+        c.fault(rig);
+        rig.Mark();
+        auto result = std::make_shared<SettingsWriteResult>();
+        rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("21")), 0), result));
 
-    // Each attempt of the write waited its 20 ticks (10 ms each here), not the 3 of a read.
-    ASSERT_EQ(line.size(), 5u);
-    for (std::size_t i = 1; i < line.size(); ++i)
-        EXPECT_GE(line[i].atMicros - line[i - 1].atMicros, 190000) << "attempt " << i;
-}
-
-TEST(AlarmWrite, AReadBackThatFailsLeavesTheLampRedAndShowsNothing)
-{
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
-    rig.SilenceAfterWriteOf(kObjectRange);
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
-    auto result = std::make_shared<SettingsWriteResult>();
-    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("21")), 0), result));
-
-    EXPECT_EQ(result->outcome, Outcome::ReadBackFailed);
-    EXPECT_FALSE(result->readBack);
-    EXPECT_EQ(Names(rig.line->since(before)),
-              (std::vector<std::string>{"R2", "A2", "W4", "A4", "R4", "R4", "R4", "R4", "R4"}));
-    // Neither the write's answer nor anything older was shown.
-    EXPECT_EQ(rig.answers.size(), answersBefore);
-    EXPECT_EQ(rig.lamp, LampColour::Red);
-    EXPECT_EQ(rig.InstrumentState().range.thresholds[0], 21);
-}
-
-TEST(AlarmWrite, AnErrorReportToTheWriteEndsTheCommandWithoutReadBack)
-{
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan refusing;
-    refusing.errorReport.probability = 1.0;
-    refusing.objects = {kObjectRange};
-    rig.SetFaults(refusing);
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
-    auto result = std::make_shared<SettingsWriteResult>();
-    rig.Run(AlarmSettingsJob(Typed(Texts(QStringLiteral("22")), 0), result));
-
-    EXPECT_EQ(result->outcome, Outcome::ErrorReport);
-    EXPECT_EQ(Names(rig.line->since(before)), (std::vector<std::string>{"R2", "A2", "W4", "AF0"}));
-    // The error report itself is shown (it counts); no settings answer is.
-    ASSERT_EQ(rig.answers.size(), answersBefore + 1);
-    EXPECT_TRUE(rig.answers.back().errorReport);
-    EXPECT_FALSE(rig.answers.back().unchangedGroup);
+        EXPECT_EQ(result->outcome, c.outcome);
+        EXPECT_FALSE(result->readBack);
+        EXPECT_EQ(rig.HeardNames(), c.heard);
+        ASSERT_EQ(rig.ShownSinceMark(), c.shown);
+        if (c.outcome == Outcome::ErrorReport) {
+            // The error report itself is shown (it counts); no settings answer is.
+            EXPECT_TRUE(rig.answers.back().errorReport);
+            EXPECT_FALSE(rig.answers.back().unchangedGroup);
+            continue;
+        }
+        EXPECT_EQ(rig.lamp, LampColour::Red);
+        EXPECT_EQ(rig.InstrumentState().range.thresholds[0], c.outcome == Outcome::ReadBackFailed ? 21 : 30);
+        if (c.outcome == Outcome::PortClosed) {
+            EXPECT_TRUE(result->sent.empty());
+            EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
+        }
+        const std::vector<LineFrame> writes = Writes(rig.Heard());
+        for (std::size_t i = 1; i < writes.size(); ++i)
+            EXPECT_GE(writes[i].atMicros - writes[i - 1].atMicros, 190000) << "attempt " << i;
+    }
 }
 
 } // namespace

@@ -57,12 +57,11 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadHardware(); }), Outcome::Done);
     rig.OnInstrument([](sim::Device &device) { device.state().hardware.gain = 455; });
 
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     EXPECT_EQ(rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result)), Outcome::Done);
 
-    const std::vector<LineFrame> line = rig.line->since(before);
+    const std::vector<LineFrame> line = rig.Heard();
     // The identity is read just before the write.
     ASSERT_EQ(Names(line), (std::vector<std::string>{"R33", "A33", "R2", "A2", "W33", "A33", "R33", "A33"}));
     const std::vector<std::uint8_t> expected{0x00, 0x57, 0x04, 0xC7, 0x01, 0x71, 0x45, 0xA0, 0x00, 0x00};
@@ -72,7 +71,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
 
     EXPECT_EQ(result->outcome, Outcome::Done);
     // The read before the write is not shown: only the read-back is.
-    const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectHardware, answersBefore);
+    const std::vector<DecodedAnswer> shown = rig.ShownOf(kObjectHardware);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].unchangedGroup, SettingsGroup::Hardware);
     EXPECT_TRUE(shown[0].hardware->serviceOverKeyboard);
@@ -92,26 +91,21 @@ TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
     HardwareOptions options = KeyboardAndNoVibrator();
     options.dataSafety = true;
     options.displayMode = true;
-    const std::size_t before = rig.line->size();
+    rig.Mark();
     rig.Run(HardwareSettingsJob(options, nullptr));
-    const std::vector<LineFrame> writes = [&] {
-        std::vector<LineFrame> found;
-        for (const LineFrame &f : rig.line->since(before))
-            if (f.write())
-                found.push_back(f);
-        return found;
-    }();
+    const std::vector<LineFrame> writes = Writes(rig.Heard());
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].payload[7], 0xA0);
 }
 
-TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
+// Sensor values that cannot be read (no answer, or an error report in their
+// place) and a closed port: nothing is written.
+TEST(HardwareWrite, NothingIsWrittenWithoutTheSensorValuesOrAnOpenPort)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     rig.Silence({kObjectHardware});
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
 
@@ -119,33 +113,21 @@ TEST(HardwareWrite, NothingIsWrittenWhenTheSensorValuesCannotBeRead)
     EXPECT_EQ(result->refusal, "the instrument's zero point, gain and reference voltage could not be read; "
                                "the hardware settings were not written");
     EXPECT_TRUE(result->sent.empty());
-    EXPECT_EQ(Names(rig.line->since(before)), std::vector<std::string>(5, "R33"));
-    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_EQ(rig.HeardNames(), std::vector<std::string>(5, "R33"));
+    EXPECT_EQ(rig.ShownSinceMark(), 0u);
     EXPECT_EQ(rig.lamp, LampColour::Red);
 
-    // An error report in place of the values: nothing written either.
-    sim::FaultPlan refusing;
-    refusing.errorReport.probability = 1.0;
-    refusing.objects = {kObjectHardware};
-    rig.SetFaults(refusing);
-    const std::size_t again = rig.line->size();
+    rig.Refuse({kObjectHardware});
+    rig.Mark();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
     EXPECT_EQ(result->outcome, Outcome::Refused);
-    EXPECT_EQ(Names(rig.line->since(again)), (std::vector<std::string>{"R33", "AF0"}));
-}
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R33", "AF0"}));
 
-TEST(HardwareWrite, AfterADisconnectNothingReachesTheWire)
-{
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
-    rig.connection.closePort();
-    r310test::SpinFor(30ms);
-    rig.messages.clear();
-    const std::size_t before = rig.line->size();
-    auto result = std::make_shared<SettingsWriteResult>();
+    rig.Close();
+    rig.Mark();
     rig.Run(HardwareSettingsJob(KeyboardAndNoVibrator(), result));
     EXPECT_EQ(result->outcome, Outcome::PortClosed);
-    EXPECT_EQ(rig.line->size(), before);
+    EXPECT_TRUE(rig.Heard().empty());
     EXPECT_EQ(rig.messages, QStringList{QStringLiteral("Comport nicht geöffnet!")});
 }
 

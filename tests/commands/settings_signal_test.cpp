@@ -137,12 +137,11 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     values.showSeconds = true;
     values.bumpIntervalDays = 21;
 
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     EXPECT_EQ(rig.Run(SignalSettingsJob(values, result)), Outcome::Done);
 
-    const std::vector<LineFrame> line = rig.line->since(before);
+    const std::vector<LineFrame> line = rig.Heard();
     // The identity is read first: the instrument is still the one.
     ASSERT_EQ(Names(line), (std::vector<std::string>{"R2", "A2", "W31", "A31", "R31", "A31"}));
     EXPECT_EQ(line[2].flags, 0x60);
@@ -156,7 +155,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
     EXPECT_EQ(line[5].payload[2], 0x59);
 
     EXPECT_EQ(result->outcome, Outcome::Done);
-    const std::vector<DecodedAnswer> shown = rig.AnswersOf(kObjectSignals, answersBefore);
+    const std::vector<DecodedAnswer> shown = rig.ShownOf(kObjectSignals);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].unchangedGroup, SettingsGroup::Signals);
     EXPECT_EQ(shown[0].signalSettings->bumpIntervalDays, 21);
@@ -173,15 +172,14 @@ TEST(SignalWrite, ARefusedPayloadSendsNothing)
     ASSERT_TRUE(rig.Connect());
     SignalSettingsValues values = Example();
     values.bumpIntervalDays = 400;
-    const std::size_t before = rig.line->size();
-    const std::size_t answersBefore = rig.answers.size();
+    rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(SignalSettingsJob(values, result));
     EXPECT_EQ(result->outcome, Outcome::Refused);
     EXPECT_EQ(result->refusal, "Delta Bump Days: 400 is outside the allowed range 2 to 365");
     EXPECT_TRUE(result->sent.empty());
-    EXPECT_EQ(rig.line->size(), before);
-    EXPECT_EQ(rig.answers.size(), answersBefore);
+    EXPECT_TRUE(rig.Heard().empty());
+    EXPECT_EQ(rig.ShownSinceMark(), 0u);
     EXPECT_TRUE(rig.messages.isEmpty());
 }
 
@@ -194,13 +192,13 @@ TEST(SetTime, WritesThePcClockThenChecksIt)
     ASSERT_TRUE(rig.Connect());
     // The connect sequence already set the clock; put it off again.
     rig.OnInstrument([](sim::Device &device) { device.state().clockOffsetSeconds = -7200; });
-    const std::size_t before = rig.line->size();
+    rig.Mark();
     auto result = std::make_shared<SetClockResult>();
     rig.Run(SetClockJob(result));
     EXPECT_TRUE(result->ran);
     EXPECT_TRUE(result->succeeded);
     EXPECT_EQ(result->clockWrites, 1);
-    const std::vector<std::string> requests = Names(Requests(rig.line->since(before)));
+    const std::vector<std::string> requests = Names(Requests(rig.Heard()));
     EXPECT_EQ(requests, (std::vector<std::string>{"R2", "W3", "R3", "R7"}));
     EXPECT_LE(std::llabs(rig.InstrumentState().clockOffsetSeconds), 2);
 }

@@ -30,11 +30,11 @@ TEST(EventDownloads, ReadsEveryEventInOrderAndFormatsItsLines)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig, 3);
 
-    EXPECT_EQ(Names(rig.HeardSince(before)), (std::vector<std::string>{"R34", "R34", "R34"}));
-    EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R34", "R34", "R34"}));
+    EXPECT_EQ(EventNumbers(rig.Heard()), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->lines, KnownEventLines());
     EXPECT_TRUE(result->missing.empty());
@@ -55,9 +55,9 @@ TEST(EventDownloads, CountOfZeroAsksForNothing)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig, 0);
-    EXPECT_TRUE(rig.HeardSince(before).empty());
+    EXPECT_TRUE(rig.Heard().empty());
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->lines, QStringList{kEventHeaderLine});
 }
@@ -74,12 +74,12 @@ TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
     sim::FaultPlan plan = EventFaults();
     plan.noAnswer.next = 5;
     rig.SetFaults(plan);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), Outcome::Done);
 
-    EXPECT_EQ(EventNumbers(rig.HeardSince(before)), (std::vector<int>{1, 1, 1, 1, 1, 2, 3}));
+    EXPECT_EQ(EventNumbers(rig.Heard()), (std::vector<int>{1, 1, 1, 1, 1, 2, 3}));
     // The counters are read after the unanswered event, so a late answer to it passes.
-    EXPECT_EQ(Names(rig.HeardSince(before)),
+    EXPECT_EQ(rig.HeardNames(),
               (std::vector<std::string>{"R34", "R34", "R34", "R34", "R34", "R35", "R34", "R34"}));
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->missing, std::vector<int>{0});
@@ -109,14 +109,14 @@ TEST(EventDownloads, LineThatGoesAwayEndsTheDownloadWithoutLines)
     sim::FaultPlan plan;
     plan.lineDropAfter = 2; // two events answered, then nothing for good
     rig.SetFaults(plan);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig, 20);
 
     // Event 3 unanswered, the counters read after it unanswered, event 4 unanswered.
     EXPECT_EQ(result->outcome, Outcome::LineLost);
     EXPECT_EQ(result->lastAsked, 4);
     EXPECT_TRUE(result->lines.isEmpty());
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     const std::vector<int> numbers = EventNumbers(heard);
     EXPECT_EQ(numbers.back(), 4);
     EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 3), 5) << "each event has the transaction's five attempts";
@@ -174,10 +174,10 @@ TEST(EventDownloads, AfterCloseComportADownloadEndsBeforeItAsks)
     ASSERT_TRUE(rig.Connect());
     rig.connection.closePort();
     ASSERT_TRUE(r310test::SpinUntil([&rig] { return !rig.connection.portOpen(); }, 5s));
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig, 50);
     r310test::SpinFor(20ms);
-    EXPECT_TRUE(rig.HeardSince(before).empty());
+    EXPECT_TRUE(rig.Heard().empty());
     EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(rig.messages.isEmpty());
 }
@@ -203,11 +203,11 @@ TEST(EventClears, WritesTheMaximumThenReadsBothLogsCountersBack)
 {
     Rig rig;
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<EventClear>();
     ASSERT_EQ(rig.Run(EventClearJob(300, result)), Outcome::Done);
 
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     // The identity is read first: the instrument is still the one.
     EXPECT_EQ(Names(heard), (std::vector<std::string>{"R2", "W35", "R35", "R36"}));
     ASSERT_EQ(heard.size(), 4u);
@@ -239,13 +239,13 @@ TEST(EventClears, RefusedOrUnansweredWriteIsReported)
     EXPECT_EQ(rig.InstrumentState().events.records.size(), KnownEvents().size());
 
     rig.Silence({kObjectEventProperties});
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto unanswered = std::make_shared<EventClear>();
     rig.Run(EventClearJob(192, unanswered));
     EXPECT_FALSE(unanswered->written);
     EXPECT_FALSE(unanswered->readBack);
     // No read-back after a failed write; each send follows an identity read.
-    for (const Heard &h : rig.HeardSince(before))
+    for (const Heard &h : rig.Heard())
         EXPECT_TRUE(h.name() == "W35" || h.name() == "R2") << h.name();
     EXPECT_EQ(rig.lamp, LampColour::Red);
 }

@@ -129,7 +129,7 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
     QObject::connect(&rig.connection, &InstrumentConnection::progress, &rig.connection,
                      [&progress](int done, int total, const QString &) { progress.push_back({done, total}); });
 
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     Outcome outcome = Outcome::Cancelled;
     const auto result = Download(rig, &outcome);
     rig.Settle();
@@ -137,7 +137,7 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
     ASSERT_TRUE(result->completed()) << result->failureText().toStdString();
     EXPECT_EQ(result->blockCount, 5);
 
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     EXPECT_EQ(Names(heard), (std::vector<std::string>{"R36", "R37", "R38", "R37", "R37", "R37", "R38", "R38", "R38",
                                                       "R37"}));
     // Blocks are selected by their 1-based number, sets by theirs.
@@ -169,12 +169,12 @@ TEST(LoggerDownload, AnEmptyLoggerReadsOnlyItsInformation)
 {
     Rig rig(Logger(0));
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig);
     EXPECT_TRUE(result->completed());
     EXPECT_EQ(result->blockCount, 0);
     EXPECT_FALSE(HasLoggerExportLines(result->data));
-    EXPECT_EQ(Names(LoggerRequests(rig.HeardSince(before))), std::vector<std::string>{"R36"});
+    EXPECT_EQ(Names(LoggerRequests(rig.Heard())), std::vector<std::string>{"R36"});
 }
 
 TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
@@ -195,11 +195,11 @@ TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
     EXPECT_TRUE(result->data.blocks.empty());
 
     // Block numbers beyond the signed range go out as the unsigned 16 bits they are.
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     LoggerAnswer answer;
     rig.Run([&answer](JobContext &job) { answer = ReadLoggerBlock(job, 39999); });
     EXPECT_TRUE(answer.ok());
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_EQ(heard[0].payload, (std::vector<std::uint8_t>{0x3F, 0x9C}));
 }
@@ -243,11 +243,11 @@ TEST(LoggerDownload, AnInformationReadThatFailsReadsNoBlock)
     Rig rig(Logger(3));
     ASSERT_TRUE(rig.Connect());
     rig.Silence({kObjectLoggerInfo});
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = Download(rig);
     EXPECT_FALSE(result->completed());
     EXPECT_EQ(result->currentBlock, 0);
-    for (const Heard &h : rig.HeardSince(before))
+    for (const Heard &h : rig.Heard())
         EXPECT_EQ(h.object, kObjectLoggerInfo);
     EXPECT_EQ(result->failureText(), QStringLiteral("Data logger download stopped reading the logger information: "
                                                     "the instrument did not answer. Nothing was saved"));
@@ -303,7 +303,7 @@ TEST(LoggerDownload, CancellingEndsItAtOnceAndKeepsNothing)
     options.tick = 100ms;
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 2, [&rig] { rig.connection.cancel(); }, &outcome);
     EXPECT_EQ(outcome, Outcome::Cancelled);
@@ -311,10 +311,10 @@ TEST(LoggerDownload, CancellingEndsItAtOnceAndKeepsNothing)
     EXPECT_TRUE(result->data.blocks.empty());
     // Nothing more went out after the cancel than the request waiting then.
     rig.Settle();
-    const std::size_t heard = rig.HeardSince(before).size();
+    const std::size_t heard = rig.Heard().size();
     EXPECT_LT(heard, 5u * 50u);
     rig.Settle();
-    EXPECT_EQ(rig.HeardSince(before).size(), heard);
+    EXPECT_EQ(rig.Heard().size(), heard);
 }
 
 TEST(LoggerDownload, PullingTheAdapterEndsIt)

@@ -93,9 +93,9 @@ TEST(LoggerInterval, WritesTheRecordAsTheInstrumentHoldsItWithOnlyTheIntervalCha
     expected[12] = 0x2C; // 300 seconds, little-endian
     expected[13] = 0x01;
 
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = SetInterval(rig, 300);
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     EXPECT_EQ(Names(heard), (std::vector<std::string>{"R36", "R2", "W36", "R36"}));
     ASSERT_EQ(heard.size(), 4u);
     EXPECT_EQ(heard[2].flags, kFlagsWrite);
@@ -119,9 +119,9 @@ TEST(LoggerInterval, NeverSendsARecordOfAnEarlierState)
     // The instrument's record changes behind the configurator's back (another
     // instrument on the same port would do the same).
     GiveLoggerUnusualSettings(rig, {40, 50, 60, 70});
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     ASSERT_TRUE(SetInterval(rig, 90)->accepted());
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     ASSERT_EQ(heard.size(), 4u);
     const std::vector<std::uint8_t> written = heard[2].payload;
     ASSERT_EQ(written.size(), 18u);
@@ -135,9 +135,9 @@ TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     rig.Silence({kObjectLoggerInfo});
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = SetInterval(rig, 120);
-    for (const Heard &h : rig.HeardSince(before))
+    for (const Heard &h : rig.Heard())
         EXPECT_FALSE(h.write()) << h.name();
     EXPECT_EQ(result->infoRead, Outcome::NoAnswer);
     EXPECT_EQ(result->outcome, Outcome::NotRun);
@@ -152,9 +152,9 @@ TEST(LoggerInterval, IntervalsOutsideThirtyToThreeHundredSendNothing)
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     for (const std::uint16_t seconds : {std::uint16_t{29}, std::uint16_t{301}, std::uint16_t{0}}) {
-        const std::size_t before = rig.HeardCount();
+        rig.Mark();
         const auto result = SetInterval(rig, seconds);
-        EXPECT_TRUE(rig.HeardSince(before).empty()) << seconds;
+        EXPECT_TRUE(rig.Heard().empty()) << seconds;
         EXPECT_TRUE(result->intervalRefused);
         EXPECT_FALSE(result->accepted());
     }
@@ -169,13 +169,13 @@ TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
     sim::FaultPlan silent;
     silent.lineDropAfter = 1;
     rig.SetFaults(silent);
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     const auto result = SetInterval(rig, 120);
     rig.Settle();
     EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_FALSE(result->infoAfter.has_value());
     EXPECT_EQ(rig.lamp, LampColour::Red);
-    const std::vector<std::string> names = Names(rig.HeardSince(before));
+    const std::vector<std::string> names = rig.HeardNames();
     ASSERT_GE(names.size(), 4u);
     EXPECT_EQ(names[0], "R36");
     EXPECT_EQ(names[1], "R2");
@@ -190,10 +190,10 @@ TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
     options.scenario.loggerBlocks = 12;
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));
-    const std::vector<Heard> heard = rig.HeardSince(before);
+    const std::vector<Heard> heard = rig.Heard();
     EXPECT_EQ(Names(heard), (std::vector<std::string>{"R2", "W127", "R36"}));
     ASSERT_EQ(heard.size(), 3u);
     EXPECT_EQ(heard[1].payload, std::vector<std::uint8_t>{7});
@@ -208,11 +208,11 @@ TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
     Rig rig;
     ASSERT_TRUE(rig.Connect());
     rig.Silence();
-    const std::size_t before = rig.HeardCount();
+    rig.Mark();
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));
     // Nobody answers the identity read, so nothing is written either.
-    for (const Heard &h : rig.HeardSince(before))
+    for (const Heard &h : rig.Heard())
         EXPECT_EQ(h.name(), "R2");
     EXPECT_EQ(result->outcome, Outcome::NoAnswer);
     EXPECT_EQ(result->failureText(QStringLiteral("Clear")), QStringLiteral("Clear: the instrument did not answer"));

@@ -142,6 +142,32 @@ public:
         return found;
     }
 
+    // Marks the line and the shown answers: Heard() and ShownSinceMark() tell what came after.
+    void Mark()
+    {
+        markFrames_ = line->size();
+        markAnswers_ = answers.size();
+    }
+    std::vector<LineFrame> Heard() const { return line->since(markFrames_); }
+    std::vector<std::string> HeardNames() const { return Names(Heard()); }
+    std::size_t ShownSinceMark() const { return answers.size() - markAnswers_; }
+    std::vector<r310::DecodedAnswer> ShownOf(std::uint8_t object) const { return AnswersOf(object, markAnswers_); }
+    // Closes the port, lets its signals arrive and forgets its messages.
+    void Close()
+    {
+        connection.closePort();
+        SpinFor(30ms);
+        messages.clear();
+    }
+    // Every request of these objects is answered with an error report from now on.
+    void Refuse(const std::vector<std::uint8_t> &objects)
+    {
+        r310::sim::FaultPlan refusing;
+        refusing.errorReport.probability = 1.0;
+        refusing.objects = objects;
+        SetFaults(refusing);
+    }
+
     std::vector<LineFrame> HeardSince(std::size_t from) const { return line->since(from); }
     std::size_t HeardCount() const { return line->size(); }
     // Lets queued signals arrive.
@@ -154,6 +180,8 @@ private:
     } application_;
     std::chrono::milliseconds settleAfterRun_;
     bool recordAnswers_ = false;
+    std::size_t markFrames_ = 0;
+    std::size_t markAnswers_ = 0;
 
 public:
     struct Progress {

@@ -117,6 +117,17 @@ inline std::vector<LineFrame> Requests(const std::vector<LineFrame> &frames)
     return requests;
 }
 
+// The writes among the frames, leaving out the connect request.
+inline std::vector<LineFrame> Writes(const std::vector<LineFrame> &frames)
+{
+    std::vector<LineFrame> writes;
+    for (const LineFrame &f : frames) {
+        if (f.write() && f.object != r310::kObjectConnect)
+            writes.push_back(f);
+    }
+    return writes;
+}
+
 // The event numbers asked for, in order.
 inline std::vector<int> EventNumbers(const std::vector<LineFrame> &frames)
 {
