@@ -33,11 +33,14 @@ RigOptions Logger(int blocks, std::uint8_t sets = 1)
     return options;
 }
 
-struct Progress {
-    int done;
-    int total;
-    bool operator==(const Progress &other) const { return done == other.done && total == other.total; }
-};
+// The progress the rig saw, as done/total pairs.
+std::vector<std::pair<int, int>> Progress(const Rig &rig)
+{
+    std::vector<std::pair<int, int>> seen;
+    for (const auto &p : rig.progress)
+        seen.emplace_back(p.done, p.total);
+    return seen;
+}
 
 // The logger requests among what the instrument heard.
 std::vector<Heard> LoggerRequests(const std::vector<Heard> &heard)
@@ -93,23 +96,16 @@ std::shared_ptr<LoggerDownloadResult> DownloadAndInterrupt(Rig &rig, int blocks,
                                                            Outcome *outcome)
 {
     auto result = std::make_shared<LoggerDownloadResult>();
-    int reported = 0;
-    const auto watch = QObject::connect(&rig.connection, &InstrumentConnection::progress, &rig.connection,
-                                        [&reported](int done, int, const QString &) { reported = done; });
     bool finished = false;
-    const JobId id = rig.connection.submit(QStringLiteral("download"), DataLoggerDownloadJob(result));
-    const auto end = QObject::connect(&rig.connection, &InstrumentConnection::jobFinished, &rig.connection,
-                                      [&, id](JobId ended, Outcome how) {
-                                          if (ended == id) {
-                                              finished = true;
-                                              *outcome = how;
-                                          }
-                                      });
-    EXPECT_TRUE(r310test::SpinUntil([&] { return reported >= blocks || finished; }, 10s));
+    rig.connection.submit(QStringLiteral("download"), DataLoggerDownloadJob(result), &rig.connection,
+                          [&](Outcome how) {
+                              finished = true;
+                              *outcome = how;
+                          });
+    EXPECT_TRUE(r310test::SpinUntil([&] { return finished || (!rig.progress.empty() && rig.progress.back().done >= blocks); },
+                                    10s));
     during();
     EXPECT_TRUE(r310test::SpinUntil([&] { return finished; }, 10s));
-    QObject::disconnect(watch);
-    QObject::disconnect(end);
     return result;
 }
 
@@ -125,10 +121,6 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
     options.scenario.blockOverrides[5].sets = 0;
     Rig rig(options);
     ASSERT_TRUE(rig.Connect());
-    std::vector<Progress> progress;
-    QObject::connect(&rig.connection, &InstrumentConnection::progress, &rig.connection,
-                     [&progress](int done, int total, const QString &) { progress.push_back({done, total}); });
-
     rig.Mark();
     Outcome outcome = Outcome::Cancelled;
     const auto result = Download(rig, &outcome);
@@ -148,7 +140,7 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
         EXPECT_EQ(heard[i].payload, selectors[i]) << "request " << i;
 
     ExpectSameAsInstrument(*result, rig.InstrumentState().logger);
-    EXPECT_EQ(progress, (std::vector<Progress>{{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
+    EXPECT_EQ(Progress(rig), (std::vector<std::pair<int, int>>{{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 }
 
 TEST(LoggerDownload, ANearlyFullLoggerComesBackWhole)
@@ -181,15 +173,12 @@ TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
 {
     Rig rig(Logger(40000, 0));
     ASSERT_TRUE(rig.Connect());
-    std::vector<Progress> progress;
-    QObject::connect(&rig.connection, &InstrumentConnection::progress, &rig.connection,
-                     [&progress](int done, int total, const QString &) { progress.push_back({done, total}); });
     Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 3, [&rig] { rig.connection.cancel(); }, &outcome);
     EXPECT_EQ(result->blockCount, 40000);
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.front(), (Progress{0, 40000}));
-    EXPECT_GE(progress.back().done, 3);
+    ASSERT_FALSE(rig.progress.empty());
+    EXPECT_EQ(Progress(rig).front(), std::make_pair(0, 40000));
+    EXPECT_GE(rig.progress.back().done, 3);
     EXPECT_EQ(outcome, Outcome::Cancelled);
     EXPECT_EQ(result->outcome, Outcome::Cancelled);
     EXPECT_TRUE(result->data.blocks.empty());
@@ -220,53 +209,57 @@ TEST(LoggerDownload, ALampRedFromAnEarlierFailureDoesNotEndAHealthyDownload)
     EXPECT_EQ(result->data.blocks.size(), 4u);
 }
 
-TEST(LoggerDownload, ALostInstrumentEndsTheDownloadAndSaysWhere)
+// A lost instrument, an information read that fails and an error report end
+// the download, saying where; nothing is kept.
+TEST(LoggerDownload, FailuresEndItAndSayWhere)
 {
-    RigOptions options = Logger(6);
-    options.scenario.faults.lineDropAfter = 5; // 36, 37, 38, 37, 38 answered
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
-    Outcome outcome = Outcome::Cancelled;
-    const auto result = Download(rig, &outcome);
-    rig.Settle();
-    EXPECT_EQ(outcome, Outcome::Done);
-    EXPECT_EQ(result->outcome, Outcome::NoAnswer);
-    EXPECT_EQ(result->currentBlock, 3);
-    EXPECT_TRUE(result->data.blocks.empty());
-    EXPECT_EQ(rig.lamp, LampColour::Red);
-    EXPECT_EQ(result->failureText(), QStringLiteral("Data logger download stopped at block 3 of 6: the instrument "
-                                                    "did not answer. Nothing was saved"));
-}
-
-TEST(LoggerDownload, AnInformationReadThatFailsReadsNoBlock)
-{
+    struct Case {
+        const char *name;
+        std::function<void(Rig &)> fault;
+        Outcome outcome;
+        int currentBlock;
+        const char *text; // empty: not checked
+    };
+    const Case cases[] = {
+        {"lost instrument", [](Rig &) {}, Outcome::NoAnswer, 3,
+         "Data logger download stopped at block 3 of 6: the instrument did not answer. Nothing was saved"},
+        {"information read", [](Rig &rig) { rig.Silence({kObjectLoggerInfo}); }, Outcome::NoAnswer, 0,
+         "Data logger download stopped reading the logger information: the instrument did not answer. Nothing was saved"},
+        {"error report", [](Rig &rig) {
+             sim::FaultPlan refuseSet;
+             refuseSet.errorReport.next = 1;
+             refuseSet.objects = {kObjectLoggerSampleSet};
+             rig.SetFaults(refuseSet);
+         }, Outcome::ErrorReport, 1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RigOptions options = Logger(6);
+        if (c.currentBlock == 3)
+            options.scenario.faults.lineDropAfter = 5; // 36, 37, 38, 37, 38 answered
+        Rig rig(options);
+        ASSERT_TRUE(rig.Connect());
+        c.fault(rig);
+        rig.Mark();
+        Outcome outcome = Outcome::Cancelled;
+        const auto result = Download(rig, &outcome);
+        rig.Settle();
+        EXPECT_EQ(outcome, Outcome::Done) << "the job itself ran to its end";
+        EXPECT_EQ(result->outcome, c.outcome);
+        EXPECT_EQ(result->currentBlock, c.currentBlock);
+        EXPECT_TRUE(result->data.blocks.empty());
+        if (*c.text) {
+            EXPECT_EQ(result->failureText(), QString::fromUtf8(c.text));
+        }
+        if (c.currentBlock == 3) {
+            EXPECT_EQ(rig.lamp, LampColour::Red);
+        }
+        for (const Heard &h : rig.Heard())
+            EXPECT_TRUE(c.currentBlock > 0 || h.object == kObjectLoggerInfo) << "no block is read";
+    }
+    // A block the instrument no longer has (erased meanwhile) is refused as an error report.
     Rig rig(Logger(3));
     ASSERT_TRUE(rig.Connect());
-    rig.Silence({kObjectLoggerInfo});
-    rig.Mark();
-    const auto result = Download(rig);
-    EXPECT_FALSE(result->completed());
-    EXPECT_EQ(result->currentBlock, 0);
-    for (const Heard &h : rig.Heard())
-        EXPECT_EQ(h.object, kObjectLoggerInfo);
-    EXPECT_EQ(result->failureText(), QStringLiteral("Data logger download stopped reading the logger information: "
-                                                    "the instrument did not answer. Nothing was saved"));
-}
-
-TEST(LoggerDownload, AnErrorReportEndsIt)
-{
-    Rig rig(Logger(3));
-    ASSERT_TRUE(rig.Connect());
-    sim::FaultPlan refuseSet;
-    refuseSet.errorReport.next = 1;
-    refuseSet.objects = {kObjectLoggerSampleSet};
-    rig.SetFaults(refuseSet);
-    const auto refused = Download(rig);
-    EXPECT_EQ(refused->outcome, Outcome::ErrorReport);
-    EXPECT_EQ(refused->currentBlock, 1);
-
-    // A block the instrument no longer has (erased meanwhile) is refused the same way.
-    rig.SetFaults({});
     LoggerAnswer gone;
     rig.OnInstrument([](sim::Device &device) { device.state().logger.blocks.clear(); });
     rig.Run([&gone](JobContext &job) { gone = ReadLoggerBlock(job, 1); });
