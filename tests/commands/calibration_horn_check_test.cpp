@@ -1,13 +1,13 @@
 // The horn check: on, then off, the second request sent whatever became of
 // the first, and only answers that arrived decoded.
-#include "ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "HornCheck.h"
 
 #include <algorithm>
 
 using namespace r310;
-using namespace actiontest;
+using namespace r310test;
 
 namespace {
 

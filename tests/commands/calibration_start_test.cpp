@@ -2,12 +2,12 @@
 // start on the simulated instrument (scaled even before the alarm settings
 // were shown), and the calibration followed to "OK" and to "Error" by
 // reading object 10, in a loop of our own and by the idle poll.
-#include "ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "Calibration.h"
 
 using namespace r310;
-using namespace actiontest;
+using namespace r310test;
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The customer ID write: its 21-byte payload, the refusals that send
 // nothing, the write and read-back on the simulated instrument, and what a
 // failed or impossible exchange leaves.
-#include "ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "CustomerId.h"
 #include "SettingsKeys.h"
 
 using namespace r310;
-using namespace actiontest;
+using namespace r310test;
 
 namespace {
 

@@ -1,14 +1,14 @@
 // The factory setup: serial numbers it accepts, its 28-byte payload, the
 // write with the connect sequence behind it on the simulated instrument, and
 // the longer, less repeated wait of the limit-list update.
-#include "ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "FactorySetup.h"
 
 #include <QElapsedTimer>
 
 using namespace r310;
-using namespace actiontest;
+using namespace r310test;
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The service functions of object 127 and the exchange every command of
 // this layer runs: payloads, outcomes, the lamp, nothing decoded after a
 // failed exchange, the armed wait and the limit on attempts.
-#include "ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "ServiceFunction.h"
 
 using namespace r310;
-using namespace actiontest;
+using namespace r310test;
 
 namespace {
 

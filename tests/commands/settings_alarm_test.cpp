@@ -1,7 +1,7 @@
 // "Set &Limit": the alarm payload from typed values, the write as the
 // instrument hears it followed by its read-back, and every way the command
 // stops without a read-back.
-#include "SettingsRig.h"
+#include "InstrumentRig.h"
 
 #include "AlarmSettings.h"
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 
 using namespace r310;
-using namespace settingstest;
+using namespace r310test;
 
 namespace {
 
@@ -75,7 +75,7 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 {
     sim::Scenario scenario = FastInstrument();
     scenario.exponent = -2;
-    Rig rig(scenario);
+    Rig rig(RigOptions::Settings(scenario));
     ASSERT_TRUE(rig.Connect());
     AlarmSettingsTexts texts = Texts(QStringLiteral("20,5"));
     texts.flags[kAlarmStel] = AlarmFlags{false, true, true};
@@ -145,7 +145,7 @@ TEST(AlarmWrite, EveryStopWithoutReadBack)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig;
+        Rig rig(RigOptions::Settings());
         ASSERT_TRUE(rig.Connect());
         c.fault(rig);
         rig.Mark();

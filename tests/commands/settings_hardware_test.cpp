@@ -1,14 +1,14 @@
 // "S&et" on the Hardware tab: the payload, the options the software version
 // offers, and the write that sends back the sensor values the instrument
 // itself reports, never made-up ones.
-#include "SettingsRig.h"
+#include "InstrumentRig.h"
 
 #include "HardwareSettings.h"
 
 #include <gtest/gtest.h>
 
 using namespace r310;
-using namespace settingstest;
+using namespace r310test;
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     scenario.hwGain = 432;
     scenario.hwReference = 17777;
     scenario.hwOptions = 0x00;
-    Rig rig(scenario);
+    Rig rig(RigOptions::Settings(scenario));
     ASSERT_TRUE(rig.Connect());
     // The sensor electronics change after the tab was last read: the write
     // must carry what the instrument holds now.
@@ -86,7 +86,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
 
 TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
 {
-    Rig rig(FastInstrument(219));
+    Rig rig(RigOptions::Settings(FastInstrument(219)));
     ASSERT_TRUE(rig.Connect());
     HardwareOptions options = KeyboardAndNoVibrator();
     options.dataSafety = true;
@@ -102,7 +102,7 @@ TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
 // place) and a closed port: nothing is written.
 TEST(HardwareWrite, NothingIsWrittenWithoutTheSensorValuesOrAnOpenPort)
 {
-    Rig rig;
+    Rig rig(RigOptions::Settings());
     ASSERT_TRUE(rig.Connect());
     rig.Silence({kObjectHardware});
     rig.Mark();

@@ -1,7 +1,7 @@
 // "Set S&ignals" and "Set &Time": the signal payload from plain values, the
 // refusals of values that do not fit (nothing on the wire), the write as
 // the instrument hears it followed by its read-back, and the clock write.
-#include "SettingsRig.h"
+#include "InstrumentRig.h"
 
 #include "SetClock.h"
 #include "SignalSettings.h"
@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace r310;
-using namespace settingstest;
+using namespace r310test;
 
 namespace {
 
@@ -119,7 +119,7 @@ TEST(SignalPayload, ValuesThatDoNotFitAreRefusedNamingFieldAndRange)
 
 TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 {
-    Rig rig;
+    Rig rig(RigOptions::Settings());
     ASSERT_TRUE(rig.Connect());
     ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadSignals(); }), Outcome::Done);
     const std::vector<DecodedAnswer> read = rig.AnswersOf(kObjectSignals);
@@ -168,7 +168,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 
 TEST(SignalWrite, ARefusedPayloadSendsNothing)
 {
-    Rig rig;
+    Rig rig(RigOptions::Settings());
     ASSERT_TRUE(rig.Connect());
     SignalSettingsValues values = Example();
     values.bumpIntervalDays = 400;
@@ -188,7 +188,7 @@ TEST(SetTime, WritesThePcClockThenChecksIt)
     sim::Scenario scenario = FastInstrument();
     scenario.clockOffsetSeconds = 3600;
     scenario.faults.clockReadOnly = false;
-    Rig rig(scenario);
+    Rig rig(RigOptions::Settings(scenario));
     ASSERT_TRUE(rig.Connect());
     // The connect sequence already set the clock; put it off again.
     rig.OnInstrument([](sim::Device &device) { device.state().clockOffsetSeconds = -7200; });

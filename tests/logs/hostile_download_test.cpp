@@ -5,9 +5,10 @@
 // Each download stays bounded: it reports its progress, ends when cancelled,
 // keeps no more than the instrument's counts allow, and every line it would
 // write holds sensible numbers and printable characters only.
-#include "EventRig.h"
+#include "InstrumentRig.h"
 
 #include "DataLoggerDownload.h"
+#include "EventLogJobs.h"
 #include "DataLoggerExport.h"
 
 #include <QElapsedTimer>
@@ -17,7 +18,7 @@
 
 using namespace r310;
 using namespace r310::logs;
-using namespace eventtest;
+using namespace r310test;
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr std::uint32_t kTopSeconds = std::numeric_limits<std::uint32_t>::max();
 
 RigOptions Hostile(const std::string &text)
 {
-    RigOptions options;
+    RigOptions options = RigOptions::EventLog();
     options.events.reset();
     std::string error;
     EXPECT_TRUE(sim::ParseScenarioText(text, options.scenario, &error)) << error;
@@ -154,7 +155,7 @@ TEST(HostileEventLog, RefusedEventsBeyondTheStoredOnesLeaveOnlyTheStoredLines)
 
 TEST(HostileEventLog, EventsAtTheEdgesOfTheirFieldsGiveLinesOfSensibleNumbers)
 {
-    RigOptions options;
+    RigOptions options = RigOptions::EventLog();
     options.events = std::vector<sim::EventRecord>{
         AlarmEvent(1, 0, -128, 32767, -32768, 1, 255),
         AlarmEvent(13, kTopSeconds, 127, 32767, -32768, 0, 0),

@@ -2,7 +2,7 @@
 // the simulated instrument: what it asks in which order, what it hands back,
 // its progress, and how it ends when the line, the instrument or the user
 // ends it.
-#include "../commands/ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "DataLoggerDownload.h"
 
@@ -16,10 +16,7 @@
 
 using namespace r310;
 using namespace r310::logs;
-using actiontest::Heard;
-using actiontest::Names;
-using actiontest::Rig;
-using actiontest::RigOptions;
+using namespace r310test;
 
 namespace {
 
@@ -315,7 +312,7 @@ TEST(LoggerDownload, PullingTheAdapterEndsIt)
     Rig rig(Logger(50, 4));
     ASSERT_TRUE(rig.Connect());
     Outcome outcome = Outcome::Done;
-    const std::shared_ptr<actiontest::Wire> wire = rig.wire;
+    const std::shared_ptr<Wire> wire = rig.wire;
     const auto result = DownloadAndInterrupt(
         rig, 2,
         [wire] { QMetaObject::invokeMethod(wire->backend, [wire] { wire->backend->unplug(); }); }, &outcome);

@@ -1,7 +1,7 @@
 // The data logger's interval command and its erase, against the simulated
 // instrument: what is refused before anything is sent, what goes on the
 // wire, and the read-back that shows the instrument's new state.
-#include "../commands/ActionRig.h"
+#include "InstrumentRig.h"
 
 #include "LoggerSettings.h"
 
@@ -15,10 +15,7 @@
 
 using namespace r310;
 using namespace r310::logs;
-using actiontest::Heard;
-using actiontest::Names;
-using actiontest::Rig;
-using actiontest::RigOptions;
+using namespace r310test;
 using Refusal = LoggerIntervalInput::Refusal;
 
 namespace {

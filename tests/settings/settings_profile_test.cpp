@@ -1,7 +1,7 @@
 // Settings profiles: the file format and its refusals, and a profile saved
 // from one simulated instrument applied to another through the instrument
 // connection, with every request as the instrument heard it.
-#include "EventRig.h"
+#include "InstrumentRig.h"
 
 #include "LoggerRecords.h"
 #include "SettingsProfile.h"
@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace r310;
-using namespace eventtest;
+using namespace r310test;
 
 namespace {
 
@@ -42,6 +42,15 @@ sim::Scenario InstrumentB()
     return scenario;
 }
 
+// The rig in German regional settings, as the profile files are read there too.
+RigOptions German(const sim::Scenario &scenario)
+{
+    RigOptions options;
+    options.scenario = scenario;
+    options.eventLogs = true;
+    return options;
+}
+
 InstrumentSettings ReadSettings(Rig &rig)
 {
     auto read = std::make_shared<InstrumentSettingsRead>();
@@ -52,19 +61,9 @@ InstrumentSettings ReadSettings(Rig &rig)
 
 SettingsProfile ProfileOfInstrument(const sim::Scenario &scenario, bool withCustomerId = true)
 {
-    Rig rig({scenario, std::nullopt});
+    Rig rig(German(scenario));
     EXPECT_TRUE(rig.Connect());
     return ProfileOf(ReadSettings(rig), nullptr, withCustomerId);
-}
-
-std::vector<Heard> Writes(const std::vector<Heard> &heard)
-{
-    std::vector<Heard> writes;
-    for (const Heard &h : heard) {
-        if (h.write() && h.object != kObjectConnect)
-            writes.push_back(h);
-    }
-    return writes;
 }
 
 QByteArray ProfileText(const QString &settings, const QString &more = QString())
@@ -155,7 +154,7 @@ TEST(ProfileFile, InvalidProfilesAreRefusedWithEveryReason)
 TEST(ProfileApply, ProfileOfOneInstrumentIsWrittenToAnotherWithTheSetCommandsOnly)
 {
     const SettingsProfile profile = ProfileOfInstrument(InstrumentA());
-    Rig rig({InstrumentB(), std::nullopt});
+    Rig rig(German(InstrumentB()));
     ASSERT_TRUE(rig.Connect());
     const InstrumentSettings before = ReadSettings(rig);
     const ProfilePlan plan = PlanProfile(profile, before, nullptr);
@@ -217,7 +216,7 @@ TEST(ProfileApply, ProfilesThatDoNotFitTheInstrumentWriteNothing)
         ASSERT_TRUE(parsed.profile) << parsed.error.toStdString();
         sim::Scenario scenario = InstrumentB();
         scenario.softwareVersion = c.softwareVersion;
-        Rig rig({scenario, std::nullopt});
+        Rig rig(German(scenario));
         ASSERT_TRUE(rig.Connect());
         const ProfilePlan plan = PlanProfile(*parsed.profile, ReadSettings(rig), nullptr);
         ASSERT_FALSE(plan.ok()) << c.text.toStdString();
@@ -234,7 +233,7 @@ TEST(ProfileApply, ProfilesThatDoNotFitTheInstrumentWriteNothing)
 TEST(ProfileApply, WriteTheInstrumentDoesNotAnswerStopsAndSaysWhich)
 {
     const SettingsProfile profile = ProfileOfInstrument(InstrumentA());
-    Rig rig({InstrumentB(), std::nullopt});
+    Rig rig(German(InstrumentB()));
     ASSERT_TRUE(rig.Connect());
     const ProfilePlan plan = PlanProfile(profile, ReadSettings(rig), nullptr);
     ASSERT_GE(plan.groups.size(), 2u);

@@ -24,8 +24,14 @@ namespace r310test {
 
 using namespace std::chrono_literals;
 
-struct InstrumentRigOptions {
-    SimulatedInstrument instrument;
+using Heard = LineFrame;
+using Wire = Line;
+
+struct RigOptions {
+    r310::sim::Scenario scenario = FastInstrument();
+    // Replaces the instrument's generated event log.
+    std::optional<std::vector<r310::sim::EventRecord>> events;
+    bool recordAnswers = false; // the line keeps the instrument's answers too
     bool idlePoll = false;
     std::chrono::milliseconds tick = 10ms;
     // The PC's clock as InstrumentSeconds; empty: the system clock.
@@ -35,11 +41,29 @@ struct InstrumentRigOptions {
     bool eventLogs = false;
     // How long Run lets the queued signals of its job arrive afterwards.
     std::chrono::milliseconds settleAfterRun = 0ms;
+
+    // The settings commands: answers recorded, each job's signals let in.
+    static RigOptions Settings(const r310::sim::Scenario &scenario = FastInstrument())
+    {
+        RigOptions options;
+        options.scenario = scenario;
+        options.recordAnswers = true;
+        options.settleAfterRun = 20ms;
+        return options;
+    }
+    // The event log: the log decoders, German regional settings and the known events.
+    static RigOptions EventLog()
+    {
+        RigOptions options;
+        options.events = KnownEvents();
+        options.eventLogs = true;
+        return options;
+    }
 };
 
-class InstrumentRig {
+class Rig {
 public:
-    explicit InstrumentRig(const InstrumentRigOptions &options)
+    explicit Rig(const RigOptions &options = {})
         : settleAfterRun_(options.settleAfterRun), connection(Options(options, line))
     {
         using C = r310::InstrumentConnection;
@@ -190,6 +214,7 @@ public:
         QString text;
     };
     std::shared_ptr<Line> line = std::make_shared<Line>();
+    std::shared_ptr<Line> &wire = line;
     r310::InstrumentConnection connection;
     r310::LampColour lamp = r310::LampColour::Red;
     QStringList messages;
@@ -201,11 +226,11 @@ public:
     std::optional<r310::logs::EventProperties> eventProperties;
 
 private:
-    r310::ConnectionOptions Options(const InstrumentRigOptions &options, const std::shared_ptr<Line> &l)
+    r310::ConnectionOptions Options(const RigOptions &options, const std::shared_ptr<Line> &l)
     {
-        recordAnswers_ = options.instrument.recordAnswers;
+        recordAnswers_ = options.recordAnswers;
         r310::ConnectionOptions connection;
-        connection.link = SimulatedLink(options.instrument, l);
+        connection.link = SimulatedLink({options.scenario, options.events, options.recordAnswers}, l);
         connection.tick = options.tick;
         connection.idlePoll = options.idlePoll;
         connection.pcClock = options.pcClock;
