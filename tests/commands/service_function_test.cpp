@@ -10,6 +10,24 @@ using namespace r310test;
 
 namespace {
 
+// A service-function request of `code`, waiting `armTicks` per attempt, at most `attempts` times.
+CommandRequest ServiceRequest(std::uint8_t code, int armTicks, int attempts = Transaction::kMaxAttempts)
+{
+    CommandRequest request;
+    request.object = kObjectSpecialFunction;
+    request.payload = {code};
+    request.armTicks = armTicks;
+    request.attempts = attempts;
+    return request;
+}
+
+// Every request of the service-function object meets `plan`.
+void ServiceFaults(Rig &rig, sim::FaultPlan plan)
+{
+    plan.objects = {kObjectSpecialFunction};
+    rig.SetFaults(plan);
+}
+
 TEST(ServiceFunctionPayload, ItemsSendTheirIndexPlusOneAndNoSelectionNothing)
 {
     EXPECT_FALSE(ServiceCodeForItem(-1).has_value());
@@ -93,8 +111,7 @@ TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
     ASSERT_TRUE(rig.Connect());
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
-    refusing.objects = {kObjectSpecialFunction};
-    rig.SetFaults(refusing);
+    ServiceFaults(rig, refusing);
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::Default, result));
     rig.Settle();
@@ -114,17 +131,10 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
     sim::FaultPlan slow;
     slow.late.probability = 1.0;
     slow.lateMillis = 120;
-    slow.objects = {kObjectSpecialFunction};
-    rig.SetFaults(slow);
+    ServiceFaults(rig, slow);
     rig.Mark();
     Outcome outcome = Outcome::NotRun;
-    rig.Run([&outcome](JobContext &job) {
-        CommandRequest request;
-        request.object = kObjectSpecialFunction;
-        request.payload = {6};
-        request.armTicks = 20;
-        outcome = RunCommandRequest(job, request);
-    });
+    rig.Run([&outcome](JobContext &job) { outcome = RunCommandRequest(job, ServiceRequest(6, 20)); });
     EXPECT_EQ(outcome, Outcome::Done);
     EXPECT_EQ(rig.HeardNames(), (std::vector<std::string>{"R2", "W127"}));
 }
@@ -135,21 +145,14 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
     ASSERT_TRUE(rig.Connect());
     sim::FaultPlan silent;
     silent.noAnswer.next = 2;
-    silent.objects = {kObjectSpecialFunction};
-    rig.SetFaults(silent);
+    ServiceFaults(rig, silent);
     rig.Mark();
     Outcome limited = Outcome::NotRun;
     Outcome next = Outcome::NotRun;
     rig.Run([&](JobContext &job) {
-        CommandRequest request;
-        request.object = kObjectSpecialFunction;
-        request.payload = {6};
-        request.armTicks = 15;
-        request.attempts = 2;
-        limited = RunCommandRequest(job, request);
+        limited = RunCommandRequest(job, ServiceRequest(6, 15, 2));
         EXPECT_FALSE(job.cancelled());
-        request.attempts = Transaction::kMaxAttempts;
-        next = RunCommandRequest(job, request);
+        next = RunCommandRequest(job, ServiceRequest(6, 15));
     });
     rig.Settle();
     EXPECT_EQ(limited, Outcome::NoAnswer);
@@ -165,12 +168,7 @@ TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
     rig.Mark();
     auto outcome = std::make_shared<Outcome>(Outcome::NotRun);
     const JobId id = rig.connection.submit(QStringLiteral("limited"), [outcome](JobContext &job) {
-        CommandRequest request;
-        request.object = kObjectSpecialFunction;
-        request.payload = {2};
-        request.armTicks = 50;
-        request.attempts = 1;
-        *outcome = RunCommandRequest(job, request);
+        *outcome = RunCommandRequest(job, ServiceRequest(2, 50, 1));
     });
     ASSERT_TRUE(r310test::SpinUntil([&] { return !rig.Heard().empty(); }, 2s));
     rig.connection.closePort();

@@ -39,17 +39,6 @@ std::vector<std::pair<int, int>> Progress(const Rig &rig)
     return seen;
 }
 
-// The logger requests among what the instrument heard.
-std::vector<Heard> LoggerRequests(const std::vector<Heard> &heard)
-{
-    std::vector<Heard> logger;
-    for (const Heard &h : heard) {
-        if (h.object >= kObjectLoggerInfo && h.object <= kObjectLoggerSampleSet)
-            logger.push_back(h);
-    }
-    return logger;
-}
-
 // The download must hand back exactly what the instrument stores.
 void ExpectSameAsInstrument(const LoggerDownloadResult &result, const sim::DataLogger &stored)
 {
@@ -163,7 +152,10 @@ TEST(LoggerDownload, AnEmptyLoggerReadsOnlyItsInformation)
     EXPECT_TRUE(result->completed());
     EXPECT_EQ(result->blockCount, 0);
     EXPECT_FALSE(HasLoggerExportLines(result->data));
-    EXPECT_EQ(Names(LoggerRequests(rig.Heard())), std::vector<std::string>{"R36"});
+    const auto logger = [](const Heard &h) {
+        return h.object >= kObjectLoggerInfo && h.object <= kObjectLoggerSampleSet;
+    };
+    EXPECT_EQ(Names(Kept(rig.Heard(), logger)), std::vector<std::string>{"R36"});
 }
 
 TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)

@@ -1,6 +1,7 @@
 #pragma once
 // Answer frames as they arrive on the serial line (hex, CRC included), and
 // functions that feed them through the receive assembler like the link does.
+#include "DecodeAnswer.h"
 #include "R310_typ.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,27 @@ inline void PutU16(Bytes &b, std::size_t at, std::uint16_t v)
 {
     b[at] = static_cast<std::uint8_t>(v & 0xFF);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// The payload of a frame given in hex: what follows the header, without the CRC.
+inline Bytes PayloadOf(const char *hex)
+{
+    const Bytes frame = Hex(hex);
+    return Bytes(frame.begin() + 7, frame.end() - 2);
+}
+
+inline const QLocale kGerman(QLocale::German, QLocale::Germany);
+inline const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
+
+// A decoder in `locale` whose PC clock stands at 2024-03-05 14:07:09 and whose
+// gas table names unit u and gas g "U<u> G<g>".
+inline r310::AnswerDecoder Decoder(const QLocale &locale = kGerman)
+{
+    r310::DecodeEnvironment env;
+    env.locale = locale;
+    env.now = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
+    env.gasTexts = [](std::uint8_t unit, std::uint8_t gas) { return QStringLiteral("U%1 G%2").arg(unit).arg(gas); };
+    return r310::AnswerDecoder(env);
 }
 
 } // namespace fixtures

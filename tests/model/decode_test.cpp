@@ -10,24 +10,9 @@ using namespace fixtures;
 
 namespace {
 
-const QLocale kGerman(QLocale::German, QLocale::Germany);
-const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
-
-AnswerDecoder Decoder(const QLocale &locale = kGerman)
-{
-    DecodeEnvironment env;
-    env.locale = locale;
-    env.now = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
-    env.gasTexts = [](std::uint8_t unit, std::uint8_t gas) {
-        return QStringLiteral("U%1 G%2").arg(unit).arg(gas);
-    };
-    return AnswerDecoder(env);
-}
-
 Bytes IdentityPayload(std::uint16_t version)
 {
-    Bytes p = Hex(kIdentity);
-    p = Bytes(p.begin() + 7, p.end() - 2);
+    Bytes p = PayloadOf(kIdentity);
     PutU16(p, 8, version);
     return p;
 }

@@ -1,4 +1,5 @@
 // Number and date texts in a German and an English locale.
+#include "FixtureFrames.h"
 #include "Formats.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +8,10 @@
 #include <limits>
 
 using namespace r310;
+using fixtures::kEnglish;
+using fixtures::kGerman;
 
 namespace {
-
-const QLocale kGerman(QLocale::German, QLocale::Germany);
-const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
 
 TEST(Formats, SerialVersionAndMkType)
 {

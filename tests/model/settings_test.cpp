@@ -10,25 +10,6 @@ using namespace fixtures;
 
 namespace {
 
-const QLocale kGerman(QLocale::German, QLocale::Germany);
-const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
-
-AnswerDecoder Decoder(const QLocale &locale)
-{
-    DecodeEnvironment env;
-    env.locale = locale;
-    env.gasTexts = [](std::uint8_t unit, std::uint8_t gas) {
-        return QStringLiteral("unit%1 gas%2").arg(unit).arg(gas);
-    };
-    return AnswerDecoder(env);
-}
-
-Bytes PayloadOf(const char *hex)
-{
-    const Bytes frame = Hex(hex);
-    return Bytes(frame.begin() + 7, frame.end() - 2);
-}
-
 TEST(DecodeRange, FixtureInGermanAndEnglish)
 {
     InstrumentRecord record;
@@ -45,7 +26,7 @@ TEST(DecodeRange, FixtureInGermanAndEnglish)
     EXPECT_EQ(r.calibrationGasText, "100,0");
     EXPECT_EQ(r.zeroPointVoltageText, "-12,34");
     EXPECT_EQ(r.fullScaleVoltageText, "45,67");
-    EXPECT_EQ(r.gasText, "unit0 gas1"); // unit text first
+    EXPECT_EQ(r.gasText, "U0 G1"); // unit text first
     EXPECT_EQ(r.decimals, 1);
     EXPECT_EQ(a.unchangedGroup, SettingsGroup::Limits);
     EXPECT_EQ(record.DecimalExponent, -1);

@@ -14,7 +14,9 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,25 +109,24 @@ inline std::vector<std::string> Names(const std::vector<LineFrame> &frames)
     return names;
 }
 
+// The frames that `keep` keeps, in order.
+template <typename Keep>
+std::vector<LineFrame> Kept(const std::vector<LineFrame> &frames, Keep keep)
+{
+    std::vector<LineFrame> kept;
+    std::copy_if(frames.begin(), frames.end(), std::back_inserter(kept), keep);
+    return kept;
+}
+
 inline std::vector<LineFrame> Requests(const std::vector<LineFrame> &frames)
 {
-    std::vector<LineFrame> requests;
-    for (const LineFrame &f : frames) {
-        if (f.request)
-            requests.push_back(f);
-    }
-    return requests;
+    return Kept(frames, [](const LineFrame &f) { return f.request; });
 }
 
 // The writes among the frames, leaving out the connect request.
 inline std::vector<LineFrame> Writes(const std::vector<LineFrame> &frames)
 {
-    std::vector<LineFrame> writes;
-    for (const LineFrame &f : frames) {
-        if (f.write() && f.object != r310::kObjectConnect)
-            writes.push_back(f);
-    }
-    return writes;
+    return Kept(frames, [](const LineFrame &f) { return f.write() && f.object != r310::kObjectConnect; });
 }
 
 // The event numbers asked for, in order.
