@@ -17,6 +17,7 @@ using r310::logs::ExportFile;
 using r310::logs::WriteExportFile;
 using r310test::ReadAll;
 using r310test::Entries;
+using r310test::WriteFile;
 
 TEST(ExportEncoding, EveryLineEndsInCrLfWithoutByteOrderMark)
 {
@@ -62,11 +63,7 @@ TEST(ExportFileWriting, WritesTheEncodedLinesAndReplacesAnOldFile)
 {
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("Evt.csv"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("an older and much longer file than the new one\r\n");
-    }
+    ASSERT_TRUE(WriteFile(path, "an older and much longer file than the new one\r\n"));
     const QStringList lines{QStringLiteral("H;\u00e4"), QStringLiteral("1;\u20ac;")};
     const auto result = WriteExportFile(path, lines);
     EXPECT_TRUE(result.ok) << result.detail.toStdString();
@@ -98,11 +95,7 @@ TEST(ExportFileWriting, NothingIsVisibleBeforeCommitAndACancelLeavesTheOldFile)
 {
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("Evt.csv"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old\r\n");
-    }
+    ASSERT_TRUE(WriteFile(path, "old\r\n"));
     {
         ExportFile file(path);
         ASSERT_TRUE(file.begin().ok);

@@ -144,11 +144,9 @@ TEST(ProfileFile, InvalidProfilesAreRefusedWithEveryReason)
     ASSERT_TRUE(folder.isValid());
     EXPECT_TRUE(ReadSettingsProfile(folder.filePath(QStringLiteral("none.json"))).error.contains(QLatin1String("no such file")));
     EXPECT_TRUE(ReadSettingsProfile(folder.path()).error.contains(QLatin1String("folder")));
-    QFile huge(folder.filePath(QStringLiteral("huge.json")));
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    huge.write(QByteArray(8 * kMaxProfileBytes, '{'));
-    huge.close();
-    EXPECT_TRUE(ReadSettingsProfile(huge.fileName()).error.contains(QLatin1String("larger")));
+    const QString huge = folder.filePath(QStringLiteral("huge.json"));
+    ASSERT_TRUE(WriteFile(huge, QByteArray(8 * kMaxProfileBytes, '{')));
+    EXPECT_TRUE(ReadSettingsProfile(huge).error.contains(QLatin1String("larger")));
 }
 
 TEST(ProfileApply, ProfileOfOneInstrumentIsWrittenToAnotherWithTheSetCommandsOnly)

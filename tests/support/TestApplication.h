@@ -24,6 +24,8 @@ void SpinFor(std::chrono::milliseconds time);
 
 // A file's bytes; "<unreadable>" when it cannot be read.
 QByteArray ReadAll(const QString &path);
+// Writes `bytes` as the whole file at `path`; false when it could not.
+bool WriteFile(const QString &path, const QByteArray &bytes);
 // What a folder holds, hidden entries too.
 QStringList Entries(const QString &directory);
 
