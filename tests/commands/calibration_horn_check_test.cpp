@@ -15,8 +15,7 @@ TEST(HornCheck, SwitchesTheHornOnThenOff)
 {
     EXPECT_EQ(HornPayload(true), Bytes{1});
     EXPECT_EQ(HornPayload(false), Bytes{0});
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     auto result = std::make_shared<HornCheckResult>();
     rig.Run(HornCheckJob(result));
@@ -34,8 +33,7 @@ TEST(HornCheck, SwitchesTheHornOnThenOff)
 
 TEST(HornCheck, TheHornOffRequestGoesOutWhenTheFirstIsUnanswered)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Settle();
     // Every attempt of the first request goes unheard.
     sim::FaultPlan lost;

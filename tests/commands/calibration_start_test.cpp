@@ -71,9 +71,8 @@ CalibrationRequest Span(const QString &text)
 
 TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
 {
-    Rig rig(InstrumentWithExponent(-1));
     // The General tab is in front: the alarm settings are not read on connecting.
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(InstrumentWithExponent(-1));
     rig.Settle();
     ASSERT_FALSE(AlarmSettingsKnown(rig.connection.record()));
     rig.Mark();
@@ -101,8 +100,7 @@ TEST(CalibrationStart, SpanBeforeTheRangeWasReadStillSendsTheScaledValue)
 
 TEST(CalibrationStart, ZeroSendsZeroWithoutReadingAnything)
 {
-    Rig rig(InstrumentWithExponent(-2));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(InstrumentWithExponent(-2));
     rig.Mark();
     auto result = std::make_shared<CalibrationStartResult>();
     CalibrationRequest zero;
@@ -117,8 +115,7 @@ TEST(CalibrationStart, ZeroSendsZeroWithoutReadingAnything)
 
 TEST(CalibrationStart, RefusalsSendNoStart)
 {
-    Rig rig(InstrumentWithExponent(0));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(InstrumentWithExponent(0));
     auto result = std::make_shared<CalibrationStartResult>();
     struct Case {
         QString text;
@@ -140,8 +137,7 @@ TEST(CalibrationStart, RefusalsSendNoStart)
 
 TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
 {
-    Rig rig(InstrumentWithExponent(-1));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(InstrumentWithExponent(-1));
     rig.Silence({kObjectRange});
     rig.Mark();
     auto result = std::make_shared<CalibrationStartResult>();
@@ -167,8 +163,7 @@ TEST(CalibrationStart, AlarmSettingsThatCannotBeReadStopTheSpanStart)
 
 TEST(CalibrationStart, FailedOrRefusedStartLeavesTheCalibrationNotRunning)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     auto result = std::make_shared<CalibrationStartResult>();
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
@@ -211,8 +206,7 @@ std::vector<CalibrationState> FollowToTheEnd(Rig &rig)
 
 TEST(CalibrationFollow, RunsToOkAndClearsTheFlag)
 {
-    Rig rig(InstrumentWithExponent(0));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(InstrumentWithExponent(0));
     const std::vector<CalibrationState> states = FollowToTheEnd(rig);
     EXPECT_EQ(states, (std::vector<CalibrationState>{CalibrationState::Running, CalibrationState::Running,
                                                      CalibrationState::Running, CalibrationState::Succeeded}));
@@ -225,8 +219,7 @@ TEST(CalibrationFollow, RunsToErrorWhenTheInstrumentFails)
 {
     RigOptions options = InstrumentWithExponent(0);
     options.scenario.calibrationFails = true;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     const std::vector<CalibrationState> states = FollowToTheEnd(rig);
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(states.size(), 4U);
@@ -240,8 +233,7 @@ TEST(CalibrationFollow, TheIdlePollFollowsAnAcceptedStart)
 {
     RigOptions options = InstrumentWithExponent(0);
     options.idlePoll = true;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     rig.Mark();
     const std::size_t answersBefore = rig.answers.size();
     rig.Run(CalibrationStartJob(CalibrationRequest{}, nullptr));

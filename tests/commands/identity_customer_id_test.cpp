@@ -52,8 +52,7 @@ TEST(CustomerIdPayload, RefusesWhatCannotBeSentAsOneByteCharacters)
 
 TEST(CustomerIdJob, WritesTheIdAndReadsTheIdentityBack)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     auto result = std::make_shared<CustomerIdResult>();
     rig.Run(CustomerIdJob(CustomerIdPayload(QStringLiteral("ABC")), result));
@@ -73,8 +72,7 @@ TEST(CustomerIdJob, TenCharactersReadFromTheInstrumentGoBackUnchanged)
 {
     RigOptions options;
     options.scenario.customerId = "ABCDEFGHIJ";
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     rig.Settle();
     QString shown;
     for (const DecodedAnswer &answer : rig.answers)
@@ -129,8 +127,7 @@ TEST(CustomerIdJob, RefusalsClosedPortAndSilenceSendNothingMoreAndDecodeNothing)
 
 TEST(CustomerIdJob, AnErrorReportEndsTheWriteWithoutReadBack)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
     rig.SetFaults(refusing);
@@ -169,8 +166,7 @@ TEST(CustomerIdSetting, TheKeyTakesWhatTheWindowLetsOneTypeAndTheGroupWritesIt)
     EXPECT_EQ(group->object, kObjectIdentity);
     EXPECT_EQ(group->payload(draft).bytes, IdentityWrite("ABC"));
 
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();
     rig.Run(group->write(draft, result));

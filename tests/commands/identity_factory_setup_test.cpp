@@ -87,8 +87,7 @@ TEST(FactorySetupPayload, RefusesWhatItCannotSend)
 
 TEST(FactorySetupJob, WritesThenRunsTheConnectSequence)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     FactorySetupEntries entries;
     entries.serialNumber = 42;
@@ -124,8 +123,7 @@ TEST(FactorySetupJob, WritesThenRunsTheConnectSequence)
 
 TEST(FactorySetupJob, RefusedEntriesSendNothing)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     auto result = std::make_shared<FactorySetupResult>();
     rig.Run(FactorySetupJob(FactorySetupEntries{}, result));
@@ -138,8 +136,7 @@ TEST(FactorySetupJob, LimitListUpdateWaitsLongAndIsSentAtMostTwice)
 {
     RigOptions options;
     options.tick = 5ms;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     // The setup goes unheard; the identity read before each send is answered.
     rig.Silence({kObjectFactorySetup});
     FactorySetupEntries entries;

@@ -44,8 +44,7 @@ TEST(ServiceFunctionPayload, ItemsSendTheirIndexPlusOneAndNoSelectionNothing)
 
 TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Mark();
     auto result = std::make_shared<ServiceFunctionResult>();
     EXPECT_EQ(rig.Run(ServiceFunctionJob(ServiceCode::Reset, result)), Outcome::Done);
@@ -62,8 +61,7 @@ TEST(ServiceFunctionJob, ResetSendsCodeThreeAndTheInstrumentTakesIt)
 
 TEST(ServiceFunctionJob, ClearLoggerEmptiesTheDataLogger)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     ASSERT_FALSE(rig.InstrumentState().logger.blocks.empty());
     auto result = std::make_shared<ServiceFunctionResult>();
     rig.Run(ServiceFunctionJob(ServiceCode::ClearLogger, result));
@@ -86,8 +84,7 @@ TEST(CommandRequest, ClosedPortSendsNothingAndSaysSo)
 
 TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Settle();
     ASSERT_EQ(rig.lamp, LampColour::LimeGreen);
     // The write goes unheard; the identity read before each send is answered.
@@ -107,8 +104,7 @@ TEST(CommandRequest, NoAnswerTurnsTheLampRedAndDecodesNothingStale)
 
 TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     sim::FaultPlan refusing;
     refusing.errorReport.next = 1;
     ServiceFaults(rig, refusing);
@@ -124,8 +120,7 @@ TEST(CommandRequest, AnErrorReportIsDecodedAndNotTakenForAcceptance)
 
 TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     // The answer comes 120 ms late: three 10 ms ticks would send again
     // several times, twenty armed ticks wait for it.
     sim::FaultPlan slow;
@@ -141,8 +136,7 @@ TEST(CommandRequest, ArmedWriteWaitsItsTicksBeforeSendingAgain)
 
 TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterwards)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     sim::FaultPlan silent;
     silent.noAnswer.next = 2;
     ServiceFaults(rig, silent);
@@ -162,8 +156,7 @@ TEST(CommandRequest, AttemptLimitSendsTheWriteOnlyThatOftenAndTheLineWorksAfterw
 
 TEST(CommandRequest, ClosingThePortDuringALimitedWaitKeepsTheCancel)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Silence();
     rig.Mark();
     auto outcome = std::make_shared<Outcome>(Outcome::NotRun);

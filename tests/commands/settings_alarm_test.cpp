@@ -75,8 +75,7 @@ TEST(AlarmWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 {
     sim::Scenario scenario = FastInstrument();
     scenario.exponent = -2;
-    Rig rig(RigOptions::Settings(scenario));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings(scenario));
     AlarmSettingsTexts texts = Texts(QStringLiteral("20,5"));
     texts.flags[kAlarmStel] = AlarmFlags{false, true, true};
     const AlarmSettingsValues values = Typed(texts, -2);
@@ -145,8 +144,7 @@ TEST(AlarmWrite, EveryStopWithoutReadBack)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig(RigOptions::Settings());
-        ASSERT_TRUE(rig.Connect());
+        ConnectedRig rig(RigOptions::Settings());
         c.fault(rig);
         rig.Mark();
         auto result = std::make_shared<SettingsWriteResult>();

@@ -50,8 +50,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
     scenario.hwGain = 432;
     scenario.hwReference = 17777;
     scenario.hwOptions = 0x00;
-    Rig rig(RigOptions::Settings(scenario));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings(scenario));
     // The sensor electronics change after the tab was last read: the write
     // must carry what the instrument holds now.
     ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadHardware(); }), Outcome::Done);
@@ -86,8 +85,7 @@ TEST(HardwareWrite, SendsTheInstrumentsOwnSensorValuesWithTheChosenOptions)
 
 TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
 {
-    Rig rig(RigOptions::Settings(FastInstrument(219)));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings(FastInstrument(219)));
     HardwareOptions options = KeyboardAndNoVibrator();
     options.dataSafety = true;
     options.displayMode = true;
@@ -102,8 +100,7 @@ TEST(HardwareWrite, GatedOptionsFollowTheConnectedInstrumentsVersion)
 // place) and a closed port: nothing is written.
 TEST(HardwareWrite, NothingIsWrittenWithoutTheSensorValuesOrAnOpenPort)
 {
-    Rig rig(RigOptions::Settings());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings());
     rig.Silence({kObjectHardware});
     rig.Mark();
     auto result = std::make_shared<SettingsWriteResult>();

@@ -119,8 +119,7 @@ TEST(SignalPayload, ValuesThatDoNotFitAreRefusedNamingFieldAndRange)
 
 TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 {
-    Rig rig(RigOptions::Settings());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings());
     ASSERT_EQ(rig.Run([](JobContext &job) { job.sequences().ReadSignals(); }), Outcome::Done);
     const std::vector<DecodedAnswer> read = rig.AnswersOf(kObjectSignals);
     ASSERT_EQ(read.size(), 1u);
@@ -168,8 +167,7 @@ TEST(SignalWrite, TheInstrumentHearsTheWriteThenTheReadBackIsShown)
 
 TEST(SignalWrite, ARefusedPayloadSendsNothing)
 {
-    Rig rig(RigOptions::Settings());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings());
     SignalSettingsValues values = Example();
     values.bumpIntervalDays = 400;
     rig.Mark();
@@ -188,8 +186,7 @@ TEST(SetTime, WritesThePcClockThenChecksIt)
     sim::Scenario scenario = FastInstrument();
     scenario.clockOffsetSeconds = 3600;
     scenario.faults.clockReadOnly = false;
-    Rig rig(RigOptions::Settings(scenario));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::Settings(scenario));
     // The connect sequence already set the clock; put it off again.
     rig.OnInstrument([](sim::Device &device) { device.state().clockOffsetSeconds = -7200; });
     rig.Mark();

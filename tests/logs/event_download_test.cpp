@@ -39,8 +39,7 @@ sim::FaultPlan EventFaults()
 
 TEST(EventDownloads, ReadsEveryEventInOrderAndFormatsItsLines)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     rig.Mark();
     const auto result = Download(rig, 3);
 
@@ -64,8 +63,7 @@ TEST(EventDownloads, ReadsEveryEventInOrderAndFormatsItsLines)
 
 TEST(EventDownloads, CountOfZeroAsksForNothing)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     rig.Mark();
     const auto result = Download(rig, 0);
     EXPECT_TRUE(rig.Heard().empty());
@@ -75,8 +73,7 @@ TEST(EventDownloads, CountOfZeroAsksForNothing)
 
 TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     auto result = std::make_shared<EventDownload>();
     ASSERT_EQ(rig.Run(EventDownloadJob(3, result)), Outcome::Done);
     ASSERT_EQ(result->lines, KnownEventLines());
@@ -100,8 +97,7 @@ TEST(EventDownloads, EventNotReadLeavesNoLineNotEvenFromAnEarlierDownload)
 
 TEST(EventDownloads, EventsTheInstrumentRefusesAreMissingAndTheDownloadGoesOn)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     // Five asked for, three stored: the instrument answers 4 and 5 with error reports.
     const auto result = Download(rig, 5);
     EXPECT_EQ(result->outcome, Outcome::Done);
@@ -112,8 +108,7 @@ TEST(EventDownloads, EventsTheInstrumentRefusesAreMissingAndTheDownloadGoesOn)
 
 TEST(EventDownloads, LineThatGoesAwayEndsTheDownloadWithoutLines)
 {
-    Rig rig(Generated(20));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Generated(20));
     sim::FaultPlan plan;
     plan.lineDropAfter = 2; // two events answered, then nothing for good
     rig.SetFaults(plan);
@@ -142,8 +137,7 @@ TEST(EventDownloads, CloseComportEndsTheDownloadAtOnce)
     // ahead however busy the machine is.
     options.scenario.pacing = true;
     options.tick = 100ms;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     std::size_t heardAtClose = 0;
     rig.onProgress = [&rig, &heardAtClose](int done, int) {
         if (done == 10) {
@@ -188,8 +182,7 @@ TEST(EventDownloads, MoreEventsThanTheProductsLogSizeAreAllRead)
 {
     RigOptions options = Generated(600);
     options.scenario.maxEvents = 600;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     const auto result = Download(rig, 600);
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_EQ(result->table.size(), 600);
@@ -201,8 +194,7 @@ TEST(EventDownloads, MoreEventsThanTheProductsLogSizeAreAllRead)
 
 TEST(EventClears, WritesTheMaximumThenReadsBothLogsCountersBack)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     rig.Mark();
     auto result = std::make_shared<EventClear>();
     ASSERT_EQ(rig.Run(EventClearJob(300, result)), Outcome::Done);
@@ -229,8 +221,7 @@ TEST(EventClears, WritesTheMaximumThenReadsBothLogsCountersBack)
 
 TEST(EventClears, RefusedOrUnansweredWriteIsReported)
 {
-    Rig rig(RigOptions::EventLog());
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(RigOptions::EventLog());
     // The instrument refuses a maximum of 0 with an error report.
     auto refused = std::make_shared<EventClear>();
     rig.Run(EventClearJob(0, refused));
@@ -252,8 +243,7 @@ TEST(EventClears, RefusedOrUnansweredWriteIsReported)
 
 TEST(EventDownloads, LateAnswersNeverPutOneEventInAnothersPlace)
 {
-    Rig rig(Generated(20));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Generated(20));
     const auto reference = Download(rig, 20);
     ASSERT_EQ(reference->lines.size(), 21);
 

@@ -91,8 +91,7 @@ qint64 CancelAtProgress(Rig &rig, ConnectionJob job, int at, Outcome *outcome,
 
 TEST(HostileEventLog, CountersAt65535AreShownAndTheDownloadCanBeFollowedAndCancelled)
 {
-    Rig rig(Hostile("software = 221\nevents = 5\nevent_counters = 65535,65535,65535,65535"));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Hostile("software = 221\nevents = 5\nevent_counters = 65535,65535,65535,65535"));
     ASSERT_TRUE(rig.Run([](JobContext &job) { job.sequences().ReadEventProperties(); }) == Outcome::Done);
     r310test::SpinFor(20ms);
     ASSERT_TRUE(rig.eventProperties.has_value());
@@ -139,8 +138,7 @@ TEST(HostileEventLog, CountersAt65535AreShownAndTheDownloadCanBeFollowedAndCance
 
 TEST(HostileEventLog, RefusedEventsBeyondTheStoredOnesLeaveOnlyTheStoredLines)
 {
-    Rig rig(Hostile("software = 221\nevents = 5\nevent_counters = 0,300,0,300"));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Hostile("software = 221\nevents = 5\nevent_counters = 0,300,0,300"));
     const auto result = DownloadEvents(rig, 300);
     EXPECT_EQ(result->outcome, Outcome::Done);
     EXPECT_TRUE(result->refusals);
@@ -165,8 +163,7 @@ TEST(HostileEventLog, EventsAtTheEdgesOfTheirFieldsGiveLinesOfSensibleNumbers)
         AlarmEvent(255, kTopSeconds, 0, 0, 0, 0, 0),
         AlarmEvent(0, 0, 0, 0, 0, 0, 0),
     };
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     const auto result = DownloadEvents(rig, 7);
     ASSERT_EQ(result->outcome, Outcome::Done);
     ExpectCleanLines(result->lines);
@@ -184,8 +181,7 @@ TEST(HostileEventLog, EventsAtTheEdgesOfTheirFieldsGiveLinesOfSensibleNumbers)
 TEST(HostileEventLog, ShortEventAnswersAreMissingAndLongOnesReadAsTheEvent)
 {
     {
-        Rig rig(Hostile("software = 221\nevents = 6\nshort_answer = 3\nfault_objects = 34"));
-        ASSERT_TRUE(rig.Connect());
+        ConnectedRig rig(Hostile("software = 221\nevents = 6\nshort_answer = 3\nfault_objects = 34"));
         const auto result = DownloadEvents(rig, 6);
         EXPECT_EQ(result->outcome, Outcome::Done);
         EXPECT_EQ(result->missing, (std::vector<int>{0, 1, 2}));
@@ -205,8 +201,7 @@ TEST(HostileEventLog, ShortEventAnswersAreMissingAndLongOnesReadAsTheEvent)
 
 TEST(HostileDataLogger, ReportedBlocksBeyondTheStoredOnesEndTheDownloadSayingWhere)
 {
-    Rig rig(Hostile("software = 221\nlogger_blocks = 3\nlogger_counters = 65535,65535,65535"));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Hostile("software = 221\nlogger_blocks = 3\nlogger_counters = 65535,65535,65535"));
     const auto result = DownloadLogger(rig);
     EXPECT_EQ(result->outcome, Outcome::ErrorReport);
     EXPECT_EQ(result->blockCount, 65535);
@@ -228,8 +223,7 @@ TEST(HostileDataLogger, ReportedBlocksBeyondTheStoredOnesEndTheDownloadSayingWhe
 
 TEST(HostileDataLogger, FortyThousandBlocksAreFollowedAndACancelEndsThemAtOnce)
 {
-    Rig rig(Hostile("software = 221\nlogger_blocks = 40000\nlogger_sets = 4"));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Hostile("software = 221\nlogger_blocks = 40000\nlogger_sets = 4"));
     auto result = std::make_shared<LoggerDownloadResult>();
     Outcome outcome = Outcome::Done;
     const qint64 afterCancel = CancelAtProgress(rig, DataLoggerDownloadJob(result), 25, &outcome);
@@ -255,13 +249,12 @@ TEST(HostileDataLogger, FortyThousandBlocksAreFollowedAndACancelEndsThemAtOnce)
 TEST(HostileDataLogger, BlocksOutsideTheirBoundsGiveAtMostFifteenLinesASetOfSensibleNumbers)
 {
     for (const char *exponent : {"-128", "127", "-10"}) {
-        Rig rig(Hostile(std::string("software = 221\nvalue = 32767\nvalue_swing = 0\nrange_end = 32767\n"
+        ConnectedRig rig(Hostile(std::string("software = 221\nvalue = 32767\nvalue_swing = 0\nrange_end = 32767\n"
                                     "a1 = -32768\nlogger_blocks = 7\nlogger_interval = 65535\n"
                                     "block1 = samples=200 sets=4\nblock2 = sets=0\nblock3 = sets=5\n"
                                     "block4 = sets=255 samples=255\nblock5 = samples=16 set_state=0\n"
                                     "block6 = samples=255 sets=1\nblock7 = samples=0 sets=4\nexponent = ")
                         + exponent));
-        ASSERT_TRUE(rig.Connect());
         const auto result = DownloadLogger(rig);
         ASSERT_TRUE(result->completed()) << result->failureText().toStdString();
         ASSERT_EQ(result->data.blocks.size(), 7u);
@@ -292,9 +285,8 @@ TEST(HostileDataLogger, BlocksOutsideTheirBoundsGiveAtMostFifteenLinesASetOfSens
 TEST(HostileDataLogger, ShortLoggerAnswersEndTheDownloadAndLongOnesReadAsTheObject)
 {
     for (const char *object : {"36", "37", "38"}) {
-        Rig rig(Hostile(std::string("software = 221\nlogger_blocks = 3\nshort_answer = always\nfault_objects = ")
+        ConnectedRig rig(Hostile(std::string("software = 221\nlogger_blocks = 3\nshort_answer = always\nfault_objects = ")
                         + object));
-        ASSERT_TRUE(rig.Connect());
         const auto result = DownloadLogger(rig);
         EXPECT_EQ(result->outcome, Outcome::WrongAnswer) << object;
         EXPECT_EQ(result->currentBlock, QByteArray(object) == "36" ? 0 : 1) << object;

@@ -105,8 +105,7 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
     options.scenario.blockOverrides[3].samples = 12;
     options.scenario.blockOverrides[4].sets = 3;
     options.scenario.blockOverrides[5].sets = 0;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     rig.Mark();
     Outcome outcome = Outcome::Cancelled;
     const auto result = Download(rig, &outcome);
@@ -131,8 +130,7 @@ TEST(LoggerDownload, ReadsEveryBlockAndTheSetsOfReadableBlocksInOrder)
 
 TEST(LoggerDownload, ANearlyFullLoggerComesBackWhole)
 {
-    Rig rig(Logger(60, 4));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(60, 4));
     const auto result = Download(rig);
     ASSERT_TRUE(result->completed()) << result->failureText().toStdString();
     EXPECT_EQ(result->data.blocks.size(), 60u);
@@ -145,8 +143,7 @@ TEST(LoggerDownload, ANearlyFullLoggerComesBackWhole)
 
 TEST(LoggerDownload, AnEmptyLoggerReadsOnlyItsInformation)
 {
-    Rig rig(Logger(0));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(0));
     rig.Mark();
     const auto result = Download(rig);
     EXPECT_TRUE(result->completed());
@@ -160,8 +157,7 @@ TEST(LoggerDownload, AnEmptyLoggerReadsOnlyItsInformation)
 
 TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
 {
-    Rig rig(Logger(40000, 0));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(40000, 0));
     Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 3, [&rig] { rig.connection.cancel(); }, &outcome);
     EXPECT_EQ(result->blockCount, 40000);
@@ -184,8 +180,7 @@ TEST(LoggerDownload, BlockCountsOf32768AndMoreAreCountedUnsigned)
 
 TEST(LoggerDownload, ALampRedFromAnEarlierFailureDoesNotEndAHealthyDownload)
 {
-    Rig rig(Logger(4, 2));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(4, 2));
     sim::FaultPlan silent;
     silent.noAnswer.next = Transaction::kMaxAttempts;
     rig.SetFaults(silent);
@@ -226,8 +221,7 @@ TEST(LoggerDownload, FailuresEndItAndSayWhere)
         RigOptions options = Logger(6);
         if (c.currentBlock == 3)
             options.scenario.faults.lineDropAfter = 5; // 36, 37, 38, 37, 38 answered
-        Rig rig(options);
-        ASSERT_TRUE(rig.Connect());
+        ConnectedRig rig(options);
         c.fault(rig);
         rig.Mark();
         Outcome outcome = Outcome::Cancelled;
@@ -247,8 +241,7 @@ TEST(LoggerDownload, FailuresEndItAndSayWhere)
             EXPECT_TRUE(c.currentBlock > 0 || h.object == kObjectLoggerInfo) << "no block is read";
     }
     // A block the instrument no longer has (erased meanwhile) is refused as an error report.
-    Rig rig(Logger(3));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(3));
     LoggerAnswer gone;
     rig.OnInstrument([](sim::Device &device) { device.state().logger.blocks.clear(); });
     rig.Run([&gone](JobContext &job) { gone = ReadLoggerBlock(job, 1); });
@@ -264,8 +257,7 @@ TEST(LoggerDownload, ALateAnswerIsNotTakenForTheNextSet)
     RigOptions options = Logger(2, 2);
     options.scenario.pacing = true;
     options.tick = 100ms;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     sim::FaultPlan late;
     late.late.next = 1;
     late.lateMillis = 350; // an attempt waits 3 ticks
@@ -283,8 +275,7 @@ TEST(LoggerDownload, CancellingEndsItAtOnceAndKeepsNothing)
     RigOptions options = Logger(50, 4);
     options.scenario.pacing = true;
     options.tick = 100ms;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     rig.Mark();
     Outcome outcome = Outcome::Done;
     const auto result = DownloadAndInterrupt(rig, 2, [&rig] { rig.connection.cancel(); }, &outcome);
@@ -301,8 +292,7 @@ TEST(LoggerDownload, CancellingEndsItAtOnceAndKeepsNothing)
 
 TEST(LoggerDownload, PullingTheAdapterEndsIt)
 {
-    Rig rig(Logger(50, 4));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(Logger(50, 4));
     Outcome outcome = Outcome::Done;
     const std::shared_ptr<Wire> wire = rig.wire;
     const auto result = DownloadAndInterrupt(

@@ -83,8 +83,7 @@ TEST(LoggerIntervalInput, OtherNumbersAndTextAreRefusedWithTheirMessages)
 
 TEST(LoggerInterval, WritesTheRecordAsTheInstrumentHoldsItWithOnlyTheIntervalChanged)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     GiveLoggerUnusualSettings(rig, {9, 8, 7, 6});
     std::vector<std::uint8_t> expected = InstrumentInfoBytes(rig);
     expected[12] = 0x2C; // 300 seconds, little-endian
@@ -109,8 +108,7 @@ TEST(LoggerInterval, WritesTheRecordAsTheInstrumentHoldsItWithOnlyTheIntervalCha
 
 TEST(LoggerInterval, NeverSendsARecordOfAnEarlierState)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     GiveLoggerUnusualSettings(rig, {1, 2, 3, 4});
     ASSERT_TRUE(SetInterval(rig, 30)->accepted());
     // The instrument's record changes behind the configurator's back (another
@@ -129,8 +127,7 @@ TEST(LoggerInterval, NeverSendsARecordOfAnEarlierState)
 
 TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Silence({kObjectLoggerInfo});
     rig.Mark();
     const auto result = SetInterval(rig, 120);
@@ -146,8 +143,7 @@ TEST(LoggerInterval, ARecordThatCannotBeReadIsNotWritten)
 
 TEST(LoggerInterval, IntervalsOutsideThirtyToThreeHundredSendNothing)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     for (const std::uint16_t seconds : {std::uint16_t{29}, std::uint16_t{301}, std::uint16_t{0}}) {
         rig.Mark();
         const auto result = SetInterval(rig, seconds);
@@ -159,8 +155,7 @@ TEST(LoggerInterval, IntervalsOutsideThirtyToThreeHundredSendNothing)
 
 TEST(LoggerInterval, AnUnansweredWriteIsNotReadBack)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     // The read before the write is answered, the line then goes: the write
     // goes out once, and not again without an identity read that is answered.
     sim::FaultPlan silent;
@@ -185,8 +180,7 @@ TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
 {
     RigOptions options;
     options.scenario.loggerBlocks = 12;
-    Rig rig(options);
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(options);
     rig.Mark();
     auto result = std::make_shared<LoggerCommandResult>();
     rig.Run(ClearDataLoggerJob(result));
@@ -202,8 +196,7 @@ TEST(LoggerClear, ErasesWithServiceFunctionSevenThenShowsTheNewCounters)
 
 TEST(LoggerClear, ASilentInstrumentIsNotReadBack)
 {
-    Rig rig;
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig;
     rig.Silence();
     rig.Mark();
     auto result = std::make_shared<LoggerCommandResult>();

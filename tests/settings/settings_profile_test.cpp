@@ -61,8 +61,7 @@ InstrumentSettings ReadSettings(Rig &rig)
 
 SettingsProfile ProfileOfInstrument(const sim::Scenario &scenario, bool withCustomerId = true)
 {
-    Rig rig(German(scenario));
-    EXPECT_TRUE(rig.Connect());
+    ConnectedRig rig(German(scenario));
     return ProfileOf(ReadSettings(rig), nullptr, withCustomerId);
 }
 
@@ -152,8 +151,7 @@ TEST(ProfileFile, InvalidProfilesAreRefusedWithEveryReason)
 TEST(ProfileApply, ProfileOfOneInstrumentIsWrittenToAnotherWithTheSetCommandsOnly)
 {
     const SettingsProfile profile = ProfileOfInstrument(InstrumentA());
-    Rig rig(German(InstrumentB()));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(German(InstrumentB()));
     const InstrumentSettings before = ReadSettings(rig);
     const ProfilePlan plan = PlanProfile(profile, before, nullptr);
     ASSERT_TRUE(plan.ok()) << plan.refusals.join(u'\n').toStdString();
@@ -214,8 +212,7 @@ TEST(ProfileApply, ProfilesThatDoNotFitTheInstrumentWriteNothing)
         ASSERT_TRUE(parsed.profile) << parsed.error.toStdString();
         sim::Scenario scenario = InstrumentB();
         scenario.softwareVersion = c.softwareVersion;
-        Rig rig(German(scenario));
-        ASSERT_TRUE(rig.Connect());
+        ConnectedRig rig(German(scenario));
         const ProfilePlan plan = PlanProfile(*parsed.profile, ReadSettings(rig), nullptr);
         ASSERT_FALSE(plan.ok()) << c.text.toStdString();
         EXPECT_TRUE(plan.refusals.join(u'\n').contains(c.reason)) << plan.refusals.join(u'\n').toStdString();
@@ -231,8 +228,7 @@ TEST(ProfileApply, ProfilesThatDoNotFitTheInstrumentWriteNothing)
 TEST(ProfileApply, WriteTheInstrumentDoesNotAnswerStopsAndSaysWhich)
 {
     const SettingsProfile profile = ProfileOfInstrument(InstrumentA());
-    Rig rig(German(InstrumentB()));
-    ASSERT_TRUE(rig.Connect());
+    ConnectedRig rig(German(InstrumentB()));
     const ProfilePlan plan = PlanProfile(profile, ReadSettings(rig), nullptr);
     ASSERT_GE(plan.groups.size(), 2u);
     sim::FaultPlan silent;

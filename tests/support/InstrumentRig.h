@@ -248,4 +248,13 @@ private:
     }
 };
 
+// A rig whose simulated instrument is opened and connected on construction.
+class ConnectedRig : public Rig {
+public:
+    explicit ConnectedRig(const RigOptions &options = {}) : Rig(options)
+    {
+        EXPECT_TRUE(Connect()) << "the simulated instrument did not connect";
+    }
+};
+
 } // namespace r310test
