@@ -30,6 +30,8 @@ void EnsureWidgetApplication()
 
 int RunWidgetTests(int argc, char **argv)
 {
+    const QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
@@ -133,6 +135,50 @@ std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> 
             return f;
     }
     return std::nullopt;
+}
+
+void ExpectFrames(const std::vector<LineFrame> &frames, const std::vector<Frame> &expected)
+{
+    Names names;
+    for (const Frame &f : expected)
+        names.push_back(f.name);
+    ASSERT_EQ(FrameNames(frames, expected.size()), names);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].payload) {
+            EXPECT_EQ(frames[i].payload, *expected[i].payload) << "frame " << i << ", " << expected[i].name;
+        }
+    }
+}
+
+void ExpectBytesOf(const std::vector<LineFrame> &frames, const std::string &name,
+                   std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes)
+{
+    const std::optional<LineFrame> frame = First(frames, name);
+    ASSERT_TRUE(frame) << name;
+    for (const auto &[offset, value] : bytes) {
+        ASSERT_LT(offset, frame->payload.size()) << name;
+        EXPECT_EQ(frame->payload[offset], value) << name << " byte " << offset;
+    }
+}
+
+void ExpectPayloadOf(const std::vector<LineFrame> &frames, const std::string &name, const Bytes &payload)
+{
+    const std::optional<LineFrame> frame = First(frames, name);
+    ASSERT_TRUE(frame) << name;
+    EXPECT_EQ(frame->payload, payload) << name;
+}
+
+void ExpectNothingSaid(const RecordingDialogs &dialogs)
+{
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(u'|').toStdString();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
+    EXPECT_TRUE(dialogs.saveRequests.isEmpty());
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 namespace {
@@ -257,6 +303,31 @@ bool WindowRig::ShowTab(InstrumentTab tab)
     if (!window_->tabGuard().requestTab(index) && w().PageControl1->currentIndex() != index)
         return false;
     return Idle();
+}
+
+bool WindowRig::ClosePort()
+{
+    w().control.Button_ClosePort->click();
+    return PortClosed();
+}
+
+bool WindowRig::PortClosed()
+{
+    return SpinUntil([this] { return !window_->connection()->portOpen() && Idle(); }, 5s);
+}
+
+std::vector<LineFrame> WindowRig::During(const std::function<void()> &action)
+{
+    const std::size_t before = line->size();
+    action();
+    EXPECT_TRUE(Idle());
+    return line->since(before);
+}
+
+void WindowRig::Press(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(window_->windowHandle(), key, modifiers);
+    SpinFor(150ms);
 }
 
 QString WindowRig::rememberedPort() const

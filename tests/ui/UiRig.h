@@ -10,11 +10,26 @@
 
 #include <R310Cnf.h>
 
+// The widgets and tools every window test uses.
+#include <RadioGroup.h>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -33,8 +48,12 @@ QT_END_NAMESPACE
 namespace uitest {
 
 using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Names = std::vector<std::string>;
+using r310test::LineFrame;
 
-// The test program's main: the application object lives in main's frame.
+// The test programs' main (UiMain.cpp): the application object lives in
+// main's frame, and the programs' settings in a folder of this run's own.
 int RunWidgetTests(int argc, char **argv);
 void EnsureWidgetApplication();
 // Runs the event loop until done() holds or the time is up; returns done().
@@ -115,6 +134,25 @@ std::vector<std::string> RequestNames(const std::vector<r310test::LineFrame> &fr
 // The first frame of that name, if any.
 std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> &frames, const std::string &name);
 
+// A frame as a test expects it: its name, and its payload where given.
+struct Frame {
+    std::string name;
+    std::optional<Bytes> payload = std::nullopt;
+};
+// The first frames carry these names, in this order, and these payloads where given.
+void ExpectFrames(const std::vector<LineFrame> &frames, const std::vector<Frame> &expected);
+// The frame of that name is among the frames and carries these bytes at these offsets.
+void ExpectBytesOf(const std::vector<LineFrame> &frames, const std::string &name,
+                   std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes);
+
+// The frame of that name is among the frames and carries this payload.
+void ExpectPayloadOf(const std::vector<LineFrame> &frames, const std::string &name, const Bytes &payload);
+
+// No error, no message and no save dialog came up.
+void ExpectNothingSaid(const RecordingDialogs &dialogs);
+// Writes the file whole; false when it cannot.
+bool WriteFile(const QString &path, const QByteArray &bytes);
+
 struct RigOptions {
     r310::sim::Scenario scenario = FastScenario();
     // Replaces the simulated instrument's generated event log.
@@ -170,6 +208,16 @@ public:
     bool Idle();
     // Brings a tab to the front as a click on it would, and waits for its reads.
     bool ShowTab(r310::InstrumentTab tab);
+    // "Close Comport", then waits until the port is closed and every job has ended.
+    bool ClosePort();
+    // Waits until the port is closed and every job has ended.
+    bool PortClosed();
+    // Runs the action, waits until no job runs, and returns the frames the
+    // instrument saw meanwhile.
+    std::vector<LineFrame> During(const std::function<void()> &action);
+    // A key pressed through the window system, so accelerators and shortcuts
+    // apply; a button pressed by its accelerator clicks 100 ms later.
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers);
 
     std::vector<std::string> heard(std::size_t from = 0) const { return log->since(from); }
     // The port value in the per-user store.

@@ -5,13 +5,6 @@
 
 #include <SettingsProfile.h>
 
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 namespace {

@@ -4,12 +4,6 @@
 // and no late answer touches the window. Runs in the sanitizer build too.
 #include "UiRig.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QTabWidget>
-
-#include <gtest/gtest.h>
-
 namespace {
 
 using namespace r310;
@@ -74,8 +68,3 @@ TEST(WindowShutdown, ExitWhileConnectedEndsTheConnection)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}
