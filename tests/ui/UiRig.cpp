@@ -57,26 +57,6 @@ void SpinFor(std::chrono::milliseconds time)
     SpinUntil([] { return false; }, time);
 }
 
-void RequestLog::add(std::string name)
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    names_.push_back(std::move(name));
-}
-
-std::vector<std::string> RequestLog::since(std::size_t from) const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (from >= names_.size())
-        return {};
-    return {names_.begin() + static_cast<std::ptrdiff_t>(from), names_.end()};
-}
-
-std::size_t RequestLog::size() const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return names_.size();
-}
-
 sim::Scenario FastScenario(std::uint16_t softwareVersion)
 {
     sim::Scenario scenario;
@@ -183,19 +163,10 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
 
 namespace {
 
-std::string RequestName(const sim::Bytes &frame)
-{
-    const std::uint8_t object = frame[kOffsetObject];
-    if (object == kObjectConnect)
-        return "C1";
-    return ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
-}
-
-SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::shared_ptr<RequestLog> log,
-                                               std::shared_ptr<r310test::Line> line)
+SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::shared_ptr<r310test::Line> line)
 {
     // Made on the connection's engine thread at each open.
-    return [scenario = options.scenario, events = options.events, answers = options.recordAnswers, log,
+    return [scenario = options.scenario, events = options.events, answers = options.recordAnswers,
             line](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
         auto link = std::make_unique<sim::SimBackend>(scenario);
         link->setPacing(scenario.pacing);
@@ -204,11 +175,7 @@ SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::s
             eventLog.records = *events;
             eventLog.position = static_cast<std::uint16_t>(events->size());
         }
-        link->device().setTrace([log, line, answers](const sim::TraceEntry &entry) {
-            line->record(entry, answers);
-            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
-                log->add(RequestName(entry.bytes));
-        });
+        link->device().setTrace([line, answers](const sim::TraceEntry &entry) { line->record(entry, answers); });
         line->backend = link.get();
         return link;
     };
@@ -259,7 +226,7 @@ WindowRig::WindowRig(RigOptions options)
     setup.portSettings =
         std::make_unique<QSettings>(directory_.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
     setup.naming = PortNaming::DeviceNames;
-    setup.connection.link = options.link ? options.link : SimulatedInstrument(options, log, line);
+    setup.connection.link = options.link ? options.link : SimulatedInstrument(options, line);
     setup.connection.tick = options.tick;
     setup.connection.idlePoll = options.idlePoll;
     setup.connection.decoding.locale = options.locale;

@@ -68,7 +68,7 @@ struct LoggerRig : WindowRig {
     // Types the interval and clicks "Set Paramet"; what the instrument heard meanwhile.
     Names SetInterval(const QString &typed)
     {
-        const std::size_t before = log->size();
+        const std::size_t before = line->size();
         l.Edit13->setText(typed);
         l.Button11->click();
         EXPECT_TRUE(Idle());
@@ -110,7 +110,7 @@ TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
     LoggerRig rig(LoggerInstrument(24, 2));
     const LoggerWidgets &l = rig.l;
     std::vector<std::pair<int, int>> steps; // maximum, position
-    const std::size_t before = rig.log->size();
+    const std::size_t before = rig.line->size();
 
     // While it runs (seen at its second block): the buttons stay disabled and
     // the tab cannot be left.

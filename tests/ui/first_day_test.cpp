@@ -245,9 +245,9 @@ TEST(FirstDay, ASilentPortSaysWhatToCheckAndTheSearchGoesOn)
     ASSERT_TRUE(SpinUntil([&] { return Notice(rig).startsWith(hint); }, 5s)) << Notice(rig).toStdString();
     EXPECT_TRUE(Notice(rig).contains(QLatin1String("r310ctl doctor")));
     EXPECT_EQ(rig.window().connection()->phase(), ConnectionPhase::Searching);
-    const std::size_t heard = rig.log->size();
+    const std::size_t heard = rig.line->size();
     SpinFor(100ms);
-    EXPECT_GT(rig.log->size(), heard) << "the search goes on";
+    EXPECT_GT(rig.line->size(), heard) << "the search goes on";
     rig.w().control.Button_ClosePort->click();
     ASSERT_TRUE(rig.Idle());
     EXPECT_TRUE(Notice(rig).isEmpty());

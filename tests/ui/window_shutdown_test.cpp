@@ -13,9 +13,9 @@ using namespace uitest;
 void ExpectSilenceAfterClose(WindowRig &rig)
 {
     EXPECT_EQ(rig.window().connection(), nullptr);
-    const std::size_t heard = rig.log->size();
+    const std::size_t heard = rig.line->size();
     SpinFor(300ms);
-    EXPECT_EQ(rig.log->size(), heard) << "requests after the window closed";
+    EXPECT_EQ(rig.line->size(), heard) << "requests after the window closed";
 }
 
 TEST(WindowShutdown, ClosingDuringTheSearch)
@@ -24,7 +24,7 @@ TEST(WindowShutdown, ClosingDuringTheSearch)
     options.scenario.faults.noAnswer.probability = 1.0;
     WindowRig rig(options);
     rig.window().OpenPort();
-    ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= 3; }, 5s));
+    ASSERT_TRUE(SpinUntil([&] { return rig.line->size() >= 3; }, 5s));
     EXPECT_EQ(rig.w().status.panels[0]->text(), QStringLiteral("Search"));
     rig.window().close();
     ExpectSilenceAfterClose(rig);

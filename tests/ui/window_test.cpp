@@ -139,7 +139,7 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
     EXPECT_GT(w.status.panels[1]->width(), window.width() / 2);
     EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
     EXPECT_TRUE(w.status.panels[1]->text().isEmpty());
-    EXPECT_EQ(rig.log->size(), 0u);
+    EXPECT_EQ(rig.line->size(), 0u);
 }
 
 TEST(WindowStart, FactorySwitchAsFirstArgumentInAnyCase)
@@ -185,8 +185,8 @@ TEST(WindowConnection, OpenPortShowsIdentityClocksLampAndClearSetButtons)
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
 
     // The idle poll goes on reading clock and value.
-    const std::size_t before = rig.log->size();
-    ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= before + 4; }, 3s));
+    const std::size_t before = rig.line->size();
+    ASSERT_TRUE(SpinUntil([&] { return rig.line->size() >= before + 4; }, 3s));
     const Requests poll = rig.heard(before);
     EXPECT_EQ(Requests(poll.begin(), poll.begin() + 2), (Requests{"R3", "R7"}));
 }
@@ -208,7 +208,7 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
                 && w.signalTab.ButtonSetSig->isEnabled());
 
     ASSERT_TRUE(rig.ClosePort());
-    const std::size_t heardAtClose = rig.log->size();
+    const std::size_t heardAtClose = rig.line->size();
 
     for (QLineEdit *field : ClearedFields(w))
         EXPECT_TRUE(field->text().isEmpty()) << field->objectName().toStdString();
@@ -227,7 +227,7 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
                 || w.status.panels[1]->text() == QStringLiteral("Cancel by User"));
 
     SpinFor(200ms);
-    EXPECT_EQ(rig.log->size(), heardAtClose) << "requests after the port was closed";
+    EXPECT_EQ(rig.line->size(), heardAtClose) << "requests after the port was closed";
 }
 
 TEST(WindowTabs, TabChangesBeforeConnectingSendNothing)
@@ -240,7 +240,7 @@ TEST(WindowTabs, TabChangesBeforeConnectingSendNothing)
     }
     ASSERT_TRUE(rig.window().tabGuard().requestTab(0));
     SpinFor(100ms);
-    EXPECT_EQ(rig.log->size(), 0u);
+    EXPECT_EQ(rig.line->size(), 0u);
     EXPECT_TRUE(rig.dialogs.messages.isEmpty());
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
 }
@@ -264,7 +264,7 @@ TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
         {InstrumentTab::General, {"R2"}},
     };
     for (const auto &[tab, expected] : tabs) {
-        const std::size_t before = rig.log->size();
+        const std::size_t before = rig.line->size();
         ASSERT_TRUE(rig.ShowTab(tab));
         EXPECT_EQ(rig.heard(before), expected) << "tab " << static_cast<int>(tab);
     }
