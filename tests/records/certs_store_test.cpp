@@ -151,20 +151,19 @@ TEST(CertsTest, ACertificateTakesTheSettingsOfItsSessionAndKeepsItsNumber)
     store->Append(serial, kind::kSettings, settings("2027-06-01", "25")); // read after it in the same session
     store->Append(serial, kind::kConnection, {{QStringLiteral("customerId"), QStringLiteral("K2")}});
     store->Append(serial, kind::kSettings, settings("2028-01-01", "30")); // a later session
-    const qint64 second = store->Append(serial, kind::kCalibration, {{QStringLiteral("calibration"), QStringLiteral("zero")},
-                                                                      {QStringLiteral("outcome"), QStringLiteral("OK")}})
-                              .id;
+    const QJsonObject zero{{QStringLiteral("calibration"), "zero"}, {QStringLiteral("outcome"), "OK"}};
+    const qint64 second = store->Append(serial, kind::kCalibration, zero).id;
 
     const auto certificate = CertificateFor(*store, serial, first, QStringLiteral("T"), &error);
     ASSERT_TRUE(certificate) << error.toStdString();
-    EXPECT_EQ(certificate->customerId, QStringLiteral("K1"));
-    EXPECT_EQ(certificate->nextCalibration, QStringLiteral("2027-06-01"));
     EXPECT_EQ(certificate->alarmLimits[0], std::make_pair(QStringLiteral("A1"), QStringLiteral("25 ppm")));
-    EXPECT_EQ(certificate->alarmLimits[1].second, QStringLiteral("not read"));
-    EXPECT_EQ(certificate->range, QStringLiteral("0 to 500 ppm CO"));
-    EXPECT_EQ(certificate->outcome, QStringLiteral("failed"));
-    EXPECT_EQ(certificate->asFound, QStringLiteral("46.5 ppm"));
-    EXPECT_EQ(certificate->asLeft, QStringLiteral("not recorded"));
+    const std::pair<QString, const char *> facts[] = {
+        {certificate->customerId, "K1"},          {certificate->nextCalibration, "2027-06-01"},
+        {certificate->alarmLimits[1].second, "not read"}, {certificate->range, "0 to 500 ppm CO"},
+        {certificate->outcome, "failed"},         {certificate->asFound, "46.5 ppm"},
+        {certificate->asLeft, "not recorded"}};
+    for (const auto &[fact, text] : facts)
+        EXPECT_EQ(fact, QLatin1String(text)) << text;
     EXPECT_FALSE(certificate->testGasRecorded);
 
     const auto latest = CertificateFor(*store, serial, std::nullopt, QStringLiteral("T"), &error);

@@ -1,93 +1,70 @@
-// r310ctl keeping the service records as a user runs it, against the
-// simulator program on a pseudo-terminal: a whole session on record and
-// written out again, tampering found by another SQLite client, a read-only
-// file that costs one line, and two processes recording two instruments at
-// once into one SQLite file and one PostgreSQL database.
-#include "CliProcess.h"
-#include "TestApplication.h"
+// r310ctl keeping the service records against the simulator program: a whole
+// session on record and written out again, tampering found by another SQLite
+// client, a read-only file, and two processes recording at once into one
+// SQLite file and one PostgreSQL database.
+#include "CtlRecords.h"
 #include "PgCluster.h"
 
 #include <QDate>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-using namespace clitest;
-using namespace std::chrono_literals;
-using r310test::ReadAll;
-
-QT_BEGIN_NAMESPACE
-inline std::ostream &operator<<(std::ostream &out, const QString &text) { return out << text.toStdString(); }
-QT_END_NAMESPACE
+#include <map>
 
 namespace {
 
+using namespace recordstest;
+using r310test::ReadAll;
+
 constexpr int kExitTampered = 10;
 
-class CtlRecords : public ::testing::Test {
+class CtlRecords : public CtlTest {
 protected:
-    void SetUp() override { EnsureApplication(); }
-
-    CtlRun ctl(const QStringList &arguments)
-    {
-        return RunProgram(CtlProgram(), arguments, CtlEnvironment(home_.path()), 120s);
-    }
     // r310ctl on the instrument with the records in `url`.
     CtlRun on(SimProcess &sim, const QString &url, const QStringList &arguments)
     {
         return ctl(QStringList{QStringLiteral("--port"), sim.device(), QStringLiteral("--records"), url} + arguments);
     }
+    // "records" with these words on the records in `url`.
+    CtlRun onRecords(const QString &url, const QStringList &arguments)
+    {
+        return ctl(QStringList{QStringLiteral("--records"), url, QStringLiteral("records")} + arguments);
+    }
     QJsonArray json(const QString &url, const QStringList &arguments)
     {
-        const CtlRun run = ctl(QStringList{QStringLiteral("--records"), url, QStringLiteral("records")} + arguments
-                               + QStringList{QStringLiteral("--json")});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        return QJsonDocument::fromJson(run.out.toUtf8()).array();
+        return CtlTest::json(QStringList{QStringLiteral("--records"), url, QStringLiteral("records")} + arguments);
     }
-    QString file(const QString &name) const { return files_.filePath(name); }
-
-    QTemporaryDir home_;
-    QTemporaryDir files_;
 };
 
 TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
 {
-    SimProcess sim({QStringLiteral("--serial=4711"), QStringLiteral("--software=221"), QStringLiteral("--customer_id=Bau;7'"), QStringLiteral("--events=9"),
-                    QStringLiteral("--logger_blocks=3"), QStringLiteral("--no-pacing")});
+    SimProcess sim(Args({"--serial=4711", "--software=221", "--customer_id=Bau;7'", "--events=9", "--logger_blocks=3",
+                         "--no-pacing"}));
     ASSERT_FALSE(sim.device().isEmpty());
-    const QString url = QStringLiteral("sqlite:") + file(QStringLiteral("records.sqlite"));
+    const QString url = QStringLiteral("sqlite:") + file("records.sqlite");
     for (const QStringList &arguments :
-         {QStringList{QStringLiteral("get")},
-          QStringList{QStringLiteral("profile"), QStringLiteral("save"), file(QStringLiteral("before.json"))},
-          QStringList{QStringLiteral("set"), QStringLiteral("a1=25")},
-          QStringList{QStringLiteral("profile"), QStringLiteral("apply"), file(QStringLiteral("before.json"))},
-          QStringList{QStringLiteral("calibrate"), QStringLiteral("span"), QStringLiteral("50")},
-          QStringList{QStringLiteral("events"), QStringLiteral("--out"), file(QStringLiteral("events.csv"))},
-          QStringList{QStringLiteral("datalog"), QStringLiteral("--out"), file(QStringLiteral("datalog.csv"))},
-          QStringList{QStringLiteral("events"), QStringLiteral("--out"), file(QStringLiteral("again.csv"))}}) {
+         {Args({"get"}), Args({"profile", "save"}) << file("before.json"), Args({"set", "a1=25"}),
+          Args({"profile", "apply"}) << file("before.json"), Args({"calibrate", "span", "50"}),
+          Args({"events", "--out"}) << file("events.csv"), Args({"datalog", "--out"}) << file("datalog.csv"),
+          Args({"events", "--out"}) << file("again.csv")}) {
         const CtlRun run = on(sim, url, arguments);
         EXPECT_EQ(run.exitCode, 0) << arguments.join(u' ') << ": " << run.err;
         EXPECT_FALSE(run.err.contains(QLatin1String("not recorded"))) << run.err;
     }
 
-    const QJsonArray instruments = json(url, {QStringLiteral("instruments")});
+    const QJsonArray instruments = json(url, Args({"instruments"}));
     ASSERT_EQ(instruments.size(), 1);
     const QJsonObject instrument = instruments[0].toObject();
     EXPECT_EQ(instrument[QStringLiteral("serial")].toString(), QStringLiteral("00004711"));
     EXPECT_EQ(instrument[QStringLiteral("customerId")].toString(), QStringLiteral("Bau;7'"));
-    EXPECT_TRUE(QDate::fromString(instrument[QStringLiteral("nextCalibration")].toString(), Qt::ISODate).isValid());
-    EXPECT_TRUE(QDate::fromString(instrument[QStringLiteral("nextBumpTest")].toString(), Qt::ISODate).isValid());
-    EXPECT_EQ(instrument[QStringLiteral("lastCalibration")][QStringLiteral("outcome")].toString(), QStringLiteral("OK"));
+    for (const char *date : {"nextCalibration", "nextBumpTest"})
+        EXPECT_TRUE(QDate::fromString(instrument[QLatin1String(date)].toString(), Qt::ISODate).isValid()) << date;
+    EXPECT_EQ(instrument[QStringLiteral("lastCalibration")][QStringLiteral("outcome")].toString(),
+              QStringLiteral("OK"));
 
     std::map<QString, std::vector<QJsonObject>> byKind;
-    for (const QJsonValue &v : json(url, {QStringLiteral("history"), QStringLiteral("00004711")}))
+    for (const QJsonValue &v : json(url, Args({"history", "00004711"})))
         byKind[v[QStringLiteral("kind")].toString()].push_back(v[QStringLiteral("record")].toObject());
     EXPECT_EQ(byKind[QStringLiteral("connection")].size(), 8u);
     // The write, then the profile's apply that takes a1 back, each key with
@@ -120,35 +97,35 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
     EXPECT_EQ(byKind[QStringLiteral("events")][1][QStringLiteral("added")].toInt(), 0);
     ASSERT_EQ(byKind[QStringLiteral("datalog")].size(), 1u);
 
-    for (const auto &[option, download] : {std::pair{QStringLiteral("--events"), QStringLiteral("events.csv")},
-                                           std::pair{QStringLiteral("--datalog"), QStringLiteral("datalog.csv")}}) {
-        const CtlRun run = ctl({QStringLiteral("--records"), url, QStringLiteral("records"), QStringLiteral("export"),
-                                QStringLiteral("00004711"), option, QStringLiteral("--out"), file(QStringLiteral("x.csv"))});
+    for (const auto &[option, download] :
+         {std::pair{"--events", "events.csv"}, std::pair{"--datalog", "datalog.csv"}}) {
+        const CtlRun run = onRecords(url, Args({"export", "00004711", option, "--out"}) << file("x.csv"));
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(ReadAll(file(QStringLiteral("x.csv"))), ReadAll(file(download))) << option;
+        EXPECT_EQ(ReadAll(file("x.csv")), ReadAll(file(download))) << option;
     }
 
-    const CtlRun verified = ctl({QStringLiteral("--records"), url, QStringLiteral("records"), QStringLiteral("verify")});
+    const CtlRun verified = onRecords(url, Args({"verify"}));
     EXPECT_EQ(verified.exitCode, 0) << verified.err;
     EXPECT_TRUE(verified.out.contains(QLatin1String("records checked"))) << verified.out;
 
     // Another SQLite client changes one value of one row.
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("tamper"));
-        db.setDatabaseName(file(QStringLiteral("records.sqlite")));
+        db.setDatabaseName(file("records.sqlite"));
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE r310_sample SET raws = zeroblob(length(raws)) WHERE time = (SELECT MAX(time) FROM r310_sample)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE r310_sample SET raws = zeroblob(length(raws)) "
+                                          "WHERE time = (SELECT MAX(time) FROM r310_sample)")));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("tamper"));
-    const CtlRun tampered = ctl({QStringLiteral("--records"), url, QStringLiteral("records"), QStringLiteral("verify")});
+    const CtlRun tampered = onRecords(url, Args({"verify"}));
     EXPECT_EQ(tampered.exitCode, kExitTampered);
     EXPECT_TRUE(tampered.err.contains(QLatin1String("record"))) << tampered.err;
 
     // A read-only file: the instrument work goes on, one line says so.
-    QFile::setPermissions(file(QStringLiteral("records.sqlite")), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-    const CtlRun readOnly = on(sim, url, {QStringLiteral("info")});
+    QFile::setPermissions(file("records.sqlite"), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    const CtlRun readOnly = on(sim, url, Args({"info"}));
     EXPECT_EQ(readOnly.exitCode, 0) << readOnly.err;
     EXPECT_EQ(readOnly.err.count(QLatin1String("r310ctl: not recorded: ")), 1) << readOnly.err;
 }
@@ -156,23 +133,22 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
 TEST_F(CtlRecords, TwoProcessesRecordTwoInstrumentsAtOnceAndNothingIsLost)
 {
     recordstest::PgCluster cluster;
-    std::vector<QString> urls{QStringLiteral("sqlite:") + file(QStringLiteral("shared.sqlite"))};
+    std::vector<QString> urls{QStringLiteral("sqlite:") + file("shared.sqlite")};
     if (cluster.problem().isEmpty() && cluster.CreateDatabase(QStringLiteral("fleet")))
         urls.push_back(cluster.Url(QStringLiteral("fleet")));
     else
         ADD_FAILURE() << "no PostgreSQL server for this test: " << cluster.problem().toStdString();
-    SimProcess first({QStringLiteral("--serial=1001"), QStringLiteral("--software=221"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
-                      QStringLiteral("--no-pacing")});
-    SimProcess second({QStringLiteral("--serial=1002"), QStringLiteral("--software=221"), QStringLiteral("--events=30"), QStringLiteral("--logger_blocks=20"),
-                       QStringLiteral("--no-pacing")});
+    SimProcess first(Args({"--serial=1001", "--software=221", "--events=30", "--logger_blocks=20", "--no-pacing"}));
+    SimProcess second(Args({"--serial=1002", "--software=221", "--events=30", "--logger_blocks=20", "--no-pacing"}));
     for (const QString &url : urls) {
         for (const char *command : {"events", "datalog"}) {
             QProcess a;
             QProcess b;
             for (auto [process, sim] : {std::pair{&a, &first}, std::pair{&b, &second}}) {
-                process->setProcessEnvironment(CtlEnvironment(home_.path()));
-                process->start(CtlProgram(), {QStringLiteral("--port"), sim->device(), QStringLiteral("--records"), url,
-                                              QString::fromLatin1(command), QStringLiteral("--out"), QStringLiteral("/dev/null")});
+                process->setProcessEnvironment(clitest::CtlEnvironment(home.path()));
+                process->start(clitest::CtlProgram(), QStringList{QStringLiteral("--port"), sim->device(),
+                                                                  QStringLiteral("--records"), url}
+                                                          + Args({command, "--out", "/dev/null"}));
             }
             for (QProcess *process : {&a, &b}) {
                 ASSERT_TRUE(process->waitForFinished(120000));
@@ -183,12 +159,12 @@ TEST_F(CtlRecords, TwoProcessesRecordTwoInstrumentsAtOnceAndNothingIsLost)
         }
         for (const char *serial : {"00001001", "00001002"}) {
             QStringList kinds;
-            for (const QJsonValue &v : json(url, {QStringLiteral("history"), QString::fromLatin1(serial)}))
+            for (const QJsonValue &v : json(url, Args({"history", serial})))
                 kinds.append(v[QStringLiteral("kind")].toString());
             EXPECT_TRUE(kinds.contains(QStringLiteral("events")) && kinds.contains(QStringLiteral("datalog")))
                 << url.toStdString() << " " << serial << ": " << kinds.join(u',').toStdString();
         }
-        const CtlRun verified = ctl({QStringLiteral("--records"), url, QStringLiteral("records"), QStringLiteral("verify")});
+        const CtlRun verified = onRecords(url, Args({"verify"}));
         EXPECT_EQ(verified.exitCode, 0) << url << verified.err;
     }
 }

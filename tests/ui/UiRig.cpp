@@ -30,6 +30,8 @@ void EnsureWidgetApplication()
 
 int RunWidgetTests(int argc, char **argv)
 {
+    const QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
@@ -53,26 +55,6 @@ bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
 void SpinFor(std::chrono::milliseconds time)
 {
     SpinUntil([] { return false; }, time);
-}
-
-void RequestLog::add(std::string name)
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    names_.push_back(std::move(name));
-}
-
-std::vector<std::string> RequestLog::since(std::size_t from) const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (from >= names_.size())
-        return {};
-    return {names_.begin() + static_cast<std::ptrdiff_t>(from), names_.end()};
-}
-
-std::size_t RequestLog::size() const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return names_.size();
 }
 
 sim::Scenario FastScenario(std::uint16_t softwareVersion)
@@ -135,21 +117,56 @@ std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> 
     return std::nullopt;
 }
 
-namespace {
-
-std::string RequestName(const sim::Bytes &frame)
+void ExpectFrames(const std::vector<LineFrame> &frames, const std::vector<Frame> &expected)
 {
-    const std::uint8_t object = frame[kOffsetObject];
-    if (object == kObjectConnect)
-        return "C1";
-    return ((frame[kOffsetFlags] & kFlagWriteBit) ? "W" : "R") + std::to_string(object);
+    Names names;
+    for (const Frame &f : expected)
+        names.push_back(f.name);
+    ASSERT_EQ(FrameNames(frames, expected.size()), names);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].payload) {
+            EXPECT_EQ(frames[i].payload, *expected[i].payload) << "frame " << i << ", " << expected[i].name;
+        }
+    }
 }
 
-SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::shared_ptr<RequestLog> log,
-                                               std::shared_ptr<r310test::Line> line)
+void ExpectBytesOf(const std::vector<LineFrame> &frames, const std::string &name,
+                   std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes)
+{
+    const std::optional<LineFrame> frame = First(frames, name);
+    ASSERT_TRUE(frame) << name;
+    for (const auto &[offset, value] : bytes) {
+        ASSERT_LT(offset, frame->payload.size()) << name;
+        EXPECT_EQ(frame->payload[offset], value) << name << " byte " << offset;
+    }
+}
+
+void ExpectPayloadOf(const std::vector<LineFrame> &frames, const std::string &name, const Bytes &payload)
+{
+    const std::optional<LineFrame> frame = First(frames, name);
+    ASSERT_TRUE(frame) << name;
+    EXPECT_EQ(frame->payload, payload) << name;
+}
+
+void ExpectNothingSaid(const RecordingDialogs &dialogs)
+{
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(u'|').toStdString();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
+    EXPECT_TRUE(dialogs.saveRequests.isEmpty());
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+namespace {
+
+SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::shared_ptr<r310test::Line> line)
 {
     // Made on the connection's engine thread at each open.
-    return [scenario = options.scenario, events = options.events, answers = options.recordAnswers, log,
+    return [scenario = options.scenario, events = options.events, answers = options.recordAnswers,
             line](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
         auto link = std::make_unique<sim::SimBackend>(scenario);
         link->setPacing(scenario.pacing);
@@ -158,11 +175,7 @@ SerialPort::BackendFactory SimulatedInstrument(const RigOptions &options, std::s
             eventLog.records = *events;
             eventLog.position = static_cast<std::uint16_t>(events->size());
         }
-        link->device().setTrace([log, line, answers](const sim::TraceEntry &entry) {
-            line->record(entry, answers);
-            if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload)
-                log->add(RequestName(entry.bytes));
-        });
+        link->device().setTrace([line, answers](const sim::TraceEntry &entry) { line->record(entry, answers); });
         line->backend = link.get();
         return link;
     };
@@ -213,7 +226,7 @@ WindowRig::WindowRig(RigOptions options)
     setup.portSettings =
         std::make_unique<QSettings>(directory_.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
     setup.naming = PortNaming::DeviceNames;
-    setup.connection.link = options.link ? options.link : SimulatedInstrument(options, log, line);
+    setup.connection.link = options.link ? options.link : SimulatedInstrument(options, line);
     setup.connection.tick = options.tick;
     setup.connection.idlePoll = options.idlePoll;
     setup.connection.decoding.locale = options.locale;
@@ -257,6 +270,31 @@ bool WindowRig::ShowTab(InstrumentTab tab)
     if (!window_->tabGuard().requestTab(index) && w().PageControl1->currentIndex() != index)
         return false;
     return Idle();
+}
+
+bool WindowRig::ClosePort()
+{
+    w().control.Button_ClosePort->click();
+    return PortClosed();
+}
+
+bool WindowRig::PortClosed()
+{
+    return SpinUntil([this] { return !window_->connection()->portOpen() && Idle(); }, 5s);
+}
+
+std::vector<LineFrame> WindowRig::During(const std::function<void()> &action)
+{
+    const std::size_t before = line->size();
+    action();
+    EXPECT_TRUE(Idle());
+    return line->since(before);
+}
+
+void WindowRig::Press(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(window_->windowHandle(), key, modifiers);
+    SpinFor(150ms);
 }
 
 QString WindowRig::rememberedPort() const

@@ -1,8 +1,8 @@
 #pragma once
 // The main window on the simulated instrument, in-process and offscreen: a
 // fast link (no line pacing, a short tick), a temporary per-user store, a
-// message seam that records instead of showing, and a log of the requests
-// the instrument heard.
+// message seam that records instead of showing, and the frames the
+// instrument heard.
 // The simulator's headers use the word "signals" as a name, which Qt
 // defines as a keyword: they come before every Qt header.
 #include <SimBackend.h>
@@ -10,17 +10,31 @@
 
 #include <R310Cnf.h>
 
+// The widgets and tools every window test uses.
+#include <RadioGroup.h>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -33,8 +47,12 @@ QT_END_NAMESPACE
 namespace uitest {
 
 using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Names = std::vector<std::string>;
+using r310test::LineFrame;
 
-// The test program's main: the application object lives in main's frame.
+// The test programs' main (UiMain.cpp): the application object lives in
+// main's frame, and the programs' settings in a folder of this run's own.
 int RunWidgetTests(int argc, char **argv);
 void EnsureWidgetApplication();
 // Runs the event loop until done() holds or the time is up; returns done().
@@ -80,19 +98,6 @@ public:
     bool questionAnswer = false;
 };
 
-// Requests as the instrument heard them, "C1" for a connect request, "R3" for
-// a read of object 3, "W3" for a write; filled on the connection's engine thread.
-class RequestLog {
-public:
-    void add(std::string name);
-    std::vector<std::string> since(std::size_t from = 0) const;
-    std::size_t size() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> names_;
-};
-
 // The simulator's instrument with a current software version and no line pacing.
 r310::sim::Scenario FastScenario(std::uint16_t softwareVersion = 221);
 // The same with decimal exponent -2: limits 10.00 to 30.00, range end 300.00,
@@ -108,12 +113,29 @@ void ExpectTexts(std::initializer_list<std::pair<const QLineEdit *, const char *
 void ExpectEnabled(std::initializer_list<const QWidget *> widgets, bool enabled);
 
 // The names of the frames ("R4", "W4", "A4"), of the first `count` only when given.
-std::vector<std::string> FrameNames(const std::vector<r310test::LineFrame> &frames,
-                                    std::size_t count = static_cast<std::size_t>(-1));
+Names FrameNames(const std::vector<LineFrame> &frames, std::size_t count = static_cast<std::size_t>(-1));
 // The requests among the frames, by name.
-std::vector<std::string> RequestNames(const std::vector<r310test::LineFrame> &frames);
+Names RequestNames(const std::vector<LineFrame> &frames);
 // The first frame of that name, if any.
-std::optional<r310test::LineFrame> First(const std::vector<r310test::LineFrame> &frames, const std::string &name);
+std::optional<LineFrame> First(const std::vector<LineFrame> &frames, const std::string &name);
+
+// A frame as a test expects it: its name, and its payload where given.
+struct Frame {
+    std::string name;
+    std::optional<Bytes> payload = std::nullopt;
+};
+// The first frames carry these names, in this order, and these payloads where given.
+void ExpectFrames(const std::vector<LineFrame> &frames, const std::vector<Frame> &expected);
+// The frame of that name is among the frames and carries these bytes at these offsets.
+void ExpectBytesOf(const std::vector<LineFrame> &frames, const std::string &name,
+                   std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes);
+// The frame of that name is among the frames and carries this payload.
+void ExpectPayloadOf(const std::vector<LineFrame> &frames, const std::string &name, const Bytes &payload);
+
+// No error, no message and no save dialog came up.
+void ExpectNothingSaid(const RecordingDialogs &dialogs);
+// Writes the file whole; false when it cannot.
+bool WriteFile(const QString &path, const QByteArray &bytes);
 
 struct RigOptions {
     r310::sim::Scenario scenario = FastScenario();
@@ -170,13 +192,23 @@ public:
     bool Idle();
     // Brings a tab to the front as a click on it would, and waits for its reads.
     bool ShowTab(r310::InstrumentTab tab);
+    // "Close Comport", then waits until the port is closed and every job has ended.
+    bool ClosePort();
+    // Waits until the port is closed and every job has ended.
+    bool PortClosed();
+    // Runs the action, waits until no job runs, and returns the frames the
+    // instrument saw meanwhile.
+    std::vector<LineFrame> During(const std::function<void()> &action);
+    // A key pressed through the window system, so accelerators and shortcuts
+    // apply; a button pressed by its accelerator clicks 100 ms later.
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers);
 
-    std::vector<std::string> heard(std::size_t from = 0) const { return log->since(from); }
+    // The requests the instrument heard from frame `from` on, by name ("C1", "R3", "W3").
+    std::vector<std::string> heard(std::size_t from = 0) const { return RequestNames(line->since(from)); }
     // The port value in the per-user store.
     QString rememberedPort() const;
 
     RecordingDialogs dialogs;
-    std::shared_ptr<RequestLog> log = std::make_shared<RequestLog>();
     // Every frame with its payload, as the simulated instrument saw it (not
     // filled when RigOptions::link replaces the instrument).
     std::shared_ptr<r310test::Line> line = std::make_shared<r310test::Line>();

@@ -1,19 +1,11 @@
-// Every number field of the window, and the customer ID, given text,
-// nothing, huge and negative numbers, the separators of other regional
-// settings and characters beyond Latin-1, in English and German regional
-// settings: the command behind the field says why once, through the
-// window's message seam, and nothing reaches the instrument.
+// Every number field of the window, and the customer ID, given text, nothing,
+// huge and negative numbers, other regional settings' separators and
+// characters beyond Latin-1, in English and German regional settings: the
+// command behind the field says why once, and nothing reaches the instrument.
 #include "UiRig.h"
 
 #include <IdentityTab.h>
 #include <SetupDialog.h>
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -50,24 +42,21 @@ QStringList ForeignSeparators(const QLocale &locale)
 const QStringList kNoWholeNumber = {QStringLiteral("1.5"), QStringLiteral("1,5"), QStringLiteral("-1"),
                                     QStringLiteral("2147483648")};
 
-class Bench {
-public:
-    explicit Bench(const QLocale &locale, QStringList arguments = {})
-        : rig([&] {
-              RigOptions options;
-              options.scenario = ExponentMinusTwoScenario();
-              options.locale = locale;
-              options.idlePoll = false;
-              if (!arguments.isEmpty())
-                  options.arguments = arguments;
-              return options;
-          }())
+struct Bench : WindowRig {
+    explicit Bench(const QLocale &locale, QStringList arguments = {}) : WindowRig(Options(locale, arguments)) {}
+    static RigOptions Options(const QLocale &locale, const QStringList &arguments)
     {
+        RigOptions options;
+        options.scenario = ExponentMinusTwoScenario();
+        options.locale = locale;
+        options.idlePoll = false;
+        if (!arguments.isEmpty())
+            options.arguments = arguments;
+        return options;
     }
 
-    const MainWidgets &w() const { return rig.w(); }
     // Everything the window said through its message seam.
-    QStringList said() const { return rig.dialogs.errors + rig.dialogs.messages; }
+    QStringList said() const { return dialogs.errors + dialogs.messages; }
 
     // Replaces the field's text as the user does: select all, delete, then a
     // key for each character (one beyond U+FFFF is pasted, as no key types it).
@@ -86,71 +75,63 @@ public:
                 QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
         }
     }
-    void Click(QPushButton *button)
+    std::vector<LineFrame> Click(QPushButton *button)
     {
-        QTest::mouseClick(button, Qt::LeftButton);
-        EXPECT_TRUE(rig.Idle());
+        return During([button] { QTest::mouseClick(button, Qt::LeftButton); });
     }
-
-    WindowRig rig;
+    // Types the value and leaves the field with Tab; what the instrument heard meanwhile.
+    std::vector<LineFrame> TypeAndLeave(QLineEdit *edit, const QString &value)
+    {
+        return During([&] {
+            Type(edit, value);
+            QTest::keyClick(edit, Qt::Key_Tab);
+        });
+    }
 };
 
 // A field, the button that sends what it holds, and the tab they are on.
 struct Field {
     const char *name;
     InstrumentTab tab;
-    std::function<QLineEdit *(const MainWidgets &)> edit;
-    std::function<QPushButton *(const MainWidgets &)> button;
+    QLineEdit *edit;
+    QPushButton *button;
 };
 
 // Types each value into the field, presses its button, and expects one
 // message and an empty line each time.
 void ExpectRefused(Bench &bench, const Field &field, const QStringList &values)
 {
-    ASSERT_TRUE(bench.rig.ShowTab(field.tab)) << field.name;
-    const MainWidgets &w = bench.w();
+    ASSERT_TRUE(bench.ShowTab(field.tab)) << field.name;
     for (const QString &value : values) {
         const QStringList before = bench.said();
-        const std::size_t heard = bench.rig.heard().size();
-        Bench::Type(field.edit(w), value);
-        bench.Click(field.button(w));
+        Bench::Type(field.edit, value);
+        const std::vector<LineFrame> sent = bench.Click(field.button);
         const QStringList said = bench.said();
         EXPECT_EQ(said.size(), before.size() + 1) << field.name << " with '" << value.toStdString() << "'";
         for (const QString &text : said)
             EXPECT_FALSE(text.isEmpty() || text.contains(QChar::ReplacementCharacter)) << text.toStdString();
-        const std::vector<std::string> sent = bench.rig.heard(heard);
-        EXPECT_TRUE(sent.empty()) << field.name << " with '" << value.toStdString() << "' sent " << sent.front();
+        EXPECT_TRUE(sent.empty()) << field.name << " with '" << value.toStdString() << "' sent " << sent.front().name();
     }
 }
 
-std::vector<Field> NumberFields()
+std::vector<Field> NumberFields(const MainWidgets &w)
 {
     std::vector<Field> fields;
-    const auto setLimit = [](const MainWidgets &w) { return w.range.ButtonSetGW; };
     const char *limits[] = {"A1", "A2", "A3", "STEL", "TWA"};
     for (std::size_t i = 0; i < 5; ++i)
-        fields.push_back({limits[i], InstrumentTab::Range,
-                          [i](const MainWidgets &w) { return w.range.alarms[i].edit; }, setLimit});
-    fields.push_back({"CAL Gas", InstrumentTab::Range, [](const MainWidgets &w) { return w.range.Edit_Cal; },
-                      setLimit});
-    fields.push_back({"Gas concentration", InstrumentTab::Calibration,
-                      [](const MainWidgets &w) { return w.calibration.Edit5; },
-                      [](const MainWidgets &w) { return w.calibration.Button5; }});
+        fields.push_back({limits[i], InstrumentTab::Range, w.range.alarms[i].edit, w.range.ButtonSetGW});
+    fields.push_back({"CAL Gas", InstrumentTab::Range, w.range.Edit_Cal, w.range.ButtonSetGW});
+    fields.push_back({"Gas concentration", InstrumentTab::Calibration, w.calibration.Edit5, w.calibration.Button5});
     return fields;
 }
 
-std::vector<Field> WholeNumberFields()
+std::vector<Field> WholeNumberFields(const MainWidgets &w)
 {
-    const auto setSignals = [](const MainWidgets &w) { return w.signalTab.ButtonSetSig; };
     return {
-        {"Beep interval", InstrumentTab::Signals, [](const MainWidgets &w) { return w.signalTab.Edit_BeepTime; },
-         setSignals},
-        {"Bump Info", InstrumentTab::Signals, [](const MainWidgets &w) { return w.signalTab.EditBumpTests; },
-         setSignals},
-        {"Max Events", InstrumentTab::EventProperties, [](const MainWidgets &w) { return w.events.Edit9; },
-         [](const MainWidgets &w) { return w.events.Button2; }},
-        {"DL Intervall", InstrumentTab::Datalogging, [](const MainWidgets &w) { return w.logger.Edit13; },
-         [](const MainWidgets &w) { return w.logger.Button11; }},
+        {"Beep interval", InstrumentTab::Signals, w.signalTab.Edit_BeepTime, w.signalTab.ButtonSetSig},
+        {"Bump Info", InstrumentTab::Signals, w.signalTab.EditBumpTests, w.signalTab.ButtonSetSig},
+        {"Max Events", InstrumentTab::EventProperties, w.events.Edit9, w.events.Button2},
+        {"DL Intervall", InstrumentTab::Datalogging, w.logger.Edit13, w.logger.Button11},
     };
 }
 
@@ -160,8 +141,8 @@ TEST(WindowBadInput, GasValuesRefuseWhatIsNoNumberInTheUsersRegionalSettings)
 {
     for (const QLocale &locale : {kEnglish, kGerman}) {
         Bench bench(locale);
-        ASSERT_TRUE(bench.rig.Connect());
-        for (const Field &field : NumberFields()) {
+        ASSERT_TRUE(bench.Connect());
+        for (const Field &field : NumberFields(bench.w())) {
             QStringList values = kNoNumber + ForeignSeparators(locale);
             // A negative calibration gas cannot be sent; negative limits can.
             if (QByteArray(field.name) == "Gas concentration")
@@ -179,15 +160,15 @@ TEST(WindowBadInput, WholeNumbersRefuseWhatIsNoWholeNumberOrOutsideTheirRange)
 {
     for (const QLocale &locale : {kEnglish, kGerman}) {
         Bench bench(locale);
-        ASSERT_TRUE(bench.rig.Connect());
-        for (const Field &field : WholeNumberFields())
+        ASSERT_TRUE(bench.Connect());
+        for (const Field &field : WholeNumberFields(bench.w()))
             ExpectRefused(bench, field, kNoNumber + kNoWholeNumber);
         // 4 fields, 14 values, and the last signal when the tab was left.
         EXPECT_EQ(bench.said().size(), 4 * 14 + 1);
     }
     Bench bench(kEnglish);
-    ASSERT_TRUE(bench.rig.Connect());
-    const std::vector<Field> fields = WholeNumberFields();
+    ASSERT_TRUE(bench.Connect());
+    const std::vector<Field> fields = WholeNumberFields(bench.w());
     ExpectRefused(bench, fields[0], {QStringLiteral("256")});
     ExpectRefused(bench, fields[1], {QStringLiteral("4")});
     ExpectRefused(bench, fields[2], {QStringLiteral("0"), QStringLiteral("514")});
@@ -197,35 +178,27 @@ TEST(WindowBadInput, WholeNumbersRefuseWhatIsNoWholeNumberOrOutsideTheirRange)
 TEST(WindowBadInput, IntervalFieldsTakeTheirDefaultForWhatIsNoNumberAndRefuseWhatIsOutOfRange)
 {
     Bench bench(kGerman);
-    ASSERT_TRUE(bench.rig.ConnectOn(InstrumentTab::Signals));
+    ASSERT_TRUE(bench.ConnectOn(InstrumentTab::Signals));
     const SignalsWidgets &s = bench.w().signalTab;
-    struct Interval {
+    const struct {
         QLineEdit *edit;
         QString fallback;
         QString message;
-    } const intervals[] = {{s.Edit_DeltaBumpDay, QStringLiteral("14"), QStringLiteral("Error! from 2 to 365 allowed!")},
-                           {s.Edit_DeltaCalDay, QStringLiteral("60"), QStringLiteral("Error! from 5 to 730 allowed!")}};
-    for (const Interval &interval : intervals) {
+    } intervals[] = {{s.Edit_DeltaBumpDay, QStringLiteral("14"), QStringLiteral("Error! from 2 to 365 allowed!")},
+                     {s.Edit_DeltaCalDay, QStringLiteral("60"), QStringLiteral("Error! from 5 to 730 allowed!")}};
+    for (const auto &interval : intervals) {
         // What is no whole number becomes the default as the focus leaves, without a message.
         for (const QString &value : kNoNumber + QStringList{QStringLiteral("1,5")}) {
-            const std::size_t heard = bench.rig.heard().size();
             const QStringList said = bench.said();
-            Bench::Type(interval.edit, value);
-            QTest::keyClick(interval.edit, Qt::Key_Tab);
-            EXPECT_TRUE(bench.rig.Idle());
+            EXPECT_TRUE(bench.TypeAndLeave(interval.edit, value).empty());
             EXPECT_EQ(interval.edit->text(), interval.fallback) << value.toStdString();
             EXPECT_EQ(bench.said(), said);
-            EXPECT_TRUE(bench.rig.heard(heard).empty());
         }
         // Out of range: the message, then the instrument's values again (a read, no write).
         for (const QString &value : {QStringLiteral("-1"), QStringLiteral("99999")}) {
-            const std::size_t heard = bench.rig.heard().size();
-            Bench::Type(interval.edit, value);
-            QTest::keyClick(interval.edit, Qt::Key_Tab);
-            EXPECT_TRUE(bench.rig.Idle());
-            ASSERT_FALSE(bench.rig.dialogs.messages.isEmpty());
-            EXPECT_EQ(bench.rig.dialogs.messages.last(), interval.message);
-            EXPECT_EQ(bench.rig.heard(heard), std::vector<std::string>{"R31"});
+            EXPECT_EQ(FrameNames(bench.TypeAndLeave(interval.edit, value)), Names{"R31"});
+            ASSERT_FALSE(bench.dialogs.messages.isEmpty());
+            EXPECT_EQ(bench.dialogs.messages.last(), interval.message);
         }
     }
 }
@@ -233,15 +206,14 @@ TEST(WindowBadInput, IntervalFieldsTakeTheirDefaultForWhatIsNoNumberAndRefuseWha
 TEST(WindowBadInput, CustomerIdsOfCharactersBeyondOneByteAreRefusedNamingTheWholeCharacter)
 {
     Bench bench(kEnglish);
-    ASSERT_TRUE(bench.rig.Connect());
-    const Field id{"Customer ID", InstrumentTab::General,
-                   [](const MainWidgets &w) { return w.general.Edit_CostId; },
-                   [](const MainWidgets &w) { return w.general.ButtonCostID; }};
+    ASSERT_TRUE(bench.Connect());
+    const GeneralWidgets &g = bench.w().general;
+    const Field id{"Customer ID", InstrumentTab::General, g.Edit_CostId, g.ButtonCostID};
     ExpectRefused(bench, id,
                   {QStringLiteral("\u20AC"), QStringLiteral("AB\u0663"), QStringLiteral("\uFF15"),
                    QStringLiteral("\U0001F600")});
-    EXPECT_TRUE(bench.rig.dialogs.errors.last().contains(QStringLiteral("\"\U0001F600\" (U+1f600)")))
-        << bench.rig.dialogs.errors.last().toStdString();
+    EXPECT_TRUE(bench.dialogs.errors.last().contains(QStringLiteral("\"\U0001F600\" (U+1f600)")))
+        << bench.dialogs.errors.last().toStdString();
     // No more than nine characters can be typed.
     Bench::Type(bench.w().general.Edit_CostId, QString(5000, u'A'));
     EXPECT_EQ(bench.w().general.Edit_CostId->text(), QString(9, u'A'));
@@ -251,15 +223,15 @@ TEST(WindowBadInput, TheSetupDialogRefusesWhatItCannotSendInsideItself)
 {
     Bench bench(kGerman, {QStringLiteral("R310Conf"), QStringLiteral("/pr"), QStringLiteral("--port"),
                           QStringLiteral("sim")});
-    ASSERT_TRUE(bench.rig.Connect());
-    TForm1 &form = bench.rig.window().findChild<IdentityTab *>()->SetupDialog();
+    ASSERT_TRUE(bench.Connect());
+    TForm1 &form = bench.window().findChild<IdentityTab *>()->SetupDialog();
     QLabel *refusal = form.findChild<QLabel *>(QStringLiteral("Refusal"));
     ASSERT_NE(refusal, nullptr);
-    const std::size_t heard = bench.rig.heard().size();
-    struct Entry {
+    const std::size_t heard = bench.line->size();
+    const struct {
         QString serial;
         QString customerId;
-    } const entries[] = {
+    } entries[] = {
         {QStringLiteral("abc"), QString()},        {QString(), QString()},
         {QStringLiteral("0"), QString()},          {QStringLiteral("1e308"), QString()},
         {QStringLiteral("-1"), QString()},         {QStringLiteral("1,5"), QString()},
@@ -267,7 +239,7 @@ TEST(WindowBadInput, TheSetupDialogRefusesWhatItCannotSendInsideItself)
         {QStringLiteral("5"), QStringLiteral("\u20AC")}, {QStringLiteral("5"), QStringLiteral("\U0001F600")},
         {QStringLiteral("5"), QStringLiteral("A;B")},    {QStringLiteral("5"), QStringLiteral("\u00C4")},
     };
-    for (const Entry &entry : entries) {
+    for (const auto &entry : entries) {
         bench.Click(bench.w().control.Button4);
         ASSERT_TRUE(form.isVisible());
         // Pasted, past the key filters.
@@ -288,7 +260,7 @@ TEST(WindowBadInput, TheSetupDialogRefusesWhatItCannotSendInsideItself)
     EXPECT_EQ(form.Edit2->text(), QString(9, u'A'));
     form.reject();
 
-    EXPECT_TRUE(bench.rig.Idle());
-    EXPECT_TRUE(bench.rig.heard(heard).empty());
-    EXPECT_TRUE(bench.rig.dialogs.errors.isEmpty());
+    EXPECT_TRUE(bench.Idle());
+    EXPECT_TRUE(bench.line->since(heard).empty());
+    EXPECT_TRUE(bench.dialogs.errors.isEmpty());
 }

@@ -1,7 +1,6 @@
-// The Datalogging tab against the simulated instrument, offscreen: the
-// logger information, "Read" with its progress, the save dialog and the
-// file, "No Data", a download cut short, "Set Paramet" and "Clear"; and the
-// file the window writes compared byte for byte with r310ctl's.
+// The Datalogging tab: the logger information, "Read" with its progress, the
+// save dialog and the file, "No Data", a download cut short, "Set Paramet",
+// "Clear", "Show"; and the file the window writes compared with r310ctl's.
 #include "UiRig.h"
 #include "TestApplication.h"
 
@@ -11,18 +10,9 @@
 #include <LogChart.h>
 #include <LogViewer.h>
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTabWidget>
 #include <QTableWidget>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -31,9 +21,8 @@ namespace {
 using namespace r310;
 using namespace r310::ui;
 using namespace uitest;
-using Requests = std::vector<std::string>;
-using r310test::ReadAll;
 using r310test::Entries;
+using r310test::ReadAll;
 
 RigOptions LoggerInstrument(int blocks, std::uint8_t sets = 1)
 {
@@ -44,33 +33,55 @@ RigOptions LoggerInstrument(int blocks, std::uint8_t sets = 1)
     return options;
 }
 
-bool TransferButtonsEnabled(const LoggerWidgets &l)
+// The instrument on a 9600-baud line with the product's tick: a download of
+// sixty full blocks takes many seconds, time enough to end it half-way.
+RigOptions SlowLoggerInstrument()
 {
-    return l.Button8->isEnabled() && l.Button10->isEnabled() && l.Button11->isEnabled();
+    RigOptions options = LoggerInstrument(60, 4);
+    options.scenario.pacing = true;
+    options.tick = 100ms;
+    return options;
 }
 
-bool TransferButtonsDisabled(const LoggerWidgets &l)
-{
-    return !l.Button8->isEnabled() && !l.Button10->isEnabled() && !l.Button11->isEnabled();
-}
-
-// What ProgressBar1 showed, step by step.
-struct BarHistory {
-    explicit BarHistory(QProgressBar &bar)
+// Connected on the tab (unless told not to connect); "Read" saves to
+// logger.csv in a folder of the test's own.
+struct LoggerRig : WindowRig {
+    explicit LoggerRig(RigOptions options, bool connect = true) : WindowRig(std::move(options))
     {
-        QObject::connect(&bar, &QProgressBar::valueChanged, &bar,
-                         [this, &bar](int value) { steps.push_back({bar.maximum(), value}); });
+        EXPECT_TRUE(directory.isValid());
+        dialogs.saveAnswer = file;
+        if (connect) {
+            EXPECT_TRUE(ConnectOn(InstrumentTab::Datalogging));
+        }
     }
-    std::vector<std::pair<int, int>> steps; // maximum, position
+    bool Transfer(bool enabled) const
+    {
+        return l.Button8->isEnabled() == enabled && l.Button10->isEnabled() == enabled
+               && l.Button11->isEnabled() == enabled;
+    }
+    // "Read", then waits until the download has ended: the buttons are back.
+    bool Download()
+    {
+        l.Button8->click();
+        return SpinUntil([this] { return Transfer(true) && Idle(); }, 20s);
+    }
+    // Types the interval and clicks "Set Paramet"; what the instrument heard meanwhile.
+    Names SetInterval(const QString &typed)
+    {
+        const std::size_t before = line->size();
+        l.Edit13->setText(typed);
+        l.Button11->click();
+        EXPECT_TRUE(Idle());
+        return heard(before);
+    }
+    QStringList Files() const { return Entries(directory.path()); }
+
+    const LoggerWidgets &l = w().logger;
+    QTemporaryDir directory;
+    const QString file = directory.filePath(QStringLiteral("logger.csv"));
 };
 
-// Waits until the download has ended: the buttons are back.
-bool DownloadEnded(WindowRig &rig)
-{
-    return SpinUntil([&rig] { return TransferButtonsEnabled(rig.w().logger) && rig.Idle(); }, 20s);
-}
-
-std::size_t Count(const Requests &requests, const std::string &name)
+std::size_t Count(const Names &requests, const std::string &name)
 {
     return static_cast<std::size_t>(std::count(requests.begin(), requests.end(), name));
 }
@@ -83,13 +94,11 @@ TEST(DataloggingTab, ShowsTheLoggerInformationInTheOrderOfItsFields)
     options.scenario.loggerObjects = {3, 4, 5, 6};
     options.scenario.loggerMaxBlocks = 480;
     options.scenario.loggerInterval = 90;
-    WindowRig rig(options);
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    const LoggerWidgets &l = rig.w().logger;
-    ExpectTexts({{l.Edit10, "7"}, {l.Edit11, "7"}, {l.Edit12, "480"}, {l.Edit13, "90"}, {l.Edit14, "3"},
-                 {l.Edit15, "4"}});
+    LoggerRig rig(options);
+    const LoggerWidgets &l = rig.l;
     // Obj3 is byte 9; byte 8 is kept but not shown.
-    EXPECT_EQ(l.Edit16->text(), QStringLiteral("6"));
+    ExpectTexts({{l.Edit10, "7"}, {l.Edit11, "7"}, {l.Edit12, "480"}, {l.Edit13, "90"}, {l.Edit14, "3"},
+                 {l.Edit15, "4"}, {l.Edit16, "6"}});
     // Obj1 to Obj3 go back to the instrument as read: nothing to type there.
     for (const QLineEdit *shown : {l.Edit14, l.Edit15, l.Edit16})
         EXPECT_TRUE(shown->isReadOnly()) << shown->objectName().toStdString();
@@ -98,36 +107,33 @@ TEST(DataloggingTab, ShowsTheLoggerInformationInTheOrderOfItsFields)
 
 TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
 {
-    WindowRig rig(LoggerInstrument(24, 2));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("logger.csv"));
-    const LoggerWidgets &l = rig.w().logger;
-    BarHistory bar(*l.ProgressBar1);
-    const std::size_t before = rig.log->size();
+    LoggerRig rig(LoggerInstrument(24, 2));
+    const LoggerWidgets &l = rig.l;
+    std::vector<std::pair<int, int>> steps; // maximum, position
+    const std::size_t before = rig.line->size();
 
     // While it runs (seen at its second block): the buttons stay disabled and
     // the tab cannot be left.
     bool checkedWhileRunning = false;
     QObject::connect(l.ProgressBar1, &QProgressBar::valueChanged, l.ProgressBar1, [&](int value) {
+        steps.push_back({l.ProgressBar1->maximum(), value});
         if (value != 2 || checkedWhileRunning)
             return;
         checkedWhileRunning = true;
-        EXPECT_TRUE(TransferButtonsDisabled(l));
+        EXPECT_TRUE(rig.Transfer(false));
         rig.window().tabGuard().requestTab(rig.window().IndexOf(InstrumentTab::General));
         EXPECT_EQ(rig.window().TabAt(rig.w().PageControl1->currentIndex()), InstrumentTab::Datalogging);
     });
     l.Button8->click();
-    EXPECT_TRUE(TransferButtonsDisabled(l));
-    ASSERT_TRUE(DownloadEnded(rig));
+    EXPECT_TRUE(rig.Transfer(false));
+    ASSERT_TRUE(rig.Download());
     EXPECT_TRUE(checkedWhileRunning);
 
     // Maximum the block count, a step per block, back to 0 at the end.
-    ASSERT_FALSE(bar.steps.empty());
-    EXPECT_EQ(bar.steps.back(), (std::pair<int, int>{24, 0}));
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), (std::pair<int, int>{24, 0}));
     int shownPosition = 0;
-    for (const auto &[maximum, position] : bar.steps) {
+    for (const auto &[maximum, position] : steps) {
         if (position == 0)
             continue;
         EXPECT_EQ(maximum, 24);
@@ -136,10 +142,9 @@ TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
     }
     EXPECT_EQ(shownPosition, 24);
 
-    const Requests heard = rig.heard(before);
-    EXPECT_EQ(Count(heard, "R36"), 1u);
-    EXPECT_EQ(Count(heard, "R37"), 24u);
-    EXPECT_EQ(Count(heard, "R38"), 48u);
+    const Names heard = rig.heard(before);
+    for (const auto &[name, count] : {std::pair{"R36", 1u}, std::pair{"R37", 24u}, std::pair{"R38", 48u}})
+        EXPECT_EQ(Count(heard, name), count) << name;
 
     ASSERT_EQ(rig.dialogs.saveRequests.size(), 1);
     const RecordingDialogs::SaveRequest &save = rig.dialogs.saveRequests.front();
@@ -149,7 +154,7 @@ TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
     EXPECT_TRUE(save.proposedName.endsWith(QStringLiteral(".csv")));
     EXPECT_FALSE(save.proposedName.contains(u'*'));
 
-    const QByteArray bytes = ReadAll(rig.dialogs.saveAnswer);
+    const QByteArray bytes = ReadAll(rig.file);
     EXPECT_TRUE(bytes.startsWith("Date/Time;Value;Gas;Alarm;\r\n"));
     EXPECT_TRUE(bytes.endsWith(";\r\n"));
     EXPECT_EQ(bytes.count("\r\n"), 1 + 24 * 2 * 15);
@@ -165,100 +170,63 @@ TEST(DataloggingTab, ReadDownloadsWithProgressHoldsTheTabAndSavesTheFile)
 
 TEST(DataloggingTab, AnEmptyLoggerSaysNoDataAndOpensNoDialog)
 {
-    WindowRig rig(LoggerInstrument(0));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    LoggerRig rig(LoggerInstrument(0));
+    ASSERT_TRUE(rig.Download());
     EXPECT_EQ(rig.dialogs.messages, QStringList{QStringLiteral("No Data")});
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
-    EXPECT_EQ(rig.w().logger.ProgressBar1->value(), 0);
+    EXPECT_EQ(rig.l.ProgressBar1->value(), 0);
 }
 
 TEST(DataloggingTab, ACancelledDialogOrAnUnwritableFileWritesNothing)
 {
-    WindowRig rig(LoggerInstrument(3));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-
+    LoggerRig rig(LoggerInstrument(3));
     rig.dialogs.saveAnswer.clear();
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    ASSERT_TRUE(rig.Download());
     EXPECT_EQ(rig.dialogs.saveRequests.size(), 1);
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
 
-    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("no/such/folder/logger.csv"));
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
-    ASSERT_EQ(rig.dialogs.errors.size(), 1);
-    EXPECT_EQ(rig.dialogs.errors.front(),
-              QStringLiteral("Cannot create file %1").arg(QDir::toNativeSeparators(rig.dialogs.saveAnswer)));
-    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    rig.dialogs.saveAnswer = rig.directory.filePath(QStringLiteral("no/such/folder/logger.csv"));
+    ASSERT_TRUE(rig.Download());
+    const QString refusal = QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
+    EXPECT_EQ(rig.dialogs.errors, QStringList{refusal});
+    EXPECT_TRUE(rig.Files().isEmpty());
 }
 
 TEST(DataloggingTab, ALostInstrumentLeavesTheExistingFileAndSaysWhy)
 {
     RigOptions options = LoggerInstrument(20, 2);
     options.scenario.faults.lineDropAfter = 12;
-    WindowRig rig(options);
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging)); // reads 35 and 36: two of the twelve
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-    const QString path = directory.filePath(QStringLiteral("logger.csv"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("yesterday's download\r\n");
-    }
-    rig.dialogs.saveAnswer = path;
-
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    LoggerRig rig(options); // reads 35 and 36: two of the twelve
+    ASSERT_TRUE(WriteFile(rig.file, "yesterday's download\r\n"));
+    ASSERT_TRUE(rig.Download());
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
-    EXPECT_EQ(ReadAll(path), QByteArray("yesterday's download\r\n"));
-    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("logger.csv")});
-    ASSERT_EQ(rig.dialogs.errors.size(), 1);
+    EXPECT_EQ(ReadAll(rig.file), QByteArray("yesterday's download\r\n"));
+    EXPECT_EQ(rig.Files(), QStringList{QStringLiteral("logger.csv")});
     // 36, then blocks 1 to 3 with two sets each answered; block 4's header is lost.
-    EXPECT_EQ(rig.dialogs.errors.front(), QStringLiteral("Data logger download stopped at block 4 of 20: the "
-                                                         "instrument did not answer. Nothing was saved"));
-    EXPECT_EQ(rig.w().logger.ProgressBar1->value(), 0);
-}
-
-// The instrument on a 9600-baud line with the product's tick: a download of
-// sixty full blocks takes many seconds, time enough to end it half-way.
-RigOptions SlowLoggerInstrument()
-{
-    RigOptions options = LoggerInstrument(60, 4);
-    options.scenario.pacing = true;
-    options.tick = 100ms;
-    return options;
+    EXPECT_EQ(rig.dialogs.errors, QStringList{QStringLiteral("Data logger download stopped at block 4 of 20: the "
+                                                             "instrument did not answer. Nothing was saved")});
+    EXPECT_EQ(rig.l.ProgressBar1->value(), 0);
 }
 
 TEST(DataloggingTab, ClosingThePortEndsTheDownloadWithoutAFileOrAQuestion)
 {
-    RigOptions options = SlowLoggerInstrument();
-    WindowRig rig(options);
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("logger.csv"));
-    const LoggerWidgets &l = rig.w().logger;
+    LoggerRig rig(SlowLoggerInstrument());
+    const LoggerWidgets &l = rig.l;
     l.Button8->click();
     ASSERT_TRUE(SpinUntil([&l] { return l.ProgressBar1->value() >= 2; }, 10s));
     rig.w().control.Button_ClosePort->click();
-    ASSERT_TRUE(SpinUntil([&l] { return TransferButtonsEnabled(l); }, 10s));
+    ASSERT_TRUE(SpinUntil([&rig] { return rig.Transfer(true); }, 10s));
     ASSERT_TRUE(rig.Idle());
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
     EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
-    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_TRUE(rig.Files().isEmpty());
     EXPECT_EQ(l.ProgressBar1->value(), 0);
 }
 
 TEST(DataloggingTab, ReadWithThePortClosedSaysOnlyWhatTheLinkSays)
 {
-    WindowRig rig(LoggerInstrument(3));
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    LoggerRig rig(LoggerInstrument(3), false);
+    ASSERT_TRUE(rig.Download());
     EXPECT_EQ(rig.dialogs.messages, QStringList{QStringLiteral("Comport nicht ge\u00f6ffnet!")});
     EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
@@ -266,9 +234,8 @@ TEST(DataloggingTab, ReadWithThePortClosedSaysOnlyWhatTheLinkSays)
 
 TEST(DataloggingTab, ClosingTheWindowDuringADownloadEndsIt)
 {
-    auto rig = std::make_unique<WindowRig>(SlowLoggerInstrument());
-    ASSERT_TRUE(rig->ConnectOn(InstrumentTab::Datalogging));
-    const LoggerWidgets &l = rig->w().logger;
+    auto rig = std::make_unique<LoggerRig>(SlowLoggerInstrument());
+    const LoggerWidgets &l = rig->l;
     l.Button8->click();
     ASSERT_TRUE(SpinUntil([&l] { return l.ProgressBar1->value() >= 1; }, 10s));
     rig->window().close();
@@ -280,52 +247,35 @@ TEST(DataloggingTab, ClosingTheWindowDuringADownloadEndsIt)
 
 TEST(DataloggingTab, SetParametRefusesWithoutSendingAndWritesTheStoredRecord)
 {
-    WindowRig rig(LoggerInstrument(5));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    const LoggerWidgets &l = rig.w().logger;
+    LoggerRig rig(LoggerInstrument(5));
+    const LoggerWidgets &l = rig.l;
     ASSERT_EQ(l.Edit13->text(), QStringLiteral("60"));
 
-    for (const QString &typed : {QStringLiteral("29"), QStringLiteral("301"), QStringLiteral("65566")}) {
+    for (const char *typed : {"29", "301", "65566"}) {
+        SCOPED_TRACE(typed);
         rig.dialogs.messages.clear();
-        const std::size_t before = rig.log->size();
-        l.Edit13->setText(typed);
-        l.Button11->click();
-        ASSERT_TRUE(rig.Idle());
+        EXPECT_TRUE(rig.SetInterval(QString::fromLatin1(typed)).empty());
         EXPECT_EQ(rig.dialogs.messages, QStringList{QStringLiteral("Error! from 30 to 300 allowed")});
-        EXPECT_EQ(l.Edit13->text(), QStringLiteral("60")) << typed.toStdString();
-        EXPECT_TRUE(rig.heard(before).empty()) << typed.toStdString();
+        EXPECT_EQ(l.Edit13->text(), QStringLiteral("60"));
     }
 
-    const std::size_t beforeText = rig.log->size();
-    l.Edit13->setText(QStringLiteral("1 min"));
-    l.Button11->click();
-    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.SetInterval(QStringLiteral("1 min")).empty());
     EXPECT_EQ(rig.dialogs.errors, QStringList{QStringLiteral("'1 min' is not a valid integer value")});
     EXPECT_EQ(l.Edit13->text(), QStringLiteral("1 min"));
-    EXPECT_TRUE(rig.heard(beforeText).empty());
 
-    const std::size_t before = rig.log->size();
-    l.Edit13->setText(QStringLiteral("300"));
-    l.Button11->click();
-    ASSERT_TRUE(rig.Idle());
-    EXPECT_EQ(rig.heard(before), (Requests{"R36", "R2", "W36", "R36"}));
+    EXPECT_EQ(rig.SetInterval(QStringLiteral("300")), (Names{"R36", "R2", "W36", "R36"}));
     EXPECT_EQ(l.Edit13->text(), QStringLiteral("300"));
     EXPECT_EQ(rig.dialogs.errors.size(), 1);
 }
 
 TEST(DataloggingTab, ClearErasesAndShowsTheNewCount)
 {
-    WindowRig rig(LoggerInstrument(9));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    const LoggerWidgets &l = rig.w().logger;
+    LoggerRig rig(LoggerInstrument(9));
+    const LoggerWidgets &l = rig.l;
     ASSERT_EQ(l.Edit11->text(), QStringLiteral("9"));
-    const std::size_t before = rig.log->size();
     rig.dialogs.questionAnswer = true;
-    l.Button10->click();
-    ASSERT_TRUE(rig.Idle());
-    EXPECT_EQ(rig.heard(before), (Requests{"R2", "W127", "R36"}));
-    EXPECT_EQ(l.Edit11->text(), QStringLiteral("0"));
-    EXPECT_EQ(l.Edit10->text(), QStringLiteral("0"));
+    EXPECT_EQ(RequestNames(rig.During([&] { l.Button10->click(); })), (Names{"R2", "W127", "R36"}));
+    ExpectTexts({{l.Edit11, "0"}, {l.Edit10, "0"}});
 }
 
 TEST(DataloggingTab, ProposedFileNameIsLoggerSerialAndTime)
@@ -355,14 +305,9 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
     const QString buildDirectory = QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath();
     const std::unique_ptr<GasTable> gasTable = GasTable::Load({buildDirectory});
     ASSERT_TRUE(gasTable) << "KALTEX32 of this build is missing";
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-
-    WindowRig rig(SerialPortInGerman(instrument.device(), *gasTable));
-    rig.dialogs.saveAnswer = directory.filePath(QStringLiteral("window.csv"));
-    ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Datalogging));
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    LoggerRig rig(SerialPortInGerman(instrument.device(), *gasTable));
+    const QTemporaryDir &directory = rig.directory;
+    ASSERT_TRUE(rig.Download());
     ASSERT_EQ(rig.dialogs.saveRequests.size(), 1) << rig.dialogs.errors.join(u'\n').toStdString();
     // The line is r310ctl's now.
     rig.window().ClosePort();
@@ -387,7 +332,7 @@ TEST(DataloggingTab, TheWindowWritesTheBytesR310ctlWrites)
 
 TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)
 {
-    WindowRig rig(LoggerInstrument(24, 1));
+    LoggerRig rig(LoggerInstrument(24, 1), false);
     ASSERT_TRUE(rig.Connect());
     // The Range tab's limits become the chart's alarm levels.
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
@@ -396,8 +341,7 @@ TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)
     ASSERT_NE(show, nullptr);
     EXPECT_FALSE(show->isEnabled());
     rig.dialogs.saveAnswer.clear(); // the viewer shows it also when it is not saved
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(DownloadEnded(rig));
+    ASSERT_TRUE(rig.Download());
     ASSERT_TRUE(show->isEnabled());
     show->click();
     show->click(); // a second viewer of its own
@@ -410,10 +354,10 @@ TEST(DataloggingTab, ShowOpensTheDownloadInTheLogViewer)
     ASSERT_NE(exposure, nullptr);
     ASSERT_EQ(exposure->rowCount(), 1);
     EXPECT_EQ(exposure->item(0, 4)->text(), QStringLiteral("360")); // 24 blocks of 15 samples
-    EXPECT_EQ(exposure->item(0, 5)->text(), QStringLiteral("%1").arg(rig.w().logger.Edit13->text()));
+    EXPECT_EQ(exposure->item(0, 5)->text(), rig.l.Edit13->text());
     QStringList names;
     for (const QAbstractSeries *series : viewer.chart().series())
         names.append(series->name());
-    EXPECT_TRUE(names.filter(QRegularExpression(QStringLiteral("^A1 "))).size() == 1) << names.join(u'|').toStdString();
-    EXPECT_TRUE(names.filter(QRegularExpression(QStringLiteral("^TWA "))).size() == 1) << names.join(u'|').toStdString();
+    for (const char *level : {"^A1 ", "^TWA "})
+        EXPECT_EQ(names.filter(QRegularExpression(QString::fromLatin1(level))).size(), 1) << names.join(u'|').toStdString();
 }

@@ -1,25 +1,10 @@
-// The window as a new technician meets it, offscreen on the simulated
-// instrument: limits the instrument could not act on are refused before
-// anything is sent, nothing is erased by one click, and every action ends
-// with a word on what happened, where the file went, or what to choose or
-// check next.
+// The window as a new technician meets it: limits the instrument could not act
+// on are refused before anything is sent, nothing is erased by one click, and
+// every action ends with a word on what happened or what to do next.
 #include "UiRig.h"
 
-#include <QDir>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <RadioGroup.h>
 #include <ServiceFunction.h>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -27,9 +12,9 @@ using namespace r310;
 using namespace r310::ui;
 using namespace uitest;
 
-bool Heard(const std::vector<std::string> &requests, const std::string &name)
+bool Heard(const std::vector<LineFrame> &frames, const std::string &name)
 {
-    return std::find(requests.begin(), requests.end(), name) != requests.end();
+    return First(frames, name).has_value();
 }
 
 QString Notice(WindowRig &rig)
@@ -37,30 +22,34 @@ QString Notice(WindowRig &rig)
     return rig.w().status.StatusBar1->currentMessage();
 }
 
+RigOptions WithoutPoll()
+{
+    RigOptions options;
+    options.idlePoll = false;
+    return options;
+}
+
 TEST(FirstDay, LimitsOutsideTheRangeOrBetweenScaleStepsAreRefusedAndNothingIsSent)
 {
     WindowRig rig; // 0 to 500 ppm, exponent 0
     ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     const RangeWidgets &r = rig.w().range;
-    struct Case {
+    const struct {
         QLineEdit *field;
         const char *typed;
         const char *refusal; // empty: written
-    };
-    const Case cases[] = {
+    } cases[] = {
         {r.alarms[0].edit, "600", "A1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent"},
         {r.alarms[1].edit, "-5", "A2: -5 is outside the instrument's measuring range 0 to 500; nothing was sent"},
-        {r.Edit_Cal, "35.5", "CAL Gas: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36"},
+        {r.Edit_Cal, "35.5",
+         "CAL Gas: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36"},
         {r.alarms[1].edit, "61", ""},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const QString before = c.field->text();
         Type(c.field, QString::fromLatin1(c.typed));
         rig.dialogs.errors.clear();
-        const std::size_t heard = rig.log->size();
-        r.ButtonSetGW->click();
-        ASSERT_TRUE(rig.Idle());
-        EXPECT_EQ(Heard(rig.heard(heard), "W4"), *c.refusal == 0) << c.typed;
+        EXPECT_EQ(Heard(rig.During([&] { r.ButtonSetGW->click(); }), "W4"), *c.refusal == 0) << c.typed;
         EXPECT_EQ(rig.dialogs.errors.join(u'|').toStdString(), c.refusal) << c.typed;
         if (*c.refusal != 0)
             Type(c.field, before);
@@ -70,19 +59,17 @@ TEST(FirstDay, LimitsOutsideTheRangeOrBetweenScaleStepsAreRefusedAndNothingIsSen
 
 TEST(FirstDay, ClearAndDefaultAskFirstAndNoSendsNothing)
 {
-    RigOptions options;
-    options.idlePoll = false;
-    WindowRig rig(options); // 24 events, 6 logger blocks
+    WindowRig rig(WithoutPoll()); // 24 events, 6 logger blocks
     ASSERT_TRUE(rig.Connect());
-    const QString unsaved = QStringLiteral(" They cannot be recovered. They were not downloaded and saved in this session.");
-    struct Case {
+    const QString unsaved =
+        QStringLiteral(" They cannot be recovered. They were not downloaded and saved in this session.");
+    const struct {
         InstrumentTab tab;
         QPushButton *button;
         int function; // item of "Function", or -1
         QString question;
         std::string write;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {InstrumentTab::EventProperties, rig.w().events.Button2, -1,
          QStringLiteral("Erase all 24 events in the instrument?") + unsaved, "W35"},
         {InstrumentTab::Datalogging, rig.w().logger.Button10, -1,
@@ -93,68 +80,54 @@ TEST(FirstDay, ClearAndDefaultAskFirstAndNoSendsNothing)
          ServiceFunctionQuestion(ServiceCode::Reset), "W127"},
     };
     EXPECT_TRUE(ServiceFunctionQuestion(ServiceCode::Default).contains(QLatin1String("alarm limits")));
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         ASSERT_TRUE(rig.ShowTab(c.tab));
         if (c.function >= 0)
             rig.w().special.Funktion->item(c.function)->click();
         for (const bool yes : {false, true}) {
             rig.dialogs.questions.clear();
             rig.dialogs.questionAnswer = yes;
-            const std::size_t heard = rig.log->size();
-            c.button->click();
-            ASSERT_TRUE(rig.Idle());
+            const bool heard = Heard(rig.During([&] { c.button->click(); }), c.write);
             EXPECT_EQ(rig.dialogs.questions, QStringList{c.question});
-            EXPECT_EQ(Heard(rig.heard(heard), c.write), yes) << c.write << " yes=" << yes;
+            EXPECT_EQ(heard, yes) << c.write << " yes=" << yes;
         }
     }
     // "OFF" changes nothing for good: sent at once.
     rig.w().special.Funktion->item(0)->click();
     rig.dialogs.questions.clear();
-    const std::size_t heard = rig.log->size();
-    rig.w().special.Button9->click();
-    ASSERT_TRUE(rig.Idle());
+    EXPECT_TRUE(Heard(rig.During([&] { rig.w().special.Button9->click(); }), "W127"));
     EXPECT_TRUE(rig.dialogs.questions.isEmpty());
-    EXPECT_TRUE(Heard(rig.heard(heard), "W127"));
 }
 
 TEST(FirstDay, SavedDownloadsSayWhereAndTheClearQuestionKnowsThem)
 {
-    RigOptions options;
-    options.idlePoll = false;
-    WindowRig rig(options);
+    WindowRig rig(WithoutPoll());
     ASSERT_TRUE(rig.Connect());
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::EventProperties));
-    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("events.csv"));
-    rig.w().events.Button1->click();
-    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
-    const QString events =
-        QStringLiteral("24 of 24 events read; saved to ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
-    EXPECT_EQ(rig.dialogs.messages, QStringList{events});
-    EXPECT_EQ(Notice(rig), events);
+    // Reads on the tab into the file; the message and the status bar say where it went.
+    const auto read = [&](InstrumentTab tab, QPushButton *button, const char *file, const char *saved) {
+        rig.dialogs.messages.clear();
+        ASSERT_TRUE(rig.ShowTab(tab));
+        rig.dialogs.saveAnswer = folder.filePath(QString::fromLatin1(file));
+        button->click();
+        ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
+        const QString said = QString::fromLatin1(saved) + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
+        EXPECT_EQ(rig.dialogs.messages, QStringList{said});
+        EXPECT_EQ(Notice(rig), said);
+    };
+    read(InstrumentTab::EventProperties, rig.w().events.Button1, "events.csv", "24 of 24 events read; saved to ");
     rig.dialogs.questionAnswer = false;
     rig.w().events.Button2->click();
     EXPECT_EQ(rig.dialogs.questions,
               QStringList{QStringLiteral("Erase all 24 events in the instrument? They cannot be recovered.")});
-
-    rig.dialogs.messages.clear();
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::Datalogging));
-    rig.dialogs.saveAnswer = folder.filePath(QStringLiteral("logger.csv"));
-    rig.w().logger.Button8->click();
-    ASSERT_TRUE(SpinUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 10s));
-    const QString logger =
-        QStringLiteral("6 data logger blocks read; saved to ") + QDir::toNativeSeparators(rig.dialogs.saveAnswer);
-    EXPECT_EQ(rig.dialogs.messages, QStringList{logger});
-    EXPECT_EQ(Notice(rig), logger);
+    read(InstrumentTab::Datalogging, rig.w().logger.Button8, "logger.csv", "6 data logger blocks read; saved to ");
     EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
 }
 
 TEST(FirstDay, ALoggerDownloadShowsBlockOfCountWithCancelBesideIt)
 {
-    RigOptions options;
-    options.idlePoll = false;
+    RigOptions options = WithoutPoll();
     options.scenario.loggerBlocks = 400;
     // At the line's speed with the product's tick, so the download lasts.
     options.scenario.pacing = true;
@@ -175,19 +148,17 @@ TEST(FirstDay, ALoggerDownloadShowsBlockOfCountWithCancelBesideIt)
     ASSERT_TRUE(rig.Idle());
     EXPECT_TRUE(rig.dialogs.errors.isEmpty()) << rig.dialogs.errors.join(u'\n').toStdString();
     EXPECT_TRUE(rig.dialogs.saveRequests.isEmpty());
-    EXPECT_TRUE(Notice(rig).startsWith(QLatin1String("Data logger download cancelled at block "))) << Notice(rig).toStdString();
+    EXPECT_TRUE(Notice(rig).startsWith(QLatin1String("Data logger download cancelled at block ")))
+        << Notice(rig).toStdString();
     EXPECT_FALSE(cancel->isEnabled());
     // The instrument stays connected: the next read goes out.
     EXPECT_TRUE(rig.window().connection()->portOpen());
-    const std::size_t heard = rig.log->size();
-    ASSERT_TRUE(rig.ShowTab(InstrumentTab::General));
-    EXPECT_FALSE(rig.heard(heard).empty());
+    EXPECT_FALSE(rig.During([&] { EXPECT_TRUE(rig.ShowTab(InstrumentTab::General)); }).empty());
 }
 
 TEST(FirstDay, DamagedAnswersAreNamedAsSuch)
 {
-    RigOptions options;
-    options.idlePoll = false;
+    RigOptions options = WithoutPoll();
     options.scenario.faults.badCrc.probability = 1.0;
     options.scenario.faults.objects = {kObjectLoggerBlock};
     WindowRig rig(options);
@@ -203,14 +174,15 @@ TEST(FirstDay, DamagedEventAnswersAreNamedAsSuch)
 {
     // From the first event read on, every answer of the event log arrives
     // with a wrong checksum.
-    RigOptions options;
-    options.idlePoll = false;
+    RigOptions options = WithoutPoll();
     options.link = [](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
         auto link = std::make_unique<sim::SimBackend>(FastScenario());
         link->setPacing(false);
         sim::Device *device = &link->device();
         device->setTrace([device, damaged = false](const sim::TraceEntry &entry) mutable {
-            if (damaged || entry.kind != sim::TraceEntry::Kind::Request || entry.bytes[kOffsetObject] != kObjectEventRecord)
+            const bool eventRead = entry.kind == sim::TraceEntry::Kind::Request
+                                   && entry.bytes[kOffsetObject] == kObjectEventRecord;
+            if (damaged || !eventRead)
                 return;
             damaged = true;
             sim::FaultPlan plan;
@@ -269,13 +241,13 @@ TEST(FirstDay, ASilentPortSaysWhatToCheckAndTheSearchGoesOn)
     options.scenario.faults.noAnswer.probability = 1.0;
     WindowRig rig(options); // 10 ms tick: the hint comes after 1 s
     rig.w().control.Button12->click();
-    ASSERT_TRUE(SpinUntil([&] { return Notice(rig).startsWith(QLatin1String("No instrument answers on sim")); }, 5s))
-        << Notice(rig).toStdString();
+    const QLatin1String hint("No instrument answers on sim");
+    ASSERT_TRUE(SpinUntil([&] { return Notice(rig).startsWith(hint); }, 5s)) << Notice(rig).toStdString();
     EXPECT_TRUE(Notice(rig).contains(QLatin1String("r310ctl doctor")));
     EXPECT_EQ(rig.window().connection()->phase(), ConnectionPhase::Searching);
-    const std::size_t heard = rig.log->size();
+    const std::size_t heard = rig.line->size();
     SpinFor(100ms);
-    EXPECT_GT(rig.log->size(), heard) << "the search goes on";
+    EXPECT_GT(rig.line->size(), heard) << "the search goes on";
     rig.w().control.Button_ClosePort->click();
     ASSERT_TRUE(rig.Idle());
     EXPECT_TRUE(Notice(rig).isEmpty());

@@ -1,31 +1,20 @@
-// The log viewer on export files, offscreen: the chart with its series,
-// alarm marks and events, the exposure table, the event table's sorting,
-// filter and colours, zoom and pan from mouse and keyboard with the lines
-// held to a few points per pixel, a damaged file's message, and the export
-// of what is shown.
+// The log viewer on export files: the chart, the exposure and event tables,
+// zoom and pan with the lines held to a few points per pixel, a damaged file's
+// message, and the export of what is shown.
 #include "UiRig.h"
 
 #include <ChartExport.h>
+#include <DataLoggerExport.h>
+#include <ExportFile.h>
 #include <LogChart.h>
 #include <LogChartView.h>
 #include <LogViewer.h>
 #include <ShiftLog.h>
 
-#include <DataLoggerExport.h>
-#include <ExportFile.h>
-
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
 #include <QLegendMarker>
-#include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -34,6 +23,14 @@ using namespace r310::ui;
 using namespace uitest;
 
 const QLocale kGerman(QLocale::German, QLocale::Germany);
+
+QStringList SeriesNames(const LogChart &chart)
+{
+    QStringList names;
+    for (const QAbstractSeries *series : chart.series())
+        names.append(series->name());
+    return names;
+}
 
 class LogViewerTest : public ::testing::Test {
 protected:
@@ -76,9 +73,7 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     EXPECT_TRUE(viewer_->windowTitle().contains(QStringLiteral("Logger.csv, Evt.csv")));
     LogChart &chart = viewer_->chart();
     ASSERT_TRUE(chart.HasData());
-    QStringList names;
-    for (const QAbstractSeries *series : chart.series())
-        names.append(series->name());
+    const QStringList names = SeriesNames(chart);
     // Two sections a gas: a line each, named once in the legend.
     const QStringList drawn = chart.DrawnNames();
     EXPECT_EQ(drawn.count(QStringLiteral("ppm CO")), 2);
@@ -93,11 +88,11 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     // Exposure: a row per gas and section.
     const QTableWidget &exposure = Find<QTableWidget>("exposureTable");
     ASSERT_EQ(exposure.rowCount(), 4);
-    EXPECT_EQ(exposure.item(0, 0)->text(), QStringLiteral("ppm CO"));
-    EXPECT_EQ(exposure.item(1, 1)->text(), QStringLiteral("2"));
-    EXPECT_EQ(exposure.item(0, 2)->text(), QStringLiteral("02/03/2026 06:00:00"));
-    EXPECT_EQ(exposure.item(0, 5)->text(), QStringLiteral("60"));
-    EXPECT_TRUE(exposure.item(0, 10)->text().isEmpty()); // no levels known from a file
+    // No levels known from a file: column 10 empty.
+    const std::tuple<int, int, const char *> cells[] = {
+        {0, 0, "ppm CO"}, {1, 1, "2"}, {0, 2, "02/03/2026 06:00:00"}, {0, 5, "60"}, {0, 10, ""}};
+    for (const auto &[row, column, text] : cells)
+        EXPECT_EQ(exposure.item(row, column)->text(), QLatin1String(text)) << row << "," << column;
 
     // Levels typed into the viewer: drawn, and counted in the exposure table.
     QLineEdit &levels = Find<QLineEdit>("viewerLevels");
@@ -107,9 +102,7 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     EXPECT_TRUE(exposure.item(0, 10)->text().contains(u':')) << exposure.item(0, 10)->text().toStdString();
     EXPECT_NE(exposure.item(0, 10)->text(), QStringLiteral("0:00:00"));
     EXPECT_EQ(exposure.item(0, 12)->text(), QStringLiteral("0:00:00"));
-    QStringList withLevels;
-    for (const QAbstractSeries *series : chart.series())
-        withLevels.append(series->name());
+    const QStringList withLevels = SeriesNames(chart);
     EXPECT_TRUE(withLevels.contains(QStringLiteral("A1 30")) && withLevels.contains(QStringLiteral("STEL 50")))
         << withLevels.join(u'|').toStdString();
     levels.setText(QStringLiteral("thirty"));
@@ -173,7 +166,8 @@ TEST_F(LogViewerTest, ZoomPanAndReadoutFromMouseAndKeyboard)
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(view.viewport(), &wheel);
     EXPECT_LT(chart.ShownTo() - chart.ShownFrom(), whole);
-    EXPECT_NEAR(static_cast<double>(chart.TimeAt(chart.plotArea().center())), static_cast<double>(under), whole / 100.0);
+    EXPECT_NEAR(static_cast<double>(chart.TimeAt(chart.plotArea().center())), static_cast<double>(under),
+                whole / 100.0);
 
     // A dragged rectangle zooms to it.
     QTest::keyClick(&view, Qt::Key_Home);
@@ -227,8 +221,3 @@ TEST_F(LogViewerTest, ExportsWhatIsShown)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

@@ -3,14 +3,6 @@
 // again; and alarm limits typed for one instrument never reach the next.
 #include "UiRig.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 using namespace r310;
 using namespace r310::ui;
 using namespace uitest;

@@ -5,13 +5,6 @@
 
 #include <SettingsProfile.h>
 
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 namespace {
@@ -58,7 +51,7 @@ TEST(ProfileCommands, SavedProfileAndAnAppliedOneAfterTheQuestion)
 
     // The differences are asked about first; "No" writes nothing.
     rig.dialogs.openAnswer = WriteProfile(folder, QStringLiteral("edited.json"), R"({"a1": 45, "bleep": "louder"})");
-    const std::size_t from = rig.log->size();
+    const std::size_t from = rig.line->size();
     control.ButtonApplyProfile->click();
     ASSERT_TRUE(SpinUntil([&] { return rig.dialogs.questions.size() == 1; }, 10s));
     ASSERT_TRUE(rig.Idle());
@@ -91,7 +84,7 @@ TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
 
     // An invalid file is not even read against the instrument.
     rig.dialogs.openAnswer = WriteProfile(folder, QStringLiteral("bad.json"), R"({"a1": "much"})");
-    std::size_t from = rig.log->size();
+    std::size_t from = rig.line->size();
     control.ButtonApplyProfile->click();
     ASSERT_EQ(rig.dialogs.errors.size(), 1);
     EXPECT_TRUE(rig.dialogs.errors.back().contains(QLatin1String("a1: a number is expected")));
@@ -101,7 +94,7 @@ TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
     // Another gas: read, compared, refused.
     rig.dialogs.openAnswer =
         WriteProfile(folder, QStringLiteral("gas.json"), R"({"a1": 45})", R"({"gasCode": 9, "unitCode": 0})");
-    from = rig.log->size();
+    from = rig.line->size();
     control.ButtonApplyProfile->click();
     ASSERT_TRUE(SpinUntil([&] { return rig.dialogs.errors.size() == 2; }, 10s));
     EXPECT_TRUE(rig.dialogs.errors.back().contains(QLatin1String("the profile is for the gas code 9")))
@@ -113,7 +106,7 @@ TEST(ProfileCommands, RefusedProfilesSendNothingAndSayWhy)
     // Alarm limits typed and not set: the user is asked before a read would
     // replace them, and "No" leaves them and the instrument alone.
     rig.window().changes().MarkChanged(SettingsGroup::Limits);
-    from = rig.log->size();
+    from = rig.line->size();
     control.ButtonApplyProfile->click();
     control.ButtonSaveProfile->click();
     ASSERT_EQ(rig.dialogs.questions.size(), 2);

@@ -4,12 +4,6 @@
 // and no late answer touches the window. Runs in the sanitizer build too.
 #include "UiRig.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QTabWidget>
-
-#include <gtest/gtest.h>
-
 namespace {
 
 using namespace r310;
@@ -19,9 +13,9 @@ using namespace uitest;
 void ExpectSilenceAfterClose(WindowRig &rig)
 {
     EXPECT_EQ(rig.window().connection(), nullptr);
-    const std::size_t heard = rig.log->size();
+    const std::size_t heard = rig.line->size();
     SpinFor(300ms);
-    EXPECT_EQ(rig.log->size(), heard) << "requests after the window closed";
+    EXPECT_EQ(rig.line->size(), heard) << "requests after the window closed";
 }
 
 TEST(WindowShutdown, ClosingDuringTheSearch)
@@ -30,7 +24,7 @@ TEST(WindowShutdown, ClosingDuringTheSearch)
     options.scenario.faults.noAnswer.probability = 1.0;
     WindowRig rig(options);
     rig.window().OpenPort();
-    ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= 3; }, 5s));
+    ASSERT_TRUE(SpinUntil([&] { return rig.line->size() >= 3; }, 5s));
     EXPECT_EQ(rig.w().status.panels[0]->text(), QStringLiteral("Search"));
     rig.window().close();
     ExpectSilenceAfterClose(rig);
@@ -74,8 +68,3 @@ TEST(WindowShutdown, ExitWhileConnectedEndsTheConnection)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}

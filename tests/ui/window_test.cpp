@@ -1,29 +1,13 @@
-// The main window against the simulated instrument, offscreen: its start
-// state, the factory switch, connecting and disconnecting, what each tab
-// reads and shows, the version gates, the change tracking, the tab change
-// hook, the keyboard, the busy cursor and the messages.
+// The main window: its start state, connecting and disconnecting, what each
+// tab reads and shows, the version gates, the change tracking, the keyboard,
+// the busy cursor and the messages.
 #include "UiRig.h"
 
 #include <CommandLine.h>
 #include <ConnectionLamp.h>
-#include <RadioGroup.h>
 #include <ScreenshotTour.h>
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QStatusBar>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -33,11 +17,6 @@ using namespace r310;
 using namespace r310::ui;
 using namespace uitest;
 using Requests = std::vector<std::string>;
-
-QString Text(const QLineEdit *edit)
-{
-    return edit->text();
-}
 
 QColor Lamp(const MainWidgets &w)
 {
@@ -90,14 +69,6 @@ bool TabShown(const MainWidgets &w, QWidget *page)
     return w.PageControl1->isTabVisible(w.PageControl1->indexOf(page));
 }
 
-void Press(QWidget &window, Qt::Key key, Qt::KeyboardModifiers modifiers)
-{
-    // Through the window system's path, so accelerators and shortcuts apply;
-    // a button pressed by its accelerator clicks 100 ms later.
-    QTest::keyClick(window.windowHandle(), key, modifiers);
-    SpinFor(150ms);
-}
-
 TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
 {
     WindowRig rig;
@@ -135,20 +106,19 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
     EXPECT_EQ(w.control.ComPortList->count(), 2);
     EXPECT_EQ(w.control.ComPortList->itemText(0), QStringLiteral("<none>"));
     EXPECT_EQ(w.control.ComPortList->currentText(), QStringLiteral("sim"));
-    EXPECT_TRUE(w.control.ComPortList->isEnabled());
-    EXPECT_TRUE(w.control.Button12->isEnabled());
+    ExpectEnabled({w.control.ComPortList, w.control.Button12}, true);
     EXPECT_FALSE(w.control.Button_ClosePort->isEnabled());
     EXPECT_TRUE(w.control.Button4->isHidden());
     EXPECT_EQ(Lamp(w), kStatusRed);
 
     ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig, w.hardware.ButtonHWSet,
-                    w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, false);
-    ExpectEnabled({w.hardware.CheckBoxSafety, w.hardware.CheckBoxBestRes, w.hardware.CheckBoxDspMode}, false);
+                   w.calibration.Button5, w.calibration.Button6, w.calibration.Button7, w.hardware.CheckBoxSafety,
+                   w.hardware.CheckBoxBestRes, w.hardware.CheckBoxDspMode},
+                  false);
     EXPECT_TRUE(w.signalTab.CheckBoxCalAlarm->isHidden());
     EXPECT_EQ(w.special.Funktion->itemIndex(), -1);
     EXPECT_EQ(w.special.Funktion->count(), 6);
-    EXPECT_EQ(Text(w.calibration.Edit5), QString());
-    EXPECT_EQ(Text(w.calibration.Edit6), QString());
+    ExpectTexts({{w.calibration.Edit5, ""}, {w.calibration.Edit6, ""}});
     EXPECT_EQ(w.hardware.CheckBoxDspMode->toolTip(),
               QStringLiteral("For O2 Min Value added,  for H2 Max Value added, any other TWA is added"));
 
@@ -169,7 +139,7 @@ TEST(WindowStart, EveryWidgetByItsNameInItsStartState)
     EXPECT_GT(w.status.panels[1]->width(), window.width() / 2);
     EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
     EXPECT_TRUE(w.status.panels[1]->text().isEmpty());
-    EXPECT_EQ(rig.log->size(), 0u);
+    EXPECT_EQ(rig.line->size(), 0u);
 }
 
 TEST(WindowStart, FactorySwitchAsFirstArgumentInAnyCase)
@@ -203,23 +173,20 @@ TEST(WindowConnection, OpenPortShowsIdentityClocksLampAndClearSetButtons)
 
     ExpectTexts({{w.general.Edit_DevSn, "00001234"}, {w.general.Edit_Sver, "2.21"}, {w.general.Edit_BatKap, "87"},
                  {w.general.Edit_CostId, "DEMO"}, {w.range.Edit_MKTyp, "103-01"}, {w.range.Edit_MKSn, "4711"}});
-    EXPECT_FALSE(Text(w.general.Edit3).isEmpty());
-    EXPECT_FALSE(Text(w.general.Edit4).isEmpty());
-    EXPECT_FALSE(Text(w.range.Edit7).isEmpty());
+    for (const QLineEdit *clock : {w.general.Edit3, w.general.Edit4, w.range.Edit7})
+        EXPECT_FALSE(clock->text().isEmpty()) << clock->objectName().toStdString();
     EXPECT_EQ(Lamp(w), kStatusLimeGreen);
     EXPECT_EQ(w.status.panels[0]->text(), QStringLiteral("Connect"));
 
-    EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
-    ExpectEnabled({w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, true);
-    EXPECT_FALSE(w.control.ComPortList->isEnabled());
-    EXPECT_FALSE(w.control.Button12->isEnabled());
-    EXPECT_TRUE(w.control.Button_ClosePort->isEnabled());
+    ExpectEnabled({w.calibration.Button5, w.calibration.Button6, w.calibration.Button7,
+                   w.control.Button_ClosePort}, true);
+    ExpectEnabled({w.general.ButtonCostID, w.control.ComPortList, w.control.Button12}, false);
     EXPECT_EQ(rig.rememberedPort(), QStringLiteral("sim"));
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
 
     // The idle poll goes on reading clock and value.
-    const std::size_t before = rig.log->size();
-    ASSERT_TRUE(SpinUntil([&] { return rig.log->size() >= before + 4; }, 3s));
+    const std::size_t before = rig.line->size();
+    ASSERT_TRUE(SpinUntil([&] { return rig.line->size() >= before + 4; }, 3s));
     const Requests poll = rig.heard(before);
     EXPECT_EQ(Requests(poll.begin(), poll.begin() + 2), (Requests{"R3", "R7"}));
 }
@@ -231,7 +198,7 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
     ASSERT_TRUE(rig.ConnectOn(InstrumentTab::Range));
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Signals));
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Hardware));
-    ASSERT_EQ(Text(w.hardware.Edit_hwzpt), QStringLiteral("130.5"));
+    ASSERT_EQ(w.hardware.Edit_hwzpt->text(), QStringLiteral("130.5"));
     w.hardware.CheckBoxNoVib->click();
     ASSERT_TRUE(w.hardware.ButtonHWSet->isEnabled());
     w.range.alarms[0].latching->click();
@@ -240,9 +207,8 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
     ASSERT_TRUE(w.general.ButtonCostID->isEnabled() && w.range.ButtonSetGW->isEnabled()
                 && w.signalTab.ButtonSetSig->isEnabled());
 
-    w.control.Button_ClosePort->click();
-    ASSERT_TRUE(SpinUntil([&] { return !rig.window().connection()->portOpen() && rig.Idle(); }, 5s));
-    const std::size_t heardAtClose = rig.log->size();
+    ASSERT_TRUE(rig.ClosePort());
+    const std::size_t heardAtClose = rig.line->size();
 
     for (QLineEdit *field : ClearedFields(w))
         EXPECT_TRUE(field->text().isEmpty()) << field->objectName().toStdString();
@@ -250,17 +216,18 @@ TEST(WindowConnection, CloseComportClearsTheListedFieldsAndKeepsTheHardwareSetBu
         EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
     for (RadioGroup *group : ClearedGroups(w))
         EXPECT_EQ(group->itemIndex(), -1) << group->objectName().toStdString();
-    ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig}, false);
-    EXPECT_TRUE(w.hardware.ButtonHWSet->isEnabled());
-    ExpectEnabled({w.calibration.Button5, w.calibration.Button6, w.calibration.Button7}, false);
+    ExpectEnabled({w.general.ButtonCostID, w.range.ButtonSetGW, w.signalTab.ButtonSetSig, w.calibration.Button5,
+                   w.calibration.Button6, w.calibration.Button7},
+                  false);
+    ExpectEnabled({w.hardware.ButtonHWSet, w.control.ComPortList, w.control.Button12, w.control.Button_ClosePort},
+                  true);
     EXPECT_EQ(Lamp(w), kStatusRed);
-    ExpectEnabled({w.control.ComPortList, w.control.Button12, w.control.Button_ClosePort}, true);
     EXPECT_TRUE(w.status.panels[0]->text().isEmpty());
     EXPECT_TRUE(w.status.panels[1]->text().isEmpty()
                 || w.status.panels[1]->text() == QStringLiteral("Cancel by User"));
 
     SpinFor(200ms);
-    EXPECT_EQ(rig.log->size(), heardAtClose) << "requests after the port was closed";
+    EXPECT_EQ(rig.line->size(), heardAtClose) << "requests after the port was closed";
 }
 
 TEST(WindowTabs, TabChangesBeforeConnectingSendNothing)
@@ -273,7 +240,7 @@ TEST(WindowTabs, TabChangesBeforeConnectingSendNothing)
     }
     ASSERT_TRUE(rig.window().tabGuard().requestTab(0));
     SpinFor(100ms);
-    EXPECT_EQ(rig.log->size(), 0u);
+    EXPECT_EQ(rig.line->size(), 0u);
     EXPECT_TRUE(rig.dialogs.messages.isEmpty());
     EXPECT_TRUE(rig.dialogs.errors.isEmpty());
 }
@@ -297,7 +264,7 @@ TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
         {InstrumentTab::General, {"R2"}},
     };
     for (const auto &[tab, expected] : tabs) {
-        const std::size_t before = rig.log->size();
+        const std::size_t before = rig.line->size();
         ASSERT_TRUE(rig.ShowTab(tab));
         EXPECT_EQ(rig.heard(before), expected) << "tab " << static_cast<int>(tab);
     }
@@ -305,27 +272,24 @@ TEST(WindowTabs, EnteringEachTabReadsItsObjectsAndShowsThem)
     const RangeWidgets &r = w.range;
     ExpectTexts({{r.Edit_MBE, "500"}, {r.Edit_GEGA, "unit0 gas1"}, {r.Edit_NP, "0.52"}, {r.Edit_FS, "12.40"},
                  {r.Edit_Cal, "100"}});
-    const char *const limits[] = {"30", "60", "150", "100", "30"};
-    for (std::size_t i = 0; i < r.alarms.size(); ++i)
-        EXPECT_EQ(Text(r.alarms[i].edit), QString::fromLatin1(limits[i]));
+    ExpectTexts({{r.alarms[0].edit, "30"}, {r.alarms[1].edit, "60"}, {r.alarms[2].edit, "150"},
+                 {r.alarms[3].edit, "100"}, {r.alarms[4].edit, "30"}});
     EXPECT_TRUE(r.alarms[0].hornOff->isChecked());
     EXPECT_FALSE(r.alarms[0].latching->isChecked());
     EXPECT_TRUE(r.alarms[1].latching->isChecked());
     EXPECT_FALSE(r.alarms[1].fallBelow->isChecked());
 
     const SignalsWidgets &s = w.signalTab;
-    EXPECT_EQ(s.RadioGroup_Bsig->itemIndex(), 1);
-    EXPECT_EQ(s.RadioGroup_VSig->itemIndex(), 1);
-    EXPECT_EQ(s.RadioGroup_KSig->itemIndex(), 1);
-    EXPECT_EQ(s.RadioGroup_Wup->itemIndex(), 2);
-    EXPECT_EQ(s.RadioGroup_Wakeup->itemIndex(), 1);
-    EXPECT_EQ(s.RadioGroup_DateFmt->itemIndex(), 0);
-    EXPECT_EQ(Text(s.Edit_BeepTime), QStringLiteral("30"));
-    EXPECT_TRUE(s.CheckBoxShowTime->isChecked());
+    const std::pair<const RadioGroup *, int> items[] = {{s.RadioGroup_Bsig, 1},   {s.RadioGroup_VSig, 1},
+                                                        {s.RadioGroup_KSig, 1},   {s.RadioGroup_Wup, 2},
+                                                        {s.RadioGroup_Wakeup, 1}, {s.RadioGroup_DateFmt, 0}};
+    for (const auto &[group, item] : items)
+        EXPECT_EQ(group->itemIndex(), item) << group->objectName().toStdString();
+    ExpectTexts({{s.Edit_BeepTime, "30"}, {s.Edit_DeltaBumpDay, "30"}, {s.Edit_DeltaCalDay, "180"},
+                 {s.EditBumpTests, "1"}});
+    EXPECT_TRUE(s.CheckBoxShowTime->isChecked() && s.CheckBoxBumpAlarm->isChecked());
     EXPECT_FALSE(s.CheckBox12h->isChecked());
-    ExpectTexts({{s.Edit_DeltaBumpDay, "30"}, {s.Edit_DeltaCalDay, "180"}, {s.EditBumpTests, "1"}});
-    EXPECT_TRUE(s.CheckBoxBumpAlarm->isChecked());
-    EXPECT_FALSE(Text(s.Edit_NextBumpDate).isEmpty());
+    EXPECT_FALSE(s.Edit_NextBumpDate->text().isEmpty());
 
     const HardwareWidgets &h = w.hardware;
     ExpectTexts({{h.Edit_hwzpt, "130.5"}, {h.Edit_hwSpan, "7.50"}, {h.Edit_hwUref, "1899.5"}});
@@ -448,7 +412,7 @@ TEST(WindowChanges, UserEditsMarkTheirGroupAndAReadLeavesItClean)
 
     // Reading a group again shows the instrument's values and clears its mark.
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::General));
-    EXPECT_EQ(Text(w.general.Edit_CostId), QStringLiteral("DEMO"));
+    EXPECT_EQ(w.general.Edit_CostId->text(), QStringLiteral("DEMO"));
     EXPECT_FALSE(w.general.ButtonCostID->isEnabled());
     ASSERT_TRUE(rig.ShowTab(InstrumentTab::Range));
     EXPECT_FALSE(w.range.alarms[2].fallBelow->isChecked());
@@ -495,22 +459,22 @@ TEST(WindowTabs, ChangingAsksTheRuleFirstForEveryWayOfAsking)
     };
 
     clickTab(1);
-    Press(window, Qt::Key_S, Qt::AltModifier);
-    Press(window, Qt::Key_Tab, Qt::ControlModifier);
-    Press(window, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+    rig.Press(Qt::Key_S, Qt::AltModifier);
+    rig.Press(Qt::Key_Tab, Qt::ControlModifier);
+    rig.Press(Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
     bar.setFocus();
-    Press(window, Qt::Key_Right, Qt::NoModifier);
+    rig.Press(Qt::Key_Right, Qt::NoModifier);
     EXPECT_EQ(tabs.currentIndex(), 0);
     EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1}, {0, 2}, {0, 1}, {0, 7}, {0, 1}}));
 
     allow = true;
     clickTab(1);
     EXPECT_EQ(tabs.currentIndex(), 1);
-    Press(window, Qt::Key_H, Qt::AltModifier);
+    rig.Press(Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(tabs.currentIndex(), 3);
-    Press(window, Qt::Key_Tab, Qt::ControlModifier);
+    rig.Press(Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(tabs.currentIndex(), 4);
-    Press(window, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+    rig.Press(Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(tabs.currentIndex(), 3);
     EXPECT_EQ(asked.size(), 9u);
 }
@@ -523,22 +487,22 @@ TEST(WindowKeyboard, AcceleratorsDriveTheWindowAndAltEOnHardwareDoesNotExit)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
-    Press(window, Qt::Key_O, Qt::AltModifier);
+    rig.Press(Qt::Key_O, Qt::AltModifier);
     ASSERT_TRUE(SpinUntil([&] { return window.connection()->phase() == ConnectionPhase::Connected; }, 5s));
-    Press(window, Qt::Key_H, Qt::AltModifier);
+    rig.Press(Qt::Key_H, Qt::AltModifier);
     EXPECT_EQ(w.PageControl1->currentWidget(), w.hardware.TabSheet4);
     ASSERT_TRUE(rig.Idle());
-    Press(window, Qt::Key_E, Qt::AltModifier);
+    rig.Press(Qt::Key_E, Qt::AltModifier);
     EXPECT_TRUE(window.isVisible());
     EXPECT_NE(window.connection(), nullptr);
 
     w.hardware.CheckBoxNoVib->click();
-    Press(window, Qt::Key_R, Qt::AltModifier);
+    rig.Press(Qt::Key_R, Qt::AltModifier);
     EXPECT_EQ(w.PageControl1->currentWidget(), w.range.TabSheet2);
-    Press(window, Qt::Key_C, Qt::AltModifier);
+    rig.Press(Qt::Key_C, Qt::AltModifier);
     ASSERT_TRUE(SpinUntil([&] { return !window.connection()->portOpen(); }, 5s));
     EXPECT_TRUE(w.control.Button12->isEnabled());
-    Press(window, Qt::Key_E, Qt::AltModifier);
+    rig.Press(Qt::Key_E, Qt::AltModifier);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.connection(), nullptr);
 }
@@ -591,10 +555,11 @@ TEST(WindowMessages, APortThatDoesNotOpenIsReportedAndLeavesThePortControlsClose
     EXPECT_FALSE(w.control.Button_ClosePort->isEnabled());
     EXPECT_TRUE(rig.rememberedPort().isEmpty());
 
-    EXPECT_EQ(ApplicationErrorText(QStringLiteral("'x' is not a valid integer value")),
-              QStringLiteral("'x' is not a valid integer value."));
-    EXPECT_EQ(ApplicationErrorText(QStringLiteral("Comport nicht geöffnet!")), QStringLiteral("Comport nicht geöffnet!"));
-    EXPECT_EQ(ApplicationErrorText(QStringLiteral("done.")), QStringLiteral("done."));
+    // A full stop ends the text unless a mark ends it already.
+    for (const auto &[text, shown] : {std::pair{"'x' is not a valid integer value", "'x' is not a valid integer value."},
+                                      std::pair{"Comport nicht geöffnet!", "Comport nicht geöffnet!"},
+                                      std::pair{"done.", "done."}})
+        EXPECT_EQ(ApplicationErrorText(QString::fromUtf8(text)), QString::fromUtf8(shown));
 }
 
 TEST(WindowHeader, TheShippedPictureShowsAndADamagedOneLeavesTheHeaderBlank)
@@ -647,7 +612,8 @@ TEST(WindowDemo, TheSimulatedInstrumentIsPreselectedAndNotRemembered)
     // The status bar says what the entry is; once open, the title says it.
     EXPECT_TRUE(window.widgets().status.StatusBar1->currentMessage().contains(QLatin1String("simulated instrument")));
     window.OpenPort();
-    ASSERT_TRUE(SpinUntil([&] { return window.widgets().general.Edit_DevSn->text() == QLatin1String("00001234"); }, 5s));
+    const QLineEdit &serial = *window.widgets().general.Edit_DevSn;
+    ASSERT_TRUE(SpinUntil([&] { return serial.text() == QLatin1String("00001234"); }, 5s));
     EXPECT_FALSE(QSettings(store, QSettings::IniFormat).contains(QStringLiteral("Port")));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("R310 Konfiguration – simulated instrument"));
     window.ClosePort();
@@ -667,7 +633,8 @@ TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
     EXPECT_FALSE(ParseCommandLine({"R310Conf", "--port"}).error.isEmpty());
     EXPECT_FALSE(ParseCommandLine({"R310Conf", "--colour"}).error.isEmpty());
     EXPECT_FALSE(ParseCommandLine({"R310Conf", "--demo", "extra"}).error.isEmpty());
-    EXPECT_TRUE(UsageText().startsWith(QStringLiteral("Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]")));
+    EXPECT_TRUE(UsageText().startsWith(
+        QStringLiteral("Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]")));
 
     EXPECT_EQ(ScreenshotFileName(InstrumentTab::General), QStringLiteral("general.png"));
     EXPECT_EQ(ScreenshotFileName(InstrumentTab::SpecialFunction), QStringLiteral("service-functions.png"));
@@ -675,8 +642,3 @@ TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    return uitest::RunWidgetTests(argc, argv);
-}
