@@ -1,7 +1,12 @@
 #include "CliProcess.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
 
 namespace clitest {
 
@@ -51,6 +56,54 @@ CtlRun RunProgram(const QString &program, const QStringList &arguments, const QP
     return run;
 }
 
+QStringList Words(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+void ExpectContains(const QString &output, const std::vector<const char *> &texts)
+{
+    for (const char *text : texts)
+        EXPECT_TRUE(output.contains(QString::fromUtf8(text))) << text << "\n" << output.toStdString();
+}
+
+void ExpectMatches(const QString &output, const std::vector<const char *> &patterns)
+{
+    for (const char *pattern : patterns)
+        EXPECT_TRUE(output.contains(QRegularExpression(QString::fromUtf8(pattern)))) << pattern << "\n"
+                                                                                    << output.toStdString();
+}
+
+QJsonObject JsonOf(const QString &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return document.object();
+}
+
+QJsonValue JsonAt(const QJsonObject &object, const QString &path)
+{
+    QJsonValue value(object);
+    for (const QString &step : path.split(QLatin1Char('.'))) {
+        bool index = false;
+        const int n = step.toInt(&index);
+        value = index ? value.toArray().at(n) : value.toObject().value(step);
+    }
+    return value;
+}
+
+void ExpectJson(const QJsonObject &object, JsonExpectations expected)
+{
+    for (const auto &[path, want] : expected) {
+        const QJsonValue got = JsonAt(object, QString::fromUtf8(path));
+        if (want.isDouble())
+            EXPECT_EQ(got.toDouble(-1e300), want.toDouble()) << path;
+        else
+            EXPECT_EQ(got, want) << path;
+    }
+}
+
 std::string LoggedRequest::name() const
 {
     if (object() == 1)
@@ -90,6 +143,23 @@ std::vector<std::string> SimProcess::requestNames()
     for (const LoggedRequest &request : requests())
         names.push_back(request.name());
     return names;
+}
+
+void CtlProgramTest::SetUp()
+{
+    EnsureApplication();
+    ASSERT_TRUE(config_.isValid());
+}
+
+CtlRun CtlProgramTest::ctl(const QStringList &arguments, const QString &locale) const
+{
+    return RunProgram(CtlProgram(), arguments, CtlEnvironment(config_.path(), locale), std::chrono::seconds(60));
+}
+
+CtlRun CtlProgramTest::onPort(SimProcess &instrument, const char *words, const QStringList &more,
+                              const QString &locale) const
+{
+    return ctl(QStringList{QStringLiteral("--port"), instrument.device()} + Words(words) + more, locale);
 }
 
 } // namespace clitest

@@ -5,14 +5,20 @@
 #include "QStringPrinting.h"
 #include "TestApplication.h"
 
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clitest {
@@ -41,6 +47,23 @@ QProcessEnvironment CtlEnvironment(const QString &configHome, const QString &loc
 CtlRun RunProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
            std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// "--demo get" as {"--demo", "get"}: arguments written as one text, split at spaces.
+QStringList Words(const char *text);
+
+// Each of texts is part of output.
+void ExpectContains(const QString &output, const std::vector<const char *> &texts);
+
+// Each regular expression matches somewhere in output.
+void ExpectMatches(const QString &output, const std::vector<const char *> &patterns);
+
+// A JSON text as an object; a parse error fails the test.
+QJsonObject JsonOf(const QString &text);
+// The value at "a.b.2.c" (a number steps into an array); undefined when missing.
+QJsonValue JsonAt(const QJsonObject &object, const QString &path);
+// Each path has its value (numbers compared as numbers, whatever their JSON type).
+using JsonExpectations = std::initializer_list<std::pair<const char *, QJsonValue>>;
+void ExpectJson(const QJsonObject &object, JsonExpectations expected);
+
 // A request the simulated instrument logged.
 struct LoggedRequest {
     long millis = 0;
@@ -67,6 +90,23 @@ public:
 private:
     r310test::SimulatorProcess simulator_;
     QString log_;
+};
+
+// Tests that run r310ctl as a program, with per-user settings of their own.
+class CtlProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    CtlRun ctl(const QStringList &arguments, const QString &locale = QStringLiteral("C")) const;
+    CtlRun ctl(const char *words, const QString &locale = QStringLiteral("C")) const
+    {
+        return ctl(Words(words), locale);
+    }
+    // `r310ctl --port DEVICE words more` against the simulator program.
+    CtlRun onPort(SimProcess &instrument, const char *words, const QStringList &more = {},
+                  const QString &locale = QStringLiteral("C")) const;
+
+    QTemporaryDir config_;
 };
 
 } // namespace clitest

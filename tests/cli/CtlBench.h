@@ -44,6 +44,8 @@ public:
     // `r310ctl --demo arguments` (demo false: the arguments name the port) in
     // the regional settings `locale`.
     CtlResult Run(QStringList arguments, const QLocale &locale = QLocale::c(), bool demo = true) const;
+    // `r310ctl --demo words`, the arguments written as one text split at spaces.
+    CtlResult Run(const char *words) const { return Run(Words(words)); }
     // The same with onTrace called for this run.
     using TraceHook = std::function<void(r310::sim::Device &, const r310::sim::TraceEntry &)>;
     CtlResult Run(QStringList arguments, TraceHook hook)
@@ -53,6 +55,7 @@ public:
         onTrace = nullptr;
         return result;
     }
+    CtlResult Run(const char *words, TraceHook hook) { return Run(Words(words), std::move(hook)); }
 
     // The output and errors of the last run.
     const QString &output() const { return last_.out; }

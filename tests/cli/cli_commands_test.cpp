@@ -19,6 +19,7 @@ namespace {
 
 using clitest::LineFrame;
 using clitest::Names;
+using clitest::ExpectContains;
 
 sim::Scenario Instrument()
 {
@@ -40,6 +41,10 @@ protected:
         errors = result.err;
         return result.code;
     }
+    int run(const char *words, const sim::Scenario &scenario = Instrument(), bool handleSignals = false)
+    {
+        return run(clitest::Words(words), scenario, handleSignals);
+    }
     QStringList errLines() const { return bench.errLines(); }
 
     clitest::CtlBench bench;
@@ -47,21 +52,13 @@ protected:
     QString errors;
 };
 
-QStringList Args(std::initializer_list<const char *> words)
-{
-    QStringList list;
-    for (const char *word : words)
-        list.append(QString::fromUtf8(word));
-    return list;
-}
-
 // ---- calibrate -----------------------------------------------------------------
 
 TEST_F(Ctl, CalibrateSpanIsScaledAndFollowedToOk)
 {
     sim::Scenario scenario = Instrument();
     scenario.exponent = -1;
-    const int code = run(Args({"calibrate", "span", "50"}), scenario);
+    const int code = run("calibrate span 50", scenario);
     ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
     const std::vector<LineFrame> heard = bench.line();
     const std::vector<std::string> names = bench.requests();
@@ -86,7 +83,7 @@ TEST_F(Ctl, CalibrateZeroThatFailsExitsWithEight)
 {
     sim::Scenario scenario = Instrument();
     scenario.calibrationFails = true;
-    EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitCalibrationFailed);
+    EXPECT_EQ(run("calibrate zero", scenario), cli::kExitCalibrationFailed);
     const std::vector<LineFrame> starts = bench.named("W9");
     ASSERT_EQ(starts.size(), 1U);
     EXPECT_EQ(starts[0].payload, (Bytes{0x00, 0x00}));
@@ -100,19 +97,19 @@ TEST_F(Ctl, CalibrateRefusesConcentrationsThatDoNotFitWithNothingStarted)
     sim::Scenario scenario = Instrument();
     scenario.exponent = -1;
     // Not a number: refused before connecting.
-    EXPECT_EQ(run(Args({"calibrate", "span", "5,0"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(run("calibrate span 5,0", scenario), cli::kExitUsage);
     EXPECT_TRUE(bench.line().empty());
     EXPECT_TRUE(errors.contains(QStringLiteral("'5,0' is not a valid floating point value")));
     for (const char *bad : {"0", "0.04", "-5", "4000"}) {
-        EXPECT_EQ(run(Args({"calibrate", "span", bad}), scenario), cli::kExitUsage) << bad;
+        EXPECT_EQ(run({"calibrate", "span", bad}, scenario), cli::kExitUsage) << bad;
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
     }
     EXPECT_TRUE(bench.named("W9").empty());
-    EXPECT_EQ(run(Args({"calibrate", "span", "0"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(run("calibrate span 0", scenario), cli::kExitUsage);
     EXPECT_EQ(errors, QStringLiteral("r310ctl: Kein Cal Gas\n"));
-    EXPECT_EQ(run(Args({"calibrate"}), scenario), cli::kExitUsage);
-    EXPECT_EQ(run(Args({"calibrate", "span"}), scenario), cli::kExitUsage);
-    EXPECT_EQ(run(Args({"calibrate", "zero", "1"}), scenario), cli::kExitUsage);
+    EXPECT_EQ(run("calibrate", scenario), cli::kExitUsage);
+    EXPECT_EQ(run("calibrate span", scenario), cli::kExitUsage);
+    EXPECT_EQ(run("calibrate zero 1", scenario), cli::kExitUsage);
     EXPECT_TRUE(bench.named("W9").empty());
 }
 
@@ -121,7 +118,7 @@ TEST_F(Ctl, CalibrateExitsWithThreeWhenTheInstrumentStopsAnswering)
     sim::Scenario scenario = Instrument();
     scenario.faults.noAnswer.probability = 1.0;
     scenario.faults.objects = {kObjectCalibrationState};
-    EXPECT_EQ(run(Args({"calibrate", "zero"}), scenario), cli::kExitNoInstrument);
+    EXPECT_EQ(run("calibrate zero", scenario), cli::kExitNoInstrument);
     EXPECT_EQ(bench.named("W9").size(), 1U);
     EXPECT_EQ(bench.named("R10").size(), 5U);
     EXPECT_TRUE(errors.contains(QStringLiteral("stopped answering during the calibration"))) << errors.toStdString();
@@ -141,12 +138,11 @@ TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
         }
     });
     script.start(5);
-    const int code = run(Args({"calibrate", "zero"}), scenario, true);
+    const int code = run("calibrate zero", scenario, true);
     script.stop();
     ASSERT_TRUE(raised);
     EXPECT_EQ(code, cli::kExitInterrupted);
-    EXPECT_TRUE(errLines().last().contains(QStringLiteral("the calibration was left running in the instrument")))
-        << errors.toStdString();
+    ExpectContains(errLines().last(), {"the calibration was left running in the instrument"});
     // The port is closed: nothing more goes out.
     const std::size_t heard = bench.line().size();
     r310test::SpinFor(150ms);
@@ -157,7 +153,7 @@ TEST_F(Ctl, CtrlCLeavesTheCalibrationRunningInTheInstrument)
 
 TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
 {
-    EXPECT_EQ(run(Args({"horn-check"})), cli::kExitOk) << errors.toStdString();
+    EXPECT_EQ(run("horn-check"), cli::kExitOk) << errors.toStdString();
     std::vector<LineFrame> horn = bench.named("W8");
     ASSERT_EQ(horn.size(), 2U);
     EXPECT_EQ(horn[0].payload, Bytes{1});
@@ -167,7 +163,7 @@ TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
     deaf.faults.noAnswer.probability = 1.0;
     deaf.faults.objects = {kObjectHorn};
     bench.forget();
-    EXPECT_EQ(run(Args({"horn-check"}), deaf), cli::kExitNoInstrument);
+    EXPECT_EQ(run("horn-check", deaf), cli::kExitNoInstrument);
     horn = bench.named("W8");
     ASSERT_EQ(horn.size(), 10U);
     EXPECT_EQ(horn[4].payload, Bytes{1});
@@ -179,32 +175,32 @@ TEST_F(Ctl, HornCheckSendsOnThenOffEvenWhenTheFirstIsUnanswered)
 TEST_F(Ctl, FunctionsThatChangeTheInstrumentNeedYes)
 {
     for (const char *name : {"lock", "reset", "default", "update"}) {
-        EXPECT_EQ(run(Args({"function", name})), cli::kExitUsage) << name;
+        EXPECT_EQ(run({"function", name}), cli::kExitUsage) << name;
         EXPECT_TRUE(errors.contains(QStringLiteral("add --yes"))) << errors.toStdString();
         EXPECT_EQ(errLines().size(), 1);
     }
     EXPECT_TRUE(bench.line().empty()) << "nothing is sent without --yes";
     EXPECT_TRUE(errors.contains(QStringLiteral("update mode")));
 
-    EXPECT_EQ(run(Args({"function", "reset", "--yes"})), cli::kExitOk) << errors.toStdString();
+    EXPECT_EQ(run("function reset --yes"), cli::kExitOk) << errors.toStdString();
     std::vector<LineFrame> sent = bench.named("W127");
     ASSERT_EQ(sent.size(), 1U);
     EXPECT_EQ(sent[0].payload, Bytes{3});
     EXPECT_TRUE(output.contains(QStringLiteral("Service function 3 (\"Reset\") accepted.")));
 
-    EXPECT_EQ(run(Args({"function", "unlock"})), cli::kExitOk);
-    EXPECT_EQ(run(Args({"function", "off"})), cli::kExitOk);
+    EXPECT_EQ(run("function unlock"), cli::kExitOk);
+    EXPECT_EQ(run("function off"), cli::kExitOk);
     sent = bench.named("W127");
     ASSERT_EQ(sent.size(), 3U);
     EXPECT_EQ(sent[1].payload, Bytes{6});
     EXPECT_EQ(sent[2].payload, Bytes{1});
 
-    EXPECT_EQ(run(Args({"function", "update", "--yes"})), cli::kExitOk);
+    EXPECT_EQ(run("function update --yes"), cli::kExitOk);
     EXPECT_EQ(bench.named("W127").back().payload, Bytes{5});
     EXPECT_TRUE(output.contains(QStringLiteral("the port was closed")));
 
-    EXPECT_EQ(run(Args({"function", "explode", "--yes"})), cli::kExitUsage);
-    EXPECT_EQ(run(Args({"function"})), cli::kExitUsage);
+    EXPECT_EQ(run("function explode --yes"), cli::kExitUsage);
+    EXPECT_EQ(run("function"), cli::kExitUsage);
     EXPECT_EQ(bench.named("W127").size(), 4U);
 }
 
@@ -212,8 +208,7 @@ TEST_F(Ctl, FunctionsThatChangeTheInstrumentNeedYes)
 
 TEST_F(Ctl, FactorySetupWritesAndShowsTheNewIdentity)
 {
-    const int code = run(Args({"factory-setup", "--serial", "42", "--customer-id", "lumo-7", "--update-limit-list",
-                               "--yes"}));
+    const int code = run("factory-setup --serial 42 --customer-id lumo-7 --update-limit-list --yes");
     ASSERT_EQ(code, cli::kExitOk) << errors.toStdString();
     const std::vector<LineFrame> heard = bench.line();
     std::size_t at = 0;
@@ -227,22 +222,20 @@ TEST_F(Ctl, FactorySetupWritesAndShowsTheNewIdentity)
     EXPECT_EQ(payload[18], 0xAA);
     EXPECT_EQ(Bytes(payload.begin() + 19, payload.end()), Bytes(9, 0));
     EXPECT_EQ((Names{heard[at + 1].name(), heard[at + 2].name()}), (Names{"C1", "R2"}));
-    EXPECT_TRUE(output.contains(QStringLiteral("00000042"))) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("LUMO-7")));
+    ExpectContains(output, {"00000042", "LUMO-7"});
 }
 
 TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
 {
-    for (const QStringList &arguments :
-         {Args({"factory-setup", "--serial", "42"}), Args({"factory-setup", "--yes"}),
-          Args({"factory-setup", "--serial", "0", "--yes"}), Args({"factory-setup", "--serial", "-3", "--yes"}),
-          Args({"factory-setup", "--serial", "100000000", "--yes"}),
-          Args({"factory-setup", "--serial", "7", "--customer-id", "A*B", "--yes"})}) {
-        EXPECT_EQ(run(arguments), cli::kExitUsage) << arguments.join(' ').toStdString();
+    for (const char *arguments :
+         {"factory-setup --serial 42", "factory-setup --yes", "factory-setup --serial 0 --yes",
+          "factory-setup --serial -3 --yes", "factory-setup --serial 100000000 --yes",
+          "factory-setup --serial 7 --customer-id A*B --yes"}) {
+        EXPECT_EQ(run(arguments), cli::kExitUsage) << arguments;
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
     }
     EXPECT_TRUE(bench.line().empty());
-    EXPECT_EQ(run(Args({"factory-setup", "--serial", "42"})), cli::kExitUsage);
+    EXPECT_EQ(run("factory-setup --serial 42"), cli::kExitUsage);
     EXPECT_TRUE(errors.contains(QStringLiteral("would write serial number 00000042"))) << errors.toStdString();
 }
 
@@ -250,7 +243,7 @@ TEST_F(Ctl, FactorySetupRefusesWhatItCannotSendAndAsksForYes)
 
 TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
 {
-    ASSERT_EQ(run(Args({"set", "customer-id=ABC"})), cli::kExitOk) << errors.toStdString();
+    ASSERT_EQ(run("set customer-id=ABC"), cli::kExitOk) << errors.toStdString();
     const std::vector<LineFrame> writes = bench.named("W2");
     ASSERT_EQ(writes.size(), 1U);
     Bytes expected(21, 0);
@@ -259,7 +252,7 @@ TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
     EXPECT_TRUE(output.contains(QStringLiteral("customer-id:  ABC"))) << output.toStdString();
 
     for (const char *bad : {"customer-id=ABCDEFGHIJ", "customer-id=A\u20AC"}) {
-        EXPECT_EQ(run(Args({"set", bad})), cli::kExitUsage) << bad;
+        EXPECT_EQ(run({"set", bad}), cli::kExitUsage) << bad;
         EXPECT_EQ(errLines().size(), 1) << errors.toStdString();
         EXPECT_TRUE(errors.contains(QStringLiteral("customer-id"))) << errors.toStdString();
     }
@@ -268,9 +261,9 @@ TEST_F(Ctl, SetCustomerIdWritesItAndShowsWhatTheInstrumentHolds)
 
 TEST_F(Ctl, OptionsOfOneCommandAreRefusedByTheOthers)
 {
-    EXPECT_EQ(run(Args({"horn-check", "--yes"})), cli::kExitUsage);
-    EXPECT_EQ(run(Args({"info", "--serial", "4"})), cli::kExitUsage);
-    EXPECT_EQ(run(Args({"horn-check", "now"})), cli::kExitUsage);
+    EXPECT_EQ(run("horn-check --yes"), cli::kExitUsage);
+    EXPECT_EQ(run("info --serial 4"), cli::kExitUsage);
+    EXPECT_EQ(run("horn-check now"), cli::kExitUsage);
     EXPECT_TRUE(bench.line().empty());
 }
 

@@ -37,28 +37,20 @@ constexpr int kExitInterrupted = 130;
 // Blocks of every kind: two sets each, a short block (12 samples), an hour
 // without logging, a gas peak, three sets, a block that may not be read, and
 // values with one decimal.
-const QStringList kKnownLogger{
-    QStringLiteral("--software=221"),      QStringLiteral("--logger-blocks=6"),
-    QStringLiteral("--logger-sets=2"),     QStringLiteral("--exponent=-1"),
-    QStringLiteral("--block2=samples=12"), QStringLiteral("--block3=alarm=yes"),
-    QStringLiteral("--block4=gap=3600"),   QStringLiteral("--block5=sets=3 alarm=yes"),
-    QStringLiteral("--block6=state=3")};
+const QStringList kKnownLogger =
+    Words("--software=221 --logger-blocks=6 --logger-sets=2 --exponent=-1 --block2=samples=12 --block3=alarm=yes "
+          "--block4=gap=3600")
+    + QStringList{QStringLiteral("--block5=sets=3 alarm=yes"), QStringLiteral("--block6=state=3")};
 
 // Sample lines: 2x15, 2x12, 2x15, 2x15, 3x15, none.
 constexpr int kKnownSampleLines = 30 + 24 + 30 + 30 + 45;
 
-class CtlDatalog : public ::testing::Test {
+class CtlDatalog : public CtlProgramTest {
 protected:
     void SetUp() override
     {
-        EnsureApplication();
-        ASSERT_TRUE(config_.isValid());
+        CtlProgramTest::SetUp();
         ASSERT_TRUE(files_.isValid());
-    }
-
-    CtlRun ctl(const QStringList &arguments, const QString &locale = QStringLiteral("C"))
-    {
-        return RunProgram(CtlProgram(), arguments, CtlEnvironment(config_.path(), locale), 60s);
     }
 
     QString file(const QString &name) const { return files_.filePath(name); }
@@ -83,7 +75,6 @@ protected:
     }
 
     static constexpr const char *kOldContent = "yesterday's download\r\n";
-    QTemporaryDir config_;
     QTemporaryDir files_;
 };
 
@@ -119,13 +110,11 @@ TEST_F(CtlDatalog, TheFileInGermanAndEnglishRegionalSettings)
     SimProcess instrument(kKnownLogger);
     ASSERT_FALSE(instrument.device().isEmpty());
 
-    const CtlRun german = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                               QStringLiteral("--out"), file(QStringLiteral("de.csv"))},
-                              QStringLiteral("de_DE.UTF-8"));
+    const CtlRun german = onPort(instrument, "datalog --out", {file("de.csv")}, QStringLiteral("de_DE.UTF-8"));
     ASSERT_EQ(german.exitCode, 0) << german.err.toStdString();
     // Not a terminal: no progress lines.
     EXPECT_FALSE(german.err.contains(u'\r')) << german.err.toStdString();
-    const QByteArray germanBytes = ReadAll(file(QStringLiteral("de.csv")));
+    const QByteArray germanBytes = ReadAll(file("de.csv"));
     EXPECT_FALSE(germanBytes.startsWith("\xef\xbb\xbf"));
     const QStringList de = Lines(germanBytes);
     ASSERT_EQ(de.size(), 1 + kKnownSampleLines + 2);
@@ -146,11 +135,9 @@ TEST_F(CtlDatalog, TheFileInGermanAndEnglishRegionalSettings)
     EXPECT_EQ(de[1].left(19), de[16].left(19));
     EXPECT_NE(de[1].left(19), de[2].left(19));
 
-    const CtlRun english = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                                QStringLiteral("--out"), file(QStringLiteral("en.csv"))},
-                               QStringLiteral("en_US.UTF-8"));
+    const CtlRun english = onPort(instrument, "datalog --out", {file("en.csv")}, QStringLiteral("en_US.UTF-8"));
     ASSERT_EQ(english.exitCode, 0) << english.err.toStdString();
-    const QStringList en = Lines(ReadAll(file(QStringLiteral("en.csv"))));
+    const QStringList en = Lines(ReadAll(file("en.csv")));
     ASSERT_EQ(en.size(), de.size());
     EXPECT_EQ(SeparatorPositions(en), SeparatorPositions(de));
     const QRegularExpression englishLine(
@@ -167,20 +154,18 @@ TEST_F(CtlDatalog, TheFileInGermanAndEnglishRegionalSettings)
 TEST_F(CtlDatalog, WithoutOutTheBytesGoToStandardOutput)
 {
     SimProcess instrument(kKnownLogger);
-    const CtlRun toFile = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                               QStringLiteral("--out"), file(QStringLiteral("logger.csv"))});
+    const CtlRun toFile = onPort(instrument, "datalog --out", {file("logger.csv")});
     ASSERT_EQ(toFile.exitCode, 0) << toFile.err.toStdString();
-    const CtlRun toOutput = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog")});
+    const CtlRun toOutput = onPort(instrument, "datalog");
     ASSERT_EQ(toOutput.exitCode, 0) << toOutput.err.toStdString();
-    EXPECT_EQ(toOutput.out.toLatin1(), ReadAll(file(QStringLiteral("logger.csv"))));
+    EXPECT_EQ(toOutput.out.toLatin1(), ReadAll(file("logger.csv")));
 }
 
 TEST_F(CtlDatalog, AFileThatCannotBeWrittenExitsWithNine)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=2")});
-    const QString path = file(QStringLiteral("missing/logger.csv"));
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                            QStringLiteral("--out"), path});
+    SimProcess instrument(Words("--software=221 --logger-blocks=2"));
+    const QString path = file("missing/logger.csv");
+    const CtlRun run = onPort(instrument, "datalog --out", {path});
     EXPECT_EQ(run.exitCode, kExitCannotWriteFile);
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("r310ctl: Cannot create file ") + path)) << run.err.toStdString();
     EXPECT_TRUE(entries().isEmpty());
@@ -188,31 +173,27 @@ TEST_F(CtlDatalog, AFileThatCannotBeWrittenExitsWithNine)
 
 TEST_F(CtlDatalog, ALostInstrumentExitsWithThreeAndLeavesTheOldFile)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=20"),
-                           QStringLiteral("--line-drop-after=9")});
-    const QString path = file(QStringLiteral("logger.csv"));
+    SimProcess instrument(Words("--software=221 --logger-blocks=20 --line-drop-after=9"));
+    const QString path = file("logger.csv");
     WriteOldFile(path);
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                            QStringLiteral("--out"), path});
+    const CtlRun run = onPort(instrument, "datalog --out", {path});
     EXPECT_EQ(run.exitCode, kExitNoInstrument);
     // 36, then blocks 1 to 4 with their set: block 5's header is the first lost.
     EXPECT_EQ(run.err, QStringLiteral("r310ctl: the instrument did not answer at block 5 of 20 on %1; nothing "
                                       "was written\n")
                            .arg(instrument.device()));
     EXPECT_EQ(ReadAll(path), QByteArray(kOldContent));
-    EXPECT_EQ(entries(), QStringList{QStringLiteral("logger.csv")});
+    EXPECT_EQ(entries(), QStringList{"logger.csv"});
 }
 
 TEST_F(CtlDatalog, CtrlCExitsWith130AndLeavesTheOldFile)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=200"),
-                           QStringLiteral("--logger-sets=4")});
-    const QString path = file(QStringLiteral("logger.csv"));
+    SimProcess instrument(Words("--software=221 --logger-blocks=200 --logger-sets=4"));
+    const QString path = file("logger.csv");
     WriteOldFile(path);
     QProcess process;
     process.setProcessEnvironment(CtlEnvironment(config_.path()));
-    process.start(CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                                 QStringLiteral("--out"), path});
+    process.start(CtlProgram(), {"--port", instrument.device(), "datalog", "--out", path});
     ASSERT_TRUE(process.waitForStarted());
     // Interrupt in the middle of the download.
     for (int wait = 0; wait < 200 && Heard(instrument, 37).size() < 3; ++wait)
@@ -223,47 +204,41 @@ TEST_F(CtlDatalog, CtrlCExitsWith130AndLeavesTheOldFile)
     EXPECT_EQ(process.exitCode(), kExitInterrupted);
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), QStringLiteral("r310ctl: interrupted\n"));
     EXPECT_EQ(ReadAll(path), QByteArray(kOldContent));
-    EXPECT_EQ(entries(), QStringList{QStringLiteral("logger.csv")});
+    EXPECT_EQ(entries(), QStringList{"logger.csv"});
 }
 
-TEST_F(CtlDatalog, AnEmptyLoggerSaysNoDataAndWritesNothing)
+// An empty logger and an instrument without one: the reason, and no file.
+TEST_F(CtlDatalog, AnEmptyLoggerSaysNoDataAndAnInstrumentWithoutLoggerIsRefused)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=0")});
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                            QStringLiteral("--out"), file(QStringLiteral("logger.csv"))});
+    SimProcess empty(Words("--software=221 --logger-blocks=0"));
+    const CtlRun run = onPort(empty, "datalog --out", {file("logger.csv")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.err, QStringLiteral("r310ctl: No Data (the data logger holds no block); nothing was written\n"));
     EXPECT_TRUE(entries().isEmpty());
-}
 
-TEST_F(CtlDatalog, AnInstrumentWithoutLoggerIsRefused)
-{
-    SimProcess instrument({QStringLiteral("--software=210")});
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                            QStringLiteral("--out"), file(QStringLiteral("logger.csv"))});
-    EXPECT_EQ(run.exitCode, kExitFailure);
-    EXPECT_EQ(run.err, QStringLiteral("r310ctl: the data logger is not available: software version 2.10 has none "
-                                      "(from 2.11 on)\n"));
-    EXPECT_TRUE(Heard(instrument, 37).empty());
+    SimProcess old(Words("--software=210"));
+    const CtlRun refused = onPort(old, "datalog --out", {file("logger.csv")});
+    EXPECT_EQ(refused.exitCode, kExitFailure);
+    EXPECT_EQ(refused.err, QStringLiteral("r310ctl: the data logger is not available: software version 2.10 has "
+                                          "none (from 2.11 on)\n"));
+    EXPECT_TRUE(Heard(old, 37).empty());
     EXPECT_TRUE(entries().isEmpty());
 }
 
 TEST_F(CtlDatalog, ClearDatalogAsksForYesThenErases)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=8")});
-    const CtlRun asked = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("clear"),
-                              QStringLiteral("datalog")});
+    SimProcess instrument(Words("--software=221 --logger-blocks=8"));
+    const CtlRun asked = onPort(instrument, "clear datalog");
     EXPECT_EQ(asked.exitCode, kExitUsage);
     EXPECT_EQ(asked.err, QStringLiteral("r310ctl: would erase the data logger of the instrument on %1 (8 blocks "
                                         "stored); add --yes to do it\n")
                              .arg(instrument.device()));
     EXPECT_TRUE(Heard(instrument, 127).empty());
 
-    const CtlRun cleared = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("clear"),
-                                QStringLiteral("datalog"), QStringLiteral("--yes")});
+    const CtlRun cleared = onPort(instrument, "clear datalog --yes");
     ASSERT_EQ(cleared.exitCode, 0) << cleared.err.toStdString();
     EXPECT_EQ(Heard(instrument, 127), std::vector<std::string>{"W127"});
-    EXPECT_TRUE(cleared.out.contains(QRegularExpression(QStringLiteral("DL Block Cnt: +0\n")))) << cleared.out.toStdString();
+    ExpectMatches(cleared.out, {"DL Block Cnt: +0\n"});
     const std::vector<LoggedRequest> requests = instrument.requests();
     const auto erase = std::find_if(requests.begin(), requests.end(),
                                     [](const LoggedRequest &r) { return r.object() == 127; });
@@ -272,34 +247,30 @@ TEST_F(CtlDatalog, ClearDatalogAsksForYesThenErases)
     ASSERT_NE(erase + 1, requests.end());
     EXPECT_EQ((erase + 1)->name(), "R36");
 
-    const CtlRun empty = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog")});
+    const CtlRun empty = onPort(instrument, "datalog");
     EXPECT_TRUE(empty.err.startsWith(QStringLiteral("r310ctl: No Data"))) << empty.err.toStdString();
     EXPECT_TRUE(empty.out.isEmpty());
 }
 
 TEST_F(CtlDatalog, SetLoggerIntervalRefusesWithoutSendingAndWritesTheRecordAsRead)
 {
-    SimProcess instrument({QStringLiteral("--software=221"), QStringLiteral("--logger-objects=9,8,7,6")});
-    for (const QString &value : {QStringLiteral("29"), QStringLiteral("301"), QStringLiteral("65566"),
-                                 QStringLiteral("soon")}) {
-        const CtlRun refused = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("set"),
-                                    QStringLiteral("logger-interval=") + value});
-        EXPECT_EQ(refused.exitCode, kExitUsage) << value.toStdString();
+    SimProcess instrument(Words("--software=221 --logger-objects=9,8,7,6"));
+    for (const char *value : {"29", "301", "65566", "soon"}) {
+        const CtlRun refused = onPort(instrument, "set", {QStringLiteral("logger-interval=") + value});
+        EXPECT_EQ(refused.exitCode, kExitUsage) << value;
         EXPECT_TRUE(refused.err.startsWith(QStringLiteral("r310ctl: logger-interval: "))) << refused.err.toStdString();
     }
     EXPECT_TRUE(Heard(instrument, 36).empty());
 
-    const CtlRun dry = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("set"),
-                            QStringLiteral("--dry-run"), QStringLiteral("logger-interval=120")});
+    const CtlRun dry = onPort(instrument, "set --dry-run logger-interval=120");
     ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
     EXPECT_EQ(Heard(instrument, 36), std::vector<std::string>{"R36"});
-    EXPECT_TRUE(dry.out.contains(QStringLiteral("nothing was written"))) << dry.out.toStdString();
+    ExpectContains(dry.out, {"nothing was written"});
 
-    const CtlRun set = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("set"),
-                            QStringLiteral("logger-interval=120")});
+    const CtlRun set = onPort(instrument, "set logger-interval=120");
     ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
     EXPECT_EQ(Heard(instrument, 36), (std::vector<std::string>{"R36", "R36", "W36", "R36"}));
-    EXPECT_TRUE(set.out.contains(QRegularExpression(QStringLiteral("logger-interval: +120\n")))) << set.out.toStdString();
+    ExpectMatches(set.out, {"logger-interval: +120\n"});
     for (const LoggedRequest &request : instrument.requests()) {
         if (request.name() != "W36")
             continue;
@@ -312,16 +283,14 @@ TEST_F(CtlDatalog, SetLoggerIntervalRefusesWithoutSendingAndWritesTheRecordAsRea
     }
 
     // Scripts see the payload that went out, as for every other setting.
-    const CtlRun json = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"),
-                             QStringLiteral("set"), QStringLiteral("logger-interval=150")});
+    const CtlRun json = onPort(instrument, "--json set logger-interval=150");
     ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
-    const QJsonObject write = QJsonDocument::fromJson(json.out.toUtf8()).object()[QStringLiteral("writes")][0].toObject();
     const std::vector<LoggedRequest> requests = instrument.requests();
     const auto last = std::find_if(requests.rbegin(), requests.rend(),
                                    [](const LoggedRequest &r) { return r.name() == "W36"; });
     ASSERT_NE(last, requests.rend());
     const QByteArray sent(reinterpret_cast<const char *>(last->frame.data()) + 7, last->frame[6]);
-    EXPECT_EQ(write[QStringLiteral("payload")].toString(), QString::fromLatin1(sent.toHex(' ')));
+    ExpectJson(JsonOf(json.out), {{"writes.0.payload", QString::fromLatin1(sent.toHex(' '))},
+                                  {"writes.0.heldAsWritten", true}});
     EXPECT_EQ(last->frame.at(7 + 12), 150);
-    EXPECT_TRUE(write[QStringLiteral("heldAsWritten")].toBool());
 }

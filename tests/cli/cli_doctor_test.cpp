@@ -46,13 +46,7 @@ void Link(const QString &target, const QString &link)
     ASSERT_TRUE(QFile::link(target, link)) << link.toStdString();
 }
 
-struct FakeAdapter {
-    QString name = QStringLiteral("1-2");
-    QString vendor = QStringLiteral("0403");
-    QString product = QStringLiteral("d189");
-    QString driver;  // empty: none bound
-    QString tty;     // empty: no serial port
-};
+using clitest::ExpectContains;
 
 // A machine as the doctor sees it, under a temporary folder: sysfs, /dev,
 // /proc, the udev rule folder, and the user "alice" (not the owner of any
@@ -86,22 +80,27 @@ public:
     QString proc() const { return root_.filePath(QStringLiteral("proc")); }
     QString rules() const { return root_.filePath(QStringLiteral("rules")); }
 
-    void AddUsbDevice(const FakeAdapter &adapter)
+    // "name vendor product [driver [tty]]": a USB device, the driver bound to
+    // it and the serial port it made, if named.
+    void AddUsbDevice(const QByteArray &words)
     {
-        const QString device = sys() + QStringLiteral("/bus/usb/devices/") + adapter.name;
-        WriteFile(device + QStringLiteral("/idVendor"), adapter.vendor.toLatin1() + '\n');
-        WriteFile(device + QStringLiteral("/idProduct"), adapter.product.toLatin1() + '\n');
+        const QStringList w = QString::fromLatin1(words).split(QLatin1Char(' '));
+        const QString name = w.at(0);
+        const QString driver = w.value(3);
+        const QString tty = w.value(4);
+        const QString device = sys() + QStringLiteral("/bus/usb/devices/") + name;
+        WriteFile(device + QStringLiteral("/idVendor"), w.at(1).toLatin1() + '\n');
+        WriteFile(device + QStringLiteral("/idProduct"), w.at(2).toLatin1() + '\n');
         WriteFile(device + QStringLiteral("/product"), "R310 USB\n");
         WriteFile(device + QStringLiteral("/serial"), "FT4711\n");
-        const QString interface = device + QLatin1Char('/') + adapter.name + QStringLiteral(":1.0");
+        const QString interface = device + QLatin1Char('/') + name + QStringLiteral(":1.0");
         QDir().mkpath(interface);
-        if (!adapter.driver.isEmpty()) {
-            const QString driver = sys() + QStringLiteral("/bus/usb/drivers/") + adapter.driver;
-            QDir().mkpath(driver);
-            Link(driver, interface + QStringLiteral("/driver"));
+        if (!driver.isEmpty()) {
+            QDir().mkpath(sys() + QStringLiteral("/bus/usb/drivers/") + driver);
+            Link(sys() + QStringLiteral("/bus/usb/drivers/") + driver, interface + QStringLiteral("/driver"));
         }
-        if (!adapter.tty.isEmpty())
-            QDir().mkpath(interface + QLatin1Char('/') + adapter.tty + QStringLiteral("/tty/") + adapter.tty);
+        if (!tty.isEmpty())
+            QDir().mkpath(interface + QLatin1Char('/') + tty + QStringLiteral("/tty/") + tty);
     }
     void LoadFtdiDriver(const QByteArray &addedIds)
     {
@@ -171,6 +170,34 @@ void MakeGroupDevice(const QString &path, FakeMachine &machine)
     machine.dialoutGid = info.st_gid;
 }
 
+// The doctor ended with code after count findings; the finding at index
+// starts with start and holds each of parts.
+void ExpectFinding(const DoctorRun &run, int code, int count, int index, const QString &start,
+                   const std::vector<const char *> &parts = {})
+{
+    EXPECT_EQ(run.code, code);
+    const QStringList findings = Findings(run.out);
+    ASSERT_EQ(findings.size(), count) << run.out.toStdString();
+    EXPECT_TRUE(findings[index].startsWith(start)) << findings[index].toStdString();
+    ExpectContains(findings[index], parts);
+}
+
+// The finding at index (of any number) starts with start and holds each of parts.
+void ExpectFinding(const QString &output, int index, const QString &start, const std::vector<const char *> &parts)
+{
+    const QString finding = Findings(output).value(index);
+    EXPECT_TRUE(finding.startsWith(start)) << finding.toStdString();
+    ExpectContains(finding, parts);
+}
+
+// A machine with the adapter bound to ftdi_sio, its port `tty` a link to the
+// instrument's pseudo-terminal.
+void AddAdapterOf(FakeMachine &machine, const PtyInstrument &instrument, const char *tty)
+{
+    machine.AddUsbDevice(QByteArray("1-2 0403 d189 ftdi_sio ") + tty);
+    Link(instrument.devicePath(), machine.dev() + QLatin1Char('/') + QLatin1String(tty));
+}
+
 } // namespace
 
 TEST(CtlDoctor, AdapterMissingOrUnboundTellsWhatToPlugInInstallOrRun)
@@ -178,16 +205,12 @@ TEST(CtlDoctor, AdapterMissingOrUnboundTellsWhatToPlugInInstallOrRun)
     {
         SCOPED_TRACE("a hub and another FTDI cable, no instrument adapter");
         FakeMachine machine;
-        machine.AddUsbDevice({QStringLiteral("1-1"), QStringLiteral("1d6b"), QStringLiteral("0002"), {}, {}});
-        machine.AddUsbDevice({QStringLiteral("1-3"), QStringLiteral("0403"), QStringLiteral("6001"),
-                              QStringLiteral("ftdi_sio"), QStringLiteral("ttyUSB0")});
+        machine.AddUsbDevice("1-1 1d6b 0002");
+        machine.AddUsbDevice("1-3 0403 6001 ftdi_sio ttyUSB0");
         EXPECT_TRUE(cli::FindUsbAdapters(machine.system).empty());
-        const DoctorRun run = Doctor(machine.system);
-        EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 1) << run.out.toStdString();
-        EXPECT_TRUE(findings[0].startsWith("[FAIL] USB adapter: no USB device 0403:D189 is plugged in."));
-        EXPECT_TRUE(findings[0].contains("\"lsusb\" must list ID 0403:d189")) << findings[0].toStdString();
+        ExpectFinding(Doctor(machine.system), cli::kExitPortUnavailable, 1, 0,
+                      "[FAIL] USB adapter: no USB device 0403:D189 is plugged in.",
+                      {"\"lsusb\" must list ID 0403:d189"});
     }
     {
         SCOPED_TRACE("no sysfs at all");
@@ -195,106 +218,85 @@ TEST(CtlDoctor, AdapterMissingOrUnboundTellsWhatToPlugInInstallOrRun)
         machine.system.sysRoot = machine.sys() + QStringLiteral("/absent");
         const DoctorRun run = Doctor(machine.system);
         EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        EXPECT_TRUE(run.out.contains("this system shows no USB devices")) << run.out.toStdString();
-        EXPECT_TRUE(run.out.contains("pass the adapter through")) << run.out.toStdString();
+        ExpectContains(run.out, {"this system shows no USB devices", "pass the adapter through"});
     }
-    const FakeAdapter unbound;
+    const QByteArray unbound = "1-2 0403 d189";
     {
         SCOPED_TRACE("no driver, no rule, driver not loaded");
         FakeMachine machine;
         machine.AddUsbDevice(unbound);
         const DoctorRun run = Doctor(machine.system);
-        EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 2) << run.out.toStdString();
-        EXPECT_EQ(findings[0], "[ ok ] USB adapter: plugged in, USB 1-2, \"R310 USB\", serial number FT4711.");
-        EXPECT_TRUE(findings[1].startsWith("[FAIL] Driver: no driver has taken the adapter")) << findings[1].toStdString();
-        EXPECT_TRUE(findings[1].contains("60-lumo-r310.rules is not installed: install the r310conf package"));
-        EXPECT_TRUE(findings[1].contains(
-            "sudo modprobe ftdi_sio && echo 0403 d189 | sudo tee /sys/bus/usb-serial/drivers/ftdi_sio/new_id"));
+        ExpectFinding(run, cli::kExitPortUnavailable, 2, 1, "[FAIL] Driver: no driver has taken the adapter",
+                      {"60-lumo-r310.rules is not installed: install the r310conf package",
+                       "sudo modprobe ftdi_sio && echo 0403 d189 | sudo tee "
+                       "/sys/bus/usb-serial/drivers/ftdi_sio/new_id"});
+        EXPECT_EQ(Findings(run.out).value(0),
+                  "[ ok ] USB adapter: plugged in, USB 1-2, \"R310 USB\", serial number FT4711.");
     }
-    {
-        SCOPED_TRACE("the rule is installed but has not run");
+    struct Case {
+        const char *what;
+        QByteArray knownIds; // what the driver was told to take
+        std::vector<const char *> says;
+    };
+    for (const Case &c :
+         {Case{"the rule is installed but has not run", "",
+               {"is installed but has not run for this adapter", "sudo udevadm trigger --action=add"}},
+          Case{"the driver knows the id and still did not bind", "0403 d189\n",
+               {"ftdi_sio is loaded and knows the id, yet did not take the adapter"}}}) {
+        SCOPED_TRACE(c.what);
         FakeMachine machine;
         machine.AddUsbDevice(unbound);
         machine.InstallRule();
-        machine.LoadFtdiDriver("");
-        const QString finding = Findings(Doctor(machine.system).out).value(1);
-        EXPECT_TRUE(finding.contains("is installed but has not run for this adapter")) << finding.toStdString();
-        EXPECT_TRUE(finding.contains("sudo udevadm trigger --action=add")) << finding.toStdString();
-    }
-    {
-        SCOPED_TRACE("the driver knows the id and still did not bind");
-        FakeMachine machine;
-        machine.AddUsbDevice(unbound);
-        machine.InstallRule();
-        machine.LoadFtdiDriver("0403 d189\n");
-        const QString finding = Findings(Doctor(machine.system).out).value(1);
-        EXPECT_TRUE(finding.contains("ftdi_sio is loaded and knows the id, yet did not take the adapter")) << finding.toStdString();
+        machine.LoadFtdiDriver(c.knownIds);
+        ExpectFinding(Doctor(machine.system).out, 1, QString(), c.says);
     }
 }
 
 TEST(CtlDoctor, PortMadeByTheDriverButWithoutDeviceNode)
 {
     FakeMachine machine;
-    machine.AddUsbDevice({QStringLiteral("3-1"), QStringLiteral("0403"), QStringLiteral("D189"),
-                          QStringLiteral("ftdi_sio"), QStringLiteral("ttyUSB3")});
+    machine.AddUsbDevice("3-1 0403 D189 ftdi_sio ttyUSB3");
     const std::vector<cli::UsbAdapter> adapters = cli::FindUsbAdapters(machine.system);
     ASSERT_EQ(adapters.size(), 1u);
     EXPECT_EQ(adapters[0].drivers, QStringList{"ftdi_sio"});
     EXPECT_EQ(adapters[0].ports, QStringList{"ttyUSB3"});
-
-    const DoctorRun run = Doctor(machine.system);
-    EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-    const QStringList findings = Findings(run.out);
-    ASSERT_EQ(findings.size(), 2) << run.out.toStdString();
-    EXPECT_TRUE(findings[1].startsWith(QStringLiteral("[FAIL] Port: the kernel made the port ttyUSB3, but %1/ttyUSB3 "
-                                                      "is missing.")
-                                           .arg(machine.dev())))
-        << findings[1].toStdString();
-    EXPECT_TRUE(findings[1].contains("systemd-udevd"));
+    ExpectFinding(Doctor(machine.system), cli::kExitPortUnavailable, 2, 1,
+                  QStringLiteral("[FAIL] Port: the kernel made the port ttyUSB3, but %1/ttyUSB3 is missing.")
+                      .arg(machine.dev()),
+                  {"systemd-udevd"});
 }
 
 TEST(CtlDoctor, PortTheUserMayNotOpenNamesTheGroupAndHowToJoinIt)
 {
     FakeMachine machine;
-    machine.AddUsbDevice({QStringLiteral("1-2"), QStringLiteral("0403"), QStringLiteral("d189"),
-                          QStringLiteral("ftdi_sio"), QStringLiteral("ttyUSB0")});
+    machine.AddUsbDevice("1-2 0403 d189 ftdi_sio ttyUSB0");
     const QString node = machine.dev() + QStringLiteral("/ttyUSB0");
     WriteFile(node, {});
     MakeGroupDevice(node, machine);
     {
         SCOPED_TRACE("not in the group");
-        const DoctorRun run = Doctor(machine.system);
-        EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 3) << run.out.toStdString();
-        EXPECT_TRUE(findings[2].startsWith(
-            QStringLiteral("[FAIL] Permission: you (alice) may not open %1 (-rw-rw----, group dialout).").arg(node)))
-            << findings[2].toStdString();
-        EXPECT_TRUE(findings[2].contains("sudo adduser alice dialout")) << findings[2].toStdString();
-        EXPECT_TRUE(findings[2].contains("log out and in again")) << findings[2].toStdString();
+        ExpectFinding(Doctor(machine.system), cli::kExitPortUnavailable, 3, 2,
+                      QStringLiteral("[FAIL] Permission: you (alice) may not open %1 (-rw-rw----, group dialout).")
+                          .arg(node),
+                      {"sudo adduser alice dialout", "log out and in again"});
     }
     {
         SCOPED_TRACE("joined the group after this session began");
         machine.dialoutMembers = {QStringLiteral("alice")};
-        const QString finding = Findings(Doctor(machine.system).out).value(2);
-        EXPECT_TRUE(finding.contains("You were added to the group dialout, but this session started before"))
-            << finding.toStdString();
-        EXPECT_TRUE(finding.contains("newgrp dialout")) << finding.toStdString();
+        ExpectFinding(Doctor(machine.system).out, 2, QString(),
+                      {"You were added to the group dialout, but this session started before", "newgrp dialout"});
     }
     {
         SCOPED_TRACE("the group may not use it either");
         ASSERT_EQ(::chmod(QFile::encodeName(node).constData(), 0600), 0);
-        const QString finding = Findings(Doctor(machine.system).out).value(2);
-        EXPECT_TRUE(finding.contains("the adapter's udev rule did not set its permissions")) << finding.toStdString();
+        ExpectFinding(Doctor(machine.system).out, 2, QString(),
+                      {"the adapter's udev rule did not set its permissions"});
     }
     {
         SCOPED_TRACE("the kernel grants it (an access list)");
         machine.system.mayOpen = [&](const QString &path) { return path == node; };
-        const QString finding = Findings(Doctor(machine.system).out).value(2);
-        EXPECT_TRUE(finding.startsWith("[ ok ] Permission: you (alice) may open")) << finding.toStdString();
-        EXPECT_TRUE(finding.contains("uaccess")) << finding.toStdString();
+        ExpectFinding(Doctor(machine.system).out, 2, QStringLiteral("[ ok ] Permission: you (alice) may open"),
+                      {"uaccess"});
     }
 }
 
@@ -303,28 +305,24 @@ TEST(CtlDoctor, WholeWayThroughTheAdapterToAnAnsweringInstrument)
     PtyInstrument instrument;
     instrument.script({{kConnectAnswer}});
     FakeMachine machine;
-    machine.AddUsbDevice({QStringLiteral("1-2"), QStringLiteral("0403"), QStringLiteral("d189"),
-                          QStringLiteral("ftdi_sio"), QStringLiteral("ttyUSB7")});
+    AddAdapterOf(machine, instrument, "ttyUSB7");
     const QString node = machine.dev() + QStringLiteral("/ttyUSB7");
-    Link(instrument.devicePath(), node);
     Link(node, machine.dev() + QStringLiteral("/lumo-r310"));
     MakeGroupDevice(instrument.devicePath(), machine);
     machine.system.account.sessionGroups.push_back(machine.dialoutGid);
 
-    const DoctorRun run = Doctor(machine.system, {QStringLiteral("--trace")});
-    EXPECT_EQ(run.code, cli::kExitOk) << run.out.toStdString();
+    const DoctorRun run = Doctor(machine.system, clitest::Words("--trace"));
+    ExpectFinding(run, cli::kExitOk, 5, 4, QStringLiteral("[ ok ] Instrument: answered the connect request after"));
     const QStringList findings = Findings(run.out);
-    ASSERT_EQ(findings.size(), 5) << run.out.toStdString();
+    ASSERT_EQ(findings.size(), 5);
     EXPECT_EQ(findings[1], QStringLiteral("[ ok ] Driver and port: ftdi_sio has taken the adapter; its serial port is "
                                           "%1 (also %2/lumo-r310).")
                                .arg(node, machine.dev()));
     EXPECT_TRUE(findings[2].endsWith(": as a member of the group dialout.")) << findings[2].toStdString();
     EXPECT_EQ(findings[3], QStringLiteral("[ ok ] Opening the port: %1 opens, no other program has it open.").arg(node));
-    EXPECT_TRUE(findings[4].startsWith("[ ok ] Instrument: answered the connect request after")) << findings[4].toStdString();
     // The trace: the connect request out, the answer back, nothing else sent.
-    EXPECT_TRUE(run.out.contains(QRegularExpression(" s  ->  56 59 4B 34 01 60 00 [0-9A-F]{2} [0-9A-F]{2}\n")))
-        << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(QStringLiteral(" s  <-  "))) << run.out.toStdString();
+    clitest::ExpectMatches(run.out, {" s  ->  56 59 4B 34 01 60 00 [0-9A-F]{2} [0-9A-F]{2}\n"});
+    ExpectContains(run.out, {" s  <-  "});
     EXPECT_EQ(instrument.requests().size(), 1u);
 }
 
@@ -332,10 +330,8 @@ TEST(CtlDoctor, ProgramsHoldingThePortAreNamed)
 {
     PtyInstrument instrument;
     FakeMachine machine;
-    machine.AddUsbDevice({QStringLiteral("1-2"), QStringLiteral("0403"), QStringLiteral("d189"),
-                          QStringLiteral("ftdi_sio"), QStringLiteral("ttyUSB7")});
+    AddAdapterOf(machine, instrument, "ttyUSB7");
     const QString node = machine.dev() + QStringLiteral("/ttyUSB7");
-    Link(instrument.devicePath(), node);
     machine.system.mayOpen = [](const QString &) { return true; };
     machine.AddProcess(4242, "minicom", instrument.devicePath());
     machine.AddProcess(77, "bash", machine.dev() + QStringLiteral("/null"));
@@ -360,16 +356,10 @@ TEST(CtlDoctor, ProgramsHoldingThePortAreNamed)
             return device;
         };
         const DoctorRun run = Doctor(machine.system);
-        EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 4) << run.out.toStdString();
-        EXPECT_TRUE(findings[3].startsWith(
-            QStringLiteral("[FAIL] Opening the port: Serial port %1 is in use by another program.").arg(node)))
-            << findings[3].toStdString();
-        EXPECT_TRUE(findings[3].contains("minicom (process 4242)")) << findings[3].toStdString();
-        EXPECT_TRUE(findings[3].contains("ModemManager (process 600)")) << findings[3].toStdString();
-        EXPECT_TRUE(findings[3].contains("sudo systemctl stop ModemManager")) << findings[3].toStdString();
-        EXPECT_FALSE(findings[3].contains("bash"));
+        ExpectFinding(run, cli::kExitPortUnavailable, 4, 3,
+                      QStringLiteral("[FAIL] Opening the port: Serial port %1 is in use by another program.").arg(node),
+                      {"minicom (process 4242)", "ModemManager (process 600)", "sudo systemctl stop ModemManager"});
+        EXPECT_FALSE(Findings(run.out).value(3).contains("bash"));
     }
 }
 
@@ -379,14 +369,11 @@ TEST(CtlDoctor, NamedPortWithoutAdapterAndWhatComesBackWhenNoInstrumentAnswers)
     machine.system.mayOpen = [](const QString &) { return true; };
     {
         SCOPED_TRACE("a port that does not exist");
-        const DoctorRun run = Doctor(machine.system, {QStringLiteral("--port"), QStringLiteral("ttyUSB9")});
-        EXPECT_EQ(run.code, cli::kExitPortUnavailable);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 2) << run.out.toStdString();
-        EXPECT_TRUE(findings[0].startsWith("[ -- ] USB adapter: no USB device 0403:D189 is plugged in. Checking the "
-                                           "port you named instead."))
-            << findings[0].toStdString();
-        EXPECT_TRUE(findings[1].startsWith(QStringLiteral("[FAIL] Port: %1/ttyUSB9 does not exist.").arg(machine.dev())));
+        const DoctorRun run = Doctor(machine.system, clitest::Words("--port ttyUSB9"));
+        ExpectFinding(run, cli::kExitPortUnavailable, 2, 0,
+                      "[ -- ] USB adapter: no USB device 0403:D189 is plugged in. Checking the port you named "
+                      "instead.");
+        ExpectFinding(run.out, 1, QStringLiteral("[FAIL] Port: %1/ttyUSB9 does not exist.").arg(machine.dev()), {});
     }
     struct Case {
         const char *what;
@@ -402,17 +389,14 @@ TEST(CtlDoctor, NamedPortWithoutAdapterAndWhatComesBackWhenNoInstrumentAnswers)
         SCOPED_TRACE(c.what);
         PtyInstrument instrument;
         instrument.script({{c.reply}});
-        const DoctorRun run = Doctor(machine.system, {QStringLiteral("--port"), instrument.devicePath(),
-                                                      QStringLiteral("--timeout-s"), QStringLiteral("1")});
-        EXPECT_EQ(run.code, cli::kExitNoInstrument);
-        const QStringList findings = Findings(run.out);
-        ASSERT_EQ(findings.size(), 5) << run.out.toStdString();
-        EXPECT_EQ(findings[1],
+        const DoctorRun run = Doctor(machine.system, QStringList{QStringLiteral("--port"), instrument.devicePath()}
+                                                         + clitest::Words("--timeout-s 1"));
+        ExpectFinding(run, cli::kExitNoInstrument, 5, 4,
+                      "[FAIL] Instrument: no answer to the connect request within 1 s (",
+                      {c.advice, "\"r310ctl doctor --trace\" shows every byte."});
+        EXPECT_EQ(Findings(run.out).value(1),
                   QStringLiteral("[ ok ] Port: %1 is there, a pseudo-terminal (such as the simulator's).")
                       .arg(instrument.devicePath()));
-        EXPECT_TRUE(findings[4].startsWith("[FAIL] Instrument: no answer to the connect request within 1 s (")) << findings[4].toStdString();
-        EXPECT_TRUE(findings[4].contains(QString::fromLatin1(c.advice))) << findings[4].toStdString();
-        EXPECT_TRUE(findings[4].contains("\"r310ctl doctor --trace\" shows every byte."));
         EXPECT_GT(instrument.requests().size(), 1u) << "the request is repeated until the time-out";
     }
 }
@@ -431,10 +415,7 @@ TEST(CtlDoctor, PortsHintsAtTheDoctorOnlyForAnAdapterWithoutItsPort)
     QTextStream out(&output);
     QTextStream err(&errors);
     cli::CtlEnvironment environment(out, err);
-    EXPECT_EQ(cli::RunCtl({QStringLiteral("r310ctl"), QStringLiteral("--demo"), QStringLiteral("info"),
-                           QStringLiteral("--trace")},
-                          environment),
-              cli::kExitUsage);
+    EXPECT_EQ(cli::RunCtl(clitest::Words("r310ctl --demo info --trace"), environment), cli::kExitUsage);
     err.flush();
-    EXPECT_TRUE(errors.contains("option --trace does not apply to \"info\"")) << errors.toStdString();
+    ExpectContains(errors, {"option --trace does not apply to \"info\""});
 }

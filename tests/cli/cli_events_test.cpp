@@ -28,6 +28,7 @@ namespace {
 using r310test::KnownEvents;
 using r310test::ReadAll;
 using r310test::Entries;
+using clitest::ExpectContains;
 
 const QByteArray kHeader = "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK\r\n";
 const QByteArray kAlarmLine = "0;24.12.2008 13:45:10;A1 ON;20,0;5,5;1,2;ppm CO;85%; ;\r\n";
@@ -56,6 +57,9 @@ public:
         errors += result.err;
         return result.code;
     }
+    int Run(const char *words) { return Run(clitest::Words(words)); }
+    // `r310ctl events --out path`.
+    int Export(const QString &path) { return Run({"events", "--out", path}); }
 
     // The requests of an object, with their payloads.
     std::vector<std::vector<std::uint8_t>> Requests(std::uint8_t object, bool writes) const
@@ -67,6 +71,8 @@ public:
         }
         return found;
     }
+    // The writes that cleared the log.
+    std::vector<std::vector<std::uint8_t>> Clears() const { return Requests(kObjectEventProperties, true); }
 
     QString output;
     QString errors;
@@ -75,14 +81,28 @@ private:
     clitest::CtlBench bench_;
 };
 
+// A folder for the export, and the file in it.
+struct ExportFolder {
+    QTemporaryDir directory;
+    QString path = directory.filePath(QStringLiteral("events.csv"));
+
+    QStringList entries() const { return Entries(directory.path()); }
+    // A file of an earlier export.
+    void writeOld(const QByteArray &content) const
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(content);
+    }
+};
+
 TEST(CtlEvents, WritesTheKnownEventsAsTheWindowDoes)
 {
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    const ExportFolder folder;
     Ctl ctl;
-    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitOk) << ctl.errors.toStdString();
-    EXPECT_EQ(ReadAll(path), kHeader + kAlarmLine + kDeviceLine + kOddLine);
-    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_EQ(ctl.Export(folder.path), cli::kExitOk) << ctl.errors.toStdString();
+    EXPECT_EQ(ReadAll(folder.path), kHeader + kAlarmLine + kDeviceLine + kOddLine);
+    EXPECT_EQ(folder.entries(), QStringList{"events.csv"});
     EXPECT_TRUE(ctl.output.isEmpty());
     // Events 1 to 3, in order.
     const auto reads = ctl.Requests(kObjectEventRecord, false);
@@ -92,56 +112,48 @@ TEST(CtlEvents, WritesTheKnownEventsAsTheWindowDoes)
 
     // Without --out the same bytes go to standard output.
     Ctl toOutput;
-    EXPECT_EQ(toOutput.Run({QStringLiteral("events")}), cli::kExitOk) << toOutput.errors.toStdString();
+    EXPECT_EQ(toOutput.Run("events"), cli::kExitOk) << toOutput.errors.toStdString();
     EXPECT_EQ(toOutput.output.toLatin1(), kHeader + kAlarmLine + kDeviceLine + kOddLine);
 }
 
 TEST(CtlEvents, EmptyLogWritesNothing)
 {
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    const ExportFolder folder;
     Instrument empty;
     empty.events = std::vector<sim::EventRecord>{};
     Ctl ctl(empty);
-    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitOk);
-    EXPECT_TRUE(Entries(directory.path()).isEmpty());
+    EXPECT_EQ(ctl.Export(folder.path), cli::kExitOk);
+    EXPECT_TRUE(folder.entries().isEmpty());
     EXPECT_TRUE(ctl.Requests(kObjectEventRecord, false).empty());
-    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("empty"))) << ctl.errors.toStdString();
+    ExpectContains(ctl.errors, {"empty"});
 }
 
 TEST(CtlEvents, EventsThatCannotBeReadAreLeftOutNamedAndGiveAnExitCode)
 {
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("events.csv"));
+    const ExportFolder folder;
     Instrument instrument;
     instrument.scenario.faults.errorReport.next = 1; // the first event read is refused
     instrument.scenario.faults.objects = {kObjectEventRecord};
     Ctl ctl(instrument);
-    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitInstrumentError);
-    EXPECT_EQ(ReadAll(path), kHeader + kDeviceLine + kOddLine);
-    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("1 of 3 events could not be read and is not in the file: No 0.")))
-        << ctl.errors.toStdString();
+    EXPECT_EQ(ctl.Export(folder.path), cli::kExitInstrumentError);
+    EXPECT_EQ(ReadAll(folder.path), kHeader + kDeviceLine + kOddLine);
+    ExpectContains(ctl.errors, {"1 of 3 events could not be read and is not in the file: No 0."});
 }
 
 TEST(CtlEvents, LineThatGoesAwayWritesNothingAndKeepsTheOldFile)
 {
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("events.csv"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("yesterday's export\r\n");
-    }
+    const ExportFolder folder;
+    folder.writeOld("yesterday's export\r\n");
     Instrument instrument;
     instrument.events.reset();
     instrument.scenario.events = 30;
     // The tab's reads (objects 35 and 36) and three events, then nothing.
     instrument.scenario.faults.lineDropAfter = 5;
     Ctl ctl(instrument);
-    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitNoInstrument);
-    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("stopped answering at event 5 of 30"))) << ctl.errors.toStdString();
-    EXPECT_EQ(ReadAll(path), QByteArray("yesterday's export\r\n"));
-    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_EQ(ctl.Export(folder.path), cli::kExitNoInstrument);
+    ExpectContains(ctl.errors, {"stopped answering at event 5 of 30"});
+    EXPECT_EQ(ReadAll(folder.path), QByteArray("yesterday's export\r\n"));
+    EXPECT_EQ(folder.entries(), QStringList{"events.csv"});
 }
 
 TEST(CtlEvents, FileThatCannotBeWrittenExitsWith9)
@@ -149,60 +161,51 @@ TEST(CtlEvents, FileThatCannotBeWrittenExitsWith9)
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("missing folder/events.csv"));
     Ctl ctl;
-    EXPECT_EQ(ctl.Run({QStringLiteral("events"), QStringLiteral("--out"), path}), cli::kExitCannotWrite);
+    EXPECT_EQ(ctl.Export(path), cli::kExitCannotWrite);
     EXPECT_TRUE(ctl.errors.contains(QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(path)))
         << ctl.errors.toStdString();
     EXPECT_TRUE(Entries(directory.path()).isEmpty());
 
     Ctl empty;
-    EXPECT_EQ(empty.Run({QStringLiteral("events"), QStringLiteral("--out"), QString()}), cli::kExitUsage);
+    EXPECT_EQ(empty.Export(QString()), cli::kExitUsage);
 }
 
 TEST(CtlClearEvents, SaysWhatItWouldDoWithoutYesAndSendsNothing)
 {
     Ctl ctl;
-    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events")}), cli::kExitUsage);
-    EXPECT_TRUE(ctl.errors.contains(QStringLiteral("3 events stored")) && ctl.errors.contains(QStringLiteral("--yes")))
-        << ctl.errors.toStdString();
-    EXPECT_TRUE(ctl.Requests(kObjectEventProperties, true).empty());
+    EXPECT_EQ(ctl.Run("clear events"), cli::kExitUsage);
+    ExpectContains(ctl.errors, {"3 events stored", "--yes"});
+    EXPECT_TRUE(ctl.Clears().empty());
 
-    for (const QStringList &wrong : {QStringList{QStringLiteral("clear")}, QStringList{QStringLiteral("clear"), QStringLiteral("everything")},
-                                     QStringList{QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("now")}}) {
+    for (const char *wrong : {"clear", "clear everything", "clear events now"}) {
         Ctl refused;
-        EXPECT_EQ(refused.Run(wrong), cli::kExitUsage) << wrong.join(u' ').toStdString();
-        EXPECT_TRUE(refused.Requests(kObjectEventProperties, true).empty());
+        EXPECT_EQ(refused.Run(wrong), cli::kExitUsage) << wrong;
+        EXPECT_TRUE(refused.Clears().empty());
     }
 }
 
 TEST(CtlClearEvents, MaximumIsCheckedBeforeAnythingIsSent)
 {
-    for (const QString &max : {QStringLiteral("0"), QStringLiteral("514"), QStringLiteral("65728"), QStringLiteral("x")}) {
+    for (const QString max : {"0", "514", "65728", "x"}) {
         Ctl ctl;
-        EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"), max,
-                           QStringLiteral("--yes")}),
-                  cli::kExitUsage)
-            << max.toStdString();
-        EXPECT_TRUE(ctl.Requests(kObjectEventProperties, true).empty()) << max.toStdString();
+        EXPECT_EQ(ctl.Run({"clear", "events", "--max", max, "--yes"}), cli::kExitUsage) << max.toStdString();
+        EXPECT_TRUE(ctl.Clears().empty()) << max.toStdString();
     }
 
     Ctl ctl;
-    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"), QStringLiteral("300"),
-                       QStringLiteral("--yes")}),
-              cli::kExitOk)
-        << ctl.errors.toStdString();
-    const auto writes = ctl.Requests(kObjectEventProperties, true);
+    EXPECT_EQ(ctl.Run("clear events --max 300 --yes"), cli::kExitOk) << ctl.errors.toStdString();
+    const auto writes = ctl.Clears();
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0], (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0, 0}));
-    EXPECT_TRUE(ctl.output.contains(QStringLiteral("Event Count:    0"))) << ctl.output.toStdString();
-    EXPECT_TRUE(ctl.output.contains(QStringLiteral("Max Events:     300"))) << ctl.output.toStdString();
+    ExpectContains(ctl.output, {"Event Count:    0", "Max Events:     300"});
 
     // Without --max the instrument keeps its own maximum.
     Instrument instrument;
     instrument.scenario.maxEvents = 250;
     Ctl keeping(instrument);
-    EXPECT_EQ(keeping.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")}), cli::kExitOk);
-    ASSERT_EQ(keeping.Requests(kObjectEventProperties, true).size(), 1u);
-    EXPECT_EQ(keeping.Requests(kObjectEventProperties, true)[0][6], 250);
+    EXPECT_EQ(keeping.Run("clear events --yes"), cli::kExitOk);
+    ASSERT_EQ(keeping.Clears().size(), 1u);
+    EXPECT_EQ(keeping.Clears()[0][6], 250);
 }
 
 TEST(CtlClearEvents, Before211ItIsAlways192)
@@ -210,15 +213,12 @@ TEST(CtlClearEvents, Before211ItIsAlways192)
     Instrument older;
     older.scenario.softwareVersion = 210;
     Ctl refused(older);
-    EXPECT_EQ(refused.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--max"),
-                           QStringLiteral("300"), QStringLiteral("--yes")}),
-              cli::kExitUsage);
-    EXPECT_TRUE(refused.Requests(kObjectEventProperties, true).empty());
+    EXPECT_EQ(refused.Run("clear events --max 300 --yes"), cli::kExitUsage);
+    EXPECT_TRUE(refused.Clears().empty());
 
     Ctl ctl(older);
-    EXPECT_EQ(ctl.Run({QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")}), cli::kExitOk)
-        << ctl.errors.toStdString();
-    const auto writes = ctl.Requests(kObjectEventProperties, true);
+    EXPECT_EQ(ctl.Run("clear events --yes"), cli::kExitOk) << ctl.errors.toStdString();
+    const auto writes = ctl.Clears();
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0][6], 192);
     EXPECT_EQ(writes[0][7], 0);
@@ -227,20 +227,14 @@ TEST(CtlClearEvents, Before211ItIsAlways192)
 #ifdef Q_OS_UNIX
 TEST(CtlEventsProgram, CtrlCInTheMiddleWritesNothing)
 {
-    r310test::SimulatorProcess simulator({QStringLiteral("--software=221"), QStringLiteral("--events=300")});
+    r310test::SimulatorProcess simulator({"--software=221", "--events=300"});
     ASSERT_FALSE(simulator.device().isEmpty());
-    QTemporaryDir directory;
+    const ExportFolder folder;
     QTemporaryDir configHome;
-    const QString path = directory.filePath(QStringLiteral("events.csv"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("last week's export\r\n");
-    }
+    folder.writeOld("last week's export\r\n");
     QProcess ctl;
     ctl.setProcessEnvironment(clitest::CtlEnvironment(configHome.path(), QStringLiteral("de_DE.UTF-8")));
-    ctl.start(clitest::CtlProgram(), {QStringLiteral("--port"), simulator.device(), QStringLiteral("events"),
-                                      QStringLiteral("--out"), path});
+    ctl.start(clitest::CtlProgram(), {"--port", simulator.device(), "events", "--out", folder.path});
     ASSERT_TRUE(ctl.waitForStarted());
     // Well into the download: 300 events at 9600 baud take about 12 s.
     ctl.waitForFinished(3000);
@@ -248,8 +242,8 @@ TEST(CtlEventsProgram, CtrlCInTheMiddleWritesNothing)
     ::kill(static_cast<pid_t>(ctl.processId()), SIGINT);
     ASSERT_TRUE(ctl.waitForFinished(10000));
     EXPECT_EQ(ctl.exitCode(), cli::kExitInterrupted) << ctl.readAllStandardError().toStdString();
-    EXPECT_EQ(ReadAll(path), QByteArray("last week's export\r\n"));
-    EXPECT_EQ(Entries(directory.path()), QStringList{QStringLiteral("events.csv")});
+    EXPECT_EQ(ReadAll(folder.path), QByteArray("last week's export\r\n"));
+    EXPECT_EQ(folder.entries(), QStringList{"events.csv"});
 }
 #endif
 

@@ -23,6 +23,7 @@ using namespace std::chrono_literals;
 using clitest::CtlBench;
 using clitest::CtlResult;
 using clitest::Describe;
+using clitest::ExpectContains;
 
 namespace {
 
@@ -63,36 +64,40 @@ CtlResult RunClean(const CtlBench &bench, const QStringList &arguments, int expe
     ExpectCleanOutput(result.err, Describe(arguments, result), 250);
     return result;
 }
+CtlResult RunClean(const CtlBench &bench, const char *words, int expectedCode)
+{
+    return RunClean(bench, clitest::Words(words), expectedCode);
+}
+
+using clitest::JsonAt;
+using clitest::JsonOf;
 
 } // namespace
 
 TEST(CtlHostile, ValuesAtTheEdgesOfTheirFieldsPrintAsSensibleText)
 {
     CtlBench bench(ShippedScenario("hostile-values.txt"));
-    const CtlResult info = RunClean(bench, {QStringLiteral("info")}, cli::kExitOk);
-    EXPECT_TRUE(info.out.contains(QStringLiteral("Serial number:     -2147483648\n"))) << info.out.toStdString();
+    const CtlResult info = RunClean(bench, "info", cli::kExitOk);
     // Control bytes of the customer ID as \xHH, and only its ten characters.
-    EXPECT_TRUE(info.out.contains(QStringLiteral("Customer ID:       \\x01AB\\x7f\u00FF\\x0aC#DE\n")))
-        << info.out.toStdString();
-    EXPECT_TRUE(info.out.contains(QStringLiteral("Instrument time:   31 Dec 1979 23:59:59\n"))) << info.out.toStdString();
-    EXPECT_TRUE(info.out.contains(QStringLiteral("the instrument did not keep the time written")));
+    ExpectContains(info.out, {"Serial number:     -2147483648\n", "Customer ID:       \\x01AB\\x7f\u00FF\\x0aC#DE\n",
+                              "Instrument time:   31 Dec 1979 23:59:59\n",
+                              "the instrument did not keep the time written"});
     EXPECT_EQ(info.writes(), 3) << "three clock writes, then the clock is left as it is";
 
-    const CtlResult get = RunClean(bench, {QStringLiteral("get")}, cli::kExitOk);
+    const CtlResult get = RunClean(bench, "get", cli::kExitOk);
     EXPECT_TRUE(get.out.contains(QStringLiteral("A1    0.000000000"))) << get.out.toStdString();
     EXPECT_EQ(get.writes(), 3);
 
     // JSON keeps the customer ID as the instrument holds it.
-    const CtlResult json = RunClean(bench, {QStringLiteral("--json"), QStringLiteral("info")}, cli::kExitOk);
-    const QJsonObject document = QJsonDocument::fromJson(json.out.toUtf8()).object();
-    ASSERT_FALSE(document.isEmpty()) << json.out.toStdString();
-    EXPECT_EQ(document.value(QStringLiteral("identity")).toObject().value(QStringLiteral("customerId")).toString(),
+    const QJsonObject document = JsonOf(RunClean(bench, "--json info", cli::kExitOk).out);
+    ASSERT_FALSE(document.isEmpty());
+    EXPECT_EQ(JsonAt(document, QStringLiteral("identity.customerId")).toString(),
               QString::fromLatin1("\x01" "AB\x7f\xff\x0a" "C#DE", 10));
-    RunClean(bench, {QStringLiteral("--json"), QStringLiteral("get")}, cli::kExitOk);
-    const CtlResult watch = RunClean(bench, {QStringLiteral("watch"), QStringLiteral("--samples"), QStringLiteral("2")},
-                                     cli::kExitOk);
+    RunClean(bench, "--json get", cli::kExitOk);
+    const CtlResult watch = RunClean(bench, "watch --samples 2", cli::kExitOk);
     // The line that says what is watched, then a line a reading.
-    EXPECT_EQ(watch.out.count(QStringLiteral("31 Dec 1979 23:59:59  0.000000000 ppm CO\n")), 2) << watch.out.toStdString();
+    EXPECT_EQ(watch.out.count(QStringLiteral("31 Dec 1979 23:59:59  0.000000000 ppm CO\n")), 2)
+        << watch.out.toStdString();
 }
 
 TEST(CtlHostile, LogsWithCountersBeyondTheStoredEntriesEndAsDocumented)
@@ -103,11 +108,10 @@ TEST(CtlHostile, LogsWithCountersBeyondTheStoredEntriesEndAsDocumented)
     // 300 events reported, 5 stored: the file has the five, the rest are named (exit 5).
     const CtlBench eventBench(With(ShippedScenario("hostile-values.txt"), "event_counters = 0,300,0,300"));
     const CtlResult eventRun =
-        RunClean(eventBench, {QStringLiteral("events"), QStringLiteral("--out"), events}, cli::kExitInstrumentError);
+        RunClean(eventBench, QStringList{"events", "--out", events}, cli::kExitInstrumentError);
     EXPECT_TRUE(eventRun.err.startsWith(QStringLiteral("r310ctl: 5 of 300 events read; saved to ")))
         << eventRun.err.toStdString();
-    EXPECT_TRUE(eventRun.err.contains(QStringLiteral("\nr310ctl: 295 of 300 events could not be read")))
-        << eventRun.err.toStdString();
+    ExpectContains(eventRun.err, {"\nr310ctl: 295 of 300 events could not be read"});
     QFile written(events);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll().count('\n'), 6);
@@ -115,7 +119,7 @@ TEST(CtlHostile, LogsWithCountersBeyondTheStoredEntriesEndAsDocumented)
     // 65535 blocks reported, 3 stored: nothing is written (exit 5).
     const CtlBench loggerBench(ShippedScenario("hostile-values.txt"));
     const CtlResult loggerRun =
-        RunClean(loggerBench, {QStringLiteral("datalog"), QStringLiteral("--out"), logger}, cli::kExitInstrumentError);
+        RunClean(loggerBench, QStringList{"datalog", "--out", logger}, cli::kExitInstrumentError);
     EXPECT_TRUE(loggerRun.err.contains(QStringLiteral("block 4 of 65535"))) << loggerRun.err.toStdString();
     EXPECT_FALSE(QFile::exists(logger));
     EXPECT_EQ(loggerRun.writes(), 3) << "the clock writes of the connection only";
@@ -125,41 +129,37 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
 {
     struct Case {
         const char *object;
-        QStringList arguments;
-        QString message;
+        const char *arguments;
+        const char *message;
     } const cases[] = {
-        {"2", {QStringLiteral("info")}, QStringLiteral("object 2 with 20 of its 21 bytes")},
-        {"3", {QStringLiteral("info")}, QStringLiteral("object 3 with 3 of its 4 bytes")},
-        {"7", {QStringLiteral("info")}, QStringLiteral("object 7 with 1 of its 2 bytes")},
-        {"4", {QStringLiteral("get")}, QStringLiteral("object 4 with 28 of its 29 bytes")},
-        {"31", {QStringLiteral("get")}, QStringLiteral("object 31 with 15 of its 16 bytes")},
-        {"33", {QStringLiteral("get")}, QStringLiteral("object 33 with 9 of its 10 bytes")},
+        {"2", "info", "object 2 with 20 of its 21 bytes"}, {"3", "info", "object 3 with 3 of its 4 bytes"},
+        {"7", "info", "object 7 with 1 of its 2 bytes"},   {"4", "get", "object 4 with 28 of its 29 bytes"},
+        {"31", "get", "object 31 with 15 of its 16 bytes"}, {"33", "get", "object 33 with 9 of its 10 bytes"},
         // Without the identity the software version is unknown: which tabs
         // exist, which options a payload keeps and what a profile may hold
         // all follow from it, so these stop before reading on or writing.
-        {"2", {QStringLiteral("get")}, QStringLiteral("object 2 with 20 of its 21 bytes")},
-        {"2", {QStringLiteral("set"), QStringLiteral("a1=20")},
-         QStringLiteral("object 2 with 20 of its 21 bytes")},
-        {"2", {QStringLiteral("profile"), QStringLiteral("save"), QStringLiteral("never-written.json")},
-         QStringLiteral("object 2 with 20 of its 21 bytes")},
+        {"2", "get", "object 2 with 20 of its 21 bytes"},   {"2", "set a1=20", "object 2 with 20 of its 21 bytes"},
+        {"2", "profile save never-written.json", "object 2 with 20 of its 21 bytes"},
     };
     for (const Case &c : cases) {
-        CtlBench bench(With(r310test::FastInstrument(), std::string("short_answer = always\nfault_objects = ") + c.object));
+        SCOPED_TRACE(c.arguments);
+        const CtlBench bench(
+            With(r310test::FastInstrument(), std::string("short_answer = always\nfault_objects = ") + c.object));
         const CtlResult result = RunClean(bench, c.arguments, cli::kExitNoInstrument);
-        EXPECT_EQ(result.errLines().size(), 1) << Describe(c.arguments, result);
-        EXPECT_TRUE(result.err.contains(c.message)) << Describe(c.arguments, result);
-        EXPECT_EQ(result.writes(), 0) << Describe(c.arguments, result);
-        EXPECT_FALSE(result.out.contains(QStringLiteral("software version 0.00"))) << Describe(c.arguments, result);
+        EXPECT_EQ(result.errLines().size(), 1) << result.err.toStdString();
+        ExpectContains(result.err, {c.message});
+        EXPECT_EQ(result.writes(), 0);
+        EXPECT_FALSE(result.out.contains(QStringLiteral("software version 0.00"))) << result.out.toStdString();
     }
     EXPECT_FALSE(QFile::exists(QStringLiteral("never-written.json")));
     // Filled up to 64 bytes: the same as the plain instrument shows.
     const sim::Scenario plain = With(r310test::FastInstrument(), "value_swing = 0\nvalue = 100");
     const CtlBench plainBench(plain);
     const CtlBench filledBench(With(plain, "long_answer = always\nlong_answer_fill = 0xFF"));
-    const CtlResult expected = RunClean(plainBench, {QStringLiteral("--json"), QStringLiteral("get")}, cli::kExitOk);
-    const CtlResult got = RunClean(filledBench, {QStringLiteral("--json"), QStringLiteral("get")}, cli::kExitOk);
-    QJsonObject expectedJson = QJsonDocument::fromJson(expected.out.toUtf8()).object();
-    QJsonObject gotJson = QJsonDocument::fromJson(got.out.toUtf8()).object();
+    const CtlResult expected = RunClean(plainBench, "--json get", cli::kExitOk);
+    const CtlResult got = RunClean(filledBench, "--json get", cli::kExitOk);
+    const QJsonObject expectedJson = JsonOf(expected.out);
+    const QJsonObject gotJson = JsonOf(got.out);
     ASSERT_FALSE(gotJson.isEmpty());
     for (const char *key : {"identity", "range", "signals", "hardware", "settings"})
         EXPECT_EQ(gotJson.value(QLatin1String(key)), expectedJson.value(QLatin1String(key)))
@@ -169,10 +169,10 @@ TEST(CtlHostile, AnIncompleteAnswerIsNamedAndALongOneReadsAsTheObject)
 TEST(CtlHostile, AClockAtZeroIsShownAndWrittenThreeTimesAtMost)
 {
     CtlBench bench(With(r310test::FastInstrument(), "clock_stopped_at = 0"));
-    const CtlResult info = RunClean(bench, {QStringLiteral("info")}, cli::kExitOk);
-    EXPECT_TRUE(info.out.contains(QStringLiteral("Instrument time:   1 Jan 1980 00:00:00\n"))) << info.out.toStdString();
+    const CtlResult info = RunClean(bench, "info", cli::kExitOk);
+    ExpectContains(info.out, {"Instrument time:   1 Jan 1980 00:00:00\n"});
     EXPECT_EQ(info.writes(), 3);
-    const CtlResult setTime = RunClean(bench, {QStringLiteral("set-time")}, cli::kExitOk);
+    const CtlResult setTime = RunClean(bench, "set-time", cli::kExitOk);
     EXPECT_LE(setTime.writes(), 6) << "the connection's writes and those of set-time, three each at most";
 }
 
@@ -181,26 +181,26 @@ TEST(CtlHostile, AClockAtZeroIsShownAndWrittenThreeTimesAtMost)
 TEST(CtlHostileProcess, TheSimulatorPlayingHostileScenariosIsReadWithoutCrashOrHang)
 {
     const QString scenario = QStringLiteral(SIM_SCENARIO_DIR "/hostile-values.txt");
-    r310test::SimulatorProcess instrument({QStringLiteral("--scenario"), scenario, QStringLiteral("--no-pacing")});
+    r310test::SimulatorProcess instrument({"--scenario", scenario, "--no-pacing"});
     ASSERT_FALSE(instrument.device().isEmpty());
     QTemporaryDir config;
     const QProcessEnvironment environment = clitest::CtlEnvironment(config.path());
-    for (const QStringList &command : {QStringList{QStringLiteral("info")}, QStringList{QStringLiteral("get")},
-                                       QStringList{QStringLiteral("--json"), QStringLiteral("get")}}) {
-        const clitest::CtlRun run = clitest::RunProgram(
-            clitest::CtlProgram(), QStringList{QStringLiteral("--port"), instrument.device()} + command, environment);
-        ASSERT_TRUE(run.finished) << command.join(u' ').toStdString();
+    const auto ctl = [&environment](const QString &device, const char *words) {
+        return clitest::RunProgram(clitest::CtlProgram(), QStringList{"--port", device} + clitest::Words(words),
+                                   environment);
+    };
+    for (const char *command : {"info", "get", "--json get"}) {
+        const clitest::CtlRun run = ctl(instrument.device(), command);
+        ASSERT_TRUE(run.finished) << command;
         EXPECT_EQ(run.exitCode, cli::kExitOk) << run.err.toStdString();
-        ExpectCleanOutput(run.out, command.join(u' ').toStdString());
+        ExpectCleanOutput(run.out, command);
     }
 
     // Short and long answers at random: every run ends, with 0 or a documented code.
-    r310test::SimulatorProcess frames({QStringLiteral("--scenario"),
-                                       QStringLiteral(SIM_SCENARIO_DIR "/hostile-frames.txt"), QStringLiteral("--no-pacing")});
+    r310test::SimulatorProcess frames({"--scenario", SIM_SCENARIO_DIR "/hostile-frames.txt", "--no-pacing"});
     ASSERT_FALSE(frames.device().isEmpty());
     for (int i = 0; i < 3; ++i) {
-        const clitest::CtlRun run = clitest::RunProgram(
-            clitest::CtlProgram(), {QStringLiteral("--port"), frames.device(), QStringLiteral("get")}, environment);
+        const clitest::CtlRun run = ctl(frames.device(), "get");
         ASSERT_TRUE(run.finished);
         EXPECT_TRUE(run.exitCode == cli::kExitOk || run.exitCode == cli::kExitNoInstrument) << run.err.toStdString();
         ExpectCleanOutput(run.out, "get on hostile frames");
@@ -210,15 +210,13 @@ TEST(CtlHostileProcess, TheSimulatorPlayingHostileScenariosIsReadWithoutCrashOrH
 TEST(CtlHostileProcess, ALoggerOfFortyThousandBlocksIsInterruptedWithoutAFile)
 {
     // Paced as a real line: the download would take hours.
-    r310test::SimulatorProcess instrument(
-        {QStringLiteral("--scenario"), QStringLiteral(SIM_SCENARIO_DIR "/hostile-logs.txt")});
+    r310test::SimulatorProcess instrument({"--scenario", SIM_SCENARIO_DIR "/hostile-logs.txt"});
     ASSERT_FALSE(instrument.device().isEmpty());
     QTemporaryDir directory;
     const QString out = directory.filePath(QStringLiteral("logger.csv"));
     QProcess ctl;
     ctl.setProcessEnvironment(clitest::CtlEnvironment(directory.path()));
-    ctl.start(clitest::CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("datalog"),
-                                      QStringLiteral("--out"), out});
+    ctl.start(clitest::CtlProgram(), {"--port", instrument.device(), "datalog", "--out", out});
     ASSERT_TRUE(ctl.waitForStarted());
     // Well into the download.
     ASSERT_FALSE(ctl.waitForFinished(3000)) << ctl.readAllStandardError().toStdString();
@@ -247,27 +245,27 @@ TEST(CtlHostileProcess, ScenarioFilesThatAreNoScenarioAreRefusedByTheSimulator)
         enormous += "events = 24   # the same line over and over\n";
     struct Case {
         QString path;
-        QString message;
+        const char *message;
     } const cases[] = {
-        {fileWith("enormous.txt", enormous), QStringLiteral("is larger than 1048576 bytes")},
+        {fileWith("enormous.txt", enormous), "is larger than 1048576 bytes"},
         {fileWith("binary.txt", std::string("\x7f" "ELF\x02\x01\x01\x00\x00\x00", 10)),
-         QStringLiteral("is not text: a zero byte at offset 7")},
+         "is not text: a zero byte at offset 7"},
         {fileWith("truncated.txt", "software = 221\ncustomer_id = \"DEM"),
-         QStringLiteral("line 2: quoted value without its closing quote")},
-        {fileWith("garbage.txt", "\xff\xfe=\x01\n"), QStringLiteral("line 1: unknown scenario key")},
+         "line 2: quoted value without its closing quote"},
+        {fileWith("garbage.txt", "\xff\xfe=\x01\n"), "line 1: unknown scenario key"},
     };
     const QProcessEnvironment environment = clitest::CtlEnvironment(directory.path());
     for (const Case &c : cases) {
-        const clitest::CtlRun run = clitest::RunProgram(clitest::SimProgram(), {QStringLiteral("--scenario"), c.path},
-                                                        environment, 20s);
+        const clitest::CtlRun run =
+            clitest::RunProgram(clitest::SimProgram(), {"--scenario", c.path}, environment, 20s);
         ASSERT_TRUE(run.finished) << c.path.toStdString();
         EXPECT_EQ(run.exitCode, 2) << c.path.toStdString();
         EXPECT_TRUE(run.out.isEmpty()) << "no device is served";
         EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        ExpectContains(run.err, {c.message});
         EXPECT_LT(run.took, 10s);
     }
     // An empty file is a scenario of defaults.
-    r310test::SimulatorProcess empty({QStringLiteral("--scenario"), fileWith("empty.txt", "")});
+    r310test::SimulatorProcess empty({"--scenario", fileWith("empty.txt", "")});
     EXPECT_FALSE(empty.device().isEmpty());
 }

@@ -14,34 +14,29 @@ using namespace r310;
 using clitest::CtlBench;
 using clitest::CtlResult;
 using clitest::Describe;
+using clitest::ExpectContains;
 
 namespace {
 
 TEST(CtlLimits, LimitsOutsideTheRangeOrTheScaleExitTwoAndWriteNothing)
 {
-    struct Case {
-        QStringList arguments;
-        const char *line;
-    };
-    const Case cases[] = {
-        {{QStringLiteral("set"), QStringLiteral("a1=600")},
-         "r310ctl: a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent\n"},
-        {{QStringLiteral("set"), QStringLiteral("bleep=soft"), QStringLiteral("a2=-5")},
+    const char *cases[][2] = {
+        {"set a1=600", "r310ctl: a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent\n"},
+        {"set bleep=soft a2=-5",
          "r310ctl: a2: -5 is outside the instrument's measuring range 0 to 500; nothing was sent\n"},
-        {{QStringLiteral("set"), QStringLiteral("a1=35.5")},
+        {"set a1=35.5",
          "r310ctl: a1: 35.5 does not fit the instrument's scale; the nearest values it can hold are 35 and 36\n"},
     };
     CtlBench bench;
-    for (const Case &c : cases) {
-        const CtlResult result = bench.Run(c.arguments);
-        EXPECT_EQ(result.code, cli::kExitUsage) << Describe(c.arguments, result);
-        EXPECT_EQ(result.err, QString::fromLatin1(c.line));
-        EXPECT_EQ(result.writes(), 0) << Describe(c.arguments, result);
+    for (const auto &[arguments, line] : cases) {
+        const CtlResult result = bench.Run(arguments);
+        EXPECT_EQ(result.code, cli::kExitUsage) << Describe(clitest::Words(arguments), result);
+        EXPECT_EQ(result.err, QString::fromLatin1(line));
+        EXPECT_EQ(result.writes(), 0) << Describe(clitest::Words(arguments), result);
     }
     // Within the range and on the scale: written.
-    const QStringList good{QStringLiteral("set"), QStringLiteral("a2=61")};
-    const CtlResult written = bench.Run(good);
-    EXPECT_EQ(written.code, cli::kExitOk) << Describe(good, written);
+    const CtlResult written = bench.Run("set a2=61");
+    EXPECT_EQ(written.code, cli::kExitOk) << Describe(clitest::Words("set a2=61"), written);
     EXPECT_EQ(written.writes(), 1);
 }
 
@@ -53,12 +48,10 @@ TEST(CtlLimits, AProfileWithALimitOutsideTheRangeIsRefusedInItsPlan)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(R"({"format": "r310conf-settings-profile", "version": 1, "settings": {"a1": 600, "bleep": "soft"}})");
     file.close();
-    const QStringList arguments{QStringLiteral("profile"), QStringLiteral("apply"), path};
+    const QStringList arguments{"profile", "apply", path};
     const CtlResult result = CtlBench().Run(arguments);
     EXPECT_EQ(result.code, cli::kExitUsage) << Describe(arguments, result);
-    EXPECT_TRUE(result.err.contains(
-        QLatin1String("a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent")))
-        << Describe(arguments, result);
+    ExpectContains(result.err, {"a1: 600 is outside the instrument's measuring range 0 to 500; nothing was sent"});
     EXPECT_EQ(result.writes(), 0);
 }
 
@@ -66,7 +59,7 @@ TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("logger.csv"));
-    const QStringList arguments{QStringLiteral("datalog"), QStringLiteral("--out"), path};
+    const QStringList arguments{"datalog", "--out", path};
     const CtlResult saved = CtlBench().Run(arguments);
     EXPECT_EQ(saved.code, cli::kExitOk) << Describe(arguments, saved);
     EXPECT_EQ(saved.err, QStringLiteral("r310ctl: 6 data logger blocks read; saved to %1\n").arg(path));
@@ -76,8 +69,7 @@ TEST(CtlLimits, ALoggerDownloadSaysWhereItWentOrThatTheAnswersWereDamaged)
     scenario.faults.objects = {kObjectLoggerBlock};
     const CtlResult result = CtlBench(scenario).Run(arguments);
     EXPECT_EQ(result.code, cli::kExitNoInstrument) << Describe(arguments, result);
-    EXPECT_TRUE(result.err.contains(QLatin1String("arrived damaged (checksum) at block 1 of 6 on ")))
-        << Describe(arguments, result);
+    ExpectContains(result.err, {"arrived damaged (checksum) at block 1 of 6 on "});
 }
 
 } // namespace

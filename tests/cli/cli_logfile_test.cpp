@@ -90,74 +90,61 @@ TEST_F(LogFileCommands, ExposureGivesEachSectionsFiguresByTheDefinition)
         const auto &block = data_.blocks[b];
         for (int i = 0; i < 15; ++i)
             sections[b <= 30 ? 0 : 1].push_back(
-                {std::int64_t{block.header.firstSampleTime} + i * 60, static_cast<double>(block.sets[0].samples[static_cast<std::size_t>(i)])});
+                {std::int64_t{block.header.firstSampleTime} + i * 60,
+                 static_cast<double>(block.sets[0].samples[static_cast<std::size_t>(i)])});
     }
-    const CtlRun run = Ctl({QStringLiteral("exposure"), logger_, QStringLiteral("--json")});
+    const CtlRun run = Ctl({"exposure", logger_, "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
-    const QJsonArray series = document.value(QStringLiteral("series")).toArray();
-    ASSERT_EQ(series.size(), 2);
+    const QJsonObject document = JsonOf(run.out);
+    ASSERT_EQ(document.value(QStringLiteral("series")).toArray().size(), 2);
     for (int s = 0; s < 2; ++s) {
-        const QJsonObject figures = series[s].toObject();
+        SCOPED_TRACE(s);
+        const QJsonObject figures = document.value(QStringLiteral("series")).toArray()[s].toObject();
         const Expected expected = Recompute(sections[static_cast<std::size_t>(s)], 60);
-        EXPECT_EQ(figures.value(QStringLiteral("gas")).toString(), QStringLiteral("ppm CO"));
-        EXPECT_EQ(figures.value(QStringLiteral("section")).toInt(), s + 1);
-        EXPECT_EQ(figures.value(QStringLiteral("samples")).toInteger(), static_cast<qint64>(expected.samples));
-        EXPECT_EQ(figures.value(QStringLiteral("interval_s")).toInt(), 60);
-        EXPECT_DOUBLE_EQ(figures.value(QStringLiteral("peak")).toObject().value(QStringLiteral("value")).toDouble(),
-                         expected.peak);
+        ExpectJson(figures, {{"gas", "ppm CO"}, {"section", s + 1}, {"samples", double(expected.samples)},
+                             {"interval_s", 60}, {"peak.value", expected.peak}});
         EXPECT_NEAR(figures.value(QStringLiteral("stel")).toDouble(), expected.stel, 1e-9);
         EXPECT_NEAR(figures.value(QStringLiteral("twa_8h")).toDouble(), expected.twa, 1e-9);
     }
-    EXPECT_EQ(series[0].toObject().value(QStringLiteral("start")).toString(), QStringLiteral("2026-03-02T06:00:00"));
+    EXPECT_EQ(JsonAt(document, QStringLiteral("series.0.start")).toString(), QStringLiteral("2026-03-02T06:00:00"));
 
     // With the alarm levels: the time at or above each, a minute a sample.
-    const CtlRun levels = Ctl({QStringLiteral("exposure"), logger_, QStringLiteral("--json"), QStringLiteral("--levels"),
-                               QStringLiteral("30,60")});
+    const CtlRun levels = Ctl({"exposure", logger_, "--json", "--levels", "30,60"});
     ASSERT_EQ(levels.exitCode, 0) << levels.err.toStdString();
-    const QJsonObject above = QJsonDocument::fromJson(levels.out.toUtf8())
-                                  .object()
-                                  .value(QStringLiteral("series"))
-                                  .toArray()[0]
-                                  .toObject()
-                                  .value(QStringLiteral("at_or_above_s"))
-                                  .toObject();
+    const QJsonObject above = JsonAt(JsonOf(levels.out), QStringLiteral("series.0.at_or_above_s")).toObject();
     const auto countAtOrAbove = [&](double level) {
-        return 60 * std::count_if(sections[0].begin(), sections[0].end(), [level](const Sample &s) { return s.v >= level; });
+        return 60 * std::count_if(sections[0].begin(), sections[0].end(),
+                                  [level](const Sample &s) { return s.v >= level; });
     };
     EXPECT_EQ(above.value(QStringLiteral("A1")).toInteger(), countAtOrAbove(30));
     EXPECT_EQ(above.value(QStringLiteral("A2")).toInteger(), countAtOrAbove(60));
     EXPECT_FALSE(above.contains(QStringLiteral("A3")));
     EXPECT_GT(countAtOrAbove(60), 0);
 
-    const CtlRun text = Ctl({QStringLiteral("exposure"), logger_});
+    const CtlRun text = Ctl({"exposure", logger_});
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
-    EXPECT_TRUE(text.out.contains(QStringLiteral("ppm CO, section 2"))) << text.out.toStdString();
-    EXPECT_TRUE(text.out.contains(QStringLiteral("TWA(8h)"))) << text.out.toStdString();
+    ExpectContains(text.out, {"ppm CO, section 2", "TWA(8h)"});
 }
 
 TEST_F(LogFileCommands, PlotWritesEachFormat)
 {
     const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
     ASSERT_FALSE(pdftotext.isEmpty()) << "pdftotext (poppler-utils) is needed";
-    const CtlRun png = Ctl({QStringLiteral("plot"), logger_});
+    const CtlRun png = Ctl({"plot", logger_});
     ASSERT_EQ(png.exitCode, 0) << png.err.toStdString();
     EXPECT_TRUE(Read(QStringLiteral("Logger.png")).startsWith("\x89PNG"));
-    const CtlRun svg = Ctl({QStringLiteral("plot"), logger_, QStringLiteral("--out"), dir_.filePath(QStringLiteral("a.svg")),
-                            QStringLiteral("--size"), QStringLiteral("800x400")});
+    const CtlRun svg = Ctl({"plot", logger_, "--out", dir_.filePath("a.svg"), "--size", "800x400"});
     ASSERT_EQ(svg.exitCode, 0) << svg.err.toStdString();
     const QByteArray svgBytes = Read(QStringLiteral("a.svg"));
     EXPECT_TRUE(svgBytes.contains("<svg") && svgBytes.contains("polyline")) << svgBytes.left(200).toStdString();
-    const CtlRun pdf = Ctl({QStringLiteral("plot"), logger_, QStringLiteral("--out"), dir_.filePath(QStringLiteral("a.pdf")),
-                            QStringLiteral("--from"), QStringLiteral("2026-03-02T08:00:00"), QStringLiteral("--to"),
-                            QStringLiteral("2026-03-02 09:30")});
+    const CtlRun pdf = Ctl({"plot", logger_, "--out", dir_.filePath("a.pdf"), "--from", "2026-03-02T08:00:00", "--to",
+                            "2026-03-02 09:30"});
     ASSERT_EQ(pdf.exitCode, 0) << pdf.err.toStdString();
     QProcess text;
     text.start(pdftotext, {dir_.filePath(QStringLiteral("a.pdf")), QStringLiteral("-")});
     ASSERT_TRUE(text.waitForFinished(30000));
     const QString shown = QString::fromUtf8(text.readAllStandardOutput());
-    EXPECT_TRUE(shown.contains(QStringLiteral("ppm CO"))) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QStringLiteral("Logger.csv"))) << shown.toStdString();
+    ExpectContains(shown, {"ppm CO", "Logger.csv"});
 }
 
 TEST_F(LogFileCommands, RefusesDamagedFilesBadOptionsAndUnwritablePictures)
@@ -176,22 +163,22 @@ TEST_F(LogFileCommands, RefusesDamagedFilesBadOptionsAndUnwritablePictures)
     };
     const QString nowhere = dir_.filePath(QStringLiteral("no/such/folder/x.png"));
     const Case cases[] = {
-        {{QStringLiteral("exposure"), damaged}, kExitUsage, "line 5"},
-        {{QStringLiteral("plot"), damaged}, kExitUsage, "line 5"},
-        {{QStringLiteral("exposure"), dir_.filePath(QStringLiteral("missing.csv"))}, kExitUsage, "Cannot open file"},
-        {{QStringLiteral("plot"), logger_, QStringLiteral("--out"), nowhere}, kExitCannotWrite, "Cannot create file"},
-        {{QStringLiteral("plot"), logger_, QStringLiteral("--out"), dir_.filePath(QStringLiteral("x.gif"))}, kExitUsage, ".png"},
-        {{QStringLiteral("plot"), logger_, QStringLiteral("--size"), QStringLiteral("12x5")}, kExitUsage, "--size"},
-        {{QStringLiteral("plot"), logger_, QStringLiteral("--from"), QStringLiteral("soon")}, kExitUsage, "--from"},
-        {{QStringLiteral("exposure")}, kExitUsage, "one FILE"},
-        {{QStringLiteral("exposure"), logger_, QStringLiteral("--levels"), QStringLiteral("30;60")}, kExitUsage, "--levels"},
+        {{"exposure", damaged}, kExitUsage, "line 5"},
+        {{"plot", damaged}, kExitUsage, "line 5"},
+        {{"exposure", dir_.filePath("missing.csv")}, kExitUsage, "Cannot open file"},
+        {{"plot", logger_, "--out", nowhere}, kExitCannotWrite, "Cannot create file"},
+        {{"plot", logger_, "--out", dir_.filePath("x.gif")}, kExitUsage, ".png"},
+        {{"plot", logger_, "--size", "12x5"}, kExitUsage, "--size"},
+        {{"plot", logger_, "--from", "soon"}, kExitUsage, "--from"},
+        {{"exposure"}, kExitUsage, "one FILE"},
+        {{"exposure", logger_, "--levels", "30;60"}, kExitUsage, "--levels"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
         const CtlRun run = Ctl(c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_EQ(run.errLines().size(), 1) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(QString::fromLatin1(c.message))) << run.err.toStdString();
+        ExpectContains(run.err, {c.message});
     }
     EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("damaged.png"))));
 }

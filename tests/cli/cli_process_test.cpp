@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -36,30 +34,7 @@ constexpr int kExitInstrumentError = 5;
 constexpr int kExitGasTableMissing = 6;
 constexpr int kExitInterrupted = 130;
 
-class Ctl : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        EnsureApplication();
-        ASSERT_TRUE(config_.isValid());
-    }
-
-    CtlRun ctl(const QStringList &arguments, const QString &locale = QStringLiteral("C"),
-               std::chrono::milliseconds limit = 30s)
-    {
-        return RunProgram(CtlProgram(), arguments, CtlEnvironment(config_.path(), locale), limit);
-    }
-
-    static QJsonObject Json(const CtlRun &run)
-    {
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-        return document.object();
-    }
-
-    QTemporaryDir config_;
-};
+using Ctl = CtlProgramTest;
 
 // Nothing but line ends of the C0 and C1 control characters reaches the terminal.
 void ExpectNoControlCharacters(const QString &output, const char *where)
@@ -73,23 +48,19 @@ void ExpectNoControlCharacters(const QString &output, const char *where)
 
 // The instrument of the worked examples: serial 00001234, version 2.10,
 // MK type 123-45, range 0 to 100 with one decimal and a value of 1.2.
-const QStringList kExampleInstrument{
-    QStringLiteral("--serial=1234"), QStringLiteral("--software=210"), QStringLiteral("--mk_type=12345"),
-    QStringLiteral("--range_end=100"), QStringLiteral("--exponent=-1"), QStringLiteral("--value=12"),
-    QStringLiteral("--value_swing=0")};
+const QStringList kExampleInstrument =
+    Words("--serial=1234 --software=210 --mk_type=12345 --range_end=100 --exponent=-1 --value=12 --value_swing=0");
 
 } // namespace
 
 TEST_F(Ctl, HelpAtEveryLevel)
 {
-    const CtlRun overview = ctl({QStringLiteral("--help")});
+    const CtlRun overview = ctl("--help");
     EXPECT_EQ(overview.exitCode, 0);
-    for (const char *word : {"ports", "info", "get", "watch", "--demo", "--timeout-s", "--json", "Exit codes"})
-        EXPECT_TRUE(overview.out.contains(QLatin1String(word))) << word;
-    EXPECT_EQ(ctl({QStringLiteral("help")}).out, overview.out);
+    ExpectContains(overview.out, {"ports", "info", "get", "watch", "--demo", "--timeout-s", "--json", "Exit codes"});
+    EXPECT_EQ(ctl("help").out, overview.out);
 
-    for (const QString &command : {QStringLiteral("ports"), QStringLiteral("info"), QStringLiteral("get"),
-                                   QStringLiteral("watch"), QStringLiteral("help")}) {
+    for (const QString &command : Words("ports info get watch help")) {
         const CtlRun flag = ctl({command, QStringLiteral("--help")});
         EXPECT_EQ(flag.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(flag.out.startsWith(QStringLiteral("Usage: r310ctl"))) << flag.out.toStdString();
@@ -101,98 +72,70 @@ TEST_F(Ctl, HelpAtEveryLevel)
 
 TEST_F(Ctl, UsageMistakesExitWithTwoAndOneLineOnStandardError)
 {
-    const QList<QStringList> mistakes{
-        {QStringLiteral("nosuch")},
-        {QStringLiteral("--frobnicate"), QStringLiteral("info")},
-        {QStringLiteral("--port"), QStringLiteral("ttyUSB0"), QStringLiteral("--demo"), QStringLiteral("info")},
-        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("soon"), QStringLiteral("info")},
-        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("-1"), QStringLiteral("info")},
-        // Beyond what the search timer can count: it would end the search at once.
-        {QStringLiteral("--demo"), QStringLiteral("--timeout-s"), QStringLiteral("4294968"), QStringLiteral("info")},
-        {QStringLiteral("ports"), QStringLiteral("--samples"), QStringLiteral("3")},
-        {QStringLiteral("--demo"), QStringLiteral("ports")},
-        {QStringLiteral("--demo"), QStringLiteral("info"), QStringLiteral("extra")},
-        {QStringLiteral("help"), QStringLiteral("nosuch")},
-    };
-    for (const QStringList &arguments : mistakes) {
-        const CtlRun run = ctl(arguments);
-        const std::string said = arguments.join(QLatin1Char(' ')).toStdString();
-        EXPECT_EQ(run.exitCode, kExitUsage) << said;
-        ASSERT_EQ(run.errLines().size(), 1) << said << ": " << run.err.toStdString();
-        EXPECT_TRUE(run.err.startsWith(QStringLiteral("r310ctl: "))) << said;
-        EXPECT_TRUE(run.out.isEmpty()) << said;
+    for (const char *mistake : {"nosuch", "--frobnicate info", "--port ttyUSB0 --demo info",
+                                "--demo --timeout-s soon info", "--demo --timeout-s -1 info",
+                                // Beyond what the search timer can count: it would end the search at once.
+                                "--demo --timeout-s 4294968 info", "ports --samples 3", "--demo ports",
+                                "--demo info extra", "help nosuch"}) {
+        const CtlRun run = ctl(mistake);
+        EXPECT_EQ(run.exitCode, kExitUsage) << mistake;
+        ASSERT_EQ(run.errLines().size(), 1) << mistake << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("r310ctl: "))) << mistake;
+        EXPECT_TRUE(run.out.isEmpty()) << mistake;
     }
     // Nothing at all: the overview on standard error, and the usage code.
-    const CtlRun bare = ctl({});
+    const CtlRun bare = ctl(QStringList{});
     EXPECT_EQ(bare.exitCode, kExitUsage);
     EXPECT_TRUE(bare.err.contains(QStringLiteral("Commands:")));
 }
 
 TEST_F(Ctl, DemoInfoReadsWell)
 {
-    const CtlRun run = ctl({QStringLiteral("--demo"), QStringLiteral("info")});
+    const CtlRun run = ctl("--demo info");
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.isEmpty());
-    for (const char *line : {"Serial number:     00001234", "MK type:           103-01", "Software version:  2.21",
-                             "Customer ID:       DEMO", "Battery check:     87", "Instrument time:", "PC time:"})
-        EXPECT_TRUE(run.out.contains(QLatin1String(line))) << line << "\n" << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression(QStringLiteral("Value: +-?\\d+ ppm CO\n")))) << run.out.toStdString();
+    ExpectContains(run.out, {"Serial number:     00001234", "MK type:           103-01", "Software version:  2.21",
+                             "Customer ID:       DEMO", "Battery check:     87", "Instrument time:", "PC time:"});
+    ExpectMatches(run.out, {"Value: +-?\\d+ ppm CO\n"});
 }
 
 TEST_F(Ctl, DemoJsonCarriesRawValuesUnitsAndTexts)
 {
-    const QJsonObject info = Json(ctl({QStringLiteral("--demo"), QStringLiteral("--json"), QStringLiteral("info")}));
-    const QJsonObject identity = info.value(QStringLiteral("identity")).toObject();
-    EXPECT_EQ(identity.value(QStringLiteral("serialNumber")).toInt(), 1234);
-    EXPECT_EQ(identity.value(QStringLiteral("serialNumberText")).toString(), QStringLiteral("00001234"));
-    EXPECT_EQ(identity.value(QStringLiteral("softwareVersion")).toInt(), 221);
-    EXPECT_EQ(identity.value(QStringLiteral("mkTypeText")).toString(), QStringLiteral("103-01"));
-    const QJsonObject value = info.value(QStringLiteral("value")).toObject();
-    EXPECT_EQ(value.value(QStringLiteral("unit")).toString(), QStringLiteral("ppm"));
-    EXPECT_EQ(value.value(QStringLiteral("gas")).toString(), QStringLiteral("CO"));
-    EXPECT_EQ(value.value(QStringLiteral("text")).toString(), QString::number(value.value(QStringLiteral("value")).toDouble()));
-    const QJsonObject clock = info.value(QStringLiteral("clock")).toObject();
-    EXPECT_EQ(clock.value(QStringLiteral("writes")).toInt(), 0);
-    EXPECT_LE(std::abs(clock.value(QStringLiteral("differenceSeconds")).toInt()), 5);
+    const QJsonObject info = JsonOf(ctl("--demo --json info").out);
+    ExpectJson(info, {{"identity.serialNumber", 1234}, {"identity.serialNumberText", "00001234"},
+                      {"identity.softwareVersion", 221}, {"identity.mkTypeText", "103-01"}, {"value.unit", "ppm"},
+                      {"value.gas", "CO"}, {"clock.writes", 0}});
+    EXPECT_EQ(JsonAt(info, QStringLiteral("value.text")).toString(),
+              QString::number(JsonAt(info, QStringLiteral("value.value")).toDouble()));
+    EXPECT_LE(std::abs(JsonAt(info, QStringLiteral("clock.differenceSeconds")).toInt()), 5);
 
-    const QJsonObject get = Json(ctl({QStringLiteral("--demo"), QStringLiteral("get"), QStringLiteral("--json")}));
-    const QJsonObject range = get.value(QStringLiteral("range")).toObject();
-    EXPECT_EQ(range.value(QStringLiteral("rangeEnd")).toInt(), 500);
-    EXPECT_EQ(range.value(QStringLiteral("gasText")).toString(), QStringLiteral("ppm CO"));
-    const QJsonArray alarms = range.value(QStringLiteral("alarms")).toArray();
-    ASSERT_EQ(alarms.size(), 5);
-    EXPECT_EQ(alarms.at(0).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("A1"));
-    EXPECT_EQ(alarms.at(0).toObject().value(QStringLiteral("raw")).toInt(), 30);
-    EXPECT_TRUE(alarms.at(0).toObject().value(QStringLiteral("hornMayBeSilenced")).toBool());
-    EXPECT_EQ(get.value(QStringLiteral("signals")).toObject().value(QStringLiteral("bleepIntervalSeconds")).toInt(), 30);
-    EXPECT_EQ(get.value(QStringLiteral("hardware")).toObject().value(QStringLiteral("zeroPoint")).toInt(), 1305);
-    for (const char *tab : {"eventProperties", "datalogging"}) {
-        const QJsonObject log = get.value(QLatin1String(tab)).toObject();
-        EXPECT_TRUE(log.value(QStringLiteral("available")).toBool()) << tab;
-        const QJsonArray objects = log.value(QStringLiteral("objects")).toArray();
-        ASSERT_EQ(objects.size(), 2) << tab;
-        EXPECT_EQ(objects.at(0).toObject().value(QStringLiteral("object")).toInt(), 35);
-        EXPECT_EQ(objects.at(1).toObject().value(QStringLiteral("object")).toInt(), 36);
-        EXPECT_FALSE(objects.at(1).toObject().value(QStringLiteral("payload")).toString().isEmpty());
+    const QJsonObject get = JsonOf(ctl("--demo get --json").out);
+    ASSERT_EQ(JsonAt(get, QStringLiteral("range.alarms")).toArray().size(), 5);
+    ExpectJson(get, {{"range.rangeEnd", 500}, {"range.gasText", "ppm CO"}, {"range.alarms.0.name", "A1"},
+                     {"range.alarms.0.raw", 30}, {"range.alarms.0.hornMayBeSilenced", true},
+                     {"signals.bleepIntervalSeconds", 30}, {"hardware.zeroPoint", 1305}});
+    for (const QString &tab : Words("eventProperties datalogging")) {
+        SCOPED_TRACE(tab.toStdString());
+        ASSERT_EQ(JsonAt(get, tab + QStringLiteral(".objects")).toArray().size(), 2);
+        ExpectJson(get.value(tab).toObject(),
+                   {{"available", true}, {"objects.0.object", 35}, {"objects.1.object", 36}});
+        EXPECT_FALSE(JsonAt(get, tab + QStringLiteral(".objects.1.payload")).toString().isEmpty());
     }
 }
 
 TEST_F(Ctl, DemoGetShowsEveryTabInTheRegionalSettings)
 {
-    const CtlRun german = ctl({QStringLiteral("--demo"), QStringLiteral("get")}, QStringLiteral("de_DE.UTF-8"));
+    const CtlRun german = ctl("--demo get", QStringLiteral("de_DE.UTF-8"));
     ASSERT_EQ(german.exitCode, 0) << german.err.toStdString();
-    for (const char *text : {"Range\n", "Signals\n", "Hardware\n", "Event properties\n", "Datalogging\n",
-                             "U-ZP:", "0,52 mV", "Reference Voltage:", "1899,5 mV", "Gain:", "7,50", "Beep:",
-                             "30 Sec.", "Event Count:", "DL Intervall:"})
-        EXPECT_TRUE(german.out.contains(QLatin1String(text))) << text << "\n" << german.out.toStdString();
-    const CtlRun english = ctl({QStringLiteral("--demo"), QStringLiteral("get")}, QStringLiteral("en_US.UTF-8"));
-    EXPECT_TRUE(english.out.contains(QStringLiteral("0.52 mV")));
-    EXPECT_TRUE(english.out.contains(QStringLiteral("1899.5 mV")));
+    ExpectContains(german.out, {"Range\n", "Signals\n", "Hardware\n", "Event properties\n", "Datalogging\n", "U-ZP:",
+                                "0,52 mV", "Reference Voltage:", "1899,5 mV", "Gain:", "7,50", "Beep:", "30 Sec.",
+                                "Event Count:", "DL Intervall:"});
+    ExpectContains(ctl("--demo get", QStringLiteral("en_US.UTF-8")).out, {"0.52 mV", "1899.5 mV"});
 }
 
 TEST_F(Ctl, DemoWatchShowsAReadingAboutOnceASecond)
 {
-    const CtlRun run = ctl({QStringLiteral("--demo"), QStringLiteral("watch"), QStringLiteral("--samples"), QStringLiteral("3")});
+    const CtlRun run = ctl("--demo watch --samples 3");
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList lines = run.outLines();
     ASSERT_EQ(lines.size(), 4) << run.out.toStdString(); // a heading and three readings
@@ -201,12 +144,10 @@ TEST_F(Ctl, DemoWatchShowsAReadingAboutOnceASecond)
     // The second and third readings wait for the poll period each.
     EXPECT_GE(run.took, 1800ms);
 
-    const CtlRun json = ctl({QStringLiteral("--demo"), QStringLiteral("watch"), QStringLiteral("--samples=1"),
-                             QStringLiteral("--json")});
+    const CtlRun json = ctl("--demo watch --samples=1 --json");
     ASSERT_EQ(json.exitCode, 0);
-    const QJsonObject reading = QJsonDocument::fromJson(json.out.trimmed().toUtf8()).object();
-    EXPECT_EQ(reading.value(QStringLiteral("value")).toObject().value(QStringLiteral("unit")).toString(),
-              QStringLiteral("ppm"));
+    const QJsonObject reading = JsonOf(json.out.trimmed());
+    EXPECT_EQ(JsonAt(reading, QStringLiteral("value.unit")).toString(), QStringLiteral("ppm"));
     EXPECT_TRUE(reading.value(QStringLiteral("clock")).toObject().contains(QStringLiteral("instrumentSeconds")));
 }
 
@@ -215,15 +156,14 @@ TEST_F(Ctl, InfoOnAPseudoTerminalSendsTheConnectOrderAndShowsTheExampleValues)
     for (const QString &locale : {QStringLiteral("de_DE.UTF-8"), QStringLiteral("en_GB.UTF-8")}) {
         SimProcess instrument(kExampleInstrument);
         ASSERT_FALSE(instrument.device().isEmpty());
-        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")}, locale);
+        const CtlRun run = onPort(instrument, "info", {}, locale);
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
         // Connect until answered, connect, identity, clock, value; then the
         // range of the tab in front and the value again, now with its scale.
         EXPECT_EQ(instrument.requestNames(), (Names{"C1", "C1", "R2", "R3", "R7", "R4", "R7"}));
-        const QString decimal = locale.startsWith(QLatin1String("de")) ? QStringLiteral("1,2") : QStringLiteral("1.2");
-        for (const QString &text : {QStringLiteral("00001234"), QStringLiteral("2.10"), QStringLiteral("123-45"),
-                                    QStringLiteral("Value:             ") + decimal + QLatin1Char(' ')})
-            EXPECT_TRUE(run.out.contains(text)) << text.toStdString() << "\n" << run.out.toStdString();
+        const bool german = locale.startsWith(QLatin1String("de"));
+        ExpectContains(run.out,
+                       {"00001234", "2.10", "123-45", german ? "Value:             1,2 " : "Value:             1.2 "});
     }
 }
 
@@ -231,29 +171,27 @@ TEST_F(Ctl, ClockIsWrittenOnlyWhenMoreThanFiveSecondsOff)
 {
     // The simulator counts whole seconds and we round: offsets at the edge
     // (6, -5) may read one second nearer, so the cases keep a second apart.
-    for (const int offset : {5, -4, 0}) {
+    for (const int offset : {5, -4, 0, 7, -6, 86400}) {
+        SCOPED_TRACE(offset);
+        const bool written = offset > 5 || offset < -5;
         SimProcess instrument({QStringLiteral("--clock_offset=%1").arg(offset)});
-        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+        const CtlRun run = onPort(instrument, "info");
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
         const Names heard = instrument.requestNames();
-        EXPECT_EQ(std::count(heard.begin(), heard.end(), "W3"), 0) << "offset " << offset;
-        EXPECT_FALSE(run.out.contains(QStringLiteral("Clock:")));
-    }
-    for (const int offset : {7, -6, 86400}) {
-        SimProcess instrument({QStringLiteral("--clock_offset=%1").arg(offset)});
-        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
-        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-        EXPECT_EQ(instrument.requestNames(), (Names{"C1", "C1", "R2", "R3", "W3", "R3", "R7", "R4", "R7"}))
-            << "offset " << offset;
-        EXPECT_TRUE(run.out.contains(QStringLiteral("Clock:             set from the PC's time")));
+        if (written) {
+            EXPECT_EQ(heard, (Names{"C1", "C1", "R2", "R3", "W3", "R3", "R7", "R4", "R7"}));
+        } else {
+            EXPECT_EQ(std::count(heard.begin(), heard.end(), "W3"), 0);
+            EXPECT_FALSE(run.out.contains(QStringLiteral("Clock:")));
+        }
+        EXPECT_EQ(run.out.contains(QStringLiteral("Clock:             set from the PC's time")), written);
     }
 }
 
 TEST_F(Ctl, SilentInstrumentGivesUpWithinTheBound)
 {
     SimProcess instrument({QStringLiteral("--no_answer=always")});
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
-                            QStringLiteral("2"), QStringLiteral("info")});
+    const CtlRun run = onPort(instrument, "--timeout-s 2 info");
     EXPECT_EQ(run.exitCode, kExitNoInstrument);
     EXPECT_GE(run.took, 1900ms);
     EXPECT_LT(run.took, 4000ms);
@@ -279,12 +217,11 @@ TEST_F(Ctl, SearchBoundEndsOnceTheInstrumentAnswers)
 {
     // Every answer misses its attempt, so each read needs two; connect
     // request, identity, clock and value take well over the one second.
-    SimProcess instrument({QStringLiteral("--late=always"), QStringLiteral("--late_ms=450")});
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
-                            QStringLiteral("1"), QStringLiteral("info")});
+    SimProcess instrument(Words("--late=always --late_ms=450"));
+    const CtlRun run = onPort(instrument, "--timeout-s 1 info");
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_GT(run.took, 1500ms) << "the slow reads this test needs did not happen";
-    EXPECT_TRUE(run.out.contains(QStringLiteral("Instrument time:"))) << run.out.toStdString();
+    ExpectContains(run.out, {"Instrument time:"});
 }
 
 // Without the identity the software version is unknown: the commands that
@@ -296,29 +233,23 @@ TEST_F(Ctl, CommandsNeedingTheVersionStopWhenTheIdentityWasNotRead)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString file = folder.filePath(QStringLiteral("export.csv"));
-    const QList<QStringList> commands{
-        {QStringLiteral("events"), QStringLiteral("--out"), file},
-        {QStringLiteral("datalog"), QStringLiteral("--out"), file},
-        {QStringLiteral("clear"), QStringLiteral("events"), QStringLiteral("--yes")},
-        {QStringLiteral("clear"), QStringLiteral("datalog"), QStringLiteral("--yes")},
-    };
+    const QList<QStringList> commands{{"events", "--out", file}, {"datalog", "--out", file},
+                                      Words("clear events --yes"), Words("clear datalog --yes")};
     struct Fault {
-        QString option;
+        const char *option;
         int exitCode;
-        QString says;
+        const char *says;
     };
-    for (const Fault &fault : {Fault{QStringLiteral("--error_report=always"), kExitInstrumentError,
-                                     QStringLiteral("object 2 with an error report")},
-                               Fault{QStringLiteral("--no_answer=always"), kExitNoInstrument,
-                                     QStringLiteral("stopped answering")}}) {
-        SimProcess instrument({fault.option, QStringLiteral("--fault_objects=2")});
+    for (const Fault &fault : {Fault{"--error_report=always", kExitInstrumentError, "object 2 with an error report"},
+                               Fault{"--no_answer=always", kExitNoInstrument, "stopped answering"}}) {
+        SimProcess instrument({fault.option, "--fault_objects=2"});
         for (const QStringList &command : commands) {
-            const QString name = fault.option + QLatin1Char(' ') + command.join(QLatin1Char(' '));
-            const CtlRun run = ctl(QStringList{QStringLiteral("--port"), instrument.device()} + command);
-            EXPECT_EQ(run.exitCode, fault.exitCode) << name.toStdString() << ": " << run.err.toStdString();
-            EXPECT_TRUE(run.err.contains(fault.says)) << name.toStdString() << ": " << run.err.toStdString();
-            EXPECT_FALSE(run.err.contains(QStringLiteral("not available"))) << name.toStdString();
-            EXPECT_FALSE(QFile::exists(file)) << name.toStdString();
+            const std::string name = fault.option + (" " + command.join(QLatin1Char(' '))).toStdString();
+            const CtlRun run = ctl(QStringList{"--port", instrument.device()} + command);
+            EXPECT_EQ(run.exitCode, fault.exitCode) << name << ": " << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QString::fromUtf8(fault.says))) << name << ": " << run.err.toStdString();
+            EXPECT_FALSE(run.err.contains(QStringLiteral("not available"))) << name;
+            EXPECT_FALSE(QFile::exists(file)) << name;
         }
         for (const std::string &request : instrument.requestNames())
             EXPECT_TRUE(request[0] != 'W' || request == "C1") << request;
@@ -333,30 +264,25 @@ TEST_F(Ctl, GetReportsTheTabsTheSoftwareVersionHides)
         bool datalogging;
     };
     for (const Case c : {Case{209, false, false}, Case{210, true, false}, Case{211, true, true}}) {
+        SCOPED_TRACE(c.version);
         SimProcess instrument({QStringLiteral("--software=%1").arg(c.version)});
-        const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("get")});
+        const CtlRun run = onPort(instrument, "--json get");
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-        const QJsonObject get = Json(run);
-        EXPECT_EQ(get.value(QStringLiteral("eventProperties")).toObject().value(QStringLiteral("available")).toBool(),
-                  c.eventProperties) << c.version;
-        EXPECT_EQ(get.value(QStringLiteral("datalogging")).toObject().value(QStringLiteral("available")).toBool(),
-                  c.datalogging) << c.version;
         // Data safety is an option from 2.20 on: below it there is no value.
-        EXPECT_TRUE(get.value(QStringLiteral("hardware")).toObject().value(QStringLiteral("dataSafety")).isNull());
+        ExpectJson(JsonOf(run.out), {{"eventProperties.available", c.eventProperties},
+                                     {"datalogging.available", c.datalogging}, {"hardware.dataSafety", QJsonValue()}});
         // Hidden tabs are not read at all.
         const Names heard = instrument.requestNames();
         EXPECT_EQ(std::count(heard.begin(), heard.end(), "R35"), c.eventProperties || c.datalogging ? 1 : 0);
     }
     SimProcess old({QStringLiteral("--software=209")});
-    const CtlRun text = ctl({QStringLiteral("--port"), old.device(), QStringLiteral("get")});
-    EXPECT_TRUE(text.out.contains(QStringLiteral("Datalogging\n  not available: software version 2.09 hides this tab")))
-        << text.out.toStdString();
+    ExpectContains(onPort(old, "get").out, {"Datalogging\n  not available: software version 2.09 hides this tab"});
 }
 
 TEST_F(Ctl, ErrorReportOfTheInstrumentExitsWithFive)
 {
-    SimProcess instrument({QStringLiteral("--error_report=always"), QStringLiteral("--fault_objects=2")});
-    const CtlRun run = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+    SimProcess instrument(Words("--error_report=always --fault_objects=2"));
+    const CtlRun run = onPort(instrument, "info");
     EXPECT_EQ(run.exitCode, kExitInstrumentError);
     ASSERT_EQ(run.errLines().size(), 1) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("object 2 with an error report")));
@@ -366,7 +292,7 @@ TEST_F(Ctl, ErrorReportOfTheInstrumentExitsWithFive)
 
 TEST_F(Ctl, PortThatCannotBeOpenedExitsWithFour)
 {
-    const CtlRun run = ctl({QStringLiteral("--port"), QStringLiteral("/dev/no-such-port"), QStringLiteral("info")});
+    const CtlRun run = ctl("--port /dev/no-such-port info");
     EXPECT_EQ(run.exitCode, kExitPortUnavailable);
     EXPECT_EQ(run.errLines().size(), 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("/dev/no-such-port")));
@@ -377,8 +303,7 @@ TEST_F(Ctl, CtrlCCancelsTheSearch)
     SimProcess instrument({QStringLiteral("--no_answer=always")});
     QProcess process;
     process.setProcessEnvironment(CtlEnvironment(config_.path()));
-    process.start(CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("--timeout-s"),
-                                 QStringLiteral("0"), QStringLiteral("info")});
+    process.start(CtlProgram(), QStringList{"--port", instrument.device()} + Words("--timeout-s 0 info"));
     ASSERT_TRUE(process.waitForStarted());
     // Interrupt once the search is under way.
     for (int wait = 0; wait < 100 && instrument.requests().empty(); ++wait)
@@ -396,9 +321,9 @@ TEST_F(Ctl, CtrlCCancelsTheSearch)
 
 TEST_F(Ctl, PortsMarksTheRememberedPort)
 {
-    const CtlRun first = ctl({QStringLiteral("ports"), QStringLiteral("--json")});
+    const CtlRun first = ctl("ports --json");
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    const QJsonArray ports = Json(first).value(QStringLiteral("ports")).toArray();
+    const QJsonArray ports = JsonOf(first.out).value(QStringLiteral("ports")).toArray();
     // Remember the first port the system has, or one it does not have.
     const QString remembered = ports.isEmpty() ? QStringLiteral("ttyGONE")
                                                : ports.at(0).toObject().value(QStringLiteral("name")).toString();
@@ -408,16 +333,13 @@ TEST_F(Ctl, PortsMarksTheRememberedPort)
     settings.write("[General]\nPort=" + remembered.toUtf8() + "\n");
     settings.close();
 
-    const QJsonObject listed = Json(ctl({QStringLiteral("ports"), QStringLiteral("--json")}));
+    const QJsonObject listed = JsonOf(ctl("ports --json").out);
     EXPECT_EQ(listed.value(QStringLiteral("rememberedPort")).toString(), remembered);
-    const CtlRun text = ctl({QStringLiteral("ports")});
+    const CtlRun text = ctl("ports");
     if (ports.isEmpty()) {
-        EXPECT_TRUE(text.out.contains(QStringLiteral("No serial ports found.")));
-        EXPECT_TRUE(text.out.contains(QStringLiteral("Remembered port ttyGONE is not present.")));
+        ExpectContains(text.out, {"No serial ports found.", "Remembered port ttyGONE is not present."});
     } else {
-        const QJsonObject entry = listed.value(QStringLiteral("ports")).toArray().at(0).toObject();
-        EXPECT_TRUE(entry.value(QStringLiteral("remembered")).toBool());
-        EXPECT_TRUE(entry.value(QStringLiteral("preselected")).toBool());
+        ExpectJson(listed, {{"ports.0.remembered", true}, {"ports.0.preselected", true}});
         EXPECT_TRUE(text.out.startsWith(QStringLiteral("* ") + remembered)) << text.out.toStdString();
     }
 }
@@ -429,7 +351,7 @@ TEST_F(Ctl, MissingGasTableLibraryStopsAtStart)
     ASSERT_TRUE(QFile::copy(CtlProgram(), copy));
     QProcessEnvironment environment = CtlEnvironment(config_.path());
     environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
-    const CtlRun run = RunProgram(copy, {QStringLiteral("--demo"), QStringLiteral("info")}, environment);
+    const CtlRun run = RunProgram(copy, Words("--demo info"), environment);
     EXPECT_EQ(run.exitCode, kExitGasTableMissing);
     EXPECT_EQ(run.errLines().size(), 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("KALTEX32"))) << run.err.toStdString();
@@ -449,21 +371,19 @@ TEST_F(Ctl, InstrumentTextShowsItsControlCharacters)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(R"(customer_id = "\x1b[J\\x1b\x0a\x7f\x9b")" "\n");
     file.close();
-    const QString customerId = QString::fromLatin1("\x1b[J\\x1b\n\x7f\x9b");
 
     SimProcess instrument({QStringLiteral("--scenario"), scenario});
     ASSERT_FALSE(instrument.device().isEmpty());
-    const CtlRun text = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("info")});
+    const CtlRun text = onPort(instrument, "info");
     ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
-    EXPECT_TRUE(text.out.contains(QStringLiteral(R"(Customer ID:       \x1b[J\\x1b\x0a\x7f\x9b)" "\n")))
-        << text.out.toStdString();
+    ExpectContains(text.out, {R"(Customer ID:       \x1b[J\\x1b\x0a\x7f\x9b)" "\n"});
     ExpectNoControlCharacters(text.out, "in text");
 
     // JSON carries the text itself, its control characters escaped by JSON.
-    const CtlRun json = ctl({QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("info")});
+    const CtlRun json = onPort(instrument, "--json info");
     ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
-    EXPECT_EQ(Json(json).value(QStringLiteral("identity")).toObject().value(QStringLiteral("customerId")).toString(),
-              customerId);
+    EXPECT_EQ(JsonAt(JsonOf(json.out), QStringLiteral("identity.customerId")).toString(),
+              QString::fromLatin1("\x1b[J\\x1b\n\x7f\x9b"));
     ExpectNoControlCharacters(json.out, "in JSON");
 }
 
@@ -477,7 +397,7 @@ enum class BrokenOutput {
     ReaderGoneSigpipeIgnored,
 };
 
-CtlRun RunWithBrokenOutput(const QStringList &arguments, BrokenOutput output, const QProcessEnvironment &environment)
+CtlRun RunWithBrokenOutput(const char *words, BrokenOutput output, const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -497,7 +417,7 @@ CtlRun RunWithBrokenOutput(const QStringList &arguments, BrokenOutput output, co
             ::dup2(writeEnd, STDOUT_FILENO);
         });
     }
-    process.start(CtlProgram(), arguments);
+    process.start(CtlProgram(), Words(words));
     if (pipeEnds[1] >= 0)
         ::close(pipeEnds[1]);
     CtlRun run;
@@ -516,38 +436,34 @@ CtlRun RunWithBrokenOutput(const QStringList &arguments, BrokenOutput output, co
 TEST_F(Ctl, OutputThatCannotBeWrittenIsAFailureSaidOnce)
 {
     struct Case {
-        QStringList arguments;
+        const char *arguments;
         BrokenOutput output;
         int error;
     };
     const Case cases[] = {
-        {{QStringLiteral("--demo"), QStringLiteral("get")}, BrokenOutput::FullDisk, ENOSPC},
-        {{QStringLiteral("--json"), QStringLiteral("ports")}, BrokenOutput::FullDisk, ENOSPC},
-        {{QStringLiteral("--help")}, BrokenOutput::FullDisk, ENOSPC},
-        {{QStringLiteral("--demo"), QStringLiteral("info")}, BrokenOutput::Closed, EBADF},
-        {{QStringLiteral("--demo"), QStringLiteral("--json"), QStringLiteral("get")},
-         BrokenOutput::ReaderGoneSigpipeIgnored, EPIPE},
+        {"--demo get", BrokenOutput::FullDisk, ENOSPC},
+        {"--json ports", BrokenOutput::FullDisk, ENOSPC},
+        {"--help", BrokenOutput::FullDisk, ENOSPC},
+        {"--demo info", BrokenOutput::Closed, EBADF},
+        {"--demo --json get", BrokenOutput::ReaderGoneSigpipeIgnored, EPIPE},
     };
+    const QProcessEnvironment environment = CtlEnvironment(config_.path());
     for (const Case &c : cases) {
-        const CtlRun run = RunWithBrokenOutput(c.arguments, c.output, CtlEnvironment(config_.path()));
-        const std::string said = c.arguments.join(QLatin1Char(' ')).toStdString();
-        ASSERT_TRUE(run.finished) << said;
-        EXPECT_EQ(run.exitCode, 1) << said;
+        const CtlRun run = RunWithBrokenOutput(c.arguments, c.output, environment);
+        ASSERT_TRUE(run.finished) << c.arguments;
+        EXPECT_EQ(run.exitCode, 1) << c.arguments;
         EXPECT_EQ(run.err, QStringLiteral("r310ctl: cannot write to standard output: %1\n")
                                .arg(QString::fromLocal8Bit(std::strerror(c.error))))
-            << said;
+            << c.arguments;
     }
 
     // As any tool in a pipeline, r310ctl ends by SIGPIPE when its reader has gone.
-    const CtlRun piped = RunWithBrokenOutput({QStringLiteral("--demo"), QStringLiteral("get")},
-                                             BrokenOutput::ReaderGone, CtlEnvironment(config_.path()));
+    const CtlRun piped = RunWithBrokenOutput("--demo get", BrokenOutput::ReaderGone, environment);
     ASSERT_TRUE(piped.finished);
     EXPECT_EQ(piped.exitCode, -1) << "ended normally with " << piped.exitCode;
 
     // A command that failed and wrote nothing keeps its own code and message.
-    const CtlRun failed = RunWithBrokenOutput({QStringLiteral("--port"), QStringLiteral("/dev/no-such-port"),
-                                               QStringLiteral("info")},
-                                              BrokenOutput::FullDisk, CtlEnvironment(config_.path()));
+    const CtlRun failed = RunWithBrokenOutput("--port /dev/no-such-port info", BrokenOutput::FullDisk, environment);
     EXPECT_EQ(failed.exitCode, kExitPortUnavailable);
     ASSERT_EQ(failed.errLines().size(), 1) << failed.err.toStdString();
     EXPECT_TRUE(failed.err.contains(QStringLiteral("/dev/no-such-port")));
@@ -559,28 +475,24 @@ TEST(SimProgramScenario, PrintedScenarioReadsBackAndUnreadableOnesAreRefused)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QProcessEnvironment environment = CtlEnvironment(folder.path());
-    const CtlRun printed = RunProgram(SimProgram(),
-                                      {QString::fromLatin1(" #=\"\\\x1b\n ").prepend(QStringLiteral("--customer_id=")),
-                                       QStringLiteral("--no_answer=1e-5%"), QStringLiteral("--print-scenario")},
-                                      environment);
+    const QString customerId = QStringLiteral("--customer_id=") + QString::fromLatin1(" #=\"\\\x1b\n ");
+    const CtlRun printed =
+        RunProgram(SimProgram(), QStringList{customerId} + Words("--no_answer=1e-5% --print-scenario"), environment);
     ASSERT_EQ(printed.exitCode, 0) << printed.err.toStdString();
-    EXPECT_TRUE(printed.out.contains(QStringLiteral(R"(customer_id = " #=\"\\\x1b\x0a ")" "\n")))
-        << printed.out.toStdString();
-    EXPECT_TRUE(printed.out.contains(QStringLiteral("no_answer = 1.0000000000000001e-07\n"))) << printed.out.toStdString();
+    ExpectContains(printed.out, {R"(customer_id = " #=\"\\\x1b\x0a ")" "\n", "no_answer = 1.0000000000000001e-07\n"});
 
     const QString path = folder.filePath(QStringLiteral("printed.txt"));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(printed.out.toUtf8());
     file.close();
-    const CtlRun again = RunProgram(SimProgram(), {QStringLiteral("--scenario"), path, QStringLiteral("--print-scenario")},
-                                    environment);
+    const CtlRun again = RunProgram(SimProgram(), {"--scenario", path, "--print-scenario"}, environment);
     ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_EQ(again.out, printed.out);
 
     // Refused before serving: no device path, a reason, a usage exit code.
     for (const QString &unreadable : {folder.path(), folder.filePath(QStringLiteral("missing.txt"))}) {
-        const CtlRun refused = RunProgram(SimProgram(), {QStringLiteral("--scenario"), unreadable}, environment, 10s);
+        const CtlRun refused = RunProgram(SimProgram(), {"--scenario", unreadable}, environment, 10s);
         ASSERT_TRUE(refused.finished) << unreadable.toStdString();
         EXPECT_EQ(refused.exitCode, 2);
         EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();

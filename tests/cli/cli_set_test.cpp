@@ -6,7 +6,6 @@
 #include "CtlBench.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,6 +19,10 @@
 
 using namespace r310;
 using namespace std::chrono_literals;
+using clitest::ExpectContains;
+using clitest::ExpectJson;
+using clitest::ExpectMatches;
+using clitest::JsonOf;
 
 namespace {
 
@@ -52,16 +55,26 @@ Bytes Slice(const Bytes &bytes, std::size_t from, std::size_t count)
                  bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
+// A trace hook that calls act once, at the first answer for object.
+clitest::CtlBench::TraceHook AtFirstAnswer(std::uint8_t object, std::function<void(sim::Device &)> act)
+{
+    return [object, act = std::move(act), done = false](sim::Device &device, const sim::TraceEntry &entry) mutable {
+        if (!done && entry.kind == sim::TraceEntry::Kind::Answer && entry.bytes[kOffsetObject] == object) {
+            done = true;
+            act(device);
+        }
+    };
+}
+
+const QString kA1OutOfRange = QStringLiteral("r310ctl: a1: 400 is outside the allowed range -327.68 to 327.67\n");
+
 TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
 {
     CtlBench bench(Instrument());
-    const int code = bench.Run({QStringLiteral("set"), QStringLiteral("a1=20.5"), QStringLiteral("stel-latching=on"),
-                                QStringLiteral("stel-horn-off=on"), QStringLiteral("bleep=louder"),
-                                QStringLiteral("vibrator=long"), QStringLiteral("key-response=off"),
-                                QStringLiteral("warm-up=optical"), QStringLiteral("date-format=dd/mm/yy"),
-                                QStringLiteral("wake-up=quick"), QStringLiteral("time-12h=on"),
-                                QStringLiteral("show-time=off"), QStringLiteral("show-seconds=on"),
-                                QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")}).code;
+    const int code = bench.Run("set a1=20.5 stel-latching=on stel-horn-off=on bleep=louder vibrator=long "
+                               "key-response=off warm-up=optical date-format=dd/mm/yy wake-up=quick time-12h=on "
+                               "show-time=off show-seconds=on service-keyboard=on vibrator-disabled=on")
+                         .code;
     ASSERT_EQ(code, cli::kExitOk) << bench.errors().toStdString();
 
     Names requests = bench.requests();
@@ -96,72 +109,60 @@ TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
         ASSERT_GT(last, 0u);
         EXPECT_EQ(line[last + 1].name(), "A" + std::to_string(w.object));
     }
-    const QString out = bench.output();
-    EXPECT_TRUE(out.contains(QStringLiteral("alarm limits: written and read back"))) << out.toStdString();
-    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("a1:\\s+20.50\\n"))));
-    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("bleep:\\s+louder\\n"))));
-    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("vibrator-disabled:\\s+on\\n"))));
+    ExpectContains(bench.output(), {"alarm limits: written and read back"});
+    ExpectMatches(bench.output(), {"a1:\\s+20.50\\n", "bleep:\\s+louder\\n", "vibrator-disabled:\\s+on\\n"});
     EXPECT_TRUE(bench.errors().isEmpty());
 }
 
 TEST(CtlSet, DryRunPrintsTheRequestAndWritesNothing)
 {
     CtlBench bench(Instrument());
-    ASSERT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("--dry-run"), QStringLiteral("a1=20.5")}).code, cli::kExitOk)
-        << bench.errors().toStdString();
+    ASSERT_EQ(bench.Run("set --dry-run a1=20.5").code, cli::kExitOk) << bench.errors().toStdString();
     EXPECT_TRUE(bench.writes().empty());
-    EXPECT_TRUE(bench.output().contains(QStringLiteral("alarm limits: would write object 4")));
-    EXPECT_TRUE(bench.output().contains(QStringLiteral("56 59 4b 34 04 60 1d 00 00 00 00 00 00 00 00 02 08")))
-        << bench.output().toStdString();
-    EXPECT_TRUE(bench.output().contains(QStringLiteral("nothing was written (--dry-run)")));
+    ExpectContains(bench.output(), {"alarm limits: would write object 4",
+                                    "56 59 4b 34 04 60 1d 00 00 00 00 00 00 00 00 02 08",
+                                    "nothing was written (--dry-run)"});
 
-    ASSERT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("--dry-run"), QStringLiteral("--json"),
-                         QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")}).code,
-              cli::kExitOk);
-    const QJsonObject json = QJsonDocument::fromJson(bench.output().toUtf8()).object();
-    EXPECT_TRUE(json.value(QStringLiteral("dryRun")).toBool());
-    const QJsonObject write = json.value(QStringLiteral("writes")).toArray().at(0).toObject();
-    EXPECT_EQ(write.value(QStringLiteral("payload")).toString(), QStringLiteral("00 19 05 ee 02 33 4a a0 00 00"));
+    ASSERT_EQ(bench.Run("set --dry-run --json service-keyboard=on vibrator-disabled=on").code, cli::kExitOk);
+    ExpectJson(JsonOf(bench.output()), {{"dryRun", true}, {"writes.0.payload", "00 19 05 ee 02 33 4a a0 00 00"}});
     EXPECT_TRUE(bench.writes().empty());
 }
 
 TEST(CtlSet, RefusalsNameTheKeyExitTwoAndSendNothing)
 {
     struct Case {
-        QStringList words;
+        const char *words;
         std::uint16_t version;
         const char *line;
         bool connects; // the refusal needs the instrument's scale or version
     };
+    const char *number = "(allowed: a number in the instrument's unit, \".\" as decimal point)\n";
     const Case cases[] = {
-        {{QStringLiteral("loudness=3")}, 221, "r310ctl: unknown setting \"loudness\" (see r310ctl set --help for the keys)\n", false},
-        {{QStringLiteral("a1=1,5")}, 221,
-         "r310ctl: a1: '1,5' is not a valid floating point value (allowed: a number in the instrument's unit, \".\" as decimal point)\n",
-         false},
-        {{QStringLiteral("bleep=loud")}, 221, "r310ctl: bleep: 'loud' is none of the choices (allowed: off|soft|louder|optical)\n", false},
-        {{QStringLiteral("bleep-interval=256")}, 221, "r310ctl: bleep-interval: 256 is outside the allowed range 0 to 255\n", false},
-        {{QStringLiteral("bump-interval=1")}, 221, "r310ctl: bump-interval: 1 is outside the allowed range 2 to 365\n", false},
-        {{QStringLiteral("cal-interval=731")}, 221, "r310ctl: cal-interval: 731 is outside the allowed range 5 to 730\n", false},
-        {{QStringLiteral("bump-info=5")}, 221, "r310ctl: bump-info: 5 is outside the allowed range 0 to 3\n", false},
-        {{QStringLiteral("time-12h=yes")}, 221, "r310ctl: time-12h: 'yes' is neither on nor off (allowed: on|off)\n", false},
-        {{QStringLiteral("bleep=soft"), QStringLiteral("a2")}, 221,
-         "r310ctl: a2: no value given, write a2=VALUE (allowed: a number in the instrument's unit, \".\" as decimal point)\n",
-         false},
-        {{QStringLiteral("bleep=soft"), QStringLiteral("a1=400")}, 221,
-         "r310ctl: a1: 400 is outside the allowed range -327.68 to 327.67\n", true},
-        {{QStringLiteral("cal-gas=-400")}, 221, "r310ctl: cal-gas: -400 is outside the allowed range -327.68 to 327.67\n", true},
-        {{QStringLiteral("service-keyboard=on"), QStringLiteral("data-safety=on")}, 219,
-         "r310ctl: data-safety: software version 2.19 does not offer this option (from 2.20 on)\n", true},
-        {{QStringLiteral("display-mode=off")}, 220,
-         "r310ctl: display-mode: software version 2.20 does not offer this option (from 2.21 on)\n", true},
+        {"loudness=3", 221, "unknown setting \"loudness\" (see r310ctl set --help for the keys)\n", false},
+        {"a1=1,5", 221, "a1: '1,5' is not a valid floating point value ", false},
+        {"bleep=loud", 221, "bleep: 'loud' is none of the choices (allowed: off|soft|louder|optical)\n", false},
+        {"bleep-interval=256", 221, "bleep-interval: 256 is outside the allowed range 0 to 255\n", false},
+        {"bump-interval=1", 221, "bump-interval: 1 is outside the allowed range 2 to 365\n", false},
+        {"cal-interval=731", 221, "cal-interval: 731 is outside the allowed range 5 to 730\n", false},
+        {"bump-info=5", 221, "bump-info: 5 is outside the allowed range 0 to 3\n", false},
+        {"time-12h=yes", 221, "time-12h: 'yes' is neither on nor off (allowed: on|off)\n", false},
+        {"bleep=soft a2", 221, "a2: no value given, write a2=VALUE ", false},
+        {"bleep=soft a1=400", 221, "a1: 400 is outside the allowed range -327.68 to 327.67\n", true},
+        {"cal-gas=-400", 221, "cal-gas: -400 is outside the allowed range -327.68 to 327.67\n", true},
+        {"service-keyboard=on data-safety=on", 219,
+         "data-safety: software version 2.19 does not offer this option (from 2.20 on)\n", true},
+        {"display-mode=off", 220, "display-mode: software version 2.20 does not offer this option (from 2.21 on)\n",
+         true},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.words);
         CtlBench bench(Instrument(c.version));
-        const int code = bench.Run(QStringList{QStringLiteral("set")} + c.words).code;
-        EXPECT_EQ(code, cli::kExitUsage) << c.line;
-        EXPECT_EQ(bench.errors(), QString::fromUtf8(c.line));
-        EXPECT_TRUE(bench.writes().empty()) << c.line;
-        EXPECT_EQ(bench.requests().empty(), !c.connects) << c.line;
+        EXPECT_EQ(bench.Run(clitest::Words("set") + clitest::Words(c.words)).code, cli::kExitUsage);
+        // Texts that end in a space go on with the allowed numbers.
+        const QString line = QString::fromUtf8(c.line);
+        EXPECT_EQ(bench.errors(), "r310ctl: " + line + (line.endsWith(u'\n') ? "" : number));
+        EXPECT_TRUE(bench.writes().empty());
+        EXPECT_EQ(bench.requests().empty(), !c.connects);
     }
 }
 
@@ -169,17 +170,15 @@ TEST(CtlSet, AReadBackThatDiffersExitsSevenAndShowsBoth)
 {
     CtlBench bench(Instrument());
     // The instrument answers the write but keeps A1 at 9.99.
-    const int code = bench.Run({QStringLiteral("set"), QStringLiteral("a1=20.5"), QStringLiteral("a2=30")},
-                               [](sim::Device &device, const sim::TraceEntry &entry) {
-                                   if (entry.kind == sim::TraceEntry::Kind::Answer
-                                       && entry.bytes[kOffsetObject] == kObjectRange)
-                                       device.state().range.thresholds[0] = 999;
-                               }).code;
+    const int code = bench.Run("set a1=20.5 a2=30", [](sim::Device &device, const sim::TraceEntry &entry) {
+                              if (entry.kind == sim::TraceEntry::Kind::Answer
+                                  && entry.bytes[kOffsetObject] == kObjectRange)
+                                  device.state().range.thresholds[0] = 999;
+                          }).code;
     EXPECT_EQ(code, cli::kExitReadBackDiffers);
     EXPECT_EQ(bench.errors(), QStringLiteral("r310ctl: alarm limits: the instrument does not hold what was written: "
                                              "a1 written 20.50, instrument holds 9.99\n"));
-    EXPECT_TRUE(bench.output().contains(QRegularExpression(QStringLiteral("a1:\\s+9.99\\n"))));
-    EXPECT_TRUE(bench.output().contains(QRegularExpression(QStringLiteral("a2:\\s+30.00\\n"))));
+    ExpectMatches(bench.output(), {"a1:\\s+9.99\\n", "a2:\\s+30.00\\n"});
 }
 
 TEST(CtlSet, AWriteTheInstrumentDoesNotTakeEndsWithoutReadBack)
@@ -188,34 +187,26 @@ TEST(CtlSet, AWriteTheInstrumentDoesNotTakeEndsWithoutReadBack)
     refusing.faults.errorReport.probability = 1.0;
     refusing.faults.objects = {kObjectSignals};
     CtlBench bench(refusing);
-    EXPECT_EQ(bench.Run({QStringLiteral("set"), QStringLiteral("bump-alarm=off")}).code, cli::kExitInstrumentError);
+    EXPECT_EQ(bench.Run("set bump-alarm=off").code, cli::kExitInstrumentError);
     EXPECT_TRUE(bench.errors().contains(QStringLiteral("error report"))) << bench.errors().toStdString();
     EXPECT_TRUE(bench.writes().empty()); // the read before already got the error report
 
     // A write answered with an error report: no read-back follows.
     CtlBench late(Instrument());
-    bool reading = true;
-    const int code = late.Run({QStringLiteral("set"), QStringLiteral("bump-alarm=off")},
-                              [&reading](sim::Device &device, const sim::TraceEntry &entry) {
-                                  if (entry.kind == sim::TraceEntry::Kind::Answer
-                                      && entry.bytes[kOffsetObject] == kObjectSignals && reading) {
-                                      reading = false;
-                                      sim::FaultPlan plan;
-                                      plan.errorReport.probability = 1.0;
-                                      plan.objects = {kObjectSignals};
-                                      device.setFaults(plan);
-                                  }
-                              }).code;
+    const int code = late.Run("set bump-alarm=off", AtFirstAnswer(kObjectSignals, [](sim::Device &device) {
+                                  sim::FaultPlan plan;
+                                  plan.errorReport.probability = 1.0;
+                                  plan.objects = {kObjectSignals};
+                                  device.setFaults(plan);
+                              })).code;
     EXPECT_EQ(code, cli::kExitInstrumentError);
-    const Names requests = late.requests();
-    EXPECT_EQ(requests.back(), "W31");
+    EXPECT_EQ(late.requests().back(), "W31");
 }
 
 TEST(CtlSet, SetTimeWritesTheClockAndShowsBothClocks)
 {
-    sim::Scenario scenario = Instrument();
-    CtlBench bench(scenario);
-    ASSERT_EQ(bench.Run({QStringLiteral("set-time")}).code, cli::kExitOk) << bench.errors().toStdString();
+    CtlBench bench(Instrument());
+    ASSERT_EQ(bench.Run("set-time").code, cli::kExitOk) << bench.errors().toStdString();
     const Names requests = bench.requests();
     const auto write = std::find(requests.begin(), requests.end(), "W3");
     ASSERT_NE(write, requests.end());
@@ -228,76 +219,65 @@ TEST(CtlSet, SetTimeWritesTheClockAndShowsBothClocks)
 TEST(CtlGet, TheSettingsObjectCarriesEveryKeyAsSetTakesIt)
 {
     CtlBench bench(Instrument(219));
-    ASSERT_EQ(bench.Run({QStringLiteral("--json"), QStringLiteral("get")}).code, cli::kExitOk)
-        << bench.errors().toStdString();
-    const QJsonObject settings =
-        QJsonDocument::fromJson(bench.output().toUtf8()).object().value(QStringLiteral("settings")).toObject();
-    EXPECT_EQ(settings.value(QStringLiteral("a1")).toString(), QStringLiteral("10.00"));
-    EXPECT_EQ(settings.value(QStringLiteral("cal-gas")).toString(), QStringLiteral("50.00"));
-    EXPECT_EQ(settings.value(QStringLiteral("a1-latching")).toString(), QStringLiteral("off"));
-    EXPECT_EQ(settings.value(QStringLiteral("bleep")).toString(), QStringLiteral("soft"));
-    EXPECT_EQ(settings.value(QStringLiteral("bump-interval")).toString(), QStringLiteral("30"));
-    EXPECT_EQ(settings.value(QStringLiteral("service-keyboard")).toString(), QStringLiteral("off"));
+    ASSERT_EQ(bench.Run("--json get").code, cli::kExitOk) << bench.errors().toStdString();
+    const QJsonObject settings = JsonOf(bench.output()).value(QStringLiteral("settings")).toObject();
+    ExpectJson(settings, {{"a1", "10.00"}, {"cal-gas", "50.00"}, {"a1-latching", "off"}, {"bleep", "soft"},
+                          {"bump-interval", "30"}, {"service-keyboard", "off"}});
     // Version 2.19 offers neither the safety options nor the display mode.
     EXPECT_FALSE(settings.contains(QStringLiteral("data-safety")));
     EXPECT_FALSE(settings.contains(QStringLiteral("display-mode")));
     EXPECT_EQ(settings.size(), 38);
 }
 
+// The requests from index `from` on that wrote (the connect request writes nothing).
+std::vector<clitest::LoggedRequest> WritesHeard(clitest::SimProcess &instrument, std::size_t from = 0)
+{
+    const std::vector<clitest::LoggedRequest> all = instrument.requests();
+    std::vector<clitest::LoggedRequest> writes;
+    for (std::size_t i = from; i < all.size(); ++i)
+        if (all[i].frame.size() > kOffsetPayload && all[i].object() != kObjectConnect
+            && (all[i].frame[kOffsetFlags] & kFlagWriteBit))
+            writes.push_back(all[i]);
+    return writes;
+}
+
 // The same through the programs: r310ctl against the simulator program on a
 // pseudo-terminal, and what the instrument heard.
 TEST(CtlSetProcess, TheInstrumentOnAPseudoTerminalHearsTheBytesAndAnswersTheReadBack)
 {
-    clitest::SimProcess instrument({QStringLiteral("--no-pacing"), QStringLiteral("--software=221"),
-                                    QStringLiteral("--exponent=-2"), QStringLiteral("--range_end=30000"),
-                                    QStringLiteral("--hw_options=0")});
+    clitest::SimProcess instrument(
+        clitest::Words("--no-pacing --software=221 --exponent=-2 --range_end=30000 --hw_options=0"));
     ASSERT_FALSE(instrument.device().isEmpty());
     QTemporaryDir config;
-    const QProcessEnvironment environment = clitest::CtlEnvironment(config.path());
-    const clitest::CtlRun run = clitest::RunProgram(
-        clitest::CtlProgram(),
-        {QStringLiteral("--port"), instrument.device(), QStringLiteral("set"), QStringLiteral("a1=20.5"),
-         QStringLiteral("service-keyboard=on"), QStringLiteral("vibrator-disabled=on")},
-        environment);
+    const auto ctl = [&](const char *words) {
+        return clitest::RunProgram(clitest::CtlProgram(),
+                                   QStringList{QStringLiteral("--port"), instrument.device()} + clitest::Words(words),
+                                   clitest::CtlEnvironment(config.path()));
+    };
+    const clitest::CtlRun run = ctl("set a1=20.5 service-keyboard=on vibrator-disabled=on");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, cli::kExitOk) << run.err.toStdString();
 
-    std::vector<clitest::LoggedRequest> writes;
-    for (const clitest::LoggedRequest &request : instrument.requests())
-        if (request.frame.size() > kOffsetPayload && request.object() != kObjectConnect
-            && (request.frame[kOffsetFlags] & kFlagWriteBit))
-            writes.push_back(request);
+    const std::vector<clitest::LoggedRequest> writes = WritesHeard(instrument);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].object(), kObjectRange);
     EXPECT_EQ(Slice(writes[0].frame, kOffsetPayload + 8, 2), (Bytes{0x02, 0x08}));
     EXPECT_EQ(writes[1].object(), kObjectHardware);
     EXPECT_EQ(Slice(writes[1].frame, kOffsetPayload, 10),
               (Bytes{0x00, 0x19, 0x05, 0xEE, 0x02, 0x33, 0x4A, 0xA0, 0x00, 0x00}));
-    EXPECT_TRUE(run.out.contains(QRegularExpression(QStringLiteral("a1:\\s+20.50\\n")))) << run.out.toStdString();
+    ExpectMatches(run.out, {"a1:\\s+20.50\\n"});
 
     // What the instrument holds now, read by another run.
-    const clitest::CtlRun get = clitest::RunProgram(
-        clitest::CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("--json"), QStringLiteral("get")},
-        environment);
+    const clitest::CtlRun get = ctl("--json get");
     ASSERT_EQ(get.exitCode, cli::kExitOk) << get.err.toStdString();
-    const QJsonObject settings =
-        QJsonDocument::fromJson(get.out.toUtf8()).object().value(QStringLiteral("settings")).toObject();
-    EXPECT_EQ(settings.value(QStringLiteral("a1")).toString(), QStringLiteral("20.50"));
-    EXPECT_EQ(settings.value(QStringLiteral("vibrator-disabled")).toString(), QStringLiteral("on"));
+    ExpectJson(JsonOf(get.out), {{"settings.a1", "20.50"}, {"settings.vibrator-disabled", "on"}});
 
     // Refused input reaches neither the instrument nor its line.
     const std::size_t heard = instrument.requests().size();
-    const clitest::CtlRun refused = clitest::RunProgram(
-        clitest::CtlProgram(), {QStringLiteral("--port"), instrument.device(), QStringLiteral("set"), QStringLiteral("a1=400")},
-        environment);
+    const clitest::CtlRun refused = ctl("set a1=400");
     EXPECT_EQ(refused.exitCode, cli::kExitUsage);
-    EXPECT_EQ(refused.err, QStringLiteral("r310ctl: a1: 400 is outside the allowed range -327.68 to 327.67\n"));
-    std::size_t writesAfter = 0;
-    const std::vector<clitest::LoggedRequest> all = instrument.requests();
-    for (std::size_t i = heard; i < all.size(); ++i)
-        if (all[i].object() != kObjectConnect && (all[i].frame[kOffsetFlags] & kFlagWriteBit))
-            ++writesAfter;
-    EXPECT_EQ(writesAfter, 0u);
+    EXPECT_EQ(refused.err, kA1OutOfRange);
+    EXPECT_EQ(WritesHeard(instrument, heard).size(), 0u);
 }
 
 } // namespace
@@ -320,6 +300,13 @@ const QByteArray kShelfProfile = R"({"format": "r310conf-settings-profile", "ver
     "settings": {"a1": 12.5, "a1-latching": true, "bleep": "louder", "bump-interval": 60,
                  "service-keyboard": true, "logger-interval": 90, "customer-id": "SHELF"}})";
 
+// `r310ctl profile VERB [options] PATHS` on bench.
+clitest::CtlResult Profile(CtlBench &bench, const char *verb, const QStringList &paths,
+                           clitest::CtlBench::TraceHook hook = nullptr)
+{
+    return bench.Run(clitest::Words("profile") + clitest::Words(verb) + paths, std::move(hook));
+}
+
 } // namespace
 
 TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
@@ -328,29 +315,25 @@ TEST(CtlProfile, AppliedProfileWritesWhatSetWouldWriteAndNothingElse)
     const QString path = WriteFile(folder, QStringLiteral("shelf.json"), kShelfProfile);
 
     CtlBench dry(Instrument());
-    ASSERT_EQ(dry.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--dry-run"), path}).code,
-              cli::kExitOk)
-        << dry.errors().toStdString();
+    ASSERT_EQ(Profile(dry, "apply --dry-run", {path}).code, cli::kExitOk) << dry.errors().toStdString();
     EXPECT_TRUE(dry.writes().empty());
-    EXPECT_TRUE(dry.output().contains(QRegularExpression(QStringLiteral("a1 +10.00 +12.50\\n"))))
-        << dry.output().toStdString();
-    EXPECT_TRUE(dry.output().contains(QLatin1String("nothing was written (--dry-run)")));
+    ExpectMatches(dry.output(), {"a1 +10.00 +12.50\\n"});
+    ExpectContains(dry.output(), {"nothing was written (--dry-run)"});
 
     CtlBench apply(Instrument());
-    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}).code, cli::kExitOk)
-        << apply.errors().toStdString();
-    EXPECT_TRUE(apply.output().contains(QLatin1String("the instrument now holds the profile")));
+    ASSERT_EQ(Profile(apply, "apply", {path}).code, cli::kExitOk) << apply.errors().toStdString();
+    ExpectContains(apply.output(), {"the instrument now holds the profile"});
 
     // The same keys through set, on an instrument as it was before.
     CtlBench set(Instrument());
-    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("a1=12.5"), QStringLiteral("a1-latching=on"),
-                       QStringLiteral("bleep=louder"), QStringLiteral("bump-interval=60"),
-                       QStringLiteral("service-keyboard=on"), QStringLiteral("customer-id=SHELF")}).code,
+    ASSERT_EQ(set.Run("set a1=12.5 a1-latching=on bleep=louder bump-interval=60 service-keyboard=on "
+                      "customer-id=SHELF")
+                  .code,
               cli::kExitOk)
         << set.errors().toStdString();
     std::vector<LineFrame> expected = set.writes();
     set.forget();
-    ASSERT_EQ(set.Run({QStringLiteral("set"), QStringLiteral("logger-interval=90")}).code, cli::kExitOk);
+    ASSERT_EQ(set.Run("set logger-interval=90").code, cli::kExitOk);
     for (const LineFrame &w : set.writes())
         expected.push_back(w);
 
@@ -370,13 +353,11 @@ TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
     source.thresholds = {1250, 2500, 3000, 1500, 500};
     source.signalModes = 0x00;
     CtlBench save(source);
-    ASSERT_EQ(save.Run({QStringLiteral("profile"), QStringLiteral("save"), path}).code, cli::kExitOk)
-        << save.errors().toStdString();
+    ASSERT_EQ(Profile(save, "save", {path}).code, cli::kExitOk) << save.errors().toStdString();
     EXPECT_TRUE(save.writes().empty());
 
     CtlBench apply(Instrument());
-    ASSERT_EQ(apply.Run({QStringLiteral("profile"), QStringLiteral("apply"), path}).code, cli::kExitOk)
-        << apply.errors().toStdString();
+    ASSERT_EQ(Profile(apply, "apply", {path}).code, cli::kExitOk) << apply.errors().toStdString();
     EXPECT_EQ(apply.writes().size(), 2u) << "alarm limits and signals differ";
 
     // An invalid profile never opens the port.
@@ -384,21 +365,18 @@ TEST(CtlProfile, SavedProfileAppliesToAnotherInstrumentAndRefusalsSendNothing)
         WriteFile(folder, QStringLiteral("invalid.json"),
                   R"({"format": "r310conf-settings-profile", "version": 1, "settings": {"a1": "x", "horn": true}})");
     CtlBench refused(Instrument());
-    EXPECT_EQ(refused.Run({QStringLiteral("profile"), QStringLiteral("apply"), invalid}).code, cli::kExitUsage);
+    EXPECT_EQ(Profile(refused, "apply", {invalid}).code, cli::kExitUsage);
     EXPECT_TRUE(refused.line().empty());
-    EXPECT_TRUE(refused.errors().contains(QLatin1String("unknown setting \"horn\"")));
-    EXPECT_TRUE(refused.errors().contains(QLatin1String("a1: a number is expected")));
+    ExpectContains(refused.errors(), {"unknown setting \"horn\"", "a1: a number is expected"});
 
     // A profile for another gas is read against the instrument, then refused.
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    QByteArray otherGas = saved.readAll().replace("\"gasCode\": 1", "\"gasCode\": 4");
+    const QByteArray otherGas = saved.readAll().replace("\"gasCode\": 1", "\"gasCode\": 4");
     CtlBench gas(Instrument());
-    EXPECT_EQ(gas.Run({QStringLiteral("profile"), QStringLiteral("apply"),
-                       WriteFile(folder, QStringLiteral("gas.json"), otherGas)}).code,
-              cli::kExitUsage);
+    EXPECT_EQ(Profile(gas, "apply", {WriteFile(folder, QStringLiteral("gas.json"), otherGas)}).code, cli::kExitUsage);
     EXPECT_TRUE(gas.writes().empty());
-    EXPECT_TRUE(gas.errors().contains(QLatin1String("the profile is for the gas"))) << gas.errors().toStdString();
+    ExpectContains(gas.errors(), {"the profile is for the gas"});
 }
 
 TEST(CtlProfile, EachAppliesToEveryInstrumentOnThePortUntilCtrlC)
@@ -419,34 +397,33 @@ TEST(CtlProfile, EachAppliesToEveryInstrumentOnThePortUntilCtrlC)
     bool interrupted = false;
     CtlBench bench(first);
     bench.handleSignals = true;
-    const int code = bench.Run({QStringLiteral("profile"), QStringLiteral("apply"), QStringLiteral("--each"),
-                                QStringLiteral("--log"), log, path},
-                               [&](sim::Device &device, const sim::TraceEntry &entry) {
-                                   if (entry.kind != sim::TraceEntry::Kind::Request)
-                                       return;
-                                   const std::uint8_t object = entry.bytes[kOffsetObject];
-                                   const bool write = (entry.bytes[kOffsetFlags] & kFlagWriteBit) != 0;
-                                   if (object == kObjectLoggerInfo && write)
-                                       ++loggerWrites;
-                                   if (object != kObjectIdentity || write)
-                                       return;
-                                   if (loggerWrites == 1 && !swapped) {
-                                       swapped = true;
-                                       device.state() = sim::Device(second).state();
-                                   } else if (loggerWrites == 2 && !interrupted) {
-                                       interrupted = true;
-                                       std::raise(SIGINT);
-                                   }
-                               }).code;
+    const auto hook = [&](sim::Device &device, const sim::TraceEntry &entry) {
+        if (entry.kind != sim::TraceEntry::Kind::Request)
+            return;
+        const std::uint8_t object = entry.bytes[kOffsetObject];
+        const bool write = (entry.bytes[kOffsetFlags] & kFlagWriteBit) != 0;
+        if (object == kObjectLoggerInfo && write)
+            ++loggerWrites;
+        if (object != kObjectIdentity || write)
+            return;
+        if (loggerWrites == 1 && !swapped) {
+            swapped = true;
+            device.state() = sim::Device(second).state();
+        } else if (loggerWrites == 2 && !interrupted) {
+            interrupted = true;
+            std::raise(SIGINT);
+        }
+    };
+    const int code = Profile(bench, "apply --each --log", {log, path}, hook).code;
     EXPECT_EQ(code, cli::kExitOk) << bench.errors().toStdString();
     EXPECT_TRUE(interrupted);
     const QStringList summaries = bench.output().split(u'\n').filter(QRegularExpression(QStringLiteral("^== ")));
     ASSERT_EQ(summaries.size(), 2) << bench.output().toStdString();
-    EXPECT_EQ(summaries[0], QStringLiteral("== 00000501: alarm limits, signals and service intervals, hardware "
-                                           "options, customer ID, data logger: holds the profile"));
-    EXPECT_EQ(summaries[1], QStringLiteral("== 00000502: alarm limits, signals and service intervals, hardware "
-                                           "options, customer ID, data logger: holds the profile"));
-    EXPECT_TRUE(bench.errors().contains(QLatin1String("2 instruments handled")));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(summaries[i], QStringLiteral("== 0000050%1: alarm limits, signals and service intervals, hardware "
+                                               "options, customer ID, data logger: holds the profile")
+                                    .arg(i + 1));
+    ExpectContains(bench.errors(), {"2 instruments handled"});
 
     QFile lines(log);
     ASSERT_TRUE(lines.open(QIODevice::ReadOnly));
@@ -469,19 +446,12 @@ TEST(CtlSet, AnInstrumentSwappedBeforeTheWriteGetsNothingAndExitsTwo)
     second.exponent = -1;
     CtlBench bench(first);
     bool swapped = false;
-    const int code = bench.Run({QStringLiteral("set"), QStringLiteral("a2=21")},
-                               [&](sim::Device &device, const sim::TraceEntry &entry) {
-                                   if (!swapped && entry.kind == sim::TraceEntry::Kind::Answer
-                                       && entry.bytes[kOffsetObject] == kObjectRange) {
-                                       swapped = true;
-                                       device.state() = sim::Device(second).state();
-                                   }
-                               }).code;
-
+    const int code = bench.Run("set a2=21", AtFirstAnswer(kObjectRange, [&](sim::Device &device) {
+                                   swapped = true;
+                                   device.state() = sim::Device(second).state();
+                               })).code;
     EXPECT_EQ(code, 2);
     EXPECT_TRUE(swapped);
     EXPECT_TRUE(bench.writes().empty()) << "the second instrument received a write";
-    EXPECT_TRUE(bench.errors().contains(
-        QString::fromUtf8("The instrument changed (serial 1234 → 5678); nothing was written.")))
-        << bench.errors().toStdString();
+    ExpectContains(bench.errors(), {"The instrument changed (serial 1234 → 5678); nothing was written."});
 }

@@ -56,9 +56,7 @@ TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
     });
     script.start(5);
 
-    const int code = cli::RunCtl({QStringLiteral("r310ctl"), QStringLiteral("--demo"), QStringLiteral("watch"),
-                                  QStringLiteral("--samples"), QStringLiteral("3")},
-                                 environment);
+    const int code = cli::RunCtl(clitest::Words("r310ctl --demo watch --samples 3"), environment);
     out.flush();
     err.flush();
     EXPECT_EQ(code, cli::kExitOk) << errors.toStdString();
@@ -110,15 +108,14 @@ TEST(CtlWatch, InstrumentThatNeverReportsItsRangeEndsTheWatchWithAMessage)
     });
     guard.start(20s);
 
-    const int code = cli::RunCtl({QStringLiteral("r310ctl"), QStringLiteral("--demo"), QStringLiteral("watch")},
-                                 environment);
+    const int code = cli::RunCtl(clitest::Words("r310ctl --demo watch"), environment);
     guard.stop();
     out.flush();
     err.flush();
 
     ASSERT_FALSE(guardStruck) << "watch went silent";
     EXPECT_EQ(code, cli::kExitInstrumentError) << errors.toStdString();
-    EXPECT_TRUE(errors.contains(QStringLiteral("does not report its measuring range"))) << errors.toStdString();
+    clitest::ExpectContains(errors, {"does not report its measuring range"});
     EXPECT_GE(rangeRequests, 2) << "the range was asked for again";
     EXPECT_LE(rangeRequests, 6) << "and only a few times";
     EXPECT_FALSE(output.contains(QStringLiteral(" ppm"))) << "no value was printed without its range";

@@ -182,61 +182,36 @@ TEST(SimHostile, NewKeysReadBackAndRefuseWhatDoesNotFit)
 TEST(SimHostile, ScenarioFilesThatAreNoScenarioAreRefusedWithoutReadingThemWhole)
 {
     const std::string path = TempPath("sim_hostile_scenario.txt");
-    const auto load = [&path](std::string *error) {
-        Scenario s;
+    const auto load = [&path](const std::string &content, Scenario &s, std::string *error) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
         return LoadScenarioFile(path, s, error);
     };
-    std::string error;
-
     // Enormous: refused once the limit is passed, whatever follows.
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        const std::string line = "software = 221   # a comment that makes the line long enough\n";
-        for (std::size_t written = 0; written <= 8u * 1024 * 1024; written += line.size())
-            file << line;
+    std::string enormous;
+    const std::string line = "software = 221   # a comment that makes the line long enough\n";
+    for (std::size_t written = 0; written <= 8u * 1024 * 1024; written += line.size())
+        enormous += line;
+    const std::pair<std::string, std::string> cases[] = {
+        {enormous, "scenario file " + path + " is larger than 1048576 bytes; a scenario is a few lines of text"},
+        {std::string("software = 221\n\0\x89PNG\r\n\x1a\n", 24),
+         "scenario file " + path + " is not text: a zero byte at offset 15"},
+        // Binary without a zero byte: the first line that is no setting is named.
+        {"\xff\xd8\xff\xe0 JFIF\n", path + ": line 1: expected key = value"},
+        // Truncated in the middle of a quoted value, and in the middle of a key.
+        {"software = 221\ncustomer_id = \"AB", path + ": line 2: quoted value without its closing quote"},
+        {"software = 221\nlogger_blo", path + ": line 2: expected key = value"},
+    };
+    for (const auto &[content, message] : cases) {
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(load(content, s, &error));
+        EXPECT_EQ(error, message);
     }
-    EXPECT_FALSE(load(&error));
-    EXPECT_EQ(error, "scenario file " + path + " is larger than 1048576 bytes; a scenario is a few lines of text");
-
-    // Binary.
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << "software = 221\n";
-        file.put('\0');
-        file << "\x89PNG\r\n\x1a\n";
-    }
-    EXPECT_FALSE(load(&error));
-    EXPECT_EQ(error, "scenario file " + path + " is not text: a zero byte at offset 15");
-
-    // Binary without a zero byte: the first line that is no setting is named.
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << "\xff\xd8\xff\xe0 JFIF\n";
-    }
-    EXPECT_FALSE(load(&error));
-    EXPECT_EQ(error, path + ": line 1: expected key = value");
-
-    // Truncated in the middle of a quoted value, and in the middle of a key.
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << "software = 221\ncustomer_id = \"AB";
-    }
-    EXPECT_FALSE(load(&error));
-    EXPECT_EQ(error, path + ": line 2: quoted value without its closing quote");
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << "software = 221\nlogger_blo";
-    }
-    EXPECT_FALSE(load(&error));
-    EXPECT_EQ(error, path + ": line 2: expected key = value");
 
     // Exactly at the limit is still read.
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << "software = 219\n" << std::string(kMaxScenarioFileBytes - 15, '#');
-    }
     Scenario s;
-    EXPECT_TRUE(LoadScenarioFile(path, s, &error)) << error;
+    std::string error;
+    EXPECT_TRUE(load("software = 219\n" + std::string(kMaxScenarioFileBytes - 15, '#'), s, &error)) << error;
     EXPECT_EQ(s.softwareVersion, 219);
     std::remove(path.c_str());
 }
