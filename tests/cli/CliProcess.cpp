@@ -70,8 +70,8 @@ void ExpectContains(const QString &output, const std::vector<const char *> &text
 void ExpectMatches(const QString &output, const std::vector<const char *> &patterns)
 {
     for (const char *pattern : patterns)
-        EXPECT_TRUE(output.contains(QRegularExpression(QString::fromUtf8(pattern)))) << pattern << "\n"
-                                                                                    << output.toStdString();
+        EXPECT_TRUE(output.contains(QRegularExpression(QString::fromUtf8(pattern))))
+            << pattern << "\n" << output.toStdString();
 }
 
 QJsonObject JsonOf(const QString &text)
