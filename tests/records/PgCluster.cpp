@@ -19,7 +19,8 @@ QString ServerBinaries()
 {
     const QDir root(QStringLiteral("/usr/lib/postgresql"));
     QStringList versions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+    std::sort(versions.begin(), versions.end(),
+              [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
     for (const QString &version : versions) {
         const QString bin = root.filePath(version + QStringLiteral("/bin"));
         if (QFile::exists(bin + QStringLiteral("/initdb")) && QFile::exists(bin + QStringLiteral("/pg_ctl")))
@@ -72,8 +73,9 @@ PgCluster::PgCluster() : dir_(QDir::tempPath() + QStringLiteral("/r310pg-XXXXXX"
 PgCluster::~PgCluster()
 {
     if (started_)
-        Run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-                                       QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+        Run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")),
+                                       QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
+                                       QStringLiteral("stop")});
 }
 
 bool PgCluster::Run(const QString &tool, const QStringList &arguments, QString *output)
@@ -96,7 +98,8 @@ bool PgCluster::Run(const QString &tool, const QStringList &arguments, QString *
 bool PgCluster::CreateDatabase(const QString &name)
 {
     return Run(QStringLiteral("createdb"), {QStringLiteral("-h"), dir_.path(), QStringLiteral("-p"),
-                                            QString::number(kPort), QStringLiteral("-U"), QStringLiteral("r310"), name});
+                                            QString::number(kPort), QStringLiteral("-U"), QStringLiteral("r310"),
+                                            name});
 }
 
 QString PgCluster::Url(const QString &database) const
@@ -130,8 +133,8 @@ void StoreTest::SetUp()
         ASSERT_TRUE(cluster_->CreateDatabase(name));
         target = cluster_->Target(name);
     } else {
-        target = r310::records::ParseRecordsUrl(QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("records.sqlite")))
-                     .target;
+        const QString file = dir_.filePath(QStringLiteral("records.sqlite"));
+        target = r310::records::ParseRecordsUrl(QStringLiteral("sqlite:") + file).target;
     }
     QString error;
     store_ = r310::records::RecordStore::Open(target, &error);

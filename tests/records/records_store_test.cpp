@@ -156,20 +156,22 @@ TEST_P(RecordStoreTest, KeepsEveryKindInItsChainAndEachDownloadedRowOnce)
     const std::vector<logs::LoggerBlock> filled = Blocks(1, 2000000);
     const AppendResult grown = store_->AppendLogger(kSerial, {}, filled);
     EXPECT_EQ(grown.added, 2 * 5);
-    const auto storedGrown = store_->LoggerDownload(grown.id);
-    ASSERT_TRUE(storedGrown);
-    EXPECT_EQ(LoggerLines(*storedGrown), LoggerLines(filled));
 
     // Each download's file again, from the records.
-    const auto storedFirst = store_->EventDownload(store_->History(kSerial, {})[3].id);
-    ASSERT_TRUE(storedFirst);
-    EXPECT_EQ(logs::EventExportLines(*storedFirst, kFormat), logs::EventExportLines(first, kFormat));
-    const auto storedSecond = store_->EventDownload(events.id);
-    ASSERT_TRUE(storedSecond);
-    EXPECT_EQ(logs::EventExportLines(*storedSecond, kFormat), logs::EventExportLines(second, kFormat));
-    const auto storedBlocks = store_->LoggerDownload(logger.id);
-    ASSERT_TRUE(storedBlocks);
-    EXPECT_EQ(LoggerLines(*storedBlocks), LoggerLines(blocks));
+    const auto expectLogger = [this](qint64 id, const std::vector<logs::LoggerBlock> &downloaded) {
+        const auto stored = store_->LoggerDownload(id);
+        ASSERT_TRUE(stored) << id;
+        EXPECT_EQ(LoggerLines(*stored), LoggerLines(downloaded)) << id;
+    };
+    const auto expectEvents = [this](qint64 id, const logs::EventTable &downloaded) {
+        const auto stored = store_->EventDownload(id);
+        ASSERT_TRUE(stored) << id;
+        EXPECT_EQ(logs::EventExportLines(*stored, kFormat), logs::EventExportLines(downloaded, kFormat)) << id;
+    };
+    expectLogger(grown.id, filled);
+    expectEvents(store_->History(kSerial, {})[3].id, first);
+    expectEvents(events.id, second);
+    expectLogger(logger.id, blocks);
 
     // The download as the log viewer shows it: a series per gas, the logging
     // interval of its blocks, the alarm levels of the settings on record.

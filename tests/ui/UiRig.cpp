@@ -5,15 +5,9 @@
 #include <QSerialPortBackend.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTabWidget>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 
@@ -35,26 +29,6 @@ int RunWidgetTests(int argc, char **argv)
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
-}
-
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    // A short wake-up keeps done() checked while the engine thread works.
-    QTimer wake;
-    wake.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() >= limit.count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void SpinFor(std::chrono::milliseconds time)
-{
-    SpinUntil([] { return false; }, time);
 }
 
 sim::Scenario FastScenario(std::uint16_t softwareVersion)
@@ -197,7 +171,12 @@ RigOptions SerialPortInGerman(const QString &device, const GasTable &table)
     return options;
 }
 
-CtlRun RunR310ctlInGerman(const QStringList &arguments, const QString &configHome)
+std::unique_ptr<GasTable> BuildGasTable()
+{
+    return GasTable::Load({QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath()});
+}
+
+QByteArray R310ctlFileInGerman(const QString &device, const char *command, const QString &folder)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString &name : environment.keys()) {
@@ -205,15 +184,15 @@ CtlRun RunR310ctlInGerman(const QStringList &arguments, const QString &configHom
             environment.remove(name);
     }
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
+    const QString file = QDir(folder).filePath(QStringLiteral("r310ctl.csv"));
     QProcess ctl;
     ctl.setProcessEnvironment(environment);
-    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")), arguments);
-    CtlRun run;
-    run.finished = ctl.waitForFinished(60000);
-    run.exitCode = ctl.exitCode();
-    run.errors = ctl.readAllStandardError().toStdString();
-    return run;
+    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
+              {QStringLiteral("--port"), device, QString::fromLatin1(command), QStringLiteral("--out"), file});
+    EXPECT_TRUE(ctl.waitForFinished(60000)) << command;
+    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    return r310test::ReadAll(file);
 }
 
 WindowRig::WindowRig(RigOptions options)

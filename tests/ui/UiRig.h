@@ -7,6 +7,8 @@
 // defines as a keyword: they come before every Qt header.
 #include <SimBackend.h>
 #include <SimulatedInstrument.h>
+#include <QStringPrinting.h>
+#include <TestApplication.h>
 
 #include <R310Cnf.h>
 
@@ -40,10 +42,6 @@
 #include <string>
 #include <vector>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace uitest {
 
 using namespace std::chrono_literals;
@@ -55,9 +53,8 @@ using r310test::LineFrame;
 // main's frame, and the programs' settings in a folder of this run's own.
 int RunWidgetTests(int argc, char **argv);
 void EnsureWidgetApplication();
-// Runs the event loop until done() holds or the time is up; returns done().
-bool SpinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit);
-void SpinFor(std::chrono::milliseconds time);
+using r310test::SpinFor;
+using r310test::SpinUntil;
 
 class RecordingDialogs : public r310::ui::Dialogs {
 public:
@@ -72,7 +69,8 @@ public:
         chosen(saveAnswer);
     }
     // Answers at once with openAnswer (empty: the user cancels).
-    void askOpenFileName(const QString &title, const QString &, std::function<void(const QString &path)> chosen) override
+    void askOpenFileName(const QString &title, const QString &,
+                         std::function<void(const QString &path)> chosen) override
     {
         openRequests.append(title);
         chosen(openAnswer);
@@ -167,14 +165,12 @@ struct RigOptions {
 // with the product's tick, in German regional settings, gases named by `table`.
 RigOptions SerialPortInGerman(const QString &device, const r310::GasTable &table);
 
-// r310ctl of this build run to its end in German regional settings, its
-// per-user files under configHome.
-struct CtlRun {
-    bool finished = false;
-    int exitCode = -1;
-    std::string errors; // what it wrote to stderr
-};
-CtlRun RunR310ctlInGerman(const QStringList &arguments, const QString &configHome);
+// The gas table library of this build, beside r310ctl; null when it is missing.
+std::unique_ptr<r310::GasTable> BuildGasTable();
+// The file r310ctl of this build writes with `command --out FILE` from the
+// instrument on `device`, run in German regional settings with its per-user
+// files and the file in `folder`; a run that fails is named.
+QByteArray R310ctlFileInGerman(const QString &device, const char *command, const QString &folder);
 
 class WindowRig {
 public:

@@ -133,14 +133,14 @@ TEST(CustomerIdWrite, ACharacterBeyondOneByteIsRefusedWithNothingSent)
 const QStringList kFactoryArguments{QStringLiteral("R310Conf"), QStringLiteral("/pr"), QStringLiteral("--port"),
                                     QStringLiteral("sim")};
 
-// Connected with the factory switch, the setup dialog open.
+// Connected with the factory switch; "Setup" opens the dialog.
 struct FactoryRig : CommandsRig {
-    FactoryRig() : CommandsRig(FastScenario(), kFactoryArguments)
+    FactoryRig() : CommandsRig(FastScenario(), kFactoryArguments) { EXPECT_TRUE(Connect()); }
+    TForm1 &Setup()
     {
-        EXPECT_TRUE(Connect());
         w().control.Button4->click();
+        return form1();
     }
-    TForm1 &form = form1();
 };
 
 TEST(FactorySetupDialog, CaptionsButtonsAndKeyFilters)
@@ -187,10 +187,8 @@ TEST(FactorySetupDialog, CaptionsButtonsAndKeyFilters)
 TEST(FactorySetupDialog, OkWritesSetupThenConnectsAndTheNextUseProposesTheNextNumber)
 {
     FactoryRig c;
-    TForm1 &form = c.form;
-    form.reject();
     c.window().findChild<IdentityTab *>()->SetClock([] { return 631152000; });
-    c.w().control.Button4->click();
+    TForm1 &form = c.Setup();
     form.Edit1->setText(QStringLiteral("00000041"));
     form.Edit2->setText(QStringLiteral("LUMO 7"));
     form.CheckBox1->setChecked(true);
@@ -217,7 +215,7 @@ TEST(FactorySetupDialog, OkWritesSetupThenConnectsAndTheNextUseProposesTheNextNu
 TEST(FactorySetupDialog, EntriesThatCannotBeSentAreRefusedInTheDialog)
 {
     FactoryRig c;
-    TForm1 &form = c.form;
+    TForm1 &form = c.Setup();
     const std::vector<LineFrame> heard = c.During([&] {
         // Pasted text passes the key filter; "&Ok" checks it.
         for (const char *serial : {"", "0", "00000000", "-5", "12x"}) {
@@ -241,7 +239,7 @@ TEST(FactorySetupDialog, EntriesThatCannotBeSentAreRefusedInTheDialog)
 TEST(FactorySetupDialog, MemoryMovesOnOnlyAfterTheInstrumentTookTheSetup)
 {
     FactoryRig c;
-    TForm1 &form = c.form;
+    TForm1 &form = c.Setup();
     form.Edit1->setText(QStringLiteral("50"));
     // The setup goes unheard; the identity read before it is answered.
     sim::FaultPlan silent;
@@ -272,12 +270,11 @@ TEST(FactorySetupDialog, MemoryMovesOnOnlyAfterTheInstrumentTookTheSetup)
 TEST(FactorySetupDialog, AProposalBeyondEightDigitsIsShownWholeAndRefused)
 {
     FactoryRig c;
-    TForm1 &form = c.form;
-    form.reject();
+    TForm1 &form = c.form1();
     FactorySetupEntries last;
     last.serialNumber = 99999999;
     form.Confirm(last);
-    c.w().control.Button4->click();
+    c.Setup();
     EXPECT_EQ(form.Edit1->text(), QStringLiteral("100000000"));
     form.Button1->click();
     EXPECT_TRUE(form.isVisible());

@@ -61,7 +61,8 @@ TEST(ProfileCommands, SavedProfileAndAnAppliedOneAfterTheQuestion)
 
     rig.dialogs.questionAnswer = true;
     control.ButtonApplyProfile->click();
-    ASSERT_TRUE(SpinUntil([&] { return rig.dialogs.messages.size() == 2; }, 10s)) << rig.dialogs.errors.join(u'\n').toStdString();
+    ASSERT_TRUE(SpinUntil([&] { return rig.dialogs.messages.size() == 2; }, 10s))
+        << rig.dialogs.errors.join(u'\n').toStdString();
     EXPECT_EQ(rig.dialogs.messages.back(), QStringLiteral("The instrument now holds the profile."));
     const std::vector<std::string> heard = rig.heard(from);
     EXPECT_NE(std::find(heard.begin(), heard.end(), "W4"), heard.end());

@@ -3,7 +3,6 @@
 // written, the test gas cylinders, a certificate and the fleet report as text.
 #include "UiRig.h"
 
-#include <BuildPrograms.h>
 #include <Certificate.h>
 #include <Cylinders.h>
 #include <GasTable.h>
@@ -13,7 +12,6 @@
 #include <RecordsCommands.h>
 
 #include <QDateEdit>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
@@ -178,8 +176,7 @@ TEST(RecordsWindow, TheWindowsWritesCalibrationsAndHornChecksAreOnRecordAsR310ct
 TEST(Certificates, ACylinderCalibrationIsRecordedAndCertifiedAndTheFleetReported)
 {
     QTemporaryDir folder;
-    const std::unique_ptr<GasTable> gasTable =
-        GasTable::Load({QFileInfo(r310test::BuildProgram(QStringLiteral("r310ctl"))).absolutePath()});
+    const std::unique_ptr<GasTable> gasTable = BuildGasTable();
     ASSERT_TRUE(gasTable) << "KALTEX32 of this build is missing";
     const QString recordsFile = folder.filePath(QStringLiteral("records.sqlite"));
     RigOptions options = WithRecords(recordsFile);

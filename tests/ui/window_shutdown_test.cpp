@@ -54,7 +54,8 @@ TEST(WindowShutdown, ClosingWhileATabReadWaitsAndMoreAreQueued)
     std::string names;
     for (const std::string &name : heard)
         names += name + " ";
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "R31"), 0) << "a queued read ran before or after the close: " << names;
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "R31"), 0)
+        << "a queued read ran before or after the close: " << names;
     EXPECT_EQ(tabs->currentWidget(), rig.w().hardware.TabSheet4);
 }
 

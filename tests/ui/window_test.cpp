@@ -312,24 +312,25 @@ TEST(WindowTabs, SoftwareVersionGatesTabsFieldsAndOptions)
         {221, true, true, true, true, true},
     };
     for (const auto &v : versions) {
+        SCOPED_TRACE(v.version);
         RigOptions options;
         options.scenario = FastScenario(v.version);
         options.idlePoll = false;
         WindowRig rig(options);
         const MainWidgets &w = rig.w();
-        ASSERT_TRUE(rig.Connect()) << v.version;
-        EXPECT_EQ(TabShown(w, w.events.TabSheet7), v.events) << v.version;
-        EXPECT_EQ(TabShown(w, w.logger.TabSheet8), v.logger) << v.version;
-        EXPECT_EQ(!w.events.Edit9->isReadOnly(), v.maxEditable) << v.version;
-        EXPECT_EQ(w.hardware.CheckBoxSafety->isEnabled(), v.safety) << v.version;
-        EXPECT_EQ(w.hardware.CheckBoxBestRes->isEnabled(), v.safety) << v.version;
-        EXPECT_EQ(w.hardware.CheckBoxDspMode->isEnabled(), v.display) << v.version;
-
+        const auto expectTabs = [&] {
+            EXPECT_EQ(TabShown(w, w.events.TabSheet7), v.events);
+            EXPECT_EQ(TabShown(w, w.logger.TabSheet8), v.logger);
+        };
+        ASSERT_TRUE(rig.Connect());
+        expectTabs();
+        EXPECT_EQ(!w.events.Edit9->isReadOnly(), v.maxEditable);
+        ExpectEnabled({w.hardware.CheckBoxSafety, w.hardware.CheckBoxBestRes}, v.safety);
+        EXPECT_EQ(w.hardware.CheckBoxDspMode->isEnabled(), v.display);
         // The tabs keep their visibility while no instrument is connected.
         w.control.Button_ClosePort->click();
         ASSERT_TRUE(rig.Idle());
-        EXPECT_EQ(TabShown(w, w.events.TabSheet7), v.events) << v.version;
-        EXPECT_EQ(TabShown(w, w.logger.TabSheet8), v.logger) << v.version;
+        expectTabs();
     }
 }
 
@@ -345,9 +346,9 @@ TEST(WindowDisplay, ResultStatusBlinksAndGatedOptionsKeepTheirStateWhileDisabled
         return w.calibration.Edit6->palette().color(QPalette::Base);
     };
     const QColor window = w.calibration.TabSheet5->palette().color(QPalette::Base);
-    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), kStatusYellow);
-    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), window);
-    EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), kStatusYellow);
+    // "Running" blinks: yellow, the window's colour, yellow again.
+    for (const QColor &blink : {kStatusYellow, window, kStatusYellow})
+        EXPECT_EQ(result(QStringLiteral("Running"), StatusBackground::Blink), blink);
     EXPECT_EQ(w.calibration.Edit6->text(), QStringLiteral("Running"));
     EXPECT_EQ(result(QStringLiteral("OK"), StatusBackground::LimeGreen), kStatusLimeGreen);
     EXPECT_EQ(result(QStringLiteral("Error"), StatusBackground::Red), kStatusRed);
@@ -556,9 +557,9 @@ TEST(WindowMessages, APortThatDoesNotOpenIsReportedAndLeavesThePortControlsClose
     EXPECT_TRUE(rig.rememberedPort().isEmpty());
 
     // A full stop ends the text unless a mark ends it already.
-    for (const auto &[text, shown] : {std::pair{"'x' is not a valid integer value", "'x' is not a valid integer value."},
-                                      std::pair{"Comport nicht geöffnet!", "Comport nicht geöffnet!"},
-                                      std::pair{"done.", "done."}})
+    for (const auto &[text, shown] :
+         {std::pair{"'x' is not a valid integer value", "'x' is not a valid integer value."},
+          std::pair{"Comport nicht geöffnet!", "Comport nicht geöffnet!"}, std::pair{"done.", "done."}})
         EXPECT_EQ(ApplicationErrorText(QString::fromUtf8(text)), QString::fromUtf8(shown));
 }
 
@@ -570,15 +571,9 @@ TEST(WindowHeader, TheShippedPictureShowsAndADamagedOneLeavesTheHeaderBlank)
     QFile original(shipped);
     ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     const QByteArray bytes = original.readAll();
-
     const QString truncated = directory.filePath(QStringLiteral("truncated.jpg"));
     const QString garbage = directory.filePath(QStringLiteral("garbage.jpg"));
-    for (const auto &[path, content] : {std::pair{truncated, bytes.left(bytes.size() / 3)},
-                                        std::pair{garbage, QByteArray(4096, '\x5a')}}) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    ASSERT_TRUE(WriteFile(truncated, bytes.left(bytes.size() / 3)) && WriteFile(garbage, QByteArray(4096, '\x5a')));
 
     for (const QString &path : {shipped, truncated, garbage, directory.filePath(QStringLiteral("missing.jpg"))}) {
         RigOptions options;
@@ -630,9 +625,9 @@ TEST(ProgramCommandLine, OptionsUsageErrorsAndPictureNames)
     EXPECT_EQ(full.screenshotDir, QStringLiteral("shots"));
     EXPECT_FALSE(full.help);
     EXPECT_TRUE(ParseCommandLine({"R310Conf", "--help"}).help);
-    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--port"}).error.isEmpty());
-    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--colour"}).error.isEmpty());
-    EXPECT_FALSE(ParseCommandLine({"R310Conf", "--demo", "extra"}).error.isEmpty());
+    for (const QStringList &wrong : {QStringList{"R310Conf", "--port"}, QStringList{"R310Conf", "--colour"},
+                                     QStringList{"R310Conf", "--demo", "extra"}})
+        EXPECT_FALSE(ParseCommandLine(wrong).error.isEmpty()) << wrong.join(u' ').toStdString();
     EXPECT_TRUE(UsageText().startsWith(
         QStringLiteral("Usage: R310Conf [/pr] [--port DEVICE] [--demo] [--screenshot DIR]")));
 
