@@ -14,6 +14,7 @@
 #include "ServiceFunction.h"
 #include "SetClock.h"
 #include "SettingsProfile.h"
+#include "Shelf.h"
 #include "SimBackend.h"
 #include "TestApplication.h"
 
@@ -40,19 +41,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-constexpr std::int32_t kSerialA = 1234;
-constexpr std::int32_t kSerialB = 5678;
-
-sim::Scenario InstrumentA()
-{
-    sim::Scenario scenario;
-    scenario.pacing = false;
-    scenario.serialNumber = kSerialA;
-    scenario.exponent = 0;
-    scenario.thresholds = {30, 60, 150, 30, 20};
-    return scenario;
-}
-
 sim::Scenario SilentInstrument()
 {
     sim::Scenario scenario = InstrumentA();
@@ -60,99 +48,7 @@ sim::Scenario SilentInstrument()
     return scenario;
 }
 
-// Another instrument of the same type: another serial number and a scale
-// ten times finer.
-sim::Scenario InstrumentB()
-{
-    sim::Scenario scenario = InstrumentA();
-    scenario.serialNumber = kSerialB;
-    scenario.exponent = -1;
-    scenario.thresholds = {300, 600, 1500, 300, 200};
-    return scenario;
-}
-
-// The instruments behind the port name "sim", one after the other: each
-// open meets the next of them (the last one stays). Every request they hear
-// is written down; the instrument behind the open port can be exchanged for
-// another on the engine thread, as a technician swaps detectors on one cradle.
-class Shelf {
-public:
-    explicit Shelf(std::vector<sim::Scenario> instruments) : instruments_(std::move(instruments)) {}
-
-    SerialPort::BackendFactory link(const std::shared_ptr<Shelf> &self)
-    {
-        return [self](const QString &, const LineSettings &) -> std::unique_ptr<SerialBackend> {
-            const sim::Scenario scenario =
-                self->instruments_[std::min(self->opens_++, self->instruments_.size() - 1)];
-            auto backend = std::make_unique<sim::SimBackend>(scenario);
-            backend->setPacing(false);
-            sim::SimBackend *raw = backend.get();
-            backend->device().setTrace([self, raw](const sim::TraceEntry &entry) { self->trace(*raw, entry); });
-            self->backend_ = raw;
-            return backend;
-        };
-    }
-
-    // Puts `next` on the port in place of the instrument there (engine thread).
-    void swapTo(const sim::Scenario &next)
-    {
-        backend_->device().state() = sim::Device(next).state();
-        note("swap");
-    }
-    // Asks the engine thread to do f with the open link.
-    void onEngine(std::function<void(sim::SimBackend &)> f)
-    {
-        QMetaObject::invokeMethod(backend_, [this, f = std::move(f)] { f(*backend_); }, Qt::QueuedConnection);
-    }
-
-    Names heard() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return names_;
-    }
-    std::size_t count() const { return heard().size(); }
-    void forget()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        names_.clear();
-    }
-    // What was heard after the last swap.
-    Names heardAfterSwap() const
-    {
-        const Names all = heard();
-        const auto swap = std::find(all.rbegin(), all.rend(), "swap");
-        return swap == all.rend() ? Names{} : Names(swap.base(), all.end());
-    }
-    void note(std::string name)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        names_.push_back(std::move(name));
-    }
-
-    // Called for each trace entry of the instrument on the port (engine thread).
-    std::function<void(Shelf &, const sim::TraceEntry &)> onTrace;
-    sim::SimBackend *backend() const { return backend_; }
-
-private:
-    void trace(sim::SimBackend &, const sim::TraceEntry &entry)
-    {
-        if (entry.kind == sim::TraceEntry::Kind::Request && entry.bytes.size() >= kOffsetPayload) {
-            const std::uint8_t object = entry.bytes[kOffsetObject];
-            const bool write = object != kObjectConnect && (entry.bytes[kOffsetFlags] & kFlagWriteBit) != 0;
-            note(object == kObjectConnect ? "C1" : (write ? "W" : "R") + std::to_string(object));
-        }
-        if (onTrace)
-            onTrace(*this, entry);
-    }
-
-    std::vector<sim::Scenario> instruments_;
-    std::size_t opens_ = 0;
-    sim::SimBackend *backend_ = nullptr;
-    mutable std::mutex mutex_;
-    Names names_;
-};
-
-bool Writes(const Names &names)
+bool AnyWrite(const Names &names)
 {
     return std::any_of(names.begin(), names.end(), [](const std::string &n) { return n[0] == 'W'; });
 }
@@ -672,7 +568,7 @@ TEST_F(Connection, WritePreparedForOneInstrumentNeverReachesTheNextOnTheSamePort
         ASSERT_EQ(told().outcomeOf(swap), Outcome::Done);
 
         const Names afterSwap = shelf->heardAfterSwap();
-        EXPECT_FALSE(Writes(afterSwap)) << "B heard a write";
+        EXPECT_FALSE(AnyWrite(afterSwap)) << "B heard a write";
         ASSERT_FALSE(afterSwap.empty());
         EXPECT_EQ(afterSwap.front(), "R2") << "the identity is read before the write";
         EXPECT_EQ(told().outcomeOf(write), Outcome::InstrumentChanged);
@@ -722,7 +618,7 @@ TEST_F(Connection, UnansweredWriteIsRepeatedOnlyToTheInstrumentItWasMadeFor)
             continue;
         }
         EXPECT_EQ(std::count(armed.begin(), armed.end(), "W4"), 1) << "only A's unanswered write";
-        EXPECT_FALSE(Writes(shelf->heardAfterSwap()));
+        EXPECT_FALSE(AnyWrite(shelf->heardAfterSwap()));
         EXPECT_EQ(told().outcomeOf(write), Outcome::InstrumentChanged);
         EXPECT_TRUE(ConnectedTo(connection, kSerialB));
         EXPECT_EQ(shelf->backend()->device().state().range.thresholds[1], 600);
