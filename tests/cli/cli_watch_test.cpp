@@ -13,18 +13,40 @@
 using namespace r310;
 using namespace std::chrono_literals;
 
-TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
-{
-    clitest::EnsureApplication();
+namespace {
+
+// r310ctl in-process with its own streams, a 10 ms tick and this build's gas table.
+struct WatchRun {
+    WatchRun() : out(&output), err(&errors), environment(out, err)
+    {
+        clitest::EnsureApplication();
+        environment.tick = 10ms;
+        environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+    }
+    int Run(const char *words)
+    {
+        const int code = cli::RunCtl(clitest::Words(words), environment);
+        out.flush();
+        err.flush();
+        return code;
+    }
+
     QString output;
     QString errors;
-    QTextStream out(&output);
-    QTextStream err(&errors);
-    cli::CtlEnvironment environment(out, err);
-    environment.tick = 10ms;
-    environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+    QTextStream out;
+    QTextStream err;
+    cli::CtlEnvironment environment;
+};
+
+} // namespace
+
+TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
+{
+    WatchRun run;
+    QString &output = run.output;
+    QTextStream &out = run.out;
     sim::SimBackend *instrument = nullptr;
-    environment.demoLink = [&instrument](const QString &, const LineSettings &) {
+    run.environment.demoLink = [&instrument](const QString &, const LineSettings &) {
         auto link = std::make_unique<sim::SimBackend>();
         link->setPacing(false);
         instrument = link.get();
@@ -56,10 +78,8 @@ TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
     });
     script.start(5);
 
-    const int code = cli::RunCtl(clitest::Words("r310ctl --demo watch --samples 3"), environment);
-    out.flush();
-    err.flush();
-    EXPECT_EQ(code, cli::kExitOk) << errors.toStdString();
+    const int code = run.Run("r310ctl --demo watch --samples 3");
+    EXPECT_EQ(code, cli::kExitOk) << run.errors.toStdString();
     EXPECT_TRUE(restored);
 
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -76,16 +96,9 @@ TEST(CtlWatch, FollowsALostInstrumentAndFindsItAgain)
 
 TEST(CtlWatch, InstrumentThatNeverReportsItsRangeEndsTheWatchWithAMessage)
 {
-    clitest::EnsureApplication();
-    QString output;
-    QString errors;
-    QTextStream out(&output);
-    QTextStream err(&errors);
-    cli::CtlEnvironment environment(out, err);
-    environment.tick = 10ms;
-    environment.gasTableDirectories = {QStringLiteral(KALTEX32_DIR)};
+    WatchRun run;
     int rangeRequests = 0;
-    environment.demoLink = [&rangeRequests](const QString &, const LineSettings &) {
+    run.environment.demoLink = [&rangeRequests](const QString &, const LineSettings &) {
         sim::Scenario scenario;
         scenario.faults.errorReport.probability = 1.0;
         scenario.faults.objects = {kObjectRange};
@@ -108,15 +121,13 @@ TEST(CtlWatch, InstrumentThatNeverReportsItsRangeEndsTheWatchWithAMessage)
     });
     guard.start(20s);
 
-    const int code = cli::RunCtl(clitest::Words("r310ctl --demo watch"), environment);
+    const int code = run.Run("r310ctl --demo watch");
     guard.stop();
-    out.flush();
-    err.flush();
 
     ASSERT_FALSE(guardStruck) << "watch went silent";
-    EXPECT_EQ(code, cli::kExitInstrumentError) << errors.toStdString();
-    clitest::ExpectContains(errors, {"does not report its measuring range"});
+    EXPECT_EQ(code, cli::kExitInstrumentError) << run.errors.toStdString();
+    clitest::ExpectContains(run.errors, {"does not report its measuring range"});
     EXPECT_GE(rangeRequests, 2) << "the range was asked for again";
     EXPECT_LE(rangeRequests, 6) << "and only a few times";
-    EXPECT_FALSE(output.contains(QStringLiteral(" ppm"))) << "no value was printed without its range";
+    EXPECT_FALSE(run.output.contains(QStringLiteral(" ppm"))) << "no value was printed without its range";
 }
