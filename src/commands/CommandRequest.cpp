@@ -16,16 +16,15 @@ RequestBuffer BuildRequest(const CommandRequest &request)
 
 } // namespace
 
-Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer,
-                               std::vector<std::uint8_t> *answerPayload)
+Outcome RunExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks, Transaction::AttemptWait wait,
+                    int attempts)
 {
-    const RequestBuffer frame = BuildRequest(request);
     // With the port closed the transaction shows its message and sends
     // nothing; its result then still describes an earlier exchange.
     const bool portOpen = job.port().Open();
     Transaction &transaction = job.transaction();
-    transaction.ArmResponseTimer(request.armTicks);
-    transaction.RunTransaction(frame, request.wait, request.attempts);
+    transaction.ArmResponseTimer(armTicks);
+    transaction.RunTransaction(frame, wait, attempts);
     const TransactionResult result = transaction.Result();
     Outcome outcome = Outcome::Done;
     if (!portOpen)
@@ -34,12 +33,19 @@ Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, Decode
         outcome = Outcome::Cancelled;
     else if (result.Failed())
         outcome = Outcome::NoAnswer;
-    if (outcome != Outcome::Done) {
+    if (outcome != Outcome::Done)
         job.view().SetLamp(LampColour::Red);
-        return outcome;
-    }
+    return outcome;
+}
+
+Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer,
+                          std::vector<std::uint8_t> *answerPayload)
+{
+    const Outcome exchanged = RunExchange(job, BuildRequest(request), request.armTicks, request.wait, request.attempts);
+    if (exchanged != Outcome::Done)
+        return exchanged;
     if (answerPayload)
-        *answerPayload = AnswerFrameFromBuffer(transaction.Received()).payload;
+        *answerPayload = AnswerFrameFromBuffer(job.transaction().Received()).payload;
     const DecodedAnswer decoded = job.sequences().DecodeAnswer();
     if (answer)
         *answer = decoded;

@@ -37,6 +37,13 @@ struct CommandRequest {
     int attempts = Transaction::kMaxAttempts;
 };
 
+// Sends the finished frame (arming armTicks, waiting as `wait` says, at most
+// `attempts` times) and tests the outcome: a closed port sends nothing (the
+// transaction shows its message); a cancelled wait, a closed port and a
+// missing answer paint the lamp red. Nothing is decoded here.
+Outcome RunExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks, Transaction::AttemptWait wait,
+                    int attempts = Transaction::kMaxAttempts);
+
 // Runs the request in the job and tests its outcome. A closed port sends
 // nothing (the transaction shows its message); a cancelled wait, a closed
 // port and a missing answer paint the lamp red and decode nothing, so no
@@ -45,6 +52,6 @@ struct CommandRequest {
 // and its payload bytes as received in *answerPayload.
 // A port that refuses the frame throws PortError, which ends the job.
 Outcome RunCommandRequest(JobContext &job, const CommandRequest &request, DecodedAnswer *answer = nullptr,
-                               std::vector<std::uint8_t> *answerPayload = nullptr);
+                          std::vector<std::uint8_t> *answerPayload = nullptr);
 
 } // namespace r310

@@ -64,7 +64,7 @@ std::optional<HardwareCalibration> ReadHardwareCalibration(JobContext &job)
 {
     RequestBuffer read{};
     BuildReadRequest(kObjectHardware, read);
-    if (RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard)
+    if (RunExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard)
         != Outcome::Done)
         return std::nullopt;
     const AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());

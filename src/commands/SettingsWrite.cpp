@@ -2,28 +2,6 @@
 
 namespace r310 {
 
-Outcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
-                                    Transaction::AttemptWait wait)
-{
-    // With the port closed the transaction shows its message and sends
-    // nothing; its result then still describes an earlier exchange.
-    const bool portOpen = job.port().Open();
-    Transaction &transaction = job.transaction();
-    transaction.ArmResponseTimer(armTicks);
-    transaction.RunTransaction(frame, wait);
-    const TransactionResult result = transaction.Result();
-    Outcome outcome = Outcome::Done;
-    if (!portOpen)
-        outcome = Outcome::PortClosed;
-    else if (result.Cancelled)
-        outcome = Outcome::Cancelled;
-    else if (result.Failed())
-        outcome = Outcome::NoAnswer;
-    if (outcome != Outcome::Done)
-        job.view().SetLamp(LampColour::Red);
-    return outcome;
-}
-
 SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const std::vector<std::uint8_t> &payload,
                                      std::int32_t armTicks)
 {
@@ -31,7 +9,7 @@ SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const
     // tells which (the closed port with its message).
     SettingsWriteResult result;
     const Outcome written =
-        RunSettingsExchange(job, WriteRequestFrame(object, payload), armTicks, Transaction::AttemptWait::Armed);
+        RunExchange(job, WriteRequestFrame(object, payload), armTicks, Transaction::AttemptWait::Armed);
     if (written != Outcome::PortClosed)
         result.sent = payload;
     if (written != Outcome::Done) {
@@ -65,7 +43,7 @@ ObjectRead ReadObjectAnswer(JobContext &job, std::uint8_t object)
     RequestBuffer read{};
     BuildReadRequest(object, read);
     ObjectRead result;
-    result.outcome = RunSettingsExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard);
+    result.outcome = RunExchange(job, read, kReadBackArmTicks, Transaction::AttemptWait::Standard);
     if (result.outcome != Outcome::Done)
         return result;
     const AnswerFrame frame = AnswerFrameFromBuffer(job.transaction().Received());

@@ -8,6 +8,7 @@
 // A closed port, a cancel or a write without an answer stops the command
 // there: the lamp turns red, nothing is read back, and nothing of an earlier
 // exchange is decoded. The answer to the write itself is not shown.
+#include "CommandRequest.h"
 #include "InstrumentConnection.h"
 
 #include <QString>
@@ -45,12 +46,6 @@ constexpr std::int32_t kReadBackArmTicks = 3;
 // reads the object back. Runs inside a job on the instrument connection.
 SettingsWriteResult WriteAndReadBack(JobContext &job, std::uint8_t object, const std::vector<std::uint8_t> &payload,
                                      std::int32_t armTicks);
-
-// Sends the finished frame (arming armTicks, waiting as `wait` says) and
-// tests the outcome; anything but Answered paints the lamp red. Nothing is
-// decoded here.
-Outcome RunSettingsExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks,
-                                    Transaction::AttemptWait wait);
 
 // One read inside a command: how the exchange ended and, when the
 // instrument answered with the object asked for, the decoded answer and
