@@ -1,13 +1,13 @@
 #include "UiRig.h"
 
+#include <CliProcess.h>
+
 #include <BuildPrograms.h>
 #include <GasTable.h>
 #include <QSerialPortBackend.h>
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <cstdlib>
 
@@ -178,20 +178,14 @@ std::unique_ptr<GasTable> BuildGasTable()
 
 QByteArray R310ctlFileInGerman(const QString &device, const char *command, const QString &folder)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("LC_")) || name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE"))
-            environment.remove(name);
-    }
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
     const QString file = QDir(folder).filePath(QStringLiteral("r310ctl.csv"));
-    QProcess ctl;
-    ctl.setProcessEnvironment(environment);
-    ctl.start(r310test::BuildProgram(QStringLiteral("r310ctl")),
-              {QStringLiteral("--port"), device, QString::fromLatin1(command), QStringLiteral("--out"), file});
-    EXPECT_TRUE(ctl.waitForFinished(60000)) << command;
-    EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    const QStringList arguments{QStringLiteral("--port"), device, QString::fromLatin1(command),
+                                QStringLiteral("--out"), file};
+    const clitest::CtlRun run = clitest::RunProgram(clitest::CtlProgram(), arguments,
+                                                    clitest::CtlEnvironment(folder, QStringLiteral("de_DE.UTF-8")),
+                                                    std::chrono::seconds(60));
+    EXPECT_TRUE(run.finished) << command;
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     return r310test::ReadAll(file);
 }
 
