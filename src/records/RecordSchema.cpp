@@ -1,4 +1,5 @@
 #include "RecordSchema.h"
+#include "RecordLoggerRows.h"
 #include "RecordStore.h"
 
 #include <QJsonDocument>
@@ -315,6 +316,11 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
     }
     if (from < 5) {
         if (!VersionFive(db, postgres, error) || !NoteVersion(db, 5, error))
+            return false;
+    }
+    // Version 6: logger samples keyed by block, set and index.
+    if (from < 6) {
+        if (!detail::KeySamplesBySet(db, postgres, error) || !NoteVersion(db, 6, error))
             return false;
     }
     return true;

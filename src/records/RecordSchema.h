@@ -6,7 +6,8 @@
 // register of test-gas cylinders; version 4 keeps those latest records'
 // times and bodies in the instrument's row too (its "facts"), so the list
 // reads nothing else; version 5 keeps instead only the fields the list shows
-// of them, each in a column of its own, so the list parses nothing.
+// of them, each in a column of its own, so the list parses nothing; version
+// 6 keys logger samples by block, set and index, so no set is dropped.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -43,7 +44,7 @@ QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, c
 // Whether the values read from an instrument's row are those of `expected`.
 bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, const QVariantList &expected);
 
-// Creates the tables of `version` (1 to 5) in an empty database and notes
+// Creates the tables of `version` (1 to 6) in an empty database and notes
 // the version; false with *error on failure. Runs inside the caller's
 // transaction.
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);

@@ -4,7 +4,8 @@
 //
 // Every record belongs to one instrument (by serial number) and is only
 // ever appended: a record of kind "connection", "settings", "write",
-// "calibration", "horn-check", "bump-test", "events" or "datalog", its time
+// "calibration", "horn-check", "bump-test", "events" or "datalog" (or a
+// download that stopped: "events-unfinished", "datalog-unfinished"), its time
 // (UTC), the workstation, the operating-system user, the program and its
 // version, and a body of JSON. Each instrument's records form a chain: a
 // record carries the hash of its content and of the record before it, and
@@ -13,6 +14,8 @@
 // field in a column of its own (records verify checks both). Downloaded
 // events and logger samples are kept once per instrument, each row tagged
 // with the download that first brought it; that download's hash covers them.
+// Events are keyed by number, type and time; logger samples by their block's
+// first-sample time, their set's number in the block and their index.
 //
 // Appending takes the chain's head under a lock (a write transaction in
 // SQLite, SELECT ... FOR UPDATE in PostgreSQL) and retries on a conflict,
@@ -35,7 +38,7 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 
 // Who made the records of a program run.
 struct RecordOrigin {
@@ -56,6 +59,10 @@ inline const QString kHornCheck = QStringLiteral("horn-check");
 inline const QString kBumpTest = QStringLiteral("bump-test");
 inline const QString kEvents = QStringLiteral("events");
 inline const QString kDatalog = QStringLiteral("datalog");
+// What a download that stopped had read: kept so the next one goes on from
+// there, never shown or exported as a complete download.
+inline const QString kEventsUnfinished = QStringLiteral("events-unfinished");
+inline const QString kDatalogUnfinished = QStringLiteral("datalog-unfinished");
 } // namespace kind
 
 // What a span calibration's record and certificate say without a cylinder.
@@ -134,10 +141,14 @@ public:
     AppendResult Append(const QString &serial, const QString &kind, const QJsonObject &body);
     // An event download: the record, and each event read that is not on
     // record yet (by its number, type and time), in one transaction.
-    AppendResult AppendEvents(const QString &serial, QJsonObject body, const logs::EventTable &table);
+    // recordKind: kEvents, or kEventsUnfinished for a download that stopped.
+    AppendResult AppendEvents(const QString &serial, QJsonObject body, const logs::EventTable &table,
+                              const QString &recordKind = kind::kEvents);
     // A logger download: the record, and each sample of the valid sets that
-    // is not on record yet (by its set's gas and unit and its time).
-    AppendResult AppendLogger(const QString &serial, QJsonObject body, const std::vector<logs::LoggerBlock> &blocks);
+    // is not on record yet (by its block's first-sample time, its set's
+    // number and its index). recordKind: kDatalog or kDatalogUnfinished.
+    AppendResult AppendLogger(const QString &serial, QJsonObject body, const std::vector<logs::LoggerBlock> &blocks,
+                              const QString &recordKind = kind::kDatalog);
 
     // The newest record of a kind, if any.
     std::optional<StoredRecord> Latest(const QString &serial, const QString &kind, QString *error = nullptr);

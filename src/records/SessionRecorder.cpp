@@ -1,5 +1,7 @@
 #include "SessionRecorder.h"
 
+#include "DownloadsOnRecord.h"
+
 #include <Formats.h>
 #include <SekDate.h>
 
@@ -312,19 +314,19 @@ void SessionRecorder::RecordHornCheck(const QString &outcome)
     Keep(store->Append(serial(), kind::kHornCheck, {{QStringLiteral("outcome"), outcome}}));
 }
 
-void SessionRecorder::RecordEvents(const logs::EventTable &table)
+void SessionRecorder::RecordEvents(const logs::EventTable &table, bool unfinished)
 {
     RecordStore *store = identity_ ? Store() : nullptr;
-    if (!store)
+    if (!store || (unfinished && table.filledCount() == 0))
         return;
     FlushPending();
-    Keep(store->AppendEvents(serial(), {}, table));
+    Keep(store->AppendEvents(serial(), {}, table, unfinished ? kind::kEventsUnfinished : kind::kEvents));
 }
 
-void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks)
+void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks, bool unfinished)
 {
     RecordStore *store = identity_ ? Store() : nullptr;
-    if (!store)
+    if (!store || (unfinished && blocks.empty()))
         return;
     FlushPending();
     qint64 samples = 0;
@@ -334,9 +336,22 @@ void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks
         for (const logs::LoggerSampleSet &set : block.sets)
             samples += set.valid() ? block.header.samplesPerSet() : 0;
     }
-    Keep(store->AppendLogger(serial(), {{QStringLiteral("blocks"), static_cast<qint64>(blocks.size())},
-                                        {QStringLiteral("samples"), samples}},
-                             blocks));
+    Keep(store->AppendLogger(serial(),
+                             {{QStringLiteral("blocks"), static_cast<qint64>(blocks.size())},
+                              {QStringLiteral("samples"), samples}},
+                             blocks, unfinished ? kind::kDatalogUnfinished : kind::kDatalog));
+}
+
+std::shared_ptr<const std::vector<logs::LoggerBlock>> SessionRecorder::LoggerOnRecord()
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    return store ? LoggerBlocksOnRecord(*store, serial()) : nullptr;
+}
+
+std::shared_ptr<const logs::EventTable> SessionRecorder::EventsOnRecord()
+{
+    RecordStore *store = identity_ ? Store() : nullptr;
+    return store ? records::EventsOnRecord(*store, serial()) : nullptr;
 }
 
 SettingsDraft SessionRecorder::HeldSettings() const

@@ -122,9 +122,15 @@ public:
     // ("cancelled", "no answer"), or with its report ("OK", "Error") and the
     // reading as left already read. Nothing when no calibration is running.
     void CalibrationEnded(const QString &outcome, std::optional<double> asLeft = std::nullopt);
-    // A complete download.
-    void RecordEvents(const logs::EventTable &table);
-    void RecordDatalog(const std::vector<logs::LoggerBlock> &blocks);
+    // A download: complete, or stopped (unfinished: what was read before the
+    // stop, kept so the next download goes on from there).
+    void RecordEvents(const logs::EventTable &table, bool unfinished = false);
+    void RecordDatalog(const std::vector<logs::LoggerBlock> &blocks, bool unfinished = false);
+    // What the records hold of the connected instrument's logger and event
+    // log, for a download to read only what is new; null without records or
+    // with nothing on record.
+    std::shared_ptr<const std::vector<logs::LoggerBlock>> LoggerOnRecord();
+    std::shared_ptr<const logs::EventTable> EventsOnRecord();
 
     // Keeps what the connection showed that is not on record yet (identity,
     // settings); the instrument's session ends.

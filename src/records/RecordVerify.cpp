@@ -1,0 +1,218 @@
+#include "RecordStore.h"
+
+#include "RecordLoggerRows.h"
+#include "RecordSchema.h"
+#include "RecordSql.h"
+
+#include <QJsonDocument>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <tuple>
+
+namespace r310::records {
+
+using namespace detail;
+
+namespace {
+
+bool IsDownloadKind(const QString &recordKind)
+{
+    return recordKind == kind::kEvents || recordKind == kind::kDatalog || recordKind == kind::kEventsUnfinished
+        || recordKind == kind::kDatalogUnfinished;
+}
+
+} // namespace
+
+VerifyResult RecordStore::Verify()
+{
+    VerifyResult result;
+    QSqlDatabase db = database();
+    const bool pg = postgres();
+    try {
+        QSqlQuery orphans = Exec(db, pg, QStringLiteral("SELECT id, seq FROM r310_record WHERE instrument_id NOT IN "
+                                                        "(SELECT id FROM r310_instrument) ORDER BY id LIMIT 1"));
+        if (orphans.next()) {
+            result.problem = QStringLiteral("record id %1 belongs to no instrument on record (changed)")
+                                 .arg(orphans.value(0).toLongLong());
+            return result;
+        }
+        orphans.finish();
+        // The instrument's row: its chain's head, then for each kind it follows
+        // the latest record's id and fields.
+        QStringList columns{QStringLiteral("id"), QStringLiteral("serial"), QStringLiteral("head_seq"),
+                            QStringLiteral("head_hash")};
+        for (const LatestKind &latest : LatestKinds()) {
+            columns.append(QLatin1String(latest.idColumn));
+            for (const LatestField &field : latest.fields)
+                columns.append(QLatin1String(field.column));
+        }
+        QSqlQuery instruments =
+            Exec(db, pg, QStringLiteral("SELECT %1 FROM r310_instrument ORDER BY id").arg(columns.join(u',')));
+        struct Head {
+            qint64 id;
+            QString serial;
+            qint64 seq;
+            QString hash;
+            std::vector<qint64> latest;       // by LatestKinds(); 0 for none
+            std::vector<QVariantList> fields; // by LatestKinds()
+        };
+        std::vector<Head> heads;
+        while (instruments.next()) {
+            Head h{instruments.value(0).toLongLong(), instruments.value(1).toString(),
+                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {}, {}};
+            int column = 4;
+            for (const LatestKind &latest : LatestKinds()) {
+                h.latest.push_back(instruments.isNull(column) ? 0 : instruments.value(column).toLongLong());
+                ++column;
+                QVariantList values;
+                for (std::size_t n = 0; n < latest.fields.size(); ++n)
+                    values.append(instruments.value(column++));
+                h.fields.push_back(values);
+            }
+            heads.push_back(std::move(h));
+        }
+        instruments.finish();
+        for (const Head &h : heads) {
+            const QString who = QStringLiteral("instrument %1").arg(h.serial);
+            // The rows each download added, digested in key order; a logger
+            // download's samples both as keyed by set (from that key on) and
+            // as they were keyed before.
+            std::map<qint64, std::unique_ptr<QCryptographicHash>> rows;
+            std::map<qint64, std::unique_ptr<QCryptographicHash>> rowsBySet;
+            auto digestOf = [](std::map<qint64, std::unique_ptr<QCryptographicHash>> &in,
+                               qint64 seq) -> QCryptographicHash & {
+                auto &slot = in[seq];
+                if (!slot)
+                    slot = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+                return *slot;
+            };
+            QSqlQuery events = Exec(db, pg, QStringLiteral("SELECT number, type, time, bytes, added_seq FROM r310_event "
+                                                           "WHERE instrument_id = ? ORDER BY number, type, time"),
+                                    {h.id});
+            while (events.next())
+                digestOf(rows, events.value(4).toLongLong())
+                    .addData(EventRowBytes(events.value(0).toInt(), events.value(1).toInt(), events.value(2).toInt(),
+                                           events.value(3).toByteArray()));
+            events.finish();
+            QSqlQuery samples = Exec(db, pg, QStringLiteral("SELECT gas, unit, time, step, count, exponent, alarm, raws, "
+                                                            "added_seq, block_time, set_no, first_index FROM r310_sample "
+                                                            "WHERE instrument_id = ? ORDER BY gas, unit, time, block_time, "
+                                                            "set_no, first_index"),
+                                     {h.id});
+            while (samples.next()) {
+                const SampleRow row{samples.value(9).toInt(),  samples.value(10).toInt(), samples.value(11).toInt(),
+                                    samples.value(0).toInt(),  samples.value(1).toInt(),  samples.value(2).toInt(),
+                                    samples.value(3).toInt(),  samples.value(5).toInt(),  samples.value(6).toInt(),
+                                    samples.value(7).toByteArray()};
+                const qint64 seq = samples.value(8).toLongLong();
+                const int count = samples.value(4).toInt();
+                digestOf(rows, seq).addData(SampleRunBytes(row.gas, row.unit, row.time, row.step, count, row.exponent,
+                                                           row.alarm, row.raws));
+                digestOf(rowsBySet, seq).addData(SampleRowBytes(row, count));
+            }
+            samples.finish();
+
+            QSqlQuery records = Exec(db, pg, QStringLiteral("SELECT id, seq, kind, recorded_at, host, os_user, program, "
+                                                            "version, body, detail, prev_hash, hash FROM r310_record "
+                                                            "WHERE instrument_id = ? ORDER BY seq"),
+                                     {h.id});
+            QString previous;
+            qint64 expected = 1;
+            // The newest record of each kind the row follows: its id, time and body.
+            std::map<QString, std::tuple<qint64, QString, QString>> newest;
+            std::set<qint64> downloads;
+            while (records.next()) {
+                const qint64 id = records.value(0).toLongLong();
+                const qint64 seq = records.value(1).toLongLong();
+                if (seq != expected) {
+                    result.problem = QStringLiteral("record %1 of %2 was removed or reordered (record %3 follows "
+                                                    "record %4)")
+                                         .arg(expected).arg(who).arg(seq).arg(expected - 1);
+                    return result;
+                }
+                StoredRecord r;
+                r.kind = records.value(2).toString();
+                r.recordedAt = records.value(3).toString();
+                r.host = records.value(4).toString();
+                r.user = records.value(5).toString();
+                r.program = records.value(6).toString();
+                r.version = records.value(7).toString();
+                const QString body = records.value(8).toString();
+                const QByteArray detail = records.value(9).toByteArray();
+                QString digest;
+                if (IsDownloadKind(r.kind)) {
+                    const bool bySet = (r.kind == kind::kDatalog || r.kind == kind::kDatalogUnfinished)
+                                    && QJsonDocument::fromJson(body.toUtf8()).object().value(kSampleRowsKey).toInt()
+                                           >= kSampleRowsBySet;
+                    const auto &digests = bySet ? rowsBySet : rows;
+                    const auto found = digests.find(seq);
+                    const QByteArray rowsDigest = found == digests.end()
+                                                      ? QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha256)
+                                                      : found->second->result();
+                    digest = DetailDigest(detail, rowsDigest);
+                    downloads.insert(seq);
+                }
+                if (records.value(10).toString() != previous) {
+                    result.problem = QStringLiteral("record %1 of %2 (id %3) does not follow record %4: a record was "
+                                                    "removed, reordered or changed")
+                                         .arg(seq).arg(who).arg(id).arg(seq - 1);
+                    return result;
+                }
+                const QString hash = RecordHash(previous, h.serial, seq, r, body, digest);
+                if (hash != records.value(11).toString()) {
+                    result.problem = QStringLiteral("record %1 of %2 (id %3, %4 of %5) was changed")
+                                         .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt);
+                    return result;
+                }
+                if (FindLatestKind(r.kind))
+                    newest[r.kind] = {id, r.recordedAt, body};
+                previous = hash;
+                ++expected;
+                ++result.checked;
+            }
+            records.finish();
+            for (const auto &entry : rows) {
+                if (!downloads.count(entry.first)) {
+                    result.problem = QStringLiteral("stored events or samples of %1 name record %2, which is no "
+                                                    "download of it (changed)")
+                                         .arg(who).arg(entry.first);
+                    return result;
+                }
+            }
+            if (h.seq != expected - 1 || h.hash != previous) {
+                result.problem = QStringLiteral("the last records of %1 were removed or changed: the chain ends at "
+                                                "record %2, its head names record %3")
+                                     .arg(who).arg(expected - 1).arg(h.seq);
+                return result;
+            }
+            for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
+                const LatestKind &latest = LatestKinds()[n];
+                const auto found = newest.find(latest.kind);
+                if ((found == newest.end() ? 0 : std::get<0>(found->second)) != h.latest[n]) {
+                    result.problem = QStringLiteral("the latest %1 record that %2 names is not its newest (changed)")
+                                         .arg(latest.kind, who);
+                    return result;
+                }
+                const QVariantList wanted =
+                    found == newest.end()
+                        ? QVariantList(static_cast<qsizetype>(latest.fields.size()))
+                        : LatestValues(latest, std::get<1>(found->second),
+                                       QJsonDocument::fromJson(std::get<2>(found->second).toUtf8()).object());
+                if (!SameLatestValues(latest, h.fields[n], wanted)) {
+                    result.problem = QStringLiteral("what %1 keeps in its row of its latest %2 record differs from "
+                                                    "that record (changed)")
+                                         .arg(who, latest.kind);
+                    return result;
+                }
+            }
+        }
+        result.ok = true;
+    } catch (const SqlFailure &failure) {
+        result.problem = failure.text;
+    }
+    return result;
+}
+
+} // namespace r310::records
