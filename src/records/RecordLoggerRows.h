@@ -5,48 +5,55 @@
 // keyed by its block's first-sample time, the set's number in the block and
 // the index of its first sample, with gas and unit kept as data. So every
 // set of every block is kept, and a block read again adds only the samples
-// it did not hold before.
+// it did not hold before. The record store calls these inside its own
+// transactions; they throw RowsFailure.
 #include <LoggerRecords.h>
 
 #include <QByteArray>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
 namespace r310::records::detail {
 
 // The body key that says a download's samples are keyed by block, set and
-// index (records made before that key them by gas, unit and time).
+// index (records made before that keyed them by gas, unit and time).
 inline const QString kSampleRowsKey = QStringLiteral("sampleRows");
 constexpr int kSampleRowsBySet = 6;
+
+struct RowsFailure {
+    QString text;
+    QSqlError error; // of the statement that failed, if one did
+};
 
 QByteArray LoggerLayout(const std::vector<logs::LoggerBlock> &blocks);
 // The blocks of a layout with their sets' samples still zero; empty when it is cut short.
 std::optional<std::vector<logs::LoggerBlock>> BlocksOfLayout(const QByteArray &layout);
 
-// A run of samples of one set of one block, as stored.
-struct SampleRow {
-    std::int32_t blockTime = 0;
-    int setNumber = 0; // 1 to 4
-    int first = 0;     // index of the run's first sample in its set
-    int gas = 0;
-    int unit = 0;
-    std::int32_t time = 0; // of the run's first sample
-    int step = 0;
-    int exponent = 0;
-    int alarm = 0; // bit k: sample k of the run was taken in alarm
-    QByteArray raws; // two bytes a sample, little-endian
-    int count() const { return static_cast<int>(raws.size() / 2); }
+// What a download's samples added: its layout, the digest of the new rows
+// in their order, and how many samples they hold.
+struct LoggerRowsAdded {
+    QByteArray layout;
+    QByteArray rowsDigest;
+    qint64 samples = 0;
 };
+LoggerRowsAdded StoreLoggerRows(QSqlDatabase &db, bool postgres, qint64 instrument, qint64 seq,
+                                const std::vector<logs::LoggerBlock> &blocks);
 
-// The order a download's digest takes its rows in.
-bool DigestOrder(const SampleRow &a, const SampleRow &b);
-// A run as the digest of a download keyed by block, set and index covers
-// it, with its count as stored (which must be that of its samples).
-QByteArray SampleRowBytes(const SampleRow &row, int count);
+// The digest of the rows each download of the instrument added, by the
+// download's place in the chain, as a download keyed by set digests them.
+std::map<qint64, QByteArray> SampleDigestsBySet(QSqlDatabase &db, bool postgres, qint64 instrument);
+
+// Fills the sets' samples of a download's blocks from the rows on record:
+// by block, set and index, or (bySet false, records made before) by gas,
+// unit and time as they were kept then.
+void FillSamples(QSqlDatabase &db, bool postgres, qint64 instrument, bool bySet,
+                 std::vector<logs::LoggerBlock> &blocks);
 
 // The schema step to samples keyed by block, set and index, in place; runs
 // inside the caller's transaction.

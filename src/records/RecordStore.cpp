@@ -1,16 +1,27 @@
 #include "RecordStore.h"
 
+#include "RecordLoggerRows.h"
 #include "RecordSchema.h"
-#include "RecordSql.h"
+
+#include <DataLoggerExport.h>
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QThread>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <tuple>
 
 #ifdef Q_OS_UNIX
 #include <pwd.h>
@@ -19,9 +30,148 @@
 
 namespace r310::records {
 
-using namespace detail;
-
 namespace {
+
+// An SQL statement that failed; `retry` when another writer held what it needed.
+struct SqlFailure {
+    QString text;
+    bool retry = false;
+};
+
+bool IsConflict(const QSqlError &error, bool postgres)
+{
+    const QString code = error.nativeErrorCode();
+    if (postgres)
+        return code == QLatin1String("40001") || code == QLatin1String("40P01") || code == QLatin1String("23505");
+    // SQLITE_BUSY, SQLITE_LOCKED
+    return code == QLatin1String("5") || code == QLatin1String("6");
+}
+
+QString ErrorText(const QSqlError &error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+QSqlQuery Exec(QSqlDatabase &db, bool postgres, const QString &sql, const QVariantList &values = {})
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (values.isEmpty()) {
+        if (!query.exec(sql))
+            throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres)};
+        return query;
+    }
+    if (!query.prepare(sql))
+        throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres)};
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres)};
+    return query;
+}
+
+QString Hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex()); }
+
+QByteArray Sha256(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256); }
+
+// The hash a record carries: its content and the hash of the record before it.
+QString RecordHash(const QString &previous, const QString &serial, qint64 seq, const StoredRecord &r,
+                   const QString &bodyText, const QString &detailDigest)
+{
+    const QStringList parts{previous, serial, QString::number(seq), r.kind, r.recordedAt, r.host, r.user,
+                            r.program, r.version, bodyText, detailDigest};
+    return Hex(Sha256(parts.join(QChar(0x1f)).toUtf8()));
+}
+
+// A download's digest: of its layout, and of the rows it added in key order.
+QString DetailDigest(const QByteArray &layout, const QByteArray &rowsDigest)
+{
+    return Hex(Sha256(Sha256(layout) + rowsDigest));
+}
+
+void PutU16(QByteArray &out, std::uint16_t v)
+{
+    out.append(static_cast<char>(v & 0xff));
+    out.append(static_cast<char>(v >> 8));
+}
+
+void PutI32(QByteArray &out, std::int32_t v)
+{
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.append(static_cast<char>((u >> shift) & 0xff));
+}
+
+class Reader {
+public:
+    explicit Reader(const QByteArray &bytes) : bytes_(bytes) {}
+    bool ok(int n) const { return pos_ + n <= bytes_.size(); }
+    std::uint8_t u8() { return static_cast<std::uint8_t>(bytes_.at(pos_++)); }
+    std::uint16_t u16()
+    {
+        const std::uint16_t low = u8();
+        return static_cast<std::uint16_t>(low | (u8() << 8));
+    }
+    std::int32_t i32()
+    {
+        std::uint32_t v = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            v |= static_cast<std::uint32_t>(u8()) << shift;
+        return static_cast<std::int32_t>(v);
+    }
+    bool atEnd() const { return pos_ >= bytes_.size(); }
+
+private:
+    const QByteArray &bytes_;
+    int pos_ = 0;
+};
+
+QByteArray EventRowBytes(int number, int type, std::int32_t time, const QByteArray &bytes)
+{
+    QByteArray row;
+    PutU16(row, static_cast<std::uint16_t>(number));
+    row.append(static_cast<char>(type));
+    PutI32(row, time);
+    row.append(bytes);
+    return row;
+}
+
+// One run of samples as its download's digest covers it.
+QByteArray SampleRunBytes(int gas, int unit, std::int32_t time, int step, int count, int exponent, int alarm,
+                          const QByteArray &raws)
+{
+    QByteArray row;
+    row.append(static_cast<char>(gas));
+    row.append(static_cast<char>(unit));
+    PutI32(row, time);
+    PutI32(row, step);
+    row.append(static_cast<char>(count));
+    row.append(static_cast<char>(exponent));
+    PutU16(row, static_cast<std::uint16_t>(alarm));
+    row.append(raws);
+    return row;
+}
+
+const QString kRecordColumns = QStringLiteral(
+    "r.id, r.seq, i.serial, r.kind, r.recorded_at, r.host, r.os_user, r.program, r.version, r.body, r.hash");
+
+StoredRecord RecordFrom(const QSqlQuery &q, int first = 0)
+{
+    StoredRecord r;
+    r.id = q.value(first).toLongLong();
+    r.seq = q.value(first + 1).toLongLong();
+    r.serial = q.value(first + 2).toString();
+    r.kind = q.value(first + 3).toString();
+    r.recordedAt = q.value(first + 4).toString();
+    r.host = q.value(first + 5).toString();
+    r.user = q.value(first + 6).toString();
+    r.program = q.value(first + 7).toString();
+    r.version = q.value(first + 8).toString();
+    r.body = QJsonDocument::fromJson(q.value(first + 9).toString().toUtf8()).object();
+    r.hash = q.value(first + 10).toString();
+    return r;
+}
 
 QString SystemUser()
 {
@@ -46,6 +196,45 @@ RecordOrigin CurrentOrigin(const QString &program)
     return {QSysInfo::machineHostName(), SystemUser(), program, QStringLiteral(R310_PROGRAM_VERSION)};
 }
 
+// What a download's rows add to its record while it is being appended.
+struct RecordStore::Pending {
+    QSqlDatabase &db;
+    bool postgres;
+    qint64 instrumentId = 0;
+    qint64 seq = 0;
+    QByteArray layout;
+    QByteArray rowsDigest;
+    qint64 added = 0;
+    bool detailed = false;
+    QJsonObject extra; // added to the body
+};
+
+// One write transaction: SQLite takes its write lock at once, so two
+// writers never both read the same chain head.
+class RecordStore::Transaction {
+public:
+    Transaction(QSqlDatabase &db, bool postgres) : db_(db), postgres_(postgres)
+    {
+        Exec(db_, postgres_, postgres_ ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"));
+    }
+    ~Transaction()
+    {
+        if (!done_) {
+            QSqlQuery rollback(db_);
+            rollback.exec(QStringLiteral("ROLLBACK"));
+        }
+    }
+    void Commit()
+    {
+        Exec(db_, postgres_, QStringLiteral("COMMIT"));
+        done_ = true;
+    }
+
+private:
+    QSqlDatabase &db_;
+    bool postgres_;
+    bool done_ = false;
+};
 
 RecordStore::RecordStore(const RecordsTarget &target, QString connectionName)
     : target_(target), connectionName_(std::move(connectionName)), origin_(CurrentOrigin(QStringLiteral("r310ctl")))
@@ -232,6 +421,477 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
             QThread::msleep(static_cast<unsigned long>(20 + 10 * attempt));
         }
     }
+}
+
+namespace {
+
+// Inserts rows of `columns` values each, many in one statement.
+class BulkInsert {
+public:
+    BulkInsert(QSqlDatabase &db, bool postgres, QString table, QStringList columns)
+        : db_(db), postgres_(postgres), table_(std::move(table)), columns_(std::move(columns)),
+          rowsPerStatement_((postgres ? 4000 : 900) / static_cast<int>(columns_.size()))
+    {
+    }
+    void Add(const QVariantList &row)
+    {
+        values_.append(row);
+        if (values_.size() >= rowsPerStatement_ * columns_.size())
+            Flush();
+    }
+    void Flush()
+    {
+        const int rows = static_cast<int>(values_.size() / columns_.size());
+        if (rows == 0)
+            return;
+        QSqlQuery &query = rows == rowsPerStatement_ ? full_ : last_;
+        if (&query == &last_ || !fullPrepared_) {
+            const QString one = QStringLiteral("(") + QStringList(columns_.size(), QStringLiteral("?")).join(u',') + u')';
+            const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table_, columns_.join(u','))
+                                + QStringList(rows, one).join(u',');
+            query = QSqlQuery(db_);
+            if (!query.prepare(sql))
+                throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres_)};
+            if (&query == &full_)
+                fullPrepared_ = true;
+        }
+        for (int i = 0; i < values_.size(); ++i)
+            query.bindValue(i, values_.at(i));
+        if (!query.exec())
+            throw SqlFailure{ErrorText(query.lastError()), IsConflict(query.lastError(), postgres_)};
+        values_.clear();
+    }
+
+private:
+    QSqlDatabase &db_;
+    bool postgres_;
+    QString table_;
+    QStringList columns_;
+    qsizetype rowsPerStatement_;
+    QVariantList values_;
+    QSqlQuery full_;
+    QSqlQuery last_;
+    bool fullPrepared_ = false;
+};
+
+struct EventKey {
+    int number;
+    int type;
+    std::int32_t time;
+    bool operator<(const EventKey &o) const
+    {
+        return std::tie(number, type, time) < std::tie(o.number, o.type, o.time);
+    }
+};
+
+} // namespace
+
+AppendResult RecordStore::AppendEvents(const QString &serial, QJsonObject body, const logs::EventTable &table,
+                                       const QString &recordKind)
+{
+    body.insert(QStringLiteral("count"), table.size());
+    body.insert(QStringLiteral("read"), table.filledCount());
+    return AppendWith(serial, recordKind, body, [&table](Pending &p) {
+        std::set<EventKey> stored;
+        QSqlQuery existing = Exec(p.db, p.postgres,
+                                  QStringLiteral("SELECT number, type, time FROM r310_event WHERE instrument_id = ?"),
+                                  {p.instrumentId});
+        while (existing.next())
+            stored.insert({existing.value(0).toInt(), existing.value(1).toInt(), existing.value(2).toInt()});
+        existing.finish();
+        // The layout: the count, then number, type and time of every entry read.
+        PutI32(p.layout, table.size());
+        std::map<EventKey, QByteArray> added;
+        for (int j = 0; j < table.size(); ++j) {
+            const auto &event = table.at(j);
+            if (!event)
+                continue;
+            const QByteArray bytes(reinterpret_cast<const char *>(event->data()), static_cast<int>(event->size()));
+            const EventKey key{j + 1, (*event)[2], static_cast<std::int32_t>(Reader(bytes.mid(4, 4)).i32())};
+            PutU16(p.layout, static_cast<std::uint16_t>(key.number));
+            p.layout.append(static_cast<char>(key.type));
+            PutI32(p.layout, key.time);
+            if (!stored.count(key))
+                added.emplace(key, bytes);
+        }
+        QCryptographicHash rows(QCryptographicHash::Sha256);
+        BulkInsert insert(p.db, p.postgres, QStringLiteral("r310_event"),
+                          {QStringLiteral("instrument_id"), QStringLiteral("number"), QStringLiteral("type"),
+                           QStringLiteral("time"), QStringLiteral("bytes"), QStringLiteral("added_seq")});
+        for (const auto &[key, bytes] : added) {
+            insert.Add({p.instrumentId, key.number, key.type, key.time, bytes, p.seq});
+            rows.addData(EventRowBytes(key.number, key.type, key.time, bytes));
+        }
+        insert.Flush();
+        p.rowsDigest = rows.result();
+        p.added = static_cast<qint64>(added.size());
+        p.extra.insert(QStringLiteral("added"), p.added);
+        p.detailed = true;
+        return true;
+    });
+}
+
+AppendResult RecordStore::AppendLogger(const QString &serial, QJsonObject body,
+                                       const std::vector<logs::LoggerBlock> &blocks, const QString &recordKind)
+{
+    // Samples keyed by block, set and index (RecordLoggerRows.h).
+    body.insert(detail::kSampleRowsKey, detail::kSampleRowsBySet);
+    return AppendWith(serial, recordKind, body, [&blocks](Pending &p) {
+        try {
+            const detail::LoggerRowsAdded added = detail::StoreLoggerRows(p.db, p.postgres, p.instrumentId, p.seq, blocks);
+            p.layout = added.layout;
+            p.rowsDigest = added.rowsDigest;
+            p.added = added.samples;
+        } catch (const detail::RowsFailure &failure) {
+            throw SqlFailure{failure.text, IsConflict(failure.error, p.postgres)};
+        }
+        p.extra.insert(QStringLiteral("added"), p.added);
+        p.detailed = true;
+        return true;
+    });
+}
+
+std::optional<StoredRecord> RecordStore::Latest(const QString &serial, const QString &kind, QString *error)
+{
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT %1 FROM r310_record r JOIN r310_instrument i ON i.id = r.instrument_id "
+                                          "WHERE i.serial = ? AND r.kind = ? ORDER BY r.seq DESC LIMIT 1")
+                               .arg(kRecordColumns),
+                           {serial, kind});
+        if (q.next())
+            return RecordFrom(q);
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    return std::nullopt;
+}
+
+std::optional<StoredRecord> RecordStore::Record(qint64 id, QString *error)
+{
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT %1 FROM r310_record r JOIN r310_instrument i ON i.id = r.instrument_id "
+                                          "WHERE r.id = ?")
+                               .arg(kRecordColumns),
+                           {id});
+        if (q.next())
+            return RecordFrom(q);
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    return std::nullopt;
+}
+
+std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
+{
+    std::vector<InstrumentSummary> list;
+    QSqlDatabase db = database();
+    // One row per instrument: the fields of its latest records are columns of it.
+    QStringList columns{QStringLiteral("serial")};
+    for (const LatestKind &latest : LatestKinds()) {
+        for (const LatestField &field : latest.fields)
+            columns.append(QLatin1String(field.column));
+    }
+    try {
+        QSqlQuery count = Exec(db, postgres(), QStringLiteral("SELECT COUNT(*) FROM r310_instrument"));
+        if (count.next())
+            list.reserve(static_cast<std::size_t>(count.value(0).toLongLong()));
+        count.finish();
+        QSqlQuery q = Exec(db, postgres(), QStringLiteral("SELECT %1 FROM r310_instrument").arg(columns.join(u',')));
+        while (q.next()) {
+            // In the order of LatestKinds().
+            int column = 0;
+            const auto text = [&q, &column] { return q.value(column++).toString(); };
+            const auto number = [&q, &column]() -> std::optional<double> {
+                const QVariant value = q.value(column++);
+                return value.isNull() ? std::nullopt : std::optional<double>(value.toDouble());
+            };
+            InstrumentSummary s;
+            s.serial = text();
+            s.lastSeen = text();
+            s.customerId = text();
+            s.softwareVersion = text();
+            s.connectionGasUnit = text();
+            s.settingsGasUnit = text();
+            s.nextCalibration = text();
+            s.nextBumpTest = text();
+            s.calibratedAt = text();
+            s.calibrationKind = text();
+            s.calibrationOutcome = text();
+            s.bumpTestedAt = text();
+            s.bumpA1 = number();
+            s.bumpA2 = number();
+            s.bumpT50 = number();
+            list.push_back(std::move(s));
+        }
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    // Sorted here: the table read in its own order costs less than through the serial's index.
+    std::sort(list.begin(), list.end(),
+              [](const InstrumentSummary &a, const InstrumentSummary &b) { return a.serial < b.serial; });
+    return list;
+}
+
+std::vector<StoredRecord> RecordStore::History(const QString &serial, const QString &since, QString *error)
+{
+    std::vector<StoredRecord> list;
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT %1 FROM r310_record r JOIN r310_instrument i ON i.id = r.instrument_id "
+                                          "WHERE i.serial = ? AND r.recorded_at >= ? ORDER BY r.seq")
+                               .arg(kRecordColumns),
+                           {serial, since.isEmpty() ? QStringLiteral("") : since});
+        while (q.next())
+            list.push_back(RecordFrom(q));
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    return list;
+}
+
+std::optional<logs::EventTable> RecordStore::EventDownload(qint64 recordId, QString *error)
+{
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery r = Exec(db, postgres(),
+                           QStringLiteral("SELECT instrument_id, detail FROM r310_record WHERE id = ? AND "
+                                          "(kind = ? OR kind = ?)"),
+                           {recordId, kind::kEvents, kind::kEventsUnfinished});
+        if (!r.next())
+            throw SqlFailure{QStringLiteral("no event download with record id %1").arg(recordId)};
+        const qint64 instrument = r.value(0).toLongLong();
+        const QByteArray layout = r.value(1).toByteArray();
+        r.finish();
+        std::map<EventKey, QByteArray> events;
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT number, type, time, bytes FROM r310_event WHERE instrument_id = ?"),
+                           {instrument});
+        while (q.next())
+            events.emplace(EventKey{q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt()}, q.value(3).toByteArray());
+        Reader in(layout);
+        if (!in.ok(4))
+            throw SqlFailure{QStringLiteral("the download's record holds no layout")};
+        logs::EventTable table;
+        table.Prepare(in.i32());
+        while (!in.atEnd() && in.ok(7)) {
+            EventKey key{};
+            key.number = in.u16();
+            key.type = in.u8();
+            key.time = in.i32();
+            const auto found = events.find(key);
+            if (found == events.end())
+                throw SqlFailure{QStringLiteral("event %1 of the download is not on record").arg(key.number)};
+            AnswerFrame frame;
+            frame.object = kObjectEventRecord;
+            frame.flags = kFlagsDataAnswer;
+            frame.intact = true;
+            frame.payload.assign(found->second.begin(), found->second.end());
+            table.Fill(key.number - 1, frame);
+        }
+        return table;
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    return std::nullopt;
+}
+
+VerifyResult RecordStore::Verify()
+{
+    VerifyResult result;
+    QSqlDatabase db = database();
+    const bool pg = postgres();
+    try {
+        QSqlQuery orphans = Exec(db, pg, QStringLiteral("SELECT id, seq FROM r310_record WHERE instrument_id NOT IN "
+                                                        "(SELECT id FROM r310_instrument) ORDER BY id LIMIT 1"));
+        if (orphans.next()) {
+            result.problem = QStringLiteral("record id %1 belongs to no instrument on record (changed)")
+                                 .arg(orphans.value(0).toLongLong());
+            return result;
+        }
+        orphans.finish();
+        // The instrument's row: its chain's head, then for each kind it follows
+        // the latest record's id and fields.
+        QStringList columns{QStringLiteral("id"), QStringLiteral("serial"), QStringLiteral("head_seq"),
+                            QStringLiteral("head_hash")};
+        for (const LatestKind &latest : LatestKinds()) {
+            columns.append(QLatin1String(latest.idColumn));
+            for (const LatestField &field : latest.fields)
+                columns.append(QLatin1String(field.column));
+        }
+        QSqlQuery instruments =
+            Exec(db, pg, QStringLiteral("SELECT %1 FROM r310_instrument ORDER BY id").arg(columns.join(u',')));
+        struct Head {
+            qint64 id;
+            QString serial;
+            qint64 seq;
+            QString hash;
+            std::vector<qint64> latest;       // by LatestKinds(); 0 for none
+            std::vector<QVariantList> fields; // by LatestKinds()
+        };
+        std::vector<Head> heads;
+        while (instruments.next()) {
+            Head h{instruments.value(0).toLongLong(), instruments.value(1).toString(),
+                   instruments.value(2).toLongLong(), instruments.value(3).toString(), {}, {}};
+            int column = 4;
+            for (const LatestKind &latest : LatestKinds()) {
+                h.latest.push_back(instruments.isNull(column) ? 0 : instruments.value(column).toLongLong());
+                ++column;
+                QVariantList values;
+                for (std::size_t n = 0; n < latest.fields.size(); ++n)
+                    values.append(instruments.value(column++));
+                h.fields.push_back(values);
+            }
+            heads.push_back(std::move(h));
+        }
+        instruments.finish();
+        for (const Head &h : heads) {
+            const QString who = QStringLiteral("instrument %1").arg(h.serial);
+            // The rows each download added, digested in key order.
+            std::map<qint64, std::unique_ptr<QCryptographicHash>> rows;
+            auto rowsOf = [&rows](qint64 seq) -> QCryptographicHash & {
+                auto &slot = rows[seq];
+                if (!slot)
+                    slot = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+                return *slot;
+            };
+            QSqlQuery events = Exec(db, pg, QStringLiteral("SELECT number, type, time, bytes, added_seq FROM r310_event "
+                                                           "WHERE instrument_id = ? ORDER BY number, type, time"),
+                                    {h.id});
+            while (events.next())
+                rowsOf(events.value(4).toLongLong())
+                    .addData(EventRowBytes(events.value(0).toInt(), events.value(1).toInt(), events.value(2).toInt(),
+                                           events.value(3).toByteArray()));
+            events.finish();
+            QSqlQuery samples = Exec(db, pg, QStringLiteral("SELECT gas, unit, time, step, count, exponent, alarm, raws, "
+                                                            "added_seq FROM r310_sample WHERE instrument_id = ? "
+                                                            "ORDER BY gas, unit, time, block_time, set_no, first_index"),
+                                     {h.id});
+            while (samples.next())
+                rowsOf(samples.value(8).toLongLong())
+                    .addData(SampleRunBytes(samples.value(0).toInt(), samples.value(1).toInt(), samples.value(2).toInt(),
+                                            samples.value(3).toInt(), samples.value(4).toInt(),
+                                            samples.value(5).toInt(), samples.value(6).toInt(),
+                                            samples.value(7).toByteArray()));
+            samples.finish();
+            // The same rows as downloads keyed by block, set and index digest them.
+            std::map<qint64, QByteArray> rowsBySet;
+            try {
+                rowsBySet = detail::SampleDigestsBySet(db, pg, h.id);
+            } catch (const detail::RowsFailure &failure) {
+                throw SqlFailure{failure.text};
+            }
+
+            QSqlQuery records = Exec(db, pg, QStringLiteral("SELECT id, seq, kind, recorded_at, host, os_user, program, "
+                                                            "version, body, detail, prev_hash, hash FROM r310_record "
+                                                            "WHERE instrument_id = ? ORDER BY seq"),
+                                     {h.id});
+            QString previous;
+            qint64 expected = 1;
+            // The newest record of each kind the row follows: its id, time and body.
+            std::map<QString, std::tuple<qint64, QString, QString>> newest;
+            std::set<qint64> downloads;
+            while (records.next()) {
+                const qint64 id = records.value(0).toLongLong();
+                const qint64 seq = records.value(1).toLongLong();
+                if (seq != expected) {
+                    result.problem = QStringLiteral("record %1 of %2 was removed or reordered (record %3 follows "
+                                                    "record %4)")
+                                         .arg(expected).arg(who).arg(seq).arg(expected - 1);
+                    return result;
+                }
+                StoredRecord r;
+                r.kind = records.value(2).toString();
+                r.recordedAt = records.value(3).toString();
+                r.host = records.value(4).toString();
+                r.user = records.value(5).toString();
+                r.program = records.value(6).toString();
+                r.version = records.value(7).toString();
+                const QString body = records.value(8).toString();
+                const QByteArray detail = records.value(9).toByteArray();
+                QString digest;
+                const bool logger = r.kind == kind::kDatalog || r.kind == kind::kDatalogUnfinished;
+                if (logger || r.kind == kind::kEvents || r.kind == kind::kEventsUnfinished) {
+                    const auto found = rows.find(seq);
+                    const auto bySet = rowsBySet.find(seq);
+                    const bool keyedBySet =
+                        logger && QJsonDocument::fromJson(body.toUtf8()).object().value(detail::kSampleRowsKey).toInt()
+                                      >= detail::kSampleRowsBySet;
+                    const QByteArray none = QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha256);
+                    const QByteArray rowsDigest = keyedBySet ? (bySet == rowsBySet.end() ? none : bySet->second)
+                                                  : found == rows.end() ? none
+                                                                        : found->second->result();
+                    digest = DetailDigest(detail, rowsDigest);
+                    downloads.insert(seq);
+                }
+                if (records.value(10).toString() != previous) {
+                    result.problem = QStringLiteral("record %1 of %2 (id %3) does not follow record %4: a record was "
+                                                    "removed, reordered or changed")
+                                         .arg(seq).arg(who).arg(id).arg(seq - 1);
+                    return result;
+                }
+                const QString hash = RecordHash(previous, h.serial, seq, r, body, digest);
+                if (hash != records.value(11).toString()) {
+                    result.problem = QStringLiteral("record %1 of %2 (id %3, %4 of %5) was changed")
+                                         .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt);
+                    return result;
+                }
+                if (FindLatestKind(r.kind))
+                    newest[r.kind] = {id, r.recordedAt, body};
+                previous = hash;
+                ++expected;
+                ++result.checked;
+            }
+            records.finish();
+            for (const auto &entry : rows) {
+                if (!downloads.count(entry.first)) {
+                    result.problem = QStringLiteral("stored events or samples of %1 name record %2, which is no "
+                                                    "download of it (changed)")
+                                         .arg(who).arg(entry.first);
+                    return result;
+                }
+            }
+            if (h.seq != expected - 1 || h.hash != previous) {
+                result.problem = QStringLiteral("the last records of %1 were removed or changed: the chain ends at "
+                                                "record %2, its head names record %3")
+                                     .arg(who).arg(expected - 1).arg(h.seq);
+                return result;
+            }
+            for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
+                const LatestKind &latest = LatestKinds()[n];
+                const auto found = newest.find(latest.kind);
+                if ((found == newest.end() ? 0 : std::get<0>(found->second)) != h.latest[n]) {
+                    result.problem = QStringLiteral("the latest %1 record that %2 names is not its newest (changed)")
+                                         .arg(latest.kind, who);
+                    return result;
+                }
+                const QVariantList wanted =
+                    found == newest.end()
+                        ? QVariantList(static_cast<qsizetype>(latest.fields.size()))
+                        : LatestValues(latest, std::get<1>(found->second),
+                                       QJsonDocument::fromJson(std::get<2>(found->second).toUtf8()).object());
+                if (!SameLatestValues(latest, h.fields[n], wanted)) {
+                    result.problem = QStringLiteral("what %1 keeps in its row of its latest %2 record differs from "
+                                                    "that record (changed)")
+                                         .arg(who, latest.kind);
+                    return result;
+                }
+            }
+        }
+        result.ok = true;
+    } catch (const SqlFailure &failure) {
+        result.problem = failure.text;
+    }
+    return result;
 }
 
 } // namespace r310::records
