@@ -9,6 +9,7 @@
 #include "DataLoggerDownload.h"
 #include "DataLoggerExport.h"
 #include "LogDecoders.h"
+#include "SimulatorProcess.h"
 
 #include <InstrumentConnection.h>
 
@@ -96,33 +97,13 @@ Wire WireOf(const logs::LoggerDownloadResult &result)
     return wire;
 }
 
-class Simulator {
-public:
-    explicit Simulator(const Options &options)
-    {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(options.simulator,
-                       {QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=%1").arg(options.blocks),
-                        QStringLiteral("--logger-max-blocks=%1").arg(std::max(options.blocks, 500)),
-                        QStringLiteral("--logger-sets=%1").arg(options.sets), QStringLiteral("--logger-samples=15"),
-                        QStringLiteral("--turnaround-ms=%1").arg(options.turnaroundMs)});
-        if (!process_.waitForStarted(5000))
-            return;
-        while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
-        }
-        device_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process_.terminate();
-        process_.waitForFinished(3000);
-    }
-    QString device() const { return device_; }
-
-private:
-    QProcess process_;
-    QString device_;
-};
+QStringList SimulatorArguments(const Options &options)
+{
+    return {QStringLiteral("--software=221"), QStringLiteral("--logger-blocks=%1").arg(options.blocks),
+            QStringLiteral("--logger-max-blocks=%1").arg(std::max(options.blocks, 500)),
+            QStringLiteral("--logger-sets=%1").arg(options.sets), QStringLiteral("--logger-samples=15"),
+            QStringLiteral("--turnaround-ms=%1").arg(options.turnaroundMs)};
+}
 
 } // namespace
 
@@ -130,7 +111,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const Options options = ParseOptions(application.arguments());
-    const Simulator simulator(options);
+    const SimulatorProcess simulator(options.simulator, SimulatorArguments(options));
     if (simulator.device().isEmpty()) {
         std::fprintf(stderr, "cannot start the simulated instrument %s\n", qPrintable(options.simulator));
         return 1;

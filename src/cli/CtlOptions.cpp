@@ -40,10 +40,11 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption trace(QStringLiteral("trace"));
     parser.addOptions({port, demo, json, help, verbose, timeout, samples, dryRun, trace});
     const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption full(QStringLiteral("full"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("number"));
     const QCommandLineOption customerId(QStringLiteral("customer-id"), QString(), QStringLiteral("text"));
     const QCommandLineOption updateLimitList(QStringLiteral("update-limit-list"));
-    parser.addOptions({yes, serial, customerId, updateLimitList});
+    parser.addOptions({yes, full, serial, customerId, updateLimitList});
     const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
     const QCommandLineOption max(QStringLiteral("max"), QString(), QStringLiteral("count"));
     parser.addOptions({out, max});
@@ -99,6 +100,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.dryRun = parser.isSet(dryRun);
     o.trace = parser.isSet(trace);
     o.yes = parser.isSet(yes);
+    o.full = parser.isSet(full);
     o.serial = parser.value(serial);
     o.customerId = parser.value(customerId);
     o.updateLimitList = parser.isSet(updateLimitList);

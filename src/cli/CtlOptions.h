@@ -22,6 +22,7 @@ struct CtlOptions {
     bool dryRun = false;     // set --dry-run: show the requests, write nothing
     bool trace = false;      // doctor --trace: every byte of the exchange
     bool yes = false;        // --yes: a command that changes the instrument's state may go ahead
+    bool full = false;       // --full: a download reads everything, whatever is on record
     QString serial;          // factory-setup --serial N
     QString customerId;      // factory-setup --customer-id TEXT
     bool updateLimitList = false; // factory-setup --update-limit-list

@@ -25,12 +25,18 @@
 
 namespace r310::cli {
 
-const char *const kDatalogHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] datalog [--out FILE]
+const char *const kDatalogHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] datalog [--out FILE] [--full]
 
 Connects as "info" does and downloads the data logger as the configurator's
 "Read" on "Datalogging" does: the logger information, then every stored
-block and the sample sets of each readable block. Writes the export file the
-window writes with the same regional settings, byte for byte:
+block and the sample sets of each readable block. With the service records
+on, blocks already on record from an earlier download of this instrument
+(complete or stopped) are not read again: the newest of them is found among
+the headers (also after the logger wrapped and renumbered its blocks) and
+checked, and only newer blocks are read; the file is the whole log all the
+same. A logger whose blocks on record changed, that holds fewer blocks or
+was cleared is read whole. Writes the export file the window writes with
+the same regional settings, byte for byte:
 "Date/Time;Value;Gas;Alarm;", a line per sample ("ALARM;" for samples taken
 in alarm), " ; ; ; ;" before each later section, 8-bit text (the ANSI code
 page on Windows, Latin-1 elsewhere), CR LF after every line.
@@ -42,12 +48,15 @@ the samples before it would have gone on (a pause in logging, a clock set).
 --out FILE   write the file there; it appears, or replaces an older one, only
              once it is complete, and a line on standard error says where.
              Without --out the file goes to standard output.
+--full       read every block, whatever is on record.
 
 While it runs, a progress line is shown on standard error when that is a
 terminal. An empty logger says "No Data" and writes nothing. A download
 interrupted by Ctrl+C (130), a failed port (4), an instrument that stops
 answering (3) or answers with an error report (5) writes nothing, and an
-older FILE stays as it was. Exit code 9: the file cannot be written.
+older FILE stays as it was; the blocks read before the stop are kept on
+record as an unfinished download, and the next download goes on after them.
+Exit code 9: the file cannot be written.
 )";
 
 namespace {
@@ -92,8 +101,9 @@ int WriteToStandardOutput(QTextStream &out, const logs::LoggerExportData &data)
     return kExitOk;
 }
 
-int WriteExport(CtlContext &context, const logs::LoggerExportData &data)
+int WriteExport(CtlContext &context, const logs::LoggerDownloadResult &download)
 {
+    const logs::LoggerExportData &data = download.data;
     const QString &path = context.options.out;
     if (path.isEmpty())
         return WriteToStandardOutput(context.out(), data);
@@ -101,8 +111,12 @@ int WriteExport(CtlContext &context, const logs::LoggerExportData &data)
     if (!written.ok)
         return context.Fail(kExitCannotWrite, written.message + QStringLiteral(": ") + written.detail);
     // Where the file went, as the window says it.
-    context.err() << "r310ctl: " << data.blocks.size() << " data logger blocks read; saved to "
-                  << QDir::toNativeSeparators(path) << Qt::endl;
+    context.err() << "r310ctl: " << data.blocks.size() << " data logger blocks "
+                  << (download.onRecord > 0 ? QStringLiteral("(%1 already on record, %2 read)")
+                                                  .arg(download.onRecord)
+                                                  .arg(static_cast<qsizetype>(data.blocks.size()) - download.onRecord)
+                                            : QStringLiteral("read"))
+                  << "; saved to " << QDir::toNativeSeparators(path) << Qt::endl;
     return kExitOk;
 }
 
@@ -162,20 +176,25 @@ int RunDatalog(CtlContext &context)
     QObject::connect(&session.connection(), &InstrumentConnection::progress, &session,
                      [&progress](int, int, const QString &text) { progress.Show(text); });
     auto download = std::make_shared<logs::LoggerDownloadResult>();
+    const auto onRecord = context.options.full ? nullptr : session.recorder().LoggerOnRecord();
     session.connection().waitFor(
-        session.connection().submit(QStringLiteral("datalog"), logs::DataLoggerDownloadJob(download)));
+        session.connection().submit(QStringLiteral("datalog"), logs::DataLoggerDownloadJob(download, onRecord)));
     progress.Clear();
+    if (!download->completed())
+        session.recorder().RecordDatalog(download->unfinished, true);
     // Ctrl+C or a failed port: their own message, and nothing is written.
     if (session.Aborted())
         return session.Verdict(true);
     if (!download->completed())
         return session.DownloadStopped(download->outcome, Where(*download));
     session.recorder().RecordDatalog(download->data.blocks);
+    if (context.options.verbose && !download->readAllBecause.isEmpty())
+        session.err() << "r310ctl: every block was read: " << download->readAllBecause << Qt::endl;
     if (!logs::HasLoggerExportLines(download->data)) {
         session.err() << "r310ctl: No Data (the data logger holds no block); nothing was written" << Qt::endl;
         return kExitOk;
     }
-    return WriteExport(context, download->data);
+    return WriteExport(context, *download);
 }
 
 int RunClearDatalog(CtlContext &context)

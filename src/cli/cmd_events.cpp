@@ -18,7 +18,7 @@
 
 namespace r310::cli {
 
-const char *const kEventsHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] events [--out FILE]
+const char *const kEventsHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] events [--out FILE] [--full]
 
 Connects as "info" does, reads the event log's counters, downloads every
 event as the configurator's "Read" on "Event properties" does and writes the
@@ -26,18 +26,24 @@ export file: "No;Date Time;Typ;Value;STEL(15min);TWA(8h);Gas;BAT;MK", a line
 per event, dates, times and numbers in your regional settings, 8-bit text
 (the ANSI code page on Windows, Latin-1 elsewhere), CR LF after every line.
 The bytes are those the window writes with the same regional settings.
+With the service records on, when event 1 and the newest event on record
+from an earlier download of this instrument (complete or stopped) are still
+the same, only the events after it are read; the file is the whole log all
+the same.
 
 --out FILE   write the file there; it appears, or replaces an older one, only
              once it is complete, and a line on standard error says where.
              Without --out the file goes to standard output.
+--full       read every event, whatever is on record.
 
 While it runs, a progress line is shown on standard error when that is a
 terminal. An empty log writes nothing. An event that cannot be read is left
 out (its "No" is missing) and named on standard error; the file is still
 written and the exit code is 3 (no answer) or 5 (error report). A download
 interrupted by Ctrl+C (130), a failed port (4) or an instrument that stops
-answering (3) or whose answers arrive damaged (3) writes nothing. Exit code
-9: the file cannot be written.
+answering (3) or whose answers arrive damaged (3) writes nothing; the events
+read before the stop are kept on record as an unfinished download, and the
+next download goes on after them. Exit code 9: the file cannot be written.
 )";
 
 namespace {
@@ -67,7 +73,10 @@ int WriteEvents(CtlContext &context, const logs::EventDownload &download)
         return context.Fail(kExitCannotWrite, written.message + QStringLiteral(": ") + written.detail);
     // Where the file went, as the window says it.
     context.err() << "r310ctl: " << download.table.filledCount() << " of " << download.count
-                  << " events read; saved to " << QDir::toNativeSeparators(path) << Qt::endl;
+                  << " events read"
+                  << (download.onRecord > 0 ? QStringLiteral(" (%1 already on record)").arg(download.onRecord)
+                                            : QString())
+                  << "; saved to " << QDir::toNativeSeparators(path) << Qt::endl;
     return kExitOk;
 }
 
@@ -90,15 +99,20 @@ int RunEvents(CtlContext &context)
     QObject::connect(&session.connection(), &InstrumentConnection::progress, &session,
                      [&progress](int, int, const QString &text) { progress.Show(text); });
     auto download = std::make_shared<logs::EventDownload>();
-    session.connection().waitFor(
-        session.connection().submit(QStringLiteral("events"), logs::EventDownloadJob(properties->count, download)));
+    const auto onRecord = context.options.full ? nullptr : session.recorder().EventsOnRecord();
+    session.connection().waitFor(session.connection().submit(
+        QStringLiteral("events"), logs::EventDownloadJob(properties->count, download, onRecord)));
     progress.Clear();
+    if (download->outcome != Outcome::Done)
+        session.recorder().RecordEvents(download->table, true);
     if (session.Aborted())
         return session.Verdict(true);
     if (download->outcome != Outcome::Done)
         return session.DownloadStopped(download->outcome,
                                        QStringLiteral("event %1 of %2").arg(download->lastAsked).arg(download->count));
     session.recorder().RecordEvents(download->table);
+    if (context.options.verbose && !download->readAllBecause.isEmpty())
+        session.err() << "r310ctl: every event was read: " << download->readAllBecause << Qt::endl;
 
     if (const int code = WriteEvents(context, *download))
         return code;

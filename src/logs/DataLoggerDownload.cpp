@@ -1,11 +1,14 @@
 #include "DataLoggerDownload.h"
 
+#include "LoggerPlan.h"
+
 #include <DecodedValues.h>
 #include <ReadSequences.h>
 #include <Transaction.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <chrono>
@@ -83,7 +86,10 @@ void AddGasTexts(JobContext &job, const LoggerBlock &block, LoggerExportData &da
 
 class Download {
 public:
-    Download(JobContext &job, LoggerDownloadResult &result) : job_(job), result_(result) {}
+    Download(JobContext &job, LoggerDownloadResult &result, const std::vector<LoggerBlock> *onRecord)
+        : job_(job), result_(result), onRecord_(onRecord)
+    {
+    }
 
     void run()
     {
@@ -98,7 +104,9 @@ public:
         result_.blockCount = result_.info->blockCount();
         result_.data.blocks.reserve(static_cast<std::size_t>(result_.blockCount));
         job_.reportProgress(0, result_.blockCount, LoggerProgressText(0, result_.blockCount));
-        for (int b = 1; b <= result_.blockCount; ++b) {
+        if (onRecord_ && !onRecord_->empty() && !takeFromRecords())
+            return;
+        for (int b = result_.onRecord + 1; b <= result_.blockCount; ++b) {
             result_.currentBlock = b;
             if (job_.cancelled()) {
                 fail(Outcome::Cancelled);
@@ -111,6 +119,40 @@ public:
     }
 
 private:
+    // Finds which blocks are on record and takes them; false when a header
+    // read failed.
+    bool takeFromRecords()
+    {
+        Outcome failure = Outcome::Done;
+        const LoggerHeaderRead read = [this, &failure](int number) -> std::optional<LoggerBlockHeader> {
+            result_.currentBlock = number;
+            if (job_.cancelled()) {
+                failure = Outcome::Cancelled;
+                return std::nullopt;
+            }
+            const LoggerAnswer answer = ReadLoggerBlock(job_, static_cast<std::uint16_t>(number));
+            if (!answer.ok()) {
+                failure = answer.failure;
+                return std::nullopt;
+            }
+            return LoggerBlockHeaderFromAnswer(answer.frame);
+        };
+        const LoggerPlan plan = PlanLoggerDownload(*onRecord_, result_.blockCount, read, [](int low, int high) {
+            return QRandomGenerator::global()->bounded(low, high + 1);
+        });
+        if (plan.stopped)
+            return fail(failure);
+        result_.readAllBecause = plan.readAllBecause;
+        result_.onRecord = plan.kept;
+        const auto first = onRecord_->begin() + static_cast<std::ptrdiff_t>(plan.firstOnRecord);
+        result_.data.blocks.assign(first, first + plan.kept);
+        for (const LoggerBlock &block : result_.data.blocks)
+            AddGasTexts(job_, block, result_.data);
+        job_.reportProgress(plan.kept, result_.blockCount,
+                            LoggerProgressText(plan.kept, result_.blockCount, plan.kept));
+        return true;
+    }
+
     bool readBlock(int b)
     {
         const LoggerAnswer answer = ReadLoggerBlock(job_, static_cast<std::uint16_t>(b));
@@ -118,7 +160,7 @@ private:
             return fail(answer.failure);
         LoggerBlock block;
         block.header = *LoggerBlockHeaderFromAnswer(answer.frame);
-        job_.reportProgress(b, result_.blockCount, LoggerProgressText(b, result_.blockCount));
+        job_.reportProgress(b, result_.blockCount, LoggerProgressText(b, result_.blockCount, result_.onRecord));
         if (block.header.setsReadable()) {
             block.sets.reserve(block.header.setCount);
             for (int k = 1; k <= block.header.setCount; ++k) {
@@ -136,14 +178,16 @@ private:
     bool fail(Outcome failure)
     {
         result_.outcome = failure;
-        // Nothing of a failed download is kept for saving.
-        result_.data.blocks.clear();
-        result_.data.blocks.shrink_to_fit();
+        // Nothing of a failed download is kept for saving; what was read
+        // whole goes to the records as unfinished.
+        result_.unfinished = std::move(result_.data.blocks);
+        result_.data.blocks = {};
         return false;
     }
 
     JobContext &job_;
     LoggerDownloadResult &result_;
+    const std::vector<LoggerBlock> *onRecord_;
 };
 
 } // namespace
@@ -160,17 +204,19 @@ QString LoggerDownloadResult::failureText(const QString &givenReason) const
     return QStringLiteral("Data logger download stopped %1: %2. Nothing was saved").arg(where, reason);
 }
 
-ConnectionJob DataLoggerDownloadJob(std::shared_ptr<LoggerDownloadResult> result)
+ConnectionJob DataLoggerDownloadJob(std::shared_ptr<LoggerDownloadResult> result,
+                                    std::shared_ptr<const std::vector<LoggerBlock>> onRecord)
 {
-    return [result](JobContext &job) {
+    return [result, onRecord](JobContext &job) {
         *result = LoggerDownloadResult();
-        Download(job, *result).run();
+        Download(job, *result, onRecord.get()).run();
     };
 }
 
-QString LoggerProgressText(int block, int blocks)
+QString LoggerProgressText(int block, int blocks, int onRecord)
 {
-    return QStringLiteral("Block %1 of %2").arg(block).arg(blocks);
+    const QString text = QStringLiteral("Block %1 of %2").arg(block).arg(blocks);
+    return onRecord > 0 ? text + QStringLiteral(" \u2014 %1 already on record").arg(onRecord) : text;
 }
 
 LoggerAnswer ReadLoggerInfo(JobContext &job)

@@ -135,6 +135,12 @@ bool EventTable::Fill(int index, const AnswerFrame &frame)
     return true;
 }
 
+void EventTable::Take(int index, const std::optional<EventRecordBytes> &entry)
+{
+    if (index >= 0 && index < size())
+        entries_[static_cast<std::size_t>(index)] = entry;
+}
+
 void EventTable::Empty(int index)
 {
     if (index >= 0 && index < size())

@@ -98,6 +98,8 @@ public:
     bool Fill(int index, const AnswerFrame &frame);
     // Empties entry `index` (nothing for an index outside the table).
     void Empty(int index);
+    // Sets entry `index` to an entry of another table (nothing outside the table).
+    void Take(int index, const std::optional<EventRecordBytes> &entry);
     const std::optional<EventRecordBytes> &at(int index) const { return entries_.at(static_cast<std::size_t>(index)); }
 
     int filledCount() const;

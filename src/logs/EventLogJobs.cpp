@@ -62,9 +62,10 @@ std::pair<DecodedAnswer, AnswerFrame> DecodeReceived(JobContext &job)
     return {std::move(answer), std::move(frame)};
 }
 
-QString ProgressText(int number, int count)
+QString ProgressText(int number, int count, int onRecord)
 {
-    return QStringLiteral("Reading event %1 of %2").arg(number).arg(count);
+    const QString text = QStringLiteral("Reading event %1 of %2").arg(number).arg(count);
+    return onRecord > 0 ? text + QStringLiteral(" \u2014 %1 already on record").arg(onRecord) : text;
 }
 
 void FinishDownload(JobContext &job, EventDownload &result)
@@ -86,20 +87,60 @@ bool LetLateAnswersPass(JobContext &job)
     return job.sequences().ReadEventProperties();
 }
 
-void RunDownload(JobContext &job, EventDownload &result, int count)
+// Event `number` as the instrument holds it now, in the result's table;
+// false when it could not be read (the download stops as a failed read would).
+bool ReadOne(JobContext &job, EventDownload &result, EventCapture &capture, int number)
+{
+    result.lastAsked = number;
+    const EventRead read = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
+    if (read.answerMayFollow && !job.cancelled())
+        LetLateAnswersPass(job);
+    return read.outcome == Outcome::Done;
+}
+
+// Takes events 1 to n from the records when event 1 and the newest event on
+// record (n) still match what the instrument holds at their numbers; returns n.
+int TakeFromRecords(JobContext &job, EventDownload &result, EventCapture &capture, const EventTable &onRecord)
+{
+    int newest = onRecord.size();
+    while (newest > 0 && !onRecord.at(newest - 1))
+        --newest;
+    if (newest == 0 || !onRecord.at(0))
+        return 0;
+    if (newest > result.count) {
+        result.readAllBecause = QStringLiteral("the log holds fewer events than on record");
+        return 0;
+    }
+    const std::vector<int> checks = newest == 1 ? std::vector<int>{1} : std::vector<int>{1, newest};
+    for (const int number : checks) {
+        if (job.cancelled() || !ReadOne(job, result, capture, number))
+            return 0;
+        if (result.table.at(number - 1) != onRecord.at(number - 1)) {
+            result.readAllBecause = QStringLiteral("event %1 changed since it was put on record").arg(number);
+            return 0;
+        }
+    }
+    for (int j = 1; j < newest - 1; ++j)
+        result.table.Take(j, onRecord.at(j));
+    return newest;
+}
+
+void RunDownload(JobContext &job, EventDownload &result, int count, const EventTable *onRecord)
 {
     result.count = std::clamp(count, 0, EventTable::kMaxEntries);
     result.table.Prepare(result.count);
     EventCapture capture(job.decoder(), result.table);
+    if (onRecord)
+        result.onRecord = TakeFromRecords(job, result, capture, *onRecord);
     // Exchanges in a row that got no answer.
     int unanswered = 0;
     const auto answered = [&unanswered](bool yes) { unanswered = yes ? 0 : unanswered + 1; };
-    for (int number = 1; number <= result.count; ++number) {
+    for (int number = result.onRecord + 1; number <= result.count; ++number) {
         if (job.cancelled()) {
             result.outcome = Outcome::Cancelled;
             return;
         }
-        job.reportProgress(number - 1, result.count, ProgressText(number, result.count));
+        job.reportProgress(number - 1, result.count, ProgressText(number, result.count, result.onRecord));
         result.lastAsked = number;
         const EventRead read = ReadEventRecord(job, static_cast<std::uint16_t>(number), capture);
         if (read.outcome == Outcome::PortClosed) {
@@ -221,9 +262,12 @@ EventRead ReadEventRecord(JobContext &job, std::uint16_t number, EventCapture &c
     return {capture.Stored() ? Outcome::Done : Outcome::ErrorReport, resent};
 }
 
-ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result)
+ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result,
+                               std::shared_ptr<const EventTable> onRecord)
 {
-    return [count, result = std::move(result)](JobContext &job) { RunDownload(job, *result, count); };
+    return [count, result = std::move(result), onRecord = std::move(onRecord)](JobContext &job) {
+        RunDownload(job, *result, count, onRecord.get());
+    };
 }
 
 ConnectionJob EventClearJob(std::uint16_t maxEvents, std::shared_ptr<EventClear> result)

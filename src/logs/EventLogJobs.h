@@ -77,13 +77,23 @@ struct EventDownload {
     std::vector<int> missing;
     // Some events were refused by the instrument (error report).
     bool refusals = false;
+    // Events 1 to onRecord were taken from the records, not read.
+    int onRecord = 0;
+    // Why every event was read although some were on record; empty otherwise.
+    QString readAllBecause;
 };
 
 // Downloads events 1 to count (at most EventTable::kMaxEntries), reporting
 // progress as "Reading event n of count". A count of 0 or less asks for
 // nothing. After a read that may leave an answer on its way, the counters
 // (object 35) are read, which lets that answer pass before the next event.
-ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result);
+// Given the events on record of this instrument (the last download's table,
+// complete or stopped), it reads event 1 and the newest one on record; when
+// both still match, it takes the events up to that one from the records and
+// reads only those after it ("... — 187 already on record"). The table is
+// the whole log either way. After a stop the table holds what was read.
+ConnectionJob EventDownloadJob(int count, std::shared_ptr<EventDownload> result,
+                               std::shared_ptr<const EventTable> onRecord = nullptr);
 
 struct EventClear {
     std::uint16_t maxEvents = 0; // what was sent

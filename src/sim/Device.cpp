@@ -266,6 +266,16 @@ void Device::handleFrame(const Bytes &frame, std::int64_t completedAt, std::vect
         unanswered();
         return;
     }
+    // A header request of the block where the line goes silent: "block" is its payload.
+    const bool silentBlock = plan_.silentAtBlock > 0 && objectNumber == object::kLoggerBlock
+                          && frame.size() >= kOffsetPayload + 4
+                          && (frame[kOffsetPayload] | (frame[kOffsetPayload + 1] << 8)) == plan_.silentAtBlock;
+    if (silentBlock) {
+        lineDown_ = true;
+        lineDownLeft_ = 0;
+        unanswered();
+        return;
+    }
     if (IsLogObject(objectNumber) && plan_.lineDropAfter >= 0 && logRequests_ >= plan_.lineDropAfter) {
         lineDown_ = plan_.lineDropFor != 1;
         lineDownLeft_ = plan_.lineDropFor > 0 ? plan_.lineDropFor - 1 : 0;

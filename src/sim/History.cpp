@@ -97,7 +97,8 @@ EventLog GenerateEventLog(const Scenario &s, std::int64_t now)
     }
     records.resize(static_cast<std::size_t>(s.events));
 
-    const std::int64_t shift = now - 600 - (records.empty() ? 0 : records.back().time);
+    const std::int64_t shift =
+        s.eventStart >= 0 ? s.eventStart : now - 600 - (records.empty() ? 0 : std::int64_t{records.back().time});
     for (EventRecord &r : records)
         r.time = static_cast<std::uint32_t>(r.time + shift);
 
@@ -119,7 +120,7 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
 
     const long span = std::max<long>(1, long{s.rangeEnd} - s.rangeBegin);
     std::int64_t t = 0;
-    for (int b = 1; b <= s.loggerBlocks; ++b) {
+    for (int b = 1; b <= s.loggerOverwritten + s.loggerBlocks; ++b) {
         const LoggerBlockShape shape = s.block(b);
         t += shape.gapSeconds;
         LoggerBlock block;
@@ -152,7 +153,10 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
         t += std::int64_t{shape.samples} * s.loggerInterval;
         logger.blocks.push_back(std::move(block));
     }
-    const std::int64_t shift = now - s.loggerInterval - t;
+    // The blocks written over are gone; the others move up.
+    logger.blocks.erase(logger.blocks.begin(), logger.blocks.begin() + s.loggerOverwritten);
+    logger.info.blockCounter = static_cast<std::uint16_t>(s.loggerOverwritten + s.loggerBlocks);
+    const std::int64_t shift = s.loggerStart >= 0 ? s.loggerStart : now - s.loggerInterval - t;
     for (LoggerBlock &block : logger.blocks)
         block.firstSampleTime = static_cast<std::uint32_t>(block.firstSampleTime + shift);
     return logger;

@@ -540,6 +540,8 @@ const std::vector<Key> &Keys()
         k.push_back(IntegerKey("events", "stored events (0 to 65535)", &Scenario::events, 0, 65535));
         k.push_back(IntegerKey("max_events", "maximum number of events (raised to events)", &Scenario::maxEvents, 1,
                                65535));
+        k.push_back(IntegerKey("event_start", "instrument seconds the log starts from; -1: it ends ten minutes ago",
+                               &Scenario::eventStart, -1, 4294967295LL));
         k.push_back(Key{"event_counters",
                         "what the event properties report until a clear: position,count,third,maximum "
                         "(events beyond the stored ones are refused); off: the log's own",
@@ -555,6 +557,12 @@ const std::vector<Key> &Keys()
                         [](const Scenario &s) { return FormatCounters(s.loggerCounters); }});
         k.push_back(IntegerKey("logger_interval", "logging interval in seconds", &Scenario::loggerInterval, 0,
                                65535));
+        k.push_back(IntegerKey("logger_start",
+                               "instrument seconds of the first sample ever logged; -1: the last block ends now",
+                               &Scenario::loggerStart, -1, 4294967295LL));
+        k.push_back(IntegerKey("logger_overwritten",
+                               "blocks logged before the stored ones and written over (the logger wrapped)",
+                               &Scenario::loggerOverwritten, 0, 65535));
         k.push_back(IntegerKey("logger_sets", "sample sets per block", &Scenario::loggerSets, 0, 255));
         k.push_back(IntegerKey("logger_samples", "samples per set", &Scenario::loggerSamples, 0, 255));
         k.push_back(Key{"logger_objects", "the four setting bytes 6..9 of the logger information (a,b,c,d)",
@@ -596,6 +604,9 @@ const std::vector<Key> &Keys()
                                     &FaultPlan::lineDropAfter, -1, std::numeric_limits<int>::max()));
         k.push_back(FaultIntegerKey("line_drop_for", "requests lost once the line is gone; 0 for good",
                                     &FaultPlan::lineDropFor, 0, std::numeric_limits<int>::max()));
+        k.push_back(FaultIntegerKey("silent_at_block",
+                                    "the line goes silent for good when this logger block's header is asked for; 0 never",
+                                    &FaultPlan::silentAtBlock, 0, 65535));
         k.push_back(FaultKey("short_answer", "data answers whose payload lacks its last short_answer_bytes bytes",
                              &FaultPlan::shortAnswer));
         k.push_back(FaultIntegerKey("short_answer_bytes", "bytes a short answer lacks", &FaultPlan::shortAnswerBytes,

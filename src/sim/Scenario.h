@@ -43,6 +43,9 @@ struct FaultPlan {
     int lineDropAfter = -1;
     // How many requests go unanswered once the line has gone; 0 for good.
     int lineDropFor = 0;
+    // The line goes silent for good when the header of this logger block
+    // (1-based) is asked for; 0 never.
+    int silentAtBlock = 0;
     // Objects the per-request faults apply to; empty means every object.
     std::vector<std::uint8_t> objects;
 
@@ -121,6 +124,9 @@ struct Scenario {
     // Event log (objects 34, 35).
     int events = 24;
     int maxEvents = 192;   // raised to `events` when fewer
+    // Instrument seconds the generated log starts from; -1: its last event
+    // is ten minutes before now. With a start, more events keep the first ones.
+    std::int64_t eventStart = -1;
 
     // Data logger (objects 36, 37, 38).
     int loggerBlocks = 6;
@@ -129,7 +135,15 @@ struct Scenario {
     std::uint8_t loggerSets = 1;      // default sets per block
     std::uint8_t loggerSamples = 15;  // default samples per set
     std::array<std::uint8_t, 4> loggerObjects{{1, 0, 0, 0}}; // info bytes 6..9
-    std::map<int, LoggerBlockShape> blockOverrides; // by 1-based block number
+    std::map<int, LoggerBlockShape> blockOverrides; // by 1-based block number, counted from the first block ever logged
+    // Instrument seconds of the first sample of the first block ever logged;
+    // -1: so that the last block ends about now.
+    std::int64_t loggerStart = -1;
+    // Blocks logged before the stored ones and written over since (the
+    // logger wrapped): it holds blocks loggerOverwritten + 1 on, numbered
+    // from 1. The same scenario with more of them shows the same blocks
+    // shifted.
+    int loggerOverwritten = 0;
     // Counters the logs report in place of their own until they are
     // cleared: object 35 (position, count, third counter, maximum) and
     // the first three of object 36 (block counter, stored blocks, maximum).

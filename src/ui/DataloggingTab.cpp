@@ -35,6 +35,12 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
         edit->setReadOnly(true);
 
     connect(w_.Button8, &QPushButton::clicked, this, &DataloggingTab::Button8Click);
+    // "Read all" beside "Read": every block, whatever the records hold.
+    readAll_ = DownloadedLogs::MakeShowButton(w_.Button8, QStringLiteral("ButtonReadAllLogger"));
+    readAll_->setText(QStringLiteral("Read all"));
+    readAll_->setToolTip(QStringLiteral("Read every block, also those already on record"));
+    readAll_->setEnabled(true);
+    connect(readAll_, &QPushButton::clicked, this, [this] { StartDownload(true); });
     connect(w_.Button10, &QPushButton::clicked, this, &DataloggingTab::Button10Click);
     connect(w_.Button11, &QPushButton::clicked, this, &DataloggingTab::Button11Click);
     showButton_ = DownloadedLogs::MakeShowButton(w_.Button11, QStringLiteral("ButtonShowLogger"));
@@ -48,7 +54,7 @@ DataloggingTab::DataloggingTab(TFo_R310 &window, const QLocale &locale)
     connect(connection, &InstrumentConnection::displayCleared, this, [this] { savedThisSession_ = false; });
     connect(connection, &InstrumentConnection::jobStarted, this, [this](JobId id, const QString &) { JobStarted(id); });
     connect(connection, &InstrumentConnection::progress, this,
-            [this](int done, int total, const QString &) { Progress(done, total); });
+            [this](int done, int total, const QString &text) { Progress(done, total, text); });
     connect(connection, &InstrumentConnection::displayCleared, this, [this] { info_.reset(); });
     connect(connection, &InstrumentConnection::portError, this, [this](const QString &message) {
         if (DownloadRunning() && portError_.isEmpty())
@@ -111,6 +117,11 @@ void DataloggingTab::ShowAnswer(const AnswerFrame &frame)
 
 void DataloggingTab::Button8Click()
 {
+    StartDownload(false);
+}
+
+void DataloggingTab::StartDownload(bool full)
+{
     InstrumentConnection *connection = window_.connection();
     if (!connection || DownloadRunning())
         return;
@@ -124,8 +135,9 @@ void DataloggingTab::Button8Click()
     portError_.clear();
     downloadStarted_ = false;
     download_ = std::make_shared<logs::LoggerDownloadResult>();
-    downloadJob_ = connection->submit(QStringLiteral("data logger download"), logs::DataLoggerDownloadJob(download_),
-                                      this, [this](Outcome) {
+    const auto onRecord = full ? nullptr : window_.recorder().LoggerOnRecord();
+    downloadJob_ = connection->submit(QStringLiteral("data logger download"),
+                                      logs::DataLoggerDownloadJob(download_, onRecord), this, [this](Outcome) {
                                           downloadStarted_ = false;
                                           DownloadFinished();
                                       });
@@ -192,7 +204,7 @@ void DataloggingTab::JobStarted(JobId id)
         downloadStarted_ = true;
 }
 
-void DataloggingTab::Progress(int done, int total)
+void DataloggingTab::Progress(int done, int total, const QString &text)
 {
     // The connection reports the progress of whatever job runs; only the
     // download's moves this bar.
@@ -201,13 +213,16 @@ void DataloggingTab::Progress(int done, int total)
     // A maximum of 0 would turn the bar into a busy indicator.
     w_.ProgressBar1->setMaximum(std::max(total, 1));
     w_.ProgressBar1->setValue(std::clamp(done, 0, std::max(total, 1)));
-    w_.ProgressBar1->setFormat(logs::LoggerProgressText(done, total));
+    // "Block 17 of 300", and what is already on record.
+    w_.ProgressBar1->setFormat(text.isEmpty() ? logs::LoggerProgressText(done, total) : text);
 }
 
 void DataloggingTab::DownloadFinished()
 {
     const std::shared_ptr<logs::LoggerDownloadResult> download = std::move(download_);
     if (!download->completed()) {
+        // What was read goes on record, for the next download to go on from.
+        window_.recorder().RecordDatalog(download->unfinished, true);
         // Closing the port or Cancel was the user's own doing, a closed port
         // has had its message from the link, and a port that failed has had
         // its one message from the connection; anything else is told.
@@ -287,7 +302,7 @@ void DataloggingTab::EndDownload()
 
 void DataloggingTab::SetButtonsEnabled(bool enabled)
 {
-    for (QPushButton *button : {w_.Button8, w_.Button10, w_.Button11})
+    for (QPushButton *button : {w_.Button8, readAll_, w_.Button10, w_.Button11})
         button->setEnabled(enabled);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The "Datalogging" tab: the logger information in Edit10 to Edit16, "Read"
-// (the download with ProgressBar1 and the save dialog), "Clear" and "Set
+// (the download with ProgressBar1 and the save dialog; it reads only what
+// the records do not hold yet), "Read all" (everything), "Clear" and "Set
 // Paramet" (the logging interval). The download, the file's lines and the
 // two commands are the logs module's; the tab gathers the input, follows
 // the download's progress and shows the outcome.
@@ -36,7 +37,7 @@ public:
     // locale: the user's regional settings, the same the decoder uses.
     DataloggingTab(TFo_R310 &window, const QLocale &locale);
 
-    void Button8Click();  // "Read"
+    void Button8Click();  // "Read": only what the records do not hold yet
     void Button10Click(); // "Clear"
     void Button11Click(); // "Set Paramet"
 
@@ -53,7 +54,9 @@ public:
 private:
     void ShowAnswer(const AnswerFrame &frame);
     void JobStarted(JobId id);
-    void Progress(int done, int total);
+    // full: "Read all", every block whatever is on record.
+    void StartDownload(bool full);
+    void Progress(int done, int total, const QString &text);
     void DownloadFinished();
     bool ClosedByUser(const logs::LoggerDownloadResult &download) const;
     void SaveDownload(const std::shared_ptr<logs::LoggerDownloadResult> &download);
@@ -84,6 +87,7 @@ private:
     // A download was saved since the instrument was connected.
     bool savedThisSession_ = false;
     QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
+    QPushButton *readAll_ = nullptr;    // "Read all"
 };
 
 } // namespace r310::ui

@@ -62,6 +62,12 @@ EventPropertiesTab::EventPropertiesTab(TFo_R310 &window)
     }
 
     connect(w_.Button1, &QPushButton::clicked, this, &EventPropertiesTab::Button1Click);
+    // "Read all" beside "Read": every event, whatever the records hold.
+    readAll_ = DownloadedLogs::MakeShowButton(w_.Button1, QStringLiteral("ButtonReadAllEvents"));
+    readAll_->setText(QStringLiteral("Read all"));
+    readAll_->setToolTip(QStringLiteral("Read every event, also those already on record"));
+    readAll_->setEnabled(true);
+    connect(readAll_, &QPushButton::clicked, this, [this] { StartDownload(true); });
     connect(w_.Button2, &QPushButton::clicked, this, &EventPropertiesTab::Button2Click);
     showButton_ = DownloadedLogs::MakeShowButton(w_.Button2, QStringLiteral("ButtonShowEvents"));
     connect(showButton_, &QPushButton::clicked, this, [this] { DownloadedLogs::Of(window_).ShowEvents(); });
@@ -96,6 +102,11 @@ void EventPropertiesTab::ShowAnswer(const AnswerFrame &frame)
 
 void EventPropertiesTab::Button1Click()
 {
+    StartDownload(false);
+}
+
+void EventPropertiesTab::StartDownload(bool full)
+{
     InstrumentConnection *connection = window_.connection();
     if (Busy() || !connection)
         return;
@@ -111,8 +122,9 @@ void EventPropertiesTab::Button1Click()
     download_ = std::make_shared<logs::EventDownload>();
     const int total = std::min(*count.value, logs::EventTable::kMaxEntries);
     ShowProgress(0, total, QStringLiteral("Reading event 1 of %1").arg(total));
-    downloadJob_ = connection->submit(QStringLiteral("event download"), logs::EventDownloadJob(total, download_), this,
-                                      [this](Outcome outcome) {
+    const auto onRecord = full ? nullptr : window_.recorder().EventsOnRecord();
+    downloadJob_ = connection->submit(QStringLiteral("event download"),
+                                      logs::EventDownloadJob(total, download_, onRecord), this, [this](Outcome outcome) {
                                           downloadJob_ = 0;
                                           DownloadFinished(outcome);
                                       });
@@ -184,6 +196,9 @@ void EventPropertiesTab::DownloadFinished(Outcome outcome)
 {
     const std::shared_ptr<logs::EventDownload> download = std::move(download_);
     progress_->hide();
+    // What a stopped download read goes on record, for the next one to go on from.
+    if (download->outcome != Outcome::Done)
+        window_.recorder().RecordEvents(download->table, true);
     const QString stopped = QStringLiteral("Event download stopped; no file was saved");
     // A failed port has shown its own message.
     if (outcome == Outcome::PortError) {
@@ -265,8 +280,8 @@ void EventPropertiesTab::Save(const QString &path, const logs::EventDownload &do
 
 void EventPropertiesTab::SetRunning(bool running)
 {
-    w_.Button1->setEnabled(!running);
-    w_.Button2->setEnabled(!running);
+    for (QPushButton *button : {w_.Button1, readAll_, w_.Button2})
+        button->setEnabled(!running);
 }
 
 void EventPropertiesTab::Finish(const QString &summary)

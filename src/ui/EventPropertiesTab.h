@@ -40,6 +40,8 @@ public:
 
 private:
     void ShowAnswer(const AnswerFrame &frame);
+    // full: "Read all", every event whatever is on record.
+    void StartDownload(bool full);
     void ShowProgress(int done, int total, const QString &text);
     void DownloadFinished(Outcome outcome);
     void AskWhereToSave(std::shared_ptr<logs::EventDownload> download);
@@ -61,6 +63,7 @@ private:
     bool savedThisSession_ = false;
     std::shared_ptr<logs::EventDownload> download_;
     QPushButton *showButton_ = nullptr; // "Show...": the last download in the log viewer
+    QPushButton *readAll_ = nullptr;    // "Read all"
 };
 
 } // namespace r310::ui

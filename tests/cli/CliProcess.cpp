@@ -30,8 +30,10 @@ QProcessEnvironment CtlEnvironment(const QString &configHome, const QString &loc
     }
     environment.insert(QStringLiteral("LC_ALL"), locale);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    // The service records of the runs stay there too.
+    // The service records of the runs stay there too, whatever records the
+    // test programs share.
     environment.insert(QStringLiteral("XDG_DATA_HOME"), configHome);
+    environment.remove(QStringLiteral("R310_RECORDS"));
     return environment;
 }
 

@@ -248,6 +248,11 @@ SessionPlan PlanSession(Fault fault, std::uint32_t seed)
     plan.datalogFileExists = OneIn(random, 2);
     plan.faultOptions = FaultOptions(random, plan);
     plan.allowedExitCodes = AllowedExitCodes(fault);
+    // The logs from fixed times, so that every instrument of the session holds
+    // the same ones, and the part of them on record before it.
+    plan.scenario += {Option(QStringLiteral("logger_start"), 900000000), Option(QStringLiteral("event_start"), 800000000)};
+    plan.eventsOnRecord = Between(random, 0, plan.events);
+    plan.blocksOnRecord = Between(random, 0, plan.loggerBlocks);
     return plan;
 }
 

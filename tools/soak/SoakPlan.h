@@ -60,6 +60,10 @@ struct SessionPlan {
     int events = 0;
     int loggerBlocks = 0;
     int setsPerBlock = 0;
+    // What a faultless download of the same logs, smaller, put on record
+    // before the faulted session (whose downloads then read only the rest).
+    int eventsOnRecord = 0;
+    int blocksOnRecord = 0;
     // An older export file lies where the download writes (so it must be
     // replaced whole or left untouched).
     bool eventsFileExists = false;

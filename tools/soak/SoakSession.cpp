@@ -184,9 +184,12 @@ QStringList StepArguments(Step step, const SessionPlan &plan, const QString &out
 
 // verbose: each request and the connection phase on standard error, which
 // the session's files keep for a failure's analysis.
-QStringList CtlArguments(const QString &device, const QStringList &command, bool verbose)
+// records: the session's records file; empty: none (every download complete).
+QStringList CtlArguments(const QString &device, const QStringList &command, bool verbose, const QString &records)
 {
     QStringList arguments{QStringLiteral("--port"), device, QStringLiteral("--timeout-s"), QString::number(kSearchSeconds)};
+    arguments += records.isEmpty() ? QStringList{QStringLiteral("--no-records")}
+                                   : QStringList{QStringLiteral("--records"), QStringLiteral("sqlite:") + records};
     if (verbose)
         arguments.append(QStringLiteral("-v"));
     return arguments + command;
@@ -205,7 +208,8 @@ public:
     Session(int number, const SessionPlan &plan, const Programs &programs, const QString &folder,
             const QProcessEnvironment &environment)
         : programs_(programs), environment_(environment), folder_(folder),
-          logs_(QDir(folder).filePath(QStringLiteral("logs"))), out_(QDir(folder).filePath(QStringLiteral("out")))
+          logs_(QDir(folder).filePath(QStringLiteral("logs"))), out_(QDir(folder).filePath(QStringLiteral("out"))),
+          records_(QDir(folder).filePath(QStringLiteral("records.sqlite")))
     {
         result_.number = number;
         result_.plan = plan;
@@ -243,7 +247,7 @@ private:
             return false;
         }
         const auto reference = [&](const QString &name, const QStringList &command) {
-            const ProcessRun run = RunProgram(programs_.ctl, CtlArguments(sim.device(), command, false), environment_,
+            const ProcessRun run = RunProgram(programs_.ctl, CtlArguments(sim.device(), command, false, {}), environment_,
                                               QDir(logs_).filePath(QStringLiteral("reference-") + name),
                                               kReferenceLimitSeconds);
             if (run.exitCode != 0)
@@ -262,12 +266,39 @@ private:
         reference_.events = ReadFile(QDir(logs_).filePath(kEventsFile)).value_or(QByteArray());
         reference_.datalog = ReadFile(QDir(logs_).filePath(kDatalogFile)).value_or(QByteArray());
         reference_.payload = PayloadOfSetJson(dryRun.out).value_or(QByteArray());
+        putPartOnRecord();
         if (reference_.payload.isEmpty() && dryRun.exitCode == 0)
             problem(QStringLiteral("reference"), QStringLiteral("set --dry-run --json named no payload"));
         else
             problems(QStringLiteral("reference"), CheckPayloadValue(reference_.payload, plan().write.valueOffset,
                                                                     plan().write.valueSize, plan().write.value));
         return result_.passed();
+    }
+
+    // A faultless download of fewer events and blocks of the same logs, kept
+    // on record: the faulted session's downloads read only what follows.
+    void putPartOnRecord()
+    {
+        if (plan().eventsOnRecord == 0 && plan().blocksOnRecord == 0)
+            return;
+        Simulator sim(programs_.sim,
+                      plan().scenario + QStringList{QStringLiteral("--no-pacing"),
+                                                    QStringLiteral("--events=%1").arg(plan().eventsOnRecord),
+                                                    QStringLiteral("--logger-blocks=%1").arg(plan().blocksOnRecord)},
+                      environment_, QDir(logs_).filePath(QStringLiteral("on-record-sim.log")));
+        for (const Step step : {Step::Events, Step::Datalog}) {
+            if ((step == Step::Events ? plan().eventsOnRecord : plan().blocksOnRecord) == 0)
+                continue;
+            const ProcessRun run = RunProgram(programs_.ctl,
+                                              CtlArguments(sim.device(), StepArguments(step, plan(), logs_, false),
+                                                           false, records_),
+                                              environment_, QDir(logs_).filePath(QStringLiteral("on-record-") + StepName(step)),
+                                              kReferenceLimitSeconds);
+            if (run.exitCode != 0)
+                problem(QStringLiteral("on record"), QStringLiteral("r310ctl %1: exit code %2 (%3)")
+                                                         .arg(StepName(step)).arg(run.exitCode).arg(Diagnostic(run.err)));
+        }
+        problems(QStringLiteral("on record"), sim.stop());
     }
 
     void prepareOlderFiles()
@@ -310,7 +341,8 @@ private:
         StepOutcome outcome;
         outcome.step = step;
         outcome.boundSeconds = StepBoundSeconds(step, plan());
-        const ProcessRun run = RunProgram(programs_.ctl, CtlArguments(device, StepArguments(step, plan(), out_, false), true),
+        const ProcessRun run = RunProgram(programs_.ctl,
+                                          CtlArguments(device, StepArguments(step, plan(), out_, false), true, records_),
                                           environment_, QDir(logs_).filePath(name),
                                           outcome.boundSeconds + kGraceSeconds);
         outcome.exitCode = run.exitCode;
@@ -380,6 +412,7 @@ private:
     const QString folder_;
     const QString logs_;
     const QString out_;
+    const QString records_; // the session's own records
     SessionResult result_;
     Reference reference_;
     FileBefore eventsBefore_;
