@@ -160,7 +160,6 @@ public:
 private:
     RecordStore(const RecordsTarget &target, QString connectionName);
     bool postgres() const { return target_.kind == RecordsTarget::Kind::Postgres; }
-    class Transaction;
     struct Pending;
     AppendResult AppendWith(const QString &serial, const QString &kind, const QJsonObject &body,
                             const std::function<bool(Pending &)> &details);
