@@ -26,6 +26,28 @@ QString DetailDigest(const QByteArray &layout, const QByteArray &rowsDigest)
     return Hex(Sha256(Sha256(layout) + rowsDigest));
 }
 
+QString CylinderHash(const QVariantList &values)
+{
+    QStringList parts;
+    for (const QVariant &value : values) {
+        switch (value.typeId()) {
+        case QMetaType::Double:
+        case QMetaType::Float:
+            parts.append(QString::number(value.toDouble(), 'g', 17));
+            break;
+        case QMetaType::QString:
+        case QMetaType::QByteArray:
+            parts.append(value.toString());
+            break;
+        default: // the integers, whichever type the driver gives them
+            parts.append(QString::number(value.toLongLong()));
+        }
+    }
+    return Hex(Sha256(parts.join(QChar(0x1f)).toUtf8()));
+}
+
+QByteArray CylinderSignedText(const QString &hash) { return QByteArrayLiteral("r310 cylinder ") + hash.toLatin1(); }
+
 QByteArray EventRowBytes(int number, int type, std::int32_t time, const QByteArray &bytes)
 {
     QByteArray row;
@@ -51,12 +73,95 @@ QByteArray SampleRunBytes(int gas, int unit, std::int32_t time, int step, int co
     return row;
 }
 
-VerifyResult RecordStore::Verify()
+namespace {
+
+// The keys a verify counts: the trusted list's, else those the database names.
+struct KeyBook {
+    std::map<QString, QByteArray> keys; // by key id
+    std::map<QString, QString> names;   // trusted ones
+    std::map<QString, std::pair<QString, QString>> origins; // host, user
+    std::map<QString, qint64> counts;
+    bool trustedList = false;
+
+    // Why `signature` of `message` does not count; empty when it does.
+    QString Problem(const QString &keyId, const QByteArray &message, const QString &signature)
+    {
+        if (signature.isEmpty() || keyId.isEmpty())
+            return QStringLiteral("has no signature");
+        ++counts[keyId];
+        const auto found = keys.find(keyId);
+        if (found == keys.end())
+            return trustedList ? QStringLiteral("is signed by key %1, which is not trusted").arg(keyId)
+                               : QStringLiteral("is signed by key %1, which is not on record").arg(keyId);
+        if (!SignatureHolds(found->second, message, signature))
+            return QStringLiteral("has a wrong signature (key %1)").arg(keyId);
+        return {};
+    }
+};
+
+KeyBook ReadKeys(QSqlDatabase &db, bool pg, const VerifyOptions &options)
+{
+    KeyBook book;
+    QSqlQuery q = Exec(db, pg, QStringLiteral("SELECT key_id, public_key, host, os_user FROM r310_key"));
+    while (q.next()) {
+        const QString id = q.value(0).toString();
+        book.origins[id] = {q.value(2).toString(), q.value(3).toString()};
+        if (!options.trusted) {
+            const QByteArray key = PublicKeyFromText(q.value(1).toString());
+            if (KeyId(key) == id)
+                book.keys[id] = key;
+        }
+    }
+    if (options.trusted) {
+        book.trustedList = true;
+        for (const TrustedKey &key : *options.trusted) {
+            book.keys[key.id] = key.publicKey;
+            book.names[key.id] = key.name;
+        }
+    }
+    return book;
+}
+
+// The first cylinder whose row differs from what its signature covers.
+QString CylinderProblem(QSqlDatabase &db, bool pg, KeyBook &book)
+{
+    QSqlQuery q = Exec(db, pg,
+                       QStringLiteral("SELECT %1, hash, signature, key_id FROM r310_cylinder ORDER BY lot")
+                           .arg(kCylinderSignedColumns));
+    while (q.next()) {
+        QVariantList values;
+        for (int n = 0; n < 11; ++n)
+            values.append(q.value(n));
+        const QString lot = q.value(0).toString();
+        const QString hash = CylinderHash(values);
+        if (hash != q.value(11).toString())
+            return QStringLiteral("cylinder %1 of the register was changed").arg(lot);
+        const QString problem = book.Problem(q.value(13).toString(), CylinderSignedText(hash), q.value(12).toString());
+        if (!problem.isEmpty())
+            return QStringLiteral("cylinder %1 of the register %2").arg(lot, problem);
+    }
+    return {};
+}
+
+} // namespace
+
+VerifyResult RecordStore::Verify(const VerifyOptions &options)
 {
     VerifyResult result;
     QSqlDatabase db = database();
     const bool pg = postgres();
+    KeyBook book;
+    const auto signers = [&book, &result] {
+        for (const auto &[id, count] : book.counts) {
+            const auto origin = book.origins.find(id);
+            const auto name = book.names.find(id);
+            result.signers.push_back({id, origin == book.origins.end() ? QString() : origin->second.first,
+                                      origin == book.origins.end() ? QString() : origin->second.second, count,
+                                      name == book.names.end() ? QString() : name->second});
+        }
+    };
     try {
+        book = ReadKeys(db, pg, options);
         QSqlQuery orphans = Exec(db, pg, QStringLiteral("SELECT id, seq FROM r310_record WHERE instrument_id NOT IN "
                                                         "(SELECT id FROM r310_instrument) ORDER BY id LIMIT 1"));
         if (orphans.next()) {
@@ -131,7 +236,8 @@ VerifyResult RecordStore::Verify()
             samples.finish();
 
             QSqlQuery records = Exec(db, pg, QStringLiteral("SELECT id, seq, kind, recorded_at, host, os_user, program, "
-                                                            "version, body, detail, prev_hash, hash FROM r310_record "
+                                                            "version, body, detail, prev_hash, hash, signature, key_id "
+                                                            "FROM r310_record "
                                                             "WHERE instrument_id = ? ORDER BY seq"),
                                      {h.id});
             QString previous;
@@ -178,6 +284,14 @@ VerifyResult RecordStore::Verify()
                                          .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt);
                     return result;
                 }
+                const QString unsigned_ = book.Problem(records.value(13).toString(), RecordSignedText(id, hash),
+                                                       records.value(12).toString());
+                if (!unsigned_.isEmpty()) {
+                    result.problem = QStringLiteral("record %1 of %2 (id %3, %4 of %5) %6")
+                                         .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt, unsigned_);
+                    signers();
+                    return result;
+                }
                 if (FindLatestKind(r.kind))
                     newest[r.kind] = {id, r.recordedAt, body};
                 previous = hash;
@@ -220,10 +334,29 @@ VerifyResult RecordStore::Verify()
                 }
             }
         }
-        result.ok = true;
+        result.problem = CylinderProblem(db, pg, book);
+        for (const ChainHead &head : options.heads) {
+            if (!result.problem.isEmpty())
+                break;
+            QSqlQuery q = Exec(db, pg,
+                               QStringLiteral("SELECT r.hash FROM r310_record r JOIN r310_instrument i ON i.id = "
+                                              "r.instrument_id WHERE i.serial = ? AND r.seq = ?"),
+                               {head.serial, head.seq});
+            if (!q.next())
+                result.problem = QStringLiteral("the head %1 is no longer on record: instrument %2 has lost its "
+                                                "records from %3 on, or all of them")
+                                     .arg(head.text(), head.serial)
+                                     .arg(head.seq);
+            else if (!q.value(0).toString().startsWith(head.hash))
+                result.problem = QStringLiteral("record %1 of instrument %2 is not the one the head %3 names")
+                                     .arg(head.seq)
+                                     .arg(head.serial, head.text());
+        }
+        result.ok = result.problem.isEmpty();
     } catch (const SqlFailure &failure) {
         result.problem = failure.text;
     }
+    signers();
     return result;
 }
 

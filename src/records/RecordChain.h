@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariantList>
 
 #include <cstdint>
 
@@ -20,5 +21,13 @@ QByteArray EventRowBytes(int number, int type, std::int32_t time, const QByteArr
 // One run of samples as its download's digest covers it.
 QByteArray SampleRunBytes(int gas, int unit, std::int32_t time, int step, int count, int exponent, int alarm,
                           const QByteArray &raws);
+
+// The columns of a cylinder's row that its signature covers, in this order.
+inline const QString kCylinderSignedColumns = QStringLiteral(
+    "lot, gas_code, unit_code, gas, unit, concentration, expires, balance, supplier, retired, added_at");
+// The hash a cylinder's row carries: of its values in kCylinderSignedColumns' order.
+QString CylinderHash(const QVariantList &values);
+// What a cylinder's signature covers.
+QByteArray CylinderSignedText(const QString &hash);
 
 } // namespace r310::records

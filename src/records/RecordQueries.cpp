@@ -6,6 +6,7 @@
 #include <DataLoggerExport.h>
 
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <map>
@@ -16,7 +17,8 @@ namespace r310::records {
 namespace {
 
 const QString kRecordColumns = QStringLiteral(
-    "r.id, r.seq, i.serial, r.kind, r.recorded_at, r.host, r.os_user, r.program, r.version, r.body, r.hash");
+    "r.id, r.seq, i.serial, r.kind, r.recorded_at, r.host, r.os_user, r.program, r.version, r.body, r.hash, "
+    "r.signature, r.key_id");
 
 StoredRecord RecordFrom(const QSqlQuery &q, int first = 0)
 {
@@ -32,10 +34,48 @@ StoredRecord RecordFrom(const QSqlQuery &q, int first = 0)
     r.version = q.value(first + 8).toString();
     r.body = QJsonDocument::fromJson(q.value(first + 9).toString().toUtf8()).object();
     r.hash = q.value(first + 10).toString();
+    r.signature = q.value(first + 11).toString();
+    r.keyId = q.value(first + 12).toString();
     return r;
 }
 
 } // namespace
+
+QString ChainHead::text() const { return QStringLiteral("%1:%2:%3").arg(serial).arg(seq).arg(hash.left(16)); }
+
+std::optional<ChainHead> ParseChainHead(const QString &text)
+{
+    // The serial may hold ':' itself; the last two fields are the place and the hash.
+    const QString trimmed = text.trimmed();
+    const int second = trimmed.lastIndexOf(u':');
+    const int first = second > 0 ? trimmed.lastIndexOf(u':', second - 1) : -1;
+    if (first <= 0)
+        return std::nullopt;
+    ChainHead head;
+    bool ok = false;
+    head.serial = trimmed.left(first);
+    head.seq = trimmed.mid(first + 1, second - first - 1).toLongLong(&ok);
+    head.hash = trimmed.mid(second + 1).toLower();
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{8,64}$"));
+    if (!ok || head.seq < 1 || !hex.match(head.hash).hasMatch())
+        return std::nullopt;
+    return head;
+}
+
+std::optional<ChainHead> RecordStore::Head(const QString &serial, QString *error)
+{
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT head_seq, head_hash FROM r310_instrument WHERE serial = ?"), {serial});
+        if (q.next() && q.value(0).toLongLong() > 0)
+            return ChainHead{serial, q.value(0).toLongLong(), q.value(1).toString()};
+    } catch (const SqlFailure &failure) {
+        if (error)
+            *error = failure.text;
+    }
+    return std::nullopt;
+}
 
 std::optional<StoredRecord> RecordStore::Latest(const QString &serial, const QString &kind, QString *error)
 {
@@ -69,6 +109,29 @@ std::optional<StoredRecord> RecordStore::Record(qint64 id, QString *error)
     } catch (const SqlFailure &failure) {
         if (error)
             *error = failure.text;
+    }
+    return std::nullopt;
+}
+
+std::optional<StoredRecord> RecordStore::RecordOfHash(const QString &hashStart, const QString &kind, QString *error)
+{
+    QSqlDatabase db = database();
+    try {
+        QSqlQuery q = Exec(db, postgres(),
+                           QStringLiteral("SELECT %1 FROM r310_record r JOIN r310_instrument i ON i.id = r.instrument_id "
+                                          "WHERE r.hash LIKE ? AND r.kind = ? ORDER BY r.id LIMIT 2")
+                               .arg(kRecordColumns),
+                           {hashStart + u'%', kind});
+        if (!q.next())
+            return std::nullopt;
+        StoredRecord found = RecordFrom(q);
+        if (q.next()) {
+            *error = QStringLiteral("two %1 records have hashes starting %2").arg(kind, hashStart);
+            return std::nullopt;
+        }
+        return found;
+    } catch (const SqlFailure &failure) {
+        *error = failure.text;
     }
     return std::nullopt;
 }

@@ -9,6 +9,7 @@
 #include <QAtomicInteger>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -101,24 +102,33 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         return nullptr;
     }
     std::unique_ptr<RecordStore> store(new RecordStore(target, NewConnectionName()));
+    store->key_ = WorkstationKey(&store->keyError_);
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, store->connectionName_);
     if (pg) {
         db.setHostName(target.host);
         db.setPort(target.port);
         db.setUserName(target.user);
         db.setDatabaseName(target.database);
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        // Bounded waits: a server that does not answer costs seconds, not minutes.
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1;options='-c statement_timeout=%2 -c lock_timeout=%2'")
+                                 .arg(kConnectTimeoutSeconds)
+                                 .arg(kStatementTimeoutMs));
     } else {
         const QFileInfo file(target.path);
-        if (!file.exists())
+        if (!file.exists()) {
+            // A new file is the user's alone: the records name people and places.
             QDir().mkpath(file.absolutePath());
+            QFile created(target.path);
+            if (created.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
         db.setDatabaseName(target.path);
         // A file without any write permission is read only, for every user
         // (root's writes would pass the system's check).
         const QFileDevice::Permissions writable =
             QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
         const bool readOnly = file.exists() && !(file.permissions() & writable);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000")
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyWaitMs)
                              + (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
     if (!db.open()) {
@@ -151,7 +161,8 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         if (pg)
             Exec(db, pg, QStringLiteral("SELECT pg_advisory_xact_lock(310310)"));
         version = SchemaVersion(db, error); // another program may have been first
-        if (version == 0 && !CreateSchema(db, pg, kSchemaVersion, error))
+        const KeyPair *signer = store->key_ ? &*store->key_ : nullptr;
+        if (version == 0 && !CreateSchema(db, pg, kSchemaVersion, error, signer))
             return nullptr;
         if (version > 0 && version < kSchemaVersion) {
             if (!pg) {
@@ -164,7 +175,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
                     return nullptr;
                 }
             }
-            if (!MigrateSchema(db, pg, version, error))
+            if (!MigrateSchema(db, pg, version, error, signer))
                 return nullptr;
         }
         transaction.Commit();
@@ -173,6 +184,36 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         return nullptr;
     }
     return store;
+}
+
+void RecordStore::NoteKey()
+{
+    if (keyNoted_ || !key_)
+        return;
+    QSqlDatabase db = database();
+    Exec(db, postgres(),
+         QStringLiteral("INSERT INTO r310_key (key_id, public_key, host, os_user, added_at) VALUES (?, ?, ?, ?, ?) "
+                        "ON CONFLICT (key_id) DO NOTHING"),
+         {KeyId(key_->publicKey), PublicKeyText(key_->publicKey), origin_.host, origin_.user,
+          QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)});
+    keyNoted_ = true;
+}
+
+bool RecordStore::SignRow(const QByteArray &message, QString *signature, QString *keyId, QString *error)
+{
+    if (!key_) {
+        *error = keyError_;
+        return false;
+    }
+    try {
+        NoteKey();
+    } catch (const SqlFailure &failure) {
+        *error = failure.text;
+        return false;
+    }
+    *signature = SignText(*key_, message);
+    *keyId = KeyId(key_->publicKey);
+    return true;
 }
 
 AppendResult RecordStore::Append(const QString &serial, const QString &kind, const QJsonObject &body)
@@ -186,8 +227,15 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
     AppendResult result;
     QSqlDatabase db = database();
     const bool pg = postgres();
+    if (!key_) {
+        result.error = keyError_;
+        return result;
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
     for (int attempt = 0;; ++attempt) {
         try {
+            NoteKey();
             Transaction transaction(db, pg);
             Exec(db, pg, QStringLiteral("INSERT INTO r310_instrument (serial, head_seq, head_hash) VALUES (?, 0, '') "
                                         "ON CONFLICT (serial) DO NOTHING"),
@@ -208,7 +256,8 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
 
             StoredRecord r;
             r.kind = kind;
-            r.recordedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+            r.recordedAt = recordedAt_.isEmpty() ? QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)
+                                                 : recordedAt_;
             r.host = origin_.host;
             r.user = origin_.user;
             r.program = origin_.program;
@@ -219,17 +268,21 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
             const QString bodyText = QString::fromUtf8(QJsonDocument(full).toJson(QJsonDocument::Compact));
             const QString digest = pending.detailed ? DetailDigest(pending.layout, pending.rowsDigest) : QString();
             const QString hash = RecordHash(previous, serial, pending.seq, r, bodyText, digest);
-            QSqlQuery inserted = Exec(
-                db, pg,
-                QStringLiteral("INSERT INTO r310_record (instrument_id, seq, kind, recorded_at, host, os_user, program, "
-                               "version, body, detail, prev_hash, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                               "RETURNING id"),
-                {pending.instrumentId, pending.seq, kind, r.recordedAt, r.host, r.user, r.program, r.version, bodyText,
-                 pending.layout, previous, hash});
-            if (!inserted.next())
-                throw SqlFailure{QStringLiteral("the record's row cannot be read back")};
-            result.id = inserted.value(0).toLongLong();
-            inserted.finish();
+            // The id is taken first, so that the signature covers it.
+            QSqlQuery next = Exec(db, pg,
+                                  pg ? QStringLiteral("SELECT nextval(pg_get_serial_sequence('r310_record', 'id'))")
+                                     : QStringLiteral("SELECT COALESCE(MAX(id), 0) + 1 FROM r310_record"));
+            if (!next.next())
+                throw SqlFailure{QStringLiteral("no id for the record")};
+            result.id = next.value(0).toLongLong();
+            next.finish();
+            Exec(db, pg,
+                 QStringLiteral("INSERT INTO r310_record (id, instrument_id, seq, kind, recorded_at, host, os_user, "
+                                "program, version, body, detail, prev_hash, hash, signature, key_id) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 {result.id, pending.instrumentId, pending.seq, kind, r.recordedAt, r.host, r.user, r.program,
+                  r.version, bodyText, pending.layout, previous, hash,
+                  SignText(*key_, RecordSignedText(result.id, hash)), KeyId(key_->publicKey)});
             if (const LatestKind *latest = FindLatestKind(kind)) {
                 // The instrument's row follows its latest record of the kind.
                 QString assignments = QStringLiteral("head_seq = ?, head_hash = ?, %1 = ?").arg(QLatin1String(latest->idColumn));
@@ -243,13 +296,15 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                 Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET head_seq = ?, head_hash = ? WHERE id = ?"),
                      {pending.seq, hash, pending.instrumentId});
             }
+            if (commitGuard_ && !commitGuard_())
+                throw SqlFailure{QStringLiteral("the session stopped waiting for the records database")};
             transaction.Commit();
             result.ok = true;
             result.seq = pending.seq;
             result.added = pending.added;
             return result;
         } catch (const SqlFailure &failure) {
-            if (!failure.retry || attempt >= 20) {
+            if (!failure.retry || elapsed.elapsed() > kRetryBudgetMs) {
                 result.error = failure.text;
                 return result;
             }
