@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace recordstest {
@@ -130,6 +131,18 @@ std::vector<qint64> PgCluster::ServerPids() const
             pids.push_back(entry.toLongLong());
     }
     return pids;
+}
+
+ServerStopped::ServerStopped(const PgCluster &cluster) : pids_(cluster.ServerPids())
+{
+    for (const qint64 pid : pids_)
+        ::kill(static_cast<pid_t>(pid), SIGSTOP);
+}
+
+ServerStopped::~ServerStopped()
+{
+    for (const qint64 pid : pids_)
+        ::kill(static_cast<pid_t>(pid), SIGCONT);
 }
 
 void StoreTest::SetUpTestSuite()

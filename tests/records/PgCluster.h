@@ -44,6 +44,19 @@ private:
     QString problem_;
 };
 
+// The server's processes stopped (SIGSTOP), as a server behaves that hangs,
+// until this goes out of scope.
+class ServerStopped {
+public:
+    explicit ServerStopped(const PgCluster &cluster);
+    ~ServerStopped();
+    ServerStopped(const ServerStopped &) = delete;
+    ServerStopped &operator=(const ServerStopped &) = delete;
+
+private:
+    std::vector<qint64> pids_;
+};
+
 // A test of the record store, run once on an SQLite file (parameter
 // "sqlite") and once on a new database of the private PostgreSQL server
 // (parameter "postgresql", skipped where no server could be started).

@@ -21,7 +21,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 
 using namespace r310::records;
 
@@ -210,21 +209,6 @@ TEST_P(TrustTest, ARecordsFileIsTheUsersAloneAndAPasswordIsNeverEchoed)
     }
 }
 
-// Stops the server's processes until it goes out of scope.
-struct Stopped {
-    explicit Stopped(std::vector<qint64> pids) : pids_(std::move(pids))
-    {
-        for (const qint64 pid : pids_)
-            ::kill(static_cast<pid_t>(pid), SIGSTOP);
-    }
-    ~Stopped()
-    {
-        for (const qint64 pid : pids_)
-            ::kill(static_cast<pid_t>(pid), SIGCONT);
-    }
-    std::vector<qint64> pids_;
-};
-
 TEST_P(TrustTest, AHungOrLockedDatabaseCostsAtMostTheBudgetAndTheSpoolIsDeliveredAfterwards)
 {
     const QString spool = dir_.filePath(QStringLiteral("spool.jsonl"));
@@ -234,9 +218,9 @@ TEST_P(TrustTest, AHungOrLockedDatabaseCostsAtMostTheBudgetAndTheSpoolIsDelivere
         RecordsLink link(store_->target(), CurrentOrigin(QStringLiteral("test")), spool);
         ASSERT_TRUE(link.Append(kSerial, kind::kHornCheck, {{QStringLiteral("outcome"), "before"}}).ok) << link.problem();
         // A hung server, or another program holding the file's write lock.
-        std::unique_ptr<Stopped> stopped;
+        std::unique_ptr<ServerStopped> stopped;
         if (pg)
-            stopped = std::make_unique<Stopped>(cluster_->ServerPids());
+            stopped = std::make_unique<ServerStopped>(*cluster_);
         else
             Sql(QStringLiteral("BEGIN IMMEDIATE"));
         elapsed.start();
