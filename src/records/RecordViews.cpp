@@ -157,6 +157,13 @@ QString HistorySummary(const StoredRecord &record)
         return b.value(QStringLiteral("outcome")).toString();
     if (record.kind == kind::kBumpTest)
         return BumpTestText(b.value(QStringLiteral("a1")), b.value(QStringLiteral("a2")), b.value(QStringLiteral("t50")));
+    if (record.kind == kind::kEventsUnfinished)
+        return QStringLiteral("stopped after %1 of %2 events, %3 new; the next download goes on from there")
+            .arg(Number(b.value(QStringLiteral("read"))), Number(b.value(QStringLiteral("count"))),
+                 Number(b.value(QStringLiteral("added"))));
+    if (record.kind == kind::kDatalogUnfinished)
+        return QStringLiteral("stopped after %1 blocks, %2 new samples; the next download goes on from there")
+            .arg(Number(b.value(QStringLiteral("blocks"))), Number(b.value(QStringLiteral("added"))));
     if (record.kind == kind::kEvents)
         return QStringLiteral("%1 of %2 events read, %3 new (record %4)")
             .arg(Number(b.value(QStringLiteral("read"))), Number(b.value(QStringLiteral("count"))),

@@ -1,6 +1,7 @@
 #include "SessionRecorder.h"
 
-#include "DownloadsOnRecord.h"
+#include "Certificate.h"
+#include "RecordsLink.h"
 
 #include <Formats.h>
 #include <SekDate.h>
@@ -80,7 +81,7 @@ void SessionRecorder::Attach(InstrumentConnection &connection)
     connect(&connection, &InstrumentConnection::displayCleared, this, &SessionRecorder::Finish);
 }
 
-RecordStore *SessionRecorder::Store()
+RecordsLink *SessionRecorder::Store()
 {
     if (!enabled() || failed_)
         return nullptr;
@@ -89,13 +90,9 @@ RecordStore *SessionRecorder::Store()
         return nullptr;
     }
     if (!store_) {
-        QString error;
-        store_ = RecordStore::Open(choice_.target, &error);
-        if (!store_) {
-            Fail(error);
-            return nullptr;
-        }
-        store_->setOrigin(CurrentOrigin(program_));
+        // Opened on the records thread; what it cannot write waits in the spool.
+        store_ = std::make_unique<RecordsLink>(choice_.target, CurrentOrigin(program_));
+        store_->setInterrupted(interrupted_);
     }
     return store_.get();
 }
@@ -112,6 +109,21 @@ void SessionRecorder::Fail(const QString &reason)
 
 bool SessionRecorder::Keep(const AppendResult &result)
 {
+    if (store_ && !announcedDelivery_ && store_->delivered() >= 0) {
+        announcedDelivery_ = true;
+        if (store_->delivered() > 0)
+            emit delivered(store_->delivered());
+    }
+    if (result.spooled && store_ && store_->spooled() > 0) {
+        // Kept in the spool: the session goes on, its records wait there.
+        failure_ = result.error;
+        if (!announcedWaiting_) {
+            announcedWaiting_ = true;
+            emit notRecorded(result.error);
+        }
+        emit waiting(store_->spooled());
+        return false;
+    }
     if (!result.ok) {
         Fail(result.error);
         return false;
@@ -150,10 +162,9 @@ void SessionRecorder::TakeAnswer(const DecodedAnswer &answer, const AnswerFrame 
         const QJsonObject body{{QStringLiteral("a1"), answer.bumpResult->a1},
                                {QStringLiteral("a2"), answer.bumpResult->a2},
                                {QStringLiteral("t50"), answer.bumpResult->t50}};
-        if (RecordStore *store = Store()) {
+        if (RecordsLink *store = Store()) {
             if (!lastBump_) {
-                QString error;
-                const auto latest = store->Latest(serial(), kind::kBumpTest, &error);
+                const auto latest = store->Latest(serial(), kind::kBumpTest);
                 lastBump_ = latest ? latest->body : QJsonObject();
             }
             if (*lastBump_ != body) {
@@ -178,10 +189,15 @@ void SessionRecorder::FlushConnection()
 {
     if (!connectionPending_ || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     connectionPending_ = false;
+    Keep(store->Append(serial(), kind::kConnection, ConnectionBody()));
+}
+
+QJsonObject SessionRecorder::ConnectionBody() const
+{
     const IdentityValues &id = *identity_;
     QJsonObject body{{QStringLiteral("serial"), id.serialNumberText},
                      {QStringLiteral("softwareVersion"), id.softwareVersionText},
@@ -198,7 +214,7 @@ void SessionRecorder::FlushConnection()
         body.insert(QStringLiteral("rangeEnd"), Scaled(range_->rangeEnd, range_->exponent));
         body.insert(QStringLiteral("exponent"), range_->exponent);
     }
-    Keep(store->Append(serial(), kind::kConnection, body));
+    return body;
 }
 
 QJsonObject SessionRecorder::SettingsBody() const
@@ -236,7 +252,7 @@ void SessionRecorder::FlushSettings()
 {
     if (settingsRead_.empty() || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     FlushConnection();
@@ -261,7 +277,7 @@ void SessionRecorder::FlushPending()
 void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteChange> &changes,
                                   const QString &outcome, const QString &detail)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -284,7 +300,7 @@ void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QS
                                         std::optional<double> asFound, const QString &outcome,
                                         std::optional<double> asLeft, const QJsonObject &cylinder)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -302,12 +318,20 @@ void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QS
         body.insert(QStringLiteral("cylinder"), cylinder);
     else if (calibrationKind == QLatin1String("span"))
         body.insert(QStringLiteral("testGas"), kTestGasNotRecorded);
+    // What its certificate prints, as it is now: a reprint never changes.
+    FlushSettings();
+    if (!lastSettings_) {
+        if (const auto latest = store->Latest(serial(), kind::kSettings))
+            lastSettings_ = latest->body;
+    }
+    body.insert(QStringLiteral("certificate"),
+                CertificateFacts(ConnectionBody(), SettingsBody(), TechnicianName(technician_)));
     Keep(store->Append(serial(), kind::kCalibration, body));
 }
 
 void SessionRecorder::RecordHornCheck(const QString &outcome)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -316,7 +340,7 @@ void SessionRecorder::RecordHornCheck(const QString &outcome)
 
 void SessionRecorder::RecordEvents(const logs::EventTable &table, bool unfinished)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store || (unfinished && table.filledCount() == 0))
         return;
     FlushPending();
@@ -325,7 +349,7 @@ void SessionRecorder::RecordEvents(const logs::EventTable &table, bool unfinishe
 
 void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks, bool unfinished)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store || (unfinished && blocks.empty()))
         return;
     FlushPending();
@@ -344,14 +368,14 @@ void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks
 
 std::shared_ptr<const std::vector<logs::LoggerBlock>> SessionRecorder::LoggerOnRecord()
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
-    return store ? LoggerBlocksOnRecord(*store, serial()) : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
+    return store ? store->LoggerBlocksOnRecord(serial()) : nullptr;
 }
 
 std::shared_ptr<const logs::EventTable> SessionRecorder::EventsOnRecord()
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
-    return store ? records::EventsOnRecord(*store, serial()) : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
+    return store ? store->EventsOnRecord(serial()) : nullptr;
 }
 
 SettingsDraft SessionRecorder::HeldSettings() const

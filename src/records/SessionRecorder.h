@@ -5,9 +5,11 @@
 // bump test results) and the front end tells it what it wrote, calibrated,
 // checked and downloaded.
 //
-// A database that cannot be opened or written never stops the instrument
-// work: the recorder says so once with notRecorded() and tries again with
-// the next instrument.
+// The records are written on a thread of their own (RecordsLink.h): a
+// database that is slow, locked or gone never holds up the instrument work
+// more than 5 s in a session; what it could not write waits in the user's
+// spool, and the recorder says so once with notRecorded() and after each
+// such record with waiting().
 #include "RecordStore.h"
 #include "RecordsLocation.h"
 
@@ -27,12 +29,15 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace r310::records {
+
+class RecordsLink;
 
 // What a write did to one key.
 struct WriteChange {
@@ -73,6 +78,10 @@ public:
     std::optional<std::int64_t> clockOffset() const { return clockOffset_; }
     // The latest live value in the instrument's unit.
     std::optional<double> lastValue() const { return lastValue_; }
+    // A wait for the database ends at once when this says so (Ctrl+C, SIGTERM).
+    void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
+    // The technician a calibration's certificate names (TechnicianName of it).
+    void setTechnician(const QString &name) { technician_ = name; }
     // Why the latest record could not be kept; empty while all were kept.
     QString failure() const { return failure_; }
 
@@ -143,15 +152,20 @@ signals:
     void notRecorded(const QString &reason);
     // A record was kept.
     void recorded();
+    // Records of this session wait in the spool.
+    void waiting(int count);
+    // Records of earlier sessions were delivered from the spool.
+    void delivered(int count);
 
 private:
     void TakeAnswer(const DecodedAnswer &answer, const AnswerFrame &frame);
-    RecordStore *Store();
+    RecordsLink *Store();
     bool Keep(const AppendResult &result);
     void FlushConnection();
     void FlushSettings();
     void FlushPending();
     QJsonObject SettingsBody() const;
+    QJsonObject ConnectionBody() const;
     void Fail(const QString &reason);
     void TakeCalibrationAnswer(const DecodedAnswer &answer);
 
@@ -167,7 +181,10 @@ private:
     RecordsChoice choice_;
     QString program_;
     GasTextLookup gasTexts_;
-    std::unique_ptr<RecordStore> store_;
+    std::unique_ptr<RecordsLink> store_;
+    std::function<bool()> interrupted_;
+    bool announcedDelivery_ = false;
+    bool announcedWaiting_ = false;
     bool openFailed_ = false;
     QString failure_;
     bool failed_ = false;
@@ -184,6 +201,7 @@ private:
     // The settings objects and identity as last reported, for a write's "before".
     std::map<std::uint8_t, std::vector<std::uint8_t>> held_;
     std::optional<RunningCalibration> calibration_;
+    QString technician_;
 };
 
 } // namespace r310::records

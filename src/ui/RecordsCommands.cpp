@@ -244,6 +244,9 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
                                                    "%2\nThe work with the instrument goes on.")
                                         .arg(choice_.target.text(), reason));
     });
+    connect(recorder_.get(), &records::SessionRecorder::waiting, this, [this](int count) {
+        status_->setText(QStringLiteral("records waiting: %1").arg(count));
+    });
     connect(recorder_.get(), &records::SessionRecorder::recorded, this, [this] {
         status_->clear();
         status_->setToolTip(QString());

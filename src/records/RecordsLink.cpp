@@ -1,0 +1,204 @@
+#include "RecordsLink.h"
+
+#include "DownloadsOnRecord.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace r310::records {
+
+namespace {
+
+std::atomic<int> stuckThreads{0};
+
+} // namespace
+
+// What the records thread and the session share; the thread keeps it alive
+// when the session leaves it behind.
+struct RecordsLink::Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    bool stop = false;
+    std::unique_ptr<RecordStore> store; // the records thread's alone
+    QString openError;
+    std::atomic<int> delivered{-1};
+    bool done = false; // the records thread ended
+    std::atomic<bool> abandoned{false}; // the session stopped waiting: nothing more is committed
+};
+
+RecordsLink::RecordsLink(const RecordsTarget &target, const RecordOrigin &origin, QString spoolPath, int budgetMs)
+    : shared_(std::make_shared<Shared>()), spoolPath_(std::move(spoolPath)), origin_(origin), budgetMs_(budgetMs)
+{
+    QString keyError;
+    key_ = WorkstationKey(&keyError);
+    std::thread([shared = shared_, target, origin, spool = spoolPath_] {
+        {
+            QString error;
+            std::unique_ptr<RecordStore> store = RecordStore::Open(target, &error);
+            if (store) {
+                store->setOrigin(origin);
+                store->setCommitGuard([raw = shared.get()] { return !raw->abandoned.load(); });
+                shared->delivered = DeliverSpool(spool, *store).delivered;
+            }
+            const std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->store = std::move(store);
+            shared->openError = error;
+        }
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(shared->mutex);
+                shared->wake.wait(lock, [&shared] { return shared->stop || !shared->jobs.empty(); });
+                if (shared->jobs.empty())
+                    break;
+                job = std::move(shared->jobs.front());
+                shared->jobs.pop_front();
+            }
+            job();
+        }
+        shared->store.reset();
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->done = true;
+        shared->wake.notify_all();
+    }).detach();
+}
+
+RecordsLink::~RecordsLink()
+{
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->stop = true;
+    shared_->wake.notify_all();
+    // What is left of the budget, for the records already on their way.
+    const auto left = std::chrono::milliseconds(stalled_ ? 0 : std::max<qint64>(0, budgetMs_ - waitedMs_));
+    if (!shared_->wake.wait_for(lock, left, [this] { return shared_->done; }))
+        ++stuckThreads;
+}
+
+bool RecordsLink::Stuck() { return stuckThreads.load() > 0; }
+
+int RecordsLink::delivered() const { return shared_->delivered.load(); }
+
+template <typename T> std::optional<T> RecordsLink::Call(std::function<T(RecordStore &)> job)
+{
+    if (stalled_)
+        return std::nullopt;
+    auto task = std::make_shared<std::packaged_task<std::optional<T>()>>([shared = shared_, job]() -> std::optional<T> {
+        if (!shared->store)
+            return std::nullopt;
+        return job(*shared->store);
+    });
+    std::future<std::optional<T>> result = task->get_future();
+    {
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->jobs.emplace_back([task] { (*task)(); });
+        shared_->wake.notify_all();
+    }
+    QElapsedTimer waited;
+    waited.start();
+    // Waits in short steps, so that an interruption ends the wait at once.
+    while (result.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (waitedMs_ + waited.elapsed() >= budgetMs_ || (interrupted_ && interrupted_())) {
+            waitedMs_ += waited.elapsed();
+            stalled_ = true;
+            shared_->abandoned = true;
+            return std::nullopt;
+        }
+    }
+    waitedMs_ += waited.elapsed();
+    return result.get();
+}
+
+AppendResult RecordsLink::Spool(SpoolEntry entry, const QString &why)
+{
+    AppendResult result;
+    result.spooled = true;
+    QString error;
+    if (!key_ || !SpoolAppend(spoolPath_, *key_, entry, &error)) {
+        result.error = key_ ? error : QStringLiteral("no records key to sign the spool");
+        problem_ = result.error;
+        return result;
+    }
+    ++spooled_;
+    result.error = QStringLiteral("%1; records waiting: %2 (kept for the next run)").arg(why).arg(spooled_);
+    problem_ = result.error;
+    return result;
+}
+
+AppendResult RecordsLink::Write(SpoolEntry entry)
+{
+    entry.recordedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    entry.origin = origin_;
+    const SpoolEntry copy = entry;
+    const std::optional<AppendResult> written = Call<AppendResult>([copy](RecordStore &store) {
+        store.setRecordedAt(copy.recordedAt);
+        const AppendResult result = copy.events   ? store.AppendEvents(copy.serial, copy.body, *copy.events, copy.kind)
+                                    : copy.blocks ? store.AppendLogger(copy.serial, copy.body, *copy.blocks, copy.kind)
+                                                  : store.Append(copy.serial, copy.kind, copy.body);
+        store.setRecordedAt(QString());
+        return result;
+    });
+    if (!written) {
+        QString openError;
+        {
+            const std::lock_guard<std::mutex> lock(shared_->mutex);
+            openError = shared_->openError;
+        }
+        return Spool(entry, !openError.isEmpty() ? openError
+                                                 : QStringLiteral("the records database did not answer in time"));
+    }
+    if (!written->ok)
+        return Spool(entry, written->error);
+    problem_.clear();
+    return *written;
+}
+
+AppendResult RecordsLink::Append(const QString &serial, const QString &kind, const QJsonObject &body)
+{
+    return Write({serial, kind, {}, {}, body, std::nullopt, std::nullopt});
+}
+
+AppendResult RecordsLink::AppendEvents(const QString &serial, const QJsonObject &body, const logs::EventTable &table,
+                                       const QString &recordKind)
+{
+    return Write({serial, recordKind, {}, {}, body, table, std::nullopt});
+}
+
+AppendResult RecordsLink::AppendLogger(const QString &serial, const QJsonObject &body,
+                                       const std::vector<logs::LoggerBlock> &blocks, const QString &recordKind)
+{
+    return Write({serial, recordKind, {}, {}, body, std::nullopt, blocks});
+}
+
+std::shared_ptr<const std::vector<logs::LoggerBlock>> RecordsLink::LoggerBlocksOnRecord(const QString &serial)
+{
+    using Blocks = std::shared_ptr<const std::vector<logs::LoggerBlock>>;
+    const std::optional<Blocks> found =
+        Call<Blocks>([serial](RecordStore &store) { return records::LoggerBlocksOnRecord(store, serial); });
+    return found ? *found : nullptr;
+}
+
+std::shared_ptr<const logs::EventTable> RecordsLink::EventsOnRecord(const QString &serial)
+{
+    using Table = std::shared_ptr<const logs::EventTable>;
+    const std::optional<Table> found =
+        Call<Table>([serial](RecordStore &store) { return records::EventsOnRecord(store, serial); });
+    return found ? *found : nullptr;
+}
+
+std::optional<StoredRecord> RecordsLink::Latest(const QString &serial, const QString &kind)
+{
+    const std::optional<std::optional<StoredRecord>> found =
+        Call<std::optional<StoredRecord>>([serial, kind](RecordStore &store) { return store.Latest(serial, kind); });
+    return found ? *found : std::nullopt;
+}
+
+} // namespace r310::records

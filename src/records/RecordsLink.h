@@ -1,0 +1,82 @@
+#pragma once
+// The records of one session, written on a thread of their own so that the
+// database never holds up the instrument: each call waits for the records
+// thread at most what is left of the session's budget (5 s in all), and an
+// interruption ends a wait at once. What is not written in time, or fails,
+// goes to the user's spool (RecordSpool.h), signed, for the next run. A
+// records thread stuck in a database that stopped answering is left
+// behind; RecordsLink::Stuck() tells the program to end without waiting
+// for it.
+#include "RecordSpool.h"
+#include "RecordStore.h"
+
+#include <EventLog.h>
+#include <LoggerRecords.h>
+
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace r310::records {
+
+// The most a session waits for the database, in all: under 5 s with what
+// ending the session costs.
+constexpr int kSessionBudgetMs = 4500;
+
+class RecordsLink {
+public:
+    // Opens the store on the records thread and delivers the spool there.
+    RecordsLink(const RecordsTarget &target, const RecordOrigin &origin, QString spoolPath = SpoolPath(),
+                int budgetMs = kSessionBudgetMs);
+    ~RecordsLink();
+    RecordsLink(const RecordsLink &) = delete;
+    RecordsLink &operator=(const RecordsLink &) = delete;
+
+    // A wait ends at once when this says so (Ctrl+C, SIGTERM).
+    void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
+
+    // As RecordStore's; a record not written in time is spooled, and the
+    // result says so (ok false, `spooled` true).
+    AppendResult Append(const QString &serial, const QString &kind, const QJsonObject &body);
+    AppendResult AppendEvents(const QString &serial, const QJsonObject &body, const logs::EventTable &table,
+                              const QString &recordKind = kind::kEvents);
+    AppendResult AppendLogger(const QString &serial, const QJsonObject &body, const std::vector<logs::LoggerBlock> &blocks,
+                              const QString &recordKind = kind::kDatalog);
+    std::optional<StoredRecord> Latest(const QString &serial, const QString &kind);
+    // What the records hold of the instrument's logs (DownloadsOnRecord.h);
+    // null when nothing is, or the records did not answer in time.
+    std::shared_ptr<const std::vector<logs::LoggerBlock>> LoggerBlocksOnRecord(const QString &serial);
+    std::shared_ptr<const logs::EventTable> EventsOnRecord(const QString &serial);
+
+    // Records of this session in the spool.
+    int spooled() const { return spooled_; }
+    // Records of earlier sessions the records thread delivered from the spool (once known).
+    int delivered() const;
+    // Why the last record was not written; empty while all were.
+    const QString &problem() const { return problem_; }
+    // Whether a records thread of this program is stuck in the database.
+    static bool Stuck();
+
+private:
+    struct Shared;
+    template <typename T> std::optional<T> Call(std::function<T(RecordStore &)> job);
+    AppendResult Spool(SpoolEntry entry, const QString &why);
+    AppendResult Write(SpoolEntry entry);
+
+    std::shared_ptr<Shared> shared_;
+    QString spoolPath_;
+    RecordOrigin origin_;
+    std::optional<KeyPair> key_;
+    int budgetMs_;
+    qint64 waitedMs_ = 0;
+    bool stalled_ = false;
+    int spooled_ = 0;
+    QString problem_;
+    std::function<bool()> interrupted_;
+};
+
+} // namespace r310::records
