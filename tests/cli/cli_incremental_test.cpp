@@ -119,9 +119,11 @@ TEST_F(Incremental, EachChangeOfTheLoggerReadsWhatIsNewAndWritesTheCompleteFile)
         if (step.setsRead == 0)
             EXPECT_LE(20 * loggerRequests(run), loggerRequests(first));
     }
-    // --full reads everything.
+    // --full and --no-records read everything.
     const clitest::CtlResult forced = Recorded("datalog", &file, {QStringLiteral("--full")});
     EXPECT_EQ(Asked(forced, kObjectLoggerSampleSet), 20 * 2);
+    const clitest::CtlResult unrecorded = Run("datalog", &file, {QStringLiteral("--no-records")});
+    EXPECT_EQ(Asked(unrecorded, kObjectLoggerSampleSet), 20 * 2);
 }
 
 TEST_F(Incremental, ADownloadCutOffAtBlock30GoesOnFromThereTheNextTime)

@@ -31,7 +31,9 @@ Each session's instrument suffers one fault, in turn: no_answer, bad_crc,
 error_report, echo, stray, split, late, wrong_object, line_drop, mixed; its
 rate, the objects it hits, the scenario and the write follow from the
 session's seed. The same steps on a faultless instrument of the same
-scenario show what a good run gives.
+scenario show what a good run gives. A faultless download of part of the
+same logs is put on the session's own records first, so its downloads read
+only what follows.
 
 Each session passes when every step ends with an exit code its fault can
 explain, within r310ctl's time bound, without a crash or a sanitizer report,
