@@ -50,6 +50,10 @@ CtlResult CtlBench::Run(QStringList arguments, const QLocale &locale, bool demo)
         line->backend = link.get();
         return link;
     };
+    // In-process runs keep no records unless the test names where: the
+    // records the test programs share would make downloads incremental.
+    if (!arguments.contains(QStringLiteral("--records")) && !arguments.contains(QStringLiteral("--no-records")))
+        arguments.prepend(QStringLiteral("--no-records"));
     if (demo)
         arguments.prepend(QStringLiteral("--demo"));
     arguments.prepend(QStringLiteral("r310ctl"));

@@ -49,11 +49,9 @@ public:
         bench_.events = instrument.events;
     }
 
-    // In the regional settings of the test program; every download is
-    // complete, whatever earlier tests put on record.
+    // In the regional settings of the test program.
     int Run(QStringList arguments)
     {
-        arguments.prepend(QStringLiteral("--no-records"));
         const clitest::CtlResult result = bench_.Run(std::move(arguments), QLocale());
         output += result.out;
         errors += result.err;
