@@ -93,6 +93,7 @@ RecordsLink *SessionRecorder::Store()
         // Opened on the records thread; what it cannot write waits in the spool.
         store_ = std::make_unique<RecordsLink>(choice_.target, CurrentOrigin(program_));
         store_->setInterrupted(interrupted_);
+        store_->setQueued(queued_);
     }
     return store_.get();
 }
@@ -106,6 +107,8 @@ void SessionRecorder::Fail(const QString &reason)
         emit notRecorded(reason);
     }
 }
+
+int SessionRecorder::waitingCount() { return store_ ? store_->waiting() : 0; }
 
 bool SessionRecorder::Keep(const AppendResult &result)
 {
@@ -121,7 +124,6 @@ bool SessionRecorder::Keep(const AppendResult &result)
             announcedWaiting_ = true;
             emit notRecorded(result.error);
         }
-        emit waiting(store_->spooled());
         return false;
     }
     if (!result.ok) {

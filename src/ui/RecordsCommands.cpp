@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace r310::ui {
@@ -244,9 +245,18 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
                                                    "%2\nThe work with the instrument goes on.")
                                         .arg(choice_.target.text(), reason));
     });
-    connect(recorder_.get(), &records::SessionRecorder::waiting, this, [this](int count) {
-        status_->setText(QStringLiteral("records waiting: %1").arg(count));
+    // The window never waits for the database: its records are queued, and
+    // the status bar says how many wait to be written.
+    recorder_->setQueued(true);
+    auto *waitingTimer = new QTimer(this);
+    connect(waitingTimer, &QTimer::timeout, this, [this] {
+        const int count = recorder_->waitingCount();
+        if (count > 0)
+            status_->setText(QStringLiteral("records waiting: %1").arg(count));
+        else if (status_->text().startsWith(QLatin1String("records waiting")))
+            status_->clear();
     });
+    waitingTimer->start(500);
     connect(recorder_.get(), &records::SessionRecorder::recorded, this, [this] {
         status_->clear();
         status_->setToolTip(QString());
