@@ -108,7 +108,17 @@ void SessionRecorder::Fail(const QString &reason)
     }
 }
 
-int SessionRecorder::waitingCount() { return store_ ? store_->waiting() : 0; }
+int SessionRecorder::waitingCount()
+{
+    const int count = store_ ? store_->waiting() : 0;
+    // Queued records the records thread could not write are said once.
+    if (store_ && store_->spooled() > 0 && !announcedWaiting_) {
+        announcedWaiting_ = true;
+        failure_ = store_->problem();
+        emit notRecorded(failure_);
+    }
+    return count;
+}
 
 bool SessionRecorder::Keep(const AppendResult &result)
 {

@@ -251,10 +251,12 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
     auto *waitingTimer = new QTimer(this);
     connect(waitingTimer, &QTimer::timeout, this, [this] {
         const int count = recorder_->waitingCount();
+        const QString notRecorded = QStringLiteral("not recorded");
+        const QString lead = status_->text().startsWith(notRecorded) ? notRecorded + QStringLiteral("; ") : QString();
         if (count > 0)
-            status_->setText(QStringLiteral("records waiting: %1").arg(count));
-        else if (status_->text().startsWith(QLatin1String("records waiting")))
-            status_->clear();
+            status_->setText(lead + QStringLiteral("records waiting: %1").arg(count));
+        else if (status_->text().contains(QLatin1String("records waiting")))
+            status_->setText(lead.isEmpty() ? QString() : notRecorded);
     });
     waitingTimer->start(500);
     connect(recorder_.get(), &records::SessionRecorder::recorded, this, [this] {
