@@ -219,6 +219,14 @@ int RecordsLink::waiting()
     return spooled_ + static_cast<int>(pending_.size());
 }
 
+void RecordsLink::Drain(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (queued_ && waiting() > spooled_ && waited.elapsed() < ms && !(interrupted_ && interrupted_()))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 AppendResult RecordsLink::Write(SpoolEntry entry)
 {
     entry.recordedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
