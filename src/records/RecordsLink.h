@@ -82,6 +82,7 @@ private:
     std::shared_ptr<Shared> shared_;
     QString spoolPath_;
     RecordOrigin origin_;
+    QString target_;
     std::optional<KeyPair> key_;
     int budgetMs_;
     qint64 waitedMs_ = 0;
