@@ -17,11 +17,17 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace r310::records {
+
+// The most a queued link's look-up waits, and the most it waits for its
+// queue before what the user asked for reads the records.
+constexpr int kQueuedLookupMs = 300;
+constexpr int kQueuedDrainMs = 1000;
 
 // The most a session waits for the database, in all: under 5 s with what
 // ending the session costs.
@@ -36,6 +42,16 @@ public:
     RecordsLink(const RecordsLink &) = delete;
     RecordsLink &operator=(const RecordsLink &) = delete;
 
+    // Queued: an append never waits (for a window, whose every click is
+    // answered at once); it is written when the records thread gets to it,
+    // and spooled when that fails or the thread has been stuck longer than
+    // the budget. A look-up waits at most kQueuedLookupMs.
+    void setQueued(bool queued) { queued_ = queued; }
+    // Records not written yet: queued, or in the spool from this session.
+    // Also spools what a stuck records thread holds.
+    int waiting();
+    // Waits until nothing is queued, at most `ms` (nothing when not queued).
+    void Drain(int ms);
     // A wait ends at once when this says so (Ctrl+C, SIGTERM).
     void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
 
@@ -64,12 +80,15 @@ public:
 private:
     struct Shared;
     template <typename T> std::optional<T> Call(std::function<T(RecordStore &)> job);
+    AppendResult Queue(SpoolEntry entry);
+    void SpoolStuck();
     AppendResult Spool(SpoolEntry entry, const QString &why);
     AppendResult Write(SpoolEntry entry);
 
     std::shared_ptr<Shared> shared_;
     QString spoolPath_;
     RecordOrigin origin_;
+    QString target_;
     std::optional<KeyPair> key_;
     int budgetMs_;
     qint64 waitedMs_ = 0;
@@ -77,6 +96,10 @@ private:
     int spooled_ = 0;
     QString problem_;
     std::function<bool()> interrupted_;
+    bool queued_ = false;
+    // Queued appends by number, not written yet, and since when.
+    std::map<qint64, std::pair<SpoolEntry, qint64>> pending_;
+    qint64 queuedCount_ = 0;
 };
 
 } // namespace r310::records

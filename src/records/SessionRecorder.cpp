@@ -93,6 +93,7 @@ RecordsLink *SessionRecorder::Store()
         // Opened on the records thread; what it cannot write waits in the spool.
         store_ = std::make_unique<RecordsLink>(choice_.target, CurrentOrigin(program_));
         store_->setInterrupted(interrupted_);
+        store_->setQueued(queued_);
     }
     return store_.get();
 }
@@ -105,6 +106,18 @@ void SessionRecorder::Fail(const QString &reason)
         store_.reset(); // opened again for the next instrument
         emit notRecorded(reason);
     }
+}
+
+int SessionRecorder::waitingCount()
+{
+    const int count = store_ ? store_->waiting() : 0;
+    // Queued records the records thread could not write are said once.
+    if (store_ && store_->spooled() > 0 && !announcedWaiting_) {
+        announcedWaiting_ = true;
+        failure_ = store_->problem();
+        emit notRecorded(failure_);
+    }
+    return count;
 }
 
 bool SessionRecorder::Keep(const AppendResult &result)
@@ -121,7 +134,6 @@ bool SessionRecorder::Keep(const AppendResult &result)
             announcedWaiting_ = true;
             emit notRecorded(result.error);
         }
-        emit waiting(store_->spooled());
         return false;
     }
     if (!result.ok) {
@@ -553,6 +565,10 @@ void SessionRecorder::Flush()
         FlushConnection();
         FlushSettings();
     }
+    // Queued records are on record before what follows reads them, unless
+    // the database keeps them waiting.
+    if (store_)
+        store_->Drain(kQueuedDrainMs);
 }
 
 void SessionRecorder::Finish()

@@ -8,8 +8,7 @@
 // The records are written on a thread of their own (RecordsLink.h): a
 // database that is slow, locked or gone never holds up the instrument work
 // more than 5 s in a session; what it could not write waits in the user's
-// spool, and the recorder says so once with notRecorded() and after each
-// such record with waiting().
+// spool, and the recorder says so once with notRecorded().
 #include "RecordStore.h"
 #include "RecordsLocation.h"
 
@@ -80,6 +79,10 @@ public:
     std::optional<double> lastValue() const { return lastValue_; }
     // A wait for the database ends at once when this says so (Ctrl+C, SIGTERM).
     void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
+    // Records are queued, never waited for (for the window; see RecordsLink).
+    void setQueued(bool queued) { queued_ = queued; }
+    // Records of this session not written yet: queued, or in the spool.
+    int waitingCount();
     // The technician a calibration's certificate names (TechnicianName of it).
     void setTechnician(const QString &name) { technician_ = name; }
     // Why the latest record could not be kept; empty while all were kept.
@@ -144,7 +147,8 @@ public:
     // Keeps what the connection showed that is not on record yet (identity,
     // settings); the instrument's session ends.
     void Finish();
-    // Keeps what is not on record yet; the session goes on.
+    // Keeps what is not on record yet; the session goes on. Queued records
+    // are waited for at most kQueuedDrainMs (RecordsLink.h).
     void Flush();
 
 signals:
@@ -152,8 +156,6 @@ signals:
     void notRecorded(const QString &reason);
     // A record was kept.
     void recorded();
-    // Records of this session wait in the spool.
-    void waiting(int count);
     // Records of earlier sessions were delivered from the spool.
     void delivered(int count);
 
@@ -185,6 +187,7 @@ private:
     std::function<bool()> interrupted_;
     bool announcedDelivery_ = false;
     bool announcedWaiting_ = false;
+    bool queued_ = false;
     bool openFailed_ = false;
     QString failure_;
     bool failed_ = false;
