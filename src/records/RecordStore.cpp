@@ -273,9 +273,15 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         db.setPort(target.port);
         db.setUserName(target.user);
         db.setDatabaseName(target.database);
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        db.setConnectOptions(QStringLiteral("connect_timeout=5")
+                             + (target.readOnly ? QStringLiteral(";options='-c default_transaction_read_only=on'")
+                                                : QString()));
     } else {
         const QFileInfo file(target.path);
+        if (target.readOnly && !file.exists()) {
+            *error = QStringLiteral("no records file %1").arg(target.path);
+            return nullptr;
+        }
         if (!file.exists())
             QDir().mkpath(file.absolutePath());
         db.setDatabaseName(target.path);
@@ -283,7 +289,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         // (root's writes would pass the system's check).
         const QFileDevice::Permissions writable =
             QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-        const bool readOnly = file.exists() && !(file.permissions() & writable);
+        const bool readOnly = target.readOnly || (file.exists() && !(file.permissions() & writable));
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000")
                              + (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
@@ -313,6 +319,13 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         }
         if (version == kSchemaVersion)
             return store;
+        if (target.readOnly) {
+            *error = QStringLiteral("the records database has schema version %1, not %2; a program that records "
+                                    "must open it first")
+                         .arg(version)
+                         .arg(kSchemaVersion);
+            return nullptr;
+        }
         Transaction transaction(db, pg);
         if (pg)
             Exec(db, pg, QStringLiteral("SELECT pg_advisory_xact_lock(310310)"));

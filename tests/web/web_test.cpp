@@ -1,0 +1,302 @@
+// r310web as its users meet it: started on a loopback port over records
+// that r310ctl made against the simulator program (and a few written
+// straight to the store, with hostile texts), on SQLite and on the private
+// PostgreSQL server; requests through an HTTP client, raw bytes and a real
+// headless Chromium whose screenshots are kept for a person to look at.
+#include "Chromium.h"
+#include "WebProcess.h"
+
+#include <CliProcess.h>
+#include <PgCluster.h>
+#include <RecordStore.h>
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using webtest::WebProcess;
+using webtest::WebRun;
+namespace records = r310::records;
+
+const QByteArray kPassword = "correct horse battery";
+const QString kDay = QDate::currentDate().addDays(-3).toString(Qt::ISODate);
+
+QStringList Words(std::initializer_list<const char *> words)
+{
+    QStringList list;
+    for (const char *word : words)
+        list.append(QString::fromUtf8(word));
+    return list;
+}
+
+// Records made once for every test: two instruments by r310ctl against the
+// simulator (one overdue, with a customer ID of markup, a calibration and a
+// logger download) and one written straight to the store with hostile texts.
+class Web : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        clitest::EnsureApplication();
+        dir_ = std::make_unique<QTemporaryDir>();
+        records_ = QStringLiteral("sqlite:") + dir_->filePath(QStringLiteral("records.sqlite"));
+        users_ = dir_->filePath(QStringLiteral("users"));
+        const QProcessEnvironment env = clitest::CtlEnvironment(dir_->path());
+        auto ctl = [&env](clitest::SimProcess &sim, const QStringList &words) {
+            const clitest::CtlRun run = clitest::RunProgram(
+                clitest::CtlProgram(), QStringList{QStringLiteral("--records"), records_, QStringLiteral("--port"), sim.device()} + words,
+                env, std::chrono::seconds(120));
+            EXPECT_EQ(run.exitCode, 0) << words.join(u' ').toStdString() << ": " << run.err.toStdString();
+        };
+        clitest::SimProcess overdue(Words({"--serial=4711", "--customer_id=<script>", "--software=221", "--exponent=-1", "--logger_blocks=20", "--next_bump_in=-3",
+                                           "--no-pacing"}));
+        ctl(overdue, Words({"get"}));
+        ctl(overdue, Words({"calibrate", "span", "50"}));
+        ctl(overdue, QStringList{QStringLiteral("datalog"), QStringLiteral("--out"), dir_->filePath(QStringLiteral("log.csv"))});
+        clitest::SimProcess inDate(Words({"--serial=1001", "--customer_id=Halle 1", "--next_cal_in=40", "--no-pacing"}));
+        ctl(inDate, Words({"get"}));
+        QString error;
+        const auto store = records::RecordStore::Open(records::ParseRecordsUrl(records_).target, &error);
+        ASSERT_TRUE(store) << error.toStdString();
+        EXPECT_TRUE(store->Append(QStringLiteral("00006666"), records::kind::kConnection,
+                                  {{QStringLiteral("customerId"), QStringLiteral("<b>\"x'&\x07")},
+                                   {QStringLiteral("gasUnit"), QStringLiteral("<img src=x onerror=alert(1)>\x1b[31m")}})
+                        .ok);
+        const WebRun added = webtest::RunWeb(Words({"--users"}) << users_ << Words({"user", "add", "manager"}), kPassword + '\n');
+        EXPECT_EQ(added.exitCode, 0) << added.err.toStdString();
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+
+    static inline std::unique_ptr<QTemporaryDir> dir_;
+    static inline QString records_, users_;
+};
+
+TEST_F(Web, WithoutALoginEveryPageGoesToTheLoginPageAndStrangePathsAreNotFound)
+{
+    WebProcess web(records_, users_);
+    ASSERT_NE(web.port(), 0) << web.output().toStdString();
+    const std::pair<const char *, int> answers[] = {
+        {"/", 303}, {"/instrument?serial=00004711", 303}, {"/certificate.pdf?id=1", 303}, {"/chart.svg?id=1", 303},
+        {"/due.csv", 401}, {"/login", 200}, {"/style.css", 200}, {"/nothing", 404}, {"/style.css/../users", 404}};
+    for (const auto &[path, status] : answers) {
+        const WebProcess::Answer res = web.Get(path);
+        EXPECT_EQ(res.status, status) << path;
+        if (status == 303)
+            EXPECT_EQ(res.header("Location"), "/login") << path;
+        const std::string policy = res.header("Content-Security-Policy");
+        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << path;
+        EXPECT_EQ(policy.find("unsafe-inline"), std::string::npos) << path;
+        EXPECT_EQ(res.header("X-Content-Type-Options"), "nosniff") << path;
+    }
+    for (const char *path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/..%2fusers", "//etc/passwd"})
+        EXPECT_EQ(webtest::RawStatus(web.port(), std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n"),
+                  "HTTP/1.1 404 Not Found")
+            << path;
+}
+
+TEST_F(Web, ALoginShowsTheFleetTheInstrumentItsCertificateChartAndTheDueList)
+{
+    WebProcess web(records_, users_);
+    ASSERT_NE(web.port(), 0) << web.output().toStdString();
+    const httplib::Result login = web.client()->Post("/login", httplib::Params{{"user", "manager"}, {"password", kPassword.toStdString()}});
+    ASSERT_TRUE(login);
+    ASSERT_EQ(login->status, 303);
+    const std::string setCookie = login->get_header_value("Set-Cookie");
+    EXPECT_NE(setCookie.find("; HttpOnly"), std::string::npos) << setCookie;
+    EXPECT_NE(setCookie.find("; SameSite=Strict"), std::string::npos) << setCookie;
+    EXPECT_EQ(setCookie.find("Secure"), std::string::npos) << "no Secure without TLS: " << setCookie;
+    const std::string cookie = setCookie.substr(0, setCookie.find(';'));
+
+    const std::string fleet = web.Get("/", cookie).body;
+    for (const std::string &part : {std::string("<tr class=\"overdue\"><td class=\"serial\"><a href=\"/instrument?serial=00004711\">"),
+                                    std::string("&lt;script&gt;"), "<td class=\"overdue\">" + kDay.toStdString() + " overdue</td>",
+                                    std::string("Halle 1"), std::string("Records last verified")})
+        EXPECT_NE(fleet.find(part), std::string::npos) << part << "\n" << fleet;
+    EXPECT_EQ(fleet.find("<script>"), std::string::npos);
+    const std::string filtered = web.Get("/?q=halle&sort=nextcal&order=desc", cookie).body;
+    EXPECT_NE(filtered.find("00001001"), std::string::npos);
+    EXPECT_EQ(filtered.find("00004711"), std::string::npos);
+
+    const std::string page = web.Get("/instrument?serial=00004711", cookie).body;
+    const std::size_t link = page.find("/certificate.pdf?id=");
+    ASSERT_NE(link, std::string::npos) << page;
+    for (const char *part : {"span 50", "/chart.svg?id=", "Peak", "settings", "connection"})
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    const std::string id = page.substr(link + 20, page.find('"', link) - link - 20);
+    const WebProcess::Answer pdf = web.Get("/certificate.pdf?id=" + id, cookie);
+    ASSERT_EQ(pdf.status, 200);
+    const QString pdfPath = QDir(dir_->path()).filePath(QStringLiteral("certificate.pdf"));
+    QFile file(pdfPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(pdf.body.data(), static_cast<qint64>(pdf.body.size()));
+    file.close();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdfPath, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains(QLatin1String("00004711")));
+    const std::size_t chart = page.find("/chart.svg?id=");
+    const WebProcess::Answer svg = web.Get(page.substr(chart, page.find('"', chart) - chart), cookie);
+    EXPECT_EQ(svg.header("Content-Type"), "image/svg+xml");
+    EXPECT_NE(svg.body.find("<svg"), std::string::npos);
+    EXPECT_EQ(web.Get("/instrument?serial=99999999", cookie).status, 404);
+    EXPECT_EQ(web.Get("/certificate.pdf?id=../../users", cookie).status, 404);
+
+    const std::string csv = web.Get("/due.csv", cookie).body;
+    EXPECT_NE(csv.find("00004711,<script>,bump test," + kDay.toStdString() + ",3"), std::string::npos) << csv;
+
+    const httplib::Result out = web.client()->Post("/logout", httplib::Headers{{"Cookie", cookie}}, "", "text/plain");
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->status, 303);
+    EXPECT_EQ(web.Get("/", cookie).status, 303) << "the session ended with the logout";
+}
+
+TEST_F(Web, HostileRecordsAreShownAsText)
+{
+    WebProcess web(records_, users_);
+    const std::string cookie = web.Login("manager", kPassword.toStdString());
+    ASSERT_FALSE(cookie.empty()) << web.output().toStdString();
+    for (const std::string &path : {std::string("/"), std::string("/instrument?serial=00006666")}) {
+        const std::string page = web.Get(path, cookie).body;
+        EXPECT_NE(page.find("&lt;b&gt;&quot;x&#39;&amp;\\x07"), std::string::npos) << path << page;
+        EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt;\\x1b[31m"), std::string::npos) << path;
+        for (const char *raw : {"<b>", "<img src=x", "\x07", "\x1b"})
+            EXPECT_EQ(page.find(raw), std::string::npos) << path << " " << raw;
+    }
+}
+
+TEST_F(Web, OversizedRequestsWrongPasswordsAndOpenAddressesAreRefused)
+{
+    WebProcess web(records_, users_);
+    ASSERT_NE(web.port(), 0) << web.output().toStdString();
+    const std::string big(10 * 1024 * 1024, 'x');
+    EXPECT_EQ(webtest::RawStatus(web.port(), "POST /login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                             "Content-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big),
+              "HTTP/1.1 413 Payload Too Large");
+    std::string fields = "GET /login HTTP/1.1\r\nHost: x\r\n";
+    for (int n = 0; n < 100; ++n)
+        fields += "X-Field-" + std::to_string(n) + ": y\r\n";
+    EXPECT_EQ(webtest::RawStatus(web.port(), fields + "\r\n").substr(0, 12), "HTTP/1.1 431");
+    EXPECT_EQ(webtest::RawStatus(web.port(), "GET /login HTTP/1.1\r\nHost: x\r\nX-Long: " + std::string(20000, 'y') + "\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 400");
+
+    int slowed = 0;
+    for (int n = 0; n < 10; ++n) {
+        const httplib::Result res = web.client()->Post("/login", httplib::Params{{"user", "manager"}, {"password", "wrong"}});
+        ASSERT_TRUE(res);
+        EXPECT_TRUE(res->status == 401 || res->status == 429) << res->status;
+        EXPECT_TRUE(res->get_header_value("Set-Cookie").empty());
+        slowed += res->status == 429;
+    }
+    EXPECT_GT(slowed, 0);
+    EXPECT_TRUE(web.Login("manager", kPassword.toStdString()).empty()) << "the address must wait, even with the right password";
+
+    const WebRun open = webtest::RunWeb(QStringList{QStringLiteral("--records"), records_, QStringLiteral("--listen"),
+                                                    QStringLiteral("0.0.0.0:0")});
+    EXPECT_EQ(open.exitCode, 2);
+    EXPECT_TRUE(open.err.contains(QLatin1String("--insecure-listen"))) << open.err.toStdString();
+}
+
+TEST_F(Web, UsersAreAddedHashedListedAndRemovedWithTheirSessions)
+{
+    const QString users = dir_->filePath(QStringLiteral("users-own"));
+    const QStringList on = QStringList{QStringLiteral("--users"), users, QStringLiteral("user")};
+    EXPECT_EQ(webtest::RunWeb(on + Words({"add", "ab"}), "short\n").exitCode, 2);
+    EXPECT_EQ(webtest::RunWeb(on + Words({"add", "a/b"}), kPassword + '\n').exitCode, 2);
+    ASSERT_EQ(webtest::RunWeb(on + Words({"add", "anna"}), kPassword + '\n').exitCode, 0);
+    ASSERT_EQ(webtest::RunWeb(on + Words({"add", "ben"}), kPassword + '\n').exitCode, 0);
+    EXPECT_EQ(webtest::RunWeb(on + Words({"list"})).out, QStringLiteral("anna\nben\n"));
+    QFile file(users);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    EXPECT_TRUE(content.startsWith("anna:$argon2id$")) << content.toStdString();
+    EXPECT_FALSE(content.contains(kPassword));
+    struct stat info {};
+    ASSERT_EQ(stat(users.toLocal8Bit().constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    WebProcess web(records_, users);
+    const std::string cookie = web.Login("ben", kPassword.toStdString());
+    ASSERT_EQ(web.Get("/", cookie).status, 200);
+    ASSERT_EQ(webtest::RunWeb(on + Words({"remove", "ben"})).exitCode, 0);
+    EXPECT_EQ(web.Get("/", cookie).status, 303) << "a removed user's session ends";
+    EXPECT_EQ(webtest::RunWeb(on + Words({"list"})).out, QStringLiteral("anna\n"));
+}
+
+TEST_F(Web, PostgreSqlRecordsAreServedAndNeitherStoreCanBeWrittenThroughIt)
+{
+    recordstest::PgCluster cluster;
+    ASSERT_TRUE(cluster.problem().isEmpty()) << "PostgreSQL is needed (scripts/setup.sh installs it): "
+                                             << cluster.problem().toStdString();
+    ASSERT_TRUE(cluster.CreateDatabase(QStringLiteral("web")));
+    QString error;
+    {
+        const auto writer = records::RecordStore::Open(cluster.Target(QStringLiteral("web")), &error);
+        ASSERT_TRUE(writer) << error.toStdString();
+        ASSERT_TRUE(writer->Append(QStringLiteral("00000815"), records::kind::kConnection,
+                                   {{QStringLiteral("customerId"), QStringLiteral("Lager Süd")}})
+                        .ok);
+    }
+    WebProcess web(cluster.Url(QStringLiteral("web")), users_);
+    const std::string cookie = web.Login("manager", kPassword.toStdString());
+    ASSERT_FALSE(cookie.empty()) << web.output().toStdString();
+    EXPECT_NE(web.Get("/", cookie).body.find("Lager Süd"), std::string::npos);
+
+    for (records::RecordsTarget target : {cluster.Target(QStringLiteral("web")), records::ParseRecordsUrl(records_).target}) {
+        target.readOnly = true;
+        const auto reader = records::RecordStore::Open(target, &error);
+        ASSERT_TRUE(reader) << error.toStdString();
+        EXPECT_FALSE(reader->Append(QStringLiteral("00000815"), records::kind::kConnection, {}).ok) << target.text().toStdString();
+    }
+}
+
+TEST_F(Web, ChromiumLogsInAndShowsTheOverdueRowInRed)
+{
+    WebProcess web(records_, users_);
+    ASSERT_NE(web.port(), 0) << web.output().toStdString();
+    webtest::Chromium browser;
+    ASSERT_TRUE(browser.problem().isEmpty()) << browser.problem().toStdString();
+    const QString base = QString::fromStdString(web.base());
+    ASSERT_TRUE(browser.Open(base + QStringLiteral("/")));
+    EXPECT_EQ(browser.Url(), base + QStringLiteral("/login"));
+    ASSERT_TRUE(browser.Type(QStringLiteral("#user"), QStringLiteral("manager")));
+    ASSERT_TRUE(browser.Type(QStringLiteral("#password"), QString::fromUtf8(kPassword)));
+    ASSERT_TRUE(browser.PressEnterAndWait());
+    EXPECT_EQ(browser.Url(), base + QStringLiteral("/"));
+    const QJsonArray cookies = browser.Cookies();
+    ASSERT_EQ(cookies.size(), 1);
+    EXPECT_TRUE(cookies[0][QStringLiteral("httpOnly")].toBool());
+    EXPECT_EQ(cookies[0][QStringLiteral("sameSite")].toString(), QStringLiteral("Strict"));
+
+    // Kept beside the test program for a person to look at.
+    const QString shots = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("web-shots"));
+    QDir().mkpath(shots);
+    const QByteArray fleet = browser.Screenshot();
+    QFile fleetFile(shots + QStringLiteral("/fleet.png"));
+    ASSERT_TRUE(fleetFile.open(QIODevice::WriteOnly));
+    fleetFile.write(fleet);
+    fleetFile.close();
+    const QImage image = QImage::fromData(fleet, "PNG");
+    ASSERT_FALSE(image.isNull());
+    int red = 0; // the overdue cells' background, #f8c9c9
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            red += image.pixelColor(x, y) == QColor(0xf8, 0xc9, 0xc9);
+    EXPECT_GT(red, 500) << "the overdue row is drawn in red";
+
+    ASSERT_TRUE(browser.Open(base + QStringLiteral("/instrument?serial=00004711")));
+    QFile instrumentFile(shots + QStringLiteral("/instrument.png"));
+    ASSERT_TRUE(instrumentFile.open(QIODevice::WriteOnly));
+    instrumentFile.write(browser.Screenshot());
+}
+
+} // namespace
