@@ -68,13 +68,20 @@ Chromium::Chromium()
 
 Chromium::~Chromium()
 {
+    // Closed as a user closes it, so its helper processes are gone before the profile is removed.
+    if (pid_ > 0 && !session_.isEmpty())
+        Call(QStringLiteral("Browser.close"), {}, true);
     if (toBrowser_ >= 0)
         close(toBrowser_);
     if (fromBrowser_ >= 0)
         close(fromBrowser_);
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
+    if (pid_ <= 0)
+        return;
+    int status = 0;
+    for (int wait = 0; wait < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++wait)
+        usleep(50000);
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
     }
 }

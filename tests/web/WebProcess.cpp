@@ -19,7 +19,7 @@ WebProcess::WebProcess(const QString &records, const QString &usersFile, const Q
                    QStringList{QStringLiteral("--records"), records, QStringLiteral("--users"), usersFile,
                                QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}
                        + more);
-    static const QRegularExpression serving(QStringLiteral("on http://127\\.0\\.0\\.1:(\\d+)/"));
+    static const QRegularExpression serving(QStringLiteral("on https?://127\\.0\\.0\\.1:(\\d+)/"));
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {

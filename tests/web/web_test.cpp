@@ -16,7 +16,10 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -119,7 +122,7 @@ TEST_F(Web, ALoginShowsTheFleetTheInstrumentItsCertificateChartAndTheDueList)
     const std::string fleet = web.Get("/", cookie).body;
     for (const std::string &part : {std::string("<tr class=\"overdue\"><td class=\"serial\"><a href=\"/instrument?serial=00004711\">"),
                                     std::string("&lt;script&gt;"), "<td class=\"overdue\">" + kDay.toStdString() + " overdue</td>",
-                                    std::string("Halle 1"), std::string("Records last verified")})
+                                    std::string("Halle 1"), std::string("<div class=\"banner")})
         EXPECT_NE(fleet.find(part), std::string::npos) << part << "\n" << fleet;
     EXPECT_EQ(fleet.find("<script>"), std::string::npos);
     const std::string filtered = web.Get("/?q=halle&sort=nextcal&order=desc", cookie).body;
@@ -257,6 +260,48 @@ TEST_F(Web, PostgreSqlRecordsAreServedAndNeitherStoreCanBeWrittenThroughIt)
         ASSERT_TRUE(reader) << error.toStdString();
         EXPECT_FALSE(reader->Append(QStringLiteral("00000815"), records::kind::kConnection, {}).ok) << target.text().toStdString();
     }
+}
+
+TEST_F(Web, UnderTlsTheCookieIsSecureAndAChangedRecordShowsInTheBanner)
+{
+    const QString copy = dir_->filePath(QStringLiteral("changed.sqlite"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("changed"));
+        db.setDatabaseName(records::ParseRecordsUrl(records_).target.path);
+        ASSERT_TRUE(db.open());
+        EXPECT_TRUE(QSqlQuery(db).exec(QStringLiteral("VACUUM INTO '%1'").arg(copy)));
+        db.close();
+        db.setDatabaseName(copy);
+        ASSERT_TRUE(db.open());
+        EXPECT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_record SET body = replace(body, 'Halle 1', 'Halle 2')")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("changed"));
+    const QString key = dir_->filePath(QStringLiteral("key.pem")), cert = dir_->filePath(QStringLiteral("cert.pem"));
+    QProcess openssl;
+    openssl.setStandardErrorFile(QProcess::nullDevice());
+    openssl.start(QStringLiteral("openssl"), QStringList{QStringLiteral("req"), QStringLiteral("-x509"),
+        QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+        QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0) << "openssl makes the test certificate";
+    WebProcess web(QStringLiteral("sqlite:") + copy, users_, QStringList{QStringLiteral("--cert"), cert, QStringLiteral("--key"), key});
+    ASSERT_NE(web.port(), 0) << web.output().toStdString();
+    httplib::SSLClient client("127.0.0.1", web.port());
+    client.enable_server_certificate_verification(false);
+    const httplib::Result login = client.Post("/login", httplib::Params{{"user", "manager"}, {"password", kPassword.toStdString()}});
+    ASSERT_TRUE(login);
+    const std::string cookie = login->get_header_value("Set-Cookie");
+    EXPECT_NE(cookie.find("; Secure"), std::string::npos) << cookie;
+    std::string page;
+    // The first verification runs beside the first requests.
+    for (int tries = 0; tries < 100 && (page.empty() || page.find("for the first time") != std::string::npos); ++tries) {
+        QThread::msleep(tries ? 100 : 0);
+        const httplib::Result fleet = client.Get("/", httplib::Headers{{"Cookie", cookie.substr(0, cookie.find(';'))}});
+        ASSERT_TRUE(fleet);
+        EXPECT_FALSE(fleet->get_header_value("Strict-Transport-Security").empty());
+        page = fleet->body;
+    }
+    EXPECT_NE(page.find("<div class=\"banner warning\">Records last verified"), std::string::npos) << page;
+    EXPECT_NE(page.find("NOT INTACT: "), std::string::npos);
 }
 
 TEST_F(Web, ChromiumLogsInAndShowsTheOverdueRowInRed)
