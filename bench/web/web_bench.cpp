@@ -77,9 +77,9 @@ int main(int argc, char *argv[])
 
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral(R310WEB), {QStringLiteral("--records"), QStringLiteral("sqlite:") + fleet,
-                                           QStringLiteral("--users"), users, QStringLiteral("--listen"),
-                                           QStringLiteral("127.0.0.1:0")});
+    server.start(QStringLiteral(R310WEB),
+                 {QStringLiteral("--records"), QStringLiteral("sqlite:") + fleet, QStringLiteral("--users"), users,
+                  QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
     QString out;
     int port = 0;
     static const QRegularExpression serving(QStringLiteral(":(\\d+)/\\s*$"));
@@ -95,12 +95,14 @@ int main(int argc, char *argv[])
     }
     const long idleKb = StatusKb(server.processId(), "VmRSS:");
     httplib::Client login("127.0.0.1", port);
-    const httplib::Result res = login.Post("/login", httplib::Params{{"user", "bench"}, {"password", "bench password"}});
+    const httplib::Result res =
+        login.Post("/login", httplib::Params{{"user", "bench"}, {"password", "bench password"}});
     if (!res || res->status != 303) {
         std::fprintf(stderr, "web_bench: the login failed\n");
         return 1;
     }
-    const std::string cookie = res->get_header_value("Set-Cookie").substr(0, res->get_header_value("Set-Cookie").find(';'));
+    const std::string cookie =
+        res->get_header_value("Set-Cookie").substr(0, res->get_header_value("Set-Cookie").find(';'));
     const httplib::Headers headers{{"Cookie", cookie}};
     // The first page, read from the records before the clock starts.
     const Clock::time_point first = Clock::now();
@@ -119,8 +121,8 @@ int main(int argc, char *argv[])
             client.set_keep_alive(true);
             std::vector<double> own;
             for (int n = 0; Clock::now() < end; ++n) {
-                const std::string path = "/?sort=" + std::string(sorts[(c + n) % 5]) + "&page=" +
-                                         std::to_string((c * 7 + n) % 100 + 1);
+                const std::string path =
+                    "/?sort=" + std::string(sorts[(c + n) % 5]) + "&page=" + std::to_string((c * 7 + n) % 100 + 1);
                 const Clock::time_point start = Clock::now();
                 const httplib::Result answer = client.Get(path.c_str(), headers);
                 own.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
@@ -142,8 +144,8 @@ int main(int argc, char *argv[])
     std::printf("latency: median %.1f ms, p99 %.1f ms (goal 100 ms), max %.1f ms; first page (fleet read) %.0f ms\n",
                 Percentile(latencies, 0.5), Percentile(latencies, 0.99), latencies.empty() ? 0.0 : latencies.back(),
                 firstMs);
-    std::printf("server memory: %ld MB at start, %ld MB after the run, %ld MB at most\n", idleKb / 1024,
-                rssKb / 1024, peakKb / 1024);
+    std::printf("server memory: %ld MB at start, %ld MB after the run, %ld MB at most\n", idleKb / 1024, rssKb / 1024,
+                peakKb / 1024);
     server.terminate();
     server.waitForFinished(10000);
     return 0;

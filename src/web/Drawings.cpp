@@ -23,7 +23,8 @@ QByteArray Drawings::OnApplicationThread(const std::function<QByteArray()> &work
     if (!app || QThread::currentThread() == app->thread())
         return work();
     QByteArray bytes;
-    QMetaObject::invokeMethod(app, [&bytes, &work] { bytes = work(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&bytes, &work] { bytes = work(); }, Qt::BlockingQueuedConnection);
     return bytes;
 }
 

@@ -133,8 +133,8 @@ QString FleetBody(const FleetSnapshot &fleet, const FleetQuery &query, int soonD
     for (const ColumnInfo &info : kColumns) {
         const bool current = info.column == query.column;
         const bool descending = current && !query.descending;
-        const QString mark = current ? (query.descending ? QStringLiteral(" &#9660;") : QStringLiteral(" &#9650;"))
-                                     : QString();
+        const QString mark =
+            current ? (query.descending ? QStringLiteral(" &#9660;") : QStringLiteral(" &#9650;")) : QString();
         html += QStringLiteral("<th><a href=\"%1\">%2</a>%3</th>")
                     .arg(QueryHref(QStringLiteral("/"), LinkItems(query, info.column, descending, 1)),
                          QLatin1String(info.heading), mark);
@@ -145,11 +145,11 @@ QString FleetBody(const FleetSnapshot &fleet, const FleetQuery &query, int soonD
         const DueState calibration = DueStateOf(i.nextCalibration, fleet.today(), soonDays);
         const DueState bump = DueStateOf(i.nextBumpTest, fleet.today(), soonDays);
         const bool overdue = calibration == DueState::Overdue || bump == DueState::Overdue;
-        const QString calibrated = i.lastCalibrationDate.isEmpty()
-                                       ? QStringLiteral("-")
-                                       : Escape(QStringLiteral("%1 %2 %3").arg(i.lastCalibrationDate,
-                                                                               i.lastCalibrationKind,
-                                                                               i.lastCalibrationOutcome));
+        const QString calibrated =
+            i.lastCalibrationDate.isEmpty()
+                ? QStringLiteral("-")
+                : Escape(QStringLiteral("%1 %2 %3")
+                             .arg(i.lastCalibrationDate, i.lastCalibrationKind, i.lastCalibrationOutcome));
         const QString bumped = row->lastBumpDate.isEmpty()
                                    ? QStringLiteral("-")
                                    : Escape(row->lastBumpDate + QLatin1Char(' ') + row->lastBumpResult);

@@ -36,10 +36,13 @@ QString Row(const QString &label, const QString &cellHtml)
 QString SummaryTable(const records::FleetRow &row, const QDate &today, int soonDays)
 {
     const records::InstrumentRow &i = row.instrument;
-    auto cell = [](const QString &text) { return QStringLiteral("<td>") + EscapeOrDash(text) + QStringLiteral("</td>"); };
+    auto cell = [](const QString &text) {
+        return QStringLiteral("<td>") + EscapeOrDash(text) + QStringLiteral("</td>");
+    };
     auto due = [&](const QString &date) {
         switch (DueStateOf(date, today, soonDays)) {
-        case DueState::Overdue: return QStringLiteral("<td class=\"overdue\">") + Escape(date) + QStringLiteral(" overdue</td>");
+        case DueState::Overdue:
+            return QStringLiteral("<td class=\"overdue\">") + Escape(date) + QStringLiteral(" overdue</td>");
         case DueState::Soon: return QStringLiteral("<td class=\"soon\">") + Escape(date) + QStringLiteral("</td>");
         case DueState::None: break;
         }
@@ -88,10 +91,11 @@ QString ExposureTable(const records::RecordedLog &log)
                 + QString::number(f.section + 1) + QStringLiteral("</td><td>") + Time(f.start)
                 + QStringLiteral("</td><td>") + Time(f.end) + QStringLiteral("</td><td>") + QString::number(f.samples)
                 + QStringLiteral("</td><td>") + Figure(f.peak, decimals) + QStringLiteral("</td><td>")
-                + Time(f.peakTime) + QStringLiteral("</td><td>") + Figure(f.stel, decimals) + QStringLiteral("</td><td>")
-                + Figure(f.twa, decimals) + QStringLiteral("</td>");
+                + Time(f.peakTime) + QStringLiteral("</td><td>") + Figure(f.stel, decimals)
+                + QStringLiteral("</td><td>") + Figure(f.twa, decimals) + QStringLiteral("</td>");
         for (const std::optional<std::int64_t> &seconds : f.atOrAbove)
-            html += QStringLiteral("<td>") + (seconds ? Duration(*seconds) : QStringLiteral("-")) + QStringLiteral("</td>");
+            html +=
+                QStringLiteral("<td>") + (seconds ? Duration(*seconds) : QStringLiteral("-")) + QStringLiteral("</td>");
         html += QStringLiteral("</tr>\n");
     }
     return html + QStringLiteral("</table>\n");
@@ -109,14 +113,16 @@ QString Downloads(records::RecordStore &store, const std::vector<records::Stored
         html += QStringLiteral("<section class=\"download\"><h4>Downloaded ") + Escape(RecordTime(r.recordedAt))
                 + QStringLiteral(" UTC (record ") + QString::number(r.id) + QStringLiteral(")</h4>\n");
         QString error;
-        const std::optional<records::RecordedLog> log = records::RecordedLogOf(store, r, QLocale::c(), gasTexts, &error);
+        const std::optional<records::RecordedLog> log =
+            records::RecordedLogOf(store, r, QLocale::c(), gasTexts, &error);
         if (!log) {
             html += QStringLiteral("<p class=\"message\">") + Escape(error) + QStringLiteral("</p></section>\n");
             continue;
         }
-        html += QStringLiteral("<img class=\"chart\" width=\"1000\" height=\"450\" alt=\"Chart of the download\" src=\"")
-                + QueryHref(QStringLiteral("/chart.svg"), {{QStringLiteral("id"), QString::number(r.id)}})
-                + QStringLiteral("\">\n") + ExposureTable(*log) + QStringLiteral("</section>\n");
+        html +=
+            QStringLiteral("<img class=\"chart\" width=\"1000\" height=\"450\" alt=\"Chart of the download\" src=\"")
+            + QueryHref(QStringLiteral("/chart.svg"), {{QStringLiteral("id"), QString::number(r.id)}})
+            + QStringLiteral("\">\n") + ExposureTable(*log) + QStringLiteral("</section>\n");
     }
     return any ? html : html + QStringLiteral("<p class=\"muted\">No data logger download on record.</p>\n");
 }

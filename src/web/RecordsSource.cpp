@@ -53,18 +53,22 @@ std::shared_ptr<const std::vector<int>> FleetSnapshot::Order(FleetColumn column)
 const records::FleetRow *FleetSnapshot::Find(const QString &serial) const
 {
     // The store lists the instruments by serial number.
-    const auto it = std::lower_bound(rows_.begin(), rows_.end(), serial,
-                                     [](const records::FleetRow &row, const QString &s) { return row.instrument.serial < s; });
+    const auto it =
+        std::lower_bound(rows_.begin(), rows_.end(), serial,
+                         [](const records::FleetRow &row, const QString &s) { return row.instrument.serial < s; });
     if (it != rows_.end() && it->instrument.serial == serial)
         return &*it;
-    const auto linear = std::find_if(rows_.begin(), rows_.end(),
-                                     [&serial](const records::FleetRow &row) { return row.instrument.serial == serial; });
+    const auto linear = std::find_if(rows_.begin(), rows_.end(), [&serial](const records::FleetRow &row) {
+        return row.instrument.serial == serial;
+    });
     return linear == rows_.end() ? nullptr : &*linear;
 }
 
 RecordsSource::RecordsSource(records::RecordsTarget target, std::chrono::seconds refresh,
                              std::chrono::minutes verifyEvery)
-    : target_(std::move(target)), refresh_(refresh), verifyEvery_(verifyEvery)
+    : target_(std::move(target)),
+      refresh_(refresh),
+      verifyEvery_(verifyEvery)
 {
     target_.readOnly = true;
 }
@@ -80,10 +84,7 @@ RecordsSource::~RecordsSource()
         verifier_.join();
 }
 
-bool RecordsSource::Check(QString *error) const
-{
-    return records::RecordStore::Open(target_, error) != nullptr;
-}
+bool RecordsSource::Check(QString *error) const { return records::RecordStore::Open(target_, error) != nullptr; }
 
 records::RecordStore *RecordsSource::Store(QString *error)
 {
@@ -106,7 +107,8 @@ std::shared_ptr<const FleetSnapshot> RecordsSource::Fleet(QString *error)
     const QDate today = QDate::currentDate();
     {
         const std::lock_guard<std::mutex> lock(fleetMutex_);
-        const bool fresh = fleet_ && std::chrono::steady_clock::now() - fleetRead_ < refresh_ && fleet_->today() == today;
+        const bool fresh =
+            fleet_ && std::chrono::steady_clock::now() - fleetRead_ < refresh_ && fleet_->today() == today;
         // While one request reads the fleet again, the others show the last one.
         if (fresh || (fleet_ && refreshing_))
             return fleet_;
@@ -133,7 +135,10 @@ std::shared_ptr<const FleetSnapshot> RecordsSource::Fleet(QString *error)
     return fleet_;
 }
 
-void RecordsSource::StartVerifying() { verifier_ = std::thread([this] { VerifyLoop(); }); }
+void RecordsSource::StartVerifying()
+{
+    verifier_ = std::thread([this] { VerifyLoop(); });
+}
 
 VerifyStatus RecordsSource::Verification() const
 {

@@ -29,9 +29,10 @@ constexpr int kFleetColumns = 8;
 class FleetSnapshot {
 public:
     FleetSnapshot(std::vector<records::FleetRow> rows, const QDate &today, const QDateTime &readAt)
-        : rows_(std::move(rows)), today_(today), readAt_(readAt)
-    {
-    }
+        : rows_(std::move(rows)),
+          today_(today),
+          readAt_(readAt)
+    {}
     const std::vector<records::FleetRow> &rows() const { return rows_; }
     const QDate &today() const { return today_; }
     const QDateTime &readAt() const { return readAt_; }

@@ -26,8 +26,7 @@ QString Sessions::Start(const QString &user, Clock::time_point now)
 {
     unsigned char bytes[32];
     randombytes_buf(bytes, sizeof bytes);
-    const QString token =
-        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes).toHex());
+    const QString token = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes).toHex());
     const std::lock_guard<std::mutex> lock(mutex_);
     Prune(sessions_, [now](const Session &s) { return now - s.used > kSessionIdle; });
     sessions_[token] = {user, now};
@@ -67,7 +66,7 @@ qint64 LoginThrottle::Wait(const QString &address, Clock::time_point now)
     const auto it = failures_.find(address);
     if (it == failures_.end() || it->second.until <= now)
         return 0;
-    return std::chrono::duration_cast<std::chrono::seconds>(it->second.until - now).count() + 1;
+    return std::chrono::ceil<std::chrono::seconds>(it->second.until - now).count();
 }
 
 void LoginThrottle::Failed(const QString &address, Clock::time_point now)

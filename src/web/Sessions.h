@@ -1,9 +1,9 @@
 #pragma once
 // Who is logged in: a session per login, named by a random token that only
 // the browser's cookie holds, ended by logout or after 8 hours without a
-// request. Failed logins are counted per address: after the first few, that
-// address must wait, twice as long after each further failure, before a
-// password of it is looked at again.
+// request. Failed logins are counted per address: after the first three,
+// each further failure makes that address wait (2 s, twice as long each
+// time, at most 15 minutes) before a password of it is looked at again.
 #include <QString>
 
 #include <chrono>

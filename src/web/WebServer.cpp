@@ -62,9 +62,11 @@ std::optional<qint64> IdParam(const httplib::Request &request)
 } // namespace
 
 WebServer::WebServer(ServerSettings settings, RecordsSource &records, UserFile &users, GasTextLookup gasTexts)
-    : settings_(std::move(settings)), records_(records), users_(users), gasTexts_(std::move(gasTexts))
-{
-}
+    : settings_(std::move(settings)),
+      records_(records),
+      users_(users),
+      gasTexts_(std::move(gasTexts))
+{}
 
 WebServer::~WebServer() = default;
 
@@ -77,7 +79,8 @@ bool WebServer::Bind(QString *error)
     else
         server_ = std::make_unique<httplib::Server>();
     if (!server_->is_valid()) {
-        *error = QStringLiteral("cannot use the certificate %1 with the key %2").arg(settings_.certFile, settings_.keyFile);
+        *error =
+            QStringLiteral("cannot use the certificate %1 with the key %2").arg(settings_.certFile, settings_.keyFile);
         return false;
     }
     const int threads = settings_.threads;
@@ -144,8 +147,9 @@ void WebServer::Routes()
     server_->set_pre_routing_handler([](const httplib::Request &request, httplib::Response &response) {
         if (request.headers.size() <= kMaxHeaderFields)
             return httplib::Server::HandlerResponse::Unhandled;
-        SendHtml(response, 431, ProblemHtml({}, QStringLiteral("Request refused"),
-                                            QStringLiteral("The request has too many header fields.")));
+        SendHtml(response, 431,
+                 ProblemHtml({}, QStringLiteral("Request refused"),
+                             QStringLiteral("The request has too many header fields.")));
         return httplib::Server::HandlerResponse::Handled;
     });
     server_->set_error_handler([](const httplib::Request &, httplib::Response &response) {
@@ -164,12 +168,10 @@ void WebServer::Routes()
             return Redirect(response, "/");
         SendHtml(response, 200, LoginHtml({}));
     });
-    server_->Post("/login", [this](const httplib::Request &request, httplib::Response &response) {
-        Login(request, response);
-    });
-    server_->Post("/logout", [this](const httplib::Request &request, httplib::Response &response) {
-        Logout(request, response);
-    });
+    server_->Post("/login",
+                  [this](const httplib::Request &request, httplib::Response &response) { Login(request, response); });
+    server_->Post("/logout",
+                  [this](const httplib::Request &request, httplib::Response &response) { Logout(request, response); });
     server_->Get("/", guarded(&WebServer::Fleet));
     server_->Get("/instrument", guarded(&WebServer::Instrument));
     server_->Get(R"(/certificate\.pdf)", guarded(&WebServer::Certificate));
@@ -187,8 +189,9 @@ void WebServer::Login(const httplib::Request &request, httplib::Response &respon
 {
     const QString address = QString::fromStdString(request.remote_addr);
     if (const qint64 wait = throttle_.Wait(address)) {
-        SendHtml(response, 429,
-                 LoginHtml(QStringLiteral("Too many failed logins from your address: try again in %1 seconds.").arg(wait)));
+        SendHtml(
+            response, 429,
+            LoginHtml(QStringLiteral("Too many failed logins from your address: try again in %1 seconds.").arg(wait)));
         return;
     }
     const QString name = Param(request, "user");
@@ -271,7 +274,8 @@ void WebServer::Certificate(const httplib::Request &request, httplib::Response &
     if (!data)
         return Problem(response, 404, user, QStringLiteral("Not on record"), error);
     const QByteArray pdf = drawings_.CertificatePdf(*data);
-    response.set_header("Content-Disposition", "attachment; filename=\"certificate-" + std::to_string(record->id) + ".pdf\"");
+    response.set_header("Content-Disposition",
+                        "attachment; filename=\"certificate-" + std::to_string(record->id) + ".pdf\"");
     Send(response, 200, pdf, "application/pdf");
 }
 
@@ -311,7 +315,8 @@ void WebServer::DueCsv(const httplib::Request &request, httplib::Response &respo
         rows.push_back(row.instrument);
     const QStringList lines = records::DueCsvLines(records::DueItems(rows, fleet->today(), within));
     response.set_header("Content-Disposition", "attachment; filename=\"due.csv\"");
-    Send(response, 200, (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8(), "text/csv; charset=utf-8");
+    Send(response, 200, (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8(),
+         "text/csv; charset=utf-8");
 }
 
 } // namespace r310::web

@@ -83,8 +83,8 @@ int Serve(const WebOptions &o)
         return Fail(QStringLiteral("cannot read the records %1: %2").arg(choice.target.text(), error));
     r310::web::UserFile users(o.usersFile);
     if (users.Names().isEmpty())
-        std::cerr << "r310web: no user in " << o.usersFile.toStdString()
-                  << " yet: add one with r310web user add NAME" << std::endl;
+        std::cerr << "r310web: no user in " << o.usersFile.toStdString() << " yet: add one with r310web user add NAME"
+                  << std::endl;
     if (!r310::web::IsLoopback(o.server.host) && o.server.certFile.isEmpty())
         std::cerr << "r310web: warning: listening on " << o.server.host.toStdString()
                   << " without HTTPS: passwords and records cross the network readable" << std::endl;
@@ -99,8 +99,8 @@ int Serve(const WebOptions &o)
         return Fail(error);
     records.StartVerifying();
     const bool tls = !o.server.certFile.isEmpty();
-    const QString host = o.server.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + o.server.host + QLatin1Char(']')
-                                                                  : o.server.host;
+    const QString host =
+        o.server.host.contains(QLatin1Char(':')) ? QLatin1Char('[') + o.server.host + QLatin1Char(']') : o.server.host;
     std::cout << "r310web: serving " << choice.target.text().toStdString() << " on " << (tls ? "https" : "http")
               << "://" << host.toStdString() << ':' << server.port() << '/' << std::endl;
 

@@ -16,11 +16,13 @@ extern char **environ;
 
 namespace webtest {
 
+using namespace Qt::StringLiterals;
+
 Chromium::Chromium()
 {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) {
-        problem_ = QStringLiteral("no pipes");
+        problem_ = u"no pipes"_s;
         return;
     }
     // The browser reads commands on descriptor 3 and writes answers on 4.
@@ -31,10 +33,14 @@ Chromium::Chromium()
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const std::string profile = "--user-data-dir=" + profile_.path().toStdString();
-    std::vector<std::string> words{"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                                   "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                                   "--disable-sync", profile, "--remote-debugging-pipe", "--window-size=1280,900",
-                                   "about:blank"};
+    std::vector<std::string> words;
+    for (const QString &word :
+         QStringLiteral("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                        "--disable-background-networking --disable-component-update --disable-sync "
+                        "--remote-debugging-pipe --window-size=1280,900 about:blank")
+             .split(QLatin1Char(' ')))
+        words.push_back(word.toStdString());
+    words.insert(words.begin() + 1, profile);
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(word.data());
@@ -47,30 +53,27 @@ Chromium::Chromium()
     fromBrowser_ = out[0];
     if (spawned != 0) {
         pid_ = -1;
-        problem_ = QStringLiteral("Debian's chromium is not installed (scripts/setup.sh installs it)");
+        problem_ = u"Debian's chromium is not installed (scripts/setup.sh installs it)"_s;
         return;
     }
-    const QJsonObject target = Call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, true);
-    const QJsonObject attached = Call(QStringLiteral("Target.attachToTarget"),
-                                      {{QStringLiteral("targetId"), target.value(QStringLiteral("targetId"))},
-                                       {QStringLiteral("flatten"), true}},
-                                      true);
-    session_ = attached.value(QStringLiteral("sessionId")).toString();
+    const QJsonObject target = Call(u"Target.createTarget"_s, {{u"url"_s, u"about:blank"_s}}, true);
+    const QJsonObject attached =
+        Call(u"Target.attachToTarget"_s, {{u"targetId"_s, target.value(u"targetId"_s)}, {u"flatten"_s, true}}, true);
+    session_ = attached.value(u"sessionId"_s).toString();
     if (session_.isEmpty()) {
-        problem_ = QStringLiteral("chromium started, but its DevTools protocol did not answer");
+        problem_ = u"chromium started, but its DevTools protocol did not answer"_s;
         return;
     }
-    Call(QStringLiteral("Page.enable"));
-    Call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
-         {{QStringLiteral("width"), 1280}, {QStringLiteral("height"), 900}, {QStringLiteral("deviceScaleFactor"), 1},
-          {QStringLiteral("mobile"), false}});
+    Call(u"Page.enable"_s);
+    Call(u"Emulation.setDeviceMetricsOverride"_s,
+         {{u"width"_s, 1280}, {u"height"_s, 900}, {u"deviceScaleFactor"_s, 1}, {u"mobile"_s, false}});
 }
 
 Chromium::~Chromium()
 {
     // Closed as a user closes it, so its helper processes are gone before the profile is removed.
     if (pid_ > 0 && !session_.isEmpty())
-        Call(QStringLiteral("Browser.close"), {}, true);
+        Call(u"Browser.close"_s, {}, true);
     if (toBrowser_ >= 0)
         close(toBrowser_);
     if (fromBrowser_ >= 0)
@@ -114,9 +117,9 @@ QJsonObject Chromium::Call(const QString &method, const QJsonObject &params, boo
     if (pid_ <= 0)
         return {};
     const int id = nextId_++;
-    QJsonObject command{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
+    QJsonObject command{{u"id"_s, id}, {u"method"_s, method}, {u"params"_s, params}};
     if (!browser)
-        command.insert(QStringLiteral("sessionId"), session_);
+        command.insert(u"sessionId"_s, session_);
     const QByteArray bytes = QJsonDocument(command).toJson(QJsonDocument::Compact) + '\0';
     if (write(toBrowser_, bytes.constData(), static_cast<std::size_t>(bytes.size())) != bytes.size())
         return {};
@@ -124,9 +127,9 @@ QJsonObject Chromium::Call(const QString &method, const QJsonObject &params, boo
         const QJsonObject message = Read(30000);
         if (message.isEmpty())
             return {};
-        if (message.value(QStringLiteral("id")).toInt() == id)
-            return message.value(QStringLiteral("result")).toObject();
-        if (message.contains(QStringLiteral("method")))
+        if (message.value(u"id"_s).toInt() == id)
+            return message.value(u"result"_s).toObject();
+        if (message.contains(u"method"_s))
             events_.push_back(message);
     }
 }
@@ -134,7 +137,7 @@ QJsonObject Chromium::Call(const QString &method, const QJsonObject &params, boo
 bool Chromium::WaitFor(const QString &event, int milliseconds)
 {
     for (auto it = events_.begin(); it != events_.end(); ++it) {
-        if (it->value(QStringLiteral("method")).toString() == event) {
+        if (it->value(u"method"_s).toString() == event) {
             events_.erase(events_.begin(), it + 1);
             return true;
         }
@@ -146,7 +149,7 @@ bool Chromium::WaitFor(const QString &event, int milliseconds)
         const QJsonObject message = Read(milliseconds - static_cast<int>(clock.elapsed()));
         if (message.isEmpty())
             return false;
-        if (message.value(QStringLiteral("method")).toString() == event)
+        if (message.value(u"method"_s).toString() == event)
             return true;
     }
     return false;
@@ -155,54 +158,41 @@ bool Chromium::WaitFor(const QString &event, int milliseconds)
 bool Chromium::Open(const QString &url)
 {
     events_.clear();
-    Call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}});
-    return WaitFor(QStringLiteral("Page.loadEventFired"), 30000);
+    Call(u"Page.navigate"_s, {{u"url"_s, url}});
+    return WaitFor(u"Page.loadEventFired"_s, 30000);
 }
 
 bool Chromium::Type(const QString &selector, const QString &text)
 {
-    const int root = Call(QStringLiteral("DOM.getDocument")).value(QStringLiteral("root")).toObject().value(QStringLiteral("nodeId")).toInt();
-    const int node = Call(QStringLiteral("DOM.querySelector"), {{QStringLiteral("nodeId"), root}, {QStringLiteral("selector"), selector}})
-                         .value(QStringLiteral("nodeId"))
-                         .toInt();
+    const int root = Call(u"DOM.getDocument"_s).value(u"root"_s).toObject().value(u"nodeId"_s).toInt();
+    const int node =
+        Call(u"DOM.querySelector"_s, {{u"nodeId"_s, root}, {u"selector"_s, selector}}).value(u"nodeId"_s).toInt();
     if (node == 0)
         return false;
-    Call(QStringLiteral("DOM.focus"), {{QStringLiteral("nodeId"), node}});
-    Call(QStringLiteral("Input.insertText"), {{QStringLiteral("text"), text}});
+    Call(u"DOM.focus"_s, {{u"nodeId"_s, node}});
+    Call(u"Input.insertText"_s, {{u"text"_s, text}});
     return true;
 }
 
 bool Chromium::PressEnterAndWait()
 {
     events_.clear();
-    const QJsonObject key{{QStringLiteral("key"), QStringLiteral("Enter")}, {QStringLiteral("code"), QStringLiteral("Enter")},
-                          {QStringLiteral("windowsVirtualKeyCode"), 13}};
+    const QJsonObject key{{u"key"_s, u"Enter"_s}, {u"code"_s, u"Enter"_s}, {u"windowsVirtualKeyCode"_s, 13}};
     QJsonObject down = key;
-    down.insert(QStringLiteral("type"), QStringLiteral("keyDown"));
-    down.insert(QStringLiteral("text"), QStringLiteral("\r"));
+    down.insert(u"type"_s, u"keyDown"_s);
+    down.insert(u"text"_s, u"\r"_s);
     QJsonObject up = key;
-    up.insert(QStringLiteral("type"), QStringLiteral("keyUp"));
-    Call(QStringLiteral("Input.dispatchKeyEvent"), down);
-    Call(QStringLiteral("Input.dispatchKeyEvent"), up);
-    return WaitFor(QStringLiteral("Page.loadEventFired"), 30000);
+    up.insert(u"type"_s, u"keyUp"_s);
+    Call(u"Input.dispatchKeyEvent"_s, down);
+    Call(u"Input.dispatchKeyEvent"_s, up);
+    return WaitFor(u"Page.loadEventFired"_s, 30000);
 }
 
-QString Chromium::Url()
-{
-    const QJsonArray entries = Call(QStringLiteral("Page.getNavigationHistory")).value(QStringLiteral("entries")).toArray();
-    return entries.isEmpty() ? QString() : entries.last().toObject().value(QStringLiteral("url")).toString();
-}
-
-QJsonArray Chromium::Cookies()
-{
-    return Call(QStringLiteral("Network.getCookies")).value(QStringLiteral("cookies")).toArray();
-}
+QJsonArray Chromium::Cookies() { return Call(u"Network.getCookies"_s).value(u"cookies"_s).toArray(); }
 
 QByteArray Chromium::Screenshot()
 {
-    const QString data = Call(QStringLiteral("Page.captureScreenshot"), {{QStringLiteral("format"), QStringLiteral("png")}})
-                             .value(QStringLiteral("data"))
-                             .toString();
+    const QString data = Call(u"Page.captureScreenshot"_s, {{u"format"_s, u"png"_s}}).value(u"data"_s).toString();
     return QByteArray::fromBase64(data.toLatin1());
 }
 

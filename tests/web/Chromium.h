@@ -28,7 +28,6 @@ public:
     bool Type(const QString &selector, const QString &text);
     // Presses Enter and waits for the page it leads to.
     bool PressEnterAndWait();
-    QString Url();
     QJsonArray Cookies();
     // A PNG of the page as shown at 1280x900.
     QByteArray Screenshot();

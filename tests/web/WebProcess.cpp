@@ -12,14 +12,15 @@
 
 namespace webtest {
 
+using namespace Qt::StringLiterals;
+
 WebProcess::WebProcess(const QString &records, const QString &usersFile, const QStringList &more)
 {
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(r310test::BuildProgram(QStringLiteral("r310web")),
-                   QStringList{QStringLiteral("--records"), records, QStringLiteral("--users"), usersFile,
-                               QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}
+    process_.start(r310test::BuildProgram(u"r310web"_s),
+                   QStringList{u"--records"_s, records, u"--users"_s, usersFile, u"--listen"_s, u"127.0.0.1:0"_s}
                        + more);
-    static const QRegularExpression serving(QStringLiteral("on https?://127\\.0\\.0\\.1:(\\d+)/"));
+    static const QRegularExpression serving(u"on https?://127\\.0\\.0\\.1:(\\d+)/"_s);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
@@ -77,7 +78,7 @@ std::string WebProcess::Answer::header(const char *name) const
 WebRun RunWeb(const QStringList &arguments, const QByteArray &input)
 {
     QProcess process;
-    process.start(r310test::BuildProgram(QStringLiteral("r310web")), arguments);
+    process.start(r310test::BuildProgram(u"r310web"_s), arguments);
     process.write(input);
     process.closeWriteChannel();
     WebRun run;
