@@ -33,21 +33,29 @@ QString FleetText(const records::FleetRow &row, FleetColumn column)
 
 std::shared_ptr<const std::vector<int>> FleetSnapshot::Order(FleetColumn column) const
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::shared_ptr<const std::vector<int>> &slot = orders_[static_cast<std::size_t>(column)];
-    if (!slot) {
-        std::vector<int> order(rows_.size());
-        for (std::size_t n = 0; n < order.size(); ++n)
-            order[n] = static_cast<int>(n);
-        std::stable_sort(order.begin(), order.end(), [this, column](int a, int b) {
-            const auto &ra = rows_[static_cast<std::size_t>(a)];
-            const auto &rb = rows_[static_cast<std::size_t>(b)];
-            const int byColumn = QString::compare(FleetText(ra, column), FleetText(rb, column), Qt::CaseInsensitive);
-            return byColumn != 0 ? byColumn < 0 : ra.instrument.serial < rb.instrument.serial;
-        });
-        slot = std::make_shared<const std::vector<int>>(std::move(order));
+    const auto slot = static_cast<std::size_t>(column);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (orders_[slot])
+            return orders_[slot];
     }
-    return slot;
+    // Sorted without the lock, so requests for other orders need not wait;
+    // two requests for the same new order both sort, and the first one is kept.
+    std::vector<int> order(rows_.size());
+    for (std::size_t n = 0; n < order.size(); ++n)
+        order[n] = static_cast<int>(n);
+    std::vector<QString> keys(rows_.size());
+    for (std::size_t n = 0; n < rows_.size(); ++n)
+        keys[n] = FleetText(rows_[n], column).toCaseFolded();
+    std::stable_sort(order.begin(), order.end(), [this, &keys](int a, int b) {
+        const auto ia = static_cast<std::size_t>(a), ib = static_cast<std::size_t>(b);
+        const int byColumn = keys[ia].compare(keys[ib]);
+        return byColumn != 0 ? byColumn < 0 : rows_[ia].instrument.serial < rows_[ib].instrument.serial;
+    });
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!orders_[slot])
+        orders_[slot] = std::make_shared<const std::vector<int>>(std::move(order));
+    return orders_[slot];
 }
 
 const records::FleetRow *FleetSnapshot::Find(const QString &serial) const
