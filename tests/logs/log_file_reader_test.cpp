@@ -189,18 +189,18 @@ TEST(Exposure, FiguresFollowTheDefinition)
         const auto figures = ComputeExposure({Series(c.values, c.step)}, AlarmLevels{});
         ASSERT_EQ(figures.size(), 1u);
         EXPECT_DOUBLE_EQ(figures[0].peak, c.peak);
-        EXPECT_NEAR(figures[0].stel, c.stel, 1e-12);
-        EXPECT_NEAR(figures[0].twa, c.twa, 1e-12);
+        EXPECT_NEAR(figures[0].stel.value(), c.stel, 1e-12);
+        EXPECT_NEAR(figures[0].twa.value(), c.twa, 1e-12);
         EXPECT_EQ(figures[0].samples, c.values.size());
-        EXPECT_FALSE(figures[0].atOrAbove[0].has_value());
+        EXPECT_FALSE(figures[0].inAlarm[0].has_value());
     }
     AlarmLevels levels;
     levels.a1 = 5;
     levels.a2 = 60;
     const auto figures = ComputeExposure({Series({10, 60, 0, 5}, 30, 1000)}, levels);
-    EXPECT_EQ(figures[0].atOrAbove[0], 90);
-    EXPECT_EQ(figures[0].atOrAbove[1], 30);
-    EXPECT_FALSE(figures[0].atOrAbove[2].has_value());
+    EXPECT_EQ(figures[0].inAlarm[0], 90);
+    EXPECT_EQ(figures[0].inAlarm[1], 30);
+    EXPECT_FALSE(figures[0].inAlarm[2].has_value());
     EXPECT_EQ(figures[0].peakTime, 1030);
     EXPECT_EQ(figures[0].end, 1090);
 
