@@ -78,12 +78,12 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     const QStringList drawn = chart.DrawnNames();
     EXPECT_EQ(drawn.count(QStringLiteral("ppm CO")), 2);
     EXPECT_EQ(drawn.count(QStringLiteral("ppm H2S")), 2);
-    EXPECT_TRUE(drawn.contains(QStringLiteral("ppm CO in alarm")));
+    EXPECT_TRUE(drawn.contains(QStringLiteral("ppm CO in alarm (instrument's flag)")));
     QStringList legend;
     for (const QLegendMarker *marker : chart.legend()->markers())
         legend.append(marker->label());
     EXPECT_EQ(legend.count(QStringLiteral("ppm CO")), 1) << legend.join(u'|').toStdString();
-    EXPECT_TRUE(legend.contains(QStringLiteral("ppm CO in alarm"))) << legend.join(u'|').toStdString();
+    EXPECT_TRUE(legend.contains(QStringLiteral("ppm CO in alarm (instrument's flag)"))) << legend.join(u'|').toStdString();
 
     // Exposure: a row per gas and section.
     const QTableWidget &exposure = Find<QTableWidget>("exposureTable");
