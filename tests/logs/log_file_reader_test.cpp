@@ -356,4 +356,13 @@ TEST(Exposure, OxygenAndCombustiblesHaveNoStelAndFallingLevelsCountBelow)
     EXPECT_EQ(figures.inAlarm[2], 0);
     EXPECT_FALSE(figures.stel || figures.twa);
     EXPECT_FALSE(ParseAlarmLevels(QStringLiteral("1,2,3,4v")).has_value()); // STEL never falls
+    // The instrument's own "fall below" option.
+    r310::RangeAlarmSettings range;
+    range.gasText = oxygen.gas;
+    range.exponent = -1;
+    range.limits[r310::kAlarmA1].raw = 195;
+    range.limits[r310::kAlarmA1].flags.fallBelow = true;
+    const AlarmLevels ofInstrument = AlarmLevelsOf(range, {oxygen});
+    EXPECT_DOUBLE_EQ(ofInstrument.a1.value(), 19.5);
+    EXPECT_EQ(ofInstrument.falling, (std::array<bool, 3>{true, false, false}));
 }

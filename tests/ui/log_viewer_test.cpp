@@ -4,6 +4,7 @@
 #include "UiRig.h"
 
 #include <ChartExport.h>
+#include <ChartTicks.h>
 #include <DataLoggerExport.h>
 #include <ExportFile.h>
 #include <LogChart.h>
@@ -268,6 +269,30 @@ TEST_F(LogViewerTest, MarkupFromTheFileStaysTextAndLevelsOfOneHeightStayVisible)
     // The chart has two thirds of the height at the least.
     QApplication::processEvents();
     EXPECT_GE(viewer_->chartView().height() * 3, viewer_->tabs().currentWidget()->height() * 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ChartTicks, RoundValuesAndTimesWithTheDateWhereItChanges)
+{
+    const std::tuple<double, int, double> values[] = {{41.3, 8, 10}, {41.3, 9, 5}, {1, 5, 0.2}, {0.07, 7, 0.01}, {230, 10, 25}, {9e5, 4, 2.5e5}};
+    for (const auto &[span, most, step] : values)
+        EXPECT_DOUBLE_EQ(RoundValueStep(span, most), step) << span << " " << most;
+
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const std::int64_t from = logs::WallClockSeconds(QDateTime(QDate(2026, 3, 2), QTime(7, 13, 20)));
+    QStringList labels;
+    for (const TimeTick &tick : RoundTimeTicks(from, from + 30 * 3600, 6, german)) {
+        EXPECT_EQ(tick.at % (6 * 3600), 0);
+        labels.append(tick.label);
+    }
+    EXPECT_EQ(labels, (QStringList{"02.03.2026 12:00", "18:00", "03.03.2026 00:00", "06:00", "12:00"}));
+    const std::vector<TimeTick> seconds = RoundTimeTicks(from, from + 60, 4, german);
+    ASSERT_EQ(seconds.size(), 4u);
+    EXPECT_EQ(seconds[0].label, QStringLiteral("02.03.2026 07:13:30"));
+    EXPECT_EQ(seconds[1].label, QStringLiteral("07:13:45"));
 }
 
 } // namespace
