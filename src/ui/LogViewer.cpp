@@ -193,7 +193,8 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
         const std::optional<logs::AlarmLevels> typed = logs::ParseAlarmLevels(levelsEdit_->text());
         if (!typed) {
             ShowMessage(QStringLiteral("Alarm levels: up to five numbers A1,A2,A3,STEL,TWA with \".\" as "
-                                       "decimal point, e.g. 30,60,100,50,20"));
+                                       "decimal point, e.g. 30,60,100,50,20; a \"v\" after A1 to A3 for a "
+                                       "level that falls below: 19.5v,18v,23.5"));
             return;
         }
         ShowMessage(QString());
