@@ -46,7 +46,7 @@ QString SecondsText(std::int64_t seconds)
 
 QString Iso(std::int64_t wallClock)
 {
-    return logs::WallClockDateTime(wallClock).toString(Qt::ISODate);
+    return logs::WallClockDateTime(wallClock).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
 }
 
 QString KindText(logs::GasKind kind)

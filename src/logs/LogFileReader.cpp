@@ -609,7 +609,9 @@ QDateTime WallClockDateTime(std::int64_t seconds)
 {
     const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     const int second = static_cast<int>(seconds - days * 86400);
-    return QDateTime(QDate(1970, 1, 1).addDays(days), QTime::fromMSecsSinceStartOfDay(second * 1000));
+    // In UTC: the wall clock as it is, and no look-up of the system's time
+    // zone for every time shown.
+    return QDateTime(QDate(1970, 1, 1).addDays(days), QTime::fromMSecsSinceStartOfDay(second * 1000), Qt::UTC);
 }
 
 std::int64_t MostFrequentStep(const std::vector<std::int64_t> &times, std::size_t begin, std::size_t end)

@@ -106,7 +106,8 @@ LogFile LoggerLogOfDownload(const LoggerExportData &data, const QString &name);
 // The event log's export lines read back.
 LogFile EventLogOfLines(const QStringList &lines, const QLocale &locale, const QString &name);
 
-// The wall-clock seconds of a date-time, and back.
+// The wall-clock seconds of a date-time, and back (a UTC date-time showing
+// that wall clock).
 std::int64_t WallClockSeconds(const QDateTime &dateTime);
 QDateTime WallClockDateTime(std::int64_t seconds);
 

@@ -78,7 +78,7 @@ TEST(LogFileReader, ReadsTheLoggerExportInEveryRegionalSetting)
         EXPECT_EQ(co.runs[1].interval, 60);
         EXPECT_EQ(co.times[1] - co.times[0], 60);
         EXPECT_EQ(co.times[21 * 15] - co.times[21 * 15 - 1], 60 + 45 * 60);
-        EXPECT_EQ(WallClockDateTime(co.times[0]), QDateTime(QDate(2026, 3, 2), QTime(6, 0)));
+        EXPECT_EQ(WallClockDateTime(co.times[0]), QDateTime(QDate(2026, 3, 2), QTime(6, 0), Qt::UTC));
         EXPECT_EQ(file.series[1].decimals, 1);
         for (std::size_t i = 0; i < co.size(); ++i) {
             const LoggerSampleSet &set = data.blocks[i / 15].sets[0];
