@@ -33,7 +33,7 @@ packages=(
   # the tests of calibration certificates and fleet reports read the PDFs back as text
   poppler-utils
   # r310web: cpp-httplib (Debian builds it with OpenSSL, whose headers its
-  # HTTPS server needs), libsodium for the Argon2id password hashes, and the
+  # HTTPS server needs), libsodium for the Argon2id password hashes (and the records' Ed25519 signatures), and the
   # headless Chromium its tests log in and take screenshots with
   libcpp-httplib-dev libssl-dev libsodium-dev chromium
 )

@@ -60,7 +60,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     parser.addOptions({records, noRecords, since, events, datalog, download});
     // The cylinder register, certificates and what falls due: options that take a value.
     const char *const valued[] = {"lot",      "gas",        "unit",        "concentration", "expires", "balance",
-                                  "supplier", "cylinder",   "technician",  "calibration",   "within",  "csv"};
+                                  "supplier", "cylinder",   "technician",  "calibration",   "within",  "csv",
+                                  "head",     "trusted-keys", "name"};
     std::vector<QCommandLineOption> valuedOptions;
     for (const char *name : valued)
         valuedOptions.emplace_back(QLatin1String(name), QString(), QStringLiteral("value"));
@@ -113,7 +114,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.download = parser.value(download);
     // In the order of `valued`.
     QString *const targets[] = {&o.lot,      &o.gas,      &o.unit,       &o.concentration, &o.expires, &o.balance,
-                                &o.supplier, &o.cylinder, &o.technician, &o.calibration,   &o.within,  &o.csv};
+                                &o.supplier, &o.cylinder, &o.technician, &o.calibration,   &o.within,  &o.csv,
+                                &o.head,     &o.trustedKeys, &o.name};
     for (std::size_t n = 0; n < valuedOptions.size(); ++n) {
         *targets[n] = parser.value(valuedOptions[n]);
         if (parser.isSet(valuedOptions[n]) && targets[n]->trimmed().isEmpty()

@@ -44,6 +44,9 @@ struct CtlOptions {
     QString cylinder;        // calibrate span --cylinder LOT
     QString technician;      // certificate --technician NAME
     QString calibration;     // certificate --calibration ID
+    QString head;            // records verify --head TEXT: a head printed on a paper
+    QString trustedKeys;     // records verify, certificate check --trusted-keys FILE
+    QString name;            // records trust add --name NAME
     QString within;          // due --within DAYS, as typed
     QString csv;             // due --csv FILE
     QString from;            // plot --from DATETIME

@@ -18,6 +18,7 @@ namespace r310::cli {
 
 const char *const kCalibrateHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate zero | span CONCENTRATION
        r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate span --cylinder LOT [CONCENTRATION]
+       ... calibrate ... [--technician NAME]
 
 Connects as "info" does and starts a calibration as the configurator's
 Calibration tab does: "zero" a zero calibration ("Start Zerro"), "span" a
@@ -30,7 +31,10 @@ second, one line each on stderr, until the instrument reports its end.
 With --cylinder LOT the test gas comes from the cylinder register (see
 r310ctl cylinders --help): the concentration is the cylinder's certified
 one, and the calibration's record names the cylinder. A span calibration
-without a cylinder is recorded as "test gas not recorded".
+without a cylinder is recorded as "test gas not recorded". The record
+keeps what its certificate prints, the technician too: NAME of
+--technician, else the name set in the window's settings, else the
+operating-system user.
 
 Exit codes: 0 the instrument reported "OK"; 8 it reported "Error";
 2 a concentration that cannot be sent (not a number, negative, 0 after
@@ -232,6 +236,7 @@ int RunCalibrate(CtlContext &context)
     if (const int code = session.OpenAndConnect(InstrumentTab::Calibration))
         return code;
     const std::optional<double> asFound = session.recorder().lastValue();
+    session.recorder().setTechnician(context.options.technician);
     auto start = std::make_shared<CalibrationStartResult>();
     const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
     session.recorder().CalibrationStarted(request, *start, asFound, cylinder);

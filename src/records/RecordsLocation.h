@@ -44,6 +44,9 @@ inline const char *const kRecordsVariable = "R310_RECORDS";
 // The file of the default: records.sqlite in the window's data folder.
 QString DefaultRecordsPath();
 
+// The URL with any password in it replaced by "***", for messages.
+QString WithoutPassword(const QString &url);
+
 // Parses one URL as described above.
 RecordsChoice ParseRecordsUrl(const QString &url);
 

@@ -1,5 +1,8 @@
 #include "SessionRecorder.h"
 
+#include "Certificate.h"
+#include "RecordsLink.h"
+
 #include <Formats.h>
 #include <SekDate.h>
 
@@ -78,7 +81,7 @@ void SessionRecorder::Attach(InstrumentConnection &connection)
     connect(&connection, &InstrumentConnection::displayCleared, this, &SessionRecorder::Finish);
 }
 
-RecordStore *SessionRecorder::Store()
+RecordsLink *SessionRecorder::Store()
 {
     if (!enabled() || failed_)
         return nullptr;
@@ -87,13 +90,10 @@ RecordStore *SessionRecorder::Store()
         return nullptr;
     }
     if (!store_) {
-        QString error;
-        store_ = RecordStore::Open(choice_.target, &error);
-        if (!store_) {
-            Fail(error);
-            return nullptr;
-        }
-        store_->setOrigin(CurrentOrigin(program_));
+        // Opened on the records thread; what it cannot write waits in the spool.
+        store_ = std::make_unique<RecordsLink>(choice_.target, CurrentOrigin(program_));
+        store_->setInterrupted(interrupted_);
+        store_->setQueued(queued_);
     }
     return store_.get();
 }
@@ -108,8 +108,34 @@ void SessionRecorder::Fail(const QString &reason)
     }
 }
 
+int SessionRecorder::waitingCount()
+{
+    const int count = store_ ? store_->waiting() : 0;
+    // Queued records the records thread could not write are said once.
+    if (store_ && store_->spooled() > 0 && !announcedWaiting_) {
+        announcedWaiting_ = true;
+        failure_ = store_->problem();
+        emit notRecorded(failure_);
+    }
+    return count;
+}
+
 bool SessionRecorder::Keep(const AppendResult &result)
 {
+    if (store_ && !announcedDelivery_ && store_->delivered() >= 0) {
+        announcedDelivery_ = true;
+        if (store_->delivered() > 0)
+            emit delivered(store_->delivered());
+    }
+    if (result.spooled && store_ && store_->spooled() > 0) {
+        // Kept in the spool: the session goes on, its records wait there.
+        failure_ = result.error;
+        if (!announcedWaiting_) {
+            announcedWaiting_ = true;
+            emit notRecorded(result.error);
+        }
+        return false;
+    }
     if (!result.ok) {
         Fail(result.error);
         return false;
@@ -148,10 +174,9 @@ void SessionRecorder::TakeAnswer(const DecodedAnswer &answer, const AnswerFrame 
         const QJsonObject body{{QStringLiteral("a1"), answer.bumpResult->a1},
                                {QStringLiteral("a2"), answer.bumpResult->a2},
                                {QStringLiteral("t50"), answer.bumpResult->t50}};
-        if (RecordStore *store = Store()) {
+        if (RecordsLink *store = Store()) {
             if (!lastBump_) {
-                QString error;
-                const auto latest = store->Latest(serial(), kind::kBumpTest, &error);
+                const auto latest = store->Latest(serial(), kind::kBumpTest);
                 lastBump_ = latest ? latest->body : QJsonObject();
             }
             if (*lastBump_ != body) {
@@ -176,10 +201,15 @@ void SessionRecorder::FlushConnection()
 {
     if (!connectionPending_ || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     connectionPending_ = false;
+    Keep(store->Append(serial(), kind::kConnection, ConnectionBody()));
+}
+
+QJsonObject SessionRecorder::ConnectionBody() const
+{
     const IdentityValues &id = *identity_;
     QJsonObject body{{QStringLiteral("serial"), id.serialNumberText},
                      {QStringLiteral("softwareVersion"), id.softwareVersionText},
@@ -196,7 +226,7 @@ void SessionRecorder::FlushConnection()
         body.insert(QStringLiteral("rangeEnd"), Scaled(range_->rangeEnd, range_->exponent));
         body.insert(QStringLiteral("exponent"), range_->exponent);
     }
-    Keep(store->Append(serial(), kind::kConnection, body));
+    return body;
 }
 
 QJsonObject SessionRecorder::SettingsBody() const
@@ -234,7 +264,7 @@ void SessionRecorder::FlushSettings()
 {
     if (settingsRead_.empty() || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     FlushConnection();
@@ -259,7 +289,7 @@ void SessionRecorder::FlushPending()
 void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteChange> &changes,
                                   const QString &outcome, const QString &detail)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -282,7 +312,7 @@ void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QS
                                         std::optional<double> asFound, const QString &outcome,
                                         std::optional<double> asLeft, const QJsonObject &cylinder)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -300,12 +330,20 @@ void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QS
         body.insert(QStringLiteral("cylinder"), cylinder);
     else if (calibrationKind == QLatin1String("span"))
         body.insert(QStringLiteral("testGas"), kTestGasNotRecorded);
+    // What its certificate prints, as it is now: a reprint never changes.
+    FlushSettings();
+    if (!lastSettings_) {
+        if (const auto latest = store->Latest(serial(), kind::kSettings))
+            lastSettings_ = latest->body;
+    }
+    body.insert(QStringLiteral("certificate"),
+                CertificateFacts(ConnectionBody(), SettingsBody(), TechnicianName(technician_)));
     Keep(store->Append(serial(), kind::kCalibration, body));
 }
 
 void SessionRecorder::RecordHornCheck(const QString &outcome)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -314,7 +352,7 @@ void SessionRecorder::RecordHornCheck(const QString &outcome)
 
 void SessionRecorder::RecordEvents(const logs::EventTable &table)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -323,7 +361,7 @@ void SessionRecorder::RecordEvents(const logs::EventTable &table)
 
 void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -514,6 +552,10 @@ void SessionRecorder::Flush()
         FlushConnection();
         FlushSettings();
     }
+    // Queued records are on record before what follows reads them, unless
+    // the database keeps them waiting.
+    if (store_)
+        store_->Drain(kQueuedDrainMs);
 }
 
 void SessionRecorder::Finish()

@@ -5,9 +5,10 @@
 // bump test results) and the front end tells it what it wrote, calibrated,
 // checked and downloaded.
 //
-// A database that cannot be opened or written never stops the instrument
-// work: the recorder says so once with notRecorded() and tries again with
-// the next instrument.
+// The records are written on a thread of their own (RecordsLink.h): a
+// database that is slow, locked or gone never holds up the instrument work
+// more than 5 s in a session; what it could not write waits in the user's
+// spool, and the recorder says so once with notRecorded().
 #include "RecordStore.h"
 #include "RecordsLocation.h"
 
@@ -27,12 +28,15 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace r310::records {
+
+class RecordsLink;
 
 // What a write did to one key.
 struct WriteChange {
@@ -73,6 +77,14 @@ public:
     std::optional<std::int64_t> clockOffset() const { return clockOffset_; }
     // The latest live value in the instrument's unit.
     std::optional<double> lastValue() const { return lastValue_; }
+    // A wait for the database ends at once when this says so (Ctrl+C, SIGTERM).
+    void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
+    // Records are queued, never waited for (for the window; see RecordsLink).
+    void setQueued(bool queued) { queued_ = queued; }
+    // Records of this session not written yet: queued, or in the spool.
+    int waitingCount();
+    // The technician a calibration's certificate names (TechnicianName of it).
+    void setTechnician(const QString &name) { technician_ = name; }
     // Why the latest record could not be kept; empty while all were kept.
     QString failure() const { return failure_; }
 
@@ -129,7 +141,8 @@ public:
     // Keeps what the connection showed that is not on record yet (identity,
     // settings); the instrument's session ends.
     void Finish();
-    // Keeps what is not on record yet; the session goes on.
+    // Keeps what is not on record yet; the session goes on. Queued records
+    // are waited for at most kQueuedDrainMs (RecordsLink.h).
     void Flush();
 
 signals:
@@ -137,15 +150,18 @@ signals:
     void notRecorded(const QString &reason);
     // A record was kept.
     void recorded();
+    // Records of earlier sessions were delivered from the spool.
+    void delivered(int count);
 
 private:
     void TakeAnswer(const DecodedAnswer &answer, const AnswerFrame &frame);
-    RecordStore *Store();
+    RecordsLink *Store();
     bool Keep(const AppendResult &result);
     void FlushConnection();
     void FlushSettings();
     void FlushPending();
     QJsonObject SettingsBody() const;
+    QJsonObject ConnectionBody() const;
     void Fail(const QString &reason);
     void TakeCalibrationAnswer(const DecodedAnswer &answer);
 
@@ -161,7 +177,11 @@ private:
     RecordsChoice choice_;
     QString program_;
     GasTextLookup gasTexts_;
-    std::unique_ptr<RecordStore> store_;
+    std::unique_ptr<RecordsLink> store_;
+    std::function<bool()> interrupted_;
+    bool announcedDelivery_ = false;
+    bool announcedWaiting_ = false;
+    bool queued_ = false;
     bool openFailed_ = false;
     QString failure_;
     bool failed_ = false;
@@ -178,6 +198,7 @@ private:
     // The settings objects and identity as last reported, for a write's "before".
     std::map<std::uint8_t, std::vector<std::uint8_t>> held_;
     std::optional<RunningCalibration> calibration_;
+    QString technician_;
 };
 
 } // namespace r310::records

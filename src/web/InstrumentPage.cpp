@@ -12,6 +12,11 @@ namespace r310::web {
 namespace {
 
 QString Figure(double value, int decimals) { return QString::number(value, 'f', decimals); }
+// STEL and TWA are figures of toxic gases only; "—" for oxygen and combustibles.
+QString Figure(const std::optional<double> &value, int decimals)
+{
+    return value ? Figure(*value, decimals) : QString(QChar(0x2014));
+}
 
 QString Duration(std::int64_t seconds)
 {
@@ -84,7 +89,7 @@ QString ExposureTable(const records::RecordedLog &log)
                                     : QStringLiteral("not on record for this gas"))
                    + QStringLiteral("</p>\n<table><tr><th>Gas</th><th>Section</th><th>From</th><th>To</th>"
                                     "<th>Samples</th><th>Peak</th><th>Peak at</th><th>STEL</th><th>TWA (8 h)</th>"
-                                    "<th>At or above A1</th><th>A2</th><th>A3</th></tr>\n");
+                                    "<th>In alarm A1</th><th>A2</th><th>A3</th></tr>\n");
     for (const logs::ExposureFigures &f : figures) {
         const int decimals = 2;
         html += QStringLiteral("<tr><td>") + EscapeOrDash(f.gas) + QStringLiteral("</td><td>")
@@ -93,9 +98,14 @@ QString ExposureTable(const records::RecordedLog &log)
                 + QStringLiteral("</td><td>") + Figure(f.peak, decimals) + QStringLiteral("</td><td>")
                 + Time(f.peakTime) + QStringLiteral("</td><td>") + Figure(f.stel, decimals)
                 + QStringLiteral("</td><td>") + Figure(f.twa, decimals) + QStringLiteral("</td>");
-        for (const std::optional<std::int64_t> &seconds : f.atOrAbove)
-            html +=
-                QStringLiteral("<td>") + (seconds ? Duration(*seconds) : QStringLiteral("-")) + QStringLiteral("</td>");
+        for (std::size_t i = 0; i < f.inAlarm.size(); ++i) {
+            const std::optional<std::int64_t> &seconds = f.inAlarm[i];
+            // A falling level (oxygen) counts the time at or below it.
+            html += QStringLiteral("<td>")
+                    + (seconds ? Duration(*seconds) + (f.falling[i] ? QStringLiteral(" (at or below)") : QString())
+                               : QStringLiteral("-"))
+                    + QStringLiteral("</td>");
+        }
         html += QStringLiteral("</tr>\n");
     }
     return html + QStringLiteral("</table>\n");
