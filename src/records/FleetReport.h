@@ -34,8 +34,6 @@ QStringList DueCsvLines(const std::vector<DueItem> &items);
 // One row of the fleet report.
 struct FleetRow {
     InstrumentRow instrument;
-    QString lastBumpDate; // YYYY-MM-DD
-    QString lastBumpResult; // "A1 1, A2 1, T50 12"
 };
 
 std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today);

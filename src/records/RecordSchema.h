@@ -6,7 +6,9 @@
 // register of test-gas cylinders; version 4 keeps those latest records'
 // times and bodies in the instrument's row too (its "facts"), so the list
 // reads nothing else; version 5 keeps instead only the fields the list shows
-// of them, each in a column of its own, so the list parses nothing.
+// of them, each in a column of its own, so the list parses nothing;
+// version 7 follows also the bump test's outcome and cylinder, the bump
+// interval of the settings, and the latest passed span calibration.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -20,8 +22,9 @@ namespace r310::records {
 // A field of an instrument's row that follows its latest record of a kind.
 struct LatestField {
     const char *column;
-    const char *key; // in the record's body; null for the record's time
+    const char *key; // in the record's body ("a.b" inside an object); null for the record's time
     bool number;     // a number (or none), else text
+    int since = 5;   // the schema version that added the column
 };
 
 // What an instrument's row keeps of its latest record of a kind: the
@@ -30,20 +33,35 @@ struct LatestKind {
     QString kind;
     const char *idColumn;
     std::vector<LatestField> fields;
+    // Only records whose body it accepts are followed; null: every record of the kind.
+    bool (*accepts)(const QJsonObject &body) = nullptr;
+    int since = 5; // the schema version that added the row's columns of this entry
+
+    bool follows(const QString &recordKind, const QJsonObject &body) const
+    {
+        return recordKind == kind && (!accepts || accepts(body));
+    }
 };
 
-// The connection, settings, calibration and bump test, in this order, each
-// with its fields in the order the instrument list reads them.
+// The connection, settings, calibration, bump test and passed span
+// calibration, in this order, each with its fields in the order the
+// instrument list reads them.
 const std::vector<LatestKind> &LatestKinds();
-// The entry of `kind`; null for the kinds an instrument's row does not follow.
-const LatestKind *FindLatestKind(const QString &kind);
+// The entries that follow a record of `kind` with this body; empty for the
+// kinds an instrument's row does not follow.
+std::vector<const LatestKind *> LatestKindsFollowing(const QString &kind, const QJsonObject &body);
+// Whether an instrument's row follows records of `kind` at all.
+bool FollowsKind(const QString &kind);
+// A calibration record that counts as the instrument's last calibration:
+// a span calibration that passed (older records: that the instrument reported "OK").
+bool PassedSpanCalibration(const QJsonObject &body);
 // The fields' values for a record of the kind: its time, the body's text
 // (empty when it holds no text there), or its number (null when none).
 QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body);
 // Whether the values read from an instrument's row are those of `expected`.
 bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, const QVariantList &expected);
 
-// Creates the tables of `version` (1 to 5) in an empty database and notes
+// Creates the tables of `version` (1 to 5, 7) in an empty database and notes
 // the version; false with *error on failure. Runs inside the caller's
 // transaction.
 bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);

@@ -396,13 +396,17 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                 throw SqlFailure{QStringLiteral("the record's row cannot be read back")};
             result.id = inserted.value(0).toLongLong();
             inserted.finish();
-            if (const LatestKind *latest = FindLatestKind(kind)) {
+            if (const std::vector<const LatestKind *> following = LatestKindsFollowing(kind, full); !following.empty()) {
                 // The instrument's row follows its latest record of the kind.
-                QString assignments = QStringLiteral("head_seq = ?, head_hash = ?, %1 = ?").arg(QLatin1String(latest->idColumn));
-                for (const LatestField &field : latest->fields)
-                    assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(field.column));
-                QVariantList values{pending.seq, hash, result.id};
-                values += LatestValues(*latest, r.recordedAt, full);
+                QString assignments = QStringLiteral("head_seq = ?, head_hash = ?");
+                QVariantList values{pending.seq, hash};
+                for (const LatestKind *latest : following) {
+                    assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(latest->idColumn));
+                    for (const LatestField &field : latest->fields)
+                        assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(field.column));
+                    values.append(result.id);
+                    values += LatestValues(*latest, r.recordedAt, full);
+                }
                 values.append(pending.instrumentId);
                 Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET %1 WHERE id = ?").arg(assignments), values);
             } else {
@@ -727,6 +731,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.settingsGasUnit = text();
             s.nextCalibration = text();
             s.nextBumpTest = text();
+            s.bumpInterval = text();
             s.calibratedAt = text();
             s.calibrationKind = text();
             s.calibrationOutcome = text();
@@ -734,6 +739,9 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.bumpA1 = number();
             s.bumpA2 = number();
             s.bumpT50 = number();
+            s.bumpOutcome = text();
+            s.bumpCylinder = text();
+            s.spanCalibratedAt = text();
             list.push_back(std::move(s));
         }
     } catch (const SqlFailure &failure) {
@@ -973,7 +981,7 @@ VerifyResult RecordStore::Verify()
             QString previous;
             qint64 expected = 1;
             // The newest record of each kind the row follows: its id, time and body.
-            std::map<QString, std::tuple<qint64, QString, QString>> newest;
+            std::map<std::size_t, std::tuple<qint64, QString, QString>> newest; // by LatestKinds()
             std::set<qint64> downloads;
             while (records.next()) {
                 const qint64 id = records.value(0).toLongLong();
@@ -1014,8 +1022,13 @@ VerifyResult RecordStore::Verify()
                                          .arg(seq).arg(who).arg(id).arg(r.kind, r.recordedAt);
                     return result;
                 }
-                if (FindLatestKind(r.kind))
-                    newest[r.kind] = {id, r.recordedAt, body};
+                if (FollowsKind(r.kind)) {
+                    const QJsonObject parsed = QJsonDocument::fromJson(body.toUtf8()).object();
+                    for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
+                        if (LatestKinds()[n].follows(r.kind, parsed))
+                            newest[n] = {id, r.recordedAt, body};
+                    }
+                }
                 previous = hash;
                 ++expected;
                 ++result.checked;
@@ -1037,7 +1050,7 @@ VerifyResult RecordStore::Verify()
             }
             for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
                 const LatestKind &latest = LatestKinds()[n];
-                const auto found = newest.find(latest.kind);
+                const auto found = newest.find(n);
                 if ((found == newest.end() ? 0 : std::get<0>(found->second)) != h.latest[n]) {
                     result.problem = QStringLiteral("the latest %1 record that %2 names is not its newest (changed)")
                                          .arg(latest.kind, who);

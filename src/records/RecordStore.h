@@ -35,7 +35,7 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 7;
 
 // Who made the records of a program run.
 struct RecordOrigin {
@@ -107,6 +107,12 @@ struct InstrumentSummary {
     std::optional<double> bumpA1;
     std::optional<double> bumpA2;
     std::optional<double> bumpT50;
+    QString bumpOutcome;  // "passed", "failed", "no result", ...; empty in older records
+    QString bumpCylinder; // the lot of its test gas
+    // The bump interval in days of the latest settings.
+    QString bumpInterval;
+    // The latest span calibration that passed: its time.
+    QString spanCalibratedAt;
 };
 
 // How the chains were found.
