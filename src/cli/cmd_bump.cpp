@@ -131,6 +131,9 @@ int RunBump(CtlContext &context)
         }
     }
     session.recorder().setBumpTestFollowed(false);
+    // The due dates and bump interval the instrument holds now, for the records.
+    if (code == kExitOk)
+        session.Run([](JobContext &job) { job.sequences().ReadSignals(); });
     const operations::OperationReport report = bump.Finish(stoppedBy);
     session.recorder().RecordReport(report.recordKind, report.record);
     if (code != kExitOk)

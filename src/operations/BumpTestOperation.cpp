@@ -110,7 +110,10 @@ OperationReport BumpTestOperation::Finish(const QString &stoppedBy) const
         report.verdict = state_ == State::Passed ? QStringLiteral("passed") : QStringLiteral("failed");
         PutValues(body, *last_.result);
         report.after = last_.text;
-        report.text = QStringLiteral("Bump test %1: %2").arg(report.verdict, last_.text);
+        const BumpTestResult &r = *last_.result;
+        report.text = state_ == State::Passed
+                          ? QStringLiteral("Bump test passed: %1").arg(last_.text)
+                          : QStringLiteral("Bump test failed: A1 %1, A2 %2, T50 %3").arg(r.a1).arg(r.a2).arg(r.t50);
     } else {
         report.verdict = stoppedBy.isEmpty() ? QStringLiteral("no result") : stoppedBy;
         report.text = stoppedBy == QLatin1String("cancelled")

@@ -1,5 +1,6 @@
 #include "CalibrationOperation.h"
 
+#include <ReadSequences.h>
 #include <RecordStore.h>
 
 #include <cmath>
@@ -73,7 +74,13 @@ std::variant<CalibrationPlan, Refusal> CalibrationOperation::Prepare(const Calib
 ConnectionJob CalibrationOperation::StartJob(const CalibrationPlan &plan,
                                              std::shared_ptr<CalibrationStartResult> result)
 {
-    return CalibrationStartJob(plan.request, std::move(result));
+    ConnectionJob start = CalibrationStartJob(plan.request, std::move(result));
+    return [start = std::move(start)](JobContext &job) {
+        // A zero is judged against the range end: the alarm settings are read first.
+        if (!AlarmSettingsKnown(job.record()))
+            job.sequences().ReadRange();
+        start(job);
+    };
 }
 
 Refusal CalibrationOperation::StartRefusal(const CalibrationStartResult &start)
@@ -126,9 +133,9 @@ OperationReport CalibrationOperation::Finish(const CalibrationPlan &plan, const 
     if (seen.stoppedBy.isEmpty())
         report.outcome = Outcome::Done;
     const QString criterion =
-        span ? QStringLiteral("the instrument reports OK and as left lies within %1 %% of %2 (%3)")
+        span ? QStringLiteral("the instrument reports OK and as left lies within %1 % of %2 (%3)")
                    .arg(Number(plan.tolerancePercent), WithUnit(band.target, unit), bandText)
-             : QStringLiteral("the instrument reports OK and as left lies within %1 %% of the range end of 0 (%2)")
+             : QStringLiteral("the instrument reports OK and as left lies within %1 % of the range end of 0 (%2)")
                    .arg(Number(plan.tolerancePercent), bandText);
     if (seen.asFound)
         report.before = WithUnit(*seen.asFound, unit);

@@ -331,6 +331,7 @@ const std::vector<LatestKind> &LatestKinds()
           {"bump_outcome", "outcome", false, 7},
           {"bump_cylinder", "cylinder.lot", false, 7}}},
         {kind::kCalibration, "last_span", {{"span_calibrated_at", nullptr, false, 7}}, &PassedSpanCalibration, 7},
+        {kind::kBumpTest, "last_passed_bump", {{"bump_passed_at", nullptr, false, 7}}, &PassedBumpTest, 7},
     };
     return kinds;
 }
@@ -340,6 +341,15 @@ bool PassedSpanCalibration(const QJsonObject &body)
     const QString outcome = body.value(QLatin1String("outcome")).toString();
     return body.value(QLatin1String("calibration")).toString() == QLatin1String("span")
            && (outcome == QLatin1String("passed") || outcome == QLatin1String("OK"));
+}
+
+bool PassedBumpTest(const QJsonObject &body)
+{
+    if (body.contains(QLatin1String("outcome")))
+        return body.value(QLatin1String("outcome")).toString() == QLatin1String("passed");
+    // Older records keep only the values.
+    return body.value(QLatin1String("a1")).toDouble() > 0 && body.value(QLatin1String("a2")).toDouble() > 0
+           && body.value(QLatin1String("t50")).toDouble() > 0;
 }
 
 std::vector<const LatestKind *> LatestKindsFollowing(const QString &kind, const QJsonObject &body)

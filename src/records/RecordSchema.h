@@ -8,7 +8,8 @@
 // reads nothing else; version 5 keeps instead only the fields the list shows
 // of them, each in a column of its own, so the list parses nothing;
 // version 7 follows also the bump test's outcome and cylinder, the bump
-// interval of the settings, and the latest passed span calibration.
+// interval of the settings, and the latest passed span calibration and
+// bump test.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -43,8 +44,8 @@ struct LatestKind {
     }
 };
 
-// The connection, settings, calibration, bump test and passed span
-// calibration, in this order, each with its fields in the order the
+// The connection, settings, calibration, bump test, passed span
+// calibration and passed bump test, in this order, each with its fields in the order the
 // instrument list reads them.
 const std::vector<LatestKind> &LatestKinds();
 // The entries that follow a record of `kind` with this body; empty for the
@@ -55,6 +56,8 @@ bool FollowsKind(const QString &kind);
 // A calibration record that counts as the instrument's last calibration:
 // a span calibration that passed (older records: that the instrument reported "OK").
 bool PassedSpanCalibration(const QJsonObject &body);
+// A bump test record whose outcome is "passed" (older records: all three values positive).
+bool PassedBumpTest(const QJsonObject &body);
 // The fields' values for a record of the kind: its time, the body's text
 // (empty when it holds no text there), or its number (null when none).
 QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body);

@@ -742,6 +742,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.bumpOutcome = text();
             s.bumpCylinder = text();
             s.spanCalibratedAt = text();
+            s.bumpPassedAt = text();
             list.push_back(std::move(s));
         }
     } catch (const SqlFailure &failure) {

@@ -113,6 +113,8 @@ struct InstrumentSummary {
     QString bumpInterval;
     // The latest span calibration that passed: its time.
     QString spanCalibratedAt;
+    // The latest bump test that passed: its time.
+    QString bumpPassedAt;
 };
 
 // How the chains were found.

@@ -77,8 +77,8 @@ std::vector<InstrumentRow> InstrumentRows(const std::vector<InstrumentSummary> &
         row.nextBumpTest = s.nextBumpTest;
         bool interval = false;
         const int days = s.bumpInterval.toInt(&interval);
-        const QDate tested = QDate::fromString(row.lastBumpDate, Qt::ISODate);
-        if (row.lastBumpOutcome == QLatin1String("passed") && interval && tested.isValid()) {
+        const QDate tested = QDate::fromString(s.bumpPassedAt.left(10), Qt::ISODate);
+        if (interval && tested.isValid()) {
             const QDate fromTest = tested.addDays(days);
             const QDate own = QDate::fromString(row.nextBumpTest, Qt::ISODate);
             if (!own.isValid() || fromTest > own)

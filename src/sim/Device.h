@@ -7,7 +7,7 @@
 #include "InstrumentState.h"
 #include "Scenario.h"
 #include "SimClock.h"
-#include "TestGas.h"
+#include "TestGasModel.h"
 
 #include <R310_typ.h>
 

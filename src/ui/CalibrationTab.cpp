@@ -119,6 +119,19 @@ void CalibrationTab::Button5Click()
         window_.dialogs().showError(NotAFloatMessage(input.concentration));
         return;
     }
+    // Once the instrument's scale is known, what it cannot take is refused before the question.
+    const InstrumentConnection *connection = window_.connection();
+    if (input.cylinderLot.isEmpty() && connection && AlarmSettingsKnown(connection->record())) {
+        const Conversion<std::int16_t> raw =
+            SpanCalibrationRaw(input.concentration, connection->record().DecimalExponent, locale_);
+        const QString refusal = !raw ? raw.error : SpanOutsideRange(*raw.value, connection->record());
+        if (refusal == kNoCalibrationGasText)
+            window_.dialogs().showMessage(refusal);
+        else if (!refusal.isEmpty())
+            window_.dialogs().showError(refusal);
+        if (!refusal.isEmpty())
+            return;
+    }
     if (!input.cylinderLot.isEmpty())
         input.concentration.clear(); // the cylinder's certified concentration
     Prepare(std::move(input));

@@ -2,6 +2,8 @@
 // due and the fleet report, through r310ctl against the simulator program.
 #include "CtlRecords.h"
 
+#include <Cylinders.h>
+
 #include <QDate>
 #include <QFile>
 
@@ -50,7 +52,9 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     const std::pair<QStringList, int> added[] = {
         {Args({"--lot", "L-GOOD", "--gas", "co", "--unit", "ppm", "--concentration", "50", "--balance", "N2 (air)",
                "--supplier", "Gasco AG", "--expires"}) << expires, 0},
-        {Args({"--lot", "L-OLD", "--gas", "CO", "--unit", "0", "--concentration", "50", "--expires"}) << Day(-1), 0},
+        // Expired already: not registered (it is put in below as one that expired meanwhile).
+        {Args({"--lot", "L-OLD", "--gas", "CO", "--unit", "0", "--concentration", "50", "--expires"}) << Day(-1),
+         kExitUsage},
         {Args({"--lot", "L-H2S", "--gas", "2", "--unit", "ppm", "--concentration", "25", "--expires"}) << expires, 0},
         {Args({"--lot", "L-RET", "--gas", "CO", "--unit", "ppm", "--concentration", "50", "--expires"}) << expires, 0},
         // The lot is taken.
@@ -64,6 +68,19 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     for (const auto &[arguments, exitCode] : added) {
         const CtlRun run = ctl(Args({"cylinders", "add"}) + arguments);
         EXPECT_EQ(run.exitCode, exitCode) << arguments.join(u' ') << ": " << run.err;
+    }
+    {
+        QString error;
+        const auto store = r310::records::RecordStore::Open(r310::records::ParseRecordsUrl(records).target, &error);
+        ASSERT_TRUE(store) << error;
+        r310::records::Cylinder old;
+        old.lot = QStringLiteral("L-OLD");
+        old.gasCode = 1;
+        old.gas = QStringLiteral("CO");
+        old.unit = QStringLiteral("ppm");
+        old.concentration = 50;
+        old.expires = QDate::currentDate().addDays(-1);
+        ASSERT_TRUE(r310::records::CylinderRegister(*store).Add(old, &error)) << error;
     }
     EXPECT_EQ(ctl(Args({"cylinders", "retire", "L-RET"})).exitCode, 0);
     const QJsonArray cylinders = json(Args({"cylinders", "list"}));

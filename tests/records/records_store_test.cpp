@@ -279,7 +279,7 @@ TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         const QString today = QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate);
         EXPECT_EQ(FleetCells(FleetRows(list, QDate::currentDate()).at(0)),
                   QStringList({kSerial, QStringLiteral("Site 4"), QStringLiteral("-"),
-                               today + QStringLiteral(" zero Error"), today + QStringLiteral(" A1 1, A2 , T50 12"),
+                               today + QStringLiteral(" zero Error, no passed span"), today + QStringLiteral(" A1 1, A2 , T50 12"),
                                QStringLiteral("-"), QStringLiteral("-")}));
         EXPECT_TRUE(store->Verify().ok);
         QSqlDatabase db = store->database();

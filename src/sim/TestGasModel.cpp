@@ -1,4 +1,4 @@
-#include "TestGas.h"
+#include "TestGasModel.h"
 
 #include <algorithm>
 #include <cmath>
