@@ -32,6 +32,8 @@ packages=(
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   # the tests of calibration certificates and fleet reports read the PDFs back as text
   poppler-utils
+  # the service records are signed with Ed25519 keys through libsodium
+  libsodium-dev
 )
 
 missing=()

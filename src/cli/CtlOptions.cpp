@@ -62,7 +62,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     // The cylinder register, certificates and what falls due: options that take a value.
     const char *const valued[] = {"lot",      "gas",        "unit",        "concentration", "expires", "balance",
                                   "supplier", "cylinder",   "technician",  "calibration",   "within",  "csv",
-                                  "tolerance"};
+                                  "tolerance", "head", "trusted-keys", "name"};
     std::vector<QCommandLineOption> valuedOptions;
     for (const char *name : valued)
         valuedOptions.emplace_back(QLatin1String(name), QString(), QStringLiteral("value"));
@@ -117,7 +117,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     // In the order of `valued`.
     QString *const targets[] = {&o.lot,      &o.gas,      &o.unit,       &o.concentration, &o.expires, &o.balance,
                                 &o.supplier, &o.cylinder, &o.technician, &o.calibration,   &o.within,  &o.csv,
-                                &o.tolerance};
+                                &o.tolerance, &o.head,     &o.trustedKeys, &o.name};
     for (std::size_t n = 0; n < valuedOptions.size(); ++n) {
         *targets[n] = parser.value(valuedOptions[n]);
         if (parser.isSet(valuedOptions[n]) && targets[n]->trimmed().isEmpty()

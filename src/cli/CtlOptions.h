@@ -46,6 +46,9 @@ struct CtlOptions {
     bool force = false;      // set, profile apply --force: alarm limits in an unusual order
     QString technician;      // certificate --technician NAME
     QString calibration;     // certificate --calibration ID
+    QString head;            // records verify --head TEXT: a head printed on a paper
+    QString trustedKeys;     // records verify, certificate check --trusted-keys FILE
+    QString name;            // records trust add --name NAME
     QString within;          // due --within DAYS, as typed
     QString csv;             // due --csv FILE
     QString from;            // plot --from DATETIME

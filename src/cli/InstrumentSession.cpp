@@ -59,6 +59,11 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
     connect(recorder_.get(), &records::SessionRecorder::notRecorded, this, [this](const QString &reason) {
         environment_.err << "r310ctl: not recorded: " << OneLineMessage(reason) << Qt::endl;
     });
+    connect(recorder_.get(), &records::SessionRecorder::delivered, this, [this](int count) {
+        environment_.err << "r310ctl: " << count << (count == 1 ? " record" : " records")
+                         << " from earlier sessions delivered" << Qt::endl;
+    });
+    recorder_->setInterrupted([this] { return interrupted_ || SignalWatcher::Pending(); });
     if (environment.handleSignals) {
         signals_ = std::make_unique<SignalWatcher>();
         connect(signals_.get(), &SignalWatcher::signalled, this, &InstrumentSession::Interrupt);

@@ -61,7 +61,8 @@ Exit codes:
   8    calibrate: the instrument reported the calibration as failed
   9    the output file cannot be written (events, datalog, plot, records export,
        certificate, due --csv, report)
-  10   records verify: a record was changed, removed or reordered;
+  10   records verify: a record was changed, removed, reordered or not signed
+       by a trusted key; certificate check: the certificate is not proven;
        due: something is due
   130  interrupted by Ctrl+C while waiting
 
@@ -205,9 +206,11 @@ const std::vector<Subcommand> &Subcommands()
          With(kInstrumentOptions, {QStringLiteral("out")}), true, &RunDatalog},
         {"clear", "empty a log on the instrument: r310ctl clear events --yes", kClearHelp,
          With(kInstrumentOptions, ClearOptions()), true, &RunClear, true},
-        {"records", "the service records: instruments, history SERIAL, export SERIAL, verify", kRecordsHelp,
+        {"records", "the service records: instruments, history SERIAL, export SERIAL, verify, key, trust, setup-server",
+         kRecordsHelp,
          {QStringLiteral("json"), QStringLiteral("since"), QStringLiteral("events"), QStringLiteral("datalog"),
-          QStringLiteral("out"), QStringLiteral("download"), QStringLiteral("records"), QStringLiteral("demo")},
+          QStringLiteral("out"), QStringLiteral("download"), QStringLiteral("records"), QStringLiteral("head"),
+          QStringLiteral("trusted-keys"), QStringLiteral("name"), QStringLiteral("demo")},
          true, &RunRecords, true},
         {"cylinders", "the test-gas cylinder register: add, list, retire LOT", kCylindersHelp,
          {QStringLiteral("json"), QStringLiteral("records"), QStringLiteral("lot"), QStringLiteral("gas"),
@@ -217,7 +220,7 @@ const std::vector<Subcommand> &Subcommands()
         {"certificate", "print a calibration certificate from the records: certificate SERIAL --out FILE.pdf",
          kCertificateHelp,
          {QStringLiteral("records"), QStringLiteral("calibration"), QStringLiteral("technician"), QStringLiteral("out"),
-          QStringLiteral("demo")},
+          QStringLiteral("trusted-keys"), QStringLiteral("demo")},
          false, &RunCertificate, true},
         {"due", "the instruments whose calibration or bump test falls due (exit code 10 when any)", kDueHelp,
          {QStringLiteral("records"), QStringLiteral("within"), QStringLiteral("json"), QStringLiteral("csv"),

@@ -16,6 +16,7 @@ class GasTable;
 }
 namespace r310::records {
 class RecordStore;
+struct TrustedKey;
 struct InstrumentSummary;
 }
 
@@ -120,6 +121,10 @@ extern const char *const kReportHelp;
 // The records of --records (or the default), for the commands that read or
 // keep them without an instrument; null after saying why, with *code.
 std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *code);
+// The keys whose signatures count: those of --trusted-keys FILE (which must
+// exist), else of the trusted-keys file in the configuration folder; none
+// when neither lists any. False with *error for a file that cannot be read.
+bool TrustedKeys(CtlContext &context, std::optional<std::vector<records::TrustedKey>> *keys, QString *error);
 // Every instrument on record, for due and the fleet report; empty after
 // saying why, with *code.
 std::optional<std::vector<records::InstrumentSummary>> InstrumentsOnRecord(CtlContext &context, int *code);

@@ -39,9 +39,9 @@ Otherwise it failed, and the reason is printed and recorded.
 With --cylinder LOT the test gas comes from the cylinder register (see
 r310ctl cylinders --help): the concentration is the cylinder's certified
 one, and the calibration's record names the cylinder. A span calibration
-without a cylinder is recorded as "test gas not recorded". --technician
-names who calibrated on the record (else the name set in the window's
-records window, else the operating-system user).
+without a cylinder is recorded as "test gas not recorded". The record
+keeps what its paper prints, the technician too: NAME of --technician,
+else the name set in the window's settings, else the operating-system user.
 
 Exit codes: 0 passed; 8 failed (the instrument reported "Error", or as
 left outside the tolerance); 2 a concentration that cannot be sent (not a
@@ -244,6 +244,7 @@ int RunCalibrate(CtlContext &context)
     session.out() << plan.instruction << " to the sensor; the calibration starts now." << Qt::endl;
     operations::CalibrationSeen seen;
     seen.asFound = session.recorder().lastValue();
+    session.recorder().setTechnician(context.options.technician);
     auto start = std::make_shared<CalibrationStartResult>();
     const int ran = session.Run(operations::CalibrationOperation::StartJob(plan, start));
     seen.start = *start;

@@ -2,6 +2,8 @@
 #include "ExitCodes.h"
 #include "Subcommands.h"
 
+#include <RecordsLink.h>
+
 #include <QCoreApplication>
 #ifdef R310_HAVE_LOGCHART
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -119,5 +122,11 @@ int main(int argc, char *argv[])
     }
     code = CheckStandardOutput(out, standardOutput, err, code);
     err.flush();
+    // A records thread stuck in a database that stopped answering holds
+    // nothing of ours: the program ends without waiting for it.
+    if (r310::records::RecordsLink::Stuck()) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

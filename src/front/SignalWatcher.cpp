@@ -3,6 +3,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -50,6 +51,14 @@ SignalWatcher::~SignalWatcher()
         SetHandler(SIG_DFL, 0);
 }
 
+bool SignalWatcher::Pending()
+{
+    if (signalPipe[0] < 0)
+        return false;
+    pollfd watched{signalPipe[0], POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN);
+}
+
 void SignalWatcher::takeSignal()
 {
     char byte = 0;
@@ -62,6 +71,7 @@ void SignalWatcher::takeSignal()
 // Elsewhere Ctrl+C keeps its default action and ends the program.
 SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent) {}
 SignalWatcher::~SignalWatcher() = default;
+bool SignalWatcher::Pending() { return false; }
 void SignalWatcher::takeSignal() {}
 #endif
 

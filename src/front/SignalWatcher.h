@@ -18,6 +18,9 @@ public:
 
     // The handlers are in place.
     bool active() const { return static_cast<bool>(notifier_); }
+    // A signal came that the event loop has not taken yet: for waits that
+    // do not run the event loop.
+    static bool Pending();
 
 signals:
     void signalled();

@@ -1,6 +1,8 @@
 #include "Certificate.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QJsonObject>
 #include <QSettings>
 
@@ -27,6 +29,7 @@ struct Context {
     std::optional<StoredRecord> calibration;
     std::optional<StoredRecord> connection;
     std::optional<StoredRecord> settings;
+    std::optional<StoredRecord> firstAfter; // the first settings its session read after it
 };
 
 Context FindContext(const std::vector<StoredRecord> &history, std::optional<qint64> calibrationId)
@@ -50,16 +53,17 @@ Context FindContext(const std::vector<StoredRecord> &history, std::optional<qint
     // What the same session read after the calibration is what the
     // instrument holds now (a calibration may move its due dates).
     for (std::size_t n = at + 1; n < history.size() && history[n].kind != kind::kConnection; ++n) {
-        if (history[n].kind == kind::kSettings)
+        if (history[n].kind == kind::kSettings) {
             found.settings = history[n];
+            if (!found.firstAfter)
+                found.firstAfter = history[n];
+        }
     }
     return found;
 }
 
-QString Text(const std::optional<StoredRecord> &record, const char *key)
-{
-    return record ? record->body.value(QLatin1String(key)).toString() : QString();
-}
+// Each ASCII letter and digit; the code's groups are four long.
+const int kCodeDigits = 12;
 
 QSettings ProgramSettings()
 {
@@ -85,6 +89,65 @@ void SetTechnicianName(const QString &name)
         settings.remove(kTechnicianKey);
     else
         settings.setValue(kTechnicianKey, name.trimmed());
+}
+
+QJsonObject CertificateFacts(const QJsonObject &connection, const QJsonObject &settings, const QString &technician)
+{
+    const auto text = [](const QJsonObject &body, const char *key) { return body.value(QLatin1String(key)).toString(); };
+    QString gasUnit = text(settings, "gasUnit");
+    if (gasUnit.isEmpty())
+        gasUnit = text(connection, "gasUnit");
+    const QString unit = UnitOf(gasUnit);
+    const QJsonValue rangeEnd = settings.contains(QStringLiteral("rangeEnd")) ? settings.value(QStringLiteral("rangeEnd"))
+                                                                             : connection.value(QStringLiteral("rangeEnd"));
+    QJsonArray limits;
+    const QJsonObject held = settings.value(QStringLiteral("settings")).toObject();
+    for (const char *key : {"a1", "a2", "a3", "stel", "twa"}) {
+        const QString value = held.value(QLatin1String(key)).toString();
+        limits.append(QJsonArray{QString::fromLatin1(key).toUpper(),
+                                 value.isEmpty() ? QStringLiteral("not read") : value + QLatin1Char(' ') + unit});
+    }
+    return {{QStringLiteral("softwareVersion"), text(connection, "softwareVersion")},
+            {QStringLiteral("customerId"), text(connection, "customerId")},
+            {QStringLiteral("sensorType"), text(connection, "sensorType")},
+            {QStringLiteral("sensorSerial"), text(connection, "sensorSerial")},
+            {QStringLiteral("gasUnit"), gasUnit},
+            {QStringLiteral("range"), rangeEnd.isDouble() ? QStringLiteral("0 to %1").arg(Number(rangeEnd, gasUnit))
+                                                          : QStringLiteral("not read")},
+            {QStringLiteral("alarmLimits"), limits},
+            {QStringLiteral("nextCalibration"), NotRead(text(settings, "nextCalibration"))},
+            {QStringLiteral("nextBumpTest"), NotRead(text(settings, "nextBumpTest"))},
+            {QStringLiteral("technician"), technician}};
+}
+
+QString VerificationCode(const QString &recordHash)
+{
+    const QString digits = recordHash.left(kCodeDigits).toUpper();
+    return QStringLiteral("%1-%2-%3").arg(digits.left(4), digits.mid(4, 4), digits.mid(8, 4));
+}
+
+QString HashOfCode(const QString &code)
+{
+    QString digits = code.trimmed().toLower();
+    digits.remove(u'-');
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{12}$"));
+    return hex.match(digits).hasMatch() ? digits : QString();
+}
+
+std::optional<CertificateData> CertificateOfCode(RecordStore &store, const QString &code, QString *error)
+{
+    const QString start = HashOfCode(code);
+    if (start.isEmpty()) {
+        *error = QStringLiteral("\"%1\" is no verification code: it has 12 hex digits, as ABCD-EF01-2345").arg(code);
+        return std::nullopt;
+    }
+    const std::optional<StoredRecord> record = store.RecordOfHash(start, kind::kCalibration, error);
+    if (!record) {
+        if (error->isEmpty())
+            *error = QStringLiteral("no calibration on record has the verification code %1").arg(VerificationCode(start));
+        return std::nullopt;
+    }
+    return CertificateFor(store, record->serial, record->id, QString(), error);
 }
 
 QString CertificateOutcome(const QString &recordedOutcome)
@@ -134,30 +197,37 @@ std::optional<CertificateData> CertificateFor(RecordStore &store, const QString 
     d.recordHash = cal.hash;
     d.serial = serial;
     d.number = QStringLiteral("R310-%1-%2-%3").arg(serial).arg(cal.seq).arg(cal.hash.left(8).toUpper());
+    d.chainSeq = cal.seq;
+    d.head = ChainHead{serial, cal.seq, cal.hash}.text();
+    d.verificationCode = VerificationCode(cal.hash);
 
-    d.softwareVersion = Text(context.connection, "softwareVersion");
-    d.customerId = Text(context.connection, "customerId");
-    d.sensorType = Text(context.connection, "sensorType");
-    d.sensorSerial = Text(context.connection, "sensorSerial");
-
-    const QJsonObject settingsBody = context.settings ? context.settings->body : QJsonObject();
+    const QJsonObject facts = body.contains(QStringLiteral("certificate"))
+                                  ? body.value(QStringLiteral("certificate")).toObject()
+                                  : CertificateFacts(context.connection ? context.connection->body : QJsonObject(),
+                                                     context.settings ? context.settings->body : QJsonObject(),
+                                                     technician);
+    const auto fact = [&facts](const char *key) { return facts.value(QLatin1String(key)).toString(); };
+    d.softwareVersion = fact("softwareVersion");
+    d.customerId = fact("customerId");
+    d.sensorType = fact("sensorType");
+    d.sensorSerial = fact("sensorSerial");
     d.gasUnit = body.value(QStringLiteral("gasUnit")).toString();
     if (d.gasUnit.isEmpty())
-        d.gasUnit = settingsBody.value(QStringLiteral("gasUnit")).toString();
-    if (d.gasUnit.isEmpty())
-        d.gasUnit = Text(context.connection, "gasUnit");
+        d.gasUnit = fact("gasUnit");
     const QString unit = UnitOf(d.gasUnit);
-    const QJsonValue rangeEnd = settingsBody.contains(QStringLiteral("rangeEnd"))
-                                    ? settingsBody.value(QStringLiteral("rangeEnd"))
-                                    : (context.connection ? context.connection->body.value(QStringLiteral("rangeEnd"))
-                                                          : QJsonValue());
-    d.range = rangeEnd.isDouble() ? QStringLiteral("0 to %1").arg(Number(rangeEnd, d.gasUnit)) : QStringLiteral("not read");
-    const QJsonObject limits = settingsBody.value(QStringLiteral("settings")).toObject();
-    for (const char *key : {"a1", "a2", "a3", "stel", "twa"}) {
-        const QString value = limits.value(QLatin1String(key)).toString();
-        d.alarmLimits.emplace_back(QString::fromLatin1(key).toUpper(),
-                                   value.isEmpty() ? QStringLiteral("not read") : value + QLatin1Char(' ') + unit);
-    }
+    d.range = fact("range");
+    for (const QJsonValue &limit : facts.value(QStringLiteral("alarmLimits")).toArray())
+        d.alarmLimits.emplace_back(limit[0].toString(), limit[1].toString());
+    // The due dates the calibration set, as its session read them right
+    // after it; the chain keeps that record, so a reprint finds the same.
+    const QJsonObject after = context.firstAfter ? context.firstAfter->body : QJsonObject();
+    d.nextCalibration = after.contains(QStringLiteral("nextCalibration"))
+                            ? NotRead(after.value(QStringLiteral("nextCalibration")).toString())
+                            : fact("nextCalibration");
+    d.nextBumpTest = after.contains(QStringLiteral("nextBumpTest"))
+                         ? NotRead(after.value(QStringLiteral("nextBumpTest")).toString())
+                         : fact("nextBumpTest");
+    d.technician = fact("technician");
 
     d.calibratedAt = QDateTime::fromString(cal.recordedAt, Qt::ISODateWithMs).toUTC().toString(
                          QStringLiteral("yyyy-MM-dd HH:mm:ss"))
@@ -192,10 +262,6 @@ std::optional<CertificateData> CertificateFor(RecordStore &store, const QString 
         d.cylinderExpires = cylinder.value(QStringLiteral("expires")).toString();
     }
 
-    d.nextCalibration = NotRead(settingsBody.value(QStringLiteral("nextCalibration")).toString());
-    d.nextBumpTest = NotRead(settingsBody.value(QStringLiteral("nextBumpTest")).toString());
-
-    d.technician = technician;
     d.workstation = cal.host;
     d.program = QStringLiteral("%1 %2").arg(cal.program, cal.version);
     return d;
@@ -246,7 +312,10 @@ std::vector<CertificateSection> CertificateSections(const CertificateData &d)
                          {QStringLiteral("Program"), d.program}}});
     sections.push_back({QStringLiteral("Record"),
                         {{QStringLiteral("Record id"), QString::number(d.recordId)},
-                         {QStringLiteral("Record hash (SHA-256)"), d.recordHash}}});
+                         {QStringLiteral("Record hash (SHA-256)"), d.recordHash},
+                         {QStringLiteral("Chain position"), QStringLiteral("record %1 of instrument %2").arg(d.chainSeq).arg(d.serial)},
+                         {QStringLiteral("Records head"), d.head},
+                         {QStringLiteral("Verification code"), d.verificationCode}}});
     return sections;
 }
 

@@ -2,11 +2,13 @@
 // A calibration certificate as the records prove it: which instrument,
 // which test gas from which cylinder, what it read before and after,
 // whether it passed, who did it, and when the next calibration and bump
-// test fall due. Everything comes from the instrument's record chain, so
-// the same calibration record always gives the same certificate, and its
-// number and hash can be checked against the database.
+// test fall due. The calibration record holds all of it as it was at the
+// calibration (its "certificate" facts, see CertificateFacts), so the same
+// record always prints the same certificate; its number, head and
+// verification code can be checked against the database.
 #include "RecordStore.h"
 
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -22,6 +24,9 @@ struct CertificateData {
     QString number; // unique and stable: serial, place in the chain and the record's hash
     qint64 recordId = 0;
     QString recordHash;
+    qint64 chainSeq = 0;      // the calibration's place in the instrument's chain
+    QString head;             // ChainHead text of the calibration record, for records verify --head
+    QString verificationCode; // "ABCD-EF01-2345", for r310ctl certificate check
 
     QString serial;
     QString softwareVersion;
@@ -72,13 +77,25 @@ void SetTechnicianName(const QString &name);
 QString CertificateTitle(const CertificateData &data);
 // The mark across every page made from the simulated instrument.
 inline const QString kSimulatedMark = QStringLiteral("SIMULATED INSTRUMENT — NOT A CERTIFICATE");
+// What a certificate prints beyond the calibration's own readings, as the
+// calibration record keeps it under "certificate": identity and sensor (of
+// the connection body), gas, range and alarm limits in force and due dates
+// (of the settings body), and the technician. New facts are new keys; a
+// record without a key prints what it did before.
+QJsonObject CertificateFacts(const QJsonObject &connection, const QJsonObject &settings, const QString &technician);
+
+// The code a certificate prints for its record, and the start of the
+// record hash it names (lower-case hex); empty for a text that is no code.
+QString VerificationCode(const QString &recordHash);
+QString HashOfCode(const QString &code);
 
 // "passed", "failed" or "not completed" for a recorded outcome.
 QString CertificateOutcome(const QString &recordedOutcome);
 
 // The certificate of the instrument's calibration with record id
-// `calibrationId`, or of its latest one, naming `technician`. Empty with *error
-// when the instrument or the calibration is not on record.
+// `calibrationId`, or of its latest one; `technician` names the technician
+// of a calibration kept without its facts. Empty with *error when the
+// instrument or the calibration is not on record.
 std::optional<CertificateData> CertificateFor(RecordStore &store, const QString &serial,
                                               std::optional<qint64> calibrationId, const QString &technician,
                                               QString *error);
@@ -90,5 +107,8 @@ struct CertificateSection {
     std::vector<std::pair<QString, QString>> rows;
 };
 std::vector<CertificateSection> CertificateSections(const CertificateData &data);
+
+// The certificate of the calibration record whose hash the code names.
+std::optional<CertificateData> CertificateOfCode(RecordStore &store, const QString &code, QString *error);
 
 } // namespace r310::records

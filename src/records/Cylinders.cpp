@@ -1,5 +1,7 @@
 #include "Cylinders.h"
 
+#include "RecordChain.h"
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -162,13 +164,35 @@ bool CylinderRegister::Add(const Cylinder &c, QString *error)
     }
     // An optional text left out is kept empty, not as NULL.
     const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
+    QVariantList values{c.lot,
+                        static_cast<int>(c.gasCode),
+                        static_cast<int>(c.unitCode),
+                        c.gas,
+                        c.unit,
+                        c.concentration,
+                        c.expires.toString(Qt::ISODate),
+                        text(c.balance),
+                        text(c.supplier),
+                        0,
+                        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)};
+    if (!AppendSignature(values, error))
+        return false;
     QSqlQuery query(store_.database());
     return Run(query,
-               QStringLiteral("INSERT INTO r310_cylinder (%1, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?)")
-                   .arg(kColumns),
-               {c.lot, c.gasCode, c.unitCode, c.gas, c.unit, c.concentration, c.expires.toString(Qt::ISODate),
-                text(c.balance), text(c.supplier), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-               error);
+               QStringLiteral("INSERT INTO r310_cylinder (%1, hash, signature, key_id) VALUES (%2)")
+                   .arg(kCylinderSignedColumns, QStringList(values.size(), QStringLiteral("?")).join(u',')),
+               values, error);
+}
+
+bool CylinderRegister::AppendSignature(QVariantList &values, QString *error) const
+{
+    const QString hash = CylinderHash(values);
+    QString signature;
+    QString keyId;
+    if (!store_.SignRow(CylinderSignedText(hash), &signature, &keyId, error))
+        return false;
+    values << hash << signature << keyId;
+    return true;
 }
 
 std::vector<Cylinder> CylinderRegister::List(QString *error) const
@@ -197,8 +221,20 @@ bool CylinderRegister::Retire(const QString &lot, QString *error)
         *error = QStringLiteral("cylinder %1 is not in the register").arg(lot);
         return false;
     }
+    // The row as it will be, signed again.
+    QSqlQuery row(store_.database());
+    if (!Run(row, QStringLiteral("SELECT %1 FROM r310_cylinder WHERE lot = ?").arg(kCylinderSignedColumns), {lot}, error)
+        || !row.next())
+        return false;
+    QVariantList values;
+    for (int n = 0; n < 11; ++n)
+        values.append(n == 9 ? QVariant(1) : row.value(n));
+    row.finish();
+    if (!AppendSignature(values, error))
+        return false;
     QSqlQuery query(store_.database());
-    return Run(query, QStringLiteral("UPDATE r310_cylinder SET retired = 1 WHERE lot = ?"), {lot}, error);
+    return Run(query, QStringLiteral("UPDATE r310_cylinder SET retired = 1, hash = ?, signature = ?, key_id = ? WHERE lot = ?"),
+               {values.at(11), values.at(12), values.at(13), lot}, error);
 }
 
 std::vector<Cylinder> CylinderRegister::Usable(std::uint8_t gasCode, std::uint8_t unitCode, const QDate &today) const

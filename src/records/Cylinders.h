@@ -4,12 +4,14 @@
 // expiry date, balance gas and supplier, and whether it was retired. A span
 // calibration names the cylinder it used; one that is unknown, retired,
 // expired or of another gas or unit than the instrument's is refused before
-// anything is sent.
+// anything is sent. Each row is signed over its content by whoever added
+// or retired it, so a change made around the programs fails records verify.
 #include "RecordStore.h"
 
 #include <QDate>
 #include <QJsonObject>
 #include <QString>
+#include <QVariantList>
 
 #include <cstdint>
 #include <functional>
@@ -91,6 +93,9 @@ public:
     std::vector<Cylinder> Usable(std::uint8_t gasCode, std::uint8_t unitCode, const QDate &today) const;
 
 private:
+    // Adds the row's hash, signature and key id to its values.
+    bool AppendSignature(QVariantList &values, QString *error) const;
+
     RecordStore &store_;
 };
 

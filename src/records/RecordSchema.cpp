@@ -1,6 +1,9 @@
 #include "RecordSchema.h"
+#include "RecordChain.h"
+#include "RecordKeys.h"
 #include "RecordStore.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -288,6 +291,92 @@ bool VersionSeven(QSqlDatabase &db, bool postgres, QString *error)
     return true;
 }
 
+// ---- version 8: signatures, key ids, the keys that made them ----
+// Each record and each cylinder's row keeps the signature over its content
+// hash and the id of the key that made it; the table of keys keeps each
+// key's public half and where it was first used. Records kept before are
+// signed by the key of the workstation that updates the schema, over the
+// hashes they had; the rows of the register get their hash first.
+bool VersionEight(QSqlDatabase &db, const KeyPair *signer, QString *error)
+{
+    if (!ExecAll(db,
+                 {QStringLiteral("ALTER TABLE r310_record ADD COLUMN signature TEXT"),
+                  QStringLiteral("ALTER TABLE r310_record ADD COLUMN key_id TEXT"),
+                  QStringLiteral("ALTER TABLE r310_cylinder ADD COLUMN hash TEXT"),
+                  QStringLiteral("ALTER TABLE r310_cylinder ADD COLUMN signature TEXT"),
+                  QStringLiteral("ALTER TABLE r310_cylinder ADD COLUMN key_id TEXT"),
+                  QStringLiteral("CREATE TABLE r310_key (key_id TEXT PRIMARY KEY, public_key TEXT NOT NULL, "
+                                 "host TEXT NOT NULL, os_user TEXT NOT NULL, added_at TEXT NOT NULL)")},
+                 error))
+        return false;
+    if (!signer)
+        return true;
+    const QString keyId = KeyId(signer->publicKey);
+    const RecordOrigin origin = CurrentOrigin(QString());
+    QSqlQuery noted(db);
+    noted.prepare(QStringLiteral("INSERT INTO r310_key (key_id, public_key, host, os_user, added_at) VALUES (?, ?, ?, ?, ?)"));
+    for (const QVariant &value : QVariantList{keyId, PublicKeyText(signer->publicKey), origin.host, origin.user,
+                                              QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)})
+        noted.addBindValue(value);
+    if (!noted.exec()) {
+        *error = noted.lastError().text();
+        return false;
+    }
+    std::vector<std::pair<qint64, QString>> signatures;
+    {
+        QSqlQuery records(db);
+        records.setForwardOnly(true);
+        if (!records.exec(QStringLiteral("SELECT id, hash FROM r310_record"))) {
+            *error = records.lastError().text();
+            return false;
+        }
+        while (records.next()) {
+            const qint64 id = records.value(0).toLongLong();
+            signatures.emplace_back(id, SignText(*signer, RecordSignedText(id, records.value(1).toString())));
+        }
+    }
+    for (const auto &[id, signature] : signatures) {
+        QSqlQuery update(db);
+        update.prepare(QStringLiteral("UPDATE r310_record SET signature = ?, key_id = ? WHERE id = ?"));
+        update.addBindValue(signature);
+        update.addBindValue(keyId);
+        update.addBindValue(id);
+        if (!update.exec()) {
+            *error = update.lastError().text();
+            return false;
+        }
+    }
+    std::vector<std::pair<QString, QString>> cylinders; // lot, hash
+    {
+        QSqlQuery rows(db);
+        rows.setForwardOnly(true);
+        if (!rows.exec(QStringLiteral("SELECT %1 FROM r310_cylinder").arg(kCylinderSignedColumns))) {
+            *error = rows.lastError().text();
+            return false;
+        }
+        while (rows.next()) {
+            QVariantList values;
+            for (int n = 0; n < 11; ++n)
+                values.append(rows.value(n));
+            cylinders.emplace_back(rows.value(0).toString(), CylinderHash(values));
+        }
+    }
+    for (const auto &[lot, hash] : cylinders) {
+        QSqlQuery update(db);
+        update.prepare(QStringLiteral("UPDATE r310_cylinder SET hash = ?, signature = ?, key_id = ? WHERE lot = ?"));
+        update.addBindValue(hash);
+        update.addBindValue(SignText(*signer, CylinderSignedText(hash)));
+        update.addBindValue(keyId);
+        update.addBindValue(lot);
+        if (!update.exec()) {
+            *error = update.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+// ---- end of version 8 ----
+
 bool NoteVersion(QSqlDatabase &db, int version, QString *error)
 {
     QSqlQuery query(db);
@@ -405,13 +494,13 @@ bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, cons
     return true;
 }
 
-bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error)
+bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error, const KeyPair *signer)
 {
     if (!ExecAll(db, VersionOne(postgres), error))
         return false;
     if (!ExecAll(db, {QStringLiteral("INSERT INTO r310_schema (version) VALUES (1)")}, error))
         return false;
-    return version < 2 || MigrateSchema(db, postgres, 1, error);
+    return version < 2 || MigrateSchema(db, postgres, 1, error, signer);
 }
 
 int SchemaVersion(QSqlDatabase &db, QString *error)
@@ -426,7 +515,7 @@ int SchemaVersion(QSqlDatabase &db, QString *error)
     return query.value(0).toInt();
 }
 
-bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
+bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error, const KeyPair *signer)
 {
     if (from < 2) {
         if (!ExecAll(db, VersionTwo(postgres), error) || !NoteVersion(db, 2, error))
@@ -446,6 +535,11 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error)
     }
     if (from < 7) {
         if (!VersionSeven(db, postgres, error) || !NoteVersion(db, 7, error))
+            return false;
+    }
+    // Version 6 (logger samples keyed by block, set and index) joins here.
+    if (from < 8) {
+        if (!VersionEight(db, signer, error) || !NoteVersion(db, 8, error))
             return false;
     }
     return true;

@@ -9,7 +9,8 @@
 // of them, each in a column of its own, so the list parses nothing;
 // version 7 follows also the bump test's outcome and cylinder, the bump
 // interval of the settings, and the latest passed span calibration and
-// bump test.
+// bump test; version 8 signs every record and cylinder row and keeps the
+// keys that signed them.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace r310::records {
+
+struct KeyPair;
 
 // A field of an instrument's row that follows its latest record of a kind.
 struct LatestField {
@@ -64,13 +67,13 @@ QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, c
 // Whether the values read from an instrument's row are those of `expected`.
 bool SameLatestValues(const LatestKind &latest, const QVariantList &stored, const QVariantList &expected);
 
-// Creates the tables of `version` (1 to 5, 7) in an empty database and notes
-// the version; false with *error on failure. Runs inside the caller's
-// transaction.
-bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error);
+// Creates the tables of `version` in an empty database and notes the
+// version; false with *error on failure. Runs inside the caller's
+// transaction. `signer` signs the records a migration finds unsigned.
+bool CreateSchema(QSqlDatabase &db, bool postgres, int version, QString *error, const KeyPair *signer = nullptr);
 // The version the database notes; 0 for a database without our tables.
 int SchemaVersion(QSqlDatabase &db, QString *error);
 // Takes the tables from `from` to the newest version, step by step.
-bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error);
+bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error, const KeyPair *signer = nullptr);
 
 } // namespace r310::records

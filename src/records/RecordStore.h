@@ -14,9 +14,14 @@
 // events and logger samples are kept once per instrument, each row tagged
 // with the download that first brought it; that download's hash covers them.
 //
+// Every record is signed with this workstation user's key (RecordKeys.h)
+// over its id and hash; the instrument's row keeps the chain's length and
+// newest hash, which a head printed on a paper pins (records verify --head).
+//
 // Appending takes the chain's head under a lock (a write transaction in
 // SQLite, SELECT ... FOR UPDATE in PostgreSQL) and retries on a conflict,
 // so several programs and workstations can record at once.
+#include "RecordKeys.h"
 #include "RecordsLocation.h"
 
 #include <EventLog.h>
@@ -28,6 +33,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -35,7 +41,15 @@
 namespace r310::records {
 
 // The schema this program writes; an older one is migrated on opening.
-constexpr int kSchemaVersion = 7;
+constexpr int kSchemaVersion = 8;
+
+// The bounded waits of the database: PostgreSQL's connection and
+// statements, SQLite's wait for another program's lock, and the time an
+// append keeps retrying a conflict.
+constexpr int kConnectTimeoutSeconds = 2;
+constexpr int kStatementTimeoutMs = 3000;
+constexpr int kBusyWaitMs = 1500;
+constexpr int kRetryBudgetMs = 3000;
 
 // Who made the records of a program run.
 struct RecordOrigin {
@@ -67,6 +81,7 @@ struct AppendResult {
     qint64 seq = 0;   // its place in the instrument's chain, from 1
     qint64 added = 0; // a download's events or samples not stored before
     QString error;
+    bool spooled = false; // not written in time: kept in the spool for the next run
 };
 
 // A stored record as the history shows it.
@@ -82,6 +97,8 @@ struct StoredRecord {
     QString version;
     QJsonObject body;
     QString hash;
+    QString signature; // base64; empty on a record kept unsigned
+    QString keyId;
 };
 
 // One line of the instrument list: what its latest records of each kind
@@ -117,11 +134,40 @@ struct InstrumentSummary {
     QString bumpPassedAt;
 };
 
+// A place in an instrument's chain as a paper prints it:
+// "SERIAL:SEQ:HASH" (the first 16 hex digits of that record's hash).
+struct ChainHead {
+    QString serial;
+    qint64 seq = 0;
+    QString hash;
+    QString text() const;
+};
+// The head a text names; empty for a text that names none.
+std::optional<ChainHead> ParseChainHead(const QString &text);
+
+// What records verify checks besides the chains.
+struct VerifyOptions {
+    // The keys whose signatures count; without a list each record's
+    // signature is checked against the key the database names.
+    std::optional<std::vector<TrustedKey>> trusted;
+    std::vector<ChainHead> heads; // each must still be on its chain
+};
+
+// How many records (and cylinder rows) a key signed.
+struct KeySigned {
+    QString keyId;
+    QString host; // where the database says the key was first used
+    QString user;
+    qint64 count = 0;
+    QString trustedAs; // its name in the trusted list; empty when not trusted
+};
+
 // How the chains were found.
 struct VerifyResult {
     bool ok = false;
     qint64 checked = 0; // records whose hashes were recomputed
-    QString problem;    // the first record changed, removed or reordered
+    QString problem;    // the first record changed, removed, reordered or not signed
+    std::vector<KeySigned> signers;
 };
 
 class RecordStore {
@@ -137,6 +183,12 @@ public:
     const RecordsTarget &target() const { return target_; }
     void setOrigin(const RecordOrigin &origin) { origin_ = origin; }
     const RecordOrigin &origin() const { return origin_; }
+    // The time (ISO 8601, UTC) the next records carry, for records
+    // delivered later from the spool; empty: the time of appending.
+    void setRecordedAt(const QString &recordedAt) { recordedAt_ = recordedAt; }
+    // Asked before each append commits: false leaves the record unwritten
+    // (its session gave up waiting and spooled it).
+    void setCommitGuard(std::function<bool()> guard) { commitGuard_ = std::move(guard); }
 
     // Appends a record to the instrument's chain.
     AppendResult Append(const QString &serial, const QString &kind, const QJsonObject &body);
@@ -155,20 +207,33 @@ public:
     std::vector<StoredRecord> History(const QString &serial, const QString &since, QString *error = nullptr);
     // A record of the instrument by its id.
     std::optional<StoredRecord> Record(qint64 id, QString *error = nullptr);
+    // The record of a kind whose hash starts with `hashStart`; empty (with
+    // *error when two match or the database fails) when none does.
+    std::optional<StoredRecord> RecordOfHash(const QString &hashStart, const QString &kind, QString *error);
 
     // What a stored download read, to write its export file again.
     std::optional<logs::EventTable> EventDownload(qint64 recordId, QString *error = nullptr);
     std::optional<std::vector<logs::LoggerBlock>> LoggerDownload(qint64 recordId, QString *error = nullptr);
 
-    // Walks every chain; the first record changed, removed or reordered.
-    VerifyResult Verify();
+    // Walks every chain and the cylinder register; the first record
+    // changed, removed, reordered or not signed as `options` want it.
+    VerifyResult Verify(const VerifyOptions &options = {});
+    // The instrument's head now; empty when it is not on record.
+    std::optional<ChainHead> Head(const QString &serial, QString *error = nullptr);
+
+    // This user's key, made on first use; empty with keyError() when it cannot be read or made.
+    const std::optional<KeyPair> &key() const { return key_; }
+    const QString &keyError() const { return keyError_; }
+    // The signature and key id of a row that `message` stands for, the key
+    // noted in the database first; false with *error without a key.
+    bool SignRow(const QByteArray &message, QString *signature, QString *keyId, QString *error);
 
     QSqlDatabase database() const;
 
 private:
     RecordStore(const RecordsTarget &target, QString connectionName);
     bool postgres() const { return target_.kind == RecordsTarget::Kind::Postgres; }
-    class Transaction;
+    void NoteKey(); // throws SqlFailure
     struct Pending;
     AppendResult AppendWith(const QString &serial, const QString &kind, const QJsonObject &body,
                             const std::function<bool(Pending &)> &details);
@@ -176,6 +241,11 @@ private:
     RecordsTarget target_;
     QString connectionName_;
     RecordOrigin origin_;
+    QString recordedAt_;
+    std::function<bool()> commitGuard_;
+    std::optional<KeyPair> key_;
+    QString keyError_;
+    bool keyNoted_ = false;
 };
 
 } // namespace r310::records

@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
@@ -30,6 +30,14 @@ QString DefaultRecordsPath()
     return QDir(data).filePath(QStringLiteral("R310Conf/records.sqlite"));
 }
 
+QString WithoutPassword(const QString &url)
+{
+    // Whatever stands between "user:" and the last '@' of the address part.
+    static const QRegularExpression password(QStringLiteral("^([A-Za-z]+://[^/@:?#]*):[^?#]*@"));
+    QString text = url;
+    return text.replace(password, QStringLiteral("\\1:***@"));
+}
+
 RecordsChoice ParseRecordsUrl(const QString &url)
 {
     RecordsChoice choice;
@@ -51,8 +59,8 @@ RecordsChoice ParseRecordsUrl(const QString &url)
             t.host = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
         if (!parsed.isValid() || t.database.isEmpty() || t.database.contains(u'/'))
             choice.error = QStringLiteral("\"%1\" names no PostgreSQL database: postgresql://USER@HOST:PORT/DB")
-                               .arg(text);
-        if (!parsed.password().isEmpty())
+                               .arg(WithoutPassword(text));
+        if (!parsed.password().isEmpty() || WithoutPassword(text) != text)
             choice.error = QStringLiteral("a password does not belong in the records URL: use ~/.pgpass or "
                                           "PGPASSWORD");
         if (t.host.isEmpty())

@@ -47,6 +47,8 @@ QString DefaultRecordsPath();
 // records, never the user's: a file in the login session's runtime folder
 // ($XDG_RUNTIME_DIR, else the temporary folder), gone when the session ends.
 QString DemoRecordsPath();
+// The URL with any password in it replaced by "***", for messages.
+QString WithoutPassword(const QString &url);
 
 // Parses one URL as described above.
 RecordsChoice ParseRecordsUrl(const QString &url);

@@ -1,5 +1,8 @@
 #include "SessionRecorder.h"
 
+#include "Certificate.h"
+#include "RecordsLink.h"
+
 #include <Formats.h>
 #include <SekDate.h>
 
@@ -78,7 +81,7 @@ void SessionRecorder::Attach(InstrumentConnection &connection)
     connect(&connection, &InstrumentConnection::displayCleared, this, &SessionRecorder::Finish);
 }
 
-RecordStore *SessionRecorder::Store()
+RecordsLink *SessionRecorder::Store()
 {
     if (!enabled() || failed_)
         return nullptr;
@@ -87,13 +90,10 @@ RecordStore *SessionRecorder::Store()
         return nullptr;
     }
     if (!store_) {
-        QString error;
-        store_ = RecordStore::Open(choice_.target, &error);
-        if (!store_) {
-            Fail(error);
-            return nullptr;
-        }
-        store_->setOrigin(CurrentOrigin(program_));
+        // Opened on the records thread; what it cannot write waits in the spool.
+        store_ = std::make_unique<RecordsLink>(choice_.target, CurrentOrigin(program_));
+        store_->setInterrupted(interrupted_);
+        store_->setQueued(queued_);
     }
     return store_.get();
 }
@@ -108,8 +108,34 @@ void SessionRecorder::Fail(const QString &reason)
     }
 }
 
+int SessionRecorder::waitingCount()
+{
+    const int count = store_ ? store_->waiting() : 0;
+    // Queued records the records thread could not write are said once.
+    if (store_ && store_->spooled() > 0 && !announcedWaiting_) {
+        announcedWaiting_ = true;
+        failure_ = store_->problem();
+        emit notRecorded(failure_);
+    }
+    return count;
+}
+
 bool SessionRecorder::Keep(const AppendResult &result)
 {
+    if (store_ && !announcedDelivery_ && store_->delivered() >= 0) {
+        announcedDelivery_ = true;
+        if (store_->delivered() > 0)
+            emit delivered(store_->delivered());
+    }
+    if (result.spooled && store_ && store_->spooled() > 0) {
+        // Kept in the spool: the session goes on, its records wait there.
+        failure_ = result.error;
+        if (!announcedWaiting_) {
+            announcedWaiting_ = true;
+            emit notRecorded(result.error);
+        }
+        return false;
+    }
     if (!result.ok) {
         Fail(result.error);
         return false;
@@ -160,10 +186,15 @@ void SessionRecorder::FlushConnection()
 {
     if (!connectionPending_ || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     connectionPending_ = false;
+    Keep(store->Append(serial(), kind::kConnection, ConnectionBody()));
+}
+
+QJsonObject SessionRecorder::ConnectionBody() const
+{
     const IdentityValues &id = *identity_;
     QJsonObject body{{QStringLiteral("serial"), id.serialNumberText},
                      {QStringLiteral("softwareVersion"), id.softwareVersionText},
@@ -182,7 +213,7 @@ void SessionRecorder::FlushConnection()
         body.insert(QStringLiteral("rangeEnd"), Scaled(range_->rangeEnd, range_->exponent));
         body.insert(QStringLiteral("exponent"), range_->exponent);
     }
-    Keep(store->Append(serial(), kind::kConnection, body));
+    return body;
 }
 
 QJsonObject SessionRecorder::SettingsBody() const
@@ -220,7 +251,7 @@ void SessionRecorder::FlushSettings()
 {
     if (settingsRead_.empty() || !identity_)
         return;
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     FlushConnection();
@@ -245,7 +276,7 @@ void SessionRecorder::FlushPending()
 void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteChange> &changes,
                                   const QString &outcome, const QString &detail)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -271,12 +302,11 @@ void SessionRecorder::TakeBumpResult(const BumpTestResult &r)
     if (!passed && r.a1 >= 0 && r.a2 >= 0 && r.t50 >= 0)
         return;
     const QJsonObject values{{QStringLiteral("a1"), r.a1}, {QStringLiteral("a2"), r.a2}, {QStringLiteral("t50"), r.t50}};
-    RecordStore *store = Store();
+    RecordsLink *store = Store();
     if (!store)
         return;
     if (!lastBump_) {
-        QString error;
-        const auto latest = store->Latest(serial(), kind::kBumpTest, &error);
+        const auto latest = store->Latest(serial(), kind::kBumpTest);
         lastBump_ = QJsonObject();
         if (latest) {
             for (const char *key : {"a1", "a2", "t50"})
@@ -293,14 +323,24 @@ void SessionRecorder::TakeBumpResult(const BumpTestResult &r)
 
 void SessionRecorder::Append(const QString &recordKind, QJsonObject body)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
     if (simulated_)
         body.insert(QStringLiteral("simulated"), true);
-    if (recordKind == kind::kCalibration && range_ && !body.contains(QStringLiteral("gasUnit")))
-        body.insert(QStringLiteral("gasUnit"), range_->gasText);
+    if (recordKind == kind::kCalibration) {
+        if (range_ && !body.contains(QStringLiteral("gasUnit")))
+            body.insert(QStringLiteral("gasUnit"), range_->gasText);
+        // What its paper prints, as it is now: a reprint never changes.
+        FlushSettings();
+        if (!lastSettings_) {
+            if (const auto latest = store->Latest(serial(), kind::kSettings))
+                lastSettings_ = latest->body;
+        }
+        body.insert(QStringLiteral("certificate"),
+                    CertificateFacts(ConnectionBody(), SettingsBody(), TechnicianName(technician_)));
+    }
     if (!Keep(store->Append(serial(), recordKind, body)))
         return;
     if (recordKind == kind::kBumpTest && body.contains(QStringLiteral("a1")))
@@ -316,6 +356,13 @@ void SessionRecorder::RecordReport(const QString &recordKind, const QJsonObject 
     Append(recordKind, body);
 }
 
+void SessionRecorder::Settle()
+{
+    // A look-up runs on the records thread after what was queued before it.
+    if (RecordsLink *store = identity_ ? Store() : nullptr)
+        store->Latest(serial(), kind::kCalibration);
+}
+
 QString SessionRecorder::unitText() const
 {
     return range_ ? range_->gasText.section(u' ', 0, 0, QString::SectionSkipEmpty) : QString();
@@ -323,7 +370,7 @@ QString SessionRecorder::unitText() const
 
 void SessionRecorder::RecordHornCheck(const QString &outcome)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -332,7 +379,7 @@ void SessionRecorder::RecordHornCheck(const QString &outcome)
 
 void SessionRecorder::RecordEvents(const logs::EventTable &table)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
@@ -341,7 +388,7 @@ void SessionRecorder::RecordEvents(const logs::EventTable &table)
 
 void SessionRecorder::RecordDatalog(const std::vector<logs::LoggerBlock> &blocks)
 {
-    RecordStore *store = identity_ ? Store() : nullptr;
+    RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();

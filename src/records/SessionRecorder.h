@@ -5,9 +5,10 @@
 // bump test results) and the front end tells it what it wrote, calibrated,
 // checked and downloaded.
 //
-// A database that cannot be opened or written never stops the instrument
-// work: the recorder says so once with notRecorded() and tries again with
-// the next instrument.
+// The records are written on a thread of their own (RecordsLink.h): a
+// database that is slow, locked or gone never holds up the instrument work
+// more than 5 s in a session; what it could not write waits in the user's
+// spool, and the recorder says so once with notRecorded().
 #include "RecordStore.h"
 #include "RecordsLocation.h"
 
@@ -27,12 +28,15 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace r310::records {
+
+class RecordsLink;
 
 // What a write did to one key.
 struct WriteChange {
@@ -73,6 +77,14 @@ public:
     std::optional<std::int64_t> clockOffset() const { return clockOffset_; }
     // The latest live value in the instrument's unit.
     std::optional<double> lastValue() const { return lastValue_; }
+    // A wait for the database ends at once when this says so (Ctrl+C, SIGTERM).
+    void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
+    // Records are queued, never waited for (for the window; see RecordsLink).
+    void setQueued(bool queued) { queued_ = queued; }
+    // Records of this session not written yet: queued, or in the spool.
+    int waitingCount();
+    // The technician a calibration's certificate names (TechnicianName of it).
+    void setTechnician(const QString &name) { technician_ = name; }
     // Why the latest record could not be kept; empty while all were kept.
     QString failure() const { return failure_; }
 
@@ -83,6 +95,9 @@ public:
     // An operation's record (a calibration, a bump test) as its report says.
     // A bump test's values are not kept again when the poll reads them.
     void RecordReport(const QString &recordKind, const QJsonObject &body);
+    // Waits (bounded, as a look-up does) until the records queued before
+    // are written, so that a certificate made now finds them.
+    void Settle();
     // The unit of the instrument's gas values ("ppm"), once its alarm settings were read.
     QString unitText() const;
     // The instrument is the built-in simulated one: every calibration and
@@ -135,15 +150,18 @@ signals:
     void notRecorded(const QString &reason);
     // A record was kept.
     void recorded();
+    // Records of earlier sessions were delivered from the spool.
+    void delivered(int count);
 
 private:
     void TakeAnswer(const DecodedAnswer &answer, const AnswerFrame &frame);
-    RecordStore *Store();
+    RecordsLink *Store();
     bool Keep(const AppendResult &result);
     void FlushConnection();
     void FlushSettings();
     void FlushPending();
     QJsonObject SettingsBody() const;
+    QJsonObject ConnectionBody() const;
     void Fail(const QString &reason);
     void TakeBumpResult(const BumpTestResult &result);
     void Append(const QString &recordKind, QJsonObject body);
@@ -151,7 +169,11 @@ private:
     RecordsChoice choice_;
     QString program_;
     GasTextLookup gasTexts_;
-    std::unique_ptr<RecordStore> store_;
+    std::unique_ptr<RecordsLink> store_;
+    std::function<bool()> interrupted_;
+    bool announcedDelivery_ = false;
+    bool announcedWaiting_ = false;
+    bool queued_ = false;
     bool openFailed_ = false;
     QString failure_;
     bool failed_ = false;
@@ -170,6 +192,7 @@ private:
     std::optional<QJsonObject> calibration_; // an accepted start's record until its report
     bool simulated_ = false;
     bool bumpFollowed_ = false;
+    QString technician_;
 };
 
 } // namespace r310::records

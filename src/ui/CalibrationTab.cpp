@@ -289,6 +289,8 @@ void CalibrationTab::Judge()
         operations::CalibrationOperation::Finish(*plan_, seen_, connection->record(), recorder.unitText());
     plan_.reset();
     recorder.RecordReport(report.recordKind, report.record);
+    recorder.Flush();
+    recorder.Settle();
     window_.ShowNotice(report.text);
     const QString serial = recorder.serial();
     if (recorder.enabled() && recorder.failure().isEmpty() && !serial.isEmpty())

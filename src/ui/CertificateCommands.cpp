@@ -232,7 +232,8 @@ CertificateBar::CertificateBar(CertificateCommands &commands, QWidget *parent) :
     setObjectName(QStringLiteral("CertificateBar"));
     technician_ = new QLineEdit(records::TechnicianName(QString()), this);
     technician_->setObjectName(QStringLiteral("RecordsTechnician"));
-    technician_->setToolTip(QStringLiteral("The technician the calibration certificates name (r310ctl uses it too); "
+    technician_->setToolTip(QStringLiteral("The technician the calibrations made from now on name on their certificates "
+                                           "(r310ctl uses it too); "
                                            "empty: the user signed in"));
     certificate_ = new QPushButton(QStringLiteral("Certificate…"), this);
     certificate_->setObjectName(QStringLiteral("RecordsCertificate"));

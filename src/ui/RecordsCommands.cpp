@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace r310::ui {
@@ -252,6 +253,20 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
                                                    "%2\nThe work with the instrument goes on.")
                                         .arg(choice_.target.text(), reason));
     });
+    // The window never waits for the database: its records are queued, and
+    // the status bar says how many wait to be written.
+    recorder_->setQueued(true);
+    auto *waitingTimer = new QTimer(this);
+    connect(waitingTimer, &QTimer::timeout, this, [this] {
+        const int count = recorder_->waitingCount();
+        const QString notRecorded = QStringLiteral("not recorded");
+        const QString lead = status_->text().startsWith(notRecorded) ? notRecorded + QStringLiteral("; ") : QString();
+        if (count > 0)
+            status_->setText(lead + QStringLiteral("records waiting: %1").arg(count));
+        else if (status_->text().contains(QLatin1String("records waiting")))
+            status_->setText(lead.isEmpty() ? QString() : notRecorded);
+    });
+    waitingTimer->start(500);
     connect(recorder_.get(), &records::SessionRecorder::recorded, this, [this] {
         status_->clear();
         status_->setToolTip(QString());

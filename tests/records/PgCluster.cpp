@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace recordstest {
@@ -102,9 +103,9 @@ bool PgCluster::CreateDatabase(const QString &name)
                                             name});
 }
 
-QString PgCluster::Url(const QString &database) const
+QString PgCluster::Url(const QString &database, const QString &user) const
 {
-    return QStringLiteral("postgresql://r310@localhost:%1/%2?host=%3").arg(kPort).arg(database, dir_.path());
+    return QStringLiteral("postgresql://%1@localhost:%2/%3?host=%4").arg(user).arg(kPort).arg(database, dir_.path());
 }
 
 r310::records::RecordsTarget PgCluster::Target(const QString &database) const
@@ -112,15 +113,51 @@ r310::records::RecordsTarget PgCluster::Target(const QString &database) const
     return r310::records::ParseRecordsUrl(Url(database)).target;
 }
 
+std::vector<qint64> PgCluster::ServerPids() const
+{
+    QFile pidFile(dir_.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 postmaster = pidFile.readLine().trimmed().toLongLong();
+    std::vector<qint64> pids{postmaster};
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks, so read after its ')'.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == postmaster)
+            pids.push_back(entry.toLongLong());
+    }
+    return pids;
+}
+
+ServerStopped::ServerStopped(const PgCluster &cluster) : pids_(cluster.ServerPids())
+{
+    for (const qint64 pid : pids_)
+        ::kill(static_cast<pid_t>(pid), SIGSTOP);
+}
+
+ServerStopped::~ServerStopped()
+{
+    for (const qint64 pid : pids_)
+        ::kill(static_cast<pid_t>(pid), SIGCONT);
+}
+
 void StoreTest::SetUpTestSuite()
 {
     r310test::EnsureApplication();
+    homes_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", homes_->filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", homes_->filePath(QStringLiteral("data")).toUtf8());
     cluster_ = std::make_unique<PgCluster>();
 }
 
 void StoreTest::TearDownTestSuite()
 {
     cluster_.reset();
+    homes_.reset();
 }
 
 void StoreTest::SetUp()

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace recordstest {
 
@@ -28,8 +29,10 @@ public:
     QString problem() const { return problem_; }
     // A new empty database on the server.
     bool CreateDatabase(const QString &name);
-    // postgresql://r310@localhost:5432/NAME?host=SOCKETDIR
-    QString Url(const QString &database) const;
+    // postgresql://USER@localhost:5432/NAME?host=SOCKETDIR (USER r310, the owner, by default)
+    QString Url(const QString &database, const QString &user = QStringLiteral("r310")) const;
+    // The server's processes: the postmaster and its children (to stop them as a hung server).
+    std::vector<qint64> ServerPids() const;
     r310::records::RecordsTarget Target(const QString &database) const;
 
 private:
@@ -39,6 +42,19 @@ private:
     QString bin_;
     bool started_ = false;
     QString problem_;
+};
+
+// The server's processes stopped (SIGSTOP), as a server behaves that hangs,
+// until this goes out of scope.
+class ServerStopped {
+public:
+    explicit ServerStopped(const PgCluster &cluster);
+    ~ServerStopped();
+    ServerStopped(const ServerStopped &) = delete;
+    ServerStopped &operator=(const ServerStopped &) = delete;
+
+private:
+    std::vector<qint64> pids_;
 };
 
 // A test of the record store, run once on an SQLite file (parameter
@@ -53,6 +69,8 @@ protected:
     QTemporaryDir dir_;
     std::unique_ptr<r310::records::RecordStore> store_;
     static inline std::unique_ptr<PgCluster> cluster_;
+    // The configuration and data folders (keys, trusted keys, spool) of the tests.
+    static inline std::unique_ptr<QTemporaryDir> homes_;
     static inline int databases_ = 0;
 };
 

@@ -4,8 +4,12 @@
 
 #include <Cylinders.h>
 
+#include <QScopeGuard>
+
 #include <QDate>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <algorithm>
 
@@ -15,6 +19,7 @@ using namespace recordstest;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitDue = 10;
+constexpr int kExitTampered = 10;
 
 QString Day(int fromToday)
 {
@@ -70,6 +75,14 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
         EXPECT_EQ(run.exitCode, exitCode) << arguments.join(u' ') << ": " << run.err;
     }
     {
+        // Signed with the key r310ctl's runs use: the user's files of the test's own.
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME"), data = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CONFIG_HOME", config);
+            qputenv("XDG_DATA_HOME", data);
+        });
         QString error;
         const auto store = r310::records::RecordStore::Open(r310::records::ParseRecordsUrl(records).target, &error);
         ASSERT_TRUE(store) << error;
@@ -106,7 +119,7 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
         EXPECT_FALSE(HeardStart(sim)) << arguments.join(u' ');
     }
 
-    const CtlRun calibrated = on(sim, Args({"calibrate", "span", "--cylinder", "L-GOOD"}));
+    const CtlRun calibrated = on(sim, Args({"calibrate", "span", "--cylinder", "L-GOOD", "--technician", "Jana Nováková"}));
     ASSERT_EQ(calibrated.exitCode, 0) << calibrated.err;
     EXPECT_TRUE(calibrated.out.contains(QLatin1String("raw 500 at decimal exponent -1"))) << calibrated.out;
     EXPECT_TRUE(HeardStart(sim));
@@ -127,7 +140,7 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     const QJsonObject held = instrument(QStringLiteral("00004711"));
     const QString pdf = file("certificate.pdf");
     const QStringList certificate = Args({"certificate", "00004711", "--calibration"}) << QString::number(ids[0]);
-    const CtlRun printed = ctl(certificate + Args({"--technician", "Jana Nováková", "--out"}) << pdf);
+    const CtlRun printed = ctl(certificate + Args({"--technician", "Someone Else", "--out"}) << pdf);
     ASSERT_EQ(printed.exitCode, 0) << printed.err;
     EXPECT_EQ(PdfPages(pdf), 1);
     const QString text = PdfText(pdf);
@@ -144,6 +157,34 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     // The same record prints the same number; the other calibration another.
     const CtlRun again = ctl(certificate + Args({"--out"}) << file("again.pdf"));
     EXPECT_EQ(again.out, QString(printed.out).replace(pdf, file("again.pdf")));
+    // A limit set afterwards leaves the certificate as it was printed; its
+    // code and head prove it against the records with this workstation's key.
+    ASSERT_EQ(on(sim, Args({"set", "--force", "a1=25"})).exitCode, 0);
+    ASSERT_EQ(ctl(certificate + Args({"--out"}) << file("reprint.pdf")).exitCode, 0);
+    EXPECT_EQ(PdfText(file("reprint.pdf")), text);
+    const QString code = text.simplified().section(QStringLiteral("Verification code "), 1).section(u' ', 0, 0);
+    const QString head = text.simplified().section(QStringLiteral("Records head "), 1).section(u' ', 0, 0);
+    EXPECT_EQ(ctl(Args({"certificate", "check"}) << code).exitCode, kExitTampered) << "no key trusted yet";
+    const QString key = ctl(Args({"records", "key"})).out.section(QStringLiteral("public key:"), 1).section(u'\n', 0, 0);
+    ASSERT_EQ(ctl(Args({"records", "trust", "add"}) << key.trimmed() << "--name" << "Workshop PC 2").exitCode, 0);
+    const CtlRun checked = ctl(Args({"certificate", "check"}) << code);
+    EXPECT_EQ(checked.exitCode, 0) << checked.err;
+    EXPECT_TRUE(checked.out.contains(QString::fromUtf8("Jana Nováková"))) << checked.out;
+    EXPECT_EQ(ctl(Args({"records", "verify", "--head"}) << head).exitCode, 0);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+        db.setDatabaseName(file("records.sqlite"));
+        ASSERT_TRUE(db.open());
+        EXPECT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_record SET body = replace(body, '\"OK\"', "
+                                                      "'\"Error\"') WHERE id = %1").arg(ids[0])));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+    EXPECT_EQ(ctl(Args({"certificate", "check"}) << code).exitCode, kExitTampered);
+    const CtlRun verified = ctl(Args({"records", "verify"}));
+    EXPECT_EQ(verified.exitCode, kExitTampered);
+    EXPECT_TRUE(verified.err.contains(QString::number(ids[0]))) << verified.err;
+
     const CtlRun latest = ctl(Args({"certificate", "00004711", "--out"}) << file("latest.pdf"));
     ASSERT_EQ(latest.exitCode, 0) << latest.err;
     EXPECT_NE(latest.out.section(QLatin1Char(' '), 1, 1), again.out.section(QLatin1Char(' '), 1, 1));

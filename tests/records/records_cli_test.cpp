@@ -170,4 +170,31 @@ TEST_F(CtlRecords, TwoProcessesRecordTwoInstrumentsAtOnceAndNothingIsLost)
     }
 }
 
+TEST_F(CtlRecords, AHungServerCostsADownloadSecondsAndItsRecordsArriveWithTheNextRun)
+{
+    recordstest::PgCluster cluster;
+    ASSERT_TRUE(cluster.problem().isEmpty() && cluster.CreateDatabase(QStringLiteral("hung"))) << cluster.problem();
+    const QString url = cluster.Url(QStringLiteral("hung"));
+    SimProcess sim(Args({"--serial=4712", "--software=221", "--logger_blocks=40", "--logger_sets=2", "--no-pacing"}));
+    const CtlRun free = on(sim, url, Args({"datalog", "--out"}) << file("free.csv"));
+    ASSERT_EQ(free.exitCode, 0) << free.err;
+    CtlRun hung;
+    {
+        const recordstest::ServerStopped stopped(cluster);
+        hung = on(sim, url, Args({"datalog", "--out"}) << file("hung.csv"));
+    }
+    EXPECT_EQ(hung.exitCode, 0) << hung.err;
+    EXPECT_LE(hung.took, free.took + std::chrono::seconds(5));
+    EXPECT_TRUE(hung.err.contains(QLatin1String("records waiting"))) << hung.err;
+    EXPECT_EQ(ReadAll(file("hung.csv")), ReadAll(file("free.csv")));
+    const CtlRun next = on(sim, url, Args({"get"}));
+    EXPECT_TRUE(next.err.contains(QLatin1String("records from earlier sessions delivered"))) << next.err;
+    const CtlRun verified = onRecords(url, Args({"verify"}));
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    int downloads = 0;
+    for (const QJsonValue &v : json(url, Args({"history", "00004712"})))
+        downloads += v[QStringLiteral("kind")].toString() == QLatin1String("datalog");
+    EXPECT_EQ(downloads, 2);
+}
+
 } // namespace

@@ -264,7 +264,10 @@ TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         }
         for (const QString &column : columns)
             ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN %1").arg(column)));
+        for (const char *column : {"signature", "key_id"})
+            ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE r310_record DROP COLUMN %1").arg(QLatin1String(column))));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_cylinder")));
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE r310_key")));
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = 1")));
     }
     {
@@ -281,7 +284,8 @@ TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
                   QStringList({kSerial, QStringLiteral("Site 4"), QStringLiteral("-"),
                                today + QStringLiteral(" zero Error, no passed span"), today + QStringLiteral(" A1 1, A2 , T50 12"),
                                QStringLiteral("-"), QStringLiteral("-")}));
-        EXPECT_TRUE(store->Verify().ok);
+        const VerifyResult migrated = store->Verify();
+        EXPECT_TRUE(migrated.ok) << migrated.problem.toStdString();
         QSqlDatabase db = store->database();
         EXPECT_TRUE(db.tables().contains(QStringLiteral("r310_cylinder"))); // the register came with the update
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE r310_schema SET version = %1").arg(kSchemaVersion + 1)));

@@ -1,5 +1,7 @@
 #include "Paper.h"
 
+#include <algorithm>
+
 #include <QBuffer>
 #include <QColor>
 #include <QDateTime>
@@ -36,7 +38,7 @@ void DrawMark(QPainter &painter, const QRect &page, const QString &mark)
     painter.save();
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setBold(true);
-    font.setPixelSize(page.width() / 22);
+    font.setPixelSize(std::min(page.width(), page.height()) / 22);
     painter.setFont(font);
     painter.setPen(QColor(200, 0, 0, 90));
     painter.translate(page.width() / 2.0, page.height() / 2.0);
