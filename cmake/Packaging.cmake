@@ -1,6 +1,7 @@
 # The Debian package r310conf: the window R310Conf, r310ctl, r310sim, the
 # libraries VykTool (with its header) and KALTEX32, the menu entry with its
-# icon, the manual pages, and the udev rule of the instrument's USB adapter.
+# icon, the manual pages, the udev rule of the instrument's USB adapter, and
+# r310web with its systemd service (installed disabled).
 #
 #   make package       (in a configured build folder the same is:)
 #   cmake --build . --target r310_packaged && cpack --config CPackConfig.cmake
@@ -47,6 +48,11 @@ target_compile_definitions(R310Conf PRIVATE R310_INSTALLED_DATA_DIR="${r310_data
 
 install(TARGETS R310Conf r310ctl r310sim RUNTIME DESTINATION ${r310_bindir})
 install(TARGETS VykTool KALTEX32 LIBRARY DESTINATION ${r310_libdir})
+# r310web and its service, installed disabled (nothing enables it).
+if(TARGET r310web)
+  install(TARGETS r310web RUNTIME DESTINATION ${r310_bindir})
+  install(FILES ${r310_packaging}/systemd/r310web.service DESTINATION /lib/systemd/system)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/src/tool/include/VykTool.h DESTINATION include)
 install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/R310.jpg DESTINATION ${r310_datadir})
 
@@ -76,7 +82,11 @@ function(r310_gzip source target)
 endfunction()
 r310_gzip(${r310_generated}/changelog.Debian ${r310_generated}/changelog.Debian.gz)
 set(VERSION ${PROJECT_VERSION})
-foreach(page R310Conf.1 r310ctl.1 r310sim.1)
+set(r310_pages R310Conf.1 r310ctl.1 r310sim.1)
+if(TARGET r310web)
+  list(APPEND r310_pages r310web.1)
+endif()
+foreach(page ${r310_pages})
   configure_file(${r310_packaging}/man/${page} ${r310_generated}/man/${page} @ONLY)
   r310_gzip(${r310_generated}/man/${page} ${r310_generated}/man/${page}.gz)
   install(FILES ${r310_generated}/man/${page}.gz DESTINATION share/man/man1)
@@ -87,6 +97,9 @@ install(FILES ${r310_packaging}/debian/lintian-overrides DESTINATION share/linti
 # What the package holds, to build before cpack without the tests and benchmarks.
 add_custom_target(r310_packaged)
 add_dependencies(r310_packaged R310Conf r310ctl r310sim VykTool KALTEX32)
+if(TARGET r310web)
+  add_dependencies(r310_packaged r310web)
+endif()
 
 # The icon tool, built on request; its pictures are committed:
 #   cmake --build build --target r310icon && build/r310icon packaging/icons
@@ -122,7 +135,8 @@ and service functions, the event log and the data logger.
 .
 The package holds the window R310Conf with its menu entry, the command-line
 tool r310ctl (with \"r310ctl doctor\", which checks the way from the adapter
-to the instrument), the simulated instrument r310sim, the libraries VykTool
+to the instrument), the read-only web view of the service records r310web
+(with its systemd service, disabled), the simulated instrument r310sim, the libraries VykTool
 (with its C header) and KALTEX32 (the gas table), and a udev rule that binds
 the kernel's FTDI driver to the adapter and gives the logged-in user and the
 group dialout its serial port as /dev/lumo-r310.")

@@ -6,6 +6,7 @@
 //   r310_fuzz_seeds fuzz/corpus
 // Each seed is a small, valid input in its target's format; the fuzzer
 // mutates from there.
+#include <DataLoggerExport.h>
 #include <Device.h>
 #include <R310_typ.h>
 #include <Scenario.h>
@@ -345,6 +346,26 @@ void Dictionaries(SeedWriter &out) // out: the fuzz folder
     out.write("dictionaries", "settings_profile.dict", Dictionary(profileWords));
 }
 
+// log_file_exposure: the levels byte (A1 and A2 falling), A1 and A2 in
+// tenths, then a logger file as the configurator writes it: German, United
+// States and neutral notation, a section separator, alarm marks, two gases.
+void LogFileSeeds(SeedWriter &out)
+{
+    const std::string header = logs::kLoggerHeaderLine.toStdString() + "\r\n";
+    const struct {
+        const char *name;
+        std::string lines;
+    } files[] = {
+        {"german-o2", "02.03.2026 06:00:00;20,9;%Vol O2; ;\r\n02.03.2026 06:01:00;19,4;%Vol O2;ALARM;\r\n"
+                      " ; ; ; ;\r\n02.03.2026 07:00:00;20,8;%Vol O2; ;\r\n"},
+        {"us-two-gases", "3/2/2026 6:00:00 AM;12;ppm CO; ;\r\n3/2/2026 6:00:00 AM;1.5;ppm H2S; ;\r\n"
+                         "3/2/2026 6:01:00 AM;40;ppm CO;ALARM;\r\n3/2/2026 6:01:00 AM;-0.5;ppm H2S; ;\r\n"},
+        {"neutral-newest-first", "2026-03-02 06:02:00;3.25e1;%LEL CH4; ;\r\n2026-03-02 06:01:00;10;%LEL CH4; ;\r\n"},
+    };
+    for (const auto &file : files)
+        out.write("log_file_exposure", file.name, std::string("\x03\xc3\xb4") + header + file.lines);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -363,6 +384,7 @@ int main(int argc, char **argv)
     ScenarioSeeds(out, root + QStringLiteral("/../../src/sim/scenarios"));
     SetSeeds(out, instrument);
     ProfileSeeds(out, instrument);
+    LogFileSeeds(out);
     SeedWriter fuzzFolder(root + QStringLiteral("/.."));
     Dictionaries(fuzzFolder);
     if (!fuzzFolder.ok())

@@ -32,8 +32,10 @@ packages=(
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   # the tests of calibration certificates and fleet reports read the PDFs back as text
   poppler-utils
-  # the service records are signed with Ed25519 keys through libsodium
-  libsodium-dev
+  # r310web: cpp-httplib (Debian builds it with OpenSSL, whose headers its
+  # HTTPS server needs), libsodium for the Argon2id password hashes (and the records' Ed25519 signatures), and the
+  # headless Chromium its tests log in and take screenshots with
+  libcpp-httplib-dev libssl-dev libsodium-dev chromium
 )
 
 missing=()

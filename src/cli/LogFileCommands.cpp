@@ -13,7 +13,8 @@ int LoadLoggerFile(CtlContext &context, LoadedLog &loaded)
     const std::optional<logs::AlarmLevels> levels = logs::ParseAlarmLevels(context.options.levels);
     if (!levels)
         return context.Fail(kExitUsage, QStringLiteral("--levels needs up to five numbers A1,A2,A3,STEL,TWA "
-                                                       "(\".\" as decimal point, empty ones unknown): 30,60,100,50,20"));
+                                                       "(\".\" as decimal point, empty ones unknown, a \"v\" after A1 to A3 "
+                                                       "for one that falls below): 30,60,100,50,20 or 19.5v,18v,23.5"));
     loaded.levels = *levels;
     auto file = std::make_shared<logs::LogFile>(logs::ReadLogFile(operands.first()));
     if (file->unreadable() || file->firstBadLine != 0)

@@ -24,9 +24,13 @@ Negative readings count as 0.
            samples from t_i to just before t_i + 15 min, divided by 15 min
   TWA(8h)  the same over 8 hours; a section shorter than 8 hours gives its
            whole sum divided by 8 hours
+STEL and TWA are figures of toxic gases: oxygen and combustibles (%LEL, or
+%Vol of a flammable gas) show a dash (JSON: left out).
 --levels     the instrument's alarm levels in the file's unit ("." as
              decimal point; leave out what is not known: 30,60,100): adds
-             the time at or above A1, A2 and A3
+             the time at or above A1, A2 and A3; a "v" after a level makes
+             it one that falls below (oxygen: 19.5v,18v,23.5), counted at
+             or below it
 --json       one object with every figure as a number, times in ISO 8601
 
 Exit code 2: the file cannot be opened or read as a data logger file (the
@@ -42,7 +46,20 @@ QString SecondsText(std::int64_t seconds)
 
 QString Iso(std::int64_t wallClock)
 {
-    return logs::WallClockDateTime(wallClock).toString(Qt::ISODate);
+    return logs::WallClockDateTime(wallClock).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+}
+
+QString KindText(logs::GasKind kind)
+{
+    switch (kind) {
+    case logs::GasKind::Oxygen:
+        return QStringLiteral("oxygen");
+    case logs::GasKind::Combustible:
+        return QStringLiteral("combustible");
+    case logs::GasKind::Toxic:
+        break;
+    }
+    return QStringLiteral("toxic");
 }
 
 QJsonObject FigureJson(const logs::ExposureFigures &figure, const logs::LoggerSeries &series)
@@ -57,15 +74,21 @@ QJsonObject FigureJson(const logs::ExposureFigures &figure, const logs::LoggerSe
     object.insert(QStringLiteral("decimals"), series.decimals);
     object.insert(QStringLiteral("peak"), QJsonObject{{QStringLiteral("value"), figure.peak},
                                                       {QStringLiteral("time"), Iso(figure.peakTime)}});
-    object.insert(QStringLiteral("stel"), figure.stel);
-    object.insert(QStringLiteral("twa_8h"), figure.twa);
-    QJsonObject above;
-    for (std::size_t k = 0; k < figure.atOrAbove.size(); ++k) {
-        if (figure.atOrAbove[k])
-            above.insert(QStringLiteral("A%1").arg(k + 1), static_cast<qint64>(*figure.atOrAbove[k]));
+    object.insert(QStringLiteral("kind"), KindText(figure.kind));
+    if (figure.stel)
+        object.insert(QStringLiteral("stel"), *figure.stel);
+    if (figure.twa)
+        object.insert(QStringLiteral("twa_8h"), *figure.twa);
+    QJsonObject above, below;
+    for (std::size_t k = 0; k < figure.inAlarm.size(); ++k) {
+        if (figure.inAlarm[k])
+            (figure.falling[k] ? below : above)
+                .insert(QStringLiteral("A%1").arg(k + 1), static_cast<qint64>(*figure.inAlarm[k]));
     }
     if (!above.isEmpty())
         object.insert(QStringLiteral("at_or_above_s"), above);
+    if (!below.isEmpty())
+        object.insert(QStringLiteral("at_or_below_s"), below);
     return object;
 }
 
@@ -99,7 +122,9 @@ int RunExposure(CtlContext &context)
     bool first = true;
     for (const logs::ExposureFigures &figure : figures) {
         const int decimals = seriesOf(figure).decimals;
-        auto value = [&](double v) { return ValueText(v, decimals + 2, locale); };
+        auto value = [&](const std::optional<double> &v) {
+            return v ? ValueText(*v, decimals + 2, locale) : QString(QChar(0x2014));
+        };
         if (!first)
             context.out() << "\n";
         first = false;
@@ -112,9 +137,10 @@ int RunExposure(CtlContext &context)
                                                   + DateTimeText(logs::WallClockDateTime(figure.peakTime), locale)},
                      {QStringLiteral("STEL(15min)"), value(figure.stel)},
                      {QStringLiteral("TWA(8h)"), value(figure.twa)}};
-        for (std::size_t k = 0; k < figure.atOrAbove.size(); ++k) {
-            if (figure.atOrAbove[k])
-                fields.push_back({QStringLiteral("At or above A%1").arg(k + 1), SecondsText(*figure.atOrAbove[k])});
+        for (std::size_t k = 0; k < figure.inAlarm.size(); ++k) {
+            if (figure.inAlarm[k])
+                fields.push_back({QStringLiteral("At or %1 A%2").arg(figure.falling[k] ? "below" : "above").arg(k + 1),
+                                  SecondsText(*figure.inAlarm[k])});
         }
         PrintFields(context.out(), fields, 2);
     }

@@ -22,7 +22,8 @@ const char *const kPlotHelp = R"(Usage: r310ctl plot FILE [--out F.png|F.svg|F.p
 Draws the chart of a data logger export file (as "datalog" and the
 configurator write it, in any regional settings) as the log viewer shows
 it: a line per series (the Gas column), broken between sections, samples
-taken in alarm marked in red. No display is needed.
+taken in alarm (the instrument's own flag) marked in red. No display is
+needed.
 
 --out F      the picture: .png, .svg or .pdf by the name's end (default:
              FILE with .png in place of its extension); it appears, or
@@ -32,7 +33,8 @@ taken in alarm marked in red. No display is needed.
              settings' short date and long time
 --size WxH   the picture's size in pixels (PDF: points), default 1200x700
 --levels     the instrument's alarm levels, drawn as lines (A1 to A3) and
-             dashed lines (STEL, TWA): 30,60,100,50,20 ("." as decimal point)
+             dashed lines (STEL, TWA, for toxic gases only): 30,60,100,50,20
+             ("." as decimal point; a "v" after A1 to A3: falls below)
 
 Exit code 2: the file cannot be opened or read as a data logger file (the
 first line that cannot be read is named), or a bad option value.

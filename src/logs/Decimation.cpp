@@ -172,11 +172,19 @@ std::vector<TracePoint> DecimatedPoints(const std::vector<std::int64_t> &times, 
 
 SeriesTrace::SeriesTrace(const LoggerSeries &series) : series_(series), pyramid_(&series.values)
 {
+    std::vector<std::size_t> alarms;
     for (std::size_t i = 0; i < series.size(); ++i) {
-        if (series.alarms[i]) {
-            alarmTimes_.push_back(series.times[i]);
-            alarmValues_.push_back(series.values[i]);
-        }
+        if (series.alarms[i])
+            alarms.push_back(i);
+    }
+    // Sections need not follow each other in time (a file written newest
+    // first): the marks are looked up by time.
+    const auto earlier = [&series](std::size_t a, std::size_t b) { return series.times[a] < series.times[b]; };
+    if (!std::is_sorted(alarms.begin(), alarms.end(), earlier))
+        std::stable_sort(alarms.begin(), alarms.end(), earlier);
+    for (const std::size_t i : alarms) {
+        alarmTimes_.push_back(series.times[i]);
+        alarmValues_.push_back(series.values[i]);
     }
     alarmPyramid_ = MinMaxPyramid(&alarmValues_);
 }

@@ -27,10 +27,11 @@ ExposureFigures RunFigures(const LoggerSeries &series, const LoggerSeries::Run &
     figures.end = series.times[run.end - 1];
     figures.peak = Counted(series.values[run.begin]);
     figures.peakTime = figures.start;
+    figures.falling = levels.falling;
     const std::array<std::optional<double>, 3> alarm{levels.a1, levels.a2, levels.a3};
     for (std::size_t k = 0; k < alarm.size(); ++k) {
         if (alarm[k])
-            figures.atOrAbove[k] = 0;
+            figures.inAlarm[k] = 0;
     }
     for (std::size_t i = run.begin; i < run.end; ++i) {
         const double value = Counted(series.values[i]);
@@ -39,16 +40,43 @@ ExposureFigures RunFigures(const LoggerSeries &series, const LoggerSeries::Run &
             figures.peakTime = series.times[i];
         }
         for (std::size_t k = 0; k < alarm.size(); ++k) {
-            if (alarm[k] && series.values[i] >= *alarm[k])
-                *figures.atOrAbove[k] += run.interval;
+            if (!alarm[k])
+                continue;
+            const double reading = series.values[i];
+            if (levels.falling[k] ? reading <= *alarm[k] : reading >= *alarm[k])
+                *figures.inAlarm[k] += run.interval;
         }
     }
-    figures.stel = WindowedAverage(series.times, series.values, run.begin, run.end, run.interval, kStelSeconds);
-    figures.twa = WindowedAverage(series.times, series.values, run.begin, run.end, run.interval, kTwaSeconds);
+    figures.kind = GasKindOf(series.gas);
+    if (HasWorkplaceLimits(figures.kind)) {
+        figures.stel = WindowedAverage(series.times, series.values, run.begin, run.end, run.interval, kStelSeconds);
+        figures.twa = WindowedAverage(series.times, series.values, run.begin, run.end, run.interval, kTwaSeconds);
+    }
     return figures;
 }
 
 } // namespace
+
+GasKind GasKindOf(const QString &gasText)
+{
+    // The gas table's combustible gases, as a %Vol range of them measures them.
+    static const QStringList kFlammable{
+        QStringLiteral("EX"),    QStringLiteral("CH4"),   QStringLiteral("H2"),    QStringLiteral("C3H8"),
+        QStringLiteral("C4H10"), QStringLiteral("C5H12"), QStringLiteral("C6H14"), QStringLiteral("C2H2"),
+        QStringLiteral("C2H4"),  QStringLiteral("CH3OH"), QStringLiteral("ETO")};
+    const QString text = gasText.simplified();
+    const qsizetype blank = text.indexOf(QLatin1Char(' '));
+    const QString unit = blank < 0 ? text : text.left(blank);
+    const QString gas = blank < 0 ? QString() : text.mid(blank + 1);
+    if (gas.compare(QLatin1String("O2"), Qt::CaseInsensitive) == 0)
+        return GasKind::Oxygen;
+    if (unit.compare(QLatin1String("%LEL"), Qt::CaseInsensitive) == 0
+        || unit.compare(QLatin1String("%UEG"), Qt::CaseInsensitive) == 0)
+        return GasKind::Combustible;
+    if (unit.compare(QLatin1String("%Vol"), Qt::CaseInsensitive) == 0 && kFlammable.contains(gas, Qt::CaseInsensitive))
+        return GasKind::Combustible;
+    return GasKind::Toxic;
+}
 
 AlarmLevels AlarmLevelsOf(const RangeAlarmSettings &range, const std::vector<LoggerSeries> &series)
 {
@@ -63,6 +91,8 @@ AlarmLevels AlarmLevelsOf(const RangeAlarmSettings &range, const std::vector<Log
     levels.a3 = level(kAlarmA3);
     levels.stel = level(kAlarmStel);
     levels.twa = level(kAlarmTwa);
+    for (std::size_t k = 0; k < levels.falling.size(); ++k)
+        levels.falling[k] = range.limits[k].flags.fallBelow;
     return levels;
 }
 
@@ -74,9 +104,13 @@ std::optional<AlarmLevels> ParseAlarmLevels(const QString &text)
     AlarmLevels levels;
     std::optional<double> *targets[] = {&levels.a1, &levels.a2, &levels.a3, &levels.stel, &levels.twa};
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        const QString part = parts[i].trimmed();
+        QString part = parts[i].trimmed();
         if (part.isEmpty())
             continue;
+        if (i < 3 && part.endsWith(QLatin1Char('v'), Qt::CaseInsensitive)) {
+            levels.falling[static_cast<std::size_t>(i)] = true;
+            part.chop(1);
+        }
         bool ok = false;
         const double value = QLocale::c().toDouble(part, &ok);
         if (!ok || !std::isfinite(value))
@@ -89,8 +123,12 @@ std::optional<AlarmLevels> ParseAlarmLevels(const QString &text)
 QString AlarmLevelsText(const AlarmLevels &levels)
 {
     QStringList parts;
-    for (const std::optional<double> &level : {levels.a1, levels.a2, levels.a3, levels.stel, levels.twa})
-        parts.append(level ? QLocale::c().toString(*level, 'g', 10) : QString());
+    const std::optional<double> all[] = {levels.a1, levels.a2, levels.a3, levels.stel, levels.twa};
+    for (std::size_t i = 0; i < std::size(all); ++i) {
+        const bool falling = i < levels.falling.size() && levels.falling[i];
+        parts.append(all[i] ? QLocale::c().toString(*all[i], 'g', 10) + (falling ? QStringLiteral("v") : QString())
+                            : QString());
+    }
     while (!parts.isEmpty() && parts.back().isEmpty())
         parts.removeLast();
     return parts.join(QLatin1Char(','));

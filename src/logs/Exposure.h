@@ -9,8 +9,10 @@
 //     the samples j with t_i <= t_j < t_i + 15 min, divided by 15 min;
 //   - TWA(8h): the same with 8 hours (a section shorter than 8 hours gives its
 //     whole sum divided by 8 hours: the unsampled rest counts as zero);
-//   - time at or above each known alarm level: dt for every sample at or
-//     above it.
+//   - time in alarm at each known level A1 to A3: dt for every sample at or
+//     above it, or at or below it for a level set to fall below (oxygen).
+// STEL and TWA are figures of toxic gases: oxygen and combustibles (%LEL, or
+// %Vol of a flammable gas) have none.
 #include "LogFileReader.h"
 
 #include <DecodedValues.h>
@@ -25,8 +27,16 @@ namespace r310::logs {
 // The instrument's alarm levels in the unit of the samples, where known.
 struct AlarmLevels {
     std::optional<double> a1, a2, a3, stel, twa;
+    // A1 to A3: the alarm comes when the value falls to or below the level.
+    std::array<bool, 3> falling{};
     bool any() const { return a1 || a2 || a3 || stel || twa; }
 };
+
+// What a series measures, by its gas text ("%Vol O2", "%LEL CH4", "ppm CO").
+enum class GasKind { Toxic, Oxygen, Combustible };
+GasKind GasKindOf(const QString &gasText);
+// STEL and TWA are figured for toxic gases only.
+inline bool HasWorkplaceLimits(GasKind kind) { return kind == GasKind::Toxic; }
 
 // The levels of the instrument's range settings (object 4), scaled by its
 // decimal exponent; none when its gas text is not one of the series' (the
@@ -35,7 +45,8 @@ AlarmLevels AlarmLevelsOf(const RangeAlarmSettings &range, const std::vector<Log
 
 // Levels typed as "A1,A2,A3,STEL,TWA" with "." as decimal point; an empty
 // entry (or a missing one at the end) leaves that level unknown: "30,60,100",
-// "30,60,100,50,20", ",,,50". Empty for anything else.
+// "30,60,100,50,20", ",,,50". A "v" after A1, A2 or A3 makes it a falling
+// level: "19.5v,18v,23.5". Empty for anything else.
 std::optional<AlarmLevels> ParseAlarmLevels(const QString &text);
 // The same text for levels.
 QString AlarmLevelsText(const AlarmLevels &levels);
@@ -52,10 +63,14 @@ struct ExposureFigures {
     std::int64_t interval = 0; // dt in seconds
     double peak = 0;
     std::int64_t peakTime = 0;
-    double stel = 0;
-    double twa = 0;
-    // Seconds at or above A1, A2, A3; empty where the level is unknown.
-    std::array<std::optional<std::int64_t>, 3> atOrAbove;
+    GasKind kind = GasKind::Toxic;
+    // Toxic gases only.
+    std::optional<double> stel;
+    std::optional<double> twa;
+    // Seconds in alarm at A1, A2, A3: at or above the level, at or below a
+    // falling one; empty where the level is unknown.
+    std::array<std::optional<std::int64_t>, 3> inAlarm;
+    std::array<bool, 3> falling{};
 };
 
 // The highest windowed average: max over i of sum(value_j x dt, t_i <= t_j <

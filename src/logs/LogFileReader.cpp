@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +33,14 @@ QString PlainBlanks(QString text)
             c = QLatin1Char(' ');
     }
     return text;
+}
+
+// A value the figures can be made of: finite, and small enough that sums of
+// millions of samples times any interval stay finite. No instrument reads
+// beyond it (its largest is 32767 x 10^127).
+bool IsReading(double value)
+{
+    return std::isfinite(value) && std::fabs(value) <= kLargestReading;
 }
 
 // Date-time and number texts of one regional setting, with caches: a log
@@ -109,24 +118,45 @@ public:
         }
         char buffer[kLongest];
         std::size_t point = std::string_view::npos;
-        bool scientific = false;
+        std::size_t exponent = std::string_view::npos;
+        bool digits = false;
+        // Only the file's own notation: digits, its decimal separator once
+        // before an exponent, its minus sign in front of the number or the
+        // exponent. No "nan", "inf", hexadecimal or group separators.
         for (std::size_t i = 0; i < text.size(); ++i) {
             char c = text[i];
-            if (c == decimalByte_) {
+            const bool signPlace = i == 0 || (exponent != std::string_view::npos && i == exponent + 1);
+            if (c >= '0' && c <= '9') {
+                digits = digits || exponent == std::string_view::npos;
+            } else if (c == decimalByte_ && point == std::string_view::npos && exponent == std::string_view::npos) {
                 c = '.';
                 point = i;
-            } else if (c == minusByte_) {
+            } else if (c == minusByte_ && signPlace) {
                 c = '-';
-            } else if (c == 'E' || c == 'e') {
-                scientific = true;
+            } else if (c == '+' && signPlace && i != 0) {
+                // std::from_chars takes no plus sign; the exponent's is left out below.
+            } else if ((c == 'E' || c == 'e') && digits && exponent == std::string_view::npos) {
+                c = 'e';
+                exponent = i;
+            } else {
+                return std::nullopt;
             }
             buffer[i] = c;
         }
-        double value = 0;
-        const auto [end, error] = std::from_chars(buffer, buffer + text.size(), value);
-        if (error != std::errc() || end != buffer + text.size())
+        std::size_t length = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (buffer[i] != '+')
+                buffer[length++] = buffer[i];
+        }
+        if (!digits || buffer[length - 1] == 'e' || buffer[length - 1] == '-')
             return std::nullopt;
-        decimals = point == std::string_view::npos || scientific ? 0 : static_cast<int>(text.size() - point - 1);
+        double value = 0;
+        const auto [end, error] = std::from_chars(buffer, buffer + length, value);
+        if (error != std::errc() || end != buffer + length || !IsReading(value))
+            return std::nullopt;
+        decimals = point == std::string_view::npos || exponent != std::string_view::npos
+                     ? 0
+                     : static_cast<int>(text.size() - point - 1);
         return value;
     }
 
@@ -157,9 +187,13 @@ public:
             plain.replace(minus_, QStringLiteral("-"));
         if (decimal_ != QLatin1String("."))
             plain.replace(decimal_, QStringLiteral("."));
+        // The C locale's number reading, without group separators; "nan"
+        // and "inf" are no readings either.
+        QLocale c = QLocale::c();
+        c.setNumberOptions(QLocale::RejectGroupSeparator);
         bool ok = false;
-        const double value = QLocale::c().toDouble(plain, &ok);
-        if (!ok)
+        const double value = c.toDouble(plain, &ok);
+        if (!ok || !IsReading(value))
             return std::nullopt;
         return value;
     }
@@ -271,10 +305,20 @@ Lines SplitLines(const QByteArray &bytes)
     return lines;
 }
 
+// A line as a message shows it: cut to 60 characters, every control
+// character written as \xHH, so no message acts on a terminal or breaks a line.
 QString Quoted(const QString &line)
 {
     constexpr int kShown = 60;
-    return u'"' + (line.size() > kShown ? line.left(kShown) + QStringLiteral("...") : line) + u'"';
+    QString shown;
+    for (const QChar c : line.left(kShown)) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            shown += QStringLiteral("\\x%1").arg(static_cast<uint>(u), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return u'"' + shown + (line.size() > kShown ? QStringLiteral("...") : QString()) + u'"';
 }
 
 // One data logger line: date-time, value, gas, alarm, and the empty field after the last ";".
@@ -400,32 +444,90 @@ public:
                             .arg(index + 1)
                             .arg(expected, Quoted(line));
     }
+    // A line of a gas beyond the series a file may have.
+    void leftOut(std::size_t index, const QString &line, const QString &gas)
+    {
+        if (leftOutLines_++ == 0) {
+            firstLeftOut_ = gas;
+            firstLeftOutLine_ = index + 1;
+        }
+        bad(index, line, QStringLiteral("a line of one of the first %1 gases").arg(kMostSeries));
+    }
     void setName(const QString &name) { name_ = name; }
     void finish()
     {
         if (file_.badLines > 1)
             file_.problem += QStringLiteral(" (%1 lines could not be read)").arg(file_.badLines);
+        if (leftOutLines_ > 0)
+            file_.problem += QStringLiteral("; only the first %1 gases are shown: %2 lines of more gases left out, "
+                                            "the first of them %3 on line %4")
+                                 .arg(kMostSeries)
+                                 .arg(leftOutLines_)
+                                 .arg(Quoted(firstLeftOut_))
+                                 .arg(firstLeftOutLine_);
     }
 
 private:
     LogFile &file_;
     QString name_;
+    int leftOutLines_ = 0;
+    QString firstLeftOut_;
+    std::size_t firstLeftOutLine_ = 0;
 };
+
+// The most frequent distance between neighbouring samples of a series that
+// no separator line parts, in either direction; the smaller on a tie.
+std::int64_t MostFrequentDistance(const LoggerSeries &series)
+{
+    std::unordered_map<std::int64_t, std::size_t> counts;
+    for (const LoggerSeries::Run &run : series.runs) {
+        for (std::size_t i = run.begin + (run.backwards ? 0 : 1); i < run.end; ++i) {
+            if (const std::int64_t distance = std::abs(series.times[i] - series.times[i - 1]); distance > 0)
+                ++counts[distance];
+        }
+    }
+    std::int64_t best = 0;
+    std::size_t bestCount = 0;
+    for (const auto &[distance, count] : counts) {
+        if (count > bestCount || (count == bestCount && distance < best)) {
+            best = distance;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+// A gas text as a series is named: at most kLongestGasText characters, a
+// longer one cut with "…".
+QString SeriesName(std::string_view gas)
+{
+    const bool cut = gas.size() > static_cast<std::size_t>(kLongestGasText);
+    const std::string_view kept = cut ? gas.substr(0, static_cast<std::size_t>(kLongestGasText)) : gas;
+    QString name = QString::fromLatin1(kept.data(), static_cast<qsizetype>(kept.size()));
+    if (cut)
+        name += QChar(0x2026);
+    return name;
+}
 
 void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, ProblemCollector &problems)
 {
-    std::map<QString, std::size_t> seriesOf;
+    // Series by their (cut) gas bytes; the line before's is the likely one,
+    // since sets come 15 samples at a time.
+    std::unordered_map<std::string_view, std::size_t> seriesOf;
     std::size_t lastSeries = 0;
-    std::string lastGas;
+    std::string_view lastGas;
     int section = 0;
     file.sections = 1;
+    const auto newSection = [&] {
+        ++section;
+        ++file.sections;
+    };
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string_view text = lines.raw[i];
         if (text.empty() && i + 1 == lines.size())
             continue;
         if (text == kSeparatorBytes) {
-            ++section;
-            ++file.sections;
+            newSection();
             continue;
         }
         const std::optional<LoggerLine> line = ParseLoggerLine(text, reader);
@@ -433,34 +535,31 @@ void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, Problem
             problems.bad(i, lines.text(i), QStringLiteral("a data logger line (date and time;value;gas;alarm;)"));
             continue;
         }
-        ++file.linesRead;
-        // Sets come 15 samples at a time, so the series of the line before is the likely one.
-        const auto goesOn = [&](std::size_t index) {
-            const LoggerSeries &candidate = file.series[index];
-            return candidate.runs.empty() || candidate.runs.back().section != section
-                || candidate.times.back() < line->time;
-        };
-        if (file.series.empty() || line->gas != lastGas || !goesOn(lastSeries)) {
-            lastGas = std::string(line->gas);
-            const QString gas = QString::fromLatin1(lastGas.data(), static_cast<qsizetype>(lastGas.size()));
-            // Two sets of one gas in a block repeat the block's times: the
-            // second set is a series of its own, "ppm CO (2)".
-            for (int lane = 1;; ++lane) {
-                const QString name = lane == 1 ? gas : QStringLiteral("%1 (%2)").arg(gas).arg(lane);
-                auto found = seriesOf.find(name);
-                if (found == seriesOf.end()) {
-                    found = seriesOf.emplace(name, file.series.size()).first;
-                    file.series.push_back(LoggerSeries{name, {}, {}, {}, {}, 0});
-                }
-                if (goesOn(found->second)) {
-                    lastSeries = found->second;
-                    break;
-                }
+        const std::string_view gas = line->gas.substr(0, static_cast<std::size_t>(kLongestGasText) + 1);
+        if (file.series.empty() || gas != lastGas) {
+            const auto found = seriesOf.find(gas);
+            if (found != seriesOf.end()) {
+                lastSeries = found->second;
+            } else if (file.series.size() < static_cast<std::size_t>(kMostSeries)) {
+                lastSeries = file.series.size();
+                seriesOf.emplace(gas, lastSeries);
+                file.series.push_back(LoggerSeries{SeriesName(line->gas), {}, {}, {}, {}, 0});
+            } else {
+                problems.leftOut(i, lines.text(i), SeriesName(line->gas));
+                continue;
             }
+            lastGas = gas;
         }
+        ++file.linesRead;
         LoggerSeries &series = file.series[lastSeries];
+        // A time that does not go on from the series' last one starts a new
+        // section, as a gap in the logging does: a run is always in time order.
+        const bool backwards =
+            !series.runs.empty() && series.runs.back().section == section && series.times.back() >= line->time;
+        if (backwards)
+            newSection();
         if (series.runs.empty() || series.runs.back().section != section)
-            series.runs.push_back(LoggerSeries::Run{section, series.size(), series.size(), 0});
+            series.runs.push_back(LoggerSeries::Run{section, series.size(), series.size(), 0, backwards});
         series.times.push_back(line->time);
         series.values.push_back(line->value);
         series.alarms.push_back(line->alarm ? 1 : 0);
@@ -468,8 +567,18 @@ void ReadLogger(const Lines &lines, LocaleReader &reader, LogFile &file, Problem
         series.runs.back().end = series.size();
     }
     for (LoggerSeries &series : file.series) {
-        for (LoggerSeries::Run &run : series.runs)
+        std::optional<std::int64_t> seriesStep;
+        for (LoggerSeries::Run &run : series.runs) {
             run.interval = MostFrequentStep(series.times, run.begin, run.end);
+            // A run without a step of its own (one sample, as every line of a
+            // file written newest first): the series' most frequent distance
+            // between neighbouring lines, in either direction.
+            if (run.interval == 0) {
+                if (!seriesStep)
+                    seriesStep = MostFrequentDistance(series);
+                run.interval = *seriesStep;
+            }
+        }
     }
 }
 
@@ -500,7 +609,9 @@ QDateTime WallClockDateTime(std::int64_t seconds)
 {
     const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     const int second = static_cast<int>(seconds - days * 86400);
-    return QDateTime(QDate(1970, 1, 1).addDays(days), QTime::fromMSecsSinceStartOfDay(second * 1000));
+    // In UTC: the wall clock as it is, and no look-up of the system's time
+    // zone for every time shown.
+    return QDateTime(QDate(1970, 1, 1).addDays(days), QTime::fromMSecsSinceStartOfDay(second * 1000), Qt::UTC);
 }
 
 std::int64_t MostFrequentStep(const std::vector<std::int64_t> &times, std::size_t begin, std::size_t end)

@@ -10,6 +10,14 @@
 // read are skipped; the first of them is named in the result, and every line
 // that could be read is kept.
 //
+// A value is a number in the file's own notation (its decimal separator and
+// minus sign, digits, an exponent), finite and within +-kLargestReading;
+// anything else ("nan", "inf", 1e309, hexadecimal, group separators) makes
+// its line a bad one. A time that does not go on from the series' last one
+// starts a new section, so every run is in time order. A file has at most
+// kMostSeries series: lines of further gases are bad lines, named in the
+// message. Gas texts longer than kLongestGasText are cut with "…".
+//
 // Times are wall-clock times of the instrument and are kept as seconds
 // counted as if that wall clock were UTC, so that differences are plain
 // subtractions (no time-zone or daylight-saving shift in between).
@@ -25,6 +33,10 @@
 
 namespace r310::logs {
 
+constexpr double kLargestReading = 1e200;
+constexpr int kMostSeries = 64;
+constexpr int kLongestGasText = 64;
+
 // The samples of one gas text ("ppm CO") in one contiguous buffer, sample by
 // sample in file order, split into runs: a run is the part of a section.
 struct LoggerSeries {
@@ -39,6 +51,8 @@ struct LoggerSeries {
         // Seconds each sample stands for: the logging interval when the
         // download knew it, else the most frequent step in the run.
         std::int64_t interval = 0;
+        // Opened by a time not later than the one before (no separator line).
+        bool backwards = false;
     };
     std::vector<Run> runs;
     // The most decimals of the value texts, for showing figures as exactly as the file.
@@ -65,7 +79,7 @@ struct LogFile {
     QString path;
     QLocale locale = QLocale::c(); // the regional settings the file was read with
     std::vector<LoggerSeries> series; // data logger: one per gas text, in order of appearance
-    int sections = 0;
+    int sections = 0; // separator lines and times going backwards each open one
     std::vector<EventEntry> events; // event log
     int linesRead = 0;
     // The first line that could not be read (1-based) and why; 0 when none.
@@ -92,7 +106,8 @@ LogFile LoggerLogOfDownload(const LoggerExportData &data, const QString &name);
 // The event log's export lines read back.
 LogFile EventLogOfLines(const QStringList &lines, const QLocale &locale, const QString &name);
 
-// The wall-clock seconds of a date-time, and back.
+// The wall-clock seconds of a date-time, and back (a UTC date-time showing
+// that wall clock).
 std::int64_t WallClockSeconds(const QDateTime &dateTime);
 QDateTime WallClockDateTime(std::int64_t seconds);
 

@@ -201,11 +201,31 @@ std::optional<CertificateData> CertificateFor(RecordStore &store, const QString 
     d.head = ChainHead{serial, cal.seq, cal.hash}.text();
     d.verificationCode = VerificationCode(cal.hash);
 
-    const QJsonObject facts = body.contains(QStringLiteral("certificate"))
-                                  ? body.value(QStringLiteral("certificate")).toObject()
-                                  : CertificateFacts(context.connection ? context.connection->body : QJsonObject(),
-                                                     context.settings ? context.settings->body : QJsonObject(),
-                                                     technician);
+    const QJsonObject connectionBody = context.connection ? context.connection->body : QJsonObject();
+    QJsonObject facts = body.contains(QStringLiteral("certificate"))
+                            ? body.value(QStringLiteral("certificate")).toObject()
+                            : CertificateFacts(connectionBody, context.settings ? context.settings->body : QJsonObject(),
+                                               technician);
+    if (context.firstAfter) {
+        // What the calibration's session read only after it (a calibration
+        // changes no limit) fills what was not read before; the chain keeps
+        // that record, so a reprint finds the same.
+        const QJsonObject after = CertificateFacts(connectionBody, context.firstAfter->body, QString());
+        const auto unread = [](const QJsonValue &v) {
+            return v.toString().isEmpty() || v.toString() == QLatin1String("not read");
+        };
+        for (const char *key : {"gasUnit", "range"}) {
+            if (unread(facts.value(QLatin1String(key))))
+                facts.insert(QLatin1String(key), after.value(QLatin1String(key)));
+        }
+        QJsonArray limits = facts.value(QStringLiteral("alarmLimits")).toArray();
+        const QJsonArray later = after.value(QStringLiteral("alarmLimits")).toArray();
+        for (qsizetype n = 0; n < limits.size() && n < later.size(); ++n) {
+            if (unread(limits.at(n).toArray().at(1)))
+                limits.replace(n, later.at(n));
+        }
+        facts.insert(QStringLiteral("alarmLimits"), limits);
+    }
     const auto fact = [&facts](const char *key) { return facts.value(QLatin1String(key)).toString(); };
     d.softwareVersion = fact("softwareVersion");
     d.customerId = fact("customerId");

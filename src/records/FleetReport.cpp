@@ -84,8 +84,9 @@ QStringList DueCsvLines(const std::vector<DueItem> &items)
 std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today)
 {
     std::vector<FleetRow> fleet;
-    for (InstrumentRow &row : InstrumentRows(instruments, today))
-        fleet.push_back({std::move(row)});
+    std::vector<InstrumentRow> rows = InstrumentRows(instruments, today);
+    for (std::size_t n = 0; n < rows.size(); ++n)
+        fleet.push_back({std::move(rows[n]), instruments[n].head.seq > 0 ? instruments[n].head.text() : QString()});
     return fleet;
 }
 
@@ -93,7 +94,7 @@ QStringList FleetHeadings()
 {
     return {QStringLiteral("Serial"),           QStringLiteral("Customer ID"),       QStringLiteral("Gas"),
             QStringLiteral("Last calibration"), QStringLiteral("Last bump test"),    QStringLiteral("Next calibration"),
-            QStringLiteral("Next bump test")};
+            QStringLiteral("Next bump test"),   QStringLiteral("Records head")};
 }
 
 QStringList FleetCells(const FleetRow &row)
@@ -107,7 +108,8 @@ QStringList FleetCells(const FleetRow &row)
             calibration,
             bump,
             Due(i.nextCalibration, i.calibrationOverdue),
-            Due(i.nextBumpTest, i.bumpTestOverdue)};
+            Due(i.nextBumpTest, i.bumpTestOverdue),
+            Dash(row.head)};
 }
 
 } // namespace r310::records

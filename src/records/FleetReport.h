@@ -34,6 +34,9 @@ QStringList DueCsvLines(const std::vector<DueItem> &items);
 // One row of the fleet report.
 struct FleetRow {
     InstrumentRow instrument;
+    // The place and head of the instrument's record chain the row was made
+    // from ("SERIAL:SEQ:HASH16"), which records verify --head checks.
+    QString head;
 };
 
 std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today);

@@ -146,6 +146,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
         for (const LatestField &field : latest.fields)
             columns.append(QLatin1String(field.column));
     }
+    columns << QStringLiteral("head_seq") << QStringLiteral("head_hash");
     try {
         QSqlQuery count = Exec(db, postgres(), QStringLiteral("SELECT COUNT(*) FROM r310_instrument"));
         if (count.next())
@@ -181,6 +182,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.bumpCylinder = text();
             s.spanCalibratedAt = text();
             s.bumpPassedAt = text();
+            s.head = ChainHead{s.serial, q.value(column).toLongLong(), q.value(column + 1).toString()};
             list.push_back(std::move(s));
         }
     } catch (const SqlFailure &failure) {

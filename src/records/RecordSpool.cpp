@@ -104,7 +104,8 @@ QByteArray SpoolSignedText(const QByteArray &entry) { return QByteArrayLiteral("
 
 QJsonObject EntryJson(const SpoolEntry &e)
 {
-    QJsonObject json{{QStringLiteral("serial"), e.serial},       {QStringLiteral("kind"), e.kind},
+    QJsonObject json{{QStringLiteral("to"), e.target},
+                     {QStringLiteral("serial"), e.serial},       {QStringLiteral("kind"), e.kind},
                      {QStringLiteral("at"), e.recordedAt},       {QStringLiteral("host"), e.origin.host},
                      {QStringLiteral("user"), e.origin.user},    {QStringLiteral("program"), e.origin.program},
                      {QStringLiteral("version"), e.origin.version}, {QStringLiteral("body"), e.body}};
@@ -118,7 +119,7 @@ QJsonObject EntryJson(const SpoolEntry &e)
 SpoolEntry EntryFrom(const QJsonObject &json)
 {
     const auto text = [&json](const char *key) { return json.value(QLatin1String(key)).toString(); };
-    SpoolEntry e{text("serial"), text("kind"), text("at"),
+    SpoolEntry e{text("to"), text("serial"), text("kind"), text("at"),
                  {text("host"), text("user"), text("program"), text("version")},
                  json.value(QStringLiteral("body")).toObject(), std::nullopt, std::nullopt};
     if (json.contains(QStringLiteral("events")))
@@ -194,6 +195,11 @@ SpoolDelivery DeliverSpool(const QString &path, RecordStore &store)
             continue;
         }
         const SpoolEntry e = EntryFrom(QJsonDocument::fromJson(text).object());
+        if (e.target != store.target().text()) { // for another database: it waits for a run that reaches that one
+            kept += raw + '\n';
+            ++delivery.waiting;
+            continue;
+        }
         store.setOrigin(e.origin);
         store.setRecordedAt(e.recordedAt);
         const AppendResult result = e.events   ? store.AppendEvents(e.serial, e.body, *e.events)

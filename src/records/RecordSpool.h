@@ -19,6 +19,7 @@
 namespace r310::records {
 
 struct SpoolEntry {
+    QString target; // the records database it is for (RecordsTarget::text())
     QString serial;
     QString kind;
     QString recordedAt;
@@ -41,8 +42,8 @@ struct SpoolDelivery {
     int waiting = 0; // left in the spool: the database failed, or an entry is not this user's
     QString error;
 };
-// Appends the spool's entries signed by `key` to the store in order; what
-// was delivered leaves the spool.
+// Appends the spool's entries for the store's database, signed by its key,
+// to it in order; what was delivered leaves the spool.
 SpoolDelivery DeliverSpool(const QString &path, RecordStore &store);
 
 } // namespace r310::records

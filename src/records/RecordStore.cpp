@@ -110,11 +110,17 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         db.setUserName(target.user);
         db.setDatabaseName(target.database);
         // Bounded waits: a server that does not answer costs seconds, not minutes.
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1;options='-c statement_timeout=%2 -c lock_timeout=%2'")
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1;options='-c statement_timeout=%2 -c lock_timeout=%2%3'")
                                  .arg(kConnectTimeoutSeconds)
-                                 .arg(kStatementTimeoutMs));
+                                 .arg(kStatementTimeoutMs)
+                                 .arg(target.readOnly ? QStringLiteral(" -c default_transaction_read_only=on")
+                                                      : QString()));
     } else {
         const QFileInfo file(target.path);
+        if (target.readOnly && !file.exists()) {
+            *error = QStringLiteral("no records file %1").arg(target.path);
+            return nullptr;
+        }
         if (!file.exists()) {
             // A new file is the user's alone: the records name people and places.
             QDir().mkpath(file.absolutePath());
@@ -127,7 +133,7 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         // (root's writes would pass the system's check).
         const QFileDevice::Permissions writable =
             QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-        const bool readOnly = file.exists() && !(file.permissions() & writable);
+        const bool readOnly = target.readOnly || (file.exists() && !(file.permissions() & writable));
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyWaitMs)
                              + (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
@@ -157,6 +163,13 @@ std::unique_ptr<RecordStore> RecordStore::Open(const RecordsTarget &target, QStr
         }
         if (version == kSchemaVersion)
             return store;
+        if (target.readOnly) {
+            *error = QStringLiteral("the records database has schema version %1, not %2; a program that records "
+                                    "must open it first")
+                         .arg(version)
+                         .arg(kSchemaVersion);
+            return nullptr;
+        }
         Transaction transaction(db, pg);
         if (pg)
             Exec(db, pg, QStringLiteral("SELECT pg_advisory_xact_lock(310310)"));

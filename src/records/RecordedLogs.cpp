@@ -44,6 +44,8 @@ logs::AlarmLevels AlarmLevelsOfSettings(const QJsonObject &settingsBody, int gas
         if (number)
             *level = value;
     }
+    for (std::size_t k = 0; k < levels.falling.size(); ++k)
+        levels.falling[k] = settings.value(QStringLiteral("a%1-fall-below").arg(k + 1)).toString() == QLatin1String("on");
     return levels;
 }
 

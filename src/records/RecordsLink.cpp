@@ -37,7 +37,8 @@ struct RecordsLink::Shared {
 };
 
 RecordsLink::RecordsLink(const RecordsTarget &target, const RecordOrigin &origin, QString spoolPath, int budgetMs)
-    : shared_(std::make_shared<Shared>()), spoolPath_(std::move(spoolPath)), origin_(origin), budgetMs_(budgetMs)
+    : shared_(std::make_shared<Shared>()), spoolPath_(std::move(spoolPath)), origin_(origin), target_(target.text()),
+      budgetMs_(budgetMs)
 {
     QString keyError;
     key_ = WorkstationKey(&keyError);
@@ -219,10 +220,19 @@ int RecordsLink::waiting()
     return spooled_ + static_cast<int>(pending_.size());
 }
 
+void RecordsLink::Drain(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (queued_ && waiting() > spooled_ && waited.elapsed() < ms && !(interrupted_ && interrupted_()))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 AppendResult RecordsLink::Write(SpoolEntry entry)
 {
     entry.recordedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     entry.origin = origin_;
+    entry.target = target_;
     if (queued_)
         return Queue(entry);
     const SpoolEntry copy = entry;
@@ -251,18 +261,18 @@ AppendResult RecordsLink::Write(SpoolEntry entry)
 
 AppendResult RecordsLink::Append(const QString &serial, const QString &kind, const QJsonObject &body)
 {
-    return Write({serial, kind, {}, {}, body, std::nullopt, std::nullopt});
+    return Write({{}, serial, kind, {}, {}, body, std::nullopt, std::nullopt});
 }
 
 AppendResult RecordsLink::AppendEvents(const QString &serial, const QJsonObject &body, const logs::EventTable &table)
 {
-    return Write({serial, kind::kEvents, {}, {}, body, table, std::nullopt});
+    return Write({{}, serial, kind::kEvents, {}, {}, body, table, std::nullopt});
 }
 
 AppendResult RecordsLink::AppendLogger(const QString &serial, const QJsonObject &body,
                                        const std::vector<logs::LoggerBlock> &blocks)
 {
-    return Write({serial, kind::kDatalog, {}, {}, body, std::nullopt, blocks});
+    return Write({{}, serial, kind::kDatalog, {}, {}, body, std::nullopt, blocks});
 }
 
 std::optional<StoredRecord> RecordsLink::Latest(const QString &serial, const QString &kind)

@@ -24,8 +24,10 @@
 
 namespace r310::records {
 
-// The most a queued link's look-up waits.
+// The most a queued link's look-up waits, and the most it waits for its
+// queue before what the user asked for reads the records.
 constexpr int kQueuedLookupMs = 300;
+constexpr int kQueuedDrainMs = 1000;
 
 // The most a session waits for the database, in all: under 5 s with what
 // ending the session costs.
@@ -48,6 +50,8 @@ public:
     // Records not written yet: queued, or in the spool from this session.
     // Also spools what a stuck records thread holds.
     int waiting();
+    // Waits until nothing is queued, at most `ms` (nothing when not queued).
+    void Drain(int ms);
     // A wait ends at once when this says so (Ctrl+C, SIGTERM).
     void setInterrupted(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
 
@@ -78,6 +82,7 @@ private:
     std::shared_ptr<Shared> shared_;
     QString spoolPath_;
     RecordOrigin origin_;
+    QString target_;
     std::optional<KeyPair> key_;
     int budgetMs_;
     qint64 waitedMs_ = 0;

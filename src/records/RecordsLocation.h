@@ -23,6 +23,9 @@ struct RecordsTarget {
     QString host;     // a host name, or the folder of a Unix socket
     int port = 5432;
     QString database;
+    // Opened only to read: a SQLite file read-only, a PostgreSQL session
+    // whose transactions are read-only; an older schema is not migrated.
+    bool readOnly = false;
 
     bool enabled() const { return kind != Kind::None; }
     // For messages: the file, or "postgresql://user@host:port/db".

@@ -547,6 +547,10 @@ void SessionRecorder::Flush()
         FlushConnection();
         FlushSettings();
     }
+    // Queued records are on record before what follows reads them, unless
+    // the database keeps them waiting.
+    if (store_)
+        store_->Drain(kQueuedDrainMs);
 }
 
 void SessionRecorder::Finish()

@@ -142,7 +142,8 @@ public:
     // Keeps what the connection showed that is not on record yet (identity,
     // settings); the instrument's session ends.
     void Finish();
-    // Keeps what is not on record yet; the session goes on.
+    // Keeps what is not on record yet; the session goes on. Queued records
+    // are waited for at most kQueuedDrainMs (RecordsLink.h).
     void Flush();
 
 signals:

@@ -79,21 +79,26 @@ EventLog GenerateEventLog(const Scenario &s, std::int64_t now)
             continue;
         }
         const long a1 = s.thresholds[0];
-        const long peak = a1 + std::max<long>(1, std::labs(a1) / 2) * Draw(random, 1, 4) / 2;
+        // An A1 that falls below (oxygen) is passed downwards, as far as the
+        // reading is above it; any other upwards by up to its own value.
+        const bool falling = (s.alarmFlags[0] & 1) != 0;
+        const long beyond = falling ? -1 : 1;
+        const long reach = std::max<long>(1, falling ? std::labs(s.value - a1) : std::labs(a1) / 2);
+        const long peak = a1 + beyond * reach * Draw(random, 1, 4) / 2;
         const bool second = Draw(random, 0, 3) == 0;
         const std::uint8_t level2 = Draw(random, 0, 1) ? 2 : 4; // A2 or STEL
-        records.push_back(AlarmEvent(s, event::kAlarmOn, static_cast<std::uint32_t>(t), battery, a1 + 1));
+        records.push_back(AlarmEvent(s, event::kAlarmOn, static_cast<std::uint32_t>(t), battery, a1 + beyond));
         if (second) {
             t += Draw(random, 1, 5) * 60;
             records.push_back(AlarmEvent(s, level2, static_cast<std::uint32_t>(t), battery,
-                                         s.thresholds[level2 - 1] + 2));
+                                         s.thresholds[level2 - 1] + 2 * beyond));
             t += Draw(random, 1, 5) * 60;
             records.push_back(AlarmEvent(s, static_cast<std::uint8_t>(event::kAlarmOff + level2 - 1),
                                          static_cast<std::uint32_t>(t), battery, peak));
         }
         t += Draw(random, 2, 20) * 60;
         records.push_back(AlarmEvent(s, event::kAlarmOff, static_cast<std::uint32_t>(t), battery,
-                                     std::max<long>(0, a1 - 1)));
+                                     falling ? a1 + 1 : std::max<long>(0, a1 - 1)));
     }
     records.resize(static_cast<std::size_t>(s.events));
 
@@ -118,6 +123,7 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
     logger.info.interval = s.loggerInterval;
 
     const long span = std::max<long>(1, long{s.rangeEnd} - s.rangeBegin);
+    const bool falling = (s.alarmFlags[0] & 1) != 0; // A1 falls below: oxygen
     std::int64_t t = 0;
     for (int b = 1; b <= s.loggerBlocks; ++b) {
         const LoggerBlockShape shape = s.block(b);
@@ -139,12 +145,15 @@ DataLogger GenerateDataLogger(const Scenario &s, std::int64_t now)
             for (int i = 0; i < stored; ++i) {
                 long v = s.value + Draw(random, -1, 1) * std::max<long>(1, s.valueSwing / 2);
                 if (shape.alarm) {
-                    // A gas cloud: rises to half again the A1 limit mid-block and falls off.
+                    // A gas cloud: rises to half again the A1 limit mid-block and
+                    // falls off; oxygen dips below a falling A1 by half its distance.
                     const double rise = std::sin(3.14159265358979 * (i + 0.5) / stored);
-                    v = std::lround(s.value + rise * (s.thresholds[0] * 1.5 - s.value));
+                    const double a1 = s.thresholds[0];
+                    const double extreme = falling ? a1 - (s.value - a1) / 2.0 : a1 * 1.5;
+                    v = std::lround(s.value + rise * (extreme - s.value));
                 }
                 set.samples[i] = Clamp16(std::clamp<long>(v, s.rangeBegin, s.rangeBegin + span));
-                if (set.samples[i] >= s.thresholds[0])
+                if (falling ? set.samples[i] <= s.thresholds[0] : set.samples[i] >= s.thresholds[0])
                     set.alarmBits = static_cast<std::uint16_t>(set.alarmBits | (1u << i));
             }
             block.sets.push_back(set);

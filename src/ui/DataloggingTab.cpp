@@ -6,6 +6,7 @@
 #include <SessionRecorder.h>
 
 #include <DataLoggerExport.h>
+#include <Formats.h>
 
 #include <QBoxLayout>
 #include <QDir>
@@ -240,7 +241,14 @@ void DataloggingTab::OfferToShow(const logs::LoggerDownloadResult &download)
         download.data, ProposedFileName(window_.widgets().general.Edit_DevSn->text(), QDateTime::currentDateTime())));
     const std::optional<RangeAlarmSettings> &range = window_.display().LastRange();
     const logs::AlarmLevels levels = range ? logs::AlarmLevelsOf(*range, log->series) : logs::AlarmLevels{};
-    DownloadedLogs::Of(window_).SetLogger(window_.widgets().general.Edit_DevSn->text(), std::move(log), levels);
+    const QString serial = window_.widgets().general.Edit_DevSn->text();
+    const QString instrument =
+        range ? InstrumentText(serial, range->gasText,
+                               QStringLiteral("%1 to %2")
+                                   .arg(QLocale::system().toString(ScaleByExponent(range->rangeBegin, range->exponent), 'g', 6),
+                                        range->rangeEndText))
+              : InstrumentText(serial);
+    DownloadedLogs::Of(window_).SetLogger(serial, std::move(log), levels, instrument);
     showButton_->setEnabled(true);
 }
 
@@ -264,6 +272,7 @@ void DataloggingTab::SaveDownload(const std::shared_ptr<logs::LoggerDownloadResu
                 window_.dialogs().showError(written.message);
             } else {
                 savedThisSession_ = true;
+                DownloadedLogs::Of(window_).SetLoggerSaved(path);
                 const QString saved = QStringLiteral("%1 data logger blocks read; saved to %2")
                                           .arg(download->data.blocks.size())
                                           .arg(QDir::toNativeSeparators(path));

@@ -14,12 +14,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+
+#include <unordered_map>
 
 namespace r310::ui {
 
@@ -59,6 +62,18 @@ enum EventColumn { kNo, kTime, kType, kValue, kStel, kTwa, kGas, kBattery, kEven
 
 } // namespace
 
+QString InstrumentText(const QString &serialNumber, const QString &gasText, const QString &rangeText)
+{
+    QStringList parts;
+    if (!serialNumber.trimmed().isEmpty())
+        parts.append(QStringLiteral("SN ") + serialNumber.trimmed());
+    if (!gasText.trimmed().isEmpty())
+        parts.append(gasText.trimmed());
+    if (!rangeText.isEmpty())
+        parts.append(QStringLiteral("range ") + rangeText);
+    return parts.join(QStringLiteral(", "));
+}
+
 LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Qt::Window), locale_(locale)
 {
     setObjectName(QStringLiteral("LogViewer"));
@@ -79,7 +94,9 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
     levelsEdit_->setObjectName(QStringLiteral("viewerLevels"));
     levelsEdit_->setPlaceholderText(QStringLiteral("e.g. 30,60,100,50,20"));
     levelsEdit_->setToolTip(QStringLiteral("The instrument's alarm levels A1, A2, A3, STEL and TWA in the samples' "
-                                           "unit, \".\" as decimal point; leave out what is not known"));
+                                           "unit, \".\" as decimal point; leave out what is not known. A \"v\" "
+                                           "after A1, A2 or A3 makes it a level that falls below (oxygen): "
+                                           "19.5v,18v,23.5"));
     levelsEdit_->setMaximumWidth(180);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(open);
@@ -96,6 +113,7 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
     message_->setWordWrap(true);
     message_->setStyleSheet(QStringLiteral("color: rgb(180, 0, 0);"));
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->setTextFormat(Qt::PlainText); // it quotes lines of the file
     message_->hide();
 
     chart_ = new LogChart(locale_);
@@ -104,6 +122,7 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
     chartView_->setMinimumHeight(300);
     readout_ = new QLabel(QStringLiteral(" "), this);
     readout_->setObjectName(QStringLiteral("viewerReadout"));
+    readout_->setTextFormat(Qt::PlainText);
     exposure_ = new QTableWidget(this);
     exposure_->setObjectName(QStringLiteral("exposureTable"));
     exposure_->verticalHeader()->hide();
@@ -113,11 +132,16 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
     belowLayout->setContentsMargins(0, 0, 0, 0);
     belowLayout->addWidget(readout_);
     belowLayout->addWidget(exposure_);
+    // The chart takes the room; the table under it as much as its rows need,
+    // at most a third.
+    exposure_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter_ = splitter;
     splitter->addWidget(chartView_);
     splitter->addWidget(below);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setChildrenCollapsible(false);
 
     typeFilter_ = new QComboBox(this);
     typeFilter_->setObjectName(QStringLiteral("eventTypeFilter"));
@@ -169,7 +193,8 @@ LogViewer::LogViewer(const QLocale &locale, QWidget *parent) : QWidget(parent, Q
         const std::optional<logs::AlarmLevels> typed = logs::ParseAlarmLevels(levelsEdit_->text());
         if (!typed) {
             ShowMessage(QStringLiteral("Alarm levels: up to five numbers A1,A2,A3,STEL,TWA with \".\" as "
-                                       "decimal point, e.g. 30,60,100,50,20"));
+                                       "decimal point, e.g. 30,60,100,50,20; a \"v\" after A1 to A3 for a "
+                                       "level that falls below: 19.5v,18v,23.5"));
             return;
         }
         ShowMessage(QString());
@@ -216,14 +241,28 @@ void LogViewer::SetAlarmLevels(const logs::AlarmLevels &levels)
         FillExposure();
 }
 
-void LogViewer::ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels)
+void LogViewer::SetInstrument(const QString &instrument)
+{
+    instrument_ = instrument;
+    UpdateTitle();
+}
+
+void LogViewer::UpdateTitle()
+{
+    if (logger_)
+        chart_->SetTitleLines(loggerName_, instrument_);
+}
+
+void LogViewer::ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels,
+                           const QString &name)
 {
     logger_ = std::move(logger);
+    loggerName_ = name.isEmpty() ? QFileInfo(logger_->path).fileName() : name;
     levels_ = levels;
     levelsEdit_->setText(logs::AlarmLevelsText(levels_));
     chart_->SetAlarmLevels(levels_);
     chart_->SetLogger(logger_);
-    chart_->setTitle(QFileInfo(logger_->path).fileName());
+    UpdateTitle();
     if (events_)
         chart_->SetEvents(events_->events);
     FillExposure();
@@ -244,10 +283,10 @@ void LogViewer::ShowEvents(std::shared_ptr<const logs::LogFile> events)
 void LogViewer::UpdateCaption()
 {
     QStringList names;
-    for (const auto &file : {logger_, events_}) {
-        if (file)
-            names.append(QFileInfo(file->path).fileName());
-    }
+    if (logger_)
+        names.append(loggerName_);
+    if (events_)
+        names.append(QFileInfo(events_->path).fileName());
     setWindowTitle(names.isEmpty() ? kCaption : kCaption + QStringLiteral(" - ") + names.join(QStringLiteral(", ")));
     tabs_->setTabEnabled(0, logger_ != nullptr || !events_);
     tabs_->setTabEnabled(1, events_ != nullptr);
@@ -258,26 +297,26 @@ void LogViewer::UpdateCaption()
 void LogViewer::FillExposure()
 {
     const std::vector<logs::ExposureFigures> figures = logs::ComputeExposure(logger_->series, levels_);
-    const QStringList headers{QStringLiteral("Gas"),     QStringLiteral("Section"),     QStringLiteral("Start"),
-                              QStringLiteral("End"),     QStringLiteral("Samples"),     QString::fromUtf8("\u0394t (s)"),
-                              QStringLiteral("Peak"),    QStringLiteral("Peak at"),     QStringLiteral("STEL(15min)"),
-                              QStringLiteral("TWA(8h)"), QString::fromUtf8("\u2265 A1"), QString::fromUtf8("\u2265 A2"),
-                              QString::fromUtf8("\u2265 A3")};
+    QStringList headers{QStringLiteral("Gas"),     QStringLiteral("Section"),     QStringLiteral("Start"),
+                        QStringLiteral("End"),     QStringLiteral("Samples"),     QString::fromUtf8("\u0394t (s)"),
+                        QStringLiteral("Peak"),    QStringLiteral("Peak at"),     QStringLiteral("STEL(15min)"),
+                        QStringLiteral("TWA(8h)")};
+    for (std::size_t k = 0; k < levels_.falling.size(); ++k)
+        headers.append(QString(levels_.falling[k] ? QChar(0x2264) : QChar(0x2265)) + QStringLiteral(" A%1").arg(k + 1));
     exposure_->clear();
     exposure_->setColumnCount(static_cast<int>(headers.size()));
     exposure_->setHorizontalHeaderLabels(headers);
     exposure_->setRowCount(static_cast<int>(figures.size()));
-    auto decimalsOf = [this](const QString &gas) {
-        for (const logs::LoggerSeries &series : logger_->series) {
-            if (series.gas == gas)
-                return series.decimals;
-        }
-        return 0;
-    };
+    std::unordered_map<QString, int> decimalsOf;
+    for (const logs::LoggerSeries &series : logger_->series)
+        decimalsOf.emplace(series.gas, series.decimals);
+    const QString none(QChar(0x2014));
     for (int row = 0; row < static_cast<int>(figures.size()); ++row) {
         const logs::ExposureFigures &f = figures[static_cast<std::size_t>(row)];
-        const int decimals = decimalsOf(f.gas);
+        const int decimals = decimalsOf[f.gas];
         auto time = [this](std::int64_t t) { return DateTimeText(logs::WallClockDateTime(t), locale_); };
+        auto figure = [&](const std::optional<double> &v) { return v ? ValueText(*v, decimals + 2, locale_) : none; };
+        auto duration = [](const std::optional<std::int64_t> &s) { return s ? DurationText(*s) : QString(); };
         const QStringList texts{f.gas,
                                 QString::number(f.section + 1),
                                 time(f.start),
@@ -286,15 +325,21 @@ void LogViewer::FillExposure()
                                 QString::number(f.interval),
                                 ValueText(f.peak, decimals, locale_),
                                 time(f.peakTime),
-                                ValueText(f.stel, decimals + 2, locale_),
-                                ValueText(f.twa, decimals + 2, locale_),
-                                f.atOrAbove[0] ? DurationText(*f.atOrAbove[0]) : QString(),
-                                f.atOrAbove[1] ? DurationText(*f.atOrAbove[1]) : QString(),
-                                f.atOrAbove[2] ? DurationText(*f.atOrAbove[2]) : QString()};
+                                figure(f.stel),
+                                figure(f.twa),
+                                duration(f.inAlarm[0]),
+                                duration(f.inAlarm[1]),
+                                duration(f.inAlarm[2])};
         for (int column = 0; column < static_cast<int>(texts.size()); ++column)
             exposure_->setItem(row, column, Cell(texts[column], column != 0 && column != 2 && column != 3 && column != 7));
     }
     exposure_->resizeColumnsToContents();
+    // Short tables take what their rows need, the chart the rest (two thirds at the least).
+    const int rowsHeight = exposure_->horizontalHeader()->height() + 2 * exposure_->frameWidth()
+                         + exposure_->verticalHeader()->length() + exposure_->horizontalScrollBar()->sizeHint().height();
+    const int total = std::max(splitter_->height(), 600);
+    const int below = std::min(rowsHeight + readout_->sizeHint().height(), total / 3);
+    splitter_->setSizes({total - below, below});
 }
 
 void LogViewer::FillEvents()
@@ -353,7 +398,7 @@ void LogViewer::ExportClicked()
         path += filter.contains(QLatin1String("svg")) ? QStringLiteral(".svg")
               : filter.contains(QLatin1String("pdf")) ? QStringLiteral(".pdf")
                                                       : QStringLiteral(".png");
-    const ChartFileResult written = WriteChartFile(*chart_, chart_->size().toSize(), path);
+    const ChartFileResult written = WriteChartFile(*chart_, chart_->size().toSize(), path, instrument_);
     ShowMessage(written.ok ? QString() : written.message);
 }
 
@@ -370,11 +415,18 @@ DownloadedLogs &DownloadedLogs::Of(QWidget &window)
 }
 
 void DownloadedLogs::SetLogger(const QString &serialNumber, std::shared_ptr<const logs::LogFile> logger,
-                               const logs::AlarmLevels &levels)
+                               const logs::AlarmLevels &levels, const QString &instrument)
 {
     loggerSerial_ = serialNumber;
     logger_ = std::move(logger);
     levels_ = levels;
+    loggerInstrument_ = instrument;
+    loggerName_ = QStringLiteral("Data logger download (not saved)");
+}
+
+void DownloadedLogs::SetLoggerSaved(const QString &path)
+{
+    loggerName_ = QFileInfo(path).fileName();
 }
 
 void DownloadedLogs::SetEvents(const QString &serialNumber, std::shared_ptr<const logs::LogFile> events)
@@ -397,8 +449,10 @@ LogViewer *DownloadedLogs::Open(bool loggerFirst)
 {
     auto *viewer = new LogViewer(QLocale::system(), &window_);
     const bool sameInstrument = logger_ && events_ && loggerSerial_ == eventsSerial_;
-    if (loggerFirst || sameInstrument)
-        viewer->ShowLogger(logger_, levels_);
+    if (loggerFirst || sameInstrument) {
+        viewer->SetInstrument(loggerInstrument_);
+        viewer->ShowLogger(logger_, levels_, loggerName_);
+    }
     if (!loggerFirst || sameInstrument)
         viewer->ShowEvents(events_);
     viewer->tabs().setCurrentIndex(loggerFirst ? 0 : 1);

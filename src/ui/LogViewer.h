@@ -23,11 +23,16 @@ class QStandardItemModel;
 class QTableView;
 class QTableWidget;
 class QTabWidget;
+class QSplitter;
 
 namespace r310::ui {
 
 class LogChart;
 class LogChartView;
+
+// The instrument as the viewer's title names it: "SN 1234567, ppm CO, range
+// 0 to 500"; what is not known is left out.
+QString InstrumentText(const QString &serialNumber, const QString &gasText = {}, const QString &rangeText = {});
 
 class LogViewer : public QWidget {
     Q_OBJECT
@@ -41,11 +46,17 @@ public:
     // bad line; the lines that could be read are shown. False when nothing
     // could be read.
     bool OpenFile(const QString &path);
-    void ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels);
+    // name: what the title calls the log (the file it was saved to); the
+    // log's own file name when empty.
+    void ShowLogger(std::shared_ptr<const logs::LogFile> logger, const logs::AlarmLevels &levels,
+                    const QString &name = {});
     void ShowEvents(std::shared_ptr<const logs::LogFile> events);
     // The alarm levels drawn and counted, as known from the instrument or typed
     // into the viewer's field ("30,60,100,50,20").
     void SetAlarmLevels(const logs::AlarmLevels &levels);
+    // The instrument the data logger is of ("SN 1234567, ppm CO, 0-500"),
+    // shown under the chart's title and so in every export; empty: unknown.
+    void SetInstrument(const QString &instrument);
 
     LogChart &chart() const { return *chart_; }
     LogChartView &chartView() const { return *chartView_; }
@@ -64,8 +75,11 @@ private:
     void FilterEvents(int index);
     void UpdateCaption();
     void ShowMessage(const QString &text);
+    void UpdateTitle();
 
     QLocale locale_;
+    QString loggerName_;
+    QString instrument_;
     std::shared_ptr<const logs::LogFile> logger_;
     std::shared_ptr<const logs::LogFile> events_;
     logs::AlarmLevels levels_;
@@ -76,6 +90,7 @@ private:
     QLabel *readout_ = nullptr;
     QLabel *message_ = nullptr;
     QTableWidget *exposure_ = nullptr;
+    QSplitter *splitter_ = nullptr;
     QTableView *eventTable_ = nullptr;
     QStandardItemModel *eventModel_ = nullptr;
     QSortFilterProxyModel *eventFilter_ = nullptr;
@@ -94,8 +109,11 @@ public:
     // The window's one instance, made on first use.
     static DownloadedLogs &Of(QWidget &window);
 
+    // instrument: as LogViewer::SetInstrument shows it.
     void SetLogger(const QString &serialNumber, std::shared_ptr<const logs::LogFile> logger,
-                   const logs::AlarmLevels &levels);
+                   const logs::AlarmLevels &levels, const QString &instrument = {});
+    // The file the last data logger download was saved to, for the titles.
+    void SetLoggerSaved(const QString &path);
     void SetEvents(const QString &serialNumber, std::shared_ptr<const logs::LogFile> events);
     // Opens a new viewer window with the data logger (or the events) and,
     // when they are of the same instrument, the other log too.
@@ -112,6 +130,7 @@ private:
 
     QWidget &window_;
     QString loggerSerial_, eventsSerial_;
+    QString loggerName_, loggerInstrument_;
     std::shared_ptr<const logs::LogFile> logger_, events_;
     logs::AlarmLevels levels_;
 };

@@ -77,7 +77,8 @@ int RunLogViewer(const QStringList &files, const QString &levels, const QString 
     QTextStream err(stderr);
     const std::optional<logs::AlarmLevels> known = logs::ParseAlarmLevels(levels);
     if (!known) {
-        err << "R310Conf: --levels needs up to five numbers A1,A2,A3,STEL,TWA: 30,60,100,50,20" << Qt::endl;
+        err << "R310Conf: --levels needs up to five numbers A1,A2,A3,STEL,TWA (a \"v\" after A1 to A3 "
+               "falls below): 30,60,100,50,20 or 19.5v,18v,23.5" << Qt::endl;
         return 2;
     }
     auto *viewer = new LogViewer(QLocale::system());

@@ -25,10 +25,13 @@ LogViewer *ShowRecordedLog(records::RecordStore &store, qint64 recordId, const G
         return nullptr;
     auto *viewer = new LogViewer(locale, &parent);
     const bool logger = record->kind == records::kind::kDatalog;
-    if (logger)
+    if (logger) {
+        const QString gas = recorded->log->series.empty() ? QString() : recorded->log->series.front().gas;
+        viewer->SetInstrument(InstrumentText(recorded->serial, gas));
         viewer->ShowLogger(std::move(recorded->log), recorded->levels);
-    else
+    } else {
         viewer->ShowEvents(std::move(recorded->log));
+    }
     viewer->tabs().setCurrentIndex(logger ? 0 : 1);
     viewer->show();
     viewer->raise();

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -184,3 +185,77 @@ TEST_F(LogFileCommands, RefusesDamagedFilesBadOptionsAndUnwritablePictures)
 }
 
 } // namespace
+
+namespace {
+
+// The file's lines after the header, one a minute from 06:00 on 2 March 2026.
+QByteArray MinuteLines(const QString &gas, const std::vector<QString> &values)
+{
+    QStringList lines{r310::logs::kLoggerHeaderLine};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        lines.append(QStringLiteral("02.03.2026 %1:%2:00;%3;%4; ;")
+                         .arg(6 + i / 60, 2, 10, QLatin1Char('0'))
+                         .arg(i % 60, 2, 10, QLatin1Char('0'))
+                         .arg(values[i], gas));
+    return r310::logs::EncodeExportLines(lines);
+}
+
+} // namespace
+
+TEST_F(LogFileCommands, OxygenHostileValuesAndMarkupFromTheFile)
+{
+    auto write = [this](const QString &name, const QByteArray &bytes) {
+        QFile file(dir_.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    };
+    // 20.9 %Vol with ten minutes at 18.5: ten minutes below A1, none below A2, no STEL or TWA.
+    std::vector<QString> air(90, QStringLiteral("20,9"));
+    std::fill(air.begin() + 30, air.begin() + 40, QStringLiteral("18,5"));
+    const CtlRun oxygen = Ctl({"exposure", "--json", "--levels", "19.5v,18v,23.5", write("o2.csv", MinuteLines("%Vol O2", air))});
+    ASSERT_EQ(oxygen.exitCode, 0) << oxygen.err.toStdString();
+    const QJsonObject series = JsonAt(JsonOf(oxygen.out), QStringLiteral("series.0")).toObject();
+    EXPECT_EQ(series.value(QStringLiteral("at_or_below_s")).toObject(), (QJsonObject{{"A1", 600}, {"A2", 0}}));
+    EXPECT_EQ(series.value(QStringLiteral("at_or_above_s")).toObject(), (QJsonObject{{"A3", 0}}));
+    EXPECT_FALSE(series.contains(QStringLiteral("stel")) || series.contains(QStringLiteral("twa_8h")));
+
+    // No value that is not a finite number becomes a figure.
+    for (const char *bad : {"nan", "inf", "1e309"}) {
+        std::vector<QString> values(30, QStringLiteral("10"));
+        values[0] = QString::fromLatin1(bad);
+        const CtlRun run = Ctl({"exposure", "--json", write(QStringLiteral("%1.csv").arg(bad), MinuteLines("ppm CO", values))});
+        EXPECT_EQ(run.exitCode, kExitUsage) << bad;
+        ExpectContains(run.err, {"line 2"});
+    }
+
+    // Markup in a gas text is shown as written, and the ticks are round.
+    std::vector<QString> rising;
+    for (int i = 0; i < 60; ++i)
+        rising.push_back(QString::number(i * 0.7, 'f', 1).replace(u'.', u','));
+    const CtlRun svg = Ctl({"plot", write("markup.csv", MinuteLines("ppm <b>CO</b>", rising)), "--out",
+                            dir_.filePath("markup.svg")});
+    ASSERT_EQ(svg.exitCode, 0) << svg.err.toStdString();
+    const QString picture = QString::fromUtf8(Read(QStringLiteral("markup.svg")));
+    EXPECT_TRUE(picture.contains(QStringLiteral("&lt;b&gt;CO&lt;/b&gt;")));
+    EXPECT_FALSE(picture.contains(QStringLiteral("<b>")));
+    QStringList numbers, times;
+    static const QRegularExpression text(QStringLiteral(">([^<>]+)</text>"));
+    for (auto match = text.globalMatch(picture); match.hasNext();) {
+        const QString label = match.next().captured(1).trimmed();
+        (label.contains(u':') ? times : numbers).append(label);
+    }
+    ASSERT_GE(numbers.size(), 4) << picture.left(300).toStdString();
+    for (const QString &label : numbers) {
+        bool number = false;
+        const double value = label.toDouble(&number);
+        if (number) // the value ticks, 5 apart on 0 to 41.3
+            EXPECT_EQ(std::fmod(value, 5.0), 0.0) << label.toStdString();
+    }
+    ASSERT_GE(times.size(), 3);
+    static const QRegularExpression minutes(QStringLiteral(":(\\d\\d)(:00)?( ?[AP]M)?$"));
+    for (const QString &label : times) {
+        const QRegularExpressionMatch match = minutes.match(label);
+        ASSERT_TRUE(match.hasMatch()) << label.toStdString();
+        EXPECT_EQ(match.captured(1).toInt() % 5, 0) << label.toStdString();
+    }
+}

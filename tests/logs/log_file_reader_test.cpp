@@ -6,6 +6,7 @@
 #include "QStringPrinting.h"
 #include "ShiftLog.h"
 
+#include <DataLoggerExport.h>
 #include <ExportFile.h>
 
 #include <QTemporaryDir>
@@ -77,7 +78,7 @@ TEST(LogFileReader, ReadsTheLoggerExportInEveryRegionalSetting)
         EXPECT_EQ(co.runs[1].interval, 60);
         EXPECT_EQ(co.times[1] - co.times[0], 60);
         EXPECT_EQ(co.times[21 * 15] - co.times[21 * 15 - 1], 60 + 45 * 60);
-        EXPECT_EQ(WallClockDateTime(co.times[0]), QDateTime(QDate(2026, 3, 2), QTime(6, 0)));
+        EXPECT_EQ(WallClockDateTime(co.times[0]), QDateTime(QDate(2026, 3, 2), QTime(6, 0), Qt::UTC));
         EXPECT_EQ(file.series[1].decimals, 1);
         for (std::size_t i = 0; i < co.size(); ++i) {
             const LoggerSampleSet &set = data.blocks[i / 15].sets[0];
@@ -189,18 +190,18 @@ TEST(Exposure, FiguresFollowTheDefinition)
         const auto figures = ComputeExposure({Series(c.values, c.step)}, AlarmLevels{});
         ASSERT_EQ(figures.size(), 1u);
         EXPECT_DOUBLE_EQ(figures[0].peak, c.peak);
-        EXPECT_NEAR(figures[0].stel, c.stel, 1e-12);
-        EXPECT_NEAR(figures[0].twa, c.twa, 1e-12);
+        EXPECT_NEAR(figures[0].stel.value(), c.stel, 1e-12);
+        EXPECT_NEAR(figures[0].twa.value(), c.twa, 1e-12);
         EXPECT_EQ(figures[0].samples, c.values.size());
-        EXPECT_FALSE(figures[0].atOrAbove[0].has_value());
+        EXPECT_FALSE(figures[0].inAlarm[0].has_value());
     }
     AlarmLevels levels;
     levels.a1 = 5;
     levels.a2 = 60;
     const auto figures = ComputeExposure({Series({10, 60, 0, 5}, 30, 1000)}, levels);
-    EXPECT_EQ(figures[0].atOrAbove[0], 90);
-    EXPECT_EQ(figures[0].atOrAbove[1], 30);
-    EXPECT_FALSE(figures[0].atOrAbove[2].has_value());
+    EXPECT_EQ(figures[0].inAlarm[0], 90);
+    EXPECT_EQ(figures[0].inAlarm[1], 30);
+    EXPECT_FALSE(figures[0].inAlarm[2].has_value());
     EXPECT_EQ(figures[0].peakTime, 1030);
     EXPECT_EQ(figures[0].end, 1090);
 
@@ -281,4 +282,87 @@ TEST(Decimation, ColumnsKeepEveryExtremeAndAlarm)
         ASSERT_EQ(low, static_cast<std::size_t>(std::min_element(first + a, first + b) - first)) << a << " " << b;
         ASSERT_EQ(high, static_cast<std::size_t>(std::max_element(first + a, first + b) - first)) << a << " " << b;
     }
+}
+
+// Files made to break the reader: values that are no finite number of the
+// file's notation are bad lines; times going backwards, thousands of gases
+// and huge gas texts stay cheap and bounded.
+TEST(LogFileReader, HostileFilesGiveBadLinesAndBoundedSeries)
+{
+    const QString good = QStringLiteral("02.03.2026 06:00:00;10,5;ppm CO; ;");
+    for (const char *value : {"nan", "inf", "-inf", "1e309", "0x1p3", "1.000", "1,000,5", "+5", "5e", "-", "1e201"}) {
+        SCOPED_TRACE(value);
+        const QStringList lines{kLoggerHeaderLine, good,
+                                QStringLiteral("02.03.2026 06:01:00;%1;ppm CO; ;").arg(QLatin1String(value)), good};
+        const LogFile file = ReadLogFileBytes(Bytes(lines), QStringLiteral("x.csv"));
+        EXPECT_EQ(file.firstBadLine, 3) << file.problem.toStdString();
+        EXPECT_EQ(file.linesRead, 2);
+    }
+    const LogFile scientific = ReadLogFileBytes(
+        Bytes({kLoggerHeaderLine, QStringLiteral("02.03.2026 06:00:00;-1,5e+2;ppm CO; ;")}), QStringLiteral("x"));
+    EXPECT_EQ(scientific.series.at(0).values, std::vector<double>{-150});
+
+    // Newest first: one series, a section at every line, each sample dt the
+    // distance between the lines.
+    QStringList newestFirst{kLoggerHeaderLine};
+    for (int minute = 59; minute >= 0; --minute)
+        newestFirst.append(QStringLiteral("02.03.2026 06:%1:00;5;ppm CO; ;").arg(minute, 2, 10, QLatin1Char('0')));
+    const LogFile backwards = ReadLogFileBytes(Bytes(newestFirst), QStringLiteral("x"));
+    ASSERT_EQ(backwards.series.size(), 1u);
+    EXPECT_EQ(backwards.series[0].runs.size(), 60u);
+    EXPECT_EQ(backwards.sections, 60);
+    EXPECT_EQ(backwards.series[0].runs.back().interval, 60);
+
+    // 100 gases: the first 64 are series, the rest bad lines named once; a
+    // gas text of 100,000 characters is cut.
+    QStringList gases{kLoggerHeaderLine};
+    for (int g = 0; g < 100; ++g)
+        gases.append(QStringLiteral("02.03.2026 06:00:00;1;ppm G%1; ;").arg(g));
+    gases.append(QStringLiteral("02.03.2026 06:00:00;1;%1\x1b; ;").arg(QString(100000, u'x')));
+    const LogFile many = ReadLogFileBytes(Bytes(gases), QStringLiteral("x"));
+    EXPECT_EQ(many.series.size(), static_cast<std::size_t>(kMostSeries));
+    EXPECT_EQ(many.firstBadLine, 66);
+    EXPECT_TRUE(many.problem.contains(QStringLiteral("37 lines of more gases left out, the first of them \"ppm G64\"")))
+        << many.problem.toStdString();
+    const LogFile escape = ReadLogFileBytes(Bytes({kLoggerHeaderLine, QStringLiteral("\x1b[2J;")}), QStringLiteral("x"));
+    EXPECT_TRUE(escape.problem.endsWith(QStringLiteral(": \"\\x1b[2J;\""))) << escape.problem.toStdString();
+    const LogFile oneLong = ReadLogFileBytes(Bytes({kLoggerHeaderLine, gases.back()}), QStringLiteral("x"));
+    EXPECT_EQ(oneLong.series.at(0).gas, QString(kLongestGasText, u'x') + QChar(0x2026));
+}
+
+TEST(Exposure, OxygenAndCombustiblesHaveNoStelAndFallingLevelsCountBelow)
+{
+    const struct {
+        const char *gas;
+        GasKind kind;
+    } kinds[] = {{"%Vol O2", GasKind::Oxygen},     {"%LEL CH4", GasKind::Combustible}, {"%UEG EX", GasKind::Combustible},
+                 {"%Vol H2", GasKind::Combustible}, {"%Vol CO2", GasKind::Toxic},       {"ppm CO", GasKind::Toxic},
+                 {"ppm H2", GasKind::Toxic}};
+    for (const auto &k : kinds)
+        EXPECT_EQ(GasKindOf(QString::fromLatin1(k.gas)), k.kind) << k.gas;
+
+    // 20.9 %Vol with a dip to 18.5 for 10 of 90 minutes.
+    std::vector<double> air(90, 20.9);
+    std::fill(air.begin() + 30, air.begin() + 40, 18.5);
+    LoggerSeries oxygen = Series(air);
+    oxygen.gas = QStringLiteral("%Vol O2");
+    const std::optional<AlarmLevels> levels = ParseAlarmLevels(QStringLiteral("19.5v,18V,23.5"));
+    ASSERT_TRUE(levels.has_value());
+    EXPECT_EQ(levels->falling, (std::array<bool, 3>{true, true, false}));
+    EXPECT_EQ(AlarmLevelsText(*levels), QStringLiteral("19.5v,18v,23.5"));
+    const ExposureFigures figures = ComputeExposure({oxygen}, *levels).at(0);
+    EXPECT_EQ(figures.inAlarm[0], 10 * 60);
+    EXPECT_EQ(figures.inAlarm[1], 0);
+    EXPECT_EQ(figures.inAlarm[2], 0);
+    EXPECT_FALSE(figures.stel || figures.twa);
+    EXPECT_FALSE(ParseAlarmLevels(QStringLiteral("1,2,3,4v")).has_value()); // STEL never falls
+    // The instrument's own "fall below" option.
+    r310::RangeAlarmSettings range;
+    range.gasText = oxygen.gas;
+    range.exponent = -1;
+    range.limits[r310::kAlarmA1].raw = 195;
+    range.limits[r310::kAlarmA1].flags.fallBelow = true;
+    const AlarmLevels ofInstrument = AlarmLevelsOf(range, {oxygen});
+    EXPECT_DOUBLE_EQ(ofInstrument.a1.value(), 19.5);
+    EXPECT_EQ(ofInstrument.falling, (std::array<bool, 3>{true, false, false}));
 }

@@ -283,7 +283,7 @@ TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         EXPECT_EQ(FleetCells(FleetRows(list, QDate::currentDate()).at(0)),
                   QStringList({kSerial, QStringLiteral("Site 4"), QStringLiteral("-"),
                                today + QStringLiteral(" zero Error, no passed span"), today + QStringLiteral(" A1 1, A2 , T50 12"),
-                               QStringLiteral("-"), QStringLiteral("-")}));
+                               QStringLiteral("-"), QStringLiteral("-"), list.at(0).head.text()}));
         const VerifyResult migrated = store->Verify();
         EXPECT_TRUE(migrated.ok) << migrated.problem.toStdString();
         QSqlDatabase db = store->database();

@@ -4,6 +4,7 @@
 #include "UiRig.h"
 
 #include <ChartExport.h>
+#include <ChartTicks.h>
 #include <DataLoggerExport.h>
 #include <ExportFile.h>
 #include <LogChart.h>
@@ -78,12 +79,12 @@ TEST_F(LogViewerTest, ShowsSeriesExposureAndEventsOfBothFiles)
     const QStringList drawn = chart.DrawnNames();
     EXPECT_EQ(drawn.count(QStringLiteral("ppm CO")), 2);
     EXPECT_EQ(drawn.count(QStringLiteral("ppm H2S")), 2);
-    EXPECT_TRUE(drawn.contains(QStringLiteral("ppm CO in alarm")));
+    EXPECT_TRUE(drawn.contains(QStringLiteral("ppm CO in alarm (instrument's flag)")));
     QStringList legend;
     for (const QLegendMarker *marker : chart.legend()->markers())
         legend.append(marker->label());
     EXPECT_EQ(legend.count(QStringLiteral("ppm CO")), 1) << legend.join(u'|').toStdString();
-    EXPECT_TRUE(legend.contains(QStringLiteral("ppm CO in alarm"))) << legend.join(u'|').toStdString();
+    EXPECT_TRUE(legend.contains(QStringLiteral("ppm CO in alarm (instrument's flag)"))) << legend.join(u'|').toStdString();
 
     // Exposure: a row per gas and section.
     const QTableWidget &exposure = Find<QTableWidget>("exposureTable");
@@ -218,6 +219,80 @@ TEST_F(LogViewerTest, ExportsWhatIsShown)
     const QImage picture(dir_.filePath(QStringLiteral("shown.png")));
     EXPECT_EQ(picture.size(), viewer_->chart().size().toSize());
     EXPECT_FALSE(WriteChartFile(viewer_->chart(), QSize(400, 300), dir_.filePath(QStringLiteral("no/dir/x.png"))).ok);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(LogViewerTest, MarkupFromTheFileStaysTextAndLevelsOfOneHeightStayVisible)
+{
+    QStringList lines = logs::LoggerExportLines(r310test::ShiftLogger(4, 1, kGerman));
+    for (int i = 1; i < 20; ++i)
+        lines[i].replace(QStringLiteral("ppm CO"), QStringLiteral("ppm <b>CO</b>"));
+    lines[30] = QStringLiteral("<h1 style='color:green'>FILE CHECKED: OK</h1>");
+    const QString marked = dir_.filePath(QStringLiteral("marked.csv"));
+    ASSERT_TRUE(logs::WriteExportFile(marked, lines).ok);
+    ASSERT_TRUE(viewer_->OpenFile(marked));
+    const QLabel &message = Find<QLabel>("viewerMessage");
+    EXPECT_EQ(message.textFormat(), Qt::PlainText);
+    EXPECT_TRUE(message.text().contains(QStringLiteral("<h1 style='color:green'>")));
+    EXPECT_EQ(Find<QLabel>("viewerReadout").textFormat(), Qt::PlainText);
+    LogChart &chart = viewer_->chart();
+    EXPECT_TRUE(SeriesNames(chart).contains(QStringLiteral("ppm &lt;b&gt;CO&lt;/b&gt;")));
+    EXPECT_EQ(viewer_->windowTitle(), QStringLiteral("Log viewer - marked.csv"));
+
+    // A1 and TWA at 30 ppm: side by side in the legend, dashed in turn.
+    viewer_->SetAlarmLevels(logs::ParseAlarmLevels(QStringLiteral("30,60,,50,30")).value());
+    const QStringList names = SeriesNames(chart);
+    const qsizetype a1 = names.indexOf(QStringLiteral("A1 30")), twa = names.indexOf(QStringLiteral("TWA 30"));
+    ASSERT_GE(a1, 0);
+    EXPECT_EQ(twa, a1 + 1) << names.join(u'|').toStdString();
+    const QPen first = static_cast<QLineSeries *>(chart.series()[a1])->pen();
+    const QPen second = static_cast<QLineSeries *>(chart.series()[twa])->pen();
+    EXPECT_EQ(first.dashPattern(), second.dashPattern());
+    EXPECT_NE(first.dashOffset(), second.dashOffset());
+
+    // Oxygen: no STEL or TWA, neither as figures nor as lines.
+    viewer_->ShowLogger(std::make_shared<logs::LogFile>(logs::ReadLogFileBytes(
+                            logs::EncodeExportLines({logs::kLoggerHeaderLine,
+                                                     QStringLiteral("02.03.2026 06:00:00;20,9;%Vol O2; ;"),
+                                                     QStringLiteral("02.03.2026 06:01:00;18,9;%Vol O2;ALARM;")}),
+                            QStringLiteral("o2.csv"))),
+                        logs::ParseAlarmLevels(QStringLiteral("19.5v,18v,,1,1")).value(), QStringLiteral("saved.csv"));
+    const QTableWidget &exposure = Find<QTableWidget>("exposureTable");
+    EXPECT_EQ(exposure.item(0, 8)->text(), QString(QChar(0x2014)));
+    EXPECT_EQ(exposure.horizontalHeaderItem(10)->text(), QString::fromUtf8("\u2264 A1"));
+    EXPECT_EQ(exposure.item(0, 10)->text(), QStringLiteral("0:01:00"));
+    EXPECT_FALSE(SeriesNames(chart).join(u'|').contains(QStringLiteral("STEL")));
+    EXPECT_TRUE(chart.title().startsWith(QStringLiteral("saved.csv")));
+    // The chart has two thirds of the height at the least.
+    QApplication::processEvents();
+    EXPECT_GE(viewer_->chartView().height() * 3, viewer_->tabs().currentWidget()->height() * 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ChartTicks, RoundValuesAndTimesWithTheDateWhereItChanges)
+{
+    const std::tuple<double, int, double> values[] = {{41.3, 8, 10}, {41.3, 9, 5}, {1, 5, 0.2}, {0.07, 7, 0.01}, {230, 10, 25}, {9e5, 4, 2.5e5}};
+    for (const auto &[span, most, step] : values)
+        EXPECT_DOUBLE_EQ(RoundValueStep(span, most), step) << span << " " << most;
+
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const std::int64_t from = logs::WallClockSeconds(QDateTime(QDate(2026, 3, 2), QTime(7, 13, 20)));
+    QStringList labels;
+    for (const TimeTick &tick : RoundTimeTicks(from, from + 30 * 3600, 6, german)) {
+        EXPECT_EQ(tick.at % (6 * 3600), 0);
+        labels.append(tick.label);
+    }
+    EXPECT_EQ(labels, (QStringList{"02.03.2026 12:00", "18:00", "03.03.2026 00:00", "06:00", "12:00"}));
+    const std::vector<TimeTick> seconds = RoundTimeTicks(from, from + 60, 4, german);
+    ASSERT_EQ(seconds.size(), 4u);
+    EXPECT_EQ(seconds[0].label, QStringLiteral("02.03.2026 07:13:30"));
+    EXPECT_EQ(seconds[1].label, QStringLiteral("07:13:45"));
 }
 
 } // namespace

@@ -142,7 +142,8 @@ QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today,
     const QString html =
         QStringLiteral("<h1>Fleet Report</h1><p>%1 instruments on record, %2 with a calibration or bump test "
                        "overdue on %3. Printed %4 on %5. Next due dates as each instrument last reported "
-                       "them.</p>%6")
+                       "them; each row names the head of the instrument's record chain it was made from "
+                       "(\"r310ctl records verify --head HEAD\" checks it).</p>%6")
             .arg(rows.size())
             .arg(overdue)
             .arg(today.toString(Qt::ISODate),

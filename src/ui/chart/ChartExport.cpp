@@ -69,7 +69,8 @@ ChartFormat ChartFormatOf(const QString &path)
     return ChartFormat::Unknown;
 }
 
-QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, const QString &title)
+QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, const QString &title,
+                       const QString &description)
 {
     LaidOutChart laidOut(chart, size);
     QByteArray bytes;
@@ -94,13 +95,14 @@ QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, con
         svg.setSize(size);
         svg.setViewBox(target);
         svg.setTitle(title);
+        svg.setDescription(description);
         QPainter painter(&svg);
         laidOut.render(painter, target);
         break;
     }
     case ChartFormat::Pdf: {
         QPdfWriter pdf(&buffer);
-        pdf.setTitle(title);
+        pdf.setTitle(description.isEmpty() ? title : title + QStringLiteral(" - ") + description);
         pdf.setResolution(96);
         pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(size), QPageSize::Point), QPageLayout::Portrait,
                                       QMarginsF(0, 0, 0, 0)));
@@ -116,7 +118,7 @@ QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, con
     return bytes;
 }
 
-ChartFileResult WriteChartFile(QChart &chart, const QSize &size, const QString &path)
+ChartFileResult WriteChartFile(QChart &chart, const QSize &size, const QString &path, const QString &description)
 {
     ChartFileResult result;
     const QString cannot = QStringLiteral("Cannot create file %1").arg(QDir::toNativeSeparators(path));
@@ -130,7 +132,7 @@ ChartFileResult WriteChartFile(QChart &chart, const QSize &size, const QString &
         result.message = cannot + QStringLiteral(": ") + file.errorString();
         return result;
     }
-    const QByteArray bytes = RenderChart(chart, size, format, QFileInfo(path).completeBaseName());
+    const QByteArray bytes = RenderChart(chart, size, format, QFileInfo(path).completeBaseName(), description);
     if (bytes.isEmpty() || file.write(bytes) != bytes.size() || !file.commit()) {
         result.message = cannot + QStringLiteral(": ") + file.errorString();
         return result;

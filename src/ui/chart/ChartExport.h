@@ -18,12 +18,16 @@ ChartFormat ChartFormatOf(const QString &path);
 
 // The picture's bytes at `size` pixels (PDF: a page of that shape). The
 // chart is laid out at that size first; a chart in a view keeps its place.
-QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, const QString &title = {});
+// title and description (the instrument, where known) go into the SVG's and
+// PDF's own fields.
+QByteArray RenderChart(QChart &chart, const QSize &size, ChartFormat format, const QString &title = {},
+                       const QString &description = {});
 
 struct ChartFileResult {
     bool ok = false;
     QString message; // "Cannot create file %s" (and why), empty on success
 };
-ChartFileResult WriteChartFile(QChart &chart, const QSize &size, const QString &path);
+ChartFileResult WriteChartFile(QChart &chart, const QSize &size, const QString &path,
+                               const QString &description = {});
 
 } // namespace r310::ui

@@ -1,5 +1,7 @@
 #include "LogChart.h"
 
+#include "ChartTicks.h"
+
 #include <Formats.h>
 
 #include <QImage>
@@ -48,6 +50,22 @@ void ReplaceIfChanged(QXYSeries &series, const QList<QPointF> &points)
         series.replace(points);
 }
 
+// Qt Charts shows titles, axis titles and legend entries as rich text: text
+// from a file is escaped so that it shows as written.
+QString Plain(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString AlarmMarksName(const QString &gas)
+{
+    return gas + QStringLiteral(" in alarm (instrument's flag)");
+}
+
+// Pixels between ticks at the least.
+constexpr int kTimeTickPixels = 140;
+constexpr int kValueTickPixels = 45;
+
 QString UnitOf(const QString &gasText)
 {
     const qsizetype blank = gasText.indexOf(QLatin1Char(' '));
@@ -57,25 +75,28 @@ QString UnitOf(const QString &gasText)
 } // namespace
 
 LogChart::LogChart(const QLocale &locale, QGraphicsItem *parent)
-    : QChart(parent), locale_(locale), timeAxis_(new QDateTimeAxis(this)), valueAxis_(new QValueAxis(this)),
+    : QChart(parent), locale_(locale), timeAxis_(new QCategoryAxis(this)), valueAxis_(new QValueAxis(this)),
       traceItem_(new TraceItem(this))
 {
     traceItem_->setZValue(kTraceZ);
     setLocale(locale);
     setLocalizeNumbers(true);
-    timeAxis_->setFormat(ShortDateFormat(locale) + QLatin1Char(' ') + LongTimeFormat(locale));
+    timeAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     timeAxis_->setTitleText(QStringLiteral("Date/Time"));
     valueAxis_->setLabelFormat(QStringLiteral("%.6g"));
+    valueAxis_->setTickType(QValueAxis::TicksDynamic);
+    valueAxis_->setTickAnchor(0);
     addAxis(timeAxis_, Qt::AlignBottom);
     addAxis(valueAxis_, Qt::AlignLeft);
     legend()->setAlignment(Qt::AlignBottom);
     setMargins(QMargins(4, 4, 12, 4));
-    connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, &LogChart::AxisTimesChanged);
+    connect(timeAxis_, &QValueAxis::rangeChanged, this, &LogChart::AxisTimesChanged);
     connect(valueAxis_, &QValueAxis::rangeChanged, this, [this](qreal low, qreal high) {
         if (applying_)
             return;
         low_ = low;
         high_ = high;
+        UpdateTicks(Columns());
         UpdateTraceView();
         UpdateEventMarks(Columns());
     });
@@ -131,15 +152,18 @@ void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
         lines.pen = QPen(kSeriesColours[traces_.size() % kSeriesColours.size()], 1.5);
         lines.alarmMark = Mark(kAlarmColour, 7, false);
         lines.legendLine = new QLineSeries(this);
-        lines.legendLine->setName(series.gas);
+        lines.legendLine->setName(Plain(series.gas));
         lines.legendLine->setPen(lines.pen);
         AttachSeries(lines.legendLine);
         lines.legendAlarms = new QScatterSeries(this);
-        lines.legendAlarms->setName(series.gas + QStringLiteral(" in alarm"));
+        lines.legendAlarms->setName(Plain(AlarmMarksName(series.gas)));
         lines.legendAlarms->setMarkerSize(7);
         lines.legendAlarms->setColor(kAlarmColour);
         lines.legendAlarms->setBorderColor(Qt::transparent);
         AttachSeries(lines.legendAlarms);
+        const bool anyAlarm = std::any_of(series.alarms.begin(), series.alarms.end(), [](std::uint8_t a) { return a; });
+        for (QLegendMarker *marker : legend()->markers(lines.legendAlarms))
+            marker->setVisible(anyAlarm);
         for (const logs::LoggerSeries::Run &run : series.runs) {
             if (run.begin == run.end)
                 continue;
@@ -157,7 +181,7 @@ void LogChart::SetLogger(std::shared_ptr<const logs::LogFile> logger)
             units.append(UnitOf(series.gas));
         traces_.push_back(std::move(lines));
     }
-    valueAxis_->setTitleText(units.join(QStringLiteral(", ")));
+    valueAxis_->setTitleText(Plain(units.join(QStringLiteral(", "))));
     if (wholeTo_ <= wholeFrom_)
         wholeTo_ = wholeFrom_ + 60;
     zoneOffset_ = QDateTime(logs::WallClockDateTime(wholeFrom_).date(), logs::WallClockDateTime(wholeFrom_).time())
@@ -183,11 +207,10 @@ void LogChart::ShowEventLegend()
     }
 }
 
-void LogChart::AddLevelLine(const QString &name, double level, const QColor &colour, Qt::PenStyle style)
+void LogChart::AddLevelLine(const QString &name, double level, const QPen &pen)
 {
     auto *line = new QLineSeries(this);
     line->setName(QStringLiteral("%1 %2").arg(name, locale_.toString(level, 'g', 7)));
-    QPen pen(colour, 1.5, style);
     line->setPen(pen);
     AttachSeries(line);
     levelLines_.emplace_back(line, level);
@@ -202,17 +225,51 @@ void LogChart::SetAlarmLevels(const logs::AlarmLevels &levels)
     }
     levelLines_.clear();
     levels_ = levels;
-    if (levels.a1)
-        AddLevelLine(QStringLiteral("A1"), *levels.a1, QColor(240, 170, 0), Qt::SolidLine);
-    if (levels.a2)
-        AddLevelLine(QStringLiteral("A2"), *levels.a2, QColor(230, 90, 0), Qt::SolidLine);
-    if (levels.a3)
-        AddLevelLine(QStringLiteral("A3"), *levels.a3, QColor(170, 0, 0), Qt::SolidLine);
-    if (levels.stel)
-        AddLevelLine(QStringLiteral("STEL"), *levels.stel, QColor(150, 0, 150), Qt::DashLine);
-    if (levels.twa)
-        AddLevelLine(QStringLiteral("TWA"), *levels.twa, QColor(0, 110, 200), Qt::DashLine);
+    struct Level {
+        QString name;
+        std::optional<double> level;
+        QColor colour;
+        bool dashed;
+    };
+    // STEL and TWA are levels of toxic gases only.
+    const bool toxic = !logger_ || std::any_of(logger_->series.begin(), logger_->series.end(), [](const auto &series) {
+        return logs::HasWorkplaceLimits(logs::GasKindOf(series.gas));
+    });
+    const Level all[] = {{QStringLiteral("A1"), levels.a1, QColor(240, 170, 0), false},
+                         {QStringLiteral("A2"), levels.a2, QColor(230, 90, 0), false},
+                         {QStringLiteral("A3"), levels.a3, QColor(170, 0, 0), false},
+                         {QStringLiteral("STEL"), toxic ? levels.stel : std::nullopt, QColor(150, 0, 150), true},
+                         {QStringLiteral("TWA"), toxic ? levels.twa : std::nullopt, QColor(0, 110, 200), true}};
+    std::vector<bool> placed(std::size(all), false);
+    for (std::size_t i = 0; i < std::size(all); ++i) {
+        if (!all[i].level || placed[i])
+            continue;
+        // The levels of this height, side by side in the legend; where there
+        // are more, each is a dash in turn, so every colour stays in view.
+        std::vector<std::size_t> same;
+        for (std::size_t j = i; j < std::size(all); ++j) {
+            if (all[j].level && *all[j].level == *all[i].level) {
+                same.push_back(j);
+                placed[j] = true;
+            }
+        }
+        constexpr qreal kDash = 4; // in pen widths
+        for (std::size_t k = 0; k < same.size(); ++k) {
+            const Level &one = all[same[k]];
+            QPen pen(one.colour, 1.5, one.dashed ? Qt::DashLine : Qt::SolidLine);
+            if (same.size() > 1) {
+                pen.setDashPattern({kDash, kDash * static_cast<qreal>(same.size() - 1)});
+                pen.setDashOffset(kDash * static_cast<qreal>(k));
+            }
+            AddLevelLine(one.name, *one.level, pen);
+        }
+    }
     UpdateLevelLines();
+}
+
+void LogChart::SetTitleLines(const QString &file, const QString &instrument)
+{
+    setTitle(instrument.isEmpty() ? Plain(file) : Plain(file) + QStringLiteral("<br>") + Plain(instrument));
 }
 
 void LogChart::SetEvents(const std::vector<logs::EventEntry> &events)
@@ -287,20 +344,49 @@ std::int64_t LogChart::WallClockOf(qreal axisTime) const
 void LogChart::ApplyAxes()
 {
     applying_ = true;
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(from_))),
-                        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(AxisTime(to_))));
+    timeAxis_->setRange(AxisTime(from_), AxisTime(to_));
     valueAxis_->setRange(low_, high_);
+    UpdateTicks(Columns());
     applying_ = false;
     Redraw();
 }
 
-void LogChart::AxisTimesChanged(const QDateTime &min, const QDateTime &max)
+void LogChart::AxisTimesChanged(qreal min, qreal max)
 {
     if (applying_)
         return;
-    from_ = WallClockOf(static_cast<qreal>(min.toMSecsSinceEpoch()));
-    to_ = WallClockOf(static_cast<qreal>(max.toMSecsSinceEpoch()));
+    from_ = WallClockOf(min);
+    to_ = WallClockOf(max);
     Redraw();
+}
+
+void LogChart::UpdateTicks(int columns)
+{
+    const bool wasApplying = applying_;
+    applying_ = true;
+    const std::vector<TimeTick> ticks = RoundTimeTicks(from_, to_, columns / kTimeTickPixels, locale_);
+    // The axis takes a label once only; one that repeats (the same time on
+    // another day) is told apart by a comment the rich text does not show.
+    QStringList labels;
+    for (const TimeTick &tick : ticks) {
+        QString label = Plain(tick.label);
+        for (int copy = 1; labels.contains(label); ++copy)
+            label = Plain(tick.label) + QStringLiteral("<!--%1-->").arg(copy);
+        labels.append(label);
+    }
+    if (labels != timeAxis_->categoriesLabels() || timeAxis_->startValue() != AxisTime(from_)) {
+        for (const QString &label : timeAxis_->categoriesLabels())
+            timeAxis_->remove(label);
+        timeAxis_->setStartValue(AxisTime(from_));
+        for (std::size_t i = 0; i < ticks.size(); ++i)
+            timeAxis_->append(labels[static_cast<qsizetype>(i)], AxisTime(ticks[i].at));
+        timeAxis_->setRange(AxisTime(from_), AxisTime(to_));
+    }
+    const int rows = std::max(2, static_cast<int>(plotArea().height()) / kValueTickPixels);
+    const double step = RoundValueStep(high_ - low_, rows);
+    if (valueAxis_->tickInterval() != step)
+        valueAxis_->setTickInterval(step);
+    applying_ = wasApplying;
 }
 
 int LogChart::Columns() const
@@ -311,9 +397,7 @@ int LogChart::Columns() const
 void LogChart::Redraw()
 {
     const int columns = Columns();
-    const int ticks = std::clamp(columns / 170, 2, 12);
-    if (timeAxis_->tickCount() != ticks)
-        timeAxis_->setTickCount(ticks);
+    UpdateTicks(columns);
     const Drawn drawn{from_, to_, columns};
     if (drawn != drawn_) {
         std::vector<TraceItem::Line> runs;
@@ -322,7 +406,7 @@ void LogChart::Redraw()
             const logs::LoggerSeries &series = lines.trace->series();
             for (std::size_t r = 0; r < series.runs.size(); ++r)
                 runs.push_back({series.gas, lines.pen, lines.trace->Points(r, from_, to_, columns)});
-            marks.push_back({series.gas + QStringLiteral(" in alarm"), lines.alarmMark,
+            marks.push_back({AlarmMarksName(series.gas), lines.alarmMark,
                              lines.trace->AlarmPoints(from_, to_, columns)});
         }
         traceItem_->SetContent(std::move(runs), std::move(marks));

@@ -2,7 +2,12 @@
 // The data logger chart on Qt Charts: a line per series (per gas text) and
 // section, never drawn across the gap between sections; the samples taken in
 // alarm marked; the alarm levels A1, A2, A3 as lines and STEL, TWA as dashed
-// lines; events as marks on the time axis. Lines hold only what the plot
+// lines (none where no series is of a toxic gas), levels of one height
+// side by side in the legend and dashed in turn so each stays in view;
+// events as marks on the time axis. Value ticks fall on round numbers (1, 2,
+// 2.5 or 5 x 10^n), time ticks on round seconds, minutes, hours or days with
+// the date where it changes. Texts from the file (gas texts, the title) are
+// shown as plain text. Lines hold only what the plot
 // area's pixel columns can show (see Decimation.h), recomputed on every
 // change of the shown times or width.
 //
@@ -21,7 +26,7 @@
 #include "TraceItem.h"
 
 #include <QChart>
-#include <QDateTimeAxis>
+#include <QCategoryAxis>
 #include <QLineSeries>
 #include <QLocale>
 #include <QScatterSeries>
@@ -42,6 +47,9 @@ public:
     // The data logger's series; the chart shows the whole log afterwards.
     void SetLogger(std::shared_ptr<const logs::LogFile> logger);
     void SetAlarmLevels(const logs::AlarmLevels &levels);
+    // The title: the file shown and, where known, the instrument (serial,
+    // gas, range); both plain text.
+    void SetTitleLines(const QString &file, const QString &instrument = {});
     // Events marked on the time axis (alarm events apart from the others).
     void SetEvents(const std::vector<logs::EventEntry> &events);
 
@@ -76,6 +84,10 @@ public:
     std::int64_t TimeAt(const QPointF &position) const;
     QString ReadoutAt(const QPointF &position) const;
 
+    // The axes, for what they show.
+    const QCategoryAxis &timeAxis() const { return *timeAxis_; }
+    const QValueAxis &valueAxis() const { return *valueAxis_; }
+
     // Axis values of a wall-clock time.
     qreal AxisTime(std::int64_t seconds) const;
     std::int64_t WallClockOf(qreal axisTime) const;
@@ -89,8 +101,9 @@ private:
         QLineSeries *legendLine = nullptr;
         QScatterSeries *legendAlarms = nullptr;
     };
-    void AxisTimesChanged(const QDateTime &min, const QDateTime &max);
-    void AddLevelLine(const QString &name, double level, const QColor &colour, Qt::PenStyle style);
+    void AxisTimesChanged(qreal min, qreal max);
+    void UpdateTicks(int columns);
+    void AddLevelLine(const QString &name, double level, const QPen &pen);
     void AttachSeries(QAbstractSeries *series);
     void UpdateLevelLines();
     void UpdateTraceView();
@@ -107,7 +120,7 @@ private:
     std::vector<logs::EventEntry> events_;
     QScatterSeries *alarmEvents_ = nullptr;
     QScatterSeries *otherEvents_ = nullptr;
-    QDateTimeAxis *timeAxis_ = nullptr;
+    QCategoryAxis *timeAxis_ = nullptr;
     QValueAxis *valueAxis_ = nullptr;
     TraceItem *traceItem_ = nullptr; // a child item of the chart
 
