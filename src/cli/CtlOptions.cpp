@@ -44,7 +44,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("number"));
     const QCommandLineOption customerId(QStringLiteral("customer-id"), QString(), QStringLiteral("text"));
     const QCommandLineOption updateLimitList(QStringLiteral("update-limit-list"));
-    parser.addOptions({yes, full, serial, customerId, updateLimitList});
+    const QCommandLineOption force(QStringLiteral("force"));
+    parser.addOptions({yes, full, serial, customerId, updateLimitList, force});
     const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
     const QCommandLineOption max(QStringLiteral("max"), QString(), QStringLiteral("count"));
     parser.addOptions({out, max});
@@ -62,7 +63,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     // The cylinder register, certificates and what falls due: options that take a value.
     const char *const valued[] = {"lot",      "gas",        "unit",        "concentration", "expires", "balance",
                                   "supplier", "cylinder",   "technician",  "calibration",   "within",  "csv",
-                                  "head",     "trusted-keys", "name"};
+                                  "tolerance", "head", "trusted-keys", "name"};
     std::vector<QCommandLineOption> valuedOptions;
     for (const char *name : valued)
         valuedOptions.emplace_back(QLatin1String(name), QString(), QStringLiteral("value"));
@@ -102,6 +103,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     o.trace = parser.isSet(trace);
     o.yes = parser.isSet(yes);
     o.full = parser.isSet(full);
+    o.force = parser.isSet(force);
     o.serial = parser.value(serial);
     o.customerId = parser.value(customerId);
     o.updateLimitList = parser.isSet(updateLimitList);
@@ -117,7 +119,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     // In the order of `valued`.
     QString *const targets[] = {&o.lot,      &o.gas,      &o.unit,       &o.concentration, &o.expires, &o.balance,
                                 &o.supplier, &o.cylinder, &o.technician, &o.calibration,   &o.within,  &o.csv,
-                                &o.head,     &o.trustedKeys, &o.name};
+                                &o.tolerance, &o.head,     &o.trustedKeys, &o.name};
     for (std::size_t n = 0; n < valuedOptions.size(); ++n) {
         *targets[n] = parser.value(valuedOptions[n]);
         if (parser.isSet(valuedOptions[n]) && targets[n]->trimmed().isEmpty()

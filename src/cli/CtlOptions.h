@@ -42,7 +42,9 @@ struct CtlOptions {
     QString expires;         // cylinders add --expires YYYY-MM-DD
     QString balance;         // cylinders add --balance TEXT
     QString supplier;        // cylinders add --supplier TEXT
-    QString cylinder;        // calibrate span --cylinder LOT
+    QString cylinder;        // calibrate span --cylinder LOT, bump --cylinder LOT
+    QString tolerance;       // calibrate --tolerance PCT, as typed
+    bool force = false;      // set, profile apply --force: alarm limits in an unusual order
     QString technician;      // certificate --technician NAME
     QString calibration;     // certificate --calibration ID
     QString head;            // records verify --head TEXT: a head printed on a paper

@@ -55,6 +55,7 @@ InstrumentSession::InstrumentSession(const CtlOptions &options, CtlEnvironment &
         records::ChooseRecords(options.records, options.noRecords), QStringLiteral("r310ctl"),
         [&gasTable](std::uint8_t unit, std::uint8_t gas) { return gasTable.GasTexts(unit, gas); });
     recorder_->Attach(*connection_);
+    recorder_->setSimulated(options.demo);
     connect(recorder_.get(), &records::SessionRecorder::notRecorded, this, [this](const QString &reason) {
         environment_.err << "r310ctl: not recorded: " << OneLineMessage(reason) << Qt::endl;
     });

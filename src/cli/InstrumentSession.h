@@ -34,6 +34,8 @@ struct CtlEnvironment {
     QTextStream &err;
     // The link of --demo; empty: the built-in simulated instrument with line pacing.
     SerialPort::BackendFactory demoLink;
+    // Where --demo keeps its records; empty: DemoRecordsPath().
+    QString demoRecords;
     // Length of the 100 ms tick (tests shorten it).
     std::chrono::milliseconds tick{100};
     // Ctrl+C and SIGTERM cancel the wait (the program itself; not in tests).

@@ -178,15 +178,19 @@ const std::vector<Subcommand> &Subcommands()
         {"watch", "show clock and live value about once a second until Ctrl+C", kWatchHelp,
          With(kInstrumentOptions, {QStringLiteral("samples"), QStringLiteral("json")}), true, &RunWatch},
         {"set", "write settings: r310ctl set a1=20.5 bleep=louder (--dry-run shows the requests)", kSetHelp,
-         With(kInstrumentOptions, {QStringLiteral("json"), QStringLiteral("dry-run")}), true, &RunSet, true},
+         With(kInstrumentOptions, {QStringLiteral("json"), QStringLiteral("dry-run"), QStringLiteral("force")}), true,
+         &RunSet, true},
         {"profile", "save the settings to a profile file, or apply one: r310ctl profile apply FILE", kProfileHelp,
          With(kInstrumentOptions, {QStringLiteral("dry-run"), QStringLiteral("each"), QStringLiteral("log"),
-                                   QStringLiteral("no-customer-id")}),
+                                   QStringLiteral("no-customer-id"), QStringLiteral("force")}),
          true, &RunProfile, true},
         {"set-time", "set the instrument clock to the PC's time, as \"Set Time\" does", kSetTimeHelp,
          With(kInstrumentOptions, {QStringLiteral("json")}), true, &RunSetTime},
-        {"calibrate", "start a zero or span calibration and follow it to its end", kCalibrateHelp,
-         With(kInstrumentOptions, {QStringLiteral("cylinder"), QStringLiteral("technician")}), true, &RunCalibrate, true},
+        {"calibrate", "start a zero or span calibration, follow it to its end and judge it", kCalibrateHelp,
+         With(kInstrumentOptions, {QStringLiteral("cylinder"), QStringLiteral("tolerance"), QStringLiteral("technician")}),
+         true, &RunCalibrate, true},
+        {"bump", "follow a bump test with test gas to passed, failed or no result, and record it", kBumpHelp,
+         With(kInstrumentOptions, {QStringLiteral("cylinder"), QStringLiteral("technician")}), true, &RunBump},
         {"horn-check", "switch the horn on and off again, as \"Horn Check\" does", kHornCheckHelp,
          kInstrumentOptions, true, &RunHornCheck},
         {"function", "send a service function: off, lock, reset, default, update, unlock", kFunctionHelp,
@@ -206,23 +210,25 @@ const std::vector<Subcommand> &Subcommands()
          kRecordsHelp,
          {QStringLiteral("json"), QStringLiteral("since"), QStringLiteral("events"), QStringLiteral("datalog"),
           QStringLiteral("out"), QStringLiteral("download"), QStringLiteral("records"), QStringLiteral("head"),
-          QStringLiteral("trusted-keys"), QStringLiteral("name")},
+          QStringLiteral("trusted-keys"), QStringLiteral("name"), QStringLiteral("demo")},
          true, &RunRecords, true},
         {"cylinders", "the test-gas cylinder register: add, list, retire LOT", kCylindersHelp,
          {QStringLiteral("json"), QStringLiteral("records"), QStringLiteral("lot"), QStringLiteral("gas"),
           QStringLiteral("unit"), QStringLiteral("concentration"), QStringLiteral("expires"),
-          QStringLiteral("balance"), QStringLiteral("supplier")},
+          QStringLiteral("balance"), QStringLiteral("supplier"), QStringLiteral("demo")},
          true, &RunCylinders, true},
         {"certificate", "print a calibration certificate from the records: certificate SERIAL --out FILE.pdf",
          kCertificateHelp,
          {QStringLiteral("records"), QStringLiteral("calibration"), QStringLiteral("technician"), QStringLiteral("out"),
-          QStringLiteral("trusted-keys")},
+          QStringLiteral("trusted-keys"), QStringLiteral("demo")},
          false, &RunCertificate, true},
         {"due", "the instruments whose calibration or bump test falls due (exit code 10 when any)", kDueHelp,
-         {QStringLiteral("records"), QStringLiteral("within"), QStringLiteral("json"), QStringLiteral("csv")}, false,
+         {QStringLiteral("records"), QStringLiteral("within"), QStringLiteral("json"), QStringLiteral("csv"),
+          QStringLiteral("demo")},
+         false,
          &RunDue},
         {"report", "print the fleet report from the records: report fleet --out FILE.pdf", kReportHelp,
-         {QStringLiteral("records"), QStringLiteral("out")}, false, &RunReport, true},
+         {QStringLiteral("records"), QStringLiteral("out"), QStringLiteral("demo")}, false, &RunReport, true},
         {"exposure", "exposure figures (peak, STEL, TWA) of a data logger export file", kExposureHelp,
          {QStringLiteral("json"), QStringLiteral("levels")}, false, &RunExposure, true},
         {"plot", "draw a data logger export file's chart as PNG, SVG or PDF (--out F.png)", kPlotHelp,
@@ -285,10 +291,16 @@ bool CommandDraws(const QStringList &arguments)
 int RunCtl(const QStringList &arguments, CtlEnvironment &environment)
 {
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
-    const CtlOptions &options = parsed.options;
+    CtlOptions options = parsed.options;
     CtlContext context{options, environment, nullptr};
     if (!parsed.ok)
         return context.Fail(kExitUsage, parsed.error + QStringLiteral(" (see r310ctl --help)"));
+    // The simulated instrument never enters the user's records: --demo keeps its own.
+    if (options.demo && !options.records.isEmpty())
+        return context.Fail(kExitUsage, QStringLiteral("--demo keeps the records of the simulated instrument apart; "
+                                                       "--records does not apply to it"));
+    if (options.demo)
+        options.records = environment.demoRecords.isEmpty() ? records::DemoRecordsPath() : environment.demoRecords;
     if (options.command.isEmpty()) {
         if (options.help) {
             context.out() << OverviewHelp();

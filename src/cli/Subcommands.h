@@ -95,6 +95,8 @@ bool CommandDraws(const QStringList &arguments);
 // The commands that make the instrument act or change its identity; each
 // keeps its help text in its own file.
 int RunCalibrate(CtlContext &context);
+extern const char *const kBumpHelp;
+int RunBump(CtlContext &context);
 int RunHornCheck(CtlContext &context);
 int RunFunction(CtlContext &context);
 int RunFactorySetup(CtlContext &context);

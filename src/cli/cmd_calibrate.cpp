@@ -3,49 +3,57 @@
 // a second until the instrument reports its end.
 #include "Calibration.h"
 #include "ExitCodes.h"
+#include "OperationFollow.h"
 #include "Report.h"
 #include "Subcommands.h"
 
-#include <Cylinders.h>
+#include <CalibrationOperation.h>
+#include <Certificate.h>
 #include <SessionRecorder.h>
 
 #include <QDate>
 
-#include <QEventLoop>
-#include <QTimer>
-
 namespace r310::cli {
 
-const char *const kCalibrateHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate zero | span CONCENTRATION
-       r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate span --cylinder LOT [CONCENTRATION]
-       ... calibrate ... [--technician NAME]
+const char *const kCalibrateHelp = R"HELP(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] calibrate zero | span CONCENTRATION
+       r310ctl [--port DEVICE | --demo] calibrate span --cylinder LOT [CONCENTRATION]
+       options: [--tolerance PCT] [--technician NAME]
 
 Connects as "info" does and starts a calibration as the configurator's
 Calibration tab does: "zero" a zero calibration ("Start Zerro"), "span" a
 span calibration with the calibration gas CONCENTRATION in the
 instrument's gas unit ("Start Cal"; "." as decimal point). The
 concentration is scaled by the instrument's decimal exponent, read from
-its alarm settings first. Then the calibration state is read about once a
-second, one line each on stderr, until the instrument reports its end.
+its alarm settings first, and must lie above 0 and up to the end of the
+measuring range. It prints what to apply ("Apply zero air", "Apply the
+test gas (...)"), takes the reading at the start as found, then reads the
+calibration state about once a second, one line each on stderr, until the
+instrument reports its end, and reads the value three times a second
+apart: the last is as left.
+
+The calibration passed when the instrument reports "OK" and as left lies
+within the tolerance of the target: span, the concentration +- 10 %;
+zero, 0 +- 2 % of the range end. --tolerance PCT sets the percentage.
+Otherwise it failed, and the reason is printed and recorded.
 
 With --cylinder LOT the test gas comes from the cylinder register (see
 r310ctl cylinders --help): the concentration is the cylinder's certified
 one, and the calibration's record names the cylinder. A span calibration
 without a cylinder is recorded as "test gas not recorded". The record
-keeps what its certificate prints, the technician too: NAME of
---technician, else the name set in the window's settings, else the
-operating-system user.
+keeps what its paper prints, the technician too: NAME of --technician,
+else the name set in the window's settings, else the operating-system user.
 
-Exit codes: 0 the instrument reported "OK"; 8 it reported "Error";
-2 a concentration that cannot be sent (not a number, negative, 0 after
-scaling - "Kein Cal Gas" -, or beyond what the instrument holds), or a
-cylinder that is unknown, retired, expired (its expiry date before today),
-of another gas or unit than the instrument's, or whose concentration
-differs from CONCENTRATION - nothing is sent then;
+Exit codes: 0 passed; 8 failed (the instrument reported "Error", or as
+left outside the tolerance); 2 a concentration that cannot be sent (not a
+number, negative, 0 after scaling - "Kein Cal Gas" -, outside the
+measuring range, or beyond what the instrument holds), a bad tolerance,
+or a cylinder that is unknown, retired, expired (its expiry date before
+today), of another gas or unit than the instrument's, or whose
+concentration differs from CONCENTRATION - nothing is sent then;
 3 the instrument did not answer or stopped answering; 5 it answered with
 an error report; 130 Ctrl+C: r310ctl stops following, the calibration goes
 on in the instrument.
-)";
+)HELP";
 
 namespace {
 
@@ -62,19 +70,6 @@ QString RefusedForEveryExponent(const QString &concentration)
     const Conversion<std::int16_t> widest =
         SpanCalibrationRaw(concentration, static_cast<std::int8_t>(kMaxExponentMagnitude), std::nullopt);
     return widest.error == kNoCalibrationGasText ? QString() : widest.error;
-}
-
-// Waits about one poll period of the configurator; false when Ctrl+C or a
-// failed port ended the wait.
-bool Pause(InstrumentSession &session, std::chrono::milliseconds period)
-{
-    QEventLoop loop;
-    QTimer::singleShot(period, &loop, &QEventLoop::quit);
-    QObject::connect(&session, &InstrumentSession::interrupted, &loop, &QEventLoop::quit);
-    QObject::connect(&session, &InstrumentSession::portFailed, &loop, &QEventLoop::quit);
-    if (!session.Aborted())
-        loop.exec();
-    return !session.Aborted();
 }
 
 int Interrupted(InstrumentSession &session)
@@ -107,11 +102,12 @@ int StartFailed(InstrumentSession &session, const CalibrationStartResult &start)
                                                .arg(session.PortLabel(), OutcomeText(start.outcome)));
 }
 
-// Reads object 10 about once a second until the calibration ends.
-int Follow(InstrumentSession &session, std::chrono::milliseconds period)
+// Reads object 10 about once a second until the calibration ends; the
+// instrument's report lands in *reported.
+int Follow(InstrumentSession &session, std::chrono::milliseconds period, std::optional<CalibrationState> *reported)
 {
     for (;;) {
-        if (!Pause(session, period))
+        if (!PauseSession(session, period))
             break;
         CalibrationStatusRead status;
         session.Run([&status](JobContext &job) { status = ReadCalibrationStatus(job); });
@@ -128,131 +124,152 @@ int Follow(InstrumentSession &session, std::chrono::milliseconds period)
         if (*status.state == CalibrationState::Running)
             continue;
         session.out() << "Result: " << status.text << Qt::endl;
-        return *status.state == CalibrationState::Succeeded
-                   ? kExitOk
-                   : session.Fail(kExitCalibrationFailed, QStringLiteral("the instrument reported the calibration as failed"));
+        *reported = status.state;
+        return kExitOk;
     }
     return session.Interrupted() ? Interrupted(session) : session.Verdict(true);
 }
 
-// The calibration on record: its outcome from the exit code and, after an
-// end the instrument reported, the reading as left (the recorder keeps it
-// with the instrument's own report when that arrived).
-int RecordCalibration(InstrumentSession &session, int code)
+// The reading as left: three reads a second apart, the last kept; then the
+// due dates the instrument holds after the calibration (it may have moved
+// the next one), for the records and the certificate.
+std::optional<double> ReadAsLeft(InstrumentSession &session, std::chrono::milliseconds period)
 {
-    QString outcome = QStringLiteral("no answer");
     std::optional<double> asLeft;
-    if (code == kExitOk || code == kExitCalibrationFailed) {
-        outcome = code == kExitOk ? QStringLiteral("OK") : QStringLiteral("Error");
+    for (int n = 0; n < operations::kAsLeftReads; ++n) {
+        if (n > 0 && !PauseSession(session, period))
+            return asLeft;
         bool read = false;
-        // The value as left, and the due dates the instrument holds after
-        // the calibration (it may have moved the next one), for the records
-        // and the certificate.
-        session.Run([&read](JobContext &job) {
-            read = job.sequences().ReadValue();
-            job.sequences().ReadSignals();
-        });
+        session.Run([&read](JobContext &job) { read = job.sequences().ReadValue(); });
         if (read)
             asLeft = session.recorder().lastValue();
-    } else if (code == kExitInterrupted) {
-        outcome = QStringLiteral("cancelled");
     }
-    session.recorder().CalibrationEnded(outcome, asLeft);
-    return code;
+    session.Run([](JobContext &job) { job.sequences().ReadSignals(); });
+    return asLeft;
 }
 
-// The registered cylinder of --cylinder, checked before anything is opened:
-// its concentration becomes the request's, its gas and unit are checked
-// against the instrument's just before the start. 0, or the exit code of
-// the refusal.
-int TakeCylinder(CtlContext &context, CalibrationRequest &request, QJsonObject *cylinderJson)
+int ParseTolerance(CtlContext &context, operations::CalibrationInput &input)
 {
-    const CtlOptions &o = context.options;
-    if (o.noRecords)
-        return context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register is "
-                                                       "kept; --no-records leaves them out"));
-    int code = kExitOk;
-    std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, &code);
-    if (!store)
-        return code;
-    QString error;
-    const std::optional<records::Cylinder> cylinder = records::CylinderRegister(*store).Find(o.cylinder, &error);
-    if (!error.isEmpty())
-        return context.Fail(kExitFailure, error);
-    if (const QString refusal = records::CylinderDateRefusal(cylinder, o.cylinder, QDate::currentDate());
-        !refusal.isEmpty())
-        return context.Fail(kExitUsage, refusal + QStringLiteral("; nothing was sent"));
-    if (!request.concentration.isEmpty()) {
-        bool number = false;
-        const double typed = request.concentration.trimmed().toDouble(&number);
-        if (!number || !qFuzzyCompare(typed, cylinder->concentration))
-            return context.Fail(kExitUsage, QStringLiteral("%1 differs from the certified concentration of cylinder "
-                                                           "%2 (%3); nothing was sent")
-                                                .arg(request.concentration.trimmed(), cylinder->lot,
-                                                     records::CylinderText(*cylinder)));
-    }
-    request.concentration = QString::number(cylinder->concentration, 'g', 12);
-    request.testGas = CalibrationRequest::TestGas{cylinder->gasCode, cylinder->unitCode,
-                                                  records::CylinderText(*cylinder)};
-    *cylinderJson = records::CylinderJson(*cylinder);
+    if (!context.options.given.contains(QStringLiteral("tolerance")))
+        return kExitOk;
+    bool number = false;
+    const double percent = context.options.tolerance.trimmed().toDouble(&number);
+    if (!number || !(percent > 0 && percent <= 100))
+        return context.Fail(kExitUsage, QStringLiteral("--tolerance needs a percentage above 0 and up to 100, not "
+                                                       "\"%1\"")
+                                            .arg(context.options.tolerance));
+    input.tolerancePercent = percent;
     return kExitOk;
+}
+
+// The operation's plan, checked before the port is opened: the form of the
+// concentration, the tolerance, the cylinder. 0, or the exit code of the refusal.
+int Plan(CtlContext &context, operations::CalibrationPlan *plan)
+{
+    const QStringList &operands = context.options.operands;
+    const bool withCylinder = context.options.given.contains(QStringLiteral("cylinder"));
+    operations::CalibrationInput input;
+    input.cylinderLot = withCylinder ? context.options.cylinder : QString();
+    input.technician = records::TechnicianName(context.options.technician);
+    input.simulated = context.options.demo;
+    if (operands.size() == 1 && operands.first() == QLatin1String("zero") && !withCylinder) {
+        input.kind = CalibrationKind::Zero;
+    } else if (operands.size() == 1 && operands.first() == QLatin1String("span") && withCylinder) {
+        input.kind = CalibrationKind::Span;
+    } else if (operands.size() == 2 && operands.first() == QLatin1String("span")) {
+        input.kind = CalibrationKind::Span;
+        input.concentration = operands.at(1);
+        // The form of the number is checked before connecting; its scale
+        // needs the instrument.
+        const Conversion<std::int16_t> form = SpanCalibrationRaw(input.concentration, 0, std::nullopt);
+        if (form.error == NotAFloatMessage(input.concentration))
+            return context.Fail(kExitUsage, form.error + QStringLiteral(" (\".\" is the decimal point)"));
+        if (const QString refusal = RefusedForEveryExponent(input.concentration); !refusal.isEmpty())
+            return context.Fail(kExitUsage, refusal);
+    } else {
+        return context.Fail(kExitUsage, QStringLiteral("calibrate needs \"zero\", \"span CONCENTRATION\" or \"span "
+                                                       "--cylinder LOT\" (see r310ctl calibrate --help)"));
+    }
+    if (const int code = ParseTolerance(context, input))
+        return code;
+    std::unique_ptr<records::RecordStore> store;
+    if (withCylinder) {
+        if (context.options.noRecords)
+            return context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register "
+                                                           "is kept; --no-records leaves them out"));
+        int code = kExitOk;
+        store = OpenRecordStore(context, &code);
+        if (!store)
+            return code;
+    }
+    auto prepared = operations::CalibrationOperation::Prepare(input, store.get(), std::nullopt, QDate::currentDate());
+    if (const auto *refusal = std::get_if<operations::Refusal>(&prepared))
+        return context.Fail(kExitUsage, refusal->text);
+    *plan = std::get<operations::CalibrationPlan>(std::move(prepared));
+    return kExitOk;
+}
+
+// Records the report and prints it; the exit code of its verdict.
+int Report(InstrumentSession &session, const operations::CalibrationPlan &plan, operations::CalibrationSeen seen,
+           int code)
+{
+    if (code == kExitInterrupted)
+        seen.stoppedBy = QStringLiteral("cancelled");
+    else if (code != kExitOk)
+        seen.stoppedBy = QStringLiteral("no answer");
+    const operations::OperationReport report =
+        operations::CalibrationOperation::Finish(plan, seen, session.record(), session.recorder().unitText());
+    session.recorder().RecordReport(report.recordKind, report.record);
+    if (code != kExitOk)
+        return code;
+    if (!report.before.isEmpty() || !report.after.isEmpty())
+        session.out() << "As found: " << (report.before.isEmpty() ? QStringLiteral("-") : report.before)
+                      << ", as left: " << (report.after.isEmpty() ? QStringLiteral("-") : report.after) << Qt::endl;
+    session.out() << OneLineMessage(report.text) << Qt::endl;
+    return report.passed() ? kExitOk : session.Fail(kExitCalibrationFailed, report.text);
 }
 
 } // namespace
 
 int RunCalibrate(CtlContext &context)
 {
-    const QStringList &operands = context.options.operands;
-    const bool withCylinder = context.options.given.contains(QStringLiteral("cylinder"));
-    CalibrationRequest request;
-    QJsonObject cylinder;
-    if (operands.size() == 1 && operands.first() == QLatin1String("zero") && !withCylinder) {
-        request.kind = CalibrationKind::Zero;
-    } else if (operands.size() == 1 && operands.first() == QLatin1String("span") && withCylinder) {
-        request.kind = CalibrationKind::Span;
-        if (const int code = TakeCylinder(context, request, &cylinder))
-            return code;
-    } else if (operands.size() == 2 && operands.first() == QLatin1String("span")) {
-        request.kind = CalibrationKind::Span;
-        request.concentration = operands.at(1);
-        // The form of the number is checked before connecting; its scale
-        // needs the instrument.
-        const Conversion<std::int16_t> form = SpanCalibrationRaw(request.concentration, 0, std::nullopt);
-        if (form.error == NotAFloatMessage(request.concentration))
-            return context.Fail(kExitUsage, form.error + QStringLiteral(" (\".\" is the decimal point)"));
-        if (const QString refusal = RefusedForEveryExponent(request.concentration); !refusal.isEmpty())
-            return context.Fail(kExitUsage, refusal);
-        if (withCylinder) {
-            if (const int code = TakeCylinder(context, request, &cylinder))
-                return code;
-        }
-    } else {
-        return context.Fail(kExitUsage, QStringLiteral("calibrate needs \"zero\", \"span CONCENTRATION\" or \"span "
-                                                       "--cylinder LOT\" (see r310ctl calibrate --help)"));
-    }
+    operations::CalibrationPlan plan;
+    if (const int code = Plan(context, &plan))
+        return code;
 
     InstrumentSession session(context.options, context.environment, *context.gasTable);
     // The Calibration tab reads nothing when it comes to the front.
     if (const int code = session.OpenAndConnect(InstrumentTab::Calibration))
         return code;
-    const std::optional<double> asFound = session.recorder().lastValue();
+    session.out() << plan.instruction << " to the sensor; the calibration starts now." << Qt::endl;
+    operations::CalibrationSeen seen;
+    seen.asFound = session.recorder().lastValue();
     session.recorder().setTechnician(context.options.technician);
     auto start = std::make_shared<CalibrationStartResult>();
-    const int ran = session.Run([&request, start](JobContext &job) { RunCalibrationStart(job, request, *start); });
-    session.recorder().CalibrationStarted(request, *start, asFound, cylinder);
-    if (session.Interrupted())
-        return start->accepted() ? RecordCalibration(session, Interrupted(session))
-                                 : session.Fail(kExitInterrupted,
-                                                QStringLiteral("interrupted before the instrument confirmed the start"));
+    const int ran = session.Run(operations::CalibrationOperation::StartJob(plan, start));
+    seen.start = *start;
+    if (session.Interrupted() && !start->accepted())
+        return session.Fail(kExitInterrupted, QStringLiteral("interrupted before the instrument confirmed the start"));
     if (ran != kExitOk)
         return ran;
     if (!start->accepted()) {
-        const int code = StartFailed(session, *start);
-        return code;
+        // Sent but not taken: on record as such.
+        if (start->sent())
+            Report(session, plan, seen, kExitNoInstrument);
+        return StartFailed(session, *start);
     }
-    session.out() << StartText(request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
+    const std::chrono::milliseconds period = context.environment.tick * Transaction::kPollTicksAfterSend;
+    operations::CalibrationSeen unfinished = seen;
+    unfinished.stoppedBy = QStringLiteral("no answer");
+    session.recorder().CalibrationStarted(
+        operations::CalibrationOperation::Finish(plan, unfinished, session.record(), session.recorder().unitText())
+            .record);
+    session.out() << StartText(plan.request, *start) << " on " << session.PortLabel() << "; Ctrl+C stops following."
                   << Qt::endl;
-    return RecordCalibration(session, Follow(session, context.environment.tick * Transaction::kPollTicksAfterSend));
+    const int followed = Follow(session, period, &seen.reported);
+    if (followed == kExitOk)
+        seen.asLeft = ReadAsLeft(session, period);
+    return Report(session, plan, seen, followed);
 }
 
 } // namespace r310::cli

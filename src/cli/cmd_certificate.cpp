@@ -102,7 +102,7 @@ int RunCertificate(CtlContext &context)
         return code;
     QString error;
     const std::optional<records::CertificateData> certificate = records::CertificateFor(
-        *store, o.operands.first(), calibration, records::TechnicianName(o.technician), &error);
+        *store, records::NormalizedSerial(o.operands.first()), calibration, records::TechnicianName(o.technician), &error);
     if (!certificate)
         return context.Fail(error.contains(QLatin1String("on record")) ? kExitUsage : kExitFailure, error);
     if (!records::SavePdf(records::CertificatePdf(*certificate), o.out, &error))

@@ -149,7 +149,7 @@ private:
         if (!read->ok())
             return Ended(outcome, ReadFailure(session_, *read), QStringLiteral("not read"));
 
-        const ProfilePlan plan = PlanProfile(profile_, read->settings, context_.gasTable);
+        const ProfilePlan plan = PlanProfile(profile_, read->settings, context_.gasTable, context_.options.force);
         QTextStream &out = session_.out();
         out << "instrument " << VisibleText(outcome.serialNumber) << " on " << session_.PortLabel() << '\n';
         out.flush();

@@ -282,9 +282,10 @@ int RunRecords(CtlContext &context)
         return Verify(context, *store);
     if (what == QLatin1String("setup-server"))
         return SetupServer(context, *store);
+    // "1234" finds "00001234".
     if (what == QLatin1String("history"))
-        return History(context, *store, words.at(1));
-    return Export(context, *store, words.at(1));
+        return History(context, *store, records::NormalizedSerial(words.at(1)));
+    return Export(context, *store, records::NormalizedSerial(words.at(1)));
 }
 
 } // namespace r310::cli

@@ -34,7 +34,7 @@ int RunReport(CtlContext &context)
     const QDate today = QDate::currentDate();
     const std::vector<records::FleetRow> rows = records::FleetRows(list, today);
     QString error;
-    if (!records::SavePdf(records::FleetReportPdf(rows, today, QSysInfo::machineHostName()), o.out, &error))
+    if (!records::SavePdf(records::FleetReportPdf(rows, today, QSysInfo::machineHostName(), o.demo), o.out, &error))
         return context.Fail(kExitCannotWrite, QStringLiteral("cannot write %1: %2").arg(o.out, error));
     context.out() << "Fleet report of " << rows.size() << " instruments written to " << o.out << '\n';
     return kExitOk;

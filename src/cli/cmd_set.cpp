@@ -82,6 +82,7 @@ public:
                                      QStringLiteral("the instrument did not report its %1").arg(group->title));
         }
         before_ = draft;
+        draft.unusualOrderAllowed = context_.options.force;
         // Every refusal comes before the first write.
         if (const QString refusal = ApplySettingAssignments(draft, assignments_); !refusal.isEmpty())
             return session_.Fail(kExitUsage, refusal);

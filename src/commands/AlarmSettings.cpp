@@ -90,6 +90,35 @@ QString LimitsOutsideRangeRefusal(const AlarmSettingsValues &values, const Measu
     return {};
 }
 
+QString UnusualAlarmOrder(const AlarmSettingsValues &values, std::int8_t exponent, const AlarmFieldNames &names,
+                          const QLocale &locale)
+{
+    constexpr std::size_t kLevels = 3; // A1, A2, A3
+    const auto text = [&](std::size_t i) {
+        return QStringLiteral("%1 %2").arg(names[i], ScaledValueText(values.thresholds[i], exponent, locale));
+    };
+    for (std::size_t i = 0; i < kLevels; ++i) {
+        if (values.thresholds[i] == 0 && !values.flags[i].fallBelow)
+            return QStringLiteral("%1 alarms at 0 although it is set to alarm on a rising value").arg(text(i));
+    }
+    // Each level against the next one of the same direction.
+    for (std::size_t i = 0; i < kLevels; ++i) {
+        for (std::size_t j = i + 1; j < kLevels; ++j) {
+            if (values.flags[j].fallBelow != values.flags[i].fallBelow)
+                continue;
+            const bool falling = values.flags[i].fallBelow;
+            if (!falling && values.thresholds[i] > values.thresholds[j])
+                return QStringLiteral("%1 lies above %2: rising alarm levels go %3 <= %4")
+                    .arg(text(i), text(j), names[i], names[j]);
+            if (falling && values.thresholds[i] < values.thresholds[j])
+                return QStringLiteral("%1 lies below %2: alarm levels on a falling value (oxygen) go %3 >= %4")
+                    .arg(text(i), text(j), names[i], names[j]);
+            break;
+        }
+    }
+    return {};
+}
+
 std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values)
 {
     std::vector<std::uint8_t> bytes(kRangeSize, 0);

@@ -69,6 +69,14 @@ AlarmFieldNames WindowAlarmFieldNames();
 QString LimitsOutsideRangeRefusal(const AlarmSettingsValues &values, const MeasuringRange &range,
                                   const AlarmFieldNames &names, const QLocale &locale);
 
+// The alarm levels A1, A2, A3 in an order no detector should have, named
+// with their values: rising levels must go A1 <= A2 <= A3, levels that alarm
+// when the value falls below (oxygen) downward, and none may be 0 unless it
+// falls below. Empty when the order is usual. Such limits are written only
+// after a question (the window, No first) or with --force (r310ctl, profiles).
+QString UnusualAlarmOrder(const AlarmSettingsValues &values, std::int8_t exponent, const AlarmFieldNames &names,
+                          const QLocale &locale);
+
 // The 29-byte payload: bytes 0-7 and 25-28 zero, thresholds at 8, option
 // bytes at 18, calibration gas at 23.
 std::vector<std::uint8_t> AlarmSettingsPayload(const AlarmSettingsValues &values);

@@ -60,6 +60,28 @@ std::vector<std::uint8_t> CalibrationStartPayload(std::int16_t raw)
     return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
 }
 
+double ScaledGas(std::int32_t raw, std::int8_t exponent)
+{
+    double value = raw;
+    for (int e = exponent; e > 0; --e)
+        value *= 10;
+    for (int e = exponent; e < 0; ++e)
+        value /= 10;
+    return value;
+}
+
+QString SpanOutsideRange(std::int16_t raw, const InstrumentRecord &record)
+{
+    if (raw > 0 && raw <= record.RangeEnd)
+        return {};
+    const auto text = [&record](std::int32_t value) {
+        return QString::number(ScaledGas(value, record.DecimalExponent), 'f',
+                               record.DecimalExponent < 0 ? -record.DecimalExponent : 0);
+    };
+    return QStringLiteral("%1: %2 is outside the instrument's measuring range (above 0, up to %3); nothing was sent")
+        .arg(kConcentrationField, text(raw), text(record.RangeEnd));
+}
+
 bool AlarmSettingsKnown(const InstrumentRecord &record)
 {
     return record.RangeBegin != 0 || record.RangeEnd != 0 || record.DecimalExponent != 0;
@@ -106,6 +128,11 @@ void RunCalibrationStart(JobContext &job, const CalibrationRequest &request, Cal
         if (!span) {
             result.refusal = span.error;
             result.noCalibrationGas = span.error == kNoCalibrationGasText;
+            return;
+        }
+        // The instrument calibrates only to a gas its measuring range holds.
+        if (const QString outside = SpanOutsideRange(*span.value, job.record()); !outside.isEmpty()) {
+            result.refusal = outside;
             return;
         }
         raw = *span.value;

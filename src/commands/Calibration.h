@@ -48,6 +48,12 @@ struct CalibrationRequest {
 Conversion<std::int16_t> SpanCalibrationRaw(const QString &concentration, std::int8_t exponent,
                                             const std::optional<QLocale> &locale);
 
+// A raw gas value in the instrument's unit: raw x 10^exponent.
+double ScaledGas(std::int32_t raw, std::int8_t exponent);
+// Why a raw span concentration lies outside (0, range end] of the record's
+// measuring range, naming the value and the range; empty when it lies within.
+QString SpanOutsideRange(std::int16_t raw, const InstrumentRecord &record);
+
 // Object 9's payload: the raw concentration, signed 16-bit little-endian.
 std::vector<std::uint8_t> CalibrationStartPayload(std::int16_t raw);
 

@@ -270,6 +270,13 @@ std::vector<SettingsGroupCommand> BuildGroups()
                               d.limits, MeasuringRange::FromDecoded(*d.range), LimitKeyNames(), kCommandLine);
                           if (!outside.isEmpty())
                               return SettingsPayload::Refused(outside);
+                          if (!d.unusualOrderAllowed) {
+                              const QString order =
+                                  UnusualAlarmOrder(d.limits, d.range->exponent, LimitKeyNames(), kCommandLine);
+                              if (!order.isEmpty())
+                                  return SettingsPayload::Refused(
+                                      order + QStringLiteral("; nothing was sent (--force writes this order)"));
+                          }
                           return SettingsPayload{AlarmSettingsPayload(d.limits), {}};
                       },
                       [](const SettingsDraft &d, std::shared_ptr<SettingsWriteResult> result) {

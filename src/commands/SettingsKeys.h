@@ -43,6 +43,9 @@ struct SettingsDraft {
 
     // Further groups keep their values here, by key.
     std::map<QString, QString> more;
+    // The alarm limits may stand in an unusual order (r310ctl --force, or
+    // the user confirmed it); else such limits are refused.
+    bool unusualOrderAllowed = false;
 
     // The draft of what an instrument of this software version reported.
     static SettingsDraft FromDecoded(std::int32_t softwareVersion, const RangeAlarmSettings *range,

@@ -152,11 +152,20 @@ std::optional<CertificateData> CertificateOfCode(RecordStore &store, const QStri
 
 QString CertificateOutcome(const QString &recordedOutcome)
 {
-    if (recordedOutcome == QLatin1String("OK"))
+    // Older records keep the instrument's report as the outcome.
+    if (recordedOutcome == QLatin1String("passed") || recordedOutcome == QLatin1String("OK"))
         return QStringLiteral("passed");
-    if (recordedOutcome == QLatin1String("Error"))
+    if (recordedOutcome == QLatin1String("failed") || recordedOutcome == QLatin1String("Error"))
         return QStringLiteral("failed");
     return QStringLiteral("not completed");
+}
+
+QString CertificateTitle(const CertificateData &data)
+{
+    if (data.outcome == QLatin1String("passed"))
+        return QStringLiteral("Calibration Certificate");
+    return data.outcome == QLatin1String("failed") ? QStringLiteral("Calibration report — FAILED")
+                                                   : QStringLiteral("Calibration report — NOT COMPLETED");
 }
 
 std::optional<CertificateData> CertificateFor(RecordStore &store, const QString &serial,
@@ -248,8 +257,17 @@ std::optional<CertificateData> CertificateFor(RecordStore &store, const QString 
                                                       : Number(body.value(QStringLiteral("concentration")), unit);
     d.asFound = Number(body.value(QStringLiteral("asFound")), unit);
     d.asLeft = Number(body.value(QStringLiteral("asLeft")), unit);
-    d.instrumentOutcome = body.value(QStringLiteral("outcome")).toString();
-    d.outcome = CertificateOutcome(d.instrumentOutcome);
+    const QString recorded = body.value(QStringLiteral("outcome")).toString();
+    d.outcome = CertificateOutcome(recorded);
+    d.instrumentOutcome = body.value(QStringLiteral("instrumentReport")).toString();
+    if (d.instrumentOutcome.isEmpty())
+        d.instrumentOutcome = recorded == QLatin1String("passed") || recorded == QLatin1String("failed")
+                                  ? QStringLiteral("not recorded")
+                                  : recorded;
+    d.reason = body.value(QStringLiteral("reason")).toString();
+    d.criterion = body.value(QStringLiteral("criterion")).toString(QStringLiteral("not recorded"));
+    d.simulated = body.value(QStringLiteral("simulated")).toBool()
+                  || (context.connection && context.connection->body.value(QStringLiteral("simulated")).toBool());
 
     const QJsonObject cylinder = body.value(QStringLiteral("cylinder")).toObject();
     d.testGasRecorded = !cylinder.isEmpty();
@@ -292,7 +310,10 @@ std::vector<CertificateSection> CertificateSections(const CertificateData &d)
                          {QStringLiteral("Concentration applied"), d.concentration},
                          {QStringLiteral("As found"), d.asFound},
                          {QStringLiteral("As left"), d.asLeft},
+                         {QStringLiteral("Pass criterion"), d.criterion},
                          {QStringLiteral("Outcome"), QStringLiteral("%1 (instrument: %2)").arg(d.outcome, d.instrumentOutcome)}}});
+    if (!d.reason.isEmpty())
+        sections.back().rows.emplace_back(QStringLiteral("Reason"), d.reason);
     if (d.testGasRecorded)
         sections.push_back({QStringLiteral("Test gas"),
                             {{QStringLiteral("Cylinder lot"), d.cylinderLot},

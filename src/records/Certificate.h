@@ -44,7 +44,10 @@ struct CertificateData {
     QString asFound;
     QString asLeft;
     QString outcome;           // "passed", "failed", "not completed"
-    QString instrumentOutcome; // as recorded: "OK", "Error", "no answer", "cancelled"
+    QString instrumentOutcome; // the instrument's report: "OK", "Error"; or "no answer", "cancelled"
+    QString reason;            // why it failed: "as left 31 ppm outside 45–55 ppm"
+    QString criterion;         // the pass criterion; "not recorded" for older records
+    bool simulated = false;    // made from the built-in simulated instrument
 
     bool testGasRecorded = false;
     QString cylinderLot;
@@ -68,6 +71,12 @@ QString TechnicianName(const QString &given);
 // Keeps the name in the programs' settings; an empty name removes it.
 void SetTechnicianName(const QString &name);
 
+// The heading of the paper: "Calibration Certificate" for a passed
+// calibration, "Calibration report — FAILED" and "Calibration report — NOT
+// COMPLETED" otherwise.
+QString CertificateTitle(const CertificateData &data);
+// The mark across every page made from the simulated instrument.
+inline const QString kSimulatedMark = QStringLiteral("SIMULATED INSTRUMENT — NOT A CERTIFICATE");
 // What a certificate prints beyond the calibration's own readings, as the
 // calibration record keeps it under "certificate": identity and sensor (of
 // the connection body), gas, range and alarm limits in force and due dates

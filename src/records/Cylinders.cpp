@@ -94,6 +94,15 @@ CylinderCheck CheckCylinderEntry(const CylinderEntry &entry, const std::function
     } else if (!c.expires.isValid()) {
         check.field = QStringLiteral("expires");
         check.problem = QStringLiteral("a date YYYY-MM-DD is needed");
+    } else if (c.expires < QDate::currentDate()) {
+        check.field = QStringLiteral("expires");
+        check.problem = QStringLiteral("the cylinder expired on %1; only a cylinder in date is registered")
+                            .arg(c.expires.toString(Qt::ISODate));
+    } else if (unitText(*unit).trimmed().startsWith(u'%') && c.concentration > 100) {
+        // %Vol and %LEL: a share of the whole, never above all of it.
+        check.field = QStringLiteral("concentration");
+        check.problem = QStringLiteral("%1 %2 is above 100 % of its scale")
+                            .arg(entry.concentration.trimmed(), unitText(*unit).trimmed());
     }
     if (!check.problem.isEmpty())
         return check;

@@ -83,18 +83,10 @@ QStringList DueCsvLines(const std::vector<DueItem> &items)
 
 std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today)
 {
-    const std::vector<InstrumentRow> rows = InstrumentRows(instruments, today);
     std::vector<FleetRow> fleet;
-    for (std::size_t n = 0; n < rows.size(); ++n) {
-        FleetRow row{rows[n], {}, {}};
-        const InstrumentSummary &s = instruments[n];
-        if (!s.bumpTestedAt.isEmpty()) {
-            const auto value = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
-            row.lastBumpDate = s.bumpTestedAt.left(10);
-            row.lastBumpResult = BumpTestText(value(s.bumpA1), value(s.bumpA2), value(s.bumpT50));
-        }
-        fleet.push_back(std::move(row));
-    }
+    std::vector<InstrumentRow> rows = InstrumentRows(instruments, today);
+    for (std::size_t n = 0; n < rows.size(); ++n)
+        fleet.push_back({std::move(rows[n]), instruments[n].head.seq > 0 ? instruments[n].head.text() : QString()});
     return fleet;
 }
 
@@ -102,25 +94,22 @@ QStringList FleetHeadings()
 {
     return {QStringLiteral("Serial"),           QStringLiteral("Customer ID"),       QStringLiteral("Gas"),
             QStringLiteral("Last calibration"), QStringLiteral("Last bump test"),    QStringLiteral("Next calibration"),
-            QStringLiteral("Next bump test")};
+            QStringLiteral("Next bump test"),   QStringLiteral("Records head")};
 }
 
 QStringList FleetCells(const FleetRow &row)
 {
     const InstrumentRow &i = row.instrument;
-    const QString calibration = i.lastCalibrationDate.isEmpty()
-                                    ? QStringLiteral("-")
-                                    : QStringLiteral("%1 %2 %3").arg(i.lastCalibrationDate, i.lastCalibrationKind,
-                                                                     i.lastCalibrationOutcome);
-    const QString bump = row.lastBumpDate.isEmpty() ? QStringLiteral("-")
-                                                    : QStringLiteral("%1 %2").arg(row.lastBumpDate, row.lastBumpResult);
+    const QString calibration = LastCalibrationText(i);
+    const QString bump = LastBumpText(i);
     return {i.serial,
             Dash(i.customerId),
             Dash(i.gasUnit),
             calibration,
             bump,
             Due(i.nextCalibration, i.calibrationOverdue),
-            Due(i.nextBumpTest, i.bumpTestOverdue)};
+            Due(i.nextBumpTest, i.bumpTestOverdue),
+            Dash(row.head)};
 }
 
 } // namespace r310::records

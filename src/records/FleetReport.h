@@ -34,8 +34,9 @@ QStringList DueCsvLines(const std::vector<DueItem> &items);
 // One row of the fleet report.
 struct FleetRow {
     InstrumentRow instrument;
-    QString lastBumpDate; // YYYY-MM-DD
-    QString lastBumpResult; // "A1 1, A2 1, T50 12"
+    // The place and head of the instrument's record chain the row was made
+    // from ("SERIAL:SEQ:HASH16"), which records verify --head checks.
+    QString head;
 };
 
 std::vector<FleetRow> FleetRows(const std::vector<InstrumentSummary> &instruments, const QDate &today);

@@ -251,7 +251,7 @@ VerifyResult RecordStore::Verify(const VerifyOptions &options)
             QString previous;
             qint64 expected = 1;
             // The newest record of each kind the row follows: its id, time and body.
-            std::map<QString, std::tuple<qint64, QString, QString>> newest;
+            std::map<std::size_t, std::tuple<qint64, QString, QString>> newest; // by LatestKinds()
             std::set<qint64> downloads;
             while (records.next()) {
                 const qint64 id = records.value(0).toLongLong();
@@ -306,8 +306,13 @@ VerifyResult RecordStore::Verify(const VerifyOptions &options)
                     signers();
                     return result;
                 }
-                if (FindLatestKind(r.kind))
-                    newest[r.kind] = {id, r.recordedAt, body};
+                if (FollowsKind(r.kind)) {
+                    const QJsonObject parsed = QJsonDocument::fromJson(body.toUtf8()).object();
+                    for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
+                        if (LatestKinds()[n].follows(r.kind, parsed))
+                            newest[n] = {id, r.recordedAt, body};
+                    }
+                }
                 previous = hash;
                 ++expected;
                 ++result.checked;
@@ -329,7 +334,7 @@ VerifyResult RecordStore::Verify(const VerifyOptions &options)
             }
             for (std::size_t n = 0; n < LatestKinds().size(); ++n) {
                 const LatestKind &latest = LatestKinds()[n];
-                const auto found = newest.find(latest.kind);
+                const auto found = newest.find(n);
                 if ((found == newest.end() ? 0 : std::get<0>(found->second)) != h.latest[n]) {
                     result.problem = QStringLiteral("the latest %1 record that %2 names is not its newest (changed)")
                                          .arg(latest.kind, who);

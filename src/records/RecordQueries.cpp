@@ -145,6 +145,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
         for (const LatestField &field : latest.fields)
             columns.append(QLatin1String(field.column));
     }
+    columns << QStringLiteral("head_seq") << QStringLiteral("head_hash");
     try {
         QSqlQuery count = Exec(db, postgres(), QStringLiteral("SELECT COUNT(*) FROM r310_instrument"));
         if (count.next())
@@ -168,6 +169,7 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.settingsGasUnit = text();
             s.nextCalibration = text();
             s.nextBumpTest = text();
+            s.bumpInterval = text();
             s.calibratedAt = text();
             s.calibrationKind = text();
             s.calibrationOutcome = text();
@@ -175,6 +177,11 @@ std::vector<InstrumentSummary> RecordStore::Instruments(QString *error)
             s.bumpA1 = number();
             s.bumpA2 = number();
             s.bumpT50 = number();
+            s.bumpOutcome = text();
+            s.bumpCylinder = text();
+            s.spanCalibratedAt = text();
+            s.bumpPassedAt = text();
+            s.head = ChainHead{s.serial, q.value(column).toLongLong(), q.value(column + 1).toString()};
             list.push_back(std::move(s));
         }
     } catch (const SqlFailure &failure) {

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
 #include <vector>
 
 namespace r310::records {
@@ -149,16 +150,34 @@ bool VersionFour(QSqlDatabase &db, QString *error)
 
 // The fields the instrument list shows of each latest record, in columns of
 // their own instead of the facts, filled from them.
+// The entries and fields as version `version` had them.
+std::vector<LatestKind> LatestKindsOf(int version)
+{
+    std::vector<LatestKind> kinds;
+    for (LatestKind latest : LatestKinds()) {
+        if (latest.since > version)
+            continue;
+        latest.fields.erase(std::remove_if(latest.fields.begin(), latest.fields.end(),
+                                           [version](const LatestField &f) { return f.since > version; }),
+                            latest.fields.end());
+        kinds.push_back(std::move(latest));
+    }
+    return kinds;
+}
+
+QString ColumnType(const LatestField &field, bool postgres)
+{
+    return !field.number ? QStringLiteral("TEXT") : postgres ? QStringLiteral("DOUBLE PRECISION") : QStringLiteral("REAL");
+}
+
 bool VersionFive(QSqlDatabase &db, bool postgres, QString *error)
 {
     QStringList added;
-    for (const LatestKind &latest : LatestKinds()) {
+    const std::vector<LatestKind> kindsOfFive = LatestKindsOf(5);
+    for (const LatestKind &latest : kindsOfFive) {
         for (const LatestField &field : latest.fields)
             added.append(QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN %1 %2")
-                             .arg(QLatin1String(field.column),
-                                  !field.number ? QStringLiteral("TEXT")
-                                  : postgres    ? QStringLiteral("DOUBLE PRECISION")
-                                                : QStringLiteral("REAL")));
+                             .arg(QLatin1String(field.column), ColumnType(field, postgres)));
     }
     if (!ExecAll(db, added, error))
         return false;
@@ -173,7 +192,7 @@ bool VersionFive(QSqlDatabase &db, bool postgres, QString *error)
         facts.emplace_back(instruments.value(0).toLongLong(),
                            QJsonDocument::fromJson(instruments.value(1).toString().toUtf8()).object());
     instruments.finish();
-    for (const LatestKind &latest : LatestKinds()) {
+    for (const LatestKind &latest : kindsOfFive) {
         QStringList assignments;
         for (const LatestField &field : latest.fields)
             assignments.append(QLatin1String(field.column) + QStringLiteral(" = ?"));
@@ -198,6 +217,79 @@ bool VersionFive(QSqlDatabase &db, bool postgres, QString *error)
         }
     }
     return ExecAll(db, {QStringLiteral("ALTER TABLE r310_instrument DROP COLUMN facts")}, error);
+}
+
+// Version 7: the bump test's outcome and cylinder, the settings' bump
+// interval and the latest passed span calibration join the instrument's
+// row, filled from the records already kept (each instrument's newest
+// record each entry follows).
+bool VersionSeven(QSqlDatabase &db, bool postgres, QString *error)
+{
+    const QString integer = postgres ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
+    for (const LatestKind &latest : LatestKinds()) {
+        const bool newKind = latest.since == 7;
+        std::vector<const LatestField *> fields;
+        for (const LatestField &field : latest.fields) {
+            if (newKind || field.since == 7)
+                fields.push_back(&field);
+        }
+        if (fields.empty())
+            continue;
+        QStringList added;
+        QStringList assignments;
+        if (newKind) {
+            added.append(QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN %1 %2")
+                             .arg(QLatin1String(latest.idColumn), integer));
+            assignments.append(QLatin1String(latest.idColumn) + QStringLiteral(" = ?"));
+        }
+        for (const LatestField *field : fields) {
+            added.append(QStringLiteral("ALTER TABLE r310_instrument ADD COLUMN %1 %2")
+                             .arg(QLatin1String(field->column), ColumnType(*field, postgres)));
+            assignments.append(QLatin1String(field->column) + QStringLiteral(" = ?"));
+        }
+        if (!ExecAll(db, added, error))
+            return false;
+        QSqlQuery records(db);
+        records.setForwardOnly(true);
+        records.prepare(QStringLiteral("SELECT instrument_id, id, recorded_at, body FROM r310_record WHERE kind = ? "
+                                       "ORDER BY instrument_id, seq DESC"));
+        records.addBindValue(latest.kind);
+        if (!records.exec()) {
+            *error = records.lastError().text();
+            return false;
+        }
+        std::vector<std::pair<qint64, QVariantList>> updates;
+        qint64 done = -1; // the instrument whose newest followed record was found
+        while (records.next()) {
+            const qint64 instrument = records.value(0).toLongLong();
+            if (instrument == done)
+                continue;
+            const QJsonObject body = QJsonDocument::fromJson(records.value(3).toString().toUtf8()).object();
+            if (!latest.follows(latest.kind, body))
+                continue;
+            done = instrument;
+            const QVariantList all = LatestValues(latest, records.value(2).toString(), body);
+            QVariantList values;
+            if (newKind)
+                values.append(records.value(1).toLongLong());
+            for (const LatestField *field : fields)
+                values.append(all.at(field - latest.fields.data()));
+            updates.emplace_back(instrument, values);
+        }
+        records.finish();
+        for (const auto &[id, values] : updates) {
+            QSqlQuery update(db);
+            update.prepare(QStringLiteral("UPDATE r310_instrument SET %1 WHERE id = ?").arg(assignments.join(u',')));
+            for (const QVariant &value : values)
+                update.addBindValue(value);
+            update.addBindValue(id);
+            if (!update.exec()) {
+                *error = update.lastError().text();
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // ---- version 8: signatures, key ids, the keys that made them ----
@@ -313,7 +405,8 @@ const std::vector<LatestKind> &LatestKinds()
          "last_settings",
          {{"settings_gas_unit", "gasUnit", false},
           {"next_calibration", "nextCalibration", false},
-          {"next_bump_test", "nextBumpTest", false}}},
+          {"next_bump_test", "nextBumpTest", false},
+          {"bump_interval", "settings.bump-interval", false, 7}}},
         {kind::kCalibration,
          "last_calibration",
          {{"calibrated_at", nullptr, false},
@@ -321,18 +414,48 @@ const std::vector<LatestKind> &LatestKinds()
           {"calibration_outcome", "outcome", false}}},
         {kind::kBumpTest,
          "last_bump",
-         {{"bump_tested_at", nullptr, false}, {"bump_a1", "a1", true}, {"bump_a2", "a2", true}, {"bump_t50", "t50", true}}},
+         {{"bump_tested_at", nullptr, false},
+          {"bump_a1", "a1", true},
+          {"bump_a2", "a2", true},
+          {"bump_t50", "t50", true},
+          {"bump_outcome", "outcome", false, 7},
+          {"bump_cylinder", "cylinder.lot", false, 7}}},
+        {kind::kCalibration, "last_span", {{"span_calibrated_at", nullptr, false, 7}}, &PassedSpanCalibration, 7},
+        {kind::kBumpTest, "last_passed_bump", {{"bump_passed_at", nullptr, false, 7}}, &PassedBumpTest, 7},
     };
     return kinds;
 }
 
-const LatestKind *FindLatestKind(const QString &kind)
+bool PassedSpanCalibration(const QJsonObject &body)
 {
+    const QString outcome = body.value(QLatin1String("outcome")).toString();
+    return body.value(QLatin1String("calibration")).toString() == QLatin1String("span")
+           && (outcome == QLatin1String("passed") || outcome == QLatin1String("OK"));
+}
+
+bool PassedBumpTest(const QJsonObject &body)
+{
+    if (body.contains(QLatin1String("outcome")))
+        return body.value(QLatin1String("outcome")).toString() == QLatin1String("passed");
+    // Older records keep only the values.
+    return body.value(QLatin1String("a1")).toDouble() > 0 && body.value(QLatin1String("a2")).toDouble() > 0
+           && body.value(QLatin1String("t50")).toDouble() > 0;
+}
+
+std::vector<const LatestKind *> LatestKindsFollowing(const QString &kind, const QJsonObject &body)
+{
+    std::vector<const LatestKind *> following;
     for (const LatestKind &latest : LatestKinds()) {
-        if (latest.kind == kind)
-            return &latest;
+        if (latest.follows(kind, body))
+            following.push_back(&latest);
     }
-    return nullptr;
+    return following;
+}
+
+bool FollowsKind(const QString &kind)
+{
+    return std::any_of(LatestKinds().begin(), LatestKinds().end(),
+                       [&kind](const LatestKind &latest) { return latest.kind == kind; });
 }
 
 QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body)
@@ -343,7 +466,11 @@ QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, c
             values.append(recordedAt);
             continue;
         }
-        const QJsonValue value = body.value(QLatin1String(field.key));
+        // "a.b": the member b of the object a.
+        const QString key = QLatin1String(field.key);
+        const qsizetype dot = key.indexOf(u'.');
+        const QJsonValue value = dot < 0 ? body.value(key)
+                                         : body.value(key.left(dot)).toObject().value(key.mid(dot + 1));
         if (!field.number)
             values.append(value.isString() ? value.toString() : QStringLiteral(""));
         else
@@ -412,7 +539,10 @@ bool MigrateSchema(QSqlDatabase &db, bool postgres, int from, QString *error, co
         if (!detail::KeySamplesBySet(db, postgres, error) || !NoteVersion(db, 6, error))
             return false;
     }
-    // Version 7 (bump tests and calibrations) comes with its own step.
+    if (from < 7) {
+        if (!VersionSeven(db, postgres, error) || !NoteVersion(db, 7, error))
+            return false;
+    }
     if (from < 8) {
         if (!VersionEight(db, signer, error) || !NoteVersion(db, 8, error))
             return false;

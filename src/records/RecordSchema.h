@@ -8,8 +8,10 @@
 // reads nothing else; version 5 keeps instead only the fields the list shows
 // of them, each in a column of its own, so the list parses nothing; version
 // 6 keys logger samples by block, set and index, so no set is dropped;
-// version 8 signs every record and cylinder row and keeps the keys that
-// signed them.
+// version 7 follows also the bump test's outcome and cylinder, the bump
+// interval of the settings, and the latest passed span calibration and
+// bump test; version 8 signs every record and cylinder row and keeps the
+// keys that signed them.
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -25,8 +27,9 @@ struct KeyPair;
 // A field of an instrument's row that follows its latest record of a kind.
 struct LatestField {
     const char *column;
-    const char *key; // in the record's body; null for the record's time
+    const char *key; // in the record's body ("a.b" inside an object); null for the record's time
     bool number;     // a number (or none), else text
+    int since = 5;   // the schema version that added the column
 };
 
 // What an instrument's row keeps of its latest record of a kind: the
@@ -35,13 +38,30 @@ struct LatestKind {
     QString kind;
     const char *idColumn;
     std::vector<LatestField> fields;
+    // Only records whose body it accepts are followed; null: every record of the kind.
+    bool (*accepts)(const QJsonObject &body) = nullptr;
+    int since = 5; // the schema version that added the row's columns of this entry
+
+    bool follows(const QString &recordKind, const QJsonObject &body) const
+    {
+        return recordKind == kind && (!accepts || accepts(body));
+    }
 };
 
-// The connection, settings, calibration and bump test, in this order, each
-// with its fields in the order the instrument list reads them.
+// The connection, settings, calibration, bump test, passed span
+// calibration and passed bump test, in this order, each with its fields in the order the
+// instrument list reads them.
 const std::vector<LatestKind> &LatestKinds();
-// The entry of `kind`; null for the kinds an instrument's row does not follow.
-const LatestKind *FindLatestKind(const QString &kind);
+// The entries that follow a record of `kind` with this body; empty for the
+// kinds an instrument's row does not follow.
+std::vector<const LatestKind *> LatestKindsFollowing(const QString &kind, const QJsonObject &body);
+// Whether an instrument's row follows records of `kind` at all.
+bool FollowsKind(const QString &kind);
+// A calibration record that counts as the instrument's last calibration:
+// a span calibration that passed (older records: that the instrument reported "OK").
+bool PassedSpanCalibration(const QJsonObject &body);
+// A bump test record whose outcome is "passed" (older records: all three values positive).
+bool PassedBumpTest(const QJsonObject &body);
 // The fields' values for a record of the kind: its time, the body's text
 // (empty when it holds no text there), or its number (null when none).
 QVariantList LatestValues(const LatestKind &latest, const QString &recordedAt, const QJsonObject &body);

@@ -295,13 +295,17 @@ AppendResult RecordStore::AppendWith(const QString &serial, const QString &kind,
                  {result.id, pending.instrumentId, pending.seq, kind, r.recordedAt, r.host, r.user, r.program,
                   r.version, bodyText, pending.layout, previous, hash,
                   SignText(*key_, RecordSignedText(result.id, hash)), KeyId(key_->publicKey)});
-            if (const LatestKind *latest = FindLatestKind(kind)) {
+            if (const std::vector<const LatestKind *> following = LatestKindsFollowing(kind, full); !following.empty()) {
                 // The instrument's row follows its latest record of the kind.
-                QString assignments = QStringLiteral("head_seq = ?, head_hash = ?, %1 = ?").arg(QLatin1String(latest->idColumn));
-                for (const LatestField &field : latest->fields)
-                    assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(field.column));
-                QVariantList values{pending.seq, hash, result.id};
-                values += LatestValues(*latest, r.recordedAt, full);
+                QString assignments = QStringLiteral("head_seq = ?, head_hash = ?");
+                QVariantList values{pending.seq, hash};
+                for (const LatestKind *latest : following) {
+                    assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(latest->idColumn));
+                    for (const LatestField &field : latest->fields)
+                        assignments += QStringLiteral(", %1 = ?").arg(QLatin1String(field.column));
+                    values.append(result.id);
+                    values += LatestValues(*latest, r.recordedAt, full);
+                }
                 values.append(pending.instrumentId);
                 Exec(db, pg, QStringLiteral("UPDATE r310_instrument SET %1 WHERE id = ?").arg(assignments), values);
             } else {

@@ -108,6 +108,15 @@ struct StoredRecord {
     QString keyId;
 };
 
+// A place in an instrument's chain as a paper prints it:
+// "SERIAL:SEQ:HASH" (the first 16 hex digits of that record's hash).
+struct ChainHead {
+    QString serial;
+    qint64 seq = 0;
+    QString hash;
+    QString text() const;
+};
+
 // One line of the instrument list: what its latest records of each kind
 // say, as the instrument's row keeps it (empty text, no number, where no
 // such record is on record).
@@ -131,16 +140,18 @@ struct InstrumentSummary {
     std::optional<double> bumpA1;
     std::optional<double> bumpA2;
     std::optional<double> bumpT50;
+    QString bumpOutcome;  // "passed", "failed", "no result", ...; empty in older records
+    QString bumpCylinder; // the lot of its test gas
+    // The bump interval in days of the latest settings.
+    QString bumpInterval;
+    // The latest span calibration that passed: its time.
+    QString spanCalibratedAt;
+    // The latest bump test that passed: its time.
+    QString bumpPassedAt;
+    // The head of its record chain when the list was read.
+    ChainHead head;
 };
 
-// A place in an instrument's chain as a paper prints it:
-// "SERIAL:SEQ:HASH" (the first 16 hex digits of that record's hash).
-struct ChainHead {
-    QString serial;
-    qint64 seq = 0;
-    QString hash;
-    QString text() const;
-};
 // The head a text names; empty for a text that names none.
 std::optional<ChainHead> ParseChainHead(const QString &text);
 

@@ -1,10 +1,12 @@
 #include "RecordViews.h"
 
+#include <Formats.h>
 #include <SettingsKeys.h>
 
 #include <QJsonArray>
 
 #include <algorithm>
+#include <limits>
 
 namespace r310::records {
 
@@ -33,6 +35,19 @@ QJsonObject SettingsJson(const QJsonObject &settings)
 
 } // namespace
 
+QString NormalizedSerial(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    bool digits = !text.isEmpty();
+    for (const QChar c : text)
+        digits = digits && c >= u'0' && c <= u'9';
+    bool ok = false;
+    const qlonglong number = digits ? text.toLongLong(&ok) : 0;
+    if (!ok || number > std::numeric_limits<std::int32_t>::max())
+        return typed;
+    return FormatSerialNumber(static_cast<std::int32_t>(number));
+}
+
 std::vector<InstrumentRow> InstrumentRows(const std::vector<InstrumentSummary> &instruments, const QDate &today)
 {
     std::vector<InstrumentRow> rows;
@@ -48,7 +63,27 @@ std::vector<InstrumentRow> InstrumentRows(const std::vector<InstrumentSummary> &
         row.lastCalibrationKind = s.calibrationKind;
         row.lastCalibrationOutcome = s.calibrationOutcome;
         row.nextCalibration = s.nextCalibration;
+        row.lastPassedSpanDate = s.spanCalibratedAt.left(10);
+        row.lastBumpDate = s.bumpTestedAt.left(10);
+        row.lastBumpOutcome = s.bumpOutcome;
+        if (s.bumpOutcome.isEmpty() && s.bumpA1 && s.bumpA2 && s.bumpT50) // older records: from the values
+            row.lastBumpOutcome = *s.bumpA1 > 0 && *s.bumpA2 > 0 && *s.bumpT50 > 0 ? QStringLiteral("passed")
+                                                                                  : QStringLiteral("failed");
+        if (s.bumpA1 || s.bumpA2 || s.bumpT50) {
+            const auto value = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+            row.lastBumpResult = BumpTestText(value(s.bumpA1), value(s.bumpA2), value(s.bumpT50));
+        }
+        row.lastBumpCylinder = s.bumpCylinder;
         row.nextBumpTest = s.nextBumpTest;
+        bool interval = false;
+        const int days = s.bumpInterval.toInt(&interval);
+        const QDate tested = QDate::fromString(s.bumpPassedAt.left(10), Qt::ISODate);
+        if (interval && tested.isValid()) {
+            const QDate fromTest = tested.addDays(days);
+            const QDate own = QDate::fromString(row.nextBumpTest, Qt::ISODate);
+            if (!own.isValid() || fromTest > own)
+                row.nextBumpTest = fromTest.toString(Qt::ISODate);
+        }
         const QDate calibration = QDate::fromString(row.nextCalibration, Qt::ISODate);
         const QDate bump = QDate::fromString(row.nextBumpTest, Qt::ISODate);
         row.calibrationOverdue = calibration.isValid() && calibration < today;
@@ -66,12 +101,20 @@ QJsonObject InstrumentJson(const InstrumentRow &row)
         lastCalibration = {{QStringLiteral("date"), row.lastCalibrationDate},
                            {QStringLiteral("kind"), row.lastCalibrationKind},
                            {QStringLiteral("outcome"), row.lastCalibrationOutcome}};
+    QJsonObject lastBump;
+    if (!row.lastBumpDate.isEmpty())
+        lastBump = {{QStringLiteral("date"), row.lastBumpDate},
+                    {QStringLiteral("outcome"), orNull(row.lastBumpOutcome)},
+                    {QStringLiteral("result"), orNull(row.lastBumpResult)},
+                    {QStringLiteral("cylinder"), orNull(row.lastBumpCylinder)}};
     return {{QStringLiteral("serial"), row.serial},
             {QStringLiteral("customerId"), row.customerId},
             {QStringLiteral("gasUnit"), orNull(row.gasUnit)},
             {QStringLiteral("softwareVersion"), orNull(row.softwareVersion)},
             {QStringLiteral("lastSeen"), orNull(row.lastSeen)},
             {QStringLiteral("lastCalibration"), lastCalibration.isEmpty() ? QJsonValue() : QJsonValue(lastCalibration)},
+            {QStringLiteral("lastPassedSpanCalibration"), orNull(row.lastPassedSpanDate)},
+            {QStringLiteral("lastBumpTest"), lastBump.isEmpty() ? QJsonValue() : QJsonValue(lastBump)},
             {QStringLiteral("nextCalibration"), orNull(row.nextCalibration)},
             {QStringLiteral("nextBumpTest"), orNull(row.nextBumpTest)},
             {QStringLiteral("calibrationOverdue"), row.calibrationOverdue},
@@ -82,22 +125,18 @@ QStringList InstrumentLines(const std::vector<InstrumentRow> &rows)
 {
     std::vector<QStringList> table{{QStringLiteral("Serial"), QStringLiteral("Customer ID"), QStringLiteral("Gas"),
                                     QStringLiteral("Version"), QStringLiteral("Last seen"),
-                                    QStringLiteral("Last calibration"), QStringLiteral("Next calibration"),
-                                    QStringLiteral("Next bump test")}};
+                                    QStringLiteral("Last calibration"), QStringLiteral("Last bump test"),
+                                    QStringLiteral("Next calibration"), QStringLiteral("Next bump test")}};
     auto due = [](const QString &date, bool overdue) {
         return date.isEmpty() ? QStringLiteral("-") : overdue ? date + QStringLiteral(" OVERDUE") : date;
     };
     for (const InstrumentRow &row : rows) {
-        const QString calibration = row.lastCalibrationDate.isEmpty()
-                                        ? QStringLiteral("-")
-                                        : QStringLiteral("%1 %2 %3").arg(row.lastCalibrationDate,
-                                                                         row.lastCalibrationKind,
-                                                                         row.lastCalibrationOutcome);
+        const QString calibration = LastCalibrationText(row);
         table.push_back({row.serial, row.customerId.isEmpty() ? QStringLiteral("-") : row.customerId,
                          row.gasUnit.isEmpty() ? QStringLiteral("-") : row.gasUnit,
                          row.softwareVersion.isEmpty() ? QStringLiteral("-") : row.softwareVersion,
                          row.lastSeen.isEmpty() ? QStringLiteral("-") : row.lastSeen.left(16).replace(u'T', u' '),
-                         calibration, due(row.nextCalibration, row.calibrationOverdue),
+                         calibration, LastBumpText(row), due(row.nextCalibration, row.calibrationOverdue),
                          due(row.nextBumpTest, row.bumpTestOverdue)});
     }
     std::vector<qsizetype> widths(table.front().size(), 0);
@@ -113,6 +152,31 @@ QStringList InstrumentLines(const std::vector<InstrumentRow> &rows)
         lines.append(line);
     }
     return lines;
+}
+
+QString LastCalibrationText(const InstrumentRow &row)
+{
+    if (!row.lastPassedSpanDate.isEmpty())
+        return QStringLiteral("%1 span passed").arg(row.lastPassedSpanDate);
+    if (row.lastCalibrationDate.isEmpty())
+        return QStringLiteral("-");
+    return QStringLiteral("%1 %2 %3, no passed span")
+        .arg(row.lastCalibrationDate, row.lastCalibrationKind, row.lastCalibrationOutcome);
+}
+
+QString LastBumpText(const InstrumentRow &row)
+{
+    if (row.lastBumpDate.isEmpty())
+        return QStringLiteral("-");
+    QStringList parts{row.lastBumpDate};
+    if (!row.lastBumpOutcome.isEmpty())
+        parts.append(row.lastBumpOutcome);
+    if (!row.lastBumpResult.isEmpty())
+        parts.append(row.lastBumpResult);
+    QString text = parts.join(u' ');
+    if (!row.lastBumpCylinder.isEmpty())
+        text += QStringLiteral(", cylinder %1").arg(row.lastBumpCylinder);
+    return text;
 }
 
 QString BumpTestText(const QJsonValue &a1, const QJsonValue &a2, const QJsonValue &t50)
@@ -148,15 +212,30 @@ QString HistorySummary(const StoredRecord &record)
         return QStringLiteral("%1: %2 (%3)").arg(b.value(QStringLiteral("what")).toString(), parts.join(QStringLiteral(", ")),
                                                 b.value(QStringLiteral("outcome")).toString());
     }
-    if (record.kind == kind::kCalibration)
-        return QStringLiteral("%1 %2, as found %3, as left %4: %5")
-            .arg(b.value(QStringLiteral("calibration")).toString(), Number(b.value(QStringLiteral("concentration"))),
-                 Number(b.value(QStringLiteral("asFound"))), Number(b.value(QStringLiteral("asLeft"))),
-                 b.value(QStringLiteral("outcome")).toString());
+    if (record.kind == kind::kCalibration) {
+        QString text = QStringLiteral("%1 %2, as found %3, as left %4: %5")
+                           .arg(b.value(QStringLiteral("calibration")).toString(),
+                                Number(b.value(QStringLiteral("concentration"))),
+                                Number(b.value(QStringLiteral("asFound"))), Number(b.value(QStringLiteral("asLeft"))),
+                                b.value(QStringLiteral("outcome")).toString());
+        if (const QString reason = b.value(QStringLiteral("reason")).toString(); !reason.isEmpty())
+            text += QStringLiteral(" (%1)").arg(reason);
+        return text;
+    }
     if (record.kind == kind::kHornCheck)
         return b.value(QStringLiteral("outcome")).toString();
-    if (record.kind == kind::kBumpTest)
-        return BumpTestText(b.value(QStringLiteral("a1")), b.value(QStringLiteral("a2")), b.value(QStringLiteral("t50")));
+    if (record.kind == kind::kBumpTest) {
+        QStringList parts;
+        if (b.contains(QStringLiteral("outcome")))
+            parts.append(b.value(QStringLiteral("outcome")).toString() + u':');
+        if (b.contains(QStringLiteral("a1")))
+            parts.append(BumpTestText(b.value(QStringLiteral("a1")), b.value(QStringLiteral("a2")),
+                                      b.value(QStringLiteral("t50"))));
+        const QString lot = b.value(QStringLiteral("cylinder")).toObject().value(QStringLiteral("lot")).toString();
+        if (!lot.isEmpty())
+            parts.append(QStringLiteral("cylinder %1").arg(lot));
+        return parts.join(u' ');
+    }
     if (record.kind == kind::kEventsUnfinished)
         return QStringLiteral("stopped after %1 of %2 events, %3 new; the next download goes on from there")
             .arg(Number(b.value(QStringLiteral("read"))), Number(b.value(QStringLiteral("count"))),

@@ -1,6 +1,7 @@
 #include "RecordsLocation.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
@@ -93,6 +94,14 @@ RecordsChoice ChooseRecords(const QString &option, bool noRecords, const QString
     choice.target.kind = RecordsTarget::Kind::Sqlite;
     choice.target.path = DefaultRecordsPath();
     return choice;
+}
+
+QString DemoRecordsPath()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable())
+        return QDir(runtime).filePath(QStringLiteral("r310-demo-records.sqlite"));
+    return QDir::temp().filePath(QStringLiteral("r310-demo-records-%1.sqlite").arg(qEnvironmentVariable("USER")));
 }
 
 } // namespace r310::records

@@ -35,6 +35,8 @@ struct RecordsTarget {
 struct RecordsChoice {
     RecordsTarget target;
     QString error; // a URL that names no database; empty when the target holds
+    // The records of a run on the built-in simulated instrument, kept apart from the user's.
+    bool demo = false;
     bool ok() const { return error.isEmpty(); }
 };
 
@@ -44,6 +46,10 @@ inline const char *const kRecordsVariable = "R310_RECORDS";
 // The file of the default: records.sqlite in the window's data folder.
 QString DefaultRecordsPath();
 
+// Where runs on the built-in simulated instrument (--demo) keep their
+// records, never the user's: a file in the login session's runtime folder
+// ($XDG_RUNTIME_DIR, else the temporary folder), gone when the session ends.
+QString DemoRecordsPath();
 // The URL with any password in it replaced by "***", for messages.
 QString WithoutPassword(const QString &url);
 

@@ -170,25 +170,10 @@ void SessionRecorder::TakeAnswer(const DecodedAnswer &answer, const AnswerFrame 
         lastValue_ = answer.value->value;
     if (answer.range)
         range_ = answer.range;
-    if (answer.bumpResult && identity_) {
-        const QJsonObject body{{QStringLiteral("a1"), answer.bumpResult->a1},
-                               {QStringLiteral("a2"), answer.bumpResult->a2},
-                               {QStringLiteral("t50"), answer.bumpResult->t50}};
-        if (RecordsLink *store = Store()) {
-            if (!lastBump_) {
-                const auto latest = store->Latest(serial(), kind::kBumpTest);
-                lastBump_ = latest ? latest->body : QJsonObject();
-            }
-            if (*lastBump_ != body) {
-                FlushPending();
-                if (Keep(store->Append(serial(), kind::kBumpTest, body)))
-                    lastBump_ = body;
-            }
-        }
-    }
+    if (answer.bumpResult && identity_ && !bumpFollowed_)
+        TakeBumpResult(*answer.bumpResult);
     if ((IsSettingsObject(frame.object) || frame.object == kObjectIdentity) && !frame.payload.empty())
         held_[frame.object] = frame.payload;
-    TakeCalibrationAnswer(answer);
     if (IsSettingsObject(frame.object) && identity_) {
         // The same object read again: what was read before is a state of its own.
         if (settingsRead_.count(frame.object) && settingsRead_[frame.object] != frame.payload)
@@ -219,6 +204,8 @@ QJsonObject SessionRecorder::ConnectionBody() const
                      {QStringLiteral("battery"), id.batteryPercent}};
     if (clockOffset_)
         body.insert(QStringLiteral("clockOffsetSeconds"), static_cast<qint64>(*clockOffset_));
+    if (simulated_)
+        body.insert(QStringLiteral("simulated"), true);
     if (range_) {
         body.insert(QStringLiteral("gasCode"), range_->gasCode);
         body.insert(QStringLiteral("unitCode"), range_->unitCode);
@@ -308,37 +295,77 @@ void SessionRecorder::RecordWrite(const QString &what, const std::vector<WriteCh
     Keep(store->Append(serial(), kind::kWrite, body));
 }
 
-void SessionRecorder::RecordCalibration(const QString &calibrationKind, const QString &concentration,
-                                        std::optional<double> asFound, const QString &outcome,
-                                        std::optional<double> asLeft, const QJsonObject &cylinder)
+void SessionRecorder::TakeBumpResult(const BumpTestResult &r)
+{
+    // Only a result the instrument reports as final: all positive, or one negative.
+    const bool passed = r.a1 > 0 && r.a2 > 0 && r.t50 > 0;
+    if (!passed && r.a1 >= 0 && r.a2 >= 0 && r.t50 >= 0)
+        return;
+    const QJsonObject values{{QStringLiteral("a1"), r.a1}, {QStringLiteral("a2"), r.a2}, {QStringLiteral("t50"), r.t50}};
+    RecordsLink *store = Store();
+    if (!store)
+        return;
+    if (!lastBump_) {
+        const auto latest = store->Latest(serial(), kind::kBumpTest);
+        lastBump_ = QJsonObject();
+        if (latest) {
+            for (const char *key : {"a1", "a2", "t50"})
+                lastBump_->insert(QLatin1String(key), latest->body.value(QLatin1String(key)));
+        }
+    }
+    if (*lastBump_ == values)
+        return; // the result on record already
+    QJsonObject body = values;
+    body.insert(QStringLiteral("outcome"), passed ? QStringLiteral("passed") : QStringLiteral("failed"));
+    body.insert(QStringLiteral("source"), QStringLiteral("reported by the instrument"));
+    Append(kind::kBumpTest, body);
+}
+
+void SessionRecorder::Append(const QString &recordKind, QJsonObject body)
 {
     RecordsLink *store = identity_ ? Store() : nullptr;
     if (!store)
         return;
     FlushPending();
-    QJsonObject body{{QStringLiteral("calibration"), calibrationKind}, {QStringLiteral("outcome"), outcome}};
-    if (!concentration.isEmpty())
-        body.insert(QStringLiteral("concentration"), concentration.trimmed().toDouble());
-    if (asFound)
-        body.insert(QStringLiteral("asFound"), *asFound);
-    if (asLeft)
-        body.insert(QStringLiteral("asLeft"), *asLeft);
-    const QString unit = range_ ? range_->gasText : QString();
-    if (!unit.isEmpty())
-        body.insert(QStringLiteral("gasUnit"), unit);
-    if (!cylinder.isEmpty())
-        body.insert(QStringLiteral("cylinder"), cylinder);
-    else if (calibrationKind == QLatin1String("span"))
-        body.insert(QStringLiteral("testGas"), kTestGasNotRecorded);
-    // What its certificate prints, as it is now: a reprint never changes.
-    FlushSettings();
-    if (!lastSettings_) {
-        if (const auto latest = store->Latest(serial(), kind::kSettings))
-            lastSettings_ = latest->body;
+    if (simulated_)
+        body.insert(QStringLiteral("simulated"), true);
+    if (recordKind == kind::kCalibration) {
+        if (range_ && !body.contains(QStringLiteral("gasUnit")))
+            body.insert(QStringLiteral("gasUnit"), range_->gasText);
+        // What its paper prints, as it is now: a reprint never changes.
+        FlushSettings();
+        if (!lastSettings_) {
+            if (const auto latest = store->Latest(serial(), kind::kSettings))
+                lastSettings_ = latest->body;
+        }
+        body.insert(QStringLiteral("certificate"),
+                    CertificateFacts(ConnectionBody(), SettingsBody(), TechnicianName(technician_)));
     }
-    body.insert(QStringLiteral("certificate"),
-                CertificateFacts(ConnectionBody(), SettingsBody(), TechnicianName(technician_)));
-    Keep(store->Append(serial(), kind::kCalibration, body));
+    if (!Keep(store->Append(serial(), recordKind, body)))
+        return;
+    if (recordKind == kind::kBumpTest && body.contains(QStringLiteral("a1")))
+        lastBump_ = QJsonObject{{QStringLiteral("a1"), body.value(QStringLiteral("a1"))},
+                                {QStringLiteral("a2"), body.value(QStringLiteral("a2"))},
+                                {QStringLiteral("t50"), body.value(QStringLiteral("t50"))}};
+}
+
+void SessionRecorder::RecordReport(const QString &recordKind, const QJsonObject &body)
+{
+    if (recordKind == kind::kCalibration)
+        calibration_.reset();
+    Append(recordKind, body);
+}
+
+void SessionRecorder::Settle()
+{
+    // A look-up runs on the records thread after what was queued before it.
+    if (RecordsLink *store = identity_ ? Store() : nullptr)
+        store->Latest(serial(), kind::kCalibration);
+}
+
+QString SessionRecorder::unitText() const
+{
+    return range_ ? range_->gasText.section(u' ', 0, 0, QString::SectionSkipEmpty) : QString();
 }
 
 void SessionRecorder::RecordHornCheck(const QString &outcome)
@@ -522,41 +549,9 @@ void SessionRecorder::RecordProfileApply(const QString &profile, const ProfilePl
     RecordWrite(QStringLiteral("profile %1").arg(profile), changes, outcome, detail);
 }
 
-void SessionRecorder::CalibrationStarted(const CalibrationRequest &request, const CalibrationStartResult &start,
-                                         std::optional<double> asFound, const QJsonObject &cylinder)
+void SessionRecorder::CalibrationStarted(const QJsonObject &unfinished)
 {
-    if (!start.sent())
-        return;
-    calibration_ = RunningCalibration{request.kind == CalibrationKind::Zero ? QStringLiteral("zero")
-                                                                            : QStringLiteral("span"),
-                                      request.kind == CalibrationKind::Span ? request.concentration : QString(),
-                                      asFound, cylinder, QString()};
-    if (!start.accepted())
-        CalibrationEnded(start.outcome == Outcome::Cancelled ? QStringLiteral("cancelled") : kNoAnswer);
-}
-
-void SessionRecorder::CalibrationEnded(const QString &outcome, std::optional<double> asLeft)
-{
-    if (!calibration_)
-        return;
-    const QString ended = outcome; // may be the running calibration's own
-    const RunningCalibration c = std::move(*calibration_);
-    calibration_.reset();
-    RecordCalibration(c.kind, c.concentration, c.asFound, ended, asLeft, c.cylinder);
-}
-
-void SessionRecorder::TakeCalibrationAnswer(const DecodedAnswer &answer)
-{
-    if (!calibration_)
-        return;
-    if (answer.calibrationState && calibration_->outcome.isEmpty()
-        && CalibrationStateOf(*answer.calibrationState) != CalibrationState::Running)
-        calibration_->outcome = CalibrationStateOf(*answer.calibrationState) == CalibrationState::Succeeded
-                                    ? QStringLiteral("OK")
-                                    : QStringLiteral("Error");
-    // The first reading after the reported end is the one as left.
-    else if (answer.value && !calibration_->outcome.isEmpty())
-        CalibrationEnded(calibration_->outcome, answer.value->value);
+    calibration_ = unfinished;
 }
 
 void SessionRecorder::Flush()
@@ -573,8 +568,11 @@ void SessionRecorder::Flush()
 
 void SessionRecorder::Finish()
 {
-    if (calibration_)
-        CalibrationEnded(calibration_->outcome.isEmpty() ? kNoAnswer : calibration_->outcome);
+    if (calibration_) {
+        const QJsonObject body = *calibration_;
+        calibration_.reset();
+        Append(kind::kCalibration, body);
+    }
     Flush();
     held_.clear();
     identity_.reset();

@@ -91,15 +91,22 @@ public:
     // A write and what became of it (an outcome text above).
     void RecordWrite(const QString &what, const std::vector<WriteChange> &changes, const QString &outcome,
                      const QString &detail = {});
-    // A zero ("zero") or span ("span") calibration: the concentration as
-    // sent, the reading before the start, the outcome ("OK", "Error", "no
-    // answer", "cancelled"), the reading after its end, and the cylinder of
-    // the test gas (CylinderJson); a span without one is kept as "test gas
-    // not recorded".
-    void RecordCalibration(const QString &calibrationKind, const QString &concentration,
-                           std::optional<double> asFound, const QString &outcome, std::optional<double> asLeft,
-                           const QJsonObject &cylinder = {});
     void RecordHornCheck(const QString &outcome);
+    // An operation's record (a calibration, a bump test) as its report says.
+    // A bump test's values are not kept again when the poll reads them.
+    void RecordReport(const QString &recordKind, const QJsonObject &body);
+    // Waits (bounded, as a look-up does) until the records queued before
+    // are written, so that a certificate made now finds them.
+    void Settle();
+    // The unit of the instrument's gas values ("ppm"), once its alarm settings were read.
+    QString unitText() const;
+    // The instrument is the built-in simulated one: every calibration and
+    // bump test record says so.
+    void setSimulated(bool simulated) { simulated_ = simulated; }
+    bool simulated() const { return simulated_; }
+    // While an operation follows a bump test, results the poll decodes are
+    // the operation's to record.
+    void setBumpTestFollowed(bool followed) { bumpFollowed_ = followed; }
 
     // What each instrument command did, kept the same way whichever front
     // end ran it: each key's value before, as written and as read back, and
@@ -125,15 +132,9 @@ public:
     // value, the profile's, and what the read-back showed.
     void RecordProfileApply(const QString &profile, const ProfilePlan &plan, const ProfileApplyResult &result);
 
-    // A calibration start that went out: refused or unanswered starts are
-    // kept at once; an accepted one is kept when the instrument reports its
-    // end (the reading after it as left), or with CalibrationEnded.
-    void CalibrationStarted(const CalibrationRequest &request, const CalibrationStartResult &start,
-                            std::optional<double> asFound, const QJsonObject &cylinder = {});
-    // The running calibration ended without the instrument reporting it
-    // ("cancelled", "no answer"), or with its report ("OK", "Error") and the
-    // reading as left already read. Nothing when no calibration is running.
-    void CalibrationEnded(const QString &outcome, std::optional<double> asLeft = std::nullopt);
+    // An accepted calibration start: `unfinished` is its record should the
+    // instrument go away before the front end records its report.
+    void CalibrationStarted(const QJsonObject &unfinished);
     // A download: complete, or stopped (unfinished: what was read before the
     // stop, kept so the next download goes on from there).
     void RecordEvents(const logs::EventTable &table, bool unfinished = false);
@@ -169,16 +170,8 @@ private:
     QJsonObject SettingsBody() const;
     QJsonObject ConnectionBody() const;
     void Fail(const QString &reason);
-    void TakeCalibrationAnswer(const DecodedAnswer &answer);
-
-    // An accepted calibration start waiting for its end.
-    struct RunningCalibration {
-        QString kind;
-        QString concentration;
-        std::optional<double> asFound;
-        QJsonObject cylinder;
-        QString outcome; // the end the instrument reported; empty while it runs
-    };
+    void TakeBumpResult(const BumpTestResult &result);
+    void Append(const QString &recordKind, QJsonObject body);
 
     RecordsChoice choice_;
     QString program_;
@@ -203,7 +196,9 @@ private:
     std::optional<QJsonObject> lastBump_;
     // The settings objects and identity as last reported, for a write's "before".
     std::map<std::uint8_t, std::vector<std::uint8_t>> held_;
-    std::optional<RunningCalibration> calibration_;
+    std::optional<QJsonObject> calibration_; // an accepted start's record until its report
+    bool simulated_ = false;
+    bool bumpFollowed_ = false;
     QString technician_;
 };
 

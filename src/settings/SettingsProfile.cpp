@@ -485,10 +485,11 @@ SettingsProfile ProfileOf(const InstrumentSettings &instrument, const GasTable *
 }
 
 ProfilePlan PlanProfile(const SettingsProfile &profile, const InstrumentSettings &instrument,
-                        const GasTable *gasTable)
+                        const GasTable *gasTable, bool unusualOrderAllowed)
 {
     ProfilePlan plan;
     plan.target = instrument.draft;
+    plan.target.unusualOrderAllowed = unusualOrderAllowed;
     plan.instrument.serialNumber = instrument.identity.serialNumber;
     plan.instrument.softwareVersion = instrument.identity.softwareVersion;
     if (const std::optional<RangeAlarmSettings> &range = instrument.draft.range) {

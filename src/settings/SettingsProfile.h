@@ -144,8 +144,9 @@ struct ProfilePlan {
 // Checks the profile against the instrument (its gas and unit, its scale,
 // its 16-bit fields, the options of its software version) and finds the
 // differences. gasTable names gas and unit when the profile gives no codes.
+// unusualOrderAllowed: alarm limits in an unusual order are written too (--force).
 ProfilePlan PlanProfile(const SettingsProfile &profile, const InstrumentSettings &instrument,
-                        const GasTable *gasTable);
+                        const GasTable *gasTable, bool unusualOrderAllowed = false);
 
 // One group's write.
 struct ProfileGroupWrite {

@@ -55,7 +55,8 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
 } // namespace
 
 Device::Device(const Scenario &scenario, std::shared_ptr<const Clock> clock)
-    : scenario_(scenario), clock_(std::move(clock)), plan_(scenario.faults), random_(scenario.seed)
+    : scenario_(scenario), clock_(std::move(clock)), plan_(scenario.faults), random_(scenario.seed),
+      gas_(scenario.t90Seconds)
 {
     pacing_ = scenario.pacing;
     turnaroundMicros_ = std::int64_t{scenario.turnaroundMillis} * 1000;
@@ -164,11 +165,50 @@ std::int16_t Device::liveValue() const
     const double wandering = scenario_.value + scenario_.valueSwing * std::sin(seconds * 2 * 3.14159265358979 / 90.0) + noise;
     const double low = std::min(state_.range.rangeBegin, state_.range.rangeEnd);
     const double high = std::max(state_.range.rangeBegin, state_.range.rangeEnd);
-    const double gas = std::clamp(wandering, low, high);
+    const double gas = std::clamp(wandering + zeroOffset_ + shownGas(clock_->nowMicros()), low, high);
     // The answer is the gas value as a share of the span: the configurator
     // multiplies it by the span again and adds nothing for the range begin.
     const double share = gas * 10000.0 / static_cast<double>(span);
     return static_cast<std::int16_t>(std::lround(std::clamp(share, -32768.0, 32767.0)));
+}
+
+double Device::shownGas(std::int64_t now) const
+{
+    double shown = gas_.response(now) * spanGain_;
+    if (state_.calibration.started > 0 && !state_.calibration.zero)
+        shown *= scenario_.sensorResponsePercent / 100.0 * (1 + scenario_.spanDriftPercent / 100.0);
+    return shown;
+}
+
+void Device::tickGas(std::int64_t now)
+{
+    if (gasRemovedAt_ >= 0 && now >= gasRemovedAt_) {
+        gas_.remove(gasRemovedAt_);
+        gasRemovedAt_ = -1;
+    }
+}
+
+bool Device::finishBumpWithGas(std::int64_t now)
+{
+    BumpProcess &bump = state_.bump;
+    const double factor = spanGain_ * (scenario_.bumpFails ? 0 : 1);
+    const auto reach = [this, factor](double level) -> std::optional<double> {
+        if (factor <= 0)
+            return std::nullopt;
+        return gas_.secondsToReach(level / factor);
+    };
+    const std::optional<double> times[3] = {reach(state_.range.thresholds[0]), reach(state_.range.thresholds[1]),
+                                            reach(gas_.concentration() / 2)};
+    double needed = 0;
+    for (const std::optional<double> &t : times)
+        needed = std::max(needed, t ? *t : 2 * gas_.t90());
+    if (gas_.secondsApplied(now) < needed)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        bump.result[static_cast<std::size_t>(i)] =
+            times[i] ? static_cast<std::int16_t>(std::max(1L, std::lround(*times[i]))) : std::int16_t{-1};
+    gasRemovedAt_ = now + 10 * 1000000LL; // the technician takes the gas away
+    return true;
 }
 
 double Device::uniform()
@@ -411,6 +451,7 @@ Frame Device::serve(const Frame &request)
 
 Frame Device::serveRead(const Frame &request)
 {
+    tickGas(clock_->nowMicros());
     const std::size_t n = request.payload.size();
     const auto needs = [&](std::size_t size) { return n == size; };
     switch (request.object) {
@@ -526,11 +567,25 @@ Frame Device::serveBumpResult()
 {
     BumpProcess &bump = state_.bump;
     Bytes payload(size::kBumpResult, 0);
+    const std::int64_t now = clock_->nowMicros();
+    // The technician starts a test when told: reads that follow one another
+    // about once a second belong to one test.
+    const bool follows = bump.lastReadAt >= 0 && now - bump.lastReadAt < 3 * 1000000LL;
+    bump.lastReadAt = now;
+    if (bump.state == 2 && scenario_.bumpOnRead && !follows) {
+        bump.state = 1;
+        bump.readsLeft = scenario_.bumpReads;
+        bump.withGas = true;
+        gas_.apply(state_.range.calibrationGas, now);
+        gasRemovedAt_ = -1;
+    }
     if (bump.state == 1) {
-        if (bump.readsLeft > 0) {
-            --bump.readsLeft;
+        if (bump.readsLeft > 0 || (bump.withGas && !finishBumpWithGas(now))) {
+            bump.readsLeft = std::max(0, bump.readsLeft - 1);
             return dataFrame(object::kBumpResult, payload); // zeros: still running
         }
+        if (!bump.withGas && scenario_.bumpFails)
+            bump.result[1] = -1;
         bump.state = 2;
     }
     for (int i = 0; i < 3; ++i)
@@ -546,6 +601,13 @@ Frame Device::serveCalibrationStart(const Frame &request)
     cal.gas = static_cast<std::int16_t>(GetU16(request.payload, 0));
     cal.zero = cal.gas == 0;
     cal.running = true;
+    // Zero air, or the test gas of the span.
+    const std::int64_t now = clock_->nowMicros();
+    if (cal.zero)
+        gas_.remove(now);
+    else
+        gas_.apply(cal.gas, now);
+    gasRemovedAt_ = -1;
     cal.readsLeft = scenario_.calibrationReads;
     ++cal.started;
     return dataFrame(request.object, request.payload);
@@ -554,19 +616,28 @@ Frame Device::serveCalibrationStart(const Frame &request)
 Frame Device::serveCalibrationState()
 {
     CalibrationProcess &cal = state_.calibration;
+    const std::int64_t now = clock_->nowMicros();
     if (cal.running) {
-        if (cal.readsLeft > 0) {
-            --cal.readsLeft;
+        // It ends after its reads, a span once the reading has settled.
+        if (cal.readsLeft > 0 || (!cal.zero && !gas_.settled(now) && gas_.t90() > 0)) {
+            cal.readsLeft = std::max(0, cal.readsLeft - 1);
             return dataFrame(object::kCalibrationState, Bytes{0});
         }
         cal.running = false;
         cal.lastResult = scenario_.calibrationFails ? -1 : 1;
         if (!scenario_.calibrationFails) {
+            // The instrument sets its gain (span) or offset (zero) so that it shows the gas applied.
+            if (!cal.zero && gas_.response(now) > 0)
+                spanGain_ = cal.gas / gas_.response(now);
+            if (cal.zero)
+                zeroOffset_ = -scenario_.value;
             if (!cal.zero)
                 state_.range.calibrationGas = cal.gas;
             const auto today = FloorDiv(instrumentSeconds(), 86400);
             state_.signalSettings.nextCalDay = static_cast<std::int16_t>(today + state_.signalSettings.calIntervalDays);
         }
+        if (!cal.zero)
+            gasRemovedAt_ = now + 30 * 1000000LL; // the technician takes the gas away
     }
     return dataFrame(object::kCalibrationState, Bytes{static_cast<std::uint8_t>(cal.lastResult)});
 }

@@ -7,6 +7,7 @@
 #include "InstrumentState.h"
 #include "Scenario.h"
 #include "SimClock.h"
+#include "TestGasModel.h"
 
 #include <R310_typ.h>
 
@@ -50,6 +51,8 @@ struct BumpProcess {
     std::int8_t state = 2;       // object 5: 0 need cal, 1 running, 2 idle, negative error
     int readsLeft = 0;
     std::array<std::int16_t, 3> result{{28, 55, 12}}; // A1, A2, T50 once done
+    bool withGas = false;        // the result comes from the test gas at the sensor
+    std::int64_t lastReadAt = -1; // micros of the last bump result read
 };
 
 struct DeviceState {
@@ -159,6 +162,12 @@ private:
     Frame serveLoggerSampleSet(const Frame &request);
     Frame serveLoggerInfoWrite(const Frame &request);
     Frame serveBumpResult();
+    // The bump test with the test gas: A1, A2 and T50 once the reading got there.
+    bool finishBumpWithGas(std::int64_t now);
+    // What the instrument shows of the gas at the sensor, raw.
+    double shownGas(std::int64_t now) const;
+    // Takes the test gas away once its time is up.
+    void tickGas(std::int64_t now);
     // The short and long answer faults: a data answer's payload cut or filled up.
     void changePayloadLength(Frame &answer, std::uint8_t object);
     void addDeviceEvent(std::uint8_t type);
@@ -170,6 +179,10 @@ private:
     FaultPlan plan_;
     std::mt19937 random_;
     std::function<void(const TraceEntry &)> trace_;
+    TestGasModel gas_;
+    std::int64_t gasRemovedAt_ = -1; // when the applied gas is taken away; -1 not planned
+    double spanGain_ = 1;            // the gain the last span calibration set
+    double zeroOffset_ = 0;          // what the last zero calibration took off, raw
 
     bool pacing_ = true;
     std::int64_t turnaroundMicros_ = 5000;

@@ -536,6 +536,16 @@ const std::vector<Key> &Keys()
                         [](const Scenario &s) { return s.bump; }});
         k.push_back(IntegerKey("bump_reads", "bump result reads that report running", &Scenario::bumpReads, 0,
                                100000));
+        k.push_back(BoolKey("bump_on_read", "a bump result read while idle starts a bump test with test gas",
+                            [](Scenario &s) -> bool & { return s.bumpOnRead; }));
+        k.push_back(BoolKey("bump_fails", "bump tests fail: A2 is never reached",
+                            [](Scenario &s) -> bool & { return s.bumpFails; }));
+        k.push_back(IntegerKey("t90_s", "seconds the sensor takes to 90 % of applied test gas (0: at once)",
+                               &Scenario::t90Seconds, 0, 3600));
+        k.push_back(IntegerKey("sensor_response", "percent of the test gas the sensor shows after a span (reads low)",
+                               &Scenario::sensorResponsePercent, 0, 1000));
+        k.push_back(IntegerKey("span_drift", "percent the reading drifts off right after a span calibration",
+                               &Scenario::spanDriftPercent, -100, 1000));
         // Logs.
         k.push_back(IntegerKey("events", "stored events (0 to 65535)", &Scenario::events, 0, 65535));
         k.push_back(IntegerKey("max_events", "maximum number of events (raised to events)", &Scenario::maxEvents, 1,

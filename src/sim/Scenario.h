@@ -120,6 +120,19 @@ struct Scenario {
     // Bump test (objects 5, 6): "idle", "running", "ok", "error" or "needcal".
     std::string bump = "idle";
     int bumpReads = 3;
+    // A read of the bump result while idle starts a bump test with test gas
+    // (as if the technician started it when told); off: it shows the last result.
+    bool bumpOnRead = false;
+    // A bump test whose A2 is never reached (reported negative).
+    bool bumpFails = false;
+
+    // Test gas at the sensor (span calibration, bump test): seconds to 90 %
+    // of the gas (0: at once); what the sensor shows of the gas after a span
+    // calibration, in percent (below 100: a sensor that reads low); how far
+    // it drifts off right after the span, in percent.
+    int t90Seconds = 0;
+    int sensorResponsePercent = 100;
+    int spanDriftPercent = 0;
 
     // Event log (objects 34, 35).
     int events = 24;

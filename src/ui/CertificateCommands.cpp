@@ -2,6 +2,7 @@
 
 #include "CylindersDialog.h"
 #include "R310Cnf.h"
+#include "RecordsCommands.h"
 
 #include <Certificate.h>
 #include <Cylinders.h>
@@ -21,9 +22,6 @@
 
 namespace r310::ui {
 
-namespace {
-
-// The layout that holds `widget` among the page's layouts, with its place.
 QBoxLayout *LayoutHolding(QLayout *layout, QWidget *widget)
 {
     if (!layout)
@@ -36,6 +34,8 @@ QBoxLayout *LayoutHolding(QLayout *layout, QWidget *widget)
     }
     return nullptr;
 }
+
+namespace {
 
 std::unique_ptr<records::RecordStore> OpenStore(const records::RecordsTarget &target, QString *error)
 {
@@ -130,37 +130,23 @@ void CertificateCommands::ChooseCylinder(int index)
         window_.widgets().calibration.Edit5->setText(locale_.toString(cylinder->concentration, 'g', 12));
 }
 
-bool CertificateCommands::TakeCylinder(CalibrationRequest &request, QJsonObject *cylinder)
+QString CertificateCommands::ChosenLot() const
 {
-    const QString lot = choice_->currentData().toString();
-    if (lot.isEmpty())
-        return true;
+    return choice_->currentData().toString();
+}
+
+std::unique_ptr<records::RecordStore> CertificateCommands::OpenRecords()
+{
     QString error;
-    const std::unique_ptr<records::RecordStore> store = OpenStore(target_, &error);
-    const std::optional<records::Cylinder> found = store ? records::CylinderRegister(*store).Find(lot, &error)
-                                                         : std::nullopt;
-    if (!error.isEmpty()) {
+    std::unique_ptr<records::RecordStore> store = OpenStore(target_, &error);
+    if (!store)
         window_.dialogs().showError(error);
-        return false;
-    }
-    // Checked again at the start: the register is shared, and a day may have passed.
-    const InstrumentConnection *connection = window_.connection();
-    const QDate today = QDate::currentDate();
-    const QString refusal =
-        connection && connection->record().RangeRead
-            ? records::CylinderRefusal(found, lot, connection->record().GasCode, connection->record().UnitCode, today)
-            : records::CylinderDateRefusal(found, lot, today);
-    if (!refusal.isEmpty()) {
-        window_.dialogs().showError(refusal + QStringLiteral("; nothing was sent"));
-        RefillCylinders();
-        return false;
-    }
-    const QString concentration = locale_.toString(found->concentration, 'g', 12);
-    window_.widgets().calibration.Edit5->setText(concentration);
-    request.concentration = concentration;
-    request.testGas = CalibrationRequest::TestGas{found->gasCode, found->unitCode, records::CylinderText(*found)};
-    *cylinder = records::CylinderJson(*found);
-    return true;
+    return store;
+}
+
+void CertificateCommands::ShowConcentration(double concentration)
+{
+    window_.widgets().calibration.Edit5->setText(locale_.toString(concentration, 'g', 12));
 }
 
 CylindersDialog *CertificateCommands::OpenCylinders()
@@ -175,12 +161,14 @@ CylindersDialog *CertificateCommands::OpenCylinders()
     return dialog;
 }
 
-void CertificateCommands::OfferCertificate(const QString &serial)
+void CertificateCommands::OfferCertificate(const QString &serial, bool passed)
 {
     window_.dialogs().askQuestionYesFirst(
-        QStringLiteral("The calibration of instrument %1 is on record.\nSave a calibration certificate?\n\n"
-                       "Technician on the certificate: %2 (set in the records window)")
-            .arg(serial, records::TechnicianName(QString())),
+        QStringLiteral("The calibration of instrument %1 is on record%3.\nSave %4?\n\n"
+                       "Technician on the paper: %2 (set in the records window)")
+            .arg(serial, records::TechnicianName(QString()),
+                 passed ? QStringLiteral(" as passed") : QStringLiteral(" as FAILED"),
+                 passed ? QStringLiteral("a calibration certificate") : QStringLiteral("the calibration report")),
         [this, serial](bool yes) {
             if (yes)
                 AskCertificate(serial, std::nullopt);
@@ -230,7 +218,9 @@ void CertificateCommands::AskFleetReport()
             if (path.isEmpty())
                 return;
             QString problem;
-            if (!records::SavePdf(records::FleetReportPdf(rows, today, QSysInfo::machineHostName()), path, &problem))
+            if (!records::SavePdf(records::FleetReportPdf(rows, today, QSysInfo::machineHostName(),
+                                                          window_.records().demoRun()),
+                                  path, &problem))
                 window_.dialogs().showError(QStringLiteral("The fleet report cannot be written to %1: %2").arg(path, problem));
             else
                 window_.ShowNotice(QStringLiteral("Fleet report of %1 instruments written to %2").arg(rows.size()).arg(path));

@@ -14,20 +14,29 @@
 #include <QObject>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
+class QBoxLayout;
 class QComboBox;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 
 namespace r310 {
 class GasTable;
+namespace records {
+class RecordStore;
 }
+} // namespace r310
 
 namespace r310::ui {
 
 class TFo_R310;
 class CylindersDialog;
+
+// The box layout that holds `widget` among `layout` and its children.
+QBoxLayout *LayoutHolding(QLayout *layout, QWidget *widget);
 
 class CertificateCommands : public QObject {
     Q_OBJECT
@@ -38,19 +47,19 @@ public:
 
     const records::RecordsTarget &target() const { return target_; }
 
-    // A span calibration with the cylinder chosen on the Calibration tab:
-    // its certified concentration and its gas and unit go into the request,
-    // its register entry into *cylinder. False when the cylinder cannot be
-    // used today on this instrument (said in an error; nothing may be sent);
-    // true and nothing changed without a chosen cylinder.
-    bool TakeCylinder(CalibrationRequest &request, QJsonObject *cylinder);
+    // The lot of the cylinder chosen in the "Test gas" list; empty for none.
+    QString ChosenLot() const;
+    // The records for the cylinder register; null with the message shown.
+    std::unique_ptr<records::RecordStore> OpenRecords();
+    // Shows a concentration in the gas concentration field.
+    void ShowConcentration(double concentration);
     // Fills the choice anew from the register for the connected instrument.
     void RefillCylinders();
     CylindersDialog *OpenCylinders();
 
     // After a calibration of instrument `serial` was recorded: asks whether
-    // to save its certificate ("Yes" first).
-    void OfferCertificate(const QString &serial);
+    // to save its certificate ("Yes" first), or for a failed one its report.
+    void OfferCertificate(const QString &serial, bool passed = true);
     // Asks for the file and writes the certificate of the calibration
     // (the latest without an id); errors are shown.
     void AskCertificate(const QString &serial, std::optional<qint64> calibrationId);

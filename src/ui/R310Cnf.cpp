@@ -15,6 +15,7 @@
 #include "JpegPicture.h"
 #endif
 
+#include <SessionRecorder.h>
 #include <LogDecoders.h>
 #include <PortOptions.h>
 #include <QSerialPortBackend.h>
@@ -373,6 +374,7 @@ void TFo_R310::PortOpened(const QString &)
         portSelection_->RememberPort(openingEntry_);
     else
         setWindowTitle(kWindowCaption + kSimulatedCaption);
+    recorder().setSimulated(openingEntry_ == kDemoPortEntry);
 }
 
 void TFo_R310::PortOpenFailed(const QString &message)

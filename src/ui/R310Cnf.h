@@ -103,6 +103,7 @@ public:
     records::SessionRecorder &recorder();
     // The test gas cylinders, certificates and fleet report of the records.
     CertificateCommands &certificates() { return *certificateCommands_; }
+    RecordsCommands &records() { return *recordsCommands_; }
 
     // The job of the last tab change's reads (0 before the first).
     JobId LastTabRead() const { return lastTabRead_; }

@@ -58,18 +58,23 @@ QTableWidgetItem *Cell(const QString &text, bool overdue = false)
 
 } // namespace
 
-RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasTable, TFo_R310 &window)
+RecordsWindow::RecordsWindow(records::RecordsTarget target, const GasTable *gasTable, TFo_R310 &window,
+                             bool demoRun)
     : QDialog(&window), target_(std::move(target)), gasTable_(gasTable), window_(window)
 {
     setObjectName(QStringLiteral("RecordsWindow"));
-    setWindowTitle(QStringLiteral("Records"));
+    // A run on the simulated instrument keeps records of its own, gone with the run.
+    setWindowTitle(demoRun
+                       ? QStringLiteral("Records — simulated instrument, this run only (not the service records)")
+                       : QStringLiteral("Records"));
     filter_ = new QLineEdit(this);
     filter_->setObjectName(QStringLiteral("RecordsFilter"));
     filter_->setPlaceholderText(QStringLiteral("Filter: serial, customer ID, gas"));
     instruments_ = NewTable(this, "RecordsInstruments",
                             {QStringLiteral("Serial"), QStringLiteral("Customer ID"), QStringLiteral("Gas"),
                              QStringLiteral("Version"), QStringLiteral("Last seen"), QStringLiteral("Last calibration"),
-                             QStringLiteral("Next calibration"), QStringLiteral("Next bump test")});
+                             QStringLiteral("Last bump test"), QStringLiteral("Next calibration"),
+                             QStringLiteral("Next bump test")});
     instruments_->setSortingEnabled(true);
     history_ = NewTable(this, "RecordsHistory", {QStringLiteral("Time (UTC)"), QStringLiteral("Kind"),
                                                  QStringLiteral("Record"), QStringLiteral("By")});
@@ -144,17 +149,17 @@ void RecordsWindow::Reload()
     instruments_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const records::InstrumentRow &row = rows[static_cast<std::size_t>(r)];
-        const QString calibration = row.lastCalibrationDate.isEmpty()
-                                        ? QString()
-                                        : QStringLiteral("%1 %2 %3").arg(row.lastCalibrationDate,
-                                                                         row.lastCalibrationKind,
-                                                                         row.lastCalibrationOutcome);
-        const QString cells[] = {row.serial, row.customerId, row.gasUnit, row.softwareVersion,
-                                 row.lastSeen.left(16).replace(u'T', u' '), calibration};
-        for (int c = 0; c < 6; ++c)
+        const QString cells[] = {row.serial,
+                                 row.customerId,
+                                 row.gasUnit,
+                                 row.softwareVersion,
+                                 row.lastSeen.left(16).replace(u'T', u' '),
+                                 records::LastCalibrationText(row),
+                                 records::LastBumpText(row)};
+        for (int c = 0; c < 7; ++c)
             instruments_->setItem(r, c, Cell(cells[c]));
-        instruments_->setItem(r, 6, Cell(row.nextCalibration, row.calibrationOverdue));
-        instruments_->setItem(r, 7, Cell(row.nextBumpTest, row.bumpTestOverdue));
+        instruments_->setItem(r, 7, Cell(row.nextCalibration, row.calibrationOverdue));
+        instruments_->setItem(r, 8, Cell(row.nextBumpTest, row.bumpTestOverdue));
     }
     instruments_->setSortingEnabled(true);
     instruments_->resizeColumnsToContents();
@@ -228,6 +233,9 @@ RecordsCommands::RecordsCommands(TFo_R310 &window, records::RecordsChoice choice
         button_->setToolTip(QStringLiteral("No service records: %1").arg(choice_.error));
     else if (!choice_.target.enabled())
         button_->setToolTip(QStringLiteral("No service records: this run was started with --no-records"));
+    else if (choice_.demo)
+        button_->setToolTip(QStringLiteral("The records of this run on the simulated instrument; they go away with "
+                                           "the run, the service records stay untouched"));
     else
         button_->setToolTip(QStringLiteral("The service records in %1").arg(choice_.target.text()));
     if (auto *layout = qobject_cast<QVBoxLayout *>(w.control.Panel1->layout()))
@@ -275,7 +283,7 @@ RecordsCommands::~RecordsCommands()
 void RecordsCommands::OpenRecordsWindow()
 {
     recorder_->Flush(); // what the connection showed so far is on record before it is shown
-    auto *records = new RecordsWindow(choice_.target, gasTable_, window_);
+    auto *records = new RecordsWindow(choice_.target, gasTable_, window_, choice_.demo);
     records->setAttribute(Qt::WA_DeleteOnClose);
     records->show();
 }

@@ -32,7 +32,8 @@ class TFo_R310;
 class RecordsWindow : public QDialog {
     Q_OBJECT
 public:
-    RecordsWindow(records::RecordsTarget target, const GasTable *gasTable, TFo_R310 &window);
+    // demoRun: the records are those of a run on the simulated instrument.
+    RecordsWindow(records::RecordsTarget target, const GasTable *gasTable, TFo_R310 &window, bool demoRun = false);
     ~RecordsWindow() override;
 
     // Reads the records again.
@@ -63,6 +64,8 @@ public:
     ~RecordsCommands() override;
 
     records::SessionRecorder &recorder() { return *recorder_; }
+    // The records are a run's own on the simulated instrument (--demo), gone with the run.
+    bool demoRun() const { return choice_.demo; }
     void OpenRecordsWindow();
 
 private:

@@ -121,8 +121,23 @@ void SettingsTabs::WriteLimits()
             return;
         }
     }
-    auto result = std::make_shared<SettingsWriteResult>();
-    Submit(SettingsGroup::Limits, QStringLiteral("Set Limit"), AlarmSettingsJob(*values.value, result), result);
+    // An unusual order is written only when the user says so (No first).
+    const QString order = UnusualAlarmOrder(*values.value, record.DecimalExponent, WindowAlarmFieldNames(), locale_);
+    const AlarmSettingsValues limits = *values.value;
+    const auto write = [this, limits] {
+        auto result = std::make_shared<SettingsWriteResult>();
+        Submit(SettingsGroup::Limits, QStringLiteral("Set Limit"), AlarmSettingsJob(limits, result), result);
+    };
+    if (order.isEmpty())
+        write();
+    else
+        window_.dialogs().askQuestion(QStringLiteral("The alarm limits stand in an unusual order: %1.\nWrite them "
+                                                     "in this order anyway?")
+                                          .arg(order),
+                                      [write](bool yes) {
+                                          if (yes)
+                                              write();
+                                      });
 }
 
 bool SettingsTabs::LeaveRange()

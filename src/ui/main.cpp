@@ -125,13 +125,15 @@ int main(int argc, char **argv)
     // The service records: --records, R310_RECORDS, the window's setting, the
     // default file. Pictures of the window keep their records in a file of
     // their own that goes with the run, so the user's records stay as they are.
+    // A run on the simulated instrument (--demo) never opens the user's records either.
     QTemporaryDir pictureRecords;
     const bool pictures = !line.screenshotDir.isEmpty();
+    const bool apart = (pictures && line.records.isEmpty()) || line.demo;
     setup.records = records::ChooseRecords(
-        pictures && line.records.isEmpty() && !line.noRecords ? pictureRecords.filePath(QStringLiteral("records.sqlite"))
-                                                               : line.records,
-        line.noRecords || (pictures && !pictureRecords.isValid()),
+        apart && !line.noRecords ? pictureRecords.filePath(QStringLiteral("records.sqlite")) : line.records,
+        line.noRecords || (apart && !pictureRecords.isValid()),
         QSettings().value(QStringLiteral("records/url")).toString());
+    setup.records.demo = line.demo && setup.records.target.enabled();
 
     TFo_R310 window(std::move(setup));
     window.show();

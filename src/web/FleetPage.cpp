@@ -145,14 +145,9 @@ QString FleetBody(const FleetSnapshot &fleet, const FleetQuery &query, int soonD
         const DueState calibration = DueStateOf(i.nextCalibration, fleet.today(), soonDays);
         const DueState bump = DueStateOf(i.nextBumpTest, fleet.today(), soonDays);
         const bool overdue = calibration == DueState::Overdue || bump == DueState::Overdue;
-        const QString calibrated =
-            i.lastCalibrationDate.isEmpty()
-                ? QStringLiteral("-")
-                : Escape(QStringLiteral("%1 %2 %3")
-                             .arg(i.lastCalibrationDate, i.lastCalibrationKind, i.lastCalibrationOutcome));
-        const QString bumped = row->lastBumpDate.isEmpty()
-                                   ? QStringLiteral("-")
-                                   : Escape(row->lastBumpDate + QLatin1Char(' ') + row->lastBumpResult);
+        // As the fleet report shows them: only a passed span counts as the last calibration.
+        const QString calibrated = Escape(records::LastCalibrationText(i));
+        const QString bumped = Escape(records::LastBumpText(i));
         // Joined, never through arg(): a record's text may hold "%1".
         html += (overdue ? QStringLiteral("<tr class=\"overdue\">") : QStringLiteral("<tr>"))
                 + QStringLiteral("<td class=\"serial\"><a href=\"")

@@ -23,8 +23,8 @@ QString FleetText(const records::FleetRow &row, FleetColumn column)
     case FleetColumn::Customer: return i.customerId;
     case FleetColumn::Gas: return i.gasUnit;
     case FleetColumn::LastSeen: return i.lastSeen;
-    case FleetColumn::Calibrated: return i.lastCalibrationDate;
-    case FleetColumn::BumpTested: return row.lastBumpDate;
+    case FleetColumn::Calibrated: return i.lastPassedSpanDate.isEmpty() ? i.lastCalibrationDate : i.lastPassedSpanDate;
+    case FleetColumn::BumpTested: return i.lastBumpDate;
     case FleetColumn::NextCalibration: return i.nextCalibration;
     case FleetColumn::NextBumpTest: return i.nextBumpTest;
     }

@@ -52,7 +52,9 @@ CtlResult CtlBench::Run(QStringList arguments, const QLocale &locale, bool demo)
     };
     // In-process runs keep no records unless the test names where: the
     // records the test programs share would make downloads incremental.
-    if (!arguments.contains(QStringLiteral("--records")) && !arguments.contains(QStringLiteral("--no-records")))
+    environment.demoRecords = demoRecords;
+    if (demoRecords.isEmpty() && !arguments.contains(QStringLiteral("--records"))
+        && !arguments.contains(QStringLiteral("--no-records")))
         arguments.prepend(QStringLiteral("--no-records"));
     if (demo)
         arguments.prepend(QStringLiteral("--demo"));

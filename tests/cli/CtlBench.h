@@ -76,6 +76,8 @@ public:
     bool recordAnswers = false;
     // Ctrl+C reaches the command (raised by a test).
     bool handleSignals = false;
+    // Where --demo runs keep their records (a records URL); empty: none.
+    QString demoRecords;
     // Called with every trace entry, on the engine thread.
     TraceHook onTrace;
 

@@ -40,6 +40,7 @@ protected:
         s.loggerStart = 800000000;
         s.events = 40;
         s.eventStart = 800000000;
+        bench.demoRecords = records;
     }
 
     // `command` ("datalog" or "events") with the records, its file's bytes in *file.
@@ -55,7 +56,7 @@ protected:
     }
     clitest::CtlResult Recorded(const char *command, QByteArray *file, const QStringList &more = {})
     {
-        return Run(command, file, QStringList{QStringLiteral("--records"), records} + more);
+        return Run(command, file, more);
     }
     QByteArray Complete(const char *command)
     {

@@ -71,7 +71,7 @@ const QString kA1OutOfRange = QStringLiteral("r310ctl: a1: 400 is outside the al
 TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
 {
     CtlBench bench(Instrument());
-    const int code = bench.Run("set a1=20.5 stel-latching=on stel-horn-off=on bleep=louder vibrator=long "
+    const int code = bench.Run("set --force a1=20.5 stel-latching=on stel-horn-off=on bleep=louder vibrator=long "
                                "key-response=off warm-up=optical date-format=dd/mm/yy wake-up=quick time-12h=on "
                                "show-time=off show-seconds=on service-keyboard=on vibrator-disabled=on")
                          .code;
@@ -114,10 +114,21 @@ TEST(CtlSet, WritesEachGroupOnceReadsItBackAndPrintsWhatTheInstrumentHolds)
     EXPECT_TRUE(bench.errors().isEmpty());
 }
 
+// A1 above A2 is written only with --force.
+TEST(CtlSet, AlarmLimitsInAnUnusualOrderAreRefusedUnlessForced)
+{
+    CtlBench bench(Instrument()); // A2 20.00
+    EXPECT_EQ(bench.Run("set a1=25").code, cli::kExitUsage);
+    EXPECT_TRUE(bench.errors().contains(QStringLiteral("lies above a2 20"))) << bench.errors().toStdString();
+    EXPECT_TRUE(bench.writes().empty());
+    ASSERT_EQ(bench.Run("set --force a1=25").code, cli::kExitOk) << bench.errors().toStdString();
+    EXPECT_EQ(bench.writes().size(), 1u);
+}
+
 TEST(CtlSet, DryRunPrintsTheRequestAndWritesNothing)
 {
     CtlBench bench(Instrument());
-    ASSERT_EQ(bench.Run("set --dry-run a1=20.5").code, cli::kExitOk) << bench.errors().toStdString();
+    ASSERT_EQ(bench.Run("set --dry-run --force a1=20.5").code, cli::kExitOk) << bench.errors().toStdString();
     EXPECT_TRUE(bench.writes().empty());
     ExpectContains(bench.output(), {"alarm limits: would write object 4",
                                     "56 59 4b 34 04 60 1d 00 00 00 00 00 00 00 00 02 08",
@@ -254,7 +265,7 @@ TEST(CtlSetProcess, TheInstrumentOnAPseudoTerminalHearsTheBytesAndAnswersTheRead
                                    QStringList{QStringLiteral("--port"), instrument.device()} + clitest::Words(words),
                                    clitest::CtlEnvironment(config.path()));
     };
-    const clitest::CtlRun run = ctl("set a1=20.5 service-keyboard=on vibrator-disabled=on");
+    const clitest::CtlRun run = ctl("set --force a1=20.5 service-keyboard=on vibrator-disabled=on");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, cli::kExitOk) << run.err.toStdString();
 

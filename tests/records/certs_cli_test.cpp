@@ -2,6 +2,10 @@
 // due and the fleet report, through r310ctl against the simulator program.
 #include "CtlRecords.h"
 
+#include <Cylinders.h>
+
+#include <QScopeGuard>
+
 #include <QDate>
 #include <QFile>
 #include <QSqlDatabase>
@@ -53,7 +57,9 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     const std::pair<QStringList, int> added[] = {
         {Args({"--lot", "L-GOOD", "--gas", "co", "--unit", "ppm", "--concentration", "50", "--balance", "N2 (air)",
                "--supplier", "Gasco AG", "--expires"}) << expires, 0},
-        {Args({"--lot", "L-OLD", "--gas", "CO", "--unit", "0", "--concentration", "50", "--expires"}) << Day(-1), 0},
+        // Expired already: not registered (it is put in below as one that expired meanwhile).
+        {Args({"--lot", "L-OLD", "--gas", "CO", "--unit", "0", "--concentration", "50", "--expires"}) << Day(-1),
+         kExitUsage},
         {Args({"--lot", "L-H2S", "--gas", "2", "--unit", "ppm", "--concentration", "25", "--expires"}) << expires, 0},
         {Args({"--lot", "L-RET", "--gas", "CO", "--unit", "ppm", "--concentration", "50", "--expires"}) << expires, 0},
         // The lot is taken.
@@ -67,6 +73,27 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     for (const auto &[arguments, exitCode] : added) {
         const CtlRun run = ctl(Args({"cylinders", "add"}) + arguments);
         EXPECT_EQ(run.exitCode, exitCode) << arguments.join(u' ') << ": " << run.err;
+    }
+    {
+        // Signed with the key r310ctl's runs use: the user's files of the test's own.
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME"), data = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CONFIG_HOME", config);
+            qputenv("XDG_DATA_HOME", data);
+        });
+        QString error;
+        const auto store = r310::records::RecordStore::Open(r310::records::ParseRecordsUrl(records).target, &error);
+        ASSERT_TRUE(store) << error;
+        r310::records::Cylinder old;
+        old.lot = QStringLiteral("L-OLD");
+        old.gasCode = 1;
+        old.gas = QStringLiteral("CO");
+        old.unit = QStringLiteral("ppm");
+        old.concentration = 50;
+        old.expires = QDate::currentDate().addDays(-1);
+        ASSERT_TRUE(r310::records::CylinderRegister(*store).Add(old, &error)) << error;
     }
     EXPECT_EQ(ctl(Args({"cylinders", "retire", "L-RET"})).exitCode, 0);
     const QJsonArray cylinders = json(Args({"cylinders", "list"}));
@@ -132,7 +159,7 @@ TEST_F(CtlCertificates, ACalibrationWithARegisteredCylinderIsOnItsCertificateAnd
     EXPECT_EQ(again.out, QString(printed.out).replace(pdf, file("again.pdf")));
     // A limit set afterwards leaves the certificate as it was printed; its
     // code and head prove it against the records with this workstation's key.
-    ASSERT_EQ(on(sim, Args({"set", "a1=25"})).exitCode, 0);
+    ASSERT_EQ(on(sim, Args({"set", "--force", "a1=25"})).exitCode, 0);
     ASSERT_EQ(ctl(certificate + Args({"--out"}) << file("reprint.pdf")).exitCode, 0);
     EXPECT_EQ(PdfText(file("reprint.pdf")), text);
     const QString code = text.simplified().section(QStringLiteral("Verification code "), 1).section(u' ', 0, 0);

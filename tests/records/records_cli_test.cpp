@@ -61,7 +61,7 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
     for (const char *date : {"nextCalibration", "nextBumpTest"})
         EXPECT_TRUE(QDate::fromString(instrument[QLatin1String(date)].toString(), Qt::ISODate).isValid()) << date;
     EXPECT_EQ(instrument[QStringLiteral("lastCalibration")][QStringLiteral("outcome")].toString(),
-              QStringLiteral("OK"));
+              QStringLiteral("passed"));
 
     std::map<QString, std::vector<QJsonObject>> byKind;
     for (const QJsonValue &v : json(url, Args({"history", "00004711"})))
@@ -87,7 +87,8 @@ TEST_F(CtlRecords, ASessionIsOnRecordAndItsDownloadsAreWrittenAgainByteForByte)
     EXPECT_EQ(writes[1][QStringLiteral("outcome")].toString(), QStringLiteral("read back equal"));
     ASSERT_EQ(byKind[QStringLiteral("calibration")].size(), 1u);
     const QJsonObject calibration = byKind[QStringLiteral("calibration")][0];
-    EXPECT_EQ(calibration[QStringLiteral("outcome")].toString(), QStringLiteral("OK"));
+    EXPECT_EQ(calibration[QStringLiteral("outcome")].toString(), QStringLiteral("passed"));
+    EXPECT_EQ(calibration[QStringLiteral("instrumentReport")].toString(), QStringLiteral("OK"));
     EXPECT_EQ(calibration[QStringLiteral("concentration")].toDouble(), 50.0);
     EXPECT_TRUE(calibration[QStringLiteral("asFound")].isDouble());
     EXPECT_TRUE(calibration[QStringLiteral("asLeft")].isDouble());

@@ -282,8 +282,8 @@ TEST_P(RecordStoreTest, TheFirstSchemaIsMigratedInPlaceAndANewerOneRefused)
         const QString today = QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate);
         EXPECT_EQ(FleetCells(FleetRows(list, QDate::currentDate()).at(0)),
                   QStringList({kSerial, QStringLiteral("Site 4"), QStringLiteral("-"),
-                               today + QStringLiteral(" zero Error"), today + QStringLiteral(" A1 1, A2 , T50 12"),
-                               QStringLiteral("-"), QStringLiteral("-")}));
+                               today + QStringLiteral(" zero Error, no passed span"), today + QStringLiteral(" A1 1, A2 , T50 12"),
+                               QStringLiteral("-"), QStringLiteral("-"), list.at(0).head.text()}));
         const VerifyResult migrated = store->Verify();
         EXPECT_TRUE(migrated.ok) << migrated.problem.toStdString();
         QSqlDatabase db = store->database();

@@ -286,7 +286,11 @@ TEST(FactorySetupDialog, AProposalBeyondEightDigitsIsShownWholeAndRefused)
 
 // Connected to an instrument whose calibration runs four reads, on the tab given.
 struct CalibrationRig : CommandsRig {
-    CalibrationRig(bool fails, InstrumentTab tab) : CommandsRig(Calibrating(fails)) { EXPECT_TRUE(ConnectOn(tab)); }
+    CalibrationRig(bool fails, InstrumentTab tab) : CommandsRig(Calibrating(fails))
+    {
+        dialogs.questionAnswer = true; // the guided step: the gas is applied
+        EXPECT_TRUE(ConnectOn(tab));
+    }
     static sim::Scenario Calibrating(bool fails)
     {
         sim::Scenario scenario = FastScenario();
@@ -340,7 +344,8 @@ TEST(CalibrationTab, ZeroRunsToErrorOnRed)
     c.cal.Button7->click();
     ASSERT_TRUE(SpinUntil([&] { return c.cal.Edit6->text() == QStringLiteral("Error"); }, 5s));
     EXPECT_EQ(c.ResultColour(), kStatusRed);
-    ExpectFrames(c.line->since(before), {{"R2"}, {"W9", Bytes{0x00, 0x00}}});
+    // The range end first: a zero is judged against it.
+    ExpectFrames(c.line->since(before), {{"R4"}, {"R2"}, {"W9", Bytes{0x00, 0x00}}});
     EXPECT_FALSE(c.Running());
     ASSERT_TRUE(c.ShowTab(InstrumentTab::Range));
 }

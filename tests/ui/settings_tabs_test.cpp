@@ -71,6 +71,7 @@ struct Bench : WindowRig {
 TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31IsRead)
 {
     Bench bench(ExponentMinusTwoScenario());
+    bench.dialogs.questionAnswer = true; // limits in an unusual order: written on Yes
     const MainWidgets &w = bench.w();
     ASSERT_TRUE(bench.ConnectOn(InstrumentTab::Range));
     ASSERT_EQ(w.range.alarms[0].edit->text(), QStringLiteral("10.00"));
@@ -100,6 +101,7 @@ TEST(RangeTab, TypingIntoA1ThenClickingSignalsWritesAndReadsBackBeforeObject31Is
 TEST(RangeTab, AcceleratorAndCtrlTabWriteBeforeTheNextTabIsRead)
 {
     Bench bench(ExponentMinusTwoScenario());
+    bench.dialogs.questionAnswer = true; // limits in an unusual order: written on Yes
     const MainWidgets &w = bench.w();
     ASSERT_TRUE(bench.ConnectOn(InstrumentTab::Range));
 

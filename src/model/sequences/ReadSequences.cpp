@@ -75,6 +75,7 @@ bool ReadSequences::ReadEventProperties() { return ReadObject(kObjectEventProper
 bool ReadSequences::ReadLoggerInfo() { return ReadObject(kObjectLoggerInfo); }
 bool ReadSequences::ReadCalibrationState() { return ReadObject(kObjectCalibrationState); }
 bool ReadSequences::ReadBumpResult() { return ReadObject(kObjectBumpResult); }
+bool ReadSequences::ReadBumpState() { return ReadObject(kObjectBumpState); }
 
 ReadSequences::ClockReading ReadSequences::ReadClockOnce()
 {
@@ -280,6 +281,11 @@ void ReadSequences::IdlePoll()
             ReadCalibrationState();
         } else if (record_.BumpTestRunning) {
             ReadBumpResult();
+        } else if (view_.ShowingTab() == InstrumentTab::Calibration && bumpStatePollsLeft_-- <= 0) {
+            // On the Calibration tab, about every ten seconds: has a bump
+            // test been started on the instrument? Its result is then followed.
+            bumpStatePollsLeft_ = 9;
+            ReadBumpState();
         } else {
             view_.SetCalibrationButtonsEnabled(true);
             ReadClock();

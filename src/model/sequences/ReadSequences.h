@@ -46,6 +46,7 @@ public:
     bool ReadLoggerInfo();        // object 36
     bool ReadCalibrationState();  // object 10
     bool ReadBumpResult();        // object 6
+    bool ReadBumpState();         // object 5
     // Any object without a payload selector, the same way.
     bool ReadObject(std::uint8_t object);
 
@@ -107,6 +108,8 @@ private:
     InstrumentView &view_;
     std::function<std::int32_t()> pcSeconds_;
     int clockWrites_ = 0;
+    // Clock polls until the bump state is read in place of the clock.
+    int bumpStatePollsLeft_ = 0;
     // The instrument did not keep the written time: compare, but do not write
     // again until the clocks agree, the next connect or "Set &Time".
     bool clockWritesRefused_ = false;

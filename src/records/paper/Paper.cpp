@@ -1,6 +1,9 @@
 #include "Paper.h"
 
+#include <algorithm>
+
 #include <QBuffer>
+#include <QColor>
 #include <QDateTime>
 #include <QFont>
 #include <QPageLayout>
@@ -29,7 +32,24 @@ const char *const kStyle = "body { font-family: 'DejaVu Sans', sans-serif; font-
 // Lays the HTML out on the page's printable area and draws it page by page
 // (a certificate fits one). No ligatures, so every word of the PDF's text
 // is found as typed.
-QByteArray Print(const QString &html, QPageLayout::Orientation orientation, const QString &title)
+// The mark across a page: large grey letters from the lower left to the upper right.
+void DrawMark(QPainter &painter, const QRect &page, const QString &mark)
+{
+    painter.save();
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    font.setPixelSize(std::min(page.width(), page.height()) / 22);
+    painter.setFont(font);
+    painter.setPen(QColor(200, 0, 0, 90));
+    painter.translate(page.width() / 2.0, page.height() / 2.0);
+    painter.rotate(page.height() > page.width() ? -55 : -30);
+    const QRectF box(-page.height(), -font.pixelSize(), 2.0 * page.height(), 2.0 * font.pixelSize());
+    painter.drawText(box, Qt::AlignCenter, mark);
+    painter.restore();
+}
+
+QByteArray Print(const QString &html, QPageLayout::Orientation orientation, const QString &title,
+                 const QString &mark = {})
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -60,6 +80,8 @@ QByteArray Print(const QString &html, QPageLayout::Orientation orientation, cons
             painter.translate(0, -n * page.height());
             document.drawContents(&painter, QRectF(0, n * page.height(), page.width(), page.height()));
             painter.restore();
+            if (!mark.isEmpty())
+                DrawMark(painter, page, mark);
         }
     }
     return bytes;
@@ -69,9 +91,13 @@ QByteArray Print(const QString &html, QPageLayout::Orientation orientation, cons
 
 QByteArray CertificatePdf(const CertificateData &d)
 {
-    QString html = QStringLiteral("<h1>Calibration Certificate</h1>"
-                                  "<p>Certificate number <b>%1</b><br/>%2, serial number %3</p>")
-                       .arg(Html(d.number), Html(kInstrumentType), Html(d.serial));
+    const bool passed = d.outcome == QLatin1String("passed");
+    QString html = QStringLiteral("<h1>%4</h1>"
+                                  "<p>%5 number <b>%1</b><br/>%2, serial number %3</p>")
+                       .arg(Html(d.number), Html(kInstrumentType), Html(d.serial), Html(CertificateTitle(d)),
+                            passed ? QStringLiteral("Certificate") : QStringLiteral("Report"));
+    if (d.simulated)
+        html += QStringLiteral("<p><b>%1</b>: made from the built-in simulated instrument.</p>").arg(Html(kSimulatedMark));
     for (const CertificateSection &section : CertificateSections(d)) {
         html += QStringLiteral("<h2>%1</h2><table cellspacing='0' cellpadding='1'>").arg(Html(section.title));
         for (const auto &[label, value] : section.rows) {
@@ -88,10 +114,12 @@ QByteArray CertificatePdf(const CertificateData &d)
                            "<p><br/>Signature: ______________________________&nbsp;&nbsp;&nbsp;Date: "
                            "______________</p>")
                 .arg(Html(d.serial));
-    return Print(html, QPageLayout::Portrait, QStringLiteral("Calibration Certificate %1").arg(d.number));
+    return Print(html, QPageLayout::Portrait, QStringLiteral("%1 %2").arg(CertificateTitle(d), d.number),
+                 d.simulated ? kSimulatedMark : QString());
 }
 
-QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today, const QString &workstation)
+QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today, const QString &workstation,
+                          bool simulated)
 {
     int overdue = 0;
     QString table = QStringLiteral("<table width='100%' cellspacing='0'><tr>");
@@ -114,13 +142,16 @@ QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today,
     const QString html =
         QStringLiteral("<h1>Fleet Report</h1><p>%1 instruments on record, %2 with a calibration or bump test "
                        "overdue on %3. Printed %4 on %5. Next due dates as each instrument last reported "
-                       "them.</p>%6")
+                       "them; each row names the head of the instrument's record chain it was made from "
+                       "(\"r310ctl records verify --head HEAD\" checks it).</p>%6")
             .arg(rows.size())
             .arg(overdue)
             .arg(today.toString(Qt::ISODate),
                  QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")), Html(workstation),
                  table);
-    return Print(html, QPageLayout::Landscape, QStringLiteral("Fleet Report %1").arg(today.toString(Qt::ISODate)));
+    return Print(simulated ? QStringLiteral("<p><b>%1</b></p>").arg(Html(kSimulatedMark)) + html : html,
+                 QPageLayout::Landscape, QStringLiteral("Fleet Report %1").arg(today.toString(Qt::ISODate)),
+                 simulated ? kSimulatedMark : QString());
 }
 
 bool SavePdf(const QByteArray &pdf, const QString &path, QString *error)

@@ -16,7 +16,10 @@ namespace r310::records {
 
 // The PDF's bytes.
 QByteArray CertificatePdf(const CertificateData &certificate);
-QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today, const QString &workstation);
+// simulated: the records are those of the built-in simulated instrument,
+// and every page says so across it.
+QByteArray FleetReportPdf(const std::vector<FleetRow> &rows, const QDate &today, const QString &workstation,
+                          bool simulated = false);
 
 // Writes the bytes to the file whole, or leaves it as it was; false with *error.
 bool SavePdf(const QByteArray &pdf, const QString &path, QString *error);
