@@ -88,6 +88,9 @@ int Add(CtlContext &context, records::CylinderRegister &cylinders)
     if (!cylinders.Add(c, &error))
         return context.Fail(kExitFailure, error);
     context.out() << "Cylinder added: " << records::CylinderText(c) << '\n';
+    const QString warning = records::CylinderRangeWarning(cylinders.store(), c);
+    if (!warning.isEmpty())
+        context.err() << "r310ctl: warning: " << warning << '\n';
     return kExitOk;
 }
 

@@ -247,4 +247,40 @@ std::vector<Cylinder> CylinderRegister::Usable(std::uint8_t gasCode, std::uint8_
     return usable;
 }
 
+QString CylinderRangeWarning(RecordStore &store, const Cylinder &cylinder, QString *error)
+{
+    QString failure;
+    const std::vector<InstrumentSummary> instruments = store.Instruments(&failure);
+    QStringList ranges;
+    for (const InstrumentSummary &instrument : instruments) {
+        if (!failure.isEmpty())
+            break;
+        const std::optional<StoredRecord> settings = store.Latest(instrument.serial, kind::kSettings, &failure);
+        if (!settings || !settings->body.contains(QStringLiteral("rangeEnd")))
+            continue;
+        const QJsonObject &body = settings->body;
+        if (body.value(QStringLiteral("gasCode")).toInt(-1) != cylinder.gasCode
+            || body.value(QStringLiteral("unitCode")).toInt(-1) != cylinder.unitCode)
+            continue;
+        const double rangeEnd = body.value(QStringLiteral("rangeEnd")).toDouble();
+        if (cylinder.concentration <= rangeEnd)
+            return {};
+        const QString text = QString::number(rangeEnd, 'g', 7);
+        if (!ranges.contains(text))
+            ranges << text;
+    }
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return {};
+    }
+    const QString what = QStringLiteral("%1 %2 %3").arg(cylinder.gas, QString::number(cylinder.concentration, 'g', 7),
+                                                        cylinder.unit);
+    if (ranges.isEmpty())
+        return QStringLiteral("no instrument on record measures %1 in %2, so none can use %3 yet")
+            .arg(cylinder.gas, cylinder.unit, what);
+    return QStringLiteral("no instrument on record can use %1: their ranges end at %2 %3")
+        .arg(what, ranges.join(QStringLiteral(", ")), cylinder.unit);
+}
+
 } // namespace r310::records

@@ -77,9 +77,16 @@ QString CylinderRefusal(const std::optional<Cylinder> &cylinder, const QString &
 // Why the cylinder cannot be used today whatever the instrument; empty when it can.
 QString CylinderDateRefusal(const std::optional<Cylinder> &cylinder, const QString &lot, const QDate &today);
 
+// A warning for a cylinder that no instrument on record can use: none of
+// its gas and unit, or none whose measuring range reaches its concentration
+// (the ranges of the latest settings on record are named). Empty when one
+// can, or when the records cannot be read (*error says why).
+QString CylinderRangeWarning(RecordStore &store, const Cylinder &cylinder, QString *error = nullptr);
+
 class CylinderRegister {
 public:
     explicit CylinderRegister(RecordStore &store) : store_(store) {}
+    RecordStore &store() const { return store_; }
 
     // Adds a cylinder; false with *error for a lot already registered or a
     // database failure.

@@ -228,6 +228,10 @@ QString CylindersDialog::AddFromForm()
         return Fail(QStringLiteral("Cylinder %1 is already in the register").arg(check.cylinder->lot));
     if (!cylinders.Add(*check.cylinder, &error))
         return Fail(error);
+    // Added all the same: an instrument of that range may come later.
+    const QString warning = records::CylinderRangeWarning(*store, *check.cylinder);
+    if (!warning.isEmpty())
+        dialogs_.showMessage(QStringLiteral("Cylinder %1 added; %2.").arg(check.cylinder->lot, warning));
     lot_->clear();
     concentration_->clear();
     Reload();

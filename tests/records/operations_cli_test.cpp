@@ -131,6 +131,18 @@ TEST_F(CtlOperations, CalibrationsOutsideTheRangeOrWithTheWrongGasSendNothingAnd
     // Only a passed span counts as the last calibration.
     const QString listed = ctl(Args({"records", "instruments"})).out;
     EXPECT_TRUE(listed.contains(QStringLiteral("span failed, no passed span"))) << listed;
+
+    // A cylinder no instrument on record can use is registered with a warning.
+    const QString expires = QDate::currentDate().addDays(100).toString(Qt::ISODate);
+    const std::pair<const char *, const char *> added[] = {{"900", "their ranges end at 500 ppm"}, {"400", ""}};
+    for (const auto &[concentration, warning] : added) {
+        const CtlRun run = ctl(Args({"cylinders", "add", "--lot", concentration, "--gas", "CO", "--unit", "ppm",
+                                     "--concentration", concentration, "--expires"})
+                               << expires);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.contains(QLatin1String("warning")), *warning != 0) << run.err;
+        EXPECT_TRUE(run.err.contains(QLatin1String(warning))) << run.err;
+    }
 }
 
 TEST_F(CtlOperations, DemoRunsLeaveTheUsersRecordsAloneAndMarkTheirPaper)
