@@ -6,11 +6,18 @@ namespace r310::records {
 
 namespace {
 
+// A field of the due list's CSV. A text a spreadsheet would run as a
+// formula (=, +, -, @, tab or carriage return first) gets a leading ' so it
+// stays text; quotes, commas and line breaks are quoted.
 QString CsvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    const bool formula = !text.isEmpty() && kFormulaStarts.contains(text.front());
+    const QString field = formula ? QLatin1Char('\'') + text : text;
+    if (!formula && !field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"'))
+        && !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
+        return field;
+    QString quoted = field;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }

@@ -339,3 +339,19 @@ TEST(RecordStoreKilled, AProgramKilledWhileItStoresADownloadLeavesItWholeOrAbsen
     else
         EXPECT_EQ(stored, 3 * 30 + kLargeBlocks * 30); // whole
 }
+
+// A customer ID a spreadsheet would run as a formula stays text in the due
+// list's CSV; commas and quotes are quoted.
+TEST(DueCsv, CellsThatWouldRunAsFormulasStayText)
+{
+    const QDate day(2026, 12, 1);
+    const std::vector<r310::records::DueItem> items{
+        {QStringLiteral("00000001"), QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("calibration"), day, 2},
+        {QStringLiteral("00000002"), QStringLiteral("@SUM(A1)"), QStringLiteral("bump test"), day, 2},
+        {QStringLiteral("00000003"), QStringLiteral("Hall 1, east"), QStringLiteral("bump test"), day, 2}};
+    const QStringList lines = r310::records::DueCsvLines(items);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[1], QStringLiteral("00000001,\"'=HYPERLINK(\"\"x\"\")\",calibration,2026-12-01,2"));
+    EXPECT_EQ(lines[2], QStringLiteral("00000002,\"'@SUM(A1)\",bump test,2026-12-01,2"));
+    EXPECT_EQ(lines[3], QStringLiteral("00000003,\"Hall 1, east\",bump test,2026-12-01,2"));
+}
