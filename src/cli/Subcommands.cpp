@@ -112,13 +112,15 @@ answers again. Runs until Ctrl+C, or until N readings were shown.
 --timeout-s bounds only the first search; --json prints one JSON object a line.
 )";
 
-const char *const kSetHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] set [--dry-run] [--json] KEY=VALUE...
+const char *const kSetHelp = R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] set [--dry-run] [--force] [--json] KEY=VALUE...
 
 Connects as "info" does, reads each group of settings a key belongs to,
 applies the keys, writes each group once exactly as the configurator's set
 buttons do, reads it back and prints what the instrument now holds. Numbers
 take "." as decimal point. --dry-run reads, then prints the requests it
-would send and writes nothing.
+would send and writes nothing. Alarm limits in an unusual order (rising
+levels not A1 <= A2 <= A3, falling ones not downward, a rising level at 0)
+are refused with exit code 2 unless --force is given.
 
 Alarm limits (concentrations in the instrument's unit):
   a1 a2 a3 stel twa cal-gas            a number, e.g. a1=20.5

@@ -20,7 +20,7 @@ namespace r310::cli {
 
 const char *const kProfileHelp =
     R"(Usage: r310ctl [--port DEVICE | --demo] [--timeout-s N] profile save [--no-customer-id] FILE
-       r310ctl [--port DEVICE | --demo] [--timeout-s N] profile apply [--dry-run] [--each [--log FILE]] FILE
+       r310ctl [--port DEVICE | --demo] [--timeout-s N] profile apply [--dry-run] [--force] [--each [--log FILE]] FILE
 
 A settings profile is a JSON file with the settings "r310ctl set" writes,
 under the same keys: numbers (alarm thresholds and cal-gas in the
@@ -42,6 +42,7 @@ apply   checks the whole profile first (unknown keys, values that do not
         the groups that differ, each as "set" writes it, reads each back
         and compares it with the profile.
   --dry-run   reads and prints the differences; writes nothing
+  --force     writes alarm limits in an unusual order too (refused without)
   --each      after the first instrument, waits on the same port for the
               next one (another serial number) and applies the profile
               there, until Ctrl+C; one line per instrument: serial number,
