@@ -121,6 +121,9 @@ extern const char *const kReportHelp;
 // The records of --records (or the default), for the commands that read or
 // keep them without an instrument; null after saying why, with *code.
 std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *code);
+// The records for a --cylinder of a calibration or bump test: refused with
+// a usage error under --no-records, else OpenRecordStore.
+std::unique_ptr<records::RecordStore> OpenCylinderRecords(CtlContext &context, int *code);
 // The keys whose signatures count: those of --trusted-keys FILE (which must
 // exist), else of the trusted-keys file in the configuration folder; none
 // when neither lists any. False with *error for a file that cannot be read.

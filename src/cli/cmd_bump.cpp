@@ -51,11 +51,8 @@ int Plan(CtlContext &context, std::optional<operations::BumpTestPlan> *plan)
     request.simulated = o.demo;
     std::unique_ptr<records::RecordStore> store;
     if (!request.cylinderLot.isEmpty()) {
-        if (o.noRecords)
-            return context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register "
-                                                           "is kept; --no-records leaves them out"));
         int code = kExitOk;
-        store = OpenRecordStore(context, &code);
+        store = OpenCylinderRecords(context, &code);
         if (!store)
             return code;
     }

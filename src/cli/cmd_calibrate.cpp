@@ -194,11 +194,8 @@ int Plan(CtlContext &context, operations::CalibrationPlan *plan)
         return code;
     std::unique_ptr<records::RecordStore> store;
     if (withCylinder) {
-        if (context.options.noRecords)
-            return context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register "
-                                                           "is kept; --no-records leaves them out"));
         int code = kExitOk;
-        store = OpenRecordStore(context, &code);
+        store = OpenCylinderRecords(context, &code);
         if (!store)
             return code;
     }

@@ -47,6 +47,16 @@ std::unique_ptr<records::RecordStore> OpenRecordStore(CtlContext &context, int *
     return store;
 }
 
+std::unique_ptr<records::RecordStore> OpenCylinderRecords(CtlContext &context, int *code)
+{
+    if (context.options.noRecords) {
+        *code = context.Fail(kExitUsage, QStringLiteral("--cylinder needs the records, where the cylinder register "
+                                                        "is kept; --no-records leaves them out"));
+        return nullptr;
+    }
+    return OpenRecordStore(context, code);
+}
+
 std::optional<std::vector<records::InstrumentSummary>> InstrumentsOnRecord(CtlContext &context, int *code)
 {
     const std::unique_ptr<records::RecordStore> store = OpenRecordStore(context, code);

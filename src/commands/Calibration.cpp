@@ -24,11 +24,7 @@ bool IsNumber(const QString &text, const std::optional<QLocale> &locale)
 // Reads object 4 so that the record holds the instrument's exponent.
 Outcome ReadAlarmSettings(JobContext &job, bool *decoded, std::optional<RangeAlarmSettings> *range = nullptr)
 {
-    CommandRequest request;
-    request.object = kObjectRange;
-    request.write = false;
-    request.armTicks = ReadSequences::kReadArmTicks;
-    request.wait = Transaction::AttemptWait::Standard;
+    const CommandRequest request = ReadRequest(kObjectRange);
     DecodedAnswer answer;
     const Outcome outcome = RunCommandRequest(job, request, &answer);
     *decoded = outcome == Outcome::Done && answer.range.has_value();
@@ -166,11 +162,7 @@ CalibrationState CalibrationStateOf(std::int8_t value)
 
 CalibrationStatusRead ReadCalibrationStatus(JobContext &job)
 {
-    CommandRequest request;
-    request.object = kObjectCalibrationState;
-    request.write = false;
-    request.armTicks = ReadSequences::kReadArmTicks;
-    request.wait = Transaction::AttemptWait::Standard;
+    const CommandRequest request = ReadRequest(kObjectCalibrationState);
     DecodedAnswer answer;
     CalibrationStatusRead status;
     status.outcome = RunCommandRequest(job, request, &answer);

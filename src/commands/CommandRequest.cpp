@@ -1,5 +1,7 @@
 #include "CommandRequest.h"
 
+#include "ReadSequences.h"
+
 namespace r310 {
 
 namespace {
@@ -15,6 +17,16 @@ RequestBuffer BuildRequest(const CommandRequest &request)
 }
 
 } // namespace
+
+CommandRequest ReadRequest(std::uint8_t object)
+{
+    CommandRequest request;
+    request.object = object;
+    request.write = false;
+    request.armTicks = ReadSequences::kReadArmTicks;
+    request.wait = Transaction::AttemptWait::Standard;
+    return request;
+}
 
 Outcome RunExchange(JobContext &job, const RequestBuffer &frame, std::int32_t armTicks, Transaction::AttemptWait wait,
                     int attempts)

@@ -37,6 +37,10 @@ struct CommandRequest {
     int attempts = Transaction::kMaxAttempts;
 };
 
+// A read of `object` as the read sequences send it: flags 0x00, their arm
+// ticks and the standard wait of each attempt.
+CommandRequest ReadRequest(std::uint8_t object);
+
 // Sends the finished frame (arming armTicks, waiting as `wait` says, at most
 // `attempts` times) and tests the outcome: a closed port sends nothing (the
 // transaction shows its message); a cancelled wait, a closed port and a

@@ -46,11 +46,7 @@ std::variant<BumpTestPlan, Refusal> BumpTestOperation::Prepare(const BumpTestReq
 
 BumpRead BumpTestOperation::Read(JobContext &job)
 {
-    CommandRequest request;
-    request.object = kObjectBumpResult;
-    request.write = false;
-    request.armTicks = ReadSequences::kReadArmTicks;
-    request.wait = Transaction::AttemptWait::Standard;
+    const CommandRequest request = ReadRequest(kObjectBumpResult);
     DecodedAnswer answer;
     BumpRead read;
     read.outcome = RunCommandRequest(job, request, &answer);

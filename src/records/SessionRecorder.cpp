@@ -23,17 +23,6 @@ QString DayText(std::int16_t daysSince1980)
     return QDate(1980, 1, 1).addDays(daysSince1980).toString(Qt::ISODate);
 }
 
-// A value of the instrument's unit: raw x 10^exponent.
-double Scaled(std::int32_t raw, std::int8_t exponent)
-{
-    double value = raw;
-    for (int e = exponent; e > 0; --e)
-        value *= 10;
-    for (int e = exponent; e < 0; ++e)
-        value /= 10;
-    return value;
-}
-
 // The word a record keeps for how a write ended.
 QString OutcomeOf(Outcome outcome)
 {
@@ -210,7 +199,7 @@ QJsonObject SessionRecorder::ConnectionBody() const
         body.insert(QStringLiteral("gasCode"), range_->gasCode);
         body.insert(QStringLiteral("unitCode"), range_->unitCode);
         body.insert(QStringLiteral("gasUnit"), range_->gasText);
-        body.insert(QStringLiteral("rangeEnd"), Scaled(range_->rangeEnd, range_->exponent));
+        body.insert(QStringLiteral("rangeEnd"), ScaledGas(range_->rangeEnd, range_->exponent));
         body.insert(QStringLiteral("exponent"), range_->exponent);
     }
     return body;
@@ -238,7 +227,7 @@ QJsonObject SessionRecorder::SettingsBody() const
         body.insert(QStringLiteral("unitCode"), range.unitCode);
         body.insert(QStringLiteral("gasUnit"), gasTexts_ ? gasTexts_(range.unitCode, range.gasCode) : range.gasText);
         body.insert(QStringLiteral("exponent"), range.exponent);
-        body.insert(QStringLiteral("rangeEnd"), Scaled(range.rangeEnd, range.exponent));
+        body.insert(QStringLiteral("rangeEnd"), ScaledGas(range.rangeEnd, range.exponent));
     }
     if (draft.signalSettings && settingsRead_.count(kObjectSignals)) {
         body.insert(QStringLiteral("nextCalibration"), DayText(draft.signalSettings->nextCalibrationDay));
